@@ -1,0 +1,56 @@
+// Settings roots: the do-nothing defaults and the configuration load and save over an INI file.
+#include "core/SavableLoadableClass.h"
+
+#include <string>
+
+#include "core/ProgramSettingsDatabase.h"
+
+const char *ConfigurationErrorText(DWORD code) {
+    switch (code) {
+    case ConfigurationNoFileName:
+        return ConfigurationNoFileNameText;
+    case ConfigurationNotWritten:
+        return ConfigurationNotWrittenText;
+    default:
+        return nullptr;
+    }
+}
+
+DWORD SavableLoadableClass::LoadProgramSettings(HostWindow, std::shared_ptr<ProgramSettingsDatabase> &) {
+    return 0;
+}
+
+DWORD SavableLoadableClass::SaveProgramSettings(HostWindow, std::shared_ptr<ProgramSettingsDatabase> &) {
+    return 0;
+}
+
+DWORD SaveLoadConfigurationConvertor::LoadConfiguration(HostWindow hWnd, const char *Filename) {
+    if (Filename == nullptr)
+        return ConfigurationNoFileName;
+    DWORD result = 0;
+    std::shared_ptr<ProgramSettingsDatabase> database =
+        CreateINIProgramSettingsDatabase(std::string(Filename));
+    if (database) {
+        database->Open();
+        result = LoadProgramSettings(hWnd, database);
+        database->Close();
+    }
+    return result;
+}
+
+DWORD SaveLoadConfigurationConvertor::SaveConfiguration(HostWindow hWnd, const char *Filename) {
+    if (Filename == nullptr)
+        return ConfigurationNoFileName;
+    DWORD result = 0;
+    std::shared_ptr<ProgramSettingsDatabase> database =
+        CreateINIProgramSettingsDatabase(std::string(Filename));
+    if (database) {
+        database->Open();
+        result = SaveProgramSettings(hWnd, database);
+        database->Close();
+        // A save that did not reach the file must not read as success.
+        if (result == 0 && database->HasWriteFailed())
+            result = ConfigurationNotWritten;
+    }
+    return result;
+}

@@ -1,0 +1,34 @@
+// The roots of everything that keeps settings: an object that loads and saves itself through a
+// settings database, and one that also answers the host's LoadConfiguration and
+// SaveConfiguration by opening an INI database over the host's file.
+#pragma once
+
+#include <memory>
+
+#include "platform/HostTypes.h"
+
+class ProgramSettingsDatabase;
+
+// Results of a configuration load or save that never reached the object's settings.
+constexpr DWORD ConfigurationNoFileName = 0x300000E0;
+constexpr const char *ConfigurationNoFileNameText = "No configuration file name given";
+constexpr DWORD ConfigurationNotWritten = 0x300000E1;
+constexpr const char *ConfigurationNotWrittenText = "The configuration file could not be written";
+
+// Text of the codes above; null for any other code.
+const char *ConfigurationErrorText(DWORD code);
+
+class SavableLoadableClass {
+public:
+    virtual ~SavableLoadableClass() = default;
+    virtual DWORD LoadProgramSettings(HostWindow hWnd, std::shared_ptr<ProgramSettingsDatabase> &database);
+    virtual DWORD SaveProgramSettings(HostWindow hWnd, std::shared_ptr<ProgramSettingsDatabase> &database);
+};
+
+class SaveLoadConfigurationConvertor : public SavableLoadableClass {
+public:
+    // Loads the most derived object from the INI file of that name (used as given).
+    virtual DWORD LoadConfiguration(HostWindow hWnd, const char *Filename);
+    // Saves into that file; sections and keys the save does not write stay as they were.
+    virtual DWORD SaveConfiguration(HostWindow hWnd, const char *Filename);
+};

@@ -1,0 +1,227 @@
+// Call entries, their record writers and the process-wide mailslot socket.
+#include "logging/QuellinEntry.h"
+
+#include <algorithm>
+#include <atomic>
+#include <utility>
+
+#include "platform/Text.h"
+
+// ---- The process-wide socket ----------------------------------------------------------------------
+
+namespace {
+
+// Set when the socket is destroyed at unload, so that an entry that runs later (a static object's
+// destructor) finds no socket instead of a dead one. Constant-initialised, never destroyed.
+std::atomic<bool> SocketDestroyed{false};
+
+struct SocketHolder {
+    QuellinEntry::MailSlotSocket Socket;
+    ~SocketHolder() { SocketDestroyed.store(true); }
+};
+
+// The replacement of the field separator in module and function names.
+std::wstring ReplaceSeparators(std::wstring text, wchar_t separator, wchar_t replacement) {
+    std::replace(text.begin(), text.end(), separator, replacement);
+    return text;
+}
+
+} // namespace
+
+QuellinEntry::MailSlotSocket *QuellinEntry::ProcessSocket() {
+    static SocketHolder holder;
+    return SocketDestroyed.load(std::memory_order_relaxed) ? nullptr : &holder.Socket;
+}
+
+bool QuellinEntry::TransportOpen() {
+    MailSlotSocket *socket = ProcessSocket();
+    return socket != nullptr && socket->IsOpen();
+}
+
+QuellinEntry::MailSlotSocket::~MailSlotSocket() { Close(); }
+
+DWORD QuellinEntry::MailSlotSocket::Open(const std::wstring &slotName) {
+    std::lock_guard<std::mutex> guard(mNameLock);
+    if (slotName != mSlotName) {
+        mWriter.Close();
+        mSlotName = slotName;
+    }
+    if (!mWriter.IsOpen())
+        mWriter.Open(mSlotName);
+    return 0;
+}
+
+void QuellinEntry::MailSlotSocket::Close() { mWriter.Close(); }
+
+DWORD QuellinEntry::MailSlotSocket::Send(const std::wstring &record) { return mWriter.SendRecord(record); }
+
+// ---- Entry ---------------------------------------------------------------------------------------
+
+QuellinEntry::QuellinEntry(std::wstring module, std::wstring function)
+    : mModule(ReplaceSeparators(std::move(module), mFieldSeparator, mReplacement)),
+      mFunction(ReplaceSeparators(std::move(function), mFieldSeparator, mReplacement)) {
+    if (MailSlotSocket *socket = ProcessSocket())
+        socket->Open(QuellinSlotName);
+}
+
+QuellinEntry::QuellinEntry(std::string module, std::string function)
+    : QuellinEntry(ToStdWstring(module), ToStdWstring(function)) {}
+
+QuellinEntry::~QuellinEntry() {
+    if (!mBegun)
+        return;
+    try {
+        LogEnd(QuellinLevelAutoEnd);
+    } catch (...) {
+        // A record that cannot be built is lost; the logged operation goes on.
+    }
+}
+
+void QuellinEntry::AddPending(const std::wstring &name, const std::wstring &value) {
+    mPending += MakeWString(L"a", mTypeSeparator, name, mFieldSeparator, Platform::Utf16Length(value),
+                            mFieldSeparator, value, mFieldSeparator);
+}
+
+// ---- Packing -------------------------------------------------------------------------------------
+
+std::wstring QuellinEntry::SplitTypePrefix(std::wstring &field) {
+    size_t colon = field.find(static_cast<wchar_t>(mTypeSeparator));
+    if (colon == std::wstring::npos)
+        return std::wstring();
+    std::wstring tag = field.substr(0, colon + 1);
+    field.erase(0, colon + 1);
+    return tag;
+}
+
+std::wstring QuellinEntry::JoinFields(const std::wstring *first, const std::wstring *last) {
+    std::vector<std::wstring> fields(first, last);
+    size_t i = 0;
+    while (i < fields.size()) {
+        SplitTypePrefix(fields[i]);
+        if (!fields[i].empty() && fields[i][0] == mCommandPrefix) {
+            ++i;
+            continue;
+        }
+        if (i + 1 < fields.size()) {
+            std::wstring tag = SplitTypePrefix(fields[i + 1]);
+            fields[i].insert(0, tag);
+            if (fields[i][0] == L'a') {
+                fields[i] += mFieldSeparator;
+                fields[i] += QuellinFormat::UnsignedText(Platform::Utf16Length(fields[i + 1]));
+            }
+        }
+        i += 2;
+    }
+    std::wstring joined;
+    for (const auto &field : fields) {
+        joined += field;
+        joined += mFieldSeparator;
+    }
+    return joined;
+}
+
+bool QuellinEntry::IsReservedMarker(const std::wstring &text) {
+    return text == QuellinMarkerGeneral || text == QuellinMarkerInput || text == QuellinMarkerOutput;
+}
+
+bool QuellinEntry::IsCommandText(const std::wstring &text) {
+    if (text.empty() || text[0] != mCommandPrefix)
+        return false;
+    return IsReservedMarker(text.substr(0, text.find(mFieldSeparator)));
+}
+
+std::wstring QuellinEntry::FormatTime(const Platform::WallTime &time) {
+    std::wstring text = QuellinFormat::SignedText(time.Seconds);
+    text += L'.';
+    text += QuellinFormat::UnsignedText(time.Milliseconds);
+    return text;
+}
+
+// ---- Records -------------------------------------------------------------------------------------
+
+void QuellinEntry::AppendSections(std::wstring &record, const wchar_t *marker, const std::wstring &arguments) {
+    if (!mPending.empty()) {
+        if (!IsCommandText(mPending)) {
+            record += marker;
+            record += mFieldSeparator;
+        }
+        record += mPending;
+        mPending.clear();
+    }
+    if (!arguments.empty()) {
+        if (!IsCommandText(arguments)) {
+            record += marker;
+            record += mFieldSeparator;
+        }
+        record += arguments;
+    }
+}
+
+DWORD QuellinEntry::SendBegin(std::wstring_view level, const std::wstring &arguments) {
+    std::wstring record = mBeginTag;
+    record += mFieldSeparator;
+    record += QuellinFormat::UnsignedText(Platform::CurrentProcessId());
+    record += mFieldSeparator;
+    record += MakeStringDetail::PointerText<wchar_t>(this);
+    record += mFieldSeparator;
+    record += FormatTime(Platform::WallClockNow());
+    record += mFieldSeparator;
+    record += mModule;
+    record += mFieldSeparator;
+    record += mFunction;
+    record += mFieldSeparator;
+    record += level;
+    record += mFieldSeparator;
+    AppendSections(record, QuellinMarkerInput, arguments);
+    MailSlotSocket *socket = ProcessSocket();
+    return socket ? socket->Send(record) : 0;
+}
+
+DWORD QuellinEntry::SendEnd(std::wstring_view level, const std::wstring &arguments) {
+    std::wstring record = mEndTag;
+    record += mFieldSeparator;
+    record += QuellinFormat::UnsignedText(Platform::CurrentProcessId());
+    record += mFieldSeparator;
+    record += MakeStringDetail::PointerText<wchar_t>(this);
+    record += mFieldSeparator;
+    record += FormatTime(Platform::WallClockNow());
+    record += mFieldSeparator;
+    record += level;
+    record += mFieldSeparator;
+    AppendSections(record, QuellinMarkerOutput, arguments);
+    MailSlotSocket *socket = ProcessSocket();
+    return socket ? socket->Send(record) : 0;
+}
+
+DWORD QuellinEntry::SendNote(std::wstring_view level, const std::wstring &arguments) {
+    std::wstring record = mNoteTag;
+    record += mFieldSeparator;
+    record += FormatTime(Platform::WallClockNow());
+    record += L",---,---";
+    record += mFieldSeparator;
+    record += L"---";
+    record += mFieldSeparator;
+    record += mModule;
+    record += mFieldSeparator;
+    record += mFunction;
+    record += mFieldSeparator;
+    record += level;
+    record += mFieldSeparator;
+    AppendSections(record, QuellinMarkerGeneral, arguments);
+    MailSlotSocket *socket = ProcessSocket();
+    return socket ? socket->Send(record) : 0;
+}
+
+void QuellinEntry::WarnMisuse(bool doubleBegin, const std::wstring &refusedArguments) {
+    if (doubleBegin)
+        Log(QuellinLevelWarning, QuellinDescription, L"LogBegin sended twice", L"Warning", L"LogBegin sended 2 times",
+            L"Module", mModule, L"Function", mFunction, QuellinMarkerGeneral, L"OriginalArgumentsBelow", L"----",
+            QuellinMarkerInput, L"OriginalArgumentsBelow", L"----", QuellinMarkerOutput, L"OriginalArgumentsBelow",
+            L"----", refusedArguments);
+    else
+        Log(QuellinLevelWarning, QuellinDescription, L"LogEnd without LogBegin", L"Warning 1",
+            L"LogEnd sended without LogBegin", L"Warning 2", L"Either no LogBegin or multiple LogEnds", L"Module",
+            mModule, L"Function", mFunction, QuellinMarkerGeneral, L"OriginalArgumentsBelow", L"----",
+            QuellinMarkerInput, L"OriginalArgumentsBelow", L"----", QuellinMarkerOutput, L"OriginalArgumentsBelow",
+            L"----", refusedArguments);
+}

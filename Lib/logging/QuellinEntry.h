@@ -1,0 +1,172 @@
+// The call log. Every logged operation builds one QuellinEntry on its stack; its writers send a
+// begin record, note records and an end record to the log collector through the mailslot
+// "QuellinSlot". While no collector listens, every writer returns 0 after one test of the handle.
+//
+// Records (each field followed by ';'):
+//   begin: !logb;<process>;<entry>;<seconds>.<ms>;<module>;<function>;<level>;[!input;]<arguments>
+//   end:   !loge;<process>;<entry>;<seconds>.<ms>;<level>;[!output;]<arguments>
+//   note:  !logn;<seconds>.<ms>,---,---;---;<module>;<function>;<level>;[!general;]<arguments>
+// Arguments are name/value pairs: 'i:<name>;<value>;' for int, unsigned int and unsigned char,
+// 'a:<name>;<UTF-16 units>;<value>;' for every other type; markers ("!input", ...) stand alone.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "logging/MakeString.h"
+#include "logging/QuellinFormat.h"
+#include "platform/Clock.h"
+#include "platform/HostTypes.h"
+#include "platform/Mailslot.h"
+
+// The logging vocabulary shared by every caller.
+inline constexpr const wchar_t *QuellinSlotName = L"\\\\.\\mailslot\\QuellinSlot";
+inline constexpr const wchar_t *QuellinMarkerInput = L"!input";
+inline constexpr const wchar_t *QuellinMarkerOutput = L"!output";
+inline constexpr const wchar_t *QuellinMarkerGeneral = L"!general";
+inline constexpr const wchar_t *QuellinLevelNote = L"Note";
+inline constexpr const wchar_t *QuellinLevelWarning = L"Warning";
+inline constexpr const wchar_t *QuellinLevelError = L"Error";
+inline constexpr const wchar_t *QuellinLevelComplete = L"Complete";
+inline constexpr const wchar_t *QuellinLevelAutoEnd = L"Auto End";
+// The name under which callers log the text that describes a call.
+inline constexpr const wchar_t *QuellinDescription = L"description";
+
+class QuellinEntry {
+public:
+    // The writer end of the mailslot, shared by every entry of the process. Open, close and send
+    // may run on any thread.
+    class MailSlotSocket {
+    public:
+        MailSlotSocket() = default;
+        virtual ~MailSlotSocket();
+        MailSlotSocket(const MailSlotSocket &) = delete;
+        MailSlotSocket &operator=(const MailSlotSocket &) = delete;
+
+        // Connects to the slot when a collector created it; a name other than the last one closes
+        // the old connection first. Does nothing while open. Returns 0.
+        DWORD Open(const std::wstring &slotName);
+        void Close();
+        bool IsOpen() const { return mWriter.IsOpen(); }
+        // One record as one datagram of UTF-16LE. 0 when sent or closed, else the error code; a
+        // collector that went away closes the socket, so that a later Open connects again.
+        DWORD Send(const std::wstring &record);
+
+    private:
+        std::mutex mNameLock; // the name and the open attempt
+        std::wstring mSlotName;
+        Platform::MailslotWriter mWriter;
+    };
+
+    QuellinEntry(std::wstring module, std::wstring function);
+    QuellinEntry(std::string module, std::string function);
+    // Writes an "Auto End" record when still begun. Never throws.
+    ~QuellinEntry();
+    QuellinEntry(const QuellinEntry &) = delete;
+    QuellinEntry &operator=(const QuellinEntry &) = delete;
+
+    // The process-wide socket; null once it was destroyed at unload.
+    static MailSlotSocket *ProcessSocket();
+
+    // ---- Record writers: 0, or the error code of a failed send ----
+
+    template <typename... Args> DWORD LogBegin(std::wstring_view level, const Args &...args) {
+        if (!TransportOpen())
+            return 0;
+        if (mBegun) {
+            WarnMisuse(true, PackArguments(args...));
+            return 0;
+        }
+        mBegun = true;
+        return SendBegin(level, PackArguments(args...));
+    }
+
+    template <typename... Args> DWORD LogEnd(std::wstring_view level, const Args &...args) {
+        if (!TransportOpen())
+            return 0;
+        if (!mBegun) {
+            WarnMisuse(false, PackArguments(args...));
+            return 0;
+        }
+        mBegun = false;
+        return SendEnd(level, PackArguments(args...));
+    }
+
+    template <typename... Args> DWORD Log(std::wstring_view level, const Args &...args) {
+        if (!TransportOpen())
+            return 0;
+        return SendNote(level, PackArguments(args...));
+    }
+
+    // Parks arguments for the next record of this entry, whatever its kind.
+    template <typename... Args> void AddArguments(const Args &...args) { mPending += PackArguments(args...); }
+    void AddPending(const std::wstring &name, const std::wstring &value);
+
+    // ---- Packing ----
+
+    template <typename T> static std::wstring TypeTag(const T &) { return QuellinFormat::TypeTag<T>(); }
+
+    // '<tag>:<text>'.
+    template <typename T> std::wstring FormatValue(const T &value) const {
+        std::wstring field = QuellinFormat::TypeTag<T>();
+        field += static_cast<wchar_t>(mTypeSeparator);
+        field += QuellinFormat::ValueText(value);
+        return field;
+    }
+
+    template <typename... Args> std::wstring PackArguments(const Args &...args) const {
+        if constexpr (sizeof...(Args) == 0) {
+            return std::wstring();
+        } else {
+            std::wstring fields[] = {FormatValue(args)...};
+            return JoinFields(fields, fields + sizeof...(Args));
+        }
+    }
+
+    static std::wstring JoinFields(const std::wstring *first, const std::wstring *last);
+    static std::wstring JoinFields(const std::vector<std::wstring> &fields) {
+        return JoinFields(fields.data(), fields.data() + fields.size());
+    }
+    // Cuts the tag and its ':' off the front of a packed field and returns them ("" when none).
+    static std::wstring SplitTypePrefix(std::wstring &field);
+    // True when the text begins with the field of a reserved marker.
+    static bool IsCommandText(const std::wstring &text);
+    static bool IsReservedMarker(const std::wstring &text);
+    // The time field: seconds, '.', milliseconds unpadded (7 ms -> ".7").
+    static std::wstring FormatTime(const Platform::WallTime &time);
+
+    const std::wstring &GetModule() const { return mModule; }
+    const std::wstring &GetFunction() const { return mFunction; }
+    const std::wstring &GetPending() const { return mPending; }
+    bool IsBegun() const { return mBegun; }
+
+private:
+    static bool TransportOpen();
+    DWORD SendBegin(std::wstring_view level, const std::wstring &arguments);
+    DWORD SendEnd(std::wstring_view level, const std::wstring &arguments);
+    DWORD SendNote(std::wstring_view level, const std::wstring &arguments);
+    void AppendSections(std::wstring &record, const wchar_t *marker, const std::wstring &arguments);
+    // The double-begin (true) or end-without-begin (false) warning note.
+    void WarnMisuse(bool doubleBegin, const std::wstring &refusedArguments);
+
+    bool mBegun = false;
+    std::wstring mModule;
+    std::wstring mFunction;
+    std::wstring mPending;
+
+    // Fixed for every entry.
+    static constexpr const wchar_t *mNoteTag = L"!logn";
+    static constexpr const wchar_t *mBeginTag = L"!logb";
+    static constexpr const wchar_t *mEndTag = L"!loge";
+    static constexpr wchar_t mFieldSeparator = L';';
+    static constexpr wchar_t mReplacement = L'*'; // stands for ';' in module and function names
+    static constexpr char mTypeSeparator = ':';
+    static constexpr wchar_t mCommandPrefix = L'!';
+};
+
+// Logs the version block of a library file: a begin record with the pair "file" and an end record
+// whose output section holds one pair per version key.
+void LogFileVersionInfo(std::wstring module, std::wstring file);

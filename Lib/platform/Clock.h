@@ -1,0 +1,30 @@
+// Clocks, sleeping and process/thread identity.
+#pragma once
+
+#include <cstdint>
+
+namespace Platform {
+
+// CLOCK_MONOTONIC in microseconds.
+uint64_t MonotonicMicroseconds();
+
+// Wall clock: seconds since 1970-01-01 UTC and milliseconds 0..999, taken in one read.
+struct WallTime {
+    int64_t Seconds;
+    unsigned Milliseconds;
+};
+WallTime WallClockNow();
+
+// Local calendar time (the driver log file's time stamps).
+struct LocalTime {
+    int Year, Month, Day, Hour, Minute, Second, Milliseconds;
+};
+LocalTime LocalTimeNow();
+
+void SleepMilliseconds(uint32_t milliseconds);
+void SleepMicroseconds(uint64_t microseconds);
+
+uint32_t CurrentProcessId();
+uint32_t CurrentThreadId();
+
+} // namespace Platform

@@ -1,0 +1,109 @@
+// Run-time binding of libraries named the Windows way ("NAME.DLL") over dlopen.
+#include "platform/DynamicLibrary.h"
+
+#include "platform/Environment.h"
+#include "platform/Text.h"
+
+#include <dlfcn.h>
+#include <link.h>
+
+namespace Platform {
+
+std::string MapLibraryName(const std::string &dllName) {
+    std::string name = dllName;
+    // Only the file name counts; a directory part of a Windows path has no meaning here.
+    size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos)
+        name.erase(0, slash + 1);
+    if (name.size() >= 4 && AsciiLower(name.substr(name.size() - 4)) == ".dll")
+        name.erase(name.size() - 4);
+    if (name.empty())
+        return std::string();
+    return "lib" + AsciiLower(name) + ".so";
+}
+
+namespace {
+std::string DlErrorText(const std::string &fallback) {
+    const char *text = dlerror();
+    return text ? text : fallback;
+}
+} // namespace
+
+DynamicLibrary::~DynamicLibrary() { Unload(); }
+
+bool DynamicLibrary::Load(const std::string &dllName) {
+    Unload();
+    mLastError.clear();
+    std::string soName = MapLibraryName(dllName);
+    if (soName.empty()) {
+        mLastError = "invalid library name \"" + dllName + "\"";
+        return false;
+    }
+    std::string searchPath = GetEnv("KORVALIS_LIBRARY_PATH");
+    size_t begin = 0;
+    while (begin <= searchPath.size() && !searchPath.empty()) {
+        size_t end = searchPath.find(':', begin);
+        if (end == std::string::npos)
+            end = searchPath.size();
+        std::string dir = searchPath.substr(begin, end - begin);
+        begin = end + 1;
+        if (dir.empty())
+            continue;
+        std::string candidate = dir + (dir.back() == '/' ? "" : "/") + soName;
+        if (!FileExists(candidate))
+            continue;
+        dlerror();
+        mHandle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (mHandle != nullptr) {
+            mFilePath = candidate;
+            return true;
+        }
+        // Found but unusable (wrong architecture, missing dependency): say why, keep searching.
+        mLastError = DlErrorText("cannot load " + candidate);
+    }
+    dlerror();
+    mHandle = dlopen(soName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (mHandle == nullptr) {
+        std::string loaderError = DlErrorText("cannot load " + soName);
+        mLastError = mLastError.empty() ? loaderError : mLastError + "; " + loaderError;
+        return false;
+    }
+    mLastError.clear();
+    link_map *map = nullptr;
+    if (dlinfo(mHandle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name != nullptr && *map->l_name)
+        mFilePath = map->l_name;
+    else
+        mFilePath = soName;
+    return true;
+}
+
+void DynamicLibrary::Unload() {
+    if (mHandle != nullptr) {
+        dlclose(mHandle);
+        mHandle = nullptr;
+    }
+    mFilePath.clear();
+}
+
+void *DynamicLibrary::GetSymbol(const char *name) {
+    if (mHandle == nullptr) {
+        mLastError = "library not loaded";
+        return nullptr;
+    }
+    if (name == nullptr || *name == '\0') {
+        mLastError = "no entry point name";
+        return nullptr;
+    }
+    dlerror();
+    void *symbol = dlsym(mHandle, name);
+    if (symbol == nullptr)
+        mLastError = DlErrorText(std::string("entry point ") + name + " not found");
+    return symbol;
+}
+
+bool PinLoadedLibrary(const std::string &soName) {
+    // The extra reference is never dropped: RTLD_NODELETE keeps the mapping until exit.
+    return dlopen(soName.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}
+
+} // namespace Platform

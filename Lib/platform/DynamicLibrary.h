@@ -1,0 +1,37 @@
+// Libraries bound at run time. "NAME.DLL" maps to libNAME.so with NAME lower-cased, searched
+// first in the directories of $KORVALIS_LIBRARY_PATH, then by the dynamic loader.
+#pragma once
+
+#include <string>
+
+namespace Platform {
+
+std::string MapLibraryName(const std::string &dllName);
+
+class DynamicLibrary {
+public:
+    DynamicLibrary() = default;
+    ~DynamicLibrary();
+    DynamicLibrary(const DynamicLibrary &) = delete;
+    DynamicLibrary &operator=(const DynamicLibrary &) = delete;
+
+    // False when the library cannot be found or loaded (LastError says why).
+    bool Load(const std::string &dllName);
+    void Unload();
+    bool IsLoaded() const { return mHandle != nullptr; }
+    // Null when not loaded or the entry point is missing.
+    void *GetSymbol(const char *name);
+    // Path of the file that was loaded.
+    const std::string &FilePath() const { return mFilePath; }
+    const std::string &LastError() const { return mLastError; }
+
+private:
+    void *mHandle = nullptr;
+    std::string mFilePath;
+    std::string mLastError;
+};
+
+// Keeps an already loaded library mapped for the life of the process (wx and GTK).
+bool PinLoadedLibrary(const std::string &soName);
+
+} // namespace Platform

@@ -1,0 +1,250 @@
+// The mailslot stand-in over Unix datagram sockets: writers connect and send one datagram per
+// record, the collector binds the socket and reads them.
+#include "platform/Mailslot.h"
+
+#include "platform/Environment.h"
+#include "platform/Text.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace Platform {
+
+namespace {
+
+constexpr const char *DefaultMailslotDir = "/tmp/korvalis-mailslot";
+// How long a send waits in total for room in the collector's queue.
+constexpr auto FullQueueWait = std::chrono::milliseconds(100);
+// The kernel queues at most a few unread datagrams per socket; the byte budget is the larger one.
+constexpr int ReceiveBufferBytes = 4 * 1024 * 1024;
+
+bool FillAddress(const std::string &path, sockaddr_un &address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+// Errors that mean the collector is gone: the writer closes so that a later Open reconnects.
+bool ReaderGone(int error) {
+    return error == ECONNREFUSED || error == ECONNRESET || error == ENOTCONN || error == ENOENT ||
+           error == EPIPE || error == EDESTADDRREQ;
+}
+
+int RemainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+        return 0;
+    // Round up so that a wait never ends before the deadline.
+    return static_cast<int>(left.count()) + 1;
+}
+
+} // namespace
+
+std::string MailslotPath(const std::wstring &slotName) {
+    // "\\.\mailslot\NAME" and "NAME" both name the slot NAME; no path separator survives.
+    size_t start = slotName.find_last_of(L"\\/");
+    std::wstring name = start == std::wstring::npos ? slotName : slotName.substr(start + 1);
+    if (name.empty() || name == L"." || name == L"..")
+        return std::string();
+    std::string dir = GetEnv("KORVALIS_MAILSLOT_DIR", DefaultMailslotDir);
+    if (dir.back() != '/')
+        dir += '/';
+    return dir + WideToUtf8(name);
+}
+
+// ---- Writer ----
+
+MailslotWriter::~MailslotWriter() { Close(); }
+
+bool MailslotWriter::Open(const std::wstring &slotName) {
+    std::lock_guard<std::mutex> guard(mLock);
+    if (mFd >= 0) {
+        close(mFd);
+        mFd = -1;
+    }
+    mPath = MailslotPath(slotName);
+    // Most calls find no collector: one stat and no socket then.
+    struct stat st {};
+    if (mPath.empty() || stat(mPath.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode))
+        return false;
+    sockaddr_un address;
+    if (!FillAddress(mPath, address))
+        return false;
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        close(fd);
+        return false;
+    }
+    mFd = fd;
+    mSkipWaiting = false;
+    return true;
+}
+
+void MailslotWriter::Close() {
+    std::lock_guard<std::mutex> guard(mLock);
+    if (mFd >= 0) {
+        close(mFd);
+        mFd = -1;
+    }
+}
+
+bool MailslotWriter::IsOpen() const {
+    std::lock_guard<std::mutex> guard(mLock);
+    return mFd >= 0;
+}
+
+uint32_t MailslotWriter::Send(const void *data, size_t size) {
+    std::lock_guard<std::mutex> guard(mLock);
+    if (mFd < 0)
+        return 0;
+    if (data == nullptr && size != 0)
+        return EINVAL;
+    const auto deadline = std::chrono::steady_clock::now() + FullQueueWait;
+    for (;;) {
+        ssize_t sent = send(mFd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent >= 0) {
+            mSkipWaiting = false;
+            return 0;
+        }
+        int error = errno;
+        if (error == EINTR)
+            continue;
+        if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) {
+            // A collector that stopped reading costs one wait, not one per record.
+            int left = mSkipWaiting ? 0 : RemainingMilliseconds(deadline);
+            if (left == 0) {
+                mSkipWaiting = true;
+                return static_cast<uint32_t>(error);
+            }
+            pollfd p{mFd, POLLOUT, 0};
+            int ready = poll(&p, 1, left);
+            if (ready < 0 && errno != EINTR)
+                return static_cast<uint32_t>(errno);
+            // Short of buffer memory the socket may still poll writable: pace the retries.
+            if (ready > 0 && error == ENOBUFS)
+                usleep(1000);
+            continue;
+        }
+        if (ReaderGone(error)) {
+            close(mFd);
+            mFd = -1;
+        }
+        return static_cast<uint32_t>(error);
+    }
+}
+
+uint32_t MailslotWriter::SendRecord(const std::wstring &record) {
+    std::string bytes = WideToUtf16LEBytes(record);
+    return Send(bytes.data(), bytes.size());
+}
+
+// ---- Reader ----
+
+MailslotReader::~MailslotReader() { Close(); }
+
+bool MailslotReader::Create(const std::wstring &slotName) {
+    Close();
+    std::string path = MailslotPath(slotName);
+    sockaddr_un address;
+    if (!FillAddress(path, address))
+        return false;
+
+    // The default directory is shared by every user: world-writable with the sticky bit.
+    std::string dir = path.substr(0, path.find_last_of('/'));
+    if (!dir.empty() && mkdir(dir.c_str(), 01777) == 0)
+        chmod(dir.c_str(), 01777);
+
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) {
+            close(fd);
+            return false;
+        }
+        // A live collector keeps its slot; only a stale socket file is replaced.
+        int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        bool alive = probe >= 0 && connect(probe, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+        if (probe >= 0)
+            close(probe);
+        if (alive) {
+            close(fd);
+            return false;
+        }
+        unlink(path.c_str());
+    }
+
+    if (bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        close(fd);
+        return false;
+    }
+    // Writers of every user may connect.
+    chmod(path.c_str(), 0666);
+    int bufferBytes = ReceiveBufferBytes;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+    mFd = fd;
+    mPath = path;
+    return true;
+}
+
+void MailslotReader::Close() {
+    if (mFd < 0)
+        return;
+    // Remove the socket file only when it is still ours (a newer collector may have replaced it).
+    struct stat ours {}, onDisk {};
+    bool same = fstat(mFd, &ours) == 0 && lstat(mPath.c_str(), &onDisk) == 0 && ours.st_ino == onDisk.st_ino &&
+                ours.st_dev == onDisk.st_dev;
+    close(mFd);
+    mFd = -1;
+    if (same)
+        unlink(mPath.c_str());
+    mPath.clear();
+}
+
+std::optional<std::string> MailslotReader::ReceiveBytes(std::chrono::milliseconds timeout) {
+    if (mFd < 0)
+        return std::nullopt;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        // The datagram's real size first, so that no record is cut.
+        ssize_t size = recv(mFd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+        if (size >= 0) {
+            std::string bytes(static_cast<size_t>(size), '\0');
+            ssize_t got = recv(mFd, bytes.data(), bytes.size(), MSG_DONTWAIT);
+            if (got >= 0) {
+                bytes.resize(static_cast<size_t>(got));
+                return bytes;
+            }
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            return std::nullopt;
+        }
+        int left = RemainingMilliseconds(deadline);
+        if (left == 0)
+            return std::nullopt;
+        pollfd p{mFd, POLLIN, 0};
+        if (poll(&p, 1, left) < 0 && errno != EINTR)
+            return std::nullopt;
+    }
+}
+
+std::optional<std::wstring> MailslotReader::Receive(std::chrono::milliseconds timeout) {
+    std::optional<std::string> bytes = ReceiveBytes(timeout);
+    if (!bytes)
+        return std::nullopt;
+    return Utf16ToWide(Utf16LEBytesToUtf16(*bytes));
+}
+
+} // namespace Platform

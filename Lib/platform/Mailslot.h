@@ -1,0 +1,67 @@
+// The mailslot stand-in: a Unix datagram socket at $KORVALIS_MAILSLOT_DIR/NAME
+// (default /tmp/korvalis-mailslot). The collector binds it; writers connect and send one
+// datagram per record.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace Platform {
+
+// Socket path for a mailslot name; "\\.\mailslot\QuellinSlot" and "QuellinSlot" both map to
+// <dir>/QuellinSlot.
+std::string MailslotPath(const std::wstring &slotName);
+
+// Writer side. Thread-safe: open, close and send are serialised.
+class MailslotWriter {
+public:
+    MailslotWriter() = default;
+    ~MailslotWriter();
+    MailslotWriter(const MailslotWriter &) = delete;
+    MailslotWriter &operator=(const MailslotWriter &) = delete;
+
+    // Connects when the slot exists; false (and closed) when it does not. Cheap when no
+    // socket file exists.
+    bool Open(const std::wstring &slotName);
+    void Close();
+    bool IsOpen() const;
+    // Sends the bytes as one datagram. 0 on success or when closed (nothing sent); otherwise an
+    // errno-style code. A full queue waits up to 100 ms for the reader; after one such wait ran
+    // out, later sends do not wait until one succeeds. A reader that went away closes the writer.
+    uint32_t Send(const void *data, size_t size);
+    // One record: UTF-16LE, no byte-order mark, no terminating null.
+    uint32_t SendRecord(const std::wstring &record);
+
+private:
+    mutable std::mutex mLock;
+    int mFd = -1;
+    std::string mPath;
+    bool mSkipWaiting = false;
+};
+
+// Reader side (the collector and tests).
+class MailslotReader {
+public:
+    MailslotReader() = default;
+    ~MailslotReader();
+    MailslotReader(const MailslotReader &) = delete;
+    MailslotReader &operator=(const MailslotReader &) = delete;
+
+    // Creates (binds) the slot, replacing a stale socket file. False on failure.
+    bool Create(const std::wstring &slotName);
+    void Close();
+    bool IsOpen() const { return mFd >= 0; }
+    // Next datagram as raw bytes; nullopt when none arrived before the timeout.
+    std::optional<std::string> ReceiveBytes(std::chrono::milliseconds timeout);
+    // Next record decoded from UTF-16LE.
+    std::optional<std::wstring> Receive(std::chrono::milliseconds timeout);
+
+private:
+    int mFd = -1;
+    std::string mPath;
+};
+
+} // namespace Platform

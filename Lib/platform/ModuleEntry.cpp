@@ -1,0 +1,93 @@
+// Process and thread attach/detach on Linux.
+//
+// Process exit versus unload: at attach a process-wide exit handler is registered whose code
+// lives in the C library and whose state lives on the heap, so it survives an unload of the
+// plug-in. It runs at exit before the plug-in's static destructors (it is registered after
+// them), marking the process as terminating.
+#include "platform/ModuleEntry.h"
+
+#include <dlfcn.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdlib>
+
+extern "C" int __cxa_atexit(void (*func)(void *), void *arg, void *dso);
+
+namespace Platform {
+
+namespace {
+
+ModuleEntryFunction gEntry = nullptr;
+pthread_key_t gThreadKey;
+std::atomic<bool> gThreadKeyValid{false};
+pthread_mutex_t *gExitMarker = nullptr;
+
+void ThreadEnded(void *) {
+    if (gEntry != nullptr)
+        gEntry(ModuleReason::ThreadDetach, false);
+}
+
+bool ProcessIsTerminating() {
+    if (gExitMarker == nullptr)
+        return false;
+    if (pthread_mutex_trylock(gExitMarker) == 0) {
+        pthread_mutex_unlock(gExitMarker);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+ModuleExitMarker::ModuleExitMarker() {
+    // Leaked on purpose: the C library's exit list keeps pointing at it after an unload, and its
+    // handler is the C library's own function, so nothing of the plug-in is called after it is gone.
+    gExitMarker = static_cast<pthread_mutex_t *>(std::malloc(sizeof(pthread_mutex_t)));
+    if (gExitMarker == nullptr)
+        return;
+    pthread_mutex_init(gExitMarker, nullptr);
+    __cxa_atexit(reinterpret_cast<void (*)(void *)>(reinterpret_cast<void (*)()>(&pthread_mutex_lock)), gExitMarker,
+                 nullptr);
+}
+
+ModuleEntry::ModuleEntry(ModuleEntryFunction entry) : mEntry(entry) {
+    gEntry = entry;
+    if (pthread_key_create(&gThreadKey, &ThreadEnded) == 0)
+        gThreadKeyValid = true;
+    if (mEntry != nullptr)
+        mEntry(ModuleReason::ProcessAttach, false);
+}
+
+ModuleEntry::~ModuleEntry() {
+    bool terminating = ProcessIsTerminating();
+    if (gThreadKeyValid.exchange(false))
+        pthread_key_delete(gThreadKey);
+    if (mEntry != nullptr)
+        mEntry(ModuleReason::ProcessDetach, terminating);
+    gEntry = nullptr;
+}
+
+void ModuleEntry::EnterThread() {
+    if (!gThreadKeyValid || pthread_getspecific(gThreadKey) != nullptr)
+        return;
+    static char marker;
+    pthread_setspecific(gThreadKey, &marker);
+    if (gEntry != nullptr)
+        gEntry(ModuleReason::ThreadAttach, false);
+}
+
+void PinWindowingLibraries() {
+    static const char *const libraries[] = {
+        "libwx_baseu-3.2.so.0",     "libwx_baseu_net-3.2.so.0", "libwx_baseu_xml-3.2.so.0",
+        "libwx_gtk3u_core-3.2.so.0", "libwx_gtk3u_xrc-3.2.so.0", "libwx_gtk3u_html-3.2.so.0",
+        "libwx_gtk3u_adv-3.2.so.0",  "libgtk-3.so.0",            "libgdk-3.so.0",
+        "libgobject-2.0.so.0",       "libglib-2.0.so.0",         "libgio-2.0.so.0",
+        "libpango-1.0.so.0",         "libatk-1.0.so.0",          "libcairo.so.2"};
+    for (const char *name : libraries) {
+        // The handle is kept on purpose: RTLD_NODELETE pins the library for the process's life.
+        dlopen(name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE | RTLD_GLOBAL);
+    }
+}
+
+} // namespace Platform

@@ -1,0 +1,412 @@
+// Named mutexes and events.
+//
+// Every object of one name in the process shares one state (owner thread, recursion count, the
+// lock file's descriptor), found through a process-wide table keyed by the lock file's path. Across
+// processes the owner holds flock on that file. The owner writes its process id into the file and
+// clears it on release, so a new owner that finds an id there knows the previous holder died
+// while holding it (WaitAbandoned). A thread that ends while holding a mutex abandons it too.
+#include "platform/NamedMutex.h"
+
+#include "platform/Text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Platform {
+
+struct NamedMutex::Shared {
+    std::string path; // lock file; empty for an unnamed mutex (this process only)
+    std::mutex lock;
+    std::condition_variable released;
+    std::thread::id owner; // default id: nobody
+    bool acquiring = false; // the owner is still waiting for the file lock
+    uint32_t count = 0;
+    int fd = -1;
+    bool abandoned = false; // the last owner thread ended without releasing
+    ~Shared();
+};
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+using Shared = NamedMutex::Shared;
+
+std::string LockDirectory() {
+    const char *dir = getenv("KORVALIS_LOCK_DIR");
+    return dir && *dir ? std::string(dir) : std::string("/tmp/korvalis-locks");
+}
+
+// Creates missing parents as ordinary directories and the lock directory itself with mode 1777,
+// so that every user's processes can create lock files in it.
+void MakeDirectories(const std::string &dir, mode_t mode) {
+    struct stat st;
+    if (dir.empty() || stat(dir.c_str(), &st) == 0)
+        return;
+    size_t slash = dir.find_last_of('/');
+    if (slash != std::string::npos && slash > 0)
+        MakeDirectories(dir.substr(0, slash), 0777);
+    if (mkdir(dir.c_str(), mode) == 0 && mode != 0777)
+        chmod(dir.c_str(), mode); // the umask may have cut the mode
+}
+
+// Safe file name: letters, digits, '-', '_' and '.' stay, every other byte of the UTF-8 name is
+// %XX. Names whose encoding would be too long keep a prefix and a hash of the whole name.
+std::string EncodeName(const std::wstring &name) {
+    static const char hex[] = "0123456789ABCDEF";
+    const std::string utf8 = WideToUtf8(name);
+    std::string out;
+    for (unsigned char c : utf8) {
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                     c == '_' || c == '.';
+        if (plain) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    constexpr size_t MaxEncoded = 200;
+    if (out.size() > MaxEncoded) {
+        uint64_t hash = 1469598103934665603ull; // FNV-1a
+        for (unsigned char c : utf8) {
+            hash ^= c;
+            hash *= 1099511628211ull;
+        }
+        char tail[24];
+        snprintf(tail, sizeof tail, "~%016llX", static_cast<unsigned long long>(hash));
+        out = out.substr(0, MaxEncoded - 20) + tail;
+    }
+    return out + ".lock";
+}
+
+// The process-wide table of named states. Never destroyed: mutex objects may outlive statics.
+struct SharedTable {
+    std::mutex lock;
+    std::map<std::string, std::weak_ptr<Shared>> entries;
+    std::vector<std::shared_ptr<Shared>> forking; // locked across fork()
+};
+
+void BeforeFork();
+void AfterForkInParent();
+void AfterForkInChild();
+
+SharedTable &Table() {
+    static SharedTable *table = [] {
+        auto *t = new SharedTable;
+        pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
+        return t;
+    }();
+    return *table;
+}
+
+// fork() copies the states but not the threads: every state is locked while the process forks so
+// that the child gets consistent copies.
+void BeforeFork() {
+    SharedTable &t = Table();
+    t.lock.lock();
+    for (auto &entry : t.entries) {
+        if (auto state = entry.second.lock()) {
+            state->lock.lock();
+            t.forking.push_back(std::move(state));
+        }
+    }
+}
+
+void FinishFork(bool child) {
+    SharedTable &t = Table();
+    for (auto &state : t.forking) {
+        if (child) {
+            // The child owns nothing. Its inherited descriptor shares the parent's flock, which
+            // would outlive the parent's release: close it (without touching the file's content).
+            if (state->fd >= 0)
+                close(state->fd);
+            state->fd = -1;
+            state->owner = std::thread::id();
+            state->acquiring = false;
+            state->count = 0;
+            state->abandoned = false;
+        }
+        state->lock.unlock();
+    }
+    std::vector<std::shared_ptr<Shared>> done;
+    done.swap(t.forking);
+    t.lock.unlock();
+    // done lets go here, outside the table lock (a last reference erases its table entry).
+}
+
+void AfterForkInParent() { FinishFork(false); }
+void AfterForkInChild() { FinishFork(true); }
+
+// Gives up the file lock. A clean release clears the holder record; an abandoned one leaves it
+// so that the next owner in any process sees WaitAbandoned.
+void DropFileLock(Shared &s, bool clean) {
+    if (s.fd < 0)
+        return;
+    if (clean && ftruncate(s.fd, 0) != 0) {
+        // The record stays: the next owner reports WaitAbandoned, which still counts as obtained.
+    }
+    flock(s.fd, LOCK_UN);
+    close(s.fd);
+    s.fd = -1;
+}
+
+// Mutexes the calling thread holds, abandoned when the thread ends.
+class HeldByThread {
+public:
+    ~HeldByThread() {
+        const auto me = std::this_thread::get_id();
+        for (auto &held : mHeld) {
+            auto state = held.lock();
+            if (!state)
+                continue;
+            std::lock_guard<std::mutex> guard(state->lock);
+            if (state->owner != me || state->acquiring)
+                continue;
+            DropFileLock(*state, false);
+            state->owner = std::thread::id();
+            state->count = 0;
+            state->abandoned = true;
+            state->released.notify_all();
+        }
+    }
+    void Add(const std::shared_ptr<Shared> &state) { mHeld.push_back(state); }
+    void Remove(const Shared *state) {
+        mHeld.erase(std::remove_if(mHeld.begin(), mHeld.end(),
+                                   [state](const std::weak_ptr<Shared> &held) {
+                                       auto s = held.lock();
+                                       return !s || s.get() == state;
+                                   }),
+                    mHeld.end());
+    }
+
+private:
+    std::vector<std::weak_ptr<Shared>> mHeld;
+};
+
+thread_local HeldByThread tHeld;
+
+int OpenLockFile(const std::string &path) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0 && errno == ENOENT) {
+        // The lock directory went away since construction: make it again.
+        MakeDirectories(path.substr(0, path.find_last_of('/')), 01777);
+        fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    }
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 0777) != 0666)
+        fchmod(fd, 0666); // other users' processes must be able to open it too
+    return fd;
+}
+
+// Reads the previous holder's record and writes ours. True when a record was there.
+bool TakeOverRecord(int fd) {
+    char old[32];
+    ssize_t n = pread(fd, old, sizeof old, 0);
+    bool abandoned = n > 0;
+    char mine[32];
+    int len = snprintf(mine, sizeof mine, "%ld\n", static_cast<long>(getpid()));
+    if (ftruncate(fd, 0) != 0 || pwrite(fd, mine, static_cast<size_t>(len), 0) != len) {
+        // Without a record a later death of this process is reported as a plain WaitObject0.
+    }
+    return abandoned;
+}
+
+} // namespace
+
+NamedMutex::Shared::~Shared() {
+    // The last object of the name is gone: a lock still held counts as abandoned.
+    if (fd >= 0)
+        close(fd);
+    if (path.empty())
+        return;
+    SharedTable &t = Table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    auto it = t.entries.find(path);
+    if (it != t.entries.end() && it->second.expired())
+        t.entries.erase(it);
+}
+
+std::string NamedMutex::LockFilePath(const std::wstring &name) {
+    if (name.empty())
+        return std::string();
+    return LockDirectory() + "/" + EncodeName(name);
+}
+
+NamedMutex::NamedMutex(const std::wstring &name) : mName(name) {
+    if (name.empty()) {
+        mShared = std::make_shared<Shared>();
+        return;
+    }
+    const std::string dir = LockDirectory();
+    MakeDirectories(dir, 01777);
+    const std::string path = dir + "/" + EncodeName(name);
+    SharedTable &t = Table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    std::weak_ptr<Shared> &entry = t.entries[path];
+    mShared = entry.lock();
+    if (!mShared) {
+        mShared = std::make_shared<Shared>();
+        mShared->path = path;
+        entry = mShared;
+    }
+}
+
+NamedMutex::~NamedMutex() = default;
+
+DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
+    Shared &s = *mShared;
+    const bool infinite = timeoutMilliseconds == Infinite;
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMilliseconds);
+    const auto me = std::this_thread::get_id();
+
+    std::unique_lock<std::mutex> guard(s.lock);
+    if (s.owner == me && !s.acquiring) {
+        if (s.count == std::numeric_limits<uint32_t>::max())
+            return WaitFailed;
+        ++s.count;
+        return WaitObject0;
+    }
+    auto isFree = [&s] { return s.owner == std::thread::id(); };
+    if (infinite)
+        s.released.wait(guard, isFree);
+    else if (!s.released.wait_until(guard, deadline, isFree))
+        return WaitTimeout;
+
+    s.owner = me;
+    bool abandoned = false;
+    if (!s.path.empty()) {
+        s.acquiring = true;
+        int fd = OpenLockFile(s.path);
+        if (fd < 0) {
+            s.owner = std::thread::id();
+            s.acquiring = false;
+            s.released.notify_all();
+            return WaitFailed;
+        }
+        s.fd = fd;
+        guard.unlock();
+
+        // Other threads of the process wait on the condition meanwhile; the file lock is taken
+        // outside the state lock.
+        bool obtained = false;
+        bool failed = false;
+        if (infinite) {
+            int rc;
+            while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+            }
+            obtained = rc == 0;
+            failed = !obtained;
+        } else {
+            auto pause = std::chrono::microseconds(500);
+            for (;;) {
+                if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                    obtained = true;
+                    break;
+                }
+                if (errno != EWOULDBLOCK && errno != EINTR) {
+                    failed = true;
+                    break;
+                }
+                const auto now = SteadyClock::now();
+                if (now >= deadline)
+                    break;
+                std::this_thread::sleep_for(
+                    std::min<SteadyClock::duration>(pause, deadline - now));
+                pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(10));
+            }
+        }
+
+        guard.lock();
+        if (!obtained) {
+            close(fd);
+            s.fd = -1;
+            s.owner = std::thread::id();
+            s.acquiring = false;
+            s.released.notify_all();
+            return failed ? WaitFailed : WaitTimeout;
+        }
+        abandoned = TakeOverRecord(fd);
+        s.acquiring = false;
+    }
+    abandoned = abandoned || s.abandoned;
+    s.abandoned = false;
+    s.count = 1;
+    tHeld.Add(mShared);
+    return abandoned ? WaitAbandoned : WaitObject0;
+}
+
+bool NamedMutex::Release() {
+    Shared &s = *mShared;
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.owner != std::this_thread::get_id() || s.acquiring || s.count == 0)
+        return false;
+    if (--s.count > 0)
+        return true;
+    DropFileLock(s, true);
+    s.owner = std::thread::id();
+    tHeld.Remove(&s);
+    s.released.notify_all();
+    return true;
+}
+
+struct Event::State {
+    std::mutex lock;
+    std::condition_variable signalled;
+    bool manualReset;
+    bool set;
+};
+
+Event::Event(bool manualReset, bool initialState) : mState(new State) {
+    mState->manualReset = manualReset;
+    mState->set = initialState;
+}
+
+Event::~Event() = default;
+
+void Event::Set() {
+    std::lock_guard<std::mutex> guard(mState->lock);
+    mState->set = true;
+    if (mState->manualReset)
+        mState->signalled.notify_all();
+    else
+        mState->signalled.notify_one();
+}
+
+void Event::Reset() {
+    std::lock_guard<std::mutex> guard(mState->lock);
+    mState->set = false;
+}
+
+DWORD Event::Wait(DWORD timeoutMilliseconds) {
+    State &s = *mState;
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    std::unique_lock<std::mutex> guard(s.lock);
+    auto isSet = [&s] { return s.set; };
+    if (timeoutMilliseconds == Infinite)
+        s.signalled.wait(guard, isSet);
+    else if (!s.signalled.wait_until(guard, deadline, isSet))
+        return WaitTimeout;
+    if (!s.manualReset)
+        s.set = false; // an auto-reset event lets one waiter through per Set
+    return WaitObject0;
+}
+
+} // namespace Platform

@@ -1,0 +1,57 @@
+// Named mutexes and events.
+//
+// A named mutex is recursive per thread with owner tracking, shared by every object of the same
+// name in the process, and exclusive across processes through flock on a file in
+// $KORVALIS_LOCK_DIR (default /tmp/korvalis-locks). A lock whose holder died counts as obtained.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/HostTypes.h"
+
+namespace Platform {
+
+class NamedMutex {
+public:
+    explicit NamedMutex(const std::wstring &name);
+    ~NamedMutex();
+    NamedMutex(const NamedMutex &) = delete;
+    NamedMutex &operator=(const NamedMutex &) = delete;
+
+    // WaitObject0 when obtained (WaitAbandoned when the previous holder died), WaitTimeout at the
+    // deadline, WaitFailed on error. Infinite waits forever.
+    DWORD Wait(DWORD timeoutMilliseconds);
+    // False (and nothing changes) when the calling thread does not hold it.
+    bool Release();
+    const std::wstring &Name() const { return mName; }
+    // File that carries the cross-process lock for a name.
+    static std::string LockFilePath(const std::wstring &name);
+
+    struct Shared;
+
+private:
+    std::wstring mName;
+    std::shared_ptr<Shared> mShared;
+};
+
+// Win32-style event: mutex + condition variable + flag.
+class Event {
+public:
+    Event(bool manualReset, bool initialState);
+    ~Event();
+    Event(const Event &) = delete;
+    Event &operator=(const Event &) = delete;
+
+    void Set();
+    void Reset();
+    // WaitObject0 when signalled, WaitTimeout at the deadline.
+    DWORD Wait(DWORD timeoutMilliseconds);
+
+private:
+    struct State;
+    std::unique_ptr<State> mState;
+};
+
+} // namespace Platform

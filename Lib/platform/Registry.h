@@ -1,0 +1,16 @@
+// Registry reads from the INI file named by $KORVALIS_REGISTRY: section = hive and key path,
+// key = value name, value "dword:<decimal>" for a number, plain text for a string.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Platform {
+
+enum class RegistryResult { Ok, NotFound, WrongType };
+
+RegistryResult ReadRegistryDword(const std::wstring &keyPath, const std::wstring &valueName, uint32_t &value);
+RegistryResult ReadRegistryString(const std::wstring &keyPath, const std::wstring &valueName,
+                                  std::wstring &value);
+
+} // namespace Platform

@@ -1,0 +1,1 @@
+// Placeholder for a library folder that holds no source yet.

@@ -1,0 +1,184 @@
+// The mailslot over a real collector socket: records on the wire, back-pressure, restarts.
+#include "platform/Mailslot.h"
+
+#include "platform/Text.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using namespace Platform;
+using namespace std::chrono;
+
+namespace {
+
+const std::wstring SlotName = L"\\\\.\\mailslot\\QuellinSlot";
+
+class MailslotTest : public ::testing::Test {
+protected:
+    // Sends until one send fails; returns how many succeeded (bounded).
+    int FillQueue() {
+        for (int i = 0; i < 1000; ++i)
+            if (mWriter.SendRecord(L"fill " + std::to_wstring(i)) != 0)
+                return i;
+        return -1;
+    }
+    int Drain() {
+        int count = 0;
+        while (mReader.ReceiveBytes(milliseconds(0)))
+            ++count;
+        return count;
+    }
+
+    TestSupport::IsolatedEnvironment mEnv;
+    MailslotReader mReader;
+    MailslotWriter mWriter;
+};
+
+} // namespace
+
+TEST_F(MailslotTest, EachRecordIsOneUtf16LEDatagram) {
+    ASSERT_TRUE(mReader.Create(SlotName));
+    EXPECT_EQ(MailslotPath(SlotName), mEnv.MailslotDir() + "/QuellinSlot");
+    EXPECT_EQ(MailslotPath(L"QuellinSlot"), MailslotPath(SlotName));
+    ASSERT_TRUE(mWriter.Open(SlotName));
+
+    const std::wstring records[] = {L"A", L"D\u00E9tecteur\t2\u20AC", L"", std::wstring(1, wchar_t(0x1F527)) + L"z"};
+    for (const std::wstring &record : records)
+        ASSERT_EQ(mWriter.SendRecord(record), 0u);
+    EXPECT_EQ(mReader.ReceiveBytes(seconds(2)), std::string("A\0", 2));
+    EXPECT_EQ(mReader.ReceiveBytes(seconds(2)),
+              std::string("D\0\xE9\0t\0e\0c\0t\0e\0u\0r\0\t\0" "2\0\xAC\x20", 24));
+    EXPECT_EQ(mReader.ReceiveBytes(seconds(2)), std::string());
+    EXPECT_EQ(mReader.Receive(seconds(2)), records[3]);
+    EXPECT_FALSE(mReader.ReceiveBytes(milliseconds(20)));
+}
+
+TEST_F(MailslotTest, LargeRecordArrivesUncut) {
+    ASSERT_TRUE(mReader.Create(SlotName));
+    ASSERT_TRUE(mWriter.Open(SlotName));
+    std::wstring big(30000, L'x');
+    big.back() = L'!';
+    ASSERT_EQ(mWriter.SendRecord(big), 0u);
+    EXPECT_EQ(mReader.Receive(seconds(2)), big);
+}
+
+TEST_F(MailslotTest, WithoutCollectorNothingIsOpenedOrSent) {
+    EXPECT_FALSE(mWriter.Open(SlotName));
+    EXPECT_FALSE(mWriter.IsOpen());
+    EXPECT_EQ(mWriter.SendRecord(L"lost"), 0u);
+    // A collector that starts later sees nothing from a writer that did not reopen.
+    ASSERT_TRUE(mReader.Create(SlotName));
+    EXPECT_EQ(mWriter.SendRecord(L"still closed"), 0u);
+    EXPECT_FALSE(mReader.ReceiveBytes(milliseconds(50)));
+    // A plain file under the slot's name is no collector.
+    TestSupport::WriteFile(mEnv.MailslotDir() + "/PlainFile", "x");
+    EXPECT_FALSE(mWriter.Open(L"PlainFile"));
+}
+
+TEST_F(MailslotTest, ReaderCreatesDirectoryAndKeepsALiveSlot) {
+    TestSupport::ScopedEnv dir("KORVALIS_MAILSLOT_DIR", mEnv.Root() + "/fresh");
+    ASSERT_TRUE(mReader.Create(SlotName));
+    MailslotReader second;
+    EXPECT_FALSE(second.Create(SlotName)) << "a running collector's slot was taken over";
+    ASSERT_TRUE(mWriter.Open(SlotName));
+    ASSERT_EQ(mWriter.SendRecord(L"to the first"), 0u);
+    EXPECT_EQ(mReader.Receive(seconds(2)), std::wstring(L"to the first"));
+}
+
+TEST_F(MailslotTest, BurstArrivesWholeAndInOrderWhileDrained) {
+    ASSERT_TRUE(mReader.Create(SlotName));
+    ASSERT_TRUE(mWriter.Open(SlotName));
+    constexpr int Count = 1000;
+    std::vector<std::wstring> received;
+    std::thread drain([&] {
+        auto deadline = steady_clock::now() + seconds(20);
+        while (static_cast<int>(received.size()) < Count && steady_clock::now() < deadline)
+            if (auto record = mReader.Receive(milliseconds(200)))
+                received.push_back(*record);
+    });
+    int failures = 0;
+    for (int i = 0; i < Count; ++i)
+        failures += mWriter.SendRecord(L"record " + std::to_wstring(i) + L" \u00E9") != 0;
+    drain.join();
+    EXPECT_EQ(failures, 0);
+    ASSERT_EQ(received.size(), static_cast<size_t>(Count));
+    for (int i = 0; i < Count; ++i)
+        ASSERT_EQ(received[i], L"record " + std::to_wstring(i) + L" \u00E9");
+}
+
+TEST_F(MailslotTest, StalledCollectorCostsOneShortWaitThenSendsFailFast) {
+    ASSERT_TRUE(mReader.Create(SlotName));
+    ASSERT_TRUE(mWriter.Open(SlotName));
+
+    auto start = steady_clock::now();
+    int accepted = FillQueue();
+    auto firstWait = steady_clock::now() - start;
+    ASSERT_GT(accepted, 0);
+    EXPECT_GE(firstWait, milliseconds(90)) << "a full queue must be waited on";
+    EXPECT_LT(firstWait, milliseconds(600));
+
+    start = steady_clock::now();
+    int failed = 0;
+    for (int i = 0; i < 200; ++i)
+        failed += mWriter.SendRecord(L"while stalled") != 0;
+    EXPECT_EQ(failed, 200);
+    EXPECT_LT(steady_clock::now() - start, milliseconds(100)) << "sends waited again after a wait ran out";
+    EXPECT_TRUE(mWriter.IsOpen());
+
+    // The collector reads again: records flow, and a full queue is waited on once more.
+    EXPECT_EQ(Drain(), accepted);
+    ASSERT_EQ(mWriter.SendRecord(L"after the stall"), 0u);
+    EXPECT_EQ(mReader.Receive(seconds(2)), std::wstring(L"after the stall"));
+    start = steady_clock::now();
+    EXPECT_EQ(FillQueue(), accepted);
+    EXPECT_GE(steady_clock::now() - start, milliseconds(90));
+}
+
+TEST_F(MailslotTest, WriterReconnectsToARestartedCollector) {
+    ASSERT_TRUE(mReader.Create(SlotName));
+    ASSERT_TRUE(mWriter.Open(SlotName));
+    ASSERT_EQ(mWriter.SendRecord(L"one"), 0u);
+    EXPECT_EQ(mReader.Receive(seconds(2)), std::wstring(L"one"));
+
+    mReader.Close();
+    EXPECT_NE(mWriter.SendRecord(L"nobody listens"), 0u);
+    EXPECT_FALSE(mWriter.IsOpen());
+    EXPECT_FALSE(mWriter.Open(SlotName));
+
+    MailslotReader restarted;
+    ASSERT_TRUE(restarted.Create(SlotName));
+    ASSERT_TRUE(mWriter.Open(SlotName));
+    ASSERT_EQ(mWriter.SendRecord(L"two"), 0u);
+    EXPECT_EQ(restarted.Receive(seconds(2)), std::wstring(L"two"));
+}
+
+TEST_F(MailslotTest, ConcurrentWritersKeepRecordsWhole) {
+    ASSERT_TRUE(mReader.Create(SlotName));
+    ASSERT_TRUE(mWriter.Open(SlotName));
+    constexpr int Threads = 4, PerThread = 100;
+    std::atomic<int> failures{0};
+    std::vector<std::wstring> received;
+    std::thread drain([&] {
+        auto deadline = steady_clock::now() + seconds(20);
+        while (static_cast<int>(received.size()) < Threads * PerThread && steady_clock::now() < deadline)
+            if (auto record = mReader.Receive(milliseconds(200)))
+                received.push_back(*record);
+    });
+    std::vector<std::thread> writers;
+    for (int t = 0; t < Threads; ++t)
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < PerThread; ++i)
+                failures += mWriter.SendRecord(std::wstring(50, wchar_t(L'a' + t))) != 0;
+        });
+    for (auto &w : writers)
+        w.join();
+    drain.join();
+    EXPECT_EQ(failures.load(), 0);
+    ASSERT_EQ(received.size(), static_cast<size_t>(Threads * PerThread));
+    for (const std::wstring &record : received)
+        EXPECT_EQ(record, std::wstring(50, record[0]));
+}

@@ -1,0 +1,366 @@
+// Named mutexes across threads and processes, and events.
+#include "platform/NamedMutex.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Platform;
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+long ElapsedMs(SteadyClock::time_point since) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - since).count());
+}
+
+// A forked child that talks to the test through two pipes. The child runs body and leaves with
+// _exit(body's result); it never returns into the test framework.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::function<int(ChildProcess &)> &body) {
+        if (pipe(mToChild) != 0 || pipe(mToParent) != 0)
+            return;
+        mPid = fork();
+        if (mPid == 0) {
+            close(mToChild[1]);
+            close(mToParent[0]);
+            mIn = mToChild[0];
+            mOut = mToParent[1];
+            int rc = 99;
+            try {
+                rc = body(*this);
+            } catch (...) {
+            }
+            _exit(rc);
+        }
+        close(mToChild[0]);
+        close(mToParent[1]);
+        mIn = mToParent[0];
+        mOut = mToChild[1];
+    }
+    ~ChildProcess() {
+        if (mPid > 0 && !mJoined) {
+            kill(mPid, SIGKILL);
+            waitpid(mPid, nullptr, 0);
+        }
+        close(mIn);
+        close(mOut);
+    }
+    bool Started() const { return mPid > 0; }
+    void Send(char c) { (void)!write(mOut, &c, 1); }
+    // The next byte from the other side, or 0 when none came in time.
+    char Receive(std::chrono::milliseconds timeout = 10s) {
+        pollfd p{mIn, POLLIN, 0};
+        char c = 0;
+        if (poll(&p, 1, static_cast<int>(timeout.count())) == 1 && read(mIn, &c, 1) == 1)
+            return c;
+        return 0;
+    }
+    void Kill() { kill(mPid, SIGKILL); }
+    // Exit code, or -1 when the child did not end in time (it is killed then).
+    int Join(std::chrono::milliseconds timeout = 10s) {
+        auto deadline = SteadyClock::now() + timeout;
+        int status = 0;
+        while (waitpid(mPid, &status, WNOHANG) == 0) {
+            if (SteadyClock::now() >= deadline) {
+                kill(mPid, SIGKILL);
+                waitpid(mPid, &status, 0);
+                mJoined = true;
+                return -1;
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+        mJoined = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    int mToChild[2] = {-1, -1};
+    int mToParent[2] = {-1, -1};
+    int mIn = -1, mOut = -1;
+    pid_t mPid = -1;
+    bool mJoined = false;
+};
+
+// Result of a wait sent over a pipe as one character.
+char Code(DWORD result) {
+    switch (result) {
+    case WaitObject0:
+        return 'O';
+    case WaitAbandoned:
+        return 'A';
+    case WaitTimeout:
+        return 'T';
+    default:
+        return 'F';
+    }
+}
+
+class NamedMutexTest : public ::testing::Test {
+protected:
+    TestSupport::IsolatedEnvironment mEnv;
+    std::wstring mName = L"Global\\KORVALIS:DS:VISA:TCPIP0::127.0.0.1::INST0::INSTR";
+};
+
+TEST_F(NamedMutexTest, ExcludesOtherProcessesUntilReleased) {
+    NamedMutex mutex(mName);
+    ChildProcess child([&](ChildProcess &self) {
+        NamedMutex own(mName);
+        self.Send(Code(own.Wait(0)));
+        if (self.Receive() != 'R')
+            return 1;
+        std::this_thread::sleep_for(100ms);
+        return own.Release() ? 0 : 2;
+    });
+    ASSERT_TRUE(child.Started());
+    ASSERT_EQ('O', child.Receive());
+
+    auto start = SteadyClock::now();
+    EXPECT_EQ(WaitTimeout, mutex.Wait(300));
+    long waited = ElapsedMs(start);
+    EXPECT_GE(waited, 300);
+    EXPECT_LT(waited, 500);
+
+    // The child releases only after the infinite wait has started; it ends by itself if not.
+    child.Send('R');
+    EXPECT_EQ(WaitObject0, mutex.Wait(Infinite));
+    EXPECT_EQ(0, child.Join());
+    EXPECT_TRUE(mutex.Release());
+}
+
+TEST_F(NamedMutexTest, TimedWaitObtainsItWhenTheOtherProcessReleases) {
+    NamedMutex mutex(mName);
+    ChildProcess child([&](ChildProcess &self) {
+        NamedMutex own(mName);
+        self.Send(Code(own.Wait(0)));
+        std::this_thread::sleep_for(200ms);
+        return own.Release() ? 0 : 2;
+    });
+    ASSERT_EQ('O', child.Receive());
+    auto start = SteadyClock::now();
+    EXPECT_EQ(WaitObject0, mutex.Wait(5000));
+    EXPECT_LT(ElapsedMs(start), 2000);
+    EXPECT_EQ(0, child.Join());
+    mutex.Release();
+}
+
+TEST_F(NamedMutexTest, KilledHolderCountsAsObtained) {
+    NamedMutex mutex(mName);
+    ChildProcess child([&](ChildProcess &self) {
+        NamedMutex own(mName);
+        self.Send(Code(own.Wait(0)));
+        self.Receive(30s); // until killed
+        return 0;
+    });
+    ASSERT_EQ('O', child.Receive());
+    EXPECT_EQ(WaitTimeout, mutex.Wait(0));
+    child.Kill();
+    EXPECT_EQ(-1, child.Join());
+
+    EXPECT_EQ(WaitAbandoned, mutex.Wait(2000));
+    EXPECT_TRUE(mutex.Release());
+    // A clean release leaves no trace of a dead holder.
+    EXPECT_EQ(WaitObject0, mutex.Wait(0));
+    EXPECT_TRUE(mutex.Release());
+}
+
+TEST_F(NamedMutexTest, RecursiveForItsOwnerWithBalancedReleases) {
+    NamedMutex mutex(mName);
+    NamedMutex sameName(mName);
+    EXPECT_EQ(WaitObject0, mutex.Wait(0));
+    EXPECT_EQ(WaitObject0, mutex.Wait(0));
+    EXPECT_EQ(WaitObject0, sameName.Wait(0)); // one mutex per name: the owner enters again
+
+    auto otherProcessGets = [&] {
+        ChildProcess child([&](ChildProcess &) {
+            NamedMutex own(mName);
+            return own.Wait(0) == WaitObject0 ? 0 : 1;
+        });
+        return child.Join() == 0;
+    };
+    EXPECT_TRUE(mutex.Release());
+    EXPECT_TRUE(sameName.Release());
+    EXPECT_FALSE(otherProcessGets());
+    EXPECT_TRUE(mutex.Release());
+    EXPECT_TRUE(otherProcessGets());
+    EXPECT_FALSE(mutex.Release());
+}
+
+TEST_F(NamedMutexTest, SecondObjectOnAnotherThreadWaits) {
+    NamedMutex mutex(mName);
+    ASSERT_EQ(WaitObject0, mutex.Wait(0));
+
+    auto timedOut = std::async(std::launch::async, [&] {
+        NamedMutex other(mName);
+        auto start = SteadyClock::now();
+        DWORD result = other.Wait(200);
+        return std::make_pair(result, ElapsedMs(start));
+    });
+    ASSERT_EQ(std::future_status::ready, timedOut.wait_for(5s));
+    auto [result, waited] = timedOut.get();
+    EXPECT_EQ(WaitTimeout, result);
+    EXPECT_GE(waited, 200);
+    EXPECT_LT(waited, 400);
+
+    std::atomic<bool> obtained{false};
+    auto obtains = std::async(std::launch::async, [&] {
+        NamedMutex other(mName);
+        DWORD r = other.Wait(5000);
+        obtained = true;
+        other.Release();
+        return r;
+    });
+    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(obtained);
+    EXPECT_TRUE(mutex.Release());
+    ASSERT_EQ(std::future_status::ready, obtains.wait_for(5s));
+    EXPECT_EQ(WaitObject0, obtains.get());
+}
+
+TEST_F(NamedMutexTest, ReleaseByANonOwnerChangesNothing) {
+    NamedMutex mutex(mName);
+    ASSERT_EQ(WaitObject0, mutex.Wait(0));
+    auto foreign = std::async(std::launch::async, [&] {
+        bool released = mutex.Release();
+        return std::make_pair(released, mutex.Wait(0));
+    });
+    ASSERT_EQ(std::future_status::ready, foreign.wait_for(5s));
+    auto [released, waitResult] = foreign.get();
+    EXPECT_FALSE(released);
+    EXPECT_EQ(WaitTimeout, waitResult);
+    EXPECT_TRUE(mutex.Release());
+    EXPECT_FALSE(mutex.Release());
+}
+
+TEST_F(NamedMutexTest, ThreadThatEndsHoldingItAbandonsIt) {
+    NamedMutex mutex(mName);
+    std::thread([&] { EXPECT_EQ(WaitObject0, mutex.Wait(0)); }).join();
+    EXPECT_EQ(WaitAbandoned, mutex.Wait(1000));
+    EXPECT_TRUE(mutex.Release());
+    EXPECT_EQ(WaitObject0, mutex.Wait(0));
+    EXPECT_TRUE(mutex.Release());
+}
+
+TEST_F(NamedMutexTest, ForkedChildNeitherOwnsNorKeepsTheParentsLock) {
+    NamedMutex mutex(mName);
+    ASSERT_EQ(WaitObject0, mutex.Wait(0));
+    ChildProcess inheritor([&](ChildProcess &self) {
+        self.Send(Code(mutex.Wait(0)));
+        self.Receive(); // stays alive with its copy of everything until told to go
+        return 0;
+    });
+    EXPECT_EQ('T', inheritor.Receive());
+    EXPECT_TRUE(mutex.Release());
+
+    ChildProcess other([&](ChildProcess &) {
+        NamedMutex own(mName);
+        return own.Wait(0) == WaitObject0 ? 0 : 1;
+    });
+    EXPECT_EQ(0, other.Join());
+    inheritor.Send('Q');
+    EXPECT_EQ(0, inheritor.Join());
+}
+
+TEST_F(NamedMutexTest, LockFilesLiveInTheLockDirectoryUnderSafeNames) {
+    const std::string path = NamedMutex::LockFilePath(mName);
+    ASSERT_EQ(mEnv.LockDir() + "/", path.substr(0, mEnv.LockDir().size() + 1));
+    const std::string file = path.substr(mEnv.LockDir().size() + 1);
+    EXPECT_EQ(std::string::npos, file.find_first_of("/\\:"));
+    EXPECT_NE(NamedMutex::LockFilePath(L"Global\\a"), NamedMutex::LockFilePath(L"Global/a"));
+    EXPECT_NE(NamedMutex::LockFilePath(L"MUTEX"), NamedMutex::LockFilePath(L"mutex"));
+
+    std::wstring longName(1000, L'x');
+    std::wstring otherLongName = longName + L"y";
+    std::string longPath = NamedMutex::LockFilePath(longName);
+    EXPECT_LT(longPath.size() - mEnv.LockDir().size(), 255u);
+    EXPECT_NE(longPath, NamedMutex::LockFilePath(otherLongName));
+
+    // The directory is made on demand, writable by everyone; lock files are too.
+    TestSupport::ScopedEnv dir("KORVALIS_LOCK_DIR", mEnv.Root() + "/fresh/locks");
+    NamedMutex mutex(longName);
+    ASSERT_EQ(WaitObject0, mutex.Wait(0));
+    struct stat st;
+    ASSERT_EQ(0, stat((mEnv.Root() + "/fresh/locks").c_str(), &st));
+    EXPECT_EQ(01777u, st.st_mode & 07777);
+    ASSERT_EQ(0, stat(NamedMutex::LockFilePath(longName).c_str(), &st));
+    EXPECT_EQ(0666u, st.st_mode & 0777);
+    EXPECT_TRUE(mutex.Release());
+}
+
+TEST_F(NamedMutexTest, UnnamedMutexIsPrivateToItsObject) {
+    NamedMutex first(L"");
+    NamedMutex second(L"");
+    EXPECT_EQ("", NamedMutex::LockFilePath(L""));
+    EXPECT_EQ(WaitObject0, first.Wait(0));
+    auto other = std::async(std::launch::async, [&] { return std::make_pair(second.Wait(0), first.Wait(0)); });
+    ASSERT_EQ(std::future_status::ready, other.wait_for(5s));
+    auto [secondResult, firstResult] = other.get();
+    EXPECT_EQ(WaitObject0, secondResult);
+    EXPECT_EQ(WaitTimeout, firstResult);
+    EXPECT_TRUE(first.Release());
+}
+
+TEST(EventTest, ManualResetStaysSignalledUntilReset) {
+    Event event(true, false);
+    EXPECT_EQ(WaitTimeout, event.Wait(0));
+    event.Set();
+    EXPECT_EQ(WaitObject0, event.Wait(0));
+    EXPECT_EQ(WaitObject0, event.Wait(0));
+    event.Reset();
+    auto start = SteadyClock::now();
+    EXPECT_EQ(WaitTimeout, event.Wait(100));
+    EXPECT_GE(ElapsedMs(start), 100);
+    EXPECT_LT(ElapsedMs(start), 300);
+}
+
+TEST(EventTest, ManualResetSetReleasesEveryWaiter) {
+    Event event(true, false);
+    std::vector<std::future<DWORD>> waiters;
+    for (int i = 0; i < 3; ++i)
+        waiters.push_back(std::async(std::launch::async, [&] { return event.Wait(5000); }));
+    std::this_thread::sleep_for(50ms);
+    event.Set();
+    for (auto &w : waiters) {
+        ASSERT_EQ(std::future_status::ready, w.wait_for(5s));
+        EXPECT_EQ(WaitObject0, w.get());
+    }
+}
+
+TEST(EventTest, AutoResetLetsOneWaiterThroughPerSet) {
+    Event event(false, true);
+    EXPECT_EQ(WaitObject0, event.Wait(0));
+    EXPECT_EQ(WaitTimeout, event.Wait(0));
+
+    std::vector<std::future<DWORD>> waiters;
+    for (int i = 0; i < 2; ++i)
+        waiters.push_back(std::async(std::launch::async, [&] { return event.Wait(500); }));
+    std::this_thread::sleep_for(50ms);
+    event.Set();
+    int obtained = 0, timedOut = 0;
+    for (auto &w : waiters) {
+        ASSERT_EQ(std::future_status::ready, w.wait_for(5s));
+        DWORD r = w.get();
+        obtained += r == WaitObject0;
+        timedOut += r == WaitTimeout;
+    }
+    EXPECT_EQ(1, obtained);
+    EXPECT_EQ(1, timedOut);
+    EXPECT_EQ(WaitTimeout, event.Wait(0));
+}
+
+} // namespace

@@ -1,0 +1,71 @@
+// Fixtures shared by the tests: temporary directories, environment overrides, waiting helpers.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace TestSupport {
+
+// A fresh directory below the temporary directory, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &Path() const { return mPath; }
+    std::string File(const std::string &name) const { return mPath + "/" + name; }
+
+private:
+    std::string mPath;
+};
+
+// Sets an environment variable for the life of the object, then restores it.
+class ScopedEnv {
+public:
+    ScopedEnv(const std::string &name, const std::string &value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    std::string mName;
+    std::string mOld;
+    bool mHadOld;
+};
+
+// The test environment: every path the framework uses (mailslot, locks, drive C) points into a
+// private temporary directory, so tests run in parallel without meeting each other.
+class IsolatedEnvironment {
+public:
+    IsolatedEnvironment();
+    const std::string &Root() const { return mDir.Path(); }
+    std::string MailslotDir() const { return mDir.File("mailslot"); }
+    std::string LockDir() const { return mDir.File("locks"); }
+    std::string DriveC() const { return mDir.File("driveC"); }
+
+private:
+    TempDir mDir;
+    ScopedEnv mMailslot, mLocks, mDriveC;
+};
+
+std::string ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &content);
+// Polls the condition until it holds or the timeout runs out.
+bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout);
+// Value of an environment variable set by the test runner ("" when unset).
+std::string RunnerEnv(const char *name);
+
+struct ProcessResult {
+    int ExitCode = -1;  // -1 when killed at the deadline or by a signal
+    int Signal = 0;     // the signal that ended it, 0 when it exited
+    bool TimedOut = false;
+    std::string Output; // stdout and stderr together
+};
+// Runs a program with the given input on stdin; kills it at the deadline.
+ProcessResult RunProcess(const std::vector<std::string> &argv, const std::string &input,
+                         std::chrono::milliseconds timeout);
+
+} // namespace TestSupport

@@ -1,0 +1,452 @@
+// korvalis-host: loads the plug-in the way the Korvalis application does and calls its exports.
+//
+//   korvalis-host [--plugin PATH] [--hwnd window|none|0xHEX] COMMAND [ARGS...]
+//   korvalis-host [--plugin PATH] --script FILE|-
+//
+// A script holds one command per line ('#' starts a comment); "$ID" stands for the DeviceID that
+// the last "create" returned. Every call prints one line: "<Export> result=0x<code> ...".
+// Commands:
+//   load | unload | reload                      (re)load the plug-in in this process
+//   create KEY                                  CreateNewDeviceDriver
+//   remove|registered|unregistered|check|init|deinit|configure ID
+//   load-config|save-config ID FILE             (FILE "null" passes a null pointer)
+//   set-value|get-value ID VALUEID [ARG1 [ARG2]] ARG = u32:N | f64:X | f32:X | str:TEXT | null
+//   get-value-string ID VALUEID [DATA1 [SIZE]]
+//   get-info ID INFO      get-info-string ID INFO [SIZE]
+//   set-setting ID SETTING VALUE                get-driver-version ID
+//   get-error-string ID CODE [SIZE]             all ID (every export once)
+//   sleep MS                                    echo TEXT
+#include <dlfcn.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plugin/PluginExports.h"
+
+#ifdef KORVALIS_HOST_WITH_WX
+#include <wx/app.h>
+#include <wx/frame.h>
+#include <wx/init.h>
+#endif
+
+namespace {
+
+struct Exports {
+#define PONTIS_FIELD(name, args) PFN_##name name = nullptr;
+    PONTIS_EXPORT_LIST(PONTIS_FIELD)
+#undef PONTIS_FIELD
+};
+
+class Host {
+public:
+    explicit Host(std::string plugin) : mPluginPath(std::move(plugin)) {}
+    ~Host() = default;
+
+    bool Load() {
+        if (mHandle != nullptr)
+            return true;
+        mHandle = dlopen(mPluginPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (mHandle == nullptr) {
+            std::printf("load failed: %s\n", dlerror());
+            return false;
+        }
+        bool complete = true;
+#define PONTIS_BIND(name, args)                                                                           \
+    mExports.name = reinterpret_cast<PFN_##name>(dlsym(mHandle, #name));                                 \
+    if (mExports.name == nullptr) {                                                                       \
+        std::printf("missing export %s\n", #name);                                                       \
+        complete = false;                                                                                 \
+    }
+        PONTIS_EXPORT_LIST(PONTIS_BIND)
+#undef PONTIS_BIND
+        std::printf("loaded %s\n", mPluginPath.c_str());
+        return complete;
+    }
+
+    bool Unload() {
+        if (mHandle == nullptr)
+            return true;
+        int rc = dlclose(mHandle);
+        mHandle = nullptr;
+        mExports = Exports();
+        std::printf("unloaded rc=%d\n", rc);
+        return rc == 0;
+    }
+
+    bool IsLoaded() const { return mHandle != nullptr; }
+    const Exports &Fn() const { return mExports; }
+    void *Window = nullptr;
+    uint32_t LastID = 0xFFFF;
+
+private:
+    std::string mPluginPath;
+    void *mHandle = nullptr;
+    Exports mExports;
+};
+
+void PrintResult(const char *name, uint32_t result, const std::string &extra = std::string()) {
+    std::printf("%s result=0x%08" PRIX32 "%s%s\n", name, result, extra.empty() ? "" : " ", extra.c_str());
+    std::fflush(stdout);
+}
+
+// One argument of SetValue/GetValue and the storage it points to.
+struct DataArg {
+    uint32_t u32 = 0;
+    double f64 = 0;
+    float f32 = 0;
+    std::string str;
+    unsigned char raw[256] = {};
+    enum { None, U32, F64, F32, Str, Raw } kind = Raw;
+
+    bool Parse(const std::string &text) {
+        if (text == "null") {
+            kind = None;
+        } else if (text.rfind("u32:", 0) == 0) {
+            kind = U32;
+            u32 = static_cast<uint32_t>(std::strtoul(text.c_str() + 4, nullptr, 0));
+        } else if (text.rfind("f64:", 0) == 0) {
+            kind = F64;
+            f64 = std::strtod(text.c_str() + 4, nullptr);
+        } else if (text.rfind("f32:", 0) == 0) {
+            kind = F32;
+            f32 = std::strtof(text.c_str() + 4, nullptr);
+        } else if (text.rfind("str:", 0) == 0) {
+            kind = Str;
+            str = text.substr(4);
+        } else {
+            return false;
+        }
+        return true;
+    }
+    void *Pointer() {
+        switch (kind) {
+        case None:
+            return nullptr;
+        case U32:
+            return &u32;
+        case F64:
+            return &f64;
+        case F32:
+            return &f32;
+        case Str:
+            return str.data();
+        case Raw:
+            return raw;
+        }
+        return nullptr;
+    }
+    std::string Describe(const char *label) const {
+        char buf[160];
+        switch (kind) {
+        case None:
+            std::snprintf(buf, sizeof buf, "%s=null", label);
+            break;
+        case U32:
+            std::snprintf(buf, sizeof buf, "%s=%" PRIu32, label, u32);
+            break;
+        case F64:
+            std::snprintf(buf, sizeof buf, "%s=%.9g", label, f64);
+            break;
+        case F32:
+            std::snprintf(buf, sizeof buf, "%s=%.9g", label, static_cast<double>(f32));
+            break;
+        case Str:
+            std::snprintf(buf, sizeof buf, "%s=\"%s\"", label, str.c_str());
+            break;
+        case Raw: {
+            uint32_t w;
+            float f;
+            double d;
+            std::memcpy(&w, raw, sizeof w);
+            std::memcpy(&f, raw, sizeof f);
+            std::memcpy(&d, raw, sizeof d);
+            std::snprintf(buf, sizeof buf, "%s.u32=%" PRIu32 " %s.f32=%.9g %s.f64=%.9g", label, w, label,
+                          static_cast<double>(f), label, d);
+            break;
+        }
+        }
+        return buf;
+    }
+};
+
+uint32_t ParseId(const std::string &text, const Host &host) {
+    if (text == "$ID")
+        return host.LastID;
+    return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 0));
+}
+
+std::string Quote(const char *text, uint32_t size) { return "\"" + std::string(text, text + size) + "\""; }
+
+bool Run(Host &host, std::vector<std::string> args);
+
+bool RunAll(Host &host, const std::string &id) {
+    const char *calls[] = {"registered", "unregistered", "check", "init", "deinit", "configure"};
+    bool ok = true;
+    for (const char *c : calls)
+        ok &= Run(host, {c, id});
+    ok &= Run(host, {"load-config", id, "null"});
+    ok &= Run(host, {"save-config", id, "null"});
+    ok &= Run(host, {"set-value", id, "2"});
+    ok &= Run(host, {"get-value", id, "54"});
+    ok &= Run(host, {"get-value-string", id, "53"});
+    ok &= Run(host, {"get-info", id, "1"});
+    ok &= Run(host, {"get-info-string", id, "1"});
+    ok &= Run(host, {"set-setting", id, "4003", "1"});
+    ok &= Run(host, {"get-driver-version", id});
+    ok &= Run(host, {"get-error-string", id, "0x300000D0"});
+    ok &= Run(host, {"remove", id});
+    return ok;
+}
+
+bool Run(Host &host, std::vector<std::string> args) {
+    if (args.empty())
+        return true;
+    const std::string cmd = args[0];
+    auto arg = [&](size_t i, const char *fallback = "") { return i < args.size() ? args[i] : std::string(fallback); };
+
+    if (cmd == "load")
+        return host.Load();
+    if (cmd == "unload")
+        return host.Unload();
+    if (cmd == "reload")
+        return host.Unload() && host.Load();
+    if (cmd == "sleep") {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::strtol(arg(1, "0").c_str(), nullptr, 10)));
+        return true;
+    }
+    if (cmd == "echo") {
+        std::string text;
+        for (size_t i = 1; i < args.size(); ++i)
+            text += (i > 1 ? " " : "") + args[i];
+        std::printf("%s\n", text.c_str());
+        return true;
+    }
+    if (!host.IsLoaded() && !host.Load())
+        return false;
+    const Exports &fn = host.Fn();
+    void *w = host.Window;
+
+    if (cmd == "create") {
+        uint16_t id = 0x1234;
+        uint32_t r = fn.CreateNewDeviceDriver(0, args.size() > 1 ? args[1].c_str() : nullptr, &id);
+        host.LastID = id;
+        PrintResult("CreateNewDeviceDriver", r, "DeviceID=" + std::to_string(id));
+        return true;
+    }
+    if (cmd == "all")
+        return RunAll(host, arg(1, "$ID"));
+    if (args.size() < 2) {
+        std::printf("missing DeviceID for %s\n", cmd.c_str());
+        return false;
+    }
+    uint32_t id = ParseId(args[1], host);
+
+    struct Simple {
+        const char *command;
+        const char *name;
+        PFN_CheckDevice fn;
+    };
+    const Simple simple[] = {{"remove", "RemoveDeviceDriver", fn.RemoveDeviceDriver},
+                             {"registered", "Registered", fn.Registered},
+                             {"unregistered", "UnRegistered", fn.UnRegistered},
+                             {"check", "CheckDevice", fn.CheckDevice},
+                             {"init", "InitDevice", fn.InitDevice},
+                             {"deinit", "DeInitDevice", fn.DeInitDevice},
+                             {"configure", "ShowConfigurationDialog", fn.ShowConfigurationDialog}};
+    for (const auto &s : simple) {
+        if (cmd == s.command) {
+            PrintResult(s.name, s.fn(w, id));
+            return true;
+        }
+    }
+    if (cmd == "load-config" || cmd == "save-config") {
+        std::string file = arg(2, "null");
+        const char *p = file == "null" ? nullptr : file.c_str();
+        bool load = cmd == "load-config";
+        uint32_t r = load ? fn.LoadConfiguration(w, id, p) : fn.SaveConfiguration(w, id, p);
+        PrintResult(load ? "LoadConfiguration" : "SaveConfiguration", r);
+        return true;
+    }
+    if (cmd == "set-value" || cmd == "get-value") {
+        uint32_t valueId = static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0));
+        DataArg d1, d2;
+        if ((args.size() > 3 && !d1.Parse(args[3])) || (args.size() > 4 && !d2.Parse(args[4]))) {
+            std::printf("bad data argument\n");
+            return false;
+        }
+        bool set = cmd == "set-value";
+        uint32_t r = set ? fn.SetValue(w, id, valueId, d1.Pointer(), d2.Pointer())
+                         : fn.GetValue(w, id, valueId, d1.Pointer(), d2.Pointer());
+        PrintResult(set ? "SetValue" : "GetValue", r, d1.Describe("data1") + " " + d2.Describe("data2"));
+        return true;
+    }
+    if (cmd == "get-value-string") {
+        uint32_t valueId = static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0));
+        std::string data1 = arg(3, "null");
+        uint32_t size = static_cast<uint32_t>(std::strtoul(arg(4, "256").c_str(), nullptr, 0));
+        std::vector<char> buffer(size + 1, '\0');
+        uint32_t filled = 0;
+        uint32_t r = fn.GetValueString(w, id, valueId, data1 == "null" ? nullptr : data1.c_str(),
+                                       size ? buffer.data() : nullptr, size, &filled);
+        PrintResult("GetValueString", r,
+                    "filled=" + std::to_string(filled) + " text=" + Quote(buffer.data(), std::min(filled, size)));
+        return true;
+    }
+    if (cmd == "get-info") {
+        double value = 0;
+        uint32_t r = fn.GetInfo(w, id, static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0)), &value);
+        std::ostringstream v;
+        v << "value=" << value;
+        PrintResult("GetInfo", r, v.str());
+        return true;
+    }
+    if (cmd == "get-info-string") {
+        uint32_t size = static_cast<uint32_t>(std::strtoul(arg(3, "256").c_str(), nullptr, 0));
+        std::vector<char> buffer(size + 1, '\0');
+        uint32_t filled = 0;
+        uint32_t r = fn.GetInfoString(w, id, static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0)),
+                                      size ? buffer.data() : nullptr, size, &filled);
+        PrintResult("GetInfoString", r,
+                    "filled=" + std::to_string(filled) + " text=" + Quote(buffer.data(), std::min(filled, size)));
+        return true;
+    }
+    if (cmd == "set-setting") {
+        uint32_t setting = static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0));
+        double value = std::strtod(arg(3, "0").c_str(), nullptr);
+        PrintResult("SetSetting", fn.SetSetting(w, id, setting, value));
+        return true;
+    }
+    if (cmd == "get-driver-version") {
+        char buffer[256] = {};
+        uint32_t r = fn.GetDriverVersion(w, id, buffer);
+        PrintResult("GetDriverVersion", r, "text=" + Quote(buffer, static_cast<uint32_t>(strnlen(buffer, 255))));
+        return true;
+    }
+    if (cmd == "get-error-string") {
+        uint32_t code = static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0));
+        uint32_t size = static_cast<uint32_t>(std::strtoul(arg(3, "256").c_str(), nullptr, 0));
+        std::vector<char> buffer(size + 1, '\0');
+        uint32_t read = 0;
+        uint32_t r = fn.GetErrorString(w, id, code, size ? buffer.data() : nullptr, size, &read);
+        PrintResult("GetErrorString", r,
+                    "read=" + std::to_string(read) + " text=" + Quote(buffer.data(), std::min(read, size)));
+        return true;
+    }
+    std::printf("unknown command %s\n", cmd.c_str());
+    return false;
+}
+
+std::vector<std::string> SplitWords(const std::string &line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    std::string w;
+    while (in >> w) {
+        if (w[0] == '#')
+            break;
+        words.push_back(w);
+    }
+    return words;
+}
+
+std::string DefaultPluginPath(const char *argv0) {
+    if (const char *env = std::getenv("KORVALIS_PLUGIN"))
+        return env;
+    std::string self = argv0;
+    auto slash = self.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : self.substr(0, slash);
+    return dir + "/../plugin/PontisPecos.so";
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: korvalis-host [--plugin PATH] [--hwnd window|none|0xHEX] (--script FILE|- | "
+                         "COMMAND ARGS...)\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::string plugin = DefaultPluginPath(argv[0]);
+    std::string script;
+    std::string hwnd = "none";
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--plugin" && i + 1 < argc)
+            plugin = argv[++i];
+        else if (a == "--script" && i + 1 < argc)
+            script = argv[++i];
+        else if (a == "--hwnd" && i + 1 < argc)
+            hwnd = argv[++i];
+        else if (a.rfind("--", 0) == 0)
+            return Usage();
+        else
+            break;
+    }
+    if (script.empty() && i >= argc)
+        return Usage();
+
+#ifdef KORVALIS_HOST_WITH_WX
+    // A host that is itself a wx program: its application object exists before the plug-in loads.
+    int wxArgc = 1;
+    char *wxArgv[] = {argv[0], nullptr};
+    wxApp::SetInstance(new wxApp());
+    if (!wxEntryStart(wxArgc, wxArgv)) {
+        std::fprintf(stderr, "korvalis-wxhost: wx could not start\n");
+        return 1;
+    }
+    wxTheApp->CallOnInit();
+    wxFrame *frame = nullptr;
+    if (hwnd == "window") {
+        frame = new wxFrame(nullptr, wxID_ANY, "Korvalis");
+        frame->Show();
+    }
+#endif
+
+    Host host(plugin);
+    if (hwnd == "window") {
+#ifdef KORVALIS_HOST_WITH_WX
+        host.Window = frame;
+#else
+        std::fprintf(stderr, "korvalis-host: --hwnd window needs korvalis-wxhost\n");
+        return 2;
+#endif
+    } else if (hwnd != "none") {
+        host.Window = reinterpret_cast<void *>(std::strtoull(hwnd.c_str(), nullptr, 0));
+    }
+
+    bool ok = true;
+    if (!script.empty()) {
+        std::ifstream file;
+        std::istream *in = &std::cin;
+        if (script != "-") {
+            file.open(script);
+            if (!file) {
+                std::fprintf(stderr, "korvalis-host: cannot read %s\n", script.c_str());
+                return 2;
+            }
+            in = &file;
+        }
+        std::string line;
+        while (std::getline(*in, line))
+            ok &= Run(host, SplitWords(line));
+    } else {
+        ok = Run(host, std::vector<std::string>(argv + i, argv + argc));
+    }
+    // The plug-in stays loaded when the script ends with it loaded: the process exits with it.
+#ifdef KORVALIS_HOST_WITH_WX
+    if (frame != nullptr && !host.IsLoaded())
+        frame->Destroy();
+#endif
+    return ok ? 0 : 1;
+}
