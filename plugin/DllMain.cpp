@@ -1,23 +1,5 @@
-// The plug-in's entry point: runs when the shared object is loaded and unloaded and when a host
-// thread first calls in or ends.
-#include "platform/MessageBox.h"
-#include "platform/ModuleEntry.h"
+// The plug-in's entry point: runs when the shared object is loaded and unloaded (or the process
+// exits with it loaded), when a host thread first calls in and when such a thread ends.
+#include "core/DLLMain.h"
 
-namespace {
-
-void PontisDllMain(Platform::ModuleReason reason, bool) {
-    switch (reason) {
-    case Platform::ModuleReason::ProcessAttach:
-        Platform::PinWindowingLibraries();
-        Platform::SetGuiThread();
-        break;
-    case Platform::ModuleReason::ProcessDetach:
-    case Platform::ModuleReason::ThreadAttach:
-    case Platform::ModuleReason::ThreadDetach:
-        break;
-    }
-}
-
-} // namespace
-
-PONTIS_MODULE_ENTRY(&PontisDllMain)
+PONTIS_MODULE_ENTRY(&DLLModuleEntry)

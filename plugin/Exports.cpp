@@ -1,18 +1,15 @@
-// The exported functions over the driver table. While no driver exists every handle is refused.
+// The exported functions: each marks the calling thread as attached, then forwards the host's
+// arguments unchanged to the driver framework. CreateNewDeviceDriver refuses every type key until
+// the PECOS drivers exist.
 #include "plugin/PluginExports.h"
 
+#include "core/DriverExports.h"
+#include "core/ResultCodes.h"
 #include "platform/ModuleEntry.h"
 
 namespace {
 
-constexpr uint32_t NoDriverForDeviceID = 0x300000D0;
-constexpr uint32_t UnknownDriverType = 0x300000CF;
 constexpr uint16_t NoDeviceID = 0xFFFF;
-
-uint32_t Refuse() {
-    Platform::ModuleEntry::EnterThread();
-    return NoDriverForDeviceID;
-}
 
 } // namespace
 
@@ -20,25 +17,93 @@ PONTIS_EXPORT uint32_t CreateNewDeviceDriver(uint32_t, const char *, uint16_t *D
     Platform::ModuleEntry::EnterThread();
     if (DeviceID != nullptr)
         *DeviceID = NoDeviceID;
-    return UnknownDriverType;
+    return static_cast<uint32_t>(ResultCode::UnknownDriverType);
 }
 
-PONTIS_EXPORT uint32_t RemoveDeviceDriver(void *, uint32_t) { return Refuse(); }
-PONTIS_EXPORT uint32_t LoadConfiguration(void *, uint32_t, const char *) { return Refuse(); }
-PONTIS_EXPORT uint32_t SaveConfiguration(void *, uint32_t, const char *) { return Refuse(); }
-PONTIS_EXPORT uint32_t Registered(void *, uint32_t) { return Refuse(); }
-PONTIS_EXPORT uint32_t UnRegistered(void *, uint32_t) { return Refuse(); }
-PONTIS_EXPORT uint32_t CheckDevice(void *, uint32_t) { return Refuse(); }
-PONTIS_EXPORT uint32_t InitDevice(void *, uint32_t) { return Refuse(); }
-PONTIS_EXPORT uint32_t DeInitDevice(void *, uint32_t) { return Refuse(); }
-PONTIS_EXPORT uint32_t ShowConfigurationDialog(void *, uint32_t) { return Refuse(); }
-PONTIS_EXPORT uint32_t SetValue(void *, uint32_t, uint32_t, void *, void *) { return Refuse(); }
-PONTIS_EXPORT uint32_t GetValue(void *, uint32_t, uint32_t, void *, void *) { return Refuse(); }
-PONTIS_EXPORT uint32_t GetValueString(void *, uint32_t, uint32_t, const char *, char *, uint32_t, uint32_t *) {
-    return Refuse();
+PONTIS_EXPORT uint32_t RemoveDeviceDriver(void *hWnd, uint32_t DeviceID) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::RemoveDeviceDriver(hWnd, DeviceID);
 }
-PONTIS_EXPORT uint32_t GetInfo(void *, uint32_t, uint32_t, double *) { return Refuse(); }
-PONTIS_EXPORT uint32_t GetInfoString(void *, uint32_t, uint32_t, char *, uint32_t, uint32_t *) { return Refuse(); }
-PONTIS_EXPORT uint32_t SetSetting(void *, uint32_t, uint32_t, double) { return Refuse(); }
-PONTIS_EXPORT uint32_t GetDriverVersion(void *, uint32_t, char *) { return Refuse(); }
-PONTIS_EXPORT uint32_t GetErrorString(void *, uint32_t, uint32_t, char *, uint32_t, uint32_t *) { return Refuse(); }
+
+PONTIS_EXPORT uint32_t LoadConfiguration(void *hWnd, uint32_t DeviceID, const char *Filename) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::LoadConfiguration(hWnd, DeviceID, Filename);
+}
+
+PONTIS_EXPORT uint32_t SaveConfiguration(void *hWnd, uint32_t DeviceID, const char *Filename) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::SaveConfiguration(hWnd, DeviceID, Filename);
+}
+
+PONTIS_EXPORT uint32_t Registered(void *hWnd, uint32_t DeviceID) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::Registered(hWnd, DeviceID);
+}
+
+PONTIS_EXPORT uint32_t UnRegistered(void *hWnd, uint32_t DeviceID) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::UnRegistered(hWnd, DeviceID);
+}
+
+PONTIS_EXPORT uint32_t CheckDevice(void *hWnd, uint32_t DeviceID) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::CheckDevice(hWnd, DeviceID);
+}
+
+PONTIS_EXPORT uint32_t InitDevice(void *hWnd, uint32_t DeviceID) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::InitDevice(hWnd, DeviceID);
+}
+
+PONTIS_EXPORT uint32_t DeInitDevice(void *hWnd, uint32_t DeviceID) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::DeInitDevice(hWnd, DeviceID);
+}
+
+PONTIS_EXPORT uint32_t ShowConfigurationDialog(void *hWnd, uint32_t DeviceID) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::ShowConfigurationDialog(hWnd, DeviceID);
+}
+
+PONTIS_EXPORT uint32_t SetValue(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, void *Data1, void *Data2) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::SetValue(hWnd, DeviceID, dwValueID, Data1, Data2);
+}
+
+PONTIS_EXPORT uint32_t GetValue(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, void *Data1, void *Data2) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::GetValue(hWnd, DeviceID, dwValueID, Data1, Data2);
+}
+
+PONTIS_EXPORT uint32_t GetValueString(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, const char *Data1,
+                                      char *sInfoBuffer, uint32_t dwBufferSize, uint32_t *pdwFilledSize) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::GetValueString(hWnd, DeviceID, dwValueID, Data1, sInfoBuffer, dwBufferSize, pdwFilledSize);
+}
+
+PONTIS_EXPORT uint32_t GetInfo(void *hWnd, uint32_t DeviceID, uint32_t Info, double *Value) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::GetInfo(hWnd, DeviceID, Info, Value);
+}
+
+PONTIS_EXPORT uint32_t GetInfoString(void *hWnd, uint32_t DeviceID, uint32_t Info, char *Buffer, uint32_t BufferSize,
+                                     uint32_t *FilledSize) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::GetInfoString(hWnd, DeviceID, Info, Buffer, BufferSize, FilledSize);
+}
+
+PONTIS_EXPORT uint32_t SetSetting(void *hWnd, uint32_t DeviceID, uint32_t Setting, double Value) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::SetSetting(hWnd, DeviceID, Setting, Value);
+}
+
+PONTIS_EXPORT uint32_t GetDriverVersion(void *hWnd, uint32_t DeviceID, char *strVer) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::GetDriverVersion(hWnd, DeviceID, strVer);
+}
+
+PONTIS_EXPORT uint32_t GetErrorString(void *hWnd, uint32_t DeviceID, uint32_t Err, char *Description,
+                                      uint32_t BufferSize, uint32_t *Read) {
+    Platform::ModuleEntry::EnterThread();
+    return DriverExports::GetErrorString(hWnd, DeviceID, Err, Description, BufferSize, Read);
+}

@@ -70,9 +70,13 @@ public:
 
     using EnumClassTable::NextValue;
     using EnumClassTable::ValueToName;
-    std::string ValueToName(T value) const { return EnumClassTable::ValueToName(static_cast<int32_t>(value)); }
+    std::string ValueToName(T value) const {
+        return EnumClassTable::ValueToName(static_cast<int32_t>(value));
+    }
     T NameToValue(const std::string &sText) const { return static_cast<T>(ValueOfName(sText)); }
-    T NextValue(T value) const { return static_cast<T>(EnumClassTable::NextValue(static_cast<int32_t>(value))); }
+    T NextValue(T value) const {
+        return static_cast<T>(EnumClassTable::NextValue(static_cast<int32_t>(value)));
+    }
 };
 
 // ---- The framework's enumerations ------------------------------------------------------------------

@@ -7,7 +7,8 @@
 
 namespace {
 
-template <typename Function> bool BindEntryPoint(Platform::DynamicLibrary &library, const char *name, Function &entry) {
+template <typename Function>
+bool BindEntryPoint(Platform::DynamicLibrary &library, const char *name, Function &entry) {
     entry = reinterpret_cast<Function>(library.GetSymbol(name));
     return entry != nullptr;
 }
@@ -58,11 +59,12 @@ DWORD clsTovikLng::Load() {
     return 0;
 }
 
-std::string clsTovikLng::getText(DWORD dwTextNumber, const std::string &sArgument1, const std::string &sArgument2,
-                                 const std::string &sArgument3, const std::string &sArgument4,
-                                 const std::string &sArgument5, const std::string &sArgument6,
-                                 const std::string &sArgument7, const std::string &sArgument8,
-                                 const std::string &sArgument9, const std::string &sArgument10) {
+std::string clsTovikLng::getText(DWORD dwTextNumber, const std::string &sArgument1,
+                                 const std::string &sArgument2, const std::string &sArgument3,
+                                 const std::string &sArgument4, const std::string &sArgument5,
+                                 const std::string &sArgument6, const std::string &sArgument7,
+                                 const std::string &sArgument8, const std::string &sArgument9,
+                                 const std::string &sArgument10) {
     if (!mbLoaded && Load() != 0)
         return TovikLangLoadFailureText;
     if (mGetText == nullptr)

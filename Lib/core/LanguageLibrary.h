@@ -27,16 +27,13 @@ public:
     DWORD Load();
     // Text dwTextNumber of the resource with the arguments filled in; the load failure text when
     // the library cannot be used, empty when the library has no such text.
-    std::string getText(DWORD dwTextNumber, const std::string &sArgument1 = std::string(),
-                        const std::string &sArgument2 = std::string(),
-                        const std::string &sArgument3 = std::string(),
-                        const std::string &sArgument4 = std::string(),
-                        const std::string &sArgument5 = std::string(),
-                        const std::string &sArgument6 = std::string(),
-                        const std::string &sArgument7 = std::string(),
-                        const std::string &sArgument8 = std::string(),
-                        const std::string &sArgument9 = std::string(),
-                        const std::string &sArgument10 = std::string());
+    std::string
+    getText(DWORD dwTextNumber, const std::string &sArgument1 = std::string(),
+            const std::string &sArgument2 = std::string(), const std::string &sArgument3 = std::string(),
+            const std::string &sArgument4 = std::string(), const std::string &sArgument5 = std::string(),
+            const std::string &sArgument6 = std::string(), const std::string &sArgument7 = std::string(),
+            const std::string &sArgument8 = std::string(), const std::string &sArgument9 = std::string(),
+            const std::string &sArgument10 = std::string());
     // Releases the resource and frees the library.
     void Unload();
     DWORD FreeModule();

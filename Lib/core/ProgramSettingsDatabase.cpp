@@ -14,16 +14,21 @@ namespace {
 constexpr uint32_t MaximumReadSize = 1u << 24;
 
 // A refused write is logged; the database also remembers it (HasWriteFailed).
-void ReportSettingsWriteFailure(const std::string &file, const std::wstring &section, const std::wstring &key) {
+void ReportSettingsWriteFailure(const std::string &file, const std::wstring &section,
+                                const std::wstring &key) {
     QuellinEntry entry(std::string("INIProgramSettingsDatabase"),
                        MakeString("WriteString(", QuoteString(ToStdString(section)), ", ",
                                   QuoteString(ToStdString(key)), ")"));
     entry.Log(QuellinLevelError, QuellinMarkerGeneral, "File", file, "Section", section, "Key", key);
 }
 
-std::string BytesToStdString(const U8String &bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string BytesToStdString(const U8String &bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
-U8String StdStringToBytes(const std::string &text) { return U8String(text.begin(), text.end()); }
+U8String StdStringToBytes(const std::string &text) {
+    return U8String(text.begin(), text.end());
+}
 
 } // namespace
 
@@ -38,17 +43,31 @@ void ProgramSettingsDatabase::SetLocation(const std::string &location) {
         mLocation = location;
 }
 
-const std::string &ProgramSettingsDatabase::GetLocation() const { return mLocation; }
+const std::string &ProgramSettingsDatabase::GetLocation() const {
+    return mLocation;
+}
 
-void ProgramSettingsDatabase::WriteValue(const std::string &key, bool value) { WriteBool(key, value); }
-void ProgramSettingsDatabase::WriteValue(const std::string &key, float value) { WriteFloat(key, value); }
-void ProgramSettingsDatabase::WriteValue(const std::string &key, double value) { WriteDouble(key, value); }
+void ProgramSettingsDatabase::WriteValue(const std::string &key, bool value) {
+    WriteBool(key, value);
+}
+void ProgramSettingsDatabase::WriteValue(const std::string &key, float value) {
+    WriteFloat(key, value);
+}
+void ProgramSettingsDatabase::WriteValue(const std::string &key, double value) {
+    WriteDouble(key, value);
+}
 void ProgramSettingsDatabase::WriteValue(const std::string &key, unsigned long value) {
     WriteUnsignedLong(key, value);
 }
-void ProgramSettingsDatabase::WriteValue(const std::string &key, long value) { WriteLong(key, value); }
-void ProgramSettingsDatabase::WriteValue(const std::string &key, unsigned int value) { WriteUnsigned(key, value); }
-void ProgramSettingsDatabase::WriteValue(const std::string &key, int value) { WriteInt(key, value); }
+void ProgramSettingsDatabase::WriteValue(const std::string &key, long value) {
+    WriteLong(key, value);
+}
+void ProgramSettingsDatabase::WriteValue(const std::string &key, unsigned int value) {
+    WriteUnsigned(key, value);
+}
+void ProgramSettingsDatabase::WriteValue(const std::string &key, int value) {
+    WriteInt(key, value);
+}
 void ProgramSettingsDatabase::WriteValue(const std::string &key, const U8String &value) {
     WriteU8String(key, value);
 }
@@ -80,7 +99,9 @@ long ProgramSettingsDatabase::ReadValue(const std::string &key, long defaultValu
 unsigned int ProgramSettingsDatabase::ReadValue(const std::string &key, unsigned int defaultValue) {
     return ReadUnsigned(key, defaultValue);
 }
-int ProgramSettingsDatabase::ReadValue(const std::string &key, int defaultValue) { return ReadInt(key, defaultValue); }
+int ProgramSettingsDatabase::ReadValue(const std::string &key, int defaultValue) {
+    return ReadInt(key, defaultValue);
+}
 U8String ProgramSettingsDatabase::ReadValue(const std::string &key, const U8String &defaultValue) {
     return ReadU8String(key, defaultValue);
 }
@@ -106,7 +127,9 @@ void ProgramSettingsDatabase::PopTable() {
         mTableStack.pop_back();
 }
 
-void ProgramSettingsDatabase::Open() { ++mOpenCount; }
+void ProgramSettingsDatabase::Open() {
+    ++mOpenCount;
+}
 
 void ProgramSettingsDatabase::Close() {
     if (mOpenCount > 0)
@@ -153,7 +176,8 @@ void INIProgramSettingsDatabase::EnsureReadBuffer(uint32_t size) {
     mReadBufferCapacity = size;
 }
 
-std::wstring INIProgramSettingsDatabase::ReadString(const std::string &key, const std::wstring &defaultValue) {
+std::wstring INIProgramSettingsDatabase::ReadString(const std::string &key,
+                                                    const std::wstring &defaultValue) {
     const std::wstring file = ToStdWstring(mLocation);
     const std::wstring wideKey = ToStdWstring(key);
     EnsureReadBuffer(InitialReadSize);
@@ -169,7 +193,8 @@ std::wstring INIProgramSettingsDatabase::ReadString(const std::string &key, cons
     return std::wstring(mReadBuffer.get(), std::min(copied, mReadBufferCapacity));
 }
 
-std::string INIProgramSettingsDatabase::ReadStdString(const std::string &key, const std::string &defaultValue) {
+std::string INIProgramSettingsDatabase::ReadStdString(const std::string &key,
+                                                      const std::string &defaultValue) {
     return ToStdString(ReadString(key, ToStdWstring(defaultValue)));
 }
 
@@ -177,7 +202,8 @@ U8String INIProgramSettingsDatabase::ReadU8String(const std::string &key, const 
     return StdStringToBytes(ToStdString(ReadString(key, ToStdWstring(BytesToStdString(defaultValue)))));
 }
 
-unsigned long INIProgramSettingsDatabase::ReadUnsignedLong(const std::string &key, unsigned long defaultValue) {
+unsigned long INIProgramSettingsDatabase::ReadUnsignedLong(const std::string &key,
+                                                           unsigned long defaultValue) {
     // The design's 32-bit word: the same text as unsigned int.
     return ReadUnsigned(key, static_cast<unsigned int>(defaultValue));
 }

@@ -131,7 +131,9 @@ template <typename T> T ScanWith(const std::string &text, const std::string &for
 
 // ---- Formatting ----------------------------------------------------------------------------------
 
-std::string FormatStringV(const char *format, va_list args) { return FormatWith(NarrowFormatBuffer(), format, args); }
+std::string FormatStringV(const char *format, va_list args) {
+    return FormatWith(NarrowFormatBuffer(), format, args);
+}
 
 std::string FormatString(const char *format, ...) {
     va_list args;
@@ -153,25 +155,41 @@ std::wstring FormatWString(const wchar_t *format, ...) {
     return result;
 }
 
-void ReleaseFormatBuffer() { ReleaseBuffer(NarrowFormatBuffer()); }
+void ReleaseFormatBuffer() {
+    ReleaseBuffer(NarrowFormatBuffer());
+}
 
-void ReleaseFormatWBuffer() { ReleaseBuffer(WideFormatBuffer()); }
+void ReleaseFormatWBuffer() {
+    ReleaseBuffer(WideFormatBuffer());
+}
 
-std::string UnsignedToString(const unsigned int &value) { return FormatString("%u", value); }
+std::string UnsignedToString(const unsigned int &value) {
+    return FormatString("%u", value);
+}
 
-std::string IntToString(const int &value) { return FormatString("%d", value); }
+std::string IntToString(const int &value) {
+    return FormatString("%d", value);
+}
 
-std::string FloatToString(const float &value) { return FormatString("%G", static_cast<double>(value)); }
+std::string FloatToString(const float &value) {
+    return FormatString("%G", static_cast<double>(value));
+}
 
-std::string DoubleToString(const double &value) { return FormatString("%lG", value); }
+std::string DoubleToString(const double &value) {
+    return FormatString("%lG", value);
+}
 
-std::string BoolToString(const bool &value) { return value ? "TRUE" : "FALSE"; }
+std::string BoolToString(const bool &value) {
+    return value ? "TRUE" : "FALSE";
+}
 
 template <> std::string FormatValue<int>(const int &value, const std::string &format) {
     return FormatString(format.c_str(), value);
 }
 
-std::string QuoteString(const std::string &text) { return "\"" + text + "\""; }
+std::string QuoteString(const std::string &text) {
+    return "\"" + text + "\"";
+}
 
 // ---- Parsing -------------------------------------------------------------------------------------
 
@@ -179,15 +197,21 @@ int ScanValue(const std::string &text, const std::string &format, const int &def
     return ScanWith<int>(text, format, defaultValue);
 }
 
-int ParseInt(const std::string &text) { return ScanValue(text, "%d", 0); }
+int ParseInt(const std::string &text) {
+    return ScanValue(text, "%d", 0);
+}
 
-int ParseIntOr(const std::string &text, const int &defaultValue) { return ScanValue(text, "%d", defaultValue); }
+int ParseIntOr(const std::string &text, const int &defaultValue) {
+    return ScanValue(text, "%d", defaultValue);
+}
 
 unsigned int ParseUnsignedOr(const std::string &text, const unsigned int &defaultValue) {
     return ScanWith<unsigned int>(text, "%u", defaultValue);
 }
 
-unsigned int ParseUnsigned(const std::string &text) { return ParseUnsignedOr(text, 0u); }
+unsigned int ParseUnsigned(const std::string &text) {
+    return ParseUnsignedOr(text, 0u);
+}
 
 float StringToFloat(const std::string &text, const float &defaultValue) {
     return ParseNumberWith<float>(text, "%f", defaultValue);
@@ -197,9 +221,13 @@ double StringToDouble(const std::string &text, const double &defaultValue) {
     return ParseNumberWith<double>(text, "%lf", defaultValue);
 }
 
-float ParseFloat(const std::string &text) { return StringToFloat(text, 0.0f); }
+float ParseFloat(const std::string &text) {
+    return StringToFloat(text, 0.0f);
+}
 
-double ParseDouble(const std::string &text) { return StringToDouble(text, 0.0); }
+double ParseDouble(const std::string &text) {
+    return StringToDouble(text, 0.0);
+}
 
 std::string DecimalCommaToPoint(const std::string &text) {
     std::string result(text);
@@ -240,9 +268,9 @@ bool ParseBoolOr(const std::string &text, const bool &defaultValue) {
         const char *text;
         bool value;
     };
-    static const Word words[] = {{"0", false},   {"1", true},   {"OK", true},  {"TRUE", true},
-                                 {"FALSE", false}, {"ON", true},  {"OFF", false}, {"YES", true},
-                                 {"NO", false},  {"JA", true},  {"NEE", false}, {"SI", true},
+    static const Word words[] = {{"0", false},     {"1", true},  {"OK", true},   {"TRUE", true},
+                                 {"FALSE", false}, {"ON", true}, {"OFF", false}, {"YES", true},
+                                 {"NO", false},    {"JA", true}, {"NEE", false}, {"SI", true},
                                  {"NON", false}};
     for (const Word &entry : words) {
         if (word == entry.text)
@@ -251,15 +279,23 @@ bool ParseBoolOr(const std::string &text, const bool &defaultValue) {
     return ParseInt(word) != 0 ? true : defaultValue;
 }
 
-bool ParseBool(const std::string &text) { return ParseBoolOr(text, false); }
+bool ParseBool(const std::string &text) {
+    return ParseBoolOr(text, false);
+}
 
-std::string ParseString(const std::string &text) { return text; }
+std::string ParseString(const std::string &text) {
+    return text;
+}
 
 // ---- Numbers and units ---------------------------------------------------------------------------
 
-double SecondsToMilliseconds(double seconds) { return seconds * 1000.0; }
+double SecondsToMilliseconds(double seconds) {
+    return seconds * 1000.0;
+}
 
-double MillisecondsToSeconds(const unsigned int &milliseconds) { return static_cast<double>(milliseconds) / 1000.0; }
+double MillisecondsToSeconds(const unsigned int &milliseconds) {
+    return static_cast<double>(milliseconds) / 1000.0;
+}
 
 unsigned int SaturatingToUnsigned(const double &value) {
     if (std::isnan(value))
@@ -275,7 +311,9 @@ bool IsInRange(const int &value, const int &minimum, const int &maximum) {
     return minimum <= value && value <= maximum;
 }
 
-DWORD FirstNonZero(const DWORD &first, const DWORD &second) { return first != 0 ? first : second; }
+DWORD FirstNonZero(const DWORD &first, const DWORD &second) {
+    return first != 0 ? first : second;
+}
 
 // ---- Trimming and cleaning -----------------------------------------------------------------------
 
@@ -301,9 +339,13 @@ std::string TrimRight(const std::string &text, const std::string &characters) {
     return text.substr(0, last + 1);
 }
 
-std::string TrimDefault(const std::string &text) { return Trim(text, WhitespaceCharacters); }
+std::string TrimDefault(const std::string &text) {
+    return Trim(text, WhitespaceCharacters);
+}
 
-std::string TrimRightDefault(const std::string &text) { return TrimRight(text, WhitespaceCharacters); }
+std::string TrimRightDefault(const std::string &text) {
+    return TrimRight(text, WhitespaceCharacters);
+}
 
 std::string TrimLeftWith(const std::string &text, const char *characters) {
     return TrimLeft(text, characters != nullptr ? std::string(characters) : std::string());
@@ -323,7 +365,9 @@ std::string RemoveCharacters(const std::string &text, const std::string &charact
     return result;
 }
 
-void RemoveSpaces(std::string &text) { text = RemoveCharacters(text, " "); }
+void RemoveSpaces(std::string &text) {
+    text = RemoveCharacters(text, " ");
+}
 
 std::string SurroundWith(const std::string &text, const std::string &affix) {
     const bool starts = StartsWith(text, affix, false);
@@ -389,27 +433,45 @@ bool EndsWith(const std::string &text, const std::string &suffix, bool bIgnoreCa
 
 // ---- Case and conversions ------------------------------------------------------------------------
 
-std::string ToLower(const std::string &text) { return Platform::AsciiLower(text); }
+std::string ToLower(const std::string &text) {
+    return Platform::AsciiLower(text);
+}
 
-std::string ToUpper(const std::string &text) { return Platform::AsciiUpper(text); }
+std::string ToUpper(const std::string &text) {
+    return Platform::AsciiUpper(text);
+}
 
-std::string ToUpperStdString(const wxString &text) { return ToUpper(ToStdString(text)); }
+std::string ToUpperStdString(const wxString &text) {
+    return ToUpper(ToStdString(text));
+}
 
-std::string ToStdString(const std::wstring &text) { return Platform::WideToUtf8(text); }
+std::string ToStdString(const std::wstring &text) {
+    return Platform::WideToUtf8(text);
+}
 
-std::string ToStdString(const wxString &text) { return text.utf8_string(); }
+std::string ToStdString(const wxString &text) {
+    return text.utf8_string();
+}
 
-std::string ToStdString(const char *text) { return text != nullptr ? std::string(text) : std::string(); }
+std::string ToStdString(const char *text) {
+    return text != nullptr ? std::string(text) : std::string();
+}
 
-std::wstring ToStdWstring(const std::string &text) { return Platform::Utf8ToWide(text); }
+std::wstring ToStdWstring(const std::string &text) {
+    return Platform::Utf8ToWide(text);
+}
 
 std::wstring ToStdWstring(const char *text) {
     return text != nullptr ? Platform::Utf8ToWide(text) : std::wstring();
 }
 
-std::wstring ToStdWstring(const wxString &text) { return text.ToStdWstring(); }
+std::wstring ToStdWstring(const wxString &text) {
+    return text.ToStdWstring();
+}
 
-std::string WxStringToStdString(const wxString &text) { return text.utf8_string(); }
+std::string WxStringToStdString(const wxString &text) {
+    return text.utf8_string();
+}
 
 std::wostream &operator<<(std::wostream &stream, const char *text) {
     stream << ToStdWstring(text);
@@ -448,7 +510,8 @@ void CopyStringToBuffer(const std::string &text, char *buffer, uint32_t size, ui
 
 // ---- Regular expressions -------------------------------------------------------------------------
 
-DWORD RegexMatchText(const std::string &text, const wxString &pattern, std::string &matched, bool bIgnoreCase) {
+DWORD RegexMatchText(const std::string &text, const wxString &pattern, std::string &matched,
+                     bool bIgnoreCase) {
     wxRegEx expression;
     {
         // A pattern that does not compile is a result code, not a log message box.
@@ -484,7 +547,7 @@ DWORD RegExMatch(const std::string &text, const wxString &pattern, int &value, b
 
 bool MatchesRegex(const std::string &text, const std::string &pattern, bool bIgnoreCase) {
     std::string matched;
-    const DWORD result = RegexMatch<std::string>(text, wxString::FromUTF8(pattern.data(), pattern.size()), matched,
-                                                 bIgnoreCase);
+    const DWORD result = RegexMatch<std::string>(text, wxString::FromUTF8(pattern.data(), pattern.size()),
+                                                 matched, bIgnoreCase);
     return result == 0 || result == RegexResultGroupAbsent;
 }

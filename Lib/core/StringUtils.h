@@ -154,13 +154,24 @@ void CopyStringToBuffer(const std::string &text, char *buffer, uint32_t size, ui
 // Matches the pattern against the text; on success stores group 1 (or the whole match when the
 // pattern has no group) converted to T and returns 0, else one of the RegexResult codes and the
 // output is left alone.
-DWORD RegexMatchText(const std::string &text, const wxString &pattern, std::string &matched, bool bIgnoreCase);
+DWORD RegexMatchText(const std::string &text, const wxString &pattern, std::string &matched,
+                     bool bIgnoreCase);
 
-inline void RegexValueFromText(const std::string &text, std::string &value) { value = ParseString(text); }
-inline void RegexValueFromText(const std::string &text, unsigned int &value) { value = ParseUnsigned(text); }
-inline void RegexValueFromText(const std::string &text, int &value) { value = ParseInt(text); }
-inline void RegexValueFromText(const std::string &text, float &value) { value = ParseFloat(text); }
-inline void RegexValueFromText(const std::string &text, double &value) { value = ParseDouble(text); }
+inline void RegexValueFromText(const std::string &text, std::string &value) {
+    value = ParseString(text);
+}
+inline void RegexValueFromText(const std::string &text, unsigned int &value) {
+    value = ParseUnsigned(text);
+}
+inline void RegexValueFromText(const std::string &text, int &value) {
+    value = ParseInt(text);
+}
+inline void RegexValueFromText(const std::string &text, float &value) {
+    value = ParseFloat(text);
+}
+inline void RegexValueFromText(const std::string &text, double &value) {
+    value = ParseDouble(text);
+}
 
 template <typename T>
 DWORD RegexMatch(const std::string &text, const wxString &pattern, T &value, bool bIgnoreCase) {

@@ -33,11 +33,15 @@ int PauseFor(uint64_t remainingMilliseconds) {
 
 } // namespace
 
-Timing::Timing() { GetProcessClock(); }
+Timing::Timing() {
+    GetProcessClock();
+}
 
 Timing::~Timing() = default;
 
-uint64_t Timing::ReadCounter() { return Platform::MonotonicMicroseconds(); }
+uint64_t Timing::ReadCounter() {
+    return Platform::MonotonicMicroseconds();
+}
 
 void Timing::Pause(uint32_t milliseconds) {
     if (milliseconds == 0)
@@ -46,7 +50,9 @@ void Timing::Pause(uint32_t milliseconds) {
         Platform::SleepMilliseconds(milliseconds);
 }
 
-bool Timing::IsHighResolution() const { return GetProcessClock().HighResolution; }
+bool Timing::IsHighResolution() const {
+    return GetProcessClock().HighResolution;
+}
 
 uint32_t Timing::GetMilliseconds() {
     // Counted from the first Timing; the 64-bit microsecond count cannot overflow in practice
@@ -55,7 +61,9 @@ uint32_t Timing::GetMilliseconds() {
     return static_cast<uint32_t>(elapsed / 1000u);
 }
 
-uint32_t Timing::ElapsedSince(uint32_t start) { return GetMilliseconds() - start; }
+uint32_t Timing::ElapsedSince(uint32_t start) {
+    return GetMilliseconds() - start;
+}
 
 uint32_t Timing::RemainingTime(uint32_t start, uint32_t timeout) {
     const uint32_t elapsed = ElapsedSince(start);
@@ -104,9 +112,13 @@ void Timing::WaitPrecise(uint64_t microseconds) {
     }
 }
 
-uint64_t MillisecondsToMicroseconds(uint64_t milliseconds) { return milliseconds * 1000u; }
+uint64_t MillisecondsToMicroseconds(uint64_t milliseconds) {
+    return milliseconds * 1000u;
+}
 
-uint64_t MicrosecondsToMilliseconds(uint64_t microseconds) { return microseconds / 1000u; }
+uint64_t MicrosecondsToMilliseconds(uint64_t microseconds) {
+    return microseconds / 1000u;
+}
 
 int CompareWithTolerance(double first, double second, double tolerance) {
     if (first == second)
@@ -120,4 +132,6 @@ int CompareWithTolerance(double first, double second, double tolerance) {
     return first > second ? 1 : -1;
 }
 
-int AlmostEqual(double first, double second) { return CompareWithTolerance(first, second, 1e-8); }
+int AlmostEqual(double first, double second) {
+    return CompareWithTolerance(first, second, 1e-8);
+}

@@ -12,8 +12,12 @@ namespace {
 
 const char *const Digits = "0123456789";
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool IsAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 // True when the leading run of digits is larger than a component can hold.
 bool LeadingNumberTooLarge(const std::string &sText) {
@@ -30,9 +34,13 @@ bool LeadingNumberTooLarge(const std::string &sText) {
 
 } // namespace
 
-Version::Version() { Clear(); }
+Version::Version() {
+    Clear();
+}
 
-Version::Version(const std::string &sText) : Version() { Parse(sText); }
+Version::Version(const std::string &sText) : Version() {
+    Parse(sText);
+}
 
 Version::~Version() = default;
 
@@ -80,10 +88,10 @@ int Version::Compare(const Version &other) const {
 }
 
 const std::vector<std::wstring> &Version::VersionKeys() {
-    static const std::vector<std::wstring> keys = {
-        L"Comments",        L"InternalName",    L"ProductName",  L"CompanyName",
-        L"LegalCopyright",  L"ProductVersion",  L"FileDescription", L"LegalTrademarks",
-        L"PrivateBuild",    L"FileVersion",     L"OriginalFilename", L"SpecialBuild"};
+    static const std::vector<std::wstring> keys = {L"Comments",        L"InternalName",     L"ProductName",
+                                                   L"CompanyName",     L"LegalCopyright",   L"ProductVersion",
+                                                   L"FileDescription", L"LegalTrademarks",  L"PrivateBuild",
+                                                   L"FileVersion",     L"OriginalFilename", L"SpecialBuild"};
     return keys;
 }
 
@@ -99,7 +107,8 @@ bool Version::ReadStrings(const std::wstring &sModulePath, std::vector<std::wstr
     return true;
 }
 
-bool Version::QueryVersionValue(const std::wstring &sModulePath, const std::wstring &sKey, std::wstring &sValue) {
+bool Version::QueryVersionValue(const std::wstring &sModulePath, const std::wstring &sKey,
+                                std::wstring &sValue) {
     std::map<std::wstring, std::wstring> strings;
     if (!Platform::ReadVersionStrings(Platform::WideToUtf8(sModulePath), strings))
         return false;

@@ -23,7 +23,9 @@ public:
 
     const std::string &GetText() const { return msText; }
     // Component 0 (most significant) to 3.
-    int32_t GetComponent(size_t nIndex) const { return nIndex < mComponents.size() ? mComponents[nIndex] : 0; }
+    int32_t GetComponent(size_t nIndex) const {
+        return nIndex < mComponents.size() ? mComponents[nIndex] : 0;
+    }
 
     bool operator<(const Version &other) const { return Compare(other) < 0; }
     bool operator>(const Version &other) const { return Compare(other) > 0; }
@@ -40,7 +42,8 @@ public:
                             std::vector<std::wstring> &values);
     // One key of the file's version block: false when the file has none; a key that the block
     // lacks reads as the empty text.
-    static bool QueryVersionValue(const std::wstring &sModulePath, const std::wstring &sKey, std::wstring &sValue);
+    static bool QueryVersionValue(const std::wstring &sModulePath, const std::wstring &sKey,
+                                  std::wstring &sValue);
 
 private:
     // Reads one component from the front of the rest and returns what follows it.

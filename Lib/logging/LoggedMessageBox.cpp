@@ -11,19 +11,20 @@ namespace {
 
 constexpr unsigned int ErrorMessageStyle = 48; // OK button, exclamation icon
 
-// One note record of the box, the box itself, and a warning when nobody could see it.
+// One note record of the box, the box itself, and a warning when nobody could see it. The
+// description quotes the texts in their narrow form; the record carries them as given.
 template <typename TextT>
-int ShowLoggedBox(const char *function, HostWindow owner, const std::wstring &wideText,
-                  const std::wstring &wideCaption, unsigned int type, bool *suppressed, const TextT &text,
-                  const TextT &caption) {
+int ShowLoggedBox(const char *function, const TextT &text, const TextT &caption,
+                  const std::string &narrowText, const std::string &narrowCaption,
+                  const Platform::MessageBoxRequest &request, bool *suppressed) {
     QuellinEntry entry("DeviceDriver", function);
-    const std::string description = MakeString(function, "(", QuoteString(ToStdString(wideText)), ", ",
-                                               QuoteString(ToStdString(wideCaption)), ", ", type, ")");
+    const unsigned int type = request.Style;
+    const std::string description =
+        MakeString(function, "(", QuoteString(narrowText), ", ", QuoteString(narrowCaption), ", ", type, ")");
     entry.Log(QuellinLevelNote, QuellinDescription, description, QuellinMarkerInput, "Text", text, "Title",
               caption, "Type", type);
 
-    const Platform::MessageBoxAnswer answer =
-        Platform::ShowMessageBox(Platform::MessageBoxRequest{owner, wideText, wideCaption, type});
+    const Platform::MessageBoxAnswer answer = Platform::ShowMessageBox(request);
     if (answer.Suppressed)
         entry.Log(QuellinLevelWarning, QuellinDescription, description, "Warning",
                   "Message box suppressed: no display or not the GUI thread", "Answer", answer.Button);
@@ -36,13 +37,15 @@ int ShowLoggedBox(const char *function, HostWindow owner, const std::wstring &wi
 
 int MessageBoxW(HostWindow owner, const std::wstring &text, const std::wstring &caption, unsigned int type,
                 bool *suppressed) {
-    return ShowLoggedBox("MessageBoxW", owner, text, caption, type, suppressed, text, caption);
+    return ShowLoggedBox("MessageBoxW", text, caption, ToStdString(text), ToStdString(caption),
+                         Platform::MessageBoxRequest{owner, text, caption, type}, suppressed);
 }
 
 int MessageBoxA(HostWindow owner, const std::string &text, const std::string &caption, unsigned int type,
                 bool *suppressed) {
-    return ShowLoggedBox("MessageBoxA", owner, ToStdWstring(text), ToStdWstring(caption), type, suppressed,
-                         text, caption);
+    return ShowLoggedBox("MessageBoxA", text, caption, text, caption,
+                         Platform::MessageBoxRequest{owner, ToStdWstring(text), ToStdWstring(caption), type},
+                         suppressed);
 }
 
 void ShowErrorMessage(std::wstring message, std::string function) {

@@ -16,8 +16,12 @@
 inline const char *const NullGuardText = "<NULL>";
 inline const wchar_t *const NullGuardWText = L"<NULL>";
 
-inline const char *NullGuard(const char *text) { return text ? text : NullGuardText; }
-inline const wchar_t *NullGuard(const wchar_t *text) { return text ? text : NullGuardWText; }
+inline const char *NullGuard(const char *text) {
+    return text ? text : NullGuardText;
+}
+inline const wchar_t *NullGuard(const wchar_t *text) {
+    return text ? text : NullGuardWText;
+}
 
 namespace MakeStringDetail {
 
@@ -42,7 +46,8 @@ template <typename T> using Plain = std::remove_cv_t<std::decay_t<T>>;
 template <typename T>
 constexpr bool IsNarrowCString = std::is_same_v<Plain<T>, const char *> || std::is_same_v<Plain<T>, char *>;
 template <typename T>
-constexpr bool IsWideCString = std::is_same_v<Plain<T>, const wchar_t *> || std::is_same_v<Plain<T>, wchar_t *>;
+constexpr bool IsWideCString =
+    std::is_same_v<Plain<T>, const wchar_t *> || std::is_same_v<Plain<T>, wchar_t *>;
 // Object pointers other than texts print as addresses; function pointers (manipulators) do not.
 template <typename T>
 constexpr bool IsAddress = std::is_pointer_v<Plain<T>> && !IsNarrowCString<T> && !IsWideCString<T> &&

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <utility>
 
+#include "core/Version.h"
 #include "platform/Text.h"
 
 // ---- The process-wide socket ----------------------------------------------------------------------
@@ -38,7 +39,9 @@ bool QuellinEntry::TransportOpen() {
     return socket != nullptr && socket->IsOpen();
 }
 
-QuellinEntry::MailSlotSocket::~MailSlotSocket() { Close(); }
+QuellinEntry::MailSlotSocket::~MailSlotSocket() {
+    Close();
+}
 
 DWORD QuellinEntry::MailSlotSocket::Open(const std::wstring &slotName) {
     std::lock_guard<std::mutex> guard(mNameLock);
@@ -51,17 +54,22 @@ DWORD QuellinEntry::MailSlotSocket::Open(const std::wstring &slotName) {
     return 0;
 }
 
-void QuellinEntry::MailSlotSocket::Close() { mWriter.Close(); }
+void QuellinEntry::MailSlotSocket::Close() {
+    mWriter.Close();
+}
 
-DWORD QuellinEntry::MailSlotSocket::Send(const std::wstring &record) { return mWriter.SendRecord(record); }
+DWORD QuellinEntry::MailSlotSocket::Send(const std::wstring &record) {
+    return mWriter.SendRecord(record);
+}
 
 // ---- Entry ---------------------------------------------------------------------------------------
 
 QuellinEntry::QuellinEntry(std::wstring module, std::wstring function)
     : mModule(ReplaceSeparators(std::move(module), mFieldSeparator, mReplacement)),
       mFunction(ReplaceSeparators(std::move(function), mFieldSeparator, mReplacement)) {
+    static const std::wstring SlotName = QuellinSlotName;
     if (MailSlotSocket *socket = ProcessSocket())
-        socket->Open(QuellinSlotName);
+        socket->Open(SlotName);
 }
 
 QuellinEntry::QuellinEntry(std::string module, std::string function)
@@ -139,7 +147,8 @@ std::wstring QuellinEntry::FormatTime(const Platform::WallTime &time) {
 
 // ---- Records -------------------------------------------------------------------------------------
 
-void QuellinEntry::AppendSections(std::wstring &record, const wchar_t *marker, const std::wstring &arguments) {
+void QuellinEntry::AppendSections(std::wstring &record, const wchar_t *marker,
+                                  const std::wstring &arguments) {
     if (!mPending.empty()) {
         if (!IsCommandText(mPending)) {
             record += marker;
@@ -214,14 +223,27 @@ DWORD QuellinEntry::SendNote(std::wstring_view level, const std::wstring &argume
 
 void QuellinEntry::WarnMisuse(bool doubleBegin, const std::wstring &refusedArguments) {
     if (doubleBegin)
-        Log(QuellinLevelWarning, QuellinDescription, L"LogBegin sended twice", L"Warning", L"LogBegin sended 2 times",
-            L"Module", mModule, L"Function", mFunction, QuellinMarkerGeneral, L"OriginalArgumentsBelow", L"----",
-            QuellinMarkerInput, L"OriginalArgumentsBelow", L"----", QuellinMarkerOutput, L"OriginalArgumentsBelow",
-            L"----", refusedArguments);
+        Log(QuellinLevelWarning, QuellinDescription, L"LogBegin sended twice", L"Warning",
+            L"LogBegin sended 2 times", L"Module", mModule, L"Function", mFunction, QuellinMarkerGeneral,
+            L"OriginalArgumentsBelow", L"----", QuellinMarkerInput, L"OriginalArgumentsBelow", L"----",
+            QuellinMarkerOutput, L"OriginalArgumentsBelow", L"----", refusedArguments);
     else
         Log(QuellinLevelWarning, QuellinDescription, L"LogEnd without LogBegin", L"Warning 1",
-            L"LogEnd sended without LogBegin", L"Warning 2", L"Either no LogBegin or multiple LogEnds", L"Module",
-            mModule, L"Function", mFunction, QuellinMarkerGeneral, L"OriginalArgumentsBelow", L"----",
-            QuellinMarkerInput, L"OriginalArgumentsBelow", L"----", QuellinMarkerOutput, L"OriginalArgumentsBelow",
-            L"----", refusedArguments);
+            L"LogEnd sended without LogBegin", L"Warning 2", L"Either no LogBegin or multiple LogEnds",
+            L"Module", mModule, L"Function", mFunction, QuellinMarkerGeneral, L"OriginalArgumentsBelow",
+            L"----", QuellinMarkerInput, L"OriginalArgumentsBelow", L"----", QuellinMarkerOutput,
+            L"OriginalArgumentsBelow", L"----", refusedArguments);
+}
+
+// ---- Version block of a library ------------------------------------------------------------------
+
+void LogFileVersionInfo(std::wstring module, std::wstring file) {
+    std::vector<std::wstring> names;
+    std::vector<std::wstring> values;
+    Version::ReadStrings(file, names, values);
+    QuellinEntry entry(std::move(module), MakeWString(file, L" Info"));
+    entry.LogBegin(QuellinLevelNote, L"file", file);
+    for (size_t i = 0; i < names.size() && i < values.size(); ++i)
+        entry.AddPending(names[i], values[i]);
+    entry.LogEnd(QuellinLevelComplete);
 }

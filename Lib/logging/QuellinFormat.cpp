@@ -7,7 +7,9 @@ namespace QuellinFormat {
 
 namespace {
 
-std::wstring Widen(const char *first, const char *last) { return std::wstring(first, last); }
+std::wstring Widen(const char *first, const char *last) {
+    return std::wstring(first, last);
+}
 
 } // namespace
 
@@ -30,10 +32,16 @@ std::wstring DoubleText(double value) {
     return Widen(buffer, result.ptr);
 }
 
-std::wstring NarrowText(const char *text) { return ToStdWstring(NullGuard(text)); }
+std::wstring NarrowText(const char *text) {
+    return ToStdWstring(NullGuard(text));
+}
 
-std::wstring WideText(const wchar_t *text) { return std::wstring(NullGuard(text)); }
+std::wstring WideText(const wchar_t *text) {
+    return std::wstring(NullGuard(text));
+}
 
-std::wstring WxText(const wxString &text) { return ToStdWstring(text); }
+std::wstring WxText(const wxString &text) {
+    return ToStdWstring(text);
+}
 
 } // namespace QuellinFormat

@@ -23,21 +23,22 @@ constexpr bool IsWindowHandle = std::is_same_v<Plain<T>, void *> || std::is_same
 
 // The value types that have a text in the log.
 template <typename T>
-constexpr bool IsLoggable =
-    std::is_same_v<Plain<T>, bool> || std::is_same_v<Plain<T>, char> || std::is_same_v<Plain<T>, unsigned char> ||
-    std::is_same_v<Plain<T>, short> || std::is_same_v<Plain<T>, unsigned short> || std::is_same_v<Plain<T>, int> ||
-    std::is_same_v<Plain<T>, unsigned int> || std::is_same_v<Plain<T>, long> ||
-    std::is_same_v<Plain<T>, unsigned long> || std::is_same_v<Plain<T>, long long> ||
-    std::is_same_v<Plain<T>, unsigned long long> || std::is_enum_v<Plain<T>> || std::is_same_v<Plain<T>, float> ||
-    std::is_same_v<Plain<T>, double> || MakeStringDetail::IsNarrowCString<T> ||
-    MakeStringDetail::IsWideCString<T> || std::is_same_v<Plain<T>, std::string> ||
-    std::is_same_v<Plain<T>, std::wstring> || std::is_same_v<Plain<T>, wxString> || IsWindowHandle<T>;
+constexpr bool IsLoggable = std::is_same_v<Plain<T>, bool> || std::is_same_v<Plain<T>, char> ||
+                            std::is_same_v<Plain<T>, unsigned char> || std::is_same_v<Plain<T>, short> ||
+                            std::is_same_v<Plain<T>, unsigned short> || std::is_same_v<Plain<T>, int> ||
+                            std::is_same_v<Plain<T>, unsigned int> || std::is_same_v<Plain<T>, long> ||
+                            std::is_same_v<Plain<T>, unsigned long> || std::is_same_v<Plain<T>, long long> ||
+                            std::is_same_v<Plain<T>, unsigned long long> || std::is_enum_v<Plain<T>> ||
+                            std::is_same_v<Plain<T>, float> || std::is_same_v<Plain<T>, double> ||
+                            MakeStringDetail::IsNarrowCString<T> || MakeStringDetail::IsWideCString<T> ||
+                            std::is_same_v<Plain<T>, std::string> || std::is_same_v<Plain<T>, std::wstring> ||
+                            std::is_same_v<Plain<T>, wxString> || IsWindowHandle<T>;
 
 // Texts of the value kinds (C locale throughout).
 std::wstring SignedText(long long value);
 std::wstring UnsignedText(unsigned long long value);
-std::wstring DoubleText(double value); // general notation, six significant digits, like "%g"
-std::wstring NarrowText(const char *text); // UTF-8; null gives "<NULL>"
+std::wstring DoubleText(double value);      // general notation, six significant digits, like "%g"
+std::wstring NarrowText(const char *text);  // UTF-8; null gives "<NULL>"
 std::wstring WideText(const wchar_t *text); // up to the first NUL; null gives "<NULL>"
 std::wstring WxText(const wxString &text);
 
@@ -70,6 +71,8 @@ template <typename T> std::wstring ValueText(const T &value) {
         return MakeStringDetail::PointerText<wchar_t>(value);
 }
 
-template <typename T> const wchar_t *TypeTag() { return IsIntTagged<T> ? L"i" : L"a"; }
+template <typename T> const wchar_t *TypeTag() {
+    return IsIntTagged<T> ? L"i" : L"a";
+}
 
 } // namespace QuellinFormat

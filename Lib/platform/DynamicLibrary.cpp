@@ -29,7 +29,9 @@ std::string DlErrorText(const std::string &fallback) {
 }
 } // namespace
 
-DynamicLibrary::~DynamicLibrary() { Unload(); }
+DynamicLibrary::~DynamicLibrary() {
+    Unload();
+}
 
 bool DynamicLibrary::Load(const std::string &dllName) {
     Unload();
@@ -70,7 +72,8 @@ bool DynamicLibrary::Load(const std::string &dllName) {
     }
     mLastError.clear();
     link_map *map = nullptr;
-    if (dlinfo(mHandle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name != nullptr && *map->l_name)
+    if (dlinfo(mHandle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name != nullptr &&
+        *map->l_name)
         mFilePath = map->l_name;
     else
         mFilePath = soName;

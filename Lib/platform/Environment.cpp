@@ -18,9 +18,13 @@ std::string GetEnv(const char *name, const std::string &fallback) {
     return value;
 }
 
-bool IsNonInteractive() { return GetEnv("KORVALIS_NONINTERACTIVE") == "1"; }
+bool IsNonInteractive() {
+    return GetEnv("KORVALIS_NONINTERACTIVE") == "1";
+}
 
-std::string DriveCDirectory() { return GetEnv("KORVALIS_DRIVE_C", "/"); }
+std::string DriveCDirectory() {
+    return GetEnv("KORVALIS_DRIVE_C", "/");
+}
 
 std::string DriveCFile(const std::string &fileName) {
     std::string dir = DriveCDirectory();

@@ -2,9 +2,11 @@
 // record, the collector binds the socket and reads them.
 #include "platform/Mailslot.h"
 
+#include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/Text.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -17,6 +19,11 @@
 namespace Platform {
 
 namespace {
+
+// Bumped whenever a reader of this process binds a slot: writers then look again at once.
+std::atomic<uint64_t> gReaderGeneration{0};
+// How long a writer trusts that a slot it did not find is still missing.
+constexpr uint64_t MissRetryMicroseconds = 1000;
 
 constexpr const char *DefaultMailslotDir = "/tmp/korvalis-mailslot";
 // How long a send waits in total for room in the collector's queue.
@@ -40,7 +47,8 @@ bool ReaderGone(int error) {
 }
 
 int RemainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0)
         return 0;
     // Round up so that a wait never ends before the deadline.
@@ -63,7 +71,9 @@ std::string MailslotPath(const std::wstring &slotName) {
 
 // ---- Writer ----
 
-MailslotWriter::~MailslotWriter() { Close(); }
+MailslotWriter::~MailslotWriter() {
+    Close();
+}
 
 bool MailslotWriter::Open(const std::wstring &slotName) {
     std::lock_guard<std::mutex> guard(mLock);
@@ -71,23 +81,37 @@ bool MailslotWriter::Open(const std::wstring &slotName) {
         close(mFd);
         mFd = -1;
     }
+    // Most calls find no collector. A miss is remembered for a short while, so that a logged call
+    // costs no system call then; a collector created in this process is noticed at once.
+    const uint64_t now = MonotonicMicroseconds();
+    const uint64_t generation = gReaderGeneration.load(std::memory_order_relaxed);
+    if (mMissRemembered && generation == mMissGeneration && now - mMissTime < MissRetryMicroseconds &&
+        slotName == mMissSlot)
+        return false;
     mPath = MailslotPath(slotName);
-    // Most calls find no collector: one stat and no socket then.
+    auto miss = [&] {
+        mMissRemembered = true;
+        mMissSlot = slotName;
+        mMissTime = now;
+        mMissGeneration = generation;
+        return false;
+    };
     struct stat st {};
     if (mPath.empty() || stat(mPath.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode))
-        return false;
+        return miss();
     sockaddr_un address;
     if (!FillAddress(mPath, address))
-        return false;
+        return miss();
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return false;
+        return miss();
     if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
         close(fd);
-        return false;
+        return miss();
     }
     mFd = fd;
     mSkipWaiting = false;
+    mMissRemembered = false;
     return true;
 }
 
@@ -145,13 +169,18 @@ uint32_t MailslotWriter::Send(const void *data, size_t size) {
 }
 
 uint32_t MailslotWriter::SendRecord(const std::wstring &record) {
+    // No collector is the common case: skip the conversion then.
+    if (!IsOpen())
+        return 0;
     std::string bytes = WideToUtf16LEBytes(record);
     return Send(bytes.data(), bytes.size());
 }
 
 // ---- Reader ----
 
-MailslotReader::~MailslotReader() { Close(); }
+MailslotReader::~MailslotReader() {
+    Close();
+}
 
 bool MailslotReader::Create(const std::wstring &slotName) {
     Close();
@@ -177,7 +206,8 @@ bool MailslotReader::Create(const std::wstring &slotName) {
         }
         // A live collector keeps its slot; only a stale socket file is replaced.
         int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        bool alive = probe >= 0 && connect(probe, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+        bool alive =
+            probe >= 0 && connect(probe, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
         if (probe >= 0)
             close(probe);
         if (alive) {
@@ -197,6 +227,7 @@ bool MailslotReader::Create(const std::wstring &slotName) {
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
     mFd = fd;
     mPath = path;
+    gReaderGeneration.fetch_add(1, std::memory_order_relaxed);
     return true;
 }
 
@@ -204,9 +235,10 @@ void MailslotReader::Close() {
     if (mFd < 0)
         return;
     // Remove the socket file only when it is still ours (a newer collector may have replaced it).
-    struct stat ours {}, onDisk {};
-    bool same = fstat(mFd, &ours) == 0 && lstat(mPath.c_str(), &onDisk) == 0 && ours.st_ino == onDisk.st_ino &&
-                ours.st_dev == onDisk.st_dev;
+    struct stat ours {
+    }, onDisk{};
+    bool same = fstat(mFd, &ours) == 0 && lstat(mPath.c_str(), &onDisk) == 0 &&
+                ours.st_ino == onDisk.st_ino && ours.st_dev == onDisk.st_dev;
     close(mFd);
     mFd = -1;
     if (same)

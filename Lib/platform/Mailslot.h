@@ -23,8 +23,8 @@ public:
     MailslotWriter(const MailslotWriter &) = delete;
     MailslotWriter &operator=(const MailslotWriter &) = delete;
 
-    // Connects when the slot exists; false (and closed) when it does not. Cheap when no
-    // socket file exists.
+    // Connects when the slot exists; false (and closed) when it does not. After a miss, the slot
+    // is looked for again after 1 ms, or at once when a reader of this process was created since.
     bool Open(const std::wstring &slotName);
     void Close();
     bool IsOpen() const;
@@ -40,6 +40,10 @@ private:
     int mFd = -1;
     std::string mPath;
     bool mSkipWaiting = false;
+    bool mMissRemembered = false;
+    std::wstring mMissSlot;
+    uint64_t mMissTime = 0;
+    uint64_t mMissGeneration = 0;
 };
 
 // Reader side (the collector and tests).

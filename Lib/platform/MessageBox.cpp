@@ -75,8 +75,8 @@ int ShowDialog(const MessageBoxRequest &request) {
     else if (defaultIndex == 2 && threeButtons)
         flags |= wxCANCEL_DEFAULT;
 
-    wxMessageDialog dialog(ParentFromHandle(request.Window), wxString(request.Text), wxString(request.Caption),
-                           flags);
+    wxMessageDialog dialog(ParentFromHandle(request.Window), wxString(request.Text),
+                           wxString(request.Caption), flags);
     if (type == MbAbortRetryIgnore)
         dialog.SetYesNoCancelLabels(_("&Abort"), _("&Retry"), _("&Ignore"));
     else if (type == MbRetryCancel)

@@ -8,9 +8,9 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sys/mman.h>
 
 #include <atomic>
-#include <cstdlib>
 
 extern "C" int __cxa_atexit(void (*func)(void *), void *arg, void *dso);
 
@@ -41,11 +41,13 @@ bool ProcessIsTerminating() {
 } // namespace
 
 ModuleExitMarker::ModuleExitMarker() {
-    // Leaked on purpose: the C library's exit list keeps pointing at it after an unload, and its
-    // handler is the C library's own function, so nothing of the plug-in is called after it is gone.
-    gExitMarker = static_cast<pthread_mutex_t *>(std::malloc(sizeof(pthread_mutex_t)));
-    if (gExitMarker == nullptr)
+    // Kept on purpose (a page outside the heap): the C library's exit list keeps pointing at it
+    // after an unload, and its handler is the C library's own function, so nothing of the plug-in
+    // is called after it is gone.
+    void *page = mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (page == MAP_FAILED)
         return;
+    gExitMarker = static_cast<pthread_mutex_t *>(page);
     pthread_mutex_init(gExitMarker, nullptr);
     __cxa_atexit(reinterpret_cast<void (*)(void *)>(reinterpret_cast<void (*)()>(&pthread_mutex_lock)), gExitMarker,
                  nullptr);

@@ -33,7 +33,7 @@ struct NamedMutex::Shared {
     std::string path; // lock file; empty for an unnamed mutex (this process only)
     std::mutex lock;
     std::condition_variable released;
-    std::thread::id owner; // default id: nobody
+    std::thread::id owner;  // default id: nobody
     bool acquiring = false; // the owner is still waiting for the file lock
     uint32_t count = 0;
     int fd = -1;
@@ -150,8 +150,12 @@ void FinishFork(bool child) {
     // done lets go here, outside the table lock (a last reference erases its table entry).
 }
 
-void AfterForkInParent() { FinishFork(false); }
-void AfterForkInChild() { FinishFork(true); }
+void AfterForkInParent() {
+    FinishFork(false);
+}
+void AfterForkInChild() {
+    FinishFork(true);
+}
 
 // Gives up the file lock. A clean release clears the holder record; an abandoned one leaves it
 // so that the next owner in any process sees WaitAbandoned.
@@ -328,8 +332,7 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
                 const auto now = SteadyClock::now();
                 if (now >= deadline)
                     break;
-                std::this_thread::sleep_for(
-                    std::min<SteadyClock::duration>(pause, deadline - now));
+                std::this_thread::sleep_for(std::min<SteadyClock::duration>(pause, deadline - now));
                 pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(10));
             }
         }

@@ -30,7 +30,7 @@ struct Line {
     enum class Kind { Other, Section, Entry };
     std::string text; // as in the file, without the line break
     Kind kind = Kind::Other;
-    std::string name; // section name or key, trimmed
+    std::string name;  // section name or key, trimmed
     std::string value; // trimmed, quotes stripped
 };
 
@@ -214,7 +214,8 @@ bool SetValue(IniFile &ini, const std::string &section, const std::string &key, 
         for (size_t j = i + 1; j < ini.lines.size() && ini.lines[j].kind != Line::Kind::Section; ++j)
             if (!Trim(ini.lines[j].text).empty())
                 insertAt = j + 1;
-        ini.lines.insert(ini.lines.begin() + static_cast<std::ptrdiff_t>(insertAt), ParseLine(key + "=" + value));
+        ini.lines.insert(ini.lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
+                         ParseLine(key + "=" + value));
         return true;
     }
 
@@ -365,7 +366,9 @@ std::string TargetPath(const std::string &path) {
     return path;
 }
 
-bool HasLineBreak(const std::string &text) { return text.find_first_of("\r\n") != std::string::npos; }
+bool HasLineBreak(const std::string &text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
 
 uint32_t CopyOut(const std::wstring &text, wchar_t *buffer, uint32_t size) {
     size_t count = std::min<size_t>(text.size(), size - 1);
@@ -473,7 +476,8 @@ std::wstring ReadProfileString(const std::wstring &section, const std::wstring &
     return FindProfileString(section, key, value, fileName) ? value : defaultValue;
 }
 
-bool ReadProfileSection(const std::wstring &section, std::vector<std::pair<std::wstring, std::wstring>> &entries,
+bool ReadProfileSection(const std::wstring &section,
+                        std::vector<std::pair<std::wstring, std::wstring>> &entries,
                         const std::wstring &fileName) {
     entries.clear();
     IniFile ini;

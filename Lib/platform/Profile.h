@@ -40,7 +40,8 @@ bool FindProfileString(const std::wstring &section, const std::wstring &key, std
 
 // Every key of the section with its value, in file order (the first occurrence of each key).
 // False when the file or the section is missing.
-bool ReadProfileSection(const std::wstring &section, std::vector<std::pair<std::wstring, std::wstring>> &entries,
+bool ReadProfileSection(const std::wstring &section,
+                        std::vector<std::pair<std::wstring, std::wstring>> &entries,
                         const std::wstring &fileName);
 
 } // namespace Platform

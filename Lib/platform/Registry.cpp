@@ -21,12 +21,14 @@ bool FindRegistryValue(const std::wstring &keyPath, const std::wstring &valueNam
 }
 
 bool IsDword(const std::wstring &value) {
-    return value.size() >= DwordPrefix.size() && AsciiLower(value.substr(0, DwordPrefix.size())) == DwordPrefix;
+    return value.size() >= DwordPrefix.size() &&
+           AsciiLower(value.substr(0, DwordPrefix.size())) == DwordPrefix;
 }
 
 } // namespace
 
-RegistryResult ReadRegistryDword(const std::wstring &keyPath, const std::wstring &valueName, uint32_t &value) {
+RegistryResult ReadRegistryDword(const std::wstring &keyPath, const std::wstring &valueName,
+                                 uint32_t &value) {
     std::wstring text;
     if (!FindRegistryValue(keyPath, valueName, text))
         return RegistryResult::NotFound;

@@ -12,7 +12,8 @@ wxWindow *ParentFromHandle(HostWindow handle) {
     if (handle == nullptr || wxTheApp == nullptr)
         return nullptr;
     // The handle is only compared, never followed, until it is known to be one of ours.
-    for (wxWindowList::compatibility_iterator node = wxTopLevelWindows.GetFirst(); node; node = node->GetNext()) {
+    for (wxWindowList::compatibility_iterator node = wxTopLevelWindows.GetFirst(); node;
+         node = node->GetNext()) {
         wxWindow *window = node->GetData();
         if (static_cast<void *>(window) == handle)
             return window->IsBeingDeleted() ? nullptr : window;

@@ -8,6 +8,7 @@ class wxWindow;
 
 namespace Platform {
 
+// GUI thread only (it walks wx's list of top-level windows).
 wxWindow *ParentFromHandle(HostWindow handle);
 // True when wx can show windows (a display and a GUI application).
 bool CanShowWindows();

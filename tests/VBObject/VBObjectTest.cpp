@@ -41,36 +41,23 @@ public:
 
 } // namespace
 
-TEST(VBObjectTest, AttachingAndDestroyingTakesAndGivesBackOneReference) {
-    TestObject object;
-    {
-        clsDEUT eut;
-        EXPECT_TRUE(eut.IsEmpty());
-        eut.SetDispatch(&object);
-        EXPECT_FALSE(eut.IsEmpty());
-        EXPECT_EQ(1, object.References);
-        // The same object again keeps the one reference.
-        eut.SetDispatch(&object);
-        EXPECT_EQ(1, object.References);
-    }
-    EXPECT_EQ(1, object.AddRefs);
-    EXPECT_EQ(1, object.Releases);
-    EXPECT_EQ(0, object.References);
-}
-
-TEST(VBObjectTest, ASecondObjectReplacesTheFirstAndNullEmptiesTheWrapper) {
+TEST(VBObjectTest, EachHeldObjectCarriesExactlyOneReference) {
     TestObject first, second;
-    ITestData data;
-    data.SetDispatch(&first);
-    data.SetDispatch(&second);
+    {
+        ITestData data;
+        EXPECT_TRUE(data.IsEmpty());
+        data.SetDispatch(&first);
+        data.SetDispatch(&first); // the same object again keeps its one reference
+        EXPECT_EQ(1, first.References);
+        data.SetDispatch(&second);
+        EXPECT_EQ(0, first.References);
+        EXPECT_EQ(&second, data.GetDispatch());
+        data.SetDispatch(nullptr);
+        EXPECT_TRUE(data.IsEmpty());
+        data.SetDispatch(&first);
+    }
     EXPECT_EQ(0, first.References);
-    EXPECT_EQ(1, second.References);
-    EXPECT_EQ(&second, data.GetDispatch());
-
-    data.SetDispatch(nullptr);
-    EXPECT_TRUE(data.IsEmpty());
-    EXPECT_EQ(0, second.References);
-    data.ReleaseAutomationObject();
+    EXPECT_EQ(2, first.AddRefs);
     EXPECT_EQ(1, second.Releases);
 }
 

@@ -104,6 +104,11 @@ TEST_F(LoggedMessageBoxTest, AnErrorMessageJoinsMessageAndFunction) {
     ASSERT_EQ(1u, ddlog.size());
     EXPECT_EQ(L"configObject == NULL", ddlog[0].Value(L"DDL_log_data"));
     EXPECT_EQ(1u, RecordCapture::WithModule(records, L"DeviceDriver").size());
+
+    ShowErrorMessage(L"only the message", "");
+    ASSERT_EQ(2u, mBoxes.size());
+    EXPECT_EQ(L"only the message", mBoxes[1].Text);
+    EXPECT_EQ(L"", mBoxes[1].Caption);
 }
 
 TEST_F(LoggedMessageBoxTest, AnEmptyMessageShowsTheFunctionAloneAndLogsItAsData) {
@@ -121,12 +126,4 @@ TEST_F(LoggedMessageBoxTest, AnEmptyMessageShowsTheFunctionAloneAndLogsItAsData)
 
     std::filesystem::remove(logPath);
     DriverLogFile::CheckEnabled();
-}
-
-TEST_F(LoggedMessageBoxTest, AMessageWithoutFunctionHasAnEmptyCaption) {
-    RecordBoxes(Platform::IdOk);
-    ShowErrorMessage(L"only the message", "");
-    ASSERT_EQ(1u, mBoxes.size());
-    EXPECT_EQ(L"only the message", mBoxes[0].Text);
-    EXPECT_EQ(L"", mBoxes[0].Caption);
 }

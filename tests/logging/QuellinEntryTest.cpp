@@ -16,8 +16,12 @@ using Quellin::Record;
 
 namespace {
 
-std::wstring Pid() { return std::to_wstring(Platform::CurrentProcessId()); }
-std::wstring Address(const void *entry) { return MakeWString(entry); }
+std::wstring Pid() {
+    return std::to_wstring(Platform::CurrentProcessId());
+}
+std::wstring Address(const void *entry) {
+    return MakeWString(entry);
+}
 
 // Seconds '.' milliseconds without padding, close to now.
 void ExpectTimeField(const std::wstring &time) {
@@ -28,7 +32,8 @@ void ExpectTimeField(const std::wstring &time) {
     EXPECT_LE(std::llabs(now - seconds), 5);
 }
 
-// The record text after the time field, which changes from run to run.
+// The record text after the time field, which changes from run to run (a note's time field
+// includes its ",---,---").
 std::wstring AfterTime(const Record &record) {
     size_t at = record.Raw.find(record.Time);
     return at == std::wstring::npos ? record.Raw : record.Raw.substr(at + record.Time.size());
@@ -55,8 +60,8 @@ protected:
 
 TEST_F(QuellinEntryTest, BeginRecordFieldByField) {
     QuellinEntry entry("DeviceDriver", "SetCommand");
-    EXPECT_EQ(entry.LogBegin(L"Note", QuellinDescription, std::string("SetCommand(\"*IDN?\")"), "Count", 5u, "Cmd",
-                             std::string("a;b")),
+    EXPECT_EQ(entry.LogBegin(L"Note", QuellinDescription, std::string("SetCommand(\"*IDN?\")"), "Count", 5u,
+                             "Cmd", std::string("a;b")),
               0u);
     auto records = Records(1);
     ASSERT_EQ(records.size(), 1u);
@@ -109,7 +114,8 @@ TEST_F(QuellinEntryTest, NoteRecordFieldByField) {
     ASSERT_GT(r.Time.size(), 8u);
     EXPECT_EQ(r.Time.substr(r.Time.size() - 8), L",---,---");
     ExpectTimeField(r.Time.substr(0, r.Time.size() - 8));
-    EXPECT_EQ(r.Raw, L"!logn;" + r.Time + L";---;DeviceDriver;GetValue;Warning;!general;a:dValue;4;0.25;a:ID;2;58;");
+    EXPECT_EQ(r.Raw,
+              L"!logn;" + r.Time + L";---;DeviceDriver;GetValue;Warning;!general;a:dValue;4;0.25;a:ID;2;58;");
     EXPECT_FALSE(entry.IsBegun());
 }
 
@@ -128,7 +134,9 @@ TEST_F(QuellinEntryTest, SeparatorsInNamesReplaced) {
 }
 
 TEST_F(QuellinEntryTest, Utf8NamesAndValuesArriveWhole) {
-    QuellinEntry entry("M\xC3\xB6" "dul", "F");
+    QuellinEntry entry("M\xC3\xB6"
+                       "dul",
+                       "F");
     entry.Log(L"Note", "v", std::wstring(L"\U0001F600;x"));
     auto records = Records(1);
     ASSERT_EQ(records.size(), 1u);
@@ -153,8 +161,8 @@ TEST_F(QuellinEntryTest, PendingTextGoesToTheNextRecordOfAnyKind) {
     ASSERT_EQ(records.size(), 4u);
     // One marker before each part.
     EXPECT_EQ(AfterTime(records[0]), L";M;F;Note;!input;i:n;1;a:key;3;v;1;!input;i:x;2;");
-    EXPECT_EQ(AfterTime(records[1]), L",---,---;---;M;F;Note;");
-    EXPECT_EQ(AfterTime(records[2]), L",---,---;---;M;F;Note;!general;i:late;3;!general;i:y;4;");
+    EXPECT_EQ(AfterTime(records[1]), L";---;M;F;Note;");
+    EXPECT_EQ(AfterTime(records[2]), L";---;M;F;Note;!general;i:late;3;!general;i:y;4;");
     EXPECT_EQ(AfterTime(records[3]), L";Complete;");
 }
 
@@ -169,7 +177,7 @@ TEST_F(QuellinEntryTest, CallerMarkersReplaceTheSectionMarker) {
     EXPECT_EQ(records[0].CountMarkers(L"!input"), 1u);
     EXPECT_EQ(AfterTime(records[0]), L";M;F;Note;!input;i:a;1;!output;i:b;2;");
     // "!inputs" is no reserved marker, so the section still gets its own.
-    EXPECT_EQ(AfterTime(records[1]), L",---,---;---;M;F;Note;!general;!inputs;i:c;3;");
+    EXPECT_EQ(AfterTime(records[1]), L";---;M;F;Note;!general;!inputs;i:c;3;");
     EXPECT_EQ(AfterTime(records[2]), L";Complete;!general;i:d;4;!output;i:e;5;");
 }
 
@@ -178,7 +186,7 @@ TEST_F(QuellinEntryTest, LoneNameAtTheEnd) {
     entry.Log(L"Note", "a", 1, "alone");
     auto records = Records(1);
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(AfterTime(records[0]), L",---,---;---;M;F;Note;!general;i:a;1;alone;");
+    EXPECT_EQ(AfterTime(records[0]), L";---;M;F;Note;!general;i:a;1;alone;");
     ASSERT_EQ(records[0].Items.size(), 3u);
     EXPECT_EQ(records[0].Items[2].Type, 'n');
     EXPECT_EQ(records[0].Items[2].Name, L"alone");
@@ -198,23 +206,11 @@ TEST_F(QuellinEntryTest, DoubleBeginWarns) {
     EXPECT_EQ(warning.RecordKind, Record::Kind::Note);
     EXPECT_EQ(warning.Level, L"Warning");
     EXPECT_EQ(AfterTime(warning),
-              L",---,---;---;M;F;Warning;!general;a:description;21;LogBegin sended twice;"
+              L";---;M;F;Warning;!general;a:description;21;LogBegin sended twice;"
               L"a:Warning;23;LogBegin sended 2 times;a:Module;1;M;a:Function;1;F;"
               L"!general;a:OriginalArgumentsBelow;4;----;!input;a:OriginalArgumentsBelow;4;----;"
               L"!output;a:OriginalArgumentsBelow;4;----;i:x;7;;");
     ExpectQuiet();
-}
-
-TEST_F(QuellinEntryTest, DoubleBeginWithoutArgumentsEndsInOneSeparator) {
-    QuellinEntry entry("M", "F");
-    entry.LogBegin(L"Note");
-    entry.LogBegin(L"Note");
-    auto records = Records(2);
-    ASSERT_EQ(records.size(), 2u);
-    const std::wstring tail = L"!output;a:OriginalArgumentsBelow;4;----;;";
-    ASSERT_GE(records[1].Raw.size(), tail.size());
-    EXPECT_EQ(records[1].Raw.substr(records[1].Raw.size() - tail.size()), tail);
-    entry.LogEnd(L"Complete");
 }
 
 TEST_F(QuellinEntryTest, EndWithoutBeginWarns) {
@@ -226,8 +222,9 @@ TEST_F(QuellinEntryTest, EndWithoutBeginWarns) {
     auto records = Records(4);
     ASSERT_EQ(records.size(), 4u);
     const std::wstring expected =
-        L",---,---;---;Mod;Fn;Warning;!general;a:description;23;LogEnd without LogBegin;"
-        L"a:Warning 1;30;LogEnd sended without LogBegin;a:Warning 2;38;Either no LogBegin or multiple LogEnds;"
+        L";---;Mod;Fn;Warning;!general;a:description;23;LogEnd without LogBegin;"
+        L"a:Warning 1;30;LogEnd sended without LogBegin;a:Warning 2;38;Either no LogBegin or multiple "
+        L"LogEnds;"
         L"a:Module;3;Mod;a:Function;2;Fn;"
         L"!general;a:OriginalArgumentsBelow;4;----;!input;a:OriginalArgumentsBelow;4;----;"
         L"!output;a:OriginalArgumentsBelow;4;----;";
@@ -275,8 +272,8 @@ TEST_F(QuellinEntryTest, NotesAroundBeginAndEndKeepTheFlag) {
     EXPECT_FALSE(entry.IsBegun());
     auto records = Records(5);
     ASSERT_EQ(records.size(), 5u);
-    const Record::Kind kinds[] = {Record::Kind::Note, Record::Kind::Begin, Record::Kind::Note, Record::Kind::End,
-                                  Record::Kind::Note};
+    const Record::Kind kinds[] = {Record::Kind::Note, Record::Kind::Begin, Record::Kind::Note,
+                                  Record::Kind::End, Record::Kind::Note};
     for (size_t i = 0; i < 5; ++i)
         EXPECT_EQ(records[i].RecordKind, kinds[i]) << i;
     ExpectQuiet();
@@ -338,9 +335,54 @@ TEST_F(QuellinEntryTest, RecordsOfManyThreadsStayWhole) {
     ASSERT_EQ(received.size(), size_t{Threads * Calls * 2});
     for (const auto &r : received) {
         EXPECT_TRUE(r.Complete) << r.Raw;
-        if (r.RecordKind == Record::Kind::Begin)
+        if (r.RecordKind == Record::Kind::Begin) {
             EXPECT_EQ(r.Value(L"text").size(), 100u);
+        }
     }
+}
+
+// ---- Version block of a library ----
+
+TEST_F(QuellinEntryTest, FileVersionInfoLogsEveryKeyInOrder) {
+    const std::string library = mEnv.Root() + "/libstandin.so";
+    TestSupport::WriteFile(library, "");
+    TestSupport::WriteFile(library + ".version",
+                           "[StringFileInfo]\nFileVersion=1.2.3\nProductName=Stand;In\n");
+    const std::wstring file = ToStdWstring(library);
+    LogFileVersionInfo(L"GPIB", file);
+    auto records = Records(2);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].RecordKind, Record::Kind::Begin);
+    EXPECT_EQ(records[0].Module, L"GPIB");
+    EXPECT_EQ(records[0].Function, file + L" Info");
+    EXPECT_EQ(records[0].Level, L"Note");
+    EXPECT_EQ(records[0].Value(L"file", L"!input"), file);
+    const Record &end = records[1];
+    EXPECT_EQ(end.RecordKind, Record::Kind::End);
+    EXPECT_EQ(end.Level, L"Complete");
+    EXPECT_EQ(end.Entry, records[0].Entry);
+    const wchar_t *keys[] = {L"Comments",       L"InternalName",   L"ProductName",      L"CompanyName",
+                             L"LegalCopyright", L"ProductVersion", L"FileDescription",  L"LegalTrademarks",
+                             L"PrivateBuild",   L"FileVersion",    L"OriginalFilename", L"SpecialBuild"};
+    ASSERT_EQ(end.Items.size(), 13u);
+    EXPECT_EQ(end.Items[0].Type, 'm');
+    EXPECT_EQ(end.Items[0].Name, L"!output");
+    for (size_t i = 0; i < 12; ++i) {
+        EXPECT_EQ(end.Items[i + 1].Type, 'a');
+        EXPECT_EQ(end.Items[i + 1].Name, keys[i]);
+    }
+    EXPECT_EQ(end.Value(L"FileVersion"), L"1.2.3");
+    EXPECT_EQ(end.Value(L"ProductName"), L"Stand;In");
+    EXPECT_EQ(end.Value(L"Comments"), L"");
+    ExpectQuiet();
+}
+
+TEST_F(QuellinEntryTest, FileVersionInfoWithoutBlockRepeatsTheKeys) {
+    LogFileVersionInfo(L"VISA", L"/nonexistent/libvisa32.so");
+    auto records = Records(2);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].Value(L"FileVersion"), L"FileVersion");
+    EXPECT_EQ(records[1].Value(L"SpecialBuild"), L"SpecialBuild");
 }
 
 // ---- Without a collector ----

@@ -46,12 +46,14 @@ TEST_F(MailslotTest, EachRecordIsOneUtf16LEDatagram) {
     EXPECT_EQ(MailslotPath(L"QuellinSlot"), MailslotPath(SlotName));
     ASSERT_TRUE(mWriter.Open(SlotName));
 
-    const std::wstring records[] = {L"A", L"D\u00E9tecteur\t2\u20AC", L"", std::wstring(1, wchar_t(0x1F527)) + L"z"};
+    const std::wstring records[] = {L"A", L"D\u00E9tecteur\t2\u20AC", L"",
+                                    std::wstring(1, wchar_t(0x1F527)) + L"z"};
     for (const std::wstring &record : records)
         ASSERT_EQ(mWriter.SendRecord(record), 0u);
     EXPECT_EQ(mReader.ReceiveBytes(seconds(2)), std::string("A\0", 2));
-    EXPECT_EQ(mReader.ReceiveBytes(seconds(2)),
-              std::string("D\0\xE9\0t\0e\0c\0t\0e\0u\0r\0\t\0" "2\0\xAC\x20", 24));
+    EXPECT_EQ(mReader.ReceiveBytes(seconds(2)), std::string("D\0\xE9\0t\0e\0c\0t\0e\0u\0r\0\t\0"
+                                                            "2\0\xAC\x20",
+                                                            24));
     EXPECT_EQ(mReader.ReceiveBytes(seconds(2)), std::string());
     EXPECT_EQ(mReader.Receive(seconds(2)), records[3]);
     EXPECT_FALSE(mReader.ReceiveBytes(milliseconds(20)));

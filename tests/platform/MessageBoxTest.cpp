@@ -16,7 +16,9 @@
 using namespace Platform;
 
 namespace {
-MessageBoxRequest Box(unsigned style) { return MessageBoxRequest{nullptr, L"Text \u00E9", L"Caption", style}; }
+MessageBoxRequest Box(unsigned style) {
+    return MessageBoxRequest{nullptr, L"Text \u00E9", L"Caption", style};
+}
 } // namespace
 
 TEST(MessageBoxTest, DefaultButtonIsTheNamedButtonOfTheStyle) {
@@ -48,7 +50,8 @@ TEST(MessageBoxTest, DefaultButtonIsTheNamedButtonOfTheStyle) {
 TEST(MessageBoxTest, NonInteractiveAnswersTheDefaultWithoutShowing) {
     TestSupport::ScopedEnv flag("KORVALIS_NONINTERACTIVE", "1");
     SetGuiThread();
-    for (unsigned style : {unsigned(MbOk), MbOkCancel | MbDefButton2, MbYesNoCancel | MbDefButton3, unsigned(MbAbortRetryIgnore)}) {
+    for (unsigned style : {unsigned(MbOk), MbOkCancel | MbDefButton2, MbYesNoCancel | MbDefButton3,
+                           unsigned(MbAbortRetryIgnore)}) {
         MessageBoxAnswer answer = ShowMessageBox(Box(style));
         EXPECT_EQ(answer.Button, DefaultButton(style));
         EXPECT_FALSE(answer.Shown);

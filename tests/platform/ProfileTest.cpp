@@ -40,8 +40,8 @@ TEST_F(ProfileTest, SectionsAndKeysMatchWithoutRegardToAsciiCase) {
     EXPECT_EQ(L"2.5", Read(L"STREAM CONFIG", L"timeout"));
     EXPECT_EQ(L"2.5", Read(L"stream config", L"TIMEOUT"));
     // Only a to z fold: other letters are distinct.
-    EXPECT_EQ(L"1", Read(L"GRüSSE" + 0 ? L"Grüße" : L"", L"Ärger"));
-    EXPECT_EQ(L"<default>", Read(L"GRÜSSE", L"Ärger"));
+    EXPECT_EQ(L"1", Read(L"gRüßE", L"Ärger"));
+    EXPECT_EQ(L"<default>", Read(L"GRÜßE", L"Ärger"));
     EXPECT_EQ(L"<default>", Read(L"Grüße", L"ärger"));
 }
 
@@ -99,7 +99,6 @@ TEST_F(ProfileTest, MissingFileSectionOrKeyGivesTheDefault) {
     EXPECT_EQ(L"", Read(L"S", L"x", nullptr));
     EXPECT_EQ(L"fallback", ReadProfileString(L"S", L"x", L"fallback", mFile));
     EXPECT_EQ(L"v", ReadProfileString(L"s", L"K", L"fallback", mFile));
-    EXPECT_EQ(L"<default>", Read(L"S", L"k") == L"v" ? L"<default>" : L"wrong");
 }
 
 TEST_F(ProfileTest, WriteCreatesFileSectionAndKey) {

@@ -43,7 +43,8 @@ std::string Format(double value) {
 } // namespace
 
 TEST(TextTest, Utf8RoundTripsThroughWideAndUtf16) {
-    const std::string samples[] = {"", "plain", "D\xC3\xA9tecteur", "\xE2\x82\xAC 5", "\xF0\x9F\x94\xA7 tool"};
+    const std::string samples[] = {"", "plain", "D\xC3\xA9tecteur", "\xE2\x82\xAC 5",
+                                   "\xF0\x9F\x94\xA7 tool"};
     for (const std::string &utf8 : samples) {
         std::wstring wide = Utf8ToWide(utf8);
         EXPECT_EQ(WideToUtf8(wide), utf8);

@@ -101,18 +101,22 @@ int32_t WriteRaw(char *buffer, uint32_t size, const char *bytes, uint32_t count,
 
 extern "C" {
 
-int32_t setBaseLanguageDirectory(const char *) { return 0; }
+int32_t setBaseLanguageDirectory(const char *) {
+    return 0;
+}
 
 int32_t getAvailableLanguage(char *buffer, uint32_t bufferSize) {
     const char *const none[10] = {};
-    return buffer != nullptr && bufferSize > 0 ? static_cast<int32_t>(Expand("en", none, buffer, bufferSize)) : 0;
+    return buffer != nullptr && bufferSize > 0 ? static_cast<int32_t>(Expand("en", none, buffer, bufferSize))
+                                               : 0;
 }
 
 #ifndef TOVIKLANG_STANDIN_WITHOUT_GETFONT
 int32_t getFont(uint32_t, char *buffer, uint32_t bufferSize) {
     const char *const none[10] = {};
-    return buffer != nullptr && bufferSize > 0 ? static_cast<int32_t>(Expand("Sans", none, buffer, bufferSize))
-                                               : 0;
+    return buffer != nullptr && bufferSize > 0
+               ? static_cast<int32_t>(Expand("Sans", none, buffer, bufferSize))
+               : 0;
 }
 #endif
 

@@ -1,0 +1,242 @@
+// The entry point's steps. Attach starts wx only when the process has no application object yet
+// (as a console application when no display can be reached), makes the module object and routes
+// wx log messages to wxLogQuellin; detach undoes what attach did, but at process exit leaves wx
+// standing (wx cannot be cleaned up while the process is going down). Every step is announced
+// in the driver log.
+#include "core/DLLMain.h"
+
+#include <atomic>
+#include <thread>
+
+#include <wx/app.h>
+#include <wx/init.h>
+#include <wx/log.h>
+#include <wx/socket.h>
+#include <wx/thread.h>
+
+#include "core/DLLApp.h"
+#include "core/StringUtils.h"
+#include "logging/DriverLog.h"
+#include "logging/QuellinEntry.h"
+#include "platform/Display.h"
+#include "platform/MessageBox.h"
+
+namespace {
+
+const char *const DriverLogDescription = "wxDLLApp";
+
+// Touched only by DllMain at process attach and detach; read by thread attach and detach.
+DLLModule *gModule = nullptr;
+std::atomic<bool> gOwnsWxWidgets{false};
+bool gSocketsInitialised = false;
+wxAssertHandler_t gPreviousAssertHandler = nullptr;
+
+void Write(const std::string &data) {
+    DriverLogFile::Write(DriverLogDescription, data);
+}
+
+std::string ModulePath(DLLInstanceHandle instance) {
+    return ToStdString(GetModuleFileNameText(instance));
+}
+
+// A failed wx check inside the plug-in is recorded instead of showing wx's modal dialog (or
+// trapping, where no application can show one).
+void AssertToCallLog(const wxString &file, int line, const wxString &func, const wxString &cond,
+                     const wxString &msg) {
+    try {
+        QuellinEntry entry("DLLApp", "wxAssert");
+        entry.Log(QuellinLevelError, QuellinDescription, "Assert: " + ToStdString(msg), QuellinMarkerInput,
+                  L"condition", cond, L"filename", file, L"line number", line, L"function", func);
+    } catch (...) {
+    }
+}
+
+// The application's target as this thread's target; a target already set is left to its owner.
+void InstallThreadLogTarget() {
+    if (wxThread::IsMain())
+        return; // the main thread logs to the process-wide target
+    DLLAppLogTarget *app = AsDLLApp(wxAppConsole::GetInstance());
+    if (app == nullptr)
+        return; // the host's application keeps its own arrangement
+    wxLog *own = app->GetLogTarget().get();
+    wxLog *previous = wxLog::SetThreadActiveTarget(own);
+    if (previous != nullptr && previous != own)
+        wxLog::SetThreadActiveTarget(previous);
+}
+
+void RemoveThreadLogTarget() {
+    if (wxThread::IsMain())
+        return;
+    DLLAppLogTarget *app = AsDLLApp(wxAppConsole::GetInstance());
+    if (app == nullptr)
+        return;
+    wxLog *previous = wxLog::SetThreadActiveTarget(nullptr);
+    if (previous != nullptr && previous != app->GetLogTarget().get())
+        wxLog::SetThreadActiveTarget(previous);
+}
+
+// wx as a GUI application where a display can be reached, else as a console application.
+bool StartWxWidgets() {
+    DLLAppLogTarget::RememberForeignLogTarget();
+    gPreviousAssertHandler = wxSetAssertHandler(&AssertToCallLog);
+    const wxAppInitializerFunction previousFactory = wxApp::GetInitializerFunction();
+    wxApp::SetInitializerFunction(Platform::DisplayAvailable() ? &wxCreateApp : &wxCreateConsoleApp);
+    const bool started = wxInitialize();
+    // The factory lives in the plug-in, which may be unloaded.
+    wxApp::SetInitializerFunction(previousFactory);
+    if (!started) {
+        wxSetAssertHandler(gPreviousAssertHandler);
+        gPreviousAssertHandler = nullptr;
+    }
+    return started;
+}
+
+bool ProcessAttach(DLLInstanceHandle instance, void *reserved) {
+    Write("DLL_PROCESS_ATTACH: " + ModulePath(instance));
+    gModule = nullptr;
+    Platform::SetGuiThread();
+    if (wxAppConsole::GetInstance() != nullptr) {
+        gOwnsWxWidgets = false;
+        Write("wxTheApp is already present. No initialization needed");
+    } else {
+        Write("wxTheApp was not initializated yet");
+        gOwnsWxWidgets = StartWxWidgets();
+        Write("wxWidgets is now Initialized");
+        if (wxAppConsole::GetInstance() == nullptr)
+            return false;
+        if (!wxAppConsole::GetInstance()->CallOnInit())
+            return false;
+    }
+    // Sockets of worker threads need the socket layer set up on wx's main thread.
+    if (wxThread::IsMain() && !gSocketsInitialised)
+        gSocketsInitialised = wxSocketBase::Initialize();
+    InstallThreadLogTarget();
+
+    Write("Going to create specific DLLModule");
+    gModule = CreateDefaultResourcesDLLModule();
+    if (gModule == nullptr)
+        gModule = new DLLModule();
+    gModule->SetInstanceHandle(instance);
+    Write("Going to initialize created DLLModule");
+    gModule->OnInit();
+    Write(reserved == nullptr ? "Dynamic load" : "None Dynamic load");
+    return true;
+}
+
+void StopWxWidgets() {
+    Write("Going to deinitialize wxWidgets Application object");
+    if (wxAppConsole *app = wxAppConsole::GetInstance())
+        app->OnExit();
+    Write("Going to deinitialize wxWidgets");
+    wxUninitialize();
+    gOwnsWxWidgets = false;
+    Write("wxWidgets is now deinitialized");
+    wxSetAssertHandler(gPreviousAssertHandler);
+    gPreviousAssertHandler = nullptr;
+}
+
+// At process exit wx stays up, but nothing of the plug-in may be called by it any more, and it
+// must not make a GUI log target of its own.
+void DisconnectFromWxWidgets() {
+    if (AsDLLApp(wxAppConsole::GetInstance()) != nullptr) {
+        RemoveThreadLogTarget();
+        wxLog::DontCreateOnDemand();
+        wxLog::SetActiveTarget(nullptr);
+    }
+    wxSetAssertHandler(gPreviousAssertHandler);
+    gPreviousAssertHandler = nullptr;
+    gOwnsWxWidgets = false;
+}
+
+void ProcessDetach(DLLInstanceHandle instance, void *reserved) {
+    const bool terminating = reserved != nullptr;
+    Write("DLL_PROCESS_DETACH: " + ModulePath(instance));
+    Write(terminating ? "the process is terminating" : "FreeLibrary  is called");
+    if (gModule != nullptr) {
+        Write("Going to deinitialize DLLModule");
+        gModule->Deinitialize();
+        delete gModule;
+        gModule = nullptr;
+        Write("DLLModule deinitialized");
+    }
+    if (gSocketsInitialised && !terminating && wxThread::IsMain()) {
+        wxSocketBase::Shutdown();
+        gSocketsInitialised = false;
+    }
+    if (gOwnsWxWidgets) {
+        if (terminating)
+            DisconnectFromWxWidgets();
+        else
+            StopWxWidgets();
+    }
+    ReleaseFormatBuffer();
+    ReleaseFormatWBuffer();
+}
+
+// Anchors the instance handle of the module that holds this code.
+const char gModuleAnchor = 0;
+
+// Attach and detach each run once per load, whatever the platform reports.
+std::atomic<bool> gAttached{false};
+// The thread that loaded the module gets no thread attach of its own, as on Windows.
+std::thread::id gAttachingThread;
+
+} // namespace
+
+bool DllMain(DLLInstanceHandle instance, DWORD reason, void *reserved) {
+    DriverLogFile::CheckEnabled();
+    switch (reason) {
+    case DLLReason::ProcessAttach:
+        return ProcessAttach(instance, reserved);
+    case DLLReason::ThreadAttach:
+        Write("DLL_THREAD_ATTACH: " + ModulePath(instance));
+        if (wxAppConsole::GetInstance() != nullptr)
+            InstallThreadLogTarget();
+        return true;
+    case DLLReason::ThreadDetach:
+        Write("DLL_THREAD_DETACH: " + ModulePath(instance));
+        if (wxAppConsole::GetInstance() != nullptr)
+            RemoveThreadLogTarget();
+        return true;
+    case DLLReason::ProcessDetach:
+        ProcessDetach(instance, reserved);
+        return true;
+    default:
+        return true;
+    }
+}
+
+void DLLModuleEntry(Platform::ModuleReason reason, bool processTerminating) {
+    static char terminatingMarker;
+    DLLInstanceHandle instance = &gModuleAnchor;
+    switch (reason) {
+    case Platform::ModuleReason::ProcessAttach:
+        Platform::PinWindowingLibraries();
+        gAttachingThread = std::this_thread::get_id();
+        gAttached = true;
+        // A failed attach is followed at once by its detach, as the loader does on Windows.
+        if (!DllMain(instance, DLLReason::ProcessAttach, nullptr) && gAttached.exchange(false))
+            DllMain(instance, DLLReason::ProcessDetach, nullptr);
+        break;
+    case Platform::ModuleReason::ProcessDetach:
+        if (gAttached.exchange(false))
+            DllMain(instance, DLLReason::ProcessDetach, processTerminating ? &terminatingMarker : nullptr);
+        break;
+    case Platform::ModuleReason::ThreadAttach:
+        if (gAttached && std::this_thread::get_id() != gAttachingThread)
+            DllMain(instance, DLLReason::ThreadAttach, nullptr);
+        break;
+    case Platform::ModuleReason::ThreadDetach:
+        if (gAttached)
+            DllMain(instance, DLLReason::ThreadDetach, nullptr);
+        break;
+    }
+}
+
+bool DLLOwnsWxWidgets() {
+    return gOwnsWxWidgets;
+}
+
+DLLModule *DLLCurrentModule() {
+    return gModule;
+}

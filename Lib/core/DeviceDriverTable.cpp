@@ -1,0 +1,92 @@
+// The driver table and the warning hand-over after a successful call.
+#include "core/DeviceDriverTable.h"
+
+#include <cstdint>
+
+#include "core/DeviceDriverBase.h"
+
+DeviceDriverTable &DeviceDriverTable::Instance() {
+    static DeviceDriverTable table;
+    return table;
+}
+
+DeviceDriverTable::~DeviceDriverTable() {
+    // The host did not remove these drivers; their destructors must not run behind its back at
+    // unload or exit, so the table lets go of them without deleting them.
+    for (DeviceDriverHolder &slot : mSlots) {
+        if (slot.mDriver)
+            new std::shared_ptr<DeviceDriverBase>(std::move(slot.mDriver));
+    }
+}
+
+DWORD DeviceDriverTable::Add(std::unique_ptr<DeviceDriverBase> driver, DeviceIDType &deviceID) {
+    std::shared_ptr<DeviceDriverBase> shared(std::move(driver));
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        for (size_t index = 0; index < mSlots.size(); ++index) {
+            if (!mSlots[index].mInUse) {
+                mSlots[index].mInUse = true;
+                mSlots[index].mDriver = std::move(shared);
+                deviceID = static_cast<DeviceIDType>(index);
+                return ResultCode::Success;
+            }
+        }
+        if (mSlots.size() < MaximumSlots) {
+            mSlots.emplace_back();
+            mSlots.back().mInUse = true;
+            mSlots.back().mDriver = std::move(shared);
+            deviceID = static_cast<DeviceIDType>(mSlots.size() - 1);
+            return ResultCode::Success;
+        }
+    }
+    // Refused: the driver is deleted outside the lock.
+    deviceID = NoDeviceID;
+    shared.reset();
+    return ResultCode::DriverTableFull;
+}
+
+bool DeviceDriverTable::IsValidHandle(DeviceIDType deviceID) const {
+    std::lock_guard<std::mutex> guard(mLock);
+    return deviceID < mSlots.size() && mSlots[deviceID].mInUse;
+}
+
+std::shared_ptr<DeviceDriverBase> DeviceDriverTable::GetDriver(DeviceIDType deviceID) const {
+    std::lock_guard<std::mutex> guard(mLock);
+    if (deviceID >= mSlots.size())
+        return nullptr;
+    return mSlots[deviceID].GetDriver();
+}
+
+bool DeviceDriverTable::Remove(DeviceIDType deviceID) {
+    std::shared_ptr<DeviceDriverBase> removed;
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        if (deviceID < mSlots.size() && mSlots[deviceID].mInUse) {
+            removed = std::move(mSlots[deviceID].mDriver);
+            mSlots[deviceID].mInUse = false;
+        }
+        while (!mSlots.empty() && !mSlots.back().mInUse)
+            mSlots.pop_back();
+    }
+    // The driver's destructor runs here, unless another thread is still inside one of its calls.
+    const bool found = removed != nullptr;
+    removed.reset();
+    return found;
+}
+
+size_t DeviceDriverTable::GetSlotCount() const {
+    std::lock_guard<std::mutex> guard(mLock);
+    return mSlots.size();
+}
+
+DWORD FetchQueuedWarning(HostWindow hWnd, DWORD result, DeviceDriverBase &driver) {
+    if (result != ResultCode::Success)
+        return result;
+    uint32_t warning = 0;
+    uint32_t count = driver.GetQueuedWarningCount();
+    if (count > 0) {
+        driver.GetValue(hWnd, ValueID::GetQueuedWarning, &warning, &count);
+        return warning;
+    }
+    return result;
+}

@@ -1,0 +1,236 @@
+// The procedures behind the exports. The host's buffers are never written here: only the driver
+// writes them, and the end records read them back through non-null addresses, at most BufferSize
+// characters, and only when a driver was called.
+#include "core/DriverExports.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "core/DeviceDriverBase.h"
+#include "core/DeviceDriverTable.h"
+#include "logging/MakeString.h"
+#include "logging/QuellinEntry.h"
+
+namespace DriverExports {
+
+namespace {
+
+const char *const ModuleName = "DeviceDriver";
+const char *const FilledByCall = "(..)";
+
+using DriverCall = std::function<DWORD(DeviceDriverBase &)>;
+
+// Steps 3 to 5 of every export: the driver's result, a queued warning after success, or the
+// refusal of a handle that names no driver. ranDriver tells whether a driver was called.
+uint32_t CallDriver(HostWindow hWnd, DeviceIDType id, bool fetchWarning, const DriverCall &call,
+                    bool *ranDriver = nullptr) {
+    if (ranDriver != nullptr)
+        *ranDriver = false;
+    std::shared_ptr<DeviceDriverBase> driver = DeviceDriverTable::Instance().GetDriver(id);
+    if (!driver)
+        return static_cast<uint32_t>(ResultCode::NoDriverForDeviceID);
+    if (ranDriver != nullptr)
+        *ranDriver = true;
+    try {
+        DWORD result = call(*driver);
+        if (fetchWarning)
+            result = FetchQueuedWarning(hWnd, result, *driver);
+        return static_cast<uint32_t>(result);
+    } catch (...) {
+        return static_cast<uint32_t>(ResultCode::DriverCallFailed);
+    }
+}
+
+// The text a driver left in a host buffer: at most min(count, size) characters, up to the first NUL.
+std::string ReadBack(const char *buffer, uint32_t size, uint32_t count) {
+    if (buffer == nullptr)
+        return std::string();
+    const size_t limit = std::min(size, count);
+    const void *end = std::memchr(buffer, 0, limit);
+    return std::string(buffer, end ? static_cast<size_t>(static_cast<const char *>(end) - buffer) : limit);
+}
+
+// CheckDevice, InitDevice, ... : one driver operation with the window handle only.
+uint32_t LoggedWindowCall(const char *name, HostWindow hWnd, uint32_t DeviceID, bool fetchWarning,
+                          DWORD (DeviceDriverBase::*operation)(HostWindow)) {
+    const DeviceIDType id = HandleOf(DeviceID);
+    QuellinEntry entry(ModuleName, name);
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString(name, "(", id, ")"), L"DeviceID", id);
+    const uint32_t result = CallDriver(hWnd, id, fetchWarning,
+                                       [&](DeviceDriverBase &driver) { return (driver.*operation)(hWnd); });
+    entry.LogEnd(ResultSeverityText(result), L"Err", static_cast<DWORD>(result));
+    return result;
+}
+
+uint32_t LoggedFileCall(const char *name, HostWindow hWnd, uint32_t DeviceID, const char *Filename,
+                        DWORD (DeviceDriverBase::*operation)(HostWindow, const char *)) {
+    const DeviceIDType id = HandleOf(DeviceID);
+    QuellinEntry entry(ModuleName, name);
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString(name, "(", id, ", ", Filename, ")"), L"DeviceID",
+                   id, L"Filename", Filename);
+    const uint32_t result =
+        CallDriver(hWnd, id, true, [&](DeviceDriverBase &driver) { return (driver.*operation)(hWnd, Filename); });
+    entry.LogEnd(ResultSeverityText(result), L"Err", static_cast<DWORD>(result));
+    return result;
+}
+
+} // namespace
+
+uint32_t RemoveDeviceDriver(void *hWnd, uint32_t DeviceID) {
+    (void)hWnd;
+    const DeviceIDType id = HandleOf(DeviceID);
+    QuellinEntry entry(ModuleName, "RemoveDeviceDriver");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("RemoveDeviceDriver(", id, ")"), L"DeviceID", id);
+    uint32_t result = static_cast<uint32_t>(ResultCode::Success);
+    try {
+        if (!DeviceDriverTable::Instance().Remove(id))
+            result = static_cast<uint32_t>(ResultCode::NoDriverForDeviceID);
+    } catch (...) {
+        result = static_cast<uint32_t>(ResultCode::DriverCallFailed);
+    }
+    entry.LogEnd(ResultSeverityText(result), L"Err", static_cast<DWORD>(result));
+    return result;
+}
+
+uint32_t LoadConfiguration(void *hWnd, uint32_t DeviceID, const char *Filename) {
+    return LoggedFileCall("LoadConfiguration", hWnd, DeviceID, Filename, &DeviceDriverBase::LoadConfiguration);
+}
+
+uint32_t SaveConfiguration(void *hWnd, uint32_t DeviceID, const char *Filename) {
+    return LoggedFileCall("SaveConfiguration", hWnd, DeviceID, Filename, &DeviceDriverBase::SaveConfiguration);
+}
+
+uint32_t Registered(void *hWnd, uint32_t DeviceID) {
+    return LoggedWindowCall("Registered", hWnd, DeviceID, false, &DeviceDriverBase::Registered);
+}
+
+uint32_t UnRegistered(void *hWnd, uint32_t DeviceID) {
+    return LoggedWindowCall("UnRegistered", hWnd, DeviceID, false, &DeviceDriverBase::UnRegistered);
+}
+
+uint32_t CheckDevice(void *hWnd, uint32_t DeviceID) {
+    return LoggedWindowCall("CheckDevice", hWnd, DeviceID, true, &DeviceDriverBase::CheckDevice);
+}
+
+uint32_t InitDevice(void *hWnd, uint32_t DeviceID) {
+    return LoggedWindowCall("InitDevice", hWnd, DeviceID, true, &DeviceDriverBase::InitDevice);
+}
+
+uint32_t DeInitDevice(void *hWnd, uint32_t DeviceID) {
+    return LoggedWindowCall("DeInitDevice", hWnd, DeviceID, true, &DeviceDriverBase::DeInitDevice);
+}
+
+uint32_t ShowConfigurationDialog(void *hWnd, uint32_t DeviceID) {
+    return LoggedWindowCall("ShowConfigurationDialog", hWnd, DeviceID, true,
+                            &DeviceDriverBase::ShowConfigurationDialog);
+}
+
+uint32_t SetValue(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, void *Data1, void *Data2) {
+    return CallDriver(hWnd, HandleOf(DeviceID), true,
+                      [&](DeviceDriverBase &driver) { return driver.SetValue(hWnd, dwValueID, Data1, Data2); });
+}
+
+uint32_t GetValue(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, void *Data1, void *Data2) {
+    return CallDriver(hWnd, HandleOf(DeviceID), true,
+                      [&](DeviceDriverBase &driver) { return driver.GetValue(hWnd, dwValueID, Data1, Data2); });
+}
+
+uint32_t GetValueString(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, const char *Data1, char *sInfoBuffer,
+                        uint32_t dwBufferSize, uint32_t *pdwFilledSize) {
+    return CallDriver(hWnd, HandleOf(DeviceID), true, [&](DeviceDriverBase &driver) {
+        return driver.GetValueString(hWnd, dwValueID, Data1, sInfoBuffer, dwBufferSize, pdwFilledSize);
+    });
+}
+
+uint32_t GetInfo(void *hWnd, uint32_t DeviceID, uint32_t Info, double *Value) {
+    const DeviceIDType id = HandleOf(DeviceID);
+    const DWORD info = Info;
+    QuellinEntry entry(ModuleName, "GetInfo");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("GetInfo(", id, ", ", info, ", ", FilledByCall, ")"),
+                   L"DeviceID", id, L"Info", info);
+    bool ranDriver = false;
+    const uint32_t result = CallDriver(
+        hWnd, id, true, [&](DeviceDriverBase &driver) { return driver.GetInfo(hWnd, info, Value); }, &ranDriver);
+    const DWORD err = result;
+    if (Value == nullptr) {
+        entry.LogEnd(ResultSeverityText(result), QuellinDescription,
+                     MakeString("GetInfo(", id, ", ", info, ", ", NullGuardText, ")"), L"Value", NullGuardText, L"Err",
+                     err);
+    } else {
+        const double value = ranDriver ? *Value : 0.0;
+        entry.LogEnd(ResultSeverityText(result), QuellinDescription,
+                     MakeString("GetInfo(", id, ", ", info, ", ", value, ")"), L"Value", value, L"Err", err);
+    }
+    return result;
+}
+
+uint32_t GetInfoString(void *hWnd, uint32_t DeviceID, uint32_t Info, char *Buffer, uint32_t BufferSize,
+                       uint32_t *FilledSize) {
+    const DeviceIDType id = HandleOf(DeviceID);
+    const DWORD info = Info;
+    const DWORD bufferSize = BufferSize;
+    QuellinEntry entry(ModuleName, "GetInfoString");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription,
+                   MakeString("GetInfoString(", id, ", ", info, ", ", FilledByCall, ")"), L"DeviceID", id, L"Info",
+                   info, L"BufferSize", bufferSize);
+    bool ranDriver = false;
+    const uint32_t result = CallDriver(
+        hWnd, id, true,
+        [&](DeviceDriverBase &driver) { return driver.GetInfoString(hWnd, info, Buffer, BufferSize, FilledSize); },
+        &ranDriver);
+    const DWORD filled = ranDriver && FilledSize != nullptr ? *FilledSize : 0;
+    const std::string text = ranDriver ? ReadBack(Buffer, BufferSize, static_cast<uint32_t>(filled)) : std::string();
+    entry.LogEnd(ResultSeverityText(result), QuellinDescription,
+                 MakeString("GetInfoString(", id, ", ", info, ", \"", text, "\", ", bufferSize, ", ", filled, ")"),
+                 L"Info", text, L"FilledSize", filled, L"Err", static_cast<DWORD>(result));
+    return result;
+}
+
+uint32_t SetSetting(void *hWnd, uint32_t DeviceID, uint32_t Setting, double Value) {
+    const DeviceIDType id = HandleOf(DeviceID);
+    const DWORD setting = Setting;
+    QuellinEntry entry(ModuleName, "SetSetting");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("SetSetting(", id, ", ", setting, ", ", Value, ")"),
+                   L"DeviceID", id, L"Setting", setting, L"Value", Value);
+    const uint32_t result =
+        CallDriver(hWnd, id, true, [&](DeviceDriverBase &driver) { return driver.SetSetting(hWnd, setting, Value); });
+    entry.LogEnd(ResultSeverityText(result), L"Err", static_cast<DWORD>(result));
+    return result;
+}
+
+uint32_t GetDriverVersion(void *hWnd, uint32_t DeviceID, char *strVer) {
+    const DeviceIDType id = HandleOf(DeviceID);
+    QuellinEntry entry(ModuleName, "GetDriverVersion");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("GetDriverVersion(", id, ", ", FilledByCall, ")"),
+                   L"DeviceID", id, L"strVer", FilledByCall);
+    const uint32_t result =
+        CallDriver(hWnd, id, true, [&](DeviceDriverBase &driver) { return driver.GetDriverVersion(hWnd, strVer); });
+    entry.LogEnd(ResultSeverityText(result), L"Err", static_cast<DWORD>(result));
+    return result;
+}
+
+uint32_t GetErrorString(void *hWnd, uint32_t DeviceID, uint32_t Err, char *Description, uint32_t BufferSize,
+                        uint32_t *Read) {
+    const DeviceIDType id = HandleOf(DeviceID);
+    const DWORD code = Err;
+    const DWORD bufferSize = BufferSize;
+    QuellinEntry entry(ModuleName, "GetErrorString");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription,
+                   MakeString("GetErrorString(", id, ", ", code, ", ", FilledByCall, ")"), L"DeviceID", id,
+                   L"BufferSize", bufferSize, L"Err", code);
+    bool ranDriver = false;
+    const uint32_t result = CallDriver(
+        hWnd, id, false,
+        [&](DeviceDriverBase &driver) { return driver.GetErrorString(hWnd, code, Description, BufferSize, Read); },
+        &ranDriver);
+    const DWORD read = ranDriver && Read != nullptr ? *Read : 0;
+    const std::string text = ranDriver ? ReadBack(Description, BufferSize, static_cast<uint32_t>(read)) : std::string();
+    entry.LogEnd(ResultSeverityText(result), QuellinDescription,
+                 MakeString("GetErrorString(", id, ", ", code, ", \"", text, "\", ", bufferSize, ", ", read, ")"),
+                 L"Description", text, L"Read", read, L"Err", static_cast<DWORD>(result));
+    return result;
+}
+
+} // namespace DriverExports

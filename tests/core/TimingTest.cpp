@@ -1,0 +1,180 @@
+// Timing: the waits' sleep schedule and the millisecond clock's wrap, driven by a scripted
+// counter; the real clock for a few short waits; the tolerant comparison of doubles.
+#include "core/Timing.h"
+
+#include "platform/Clock.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <vector>
+
+namespace {
+
+// A Timing whose counter moves only when read or paused, by fixed steps.
+class ScriptedTiming : public Timing {
+public:
+    struct PauseRecord {
+        uint32_t Milliseconds;
+        uint64_t At;
+    };
+
+    uint64_t ReadCounter() override {
+        ++Reads;
+        Now += ReadStep;
+        return Now;
+    }
+
+    // Moves the millisecond clock to the given reading.
+    void SetMilliseconds(uint32_t target) {
+        const uint64_t saved = ReadStep;
+        ReadStep = 0;
+        Now += static_cast<uint64_t>(target - GetMilliseconds()) * 1000u;
+        ReadStep = saved;
+    }
+
+    // Starts the counter at the real clock, so that it never lies before the process's start.
+    uint64_t Now = Platform::MonotonicMicroseconds();
+    uint64_t ReadStep = 0;
+    uint64_t YieldCost = 0;
+    size_t Reads = 0;
+    std::vector<PauseRecord> Pauses;
+
+protected:
+    void Pause(uint32_t milliseconds) override {
+        Pauses.push_back({milliseconds, Now});
+        Now += milliseconds == 0 ? YieldCost : milliseconds * 1000ull;
+    }
+};
+
+TEST(TimingWaitTest, PreciseWaitSleepsThenYieldsThenPolls) {
+    ScriptedTiming timing;
+    timing.ReadStep = 100;
+    timing.YieldCost = 1000;
+    const uint64_t start = timing.Now + timing.ReadStep; // the wait's first reading
+    timing.WaitPrecise(25000);
+    const uint64_t waited = timing.Now - start;
+    EXPECT_GE(waited, 25000u);
+    EXPECT_LT(waited, 25000u + timing.ReadStep) << "ends at the first reading past the time";
+    size_t sleeps = 0;
+    size_t yields = 0;
+    for (const ScriptedTiming::PauseRecord &pause : timing.Pauses) {
+        const uint64_t remaining = 25000 - (pause.At - start);
+        if (pause.Milliseconds == 10) {
+            ++sleeps;
+            EXPECT_GE(remaining, 21000u);
+        } else {
+            ASSERT_EQ(pause.Milliseconds, 0u);
+            ++yields;
+            EXPECT_GE(remaining, 4000u);
+            EXPECT_LT(remaining, 21000u);
+        }
+    }
+    EXPECT_EQ(sleeps, 1u);
+    EXPECT_GT(yields, 0u);
+}
+
+TEST(TimingWaitTest, WaitOfZeroReturnsAtOnce) {
+    ScriptedTiming timing;
+    timing.ReadStep = 100;
+    timing.Wait(0);
+    EXPECT_TRUE(timing.Pauses.empty());
+    EXPECT_LE(timing.Reads, 2u);
+    timing.WaitPrecise(0);
+    EXPECT_TRUE(timing.Pauses.empty());
+}
+
+TEST(TimingWaitTest, TenMinuteWaitsLastTheirTime) {
+    for (uint32_t milliseconds : {600000u, 600001u}) {
+        ScriptedTiming timing;
+        timing.ReadStep = 100;
+        timing.YieldCost = 1000;
+        const uint64_t before = timing.Now;
+        timing.Wait(milliseconds);
+        const uint64_t waited = timing.Now - before;
+        EXPECT_GE(waited, (milliseconds - 1) * 1000ull) << milliseconds;
+        EXPECT_LT(waited, (milliseconds + 11) * 1000ull) << milliseconds;
+    }
+}
+
+TEST(TimingWaitTest, LongWaitAcrossTheClockWrapLastsItsTime) {
+    ScriptedTiming timing;
+    timing.SetMilliseconds(0xFFFFFFFFu - 100);
+    ASSERT_EQ(timing.GetMilliseconds(), 0xFFFFFFFFu - 100);
+    timing.ReadStep = 100;
+    timing.YieldCost = 1000;
+    const uint64_t before = timing.Now;
+    timing.Wait(600001);
+    const uint64_t waited = timing.Now - before;
+    EXPECT_GE(waited, 600000ull * 1000u);
+    EXPECT_LT(waited, 600012ull * 1000u);
+}
+
+TEST(TimingClockTest, ElapsedAndRemainingAcrossTheWrap) {
+    ScriptedTiming timing;
+    timing.SetMilliseconds(0xFFFFFFF0u);
+    const uint32_t start = timing.GetMilliseconds();
+    ASSERT_EQ(start, 0xFFFFFFF0u);
+    timing.Now += 20000;
+    EXPECT_EQ(timing.GetMilliseconds(), 4u);
+    EXPECT_EQ(timing.ElapsedSince(start), 20u);
+    EXPECT_EQ(timing.RemainingTime(start, 30), 10u);
+    EXPECT_EQ(timing.RemainingTime(start, 20), 0u);
+    EXPECT_EQ(timing.RemainingTime(start, 5), 0u);
+    EXPECT_EQ(timing.RemainingTime(start, 0), 0u);
+    EXPECT_EQ(timing.RemainingTime(start, 0xFFFFFFFFu), 0xFFFFFFFFu - 20);
+}
+
+TEST(TimingClockTest, DaysOfUptimeConvertExactly) {
+    ScriptedTiming timing;
+    const uint32_t start = timing.GetMilliseconds();
+    timing.Now += 30ull * 24 * 3600 * 1000000; // 30 days
+    EXPECT_EQ(timing.ElapsedSince(start), 2592000000u);
+    timing.Now += 30ull * 24 * 3600 * 1000000; // 60 days: past 2^32 ms, the clock has wrapped
+    EXPECT_EQ(timing.ElapsedSince(start), static_cast<uint32_t>(5184000000ull - 4294967296ull));
+}
+
+TEST(TimingClockTest, TicksToMicrosecondsIsSymmetricAndExact) {
+    Timing timing;
+    EXPECT_EQ(timing.TicksToMicroseconds(5, 3), 2u);
+    EXPECT_EQ(timing.TicksToMicroseconds(3, 5), 2u);
+    EXPECT_EQ(timing.TicksToMicroseconds(0, 1ull << 62), 1ull << 62);
+    EXPECT_EQ(timing.TicksToMicroseconds(7, 7), 0u);
+    EXPECT_TRUE(timing.IsHighResolution());
+    EXPECT_TRUE(timing.PerformanceCounterAvailable());
+    EXPECT_EQ(MillisecondsToMicroseconds(0xFFFFFFFFu), 4294967295000ull);
+    EXPECT_EQ(MicrosecondsToMilliseconds(1999), 1u);
+}
+
+TEST(TimingRealClockTest, ShortWaitsLastAtLeastTheirTime) {
+    using Clock = std::chrono::steady_clock;
+    Timing timing;
+    const uint32_t startMs = timing.GetMilliseconds();
+    Clock::time_point before = Clock::now();
+    timing.Wait(20);
+    auto waited = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - before).count();
+    EXPECT_GE(waited, 20000 - 1); // the counter truncates to whole microseconds
+    EXPECT_LT(waited, 2000000);
+    EXPECT_GE(timing.ElapsedSince(startMs), 20u);
+
+    before = Clock::now();
+    timing.WaitPrecise(1500);
+    waited = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - before).count();
+    EXPECT_GE(waited, 1500 - 1);
+    EXPECT_LT(waited, 2000000);
+}
+
+TEST(AlmostEqualTest, RelativeToleranceAndAbsoluteAgainstZero) {
+    EXPECT_EQ(AlmostEqual(1000, 1000.000001), 0);
+    EXPECT_EQ(AlmostEqual(0, 1e-9), 0);
+    EXPECT_EQ(AlmostEqual(-1e-9, 0), 0);
+    EXPECT_EQ(AlmostEqual(0, 1e-7), -1);
+    EXPECT_EQ(AlmostEqual(1, 1.0001), -1);
+    EXPECT_EQ(AlmostEqual(1.0001, 1), 1);
+    EXPECT_EQ(AlmostEqual(-2, -2), 0);
+    EXPECT_EQ(CompareWithTolerance(100, 101, 0.01), 0);
+    EXPECT_EQ(CompareWithTolerance(100, 102, 0.01), -1);
+    EXPECT_EQ(CompareWithTolerance(-100, -102, 0.01), 1);
+}
+
+} // namespace
