@@ -78,7 +78,8 @@ PONTIS_EXPORT uint32_t GetValue(void *hWnd, uint32_t DeviceID, uint32_t dwValueI
 PONTIS_EXPORT uint32_t GetValueString(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, const char *Data1,
                                       char *sInfoBuffer, uint32_t dwBufferSize, uint32_t *pdwFilledSize) {
     Platform::ModuleEntry::EnterThread();
-    return DriverExports::GetValueString(hWnd, DeviceID, dwValueID, Data1, sInfoBuffer, dwBufferSize, pdwFilledSize);
+    return DriverExports::GetValueString(hWnd, DeviceID, dwValueID, Data1, sInfoBuffer, dwBufferSize,
+                                         pdwFilledSize);
 }
 
 PONTIS_EXPORT uint32_t GetInfo(void *hWnd, uint32_t DeviceID, uint32_t Info, double *Value) {
@@ -86,8 +87,8 @@ PONTIS_EXPORT uint32_t GetInfo(void *hWnd, uint32_t DeviceID, uint32_t Info, dou
     return DriverExports::GetInfo(hWnd, DeviceID, Info, Value);
 }
 
-PONTIS_EXPORT uint32_t GetInfoString(void *hWnd, uint32_t DeviceID, uint32_t Info, char *Buffer, uint32_t BufferSize,
-                                     uint32_t *FilledSize) {
+PONTIS_EXPORT uint32_t GetInfoString(void *hWnd, uint32_t DeviceID, uint32_t Info, char *Buffer,
+                                     uint32_t BufferSize, uint32_t *FilledSize) {
     Platform::ModuleEntry::EnterThread();
     return DriverExports::GetInfoString(hWnd, DeviceID, Info, Buffer, BufferSize, FilledSize);
 }

@@ -6,24 +6,24 @@
 
 #include "platform/HostTypes.h"
 
-#define PONTIS_EXPORT_LIST(X)                                                                             \
-    X(CreateNewDeviceDriver, (uint32_t, const char *, uint16_t *))                                        \
-    X(RemoveDeviceDriver, (void *, uint32_t))                                                             \
-    X(LoadConfiguration, (void *, uint32_t, const char *))                                                \
-    X(SaveConfiguration, (void *, uint32_t, const char *))                                                \
-    X(Registered, (void *, uint32_t))                                                                     \
-    X(UnRegistered, (void *, uint32_t))                                                                   \
-    X(CheckDevice, (void *, uint32_t))                                                                    \
-    X(InitDevice, (void *, uint32_t))                                                                     \
-    X(DeInitDevice, (void *, uint32_t))                                                                   \
-    X(ShowConfigurationDialog, (void *, uint32_t))                                                        \
-    X(SetValue, (void *, uint32_t, uint32_t, void *, void *))                                             \
-    X(GetValue, (void *, uint32_t, uint32_t, void *, void *))                                             \
-    X(GetValueString, (void *, uint32_t, uint32_t, const char *, char *, uint32_t, uint32_t *))           \
-    X(GetInfo, (void *, uint32_t, uint32_t, double *))                                                    \
-    X(GetInfoString, (void *, uint32_t, uint32_t, char *, uint32_t, uint32_t *))                          \
-    X(SetSetting, (void *, uint32_t, uint32_t, double))                                                   \
-    X(GetDriverVersion, (void *, uint32_t, char *))                                                       \
+#define PONTIS_EXPORT_LIST(X)                                                                                \
+    X(CreateNewDeviceDriver, (uint32_t, const char *, uint16_t *))                                           \
+    X(RemoveDeviceDriver, (void *, uint32_t))                                                                \
+    X(LoadConfiguration, (void *, uint32_t, const char *))                                                   \
+    X(SaveConfiguration, (void *, uint32_t, const char *))                                                   \
+    X(Registered, (void *, uint32_t))                                                                        \
+    X(UnRegistered, (void *, uint32_t))                                                                      \
+    X(CheckDevice, (void *, uint32_t))                                                                       \
+    X(InitDevice, (void *, uint32_t))                                                                        \
+    X(DeInitDevice, (void *, uint32_t))                                                                      \
+    X(ShowConfigurationDialog, (void *, uint32_t))                                                           \
+    X(SetValue, (void *, uint32_t, uint32_t, void *, void *))                                                \
+    X(GetValue, (void *, uint32_t, uint32_t, void *, void *))                                                \
+    X(GetValueString, (void *, uint32_t, uint32_t, const char *, char *, uint32_t, uint32_t *))              \
+    X(GetInfo, (void *, uint32_t, uint32_t, double *))                                                       \
+    X(GetInfoString, (void *, uint32_t, uint32_t, char *, uint32_t, uint32_t *))                             \
+    X(SetSetting, (void *, uint32_t, uint32_t, double))                                                      \
+    X(GetDriverVersion, (void *, uint32_t, char *))                                                          \
     X(GetErrorString, (void *, uint32_t, uint32_t, char *, uint32_t, uint32_t *))
 
 // Function pointer types for a host that binds the exports at run time: PFN_GetValue, ...
@@ -46,8 +46,8 @@ PONTIS_EXPORT uint32_t GetValue(void *hWnd, uint32_t DeviceID, uint32_t dwValueI
 PONTIS_EXPORT uint32_t GetValueString(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, const char *Data1,
                                       char *sInfoBuffer, uint32_t dwBufferSize, uint32_t *pdwFilledSize);
 PONTIS_EXPORT uint32_t GetInfo(void *hWnd, uint32_t DeviceID, uint32_t Info, double *Value);
-PONTIS_EXPORT uint32_t GetInfoString(void *hWnd, uint32_t DeviceID, uint32_t Info, char *Buffer, uint32_t BufferSize,
-                                     uint32_t *FilledSize);
+PONTIS_EXPORT uint32_t GetInfoString(void *hWnd, uint32_t DeviceID, uint32_t Info, char *Buffer,
+                                     uint32_t BufferSize, uint32_t *FilledSize);
 PONTIS_EXPORT uint32_t SetSetting(void *hWnd, uint32_t DeviceID, uint32_t Setting, double Value);
 PONTIS_EXPORT uint32_t GetDriverVersion(void *hWnd, uint32_t DeviceID, char *strVer);
 PONTIS_EXPORT uint32_t GetErrorString(void *hWnd, uint32_t DeviceID, uint32_t Err, char *Description,

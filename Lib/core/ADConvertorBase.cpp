@@ -1,4 +1,5 @@
 // The AD converter base: channel identifiers, the channel count and the RAW option.
+#include "core/RAWControlConfigPanel.h"
 #include "core/ADConvertorBase.h"
 
 #include <limits>
@@ -55,7 +56,7 @@ DWORD RAWControl::AddConfigurationDialogPanels(HostWindow, PanelResourceNameList
 }
 
 wxPanel *RAWControl::CreateConfigPanel() {
-    return nullptr;
+    return new RAWControlConfigPanel(this);
 }
 
 // ---- ADConvertorBase -----------------------------------------------------------------------------

@@ -38,9 +38,9 @@ void wxLogQuellin::DoLogRecord(wxLogLevel level, const wxString &msg, const wxLo
     try {
         QuellinEntry entry("wxLogQuellin", "wxWidgets");
         const std::string description = DescriptionPrefix(level) + ToStdString(msg);
-        entry.Log(LevelWord(level), QuellinDescription, description, QuellinMarkerInput, L"msg", msg, L"Level",
-                  static_cast<DWORD>(level), L"filename", info.filename, L"line number", info.line, L"function",
-                  info.func, L"thread", static_cast<DWORD>(info.threadId));
+        entry.Log(LevelWord(level), QuellinDescription, description, QuellinMarkerInput, L"msg", msg,
+                  L"Level", static_cast<DWORD>(level), L"filename", info.filename, L"line number", info.line,
+                  L"function", info.func, L"thread", static_cast<DWORD>(info.threadId));
     } catch (...) {
     }
 }
@@ -66,7 +66,8 @@ bool DLLAppLogTarget::InitLogging(bool baseInitResult) {
     QuellinEntry entry("DLLApp", "OnInit()");
     entry.LogBegin(QuellinLevelNote);
     entry.LogEnd(QuellinLevelComplete, L"InitStatus", baseInitResult, L"MainThreadID",
-                 static_cast<DWORD>(wxThread::GetMainId()), L"ThreadID", static_cast<DWORD>(wxThread::GetCurrentId()));
+                 static_cast<DWORD>(wxThread::GetMainId()), L"ThreadID",
+                 static_cast<DWORD>(wxThread::GetCurrentId()));
     return baseInitResult;
 }
 

@@ -80,7 +80,8 @@ bool StartWxWidgets() {
     DLLAppLogTarget::RememberForeignLogTarget();
     gPreviousAssertHandler = wxSetAssertHandler(&AssertToCallLog);
     const wxAppInitializerFunction previousFactory = wxApp::GetInitializerFunction();
-    wxApp::SetInitializerFunction(Platform::DisplayAvailable() ? &wxCreateApp : &wxCreateConsoleApp);
+    const Platform::DisplayProbe display;
+    wxApp::SetInitializerFunction(display.IsReachable() ? &wxCreateApp : &wxCreateConsoleApp);
     const bool started = wxInitialize();
     // The factory lives in the plug-in, which may be unloaded.
     wxApp::SetInitializerFunction(previousFactory);
@@ -178,8 +179,12 @@ const char gModuleAnchor = 0;
 
 // Attach and detach each run once per load, whatever the platform reports.
 std::atomic<bool> gAttached{false};
-// The thread that loaded the module gets no thread attach of its own, as on Windows.
-std::thread::id gAttachingThread;
+// The thread that loaded the module gets no thread attach of its own, as on Windows. (A function
+// static: attach may run before this file's own static objects are made.)
+std::thread::id &AttachingThread() {
+    static std::thread::id thread;
+    return thread;
+}
 
 } // namespace
 
@@ -212,7 +217,7 @@ void DLLModuleEntry(Platform::ModuleReason reason, bool processTerminating) {
     switch (reason) {
     case Platform::ModuleReason::ProcessAttach:
         Platform::PinWindowingLibraries();
-        gAttachingThread = std::this_thread::get_id();
+        AttachingThread() = std::this_thread::get_id();
         gAttached = true;
         // A failed attach is followed at once by its detach, as the loader does on Windows.
         if (!DllMain(instance, DLLReason::ProcessAttach, nullptr) && gAttached.exchange(false))
@@ -223,7 +228,7 @@ void DLLModuleEntry(Platform::ModuleReason reason, bool processTerminating) {
             DllMain(instance, DLLReason::ProcessDetach, processTerminating ? &terminatingMarker : nullptr);
         break;
     case Platform::ModuleReason::ThreadAttach:
-        if (gAttached && std::this_thread::get_id() != gAttachingThread)
+        if (gAttached && std::this_thread::get_id() != AttachingThread())
             DllMain(instance, DLLReason::ThreadAttach, nullptr);
         break;
     case Platform::ModuleReason::ThreadDetach:

@@ -18,14 +18,15 @@ void DLLModule::OnInit() {
     QuellinEntry entry("DLLModule", "OnInit()");
     entry.LogBegin(QuellinLevelNote);
     entry.LogEnd(QuellinLevelComplete, L"ModuleFilename", GetModuleFileNameText(mInstance), L"MainThreadID",
-                 static_cast<DWORD>(wxThread::GetMainId()), L"ThreadID", static_cast<DWORD>(wxThread::GetCurrentId()));
+                 static_cast<DWORD>(wxThread::GetMainId()), L"ThreadID",
+                 static_cast<DWORD>(wxThread::GetCurrentId()));
 }
 
 void DLLModule::Deinitialize() {}
 
 void DefaultResourcesDLLModule::OnInit() {
     DLLModule::OnInit();
-    if (wxTheApp == nullptr)
+    if (wxAppConsole::GetInstance() == nullptr)
         return;
     const wxString folder = ResourceFolder(GetInstanceHandle());
     if (folder.empty() || !wxDir::Exists(folder))
@@ -42,7 +43,7 @@ void DefaultResourcesDLLModule::OnInit() {
 }
 
 void DefaultResourcesDLLModule::Deinitialize() {
-    if (wxTheApp != nullptr) {
+    if (wxAppConsole::GetInstance() != nullptr) {
         for (const wxString &file : mLoadedFiles)
             wxXmlResource::Get()->Unload(file);
     }

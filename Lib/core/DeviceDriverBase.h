@@ -162,6 +162,5 @@ std::wstring BuildDriverDescription(const std::wstring &sBrand, const std::wstri
 // Removes blank, BEL, BS, FF, LF, CR, TAB, VT and NUL from both ends.
 std::wstring TrimDefault(const std::wstring &text);
 
-// Shows the collected configuration pages as one tabbed window over the host window. The tabbed
-// window is not part of this build yet: any page gives ResultCode::ConfigurationWindowUnavailable.
+// Shows the collected configuration pages as one tabbed window over the host window.
 DWORD ShowConfigurationPages(HostWindow hWnd, const PanelResourceNameList &panels, const std::wstring &title);

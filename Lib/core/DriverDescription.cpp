@@ -1,5 +1,6 @@
 // How a driver presents itself: the description read from the table "Common", the entry into its
 // configuration dialog (the pages it offers, or the "cannot be configured" box) and the error box.
+#include "core/ResourceWindows.h"
 #include "core/DeviceDriverBase.h"
 
 #include <algorithm>
@@ -94,6 +95,8 @@ DWORD DeviceDriverBase::ShowTabbedConfigurationDialog(HostWindow hWnd) {
     PanelResourceNameList panels;
     DWORD result = AddConfigurationDialogPanels(hWnd, panels);
     if (result != 0) {
+        // Pages collected before the failing step are never shown: nobody else frees them.
+        DeleteConfigurationPages(panels);
         entry.LogEnd(ResultSeverityText(result), L"ErrorCode", result);
         return result;
     }
@@ -133,18 +136,7 @@ void DeviceDriverBase::ShowError(HostWindow hWnd, DWORD dwCode) {
     MessageBoxW(hWnd, message, GetDriverDescription(), IconError);
 }
 
-DWORD ShowConfigurationPages(HostWindow, const PanelResourceNameList &panels, const std::wstring &) {
-    if (panels.empty())
-        return 0;
-    // The tabbed window would adopt the pages as children; without it nobody else frees them.
-    std::vector<wxPanel *> freed;
-    for (const auto &entry : panels) {
-        wxPanel *panel = entry ? entry->GetPanel() : nullptr;
-        if (panel == nullptr || panel->GetParent() != nullptr ||
-            std::find(freed.begin(), freed.end(), panel) != freed.end())
-            continue;
-        freed.push_back(panel);
-        delete panel;
-    }
-    return ResultCode::ConfigurationWindowUnavailable;
+DWORD ShowConfigurationPages(HostWindow hWnd, const PanelResourceNameList &panels,
+                             const std::wstring &title) {
+    return ShowTabbedConfigurationPages(hWnd, panels, title);
 }

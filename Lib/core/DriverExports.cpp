@@ -68,10 +68,10 @@ uint32_t LoggedFileCall(const char *name, HostWindow hWnd, uint32_t DeviceID, co
                         DWORD (DeviceDriverBase::*operation)(HostWindow, const char *)) {
     const DeviceIDType id = HandleOf(DeviceID);
     QuellinEntry entry(ModuleName, name);
-    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString(name, "(", id, ", ", Filename, ")"), L"DeviceID",
-                   id, L"Filename", Filename);
-    const uint32_t result =
-        CallDriver(hWnd, id, true, [&](DeviceDriverBase &driver) { return (driver.*operation)(hWnd, Filename); });
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString(name, "(", id, ", ", Filename, ")"),
+                   L"DeviceID", id, L"Filename", Filename);
+    const uint32_t result = CallDriver(
+        hWnd, id, true, [&](DeviceDriverBase &driver) { return (driver.*operation)(hWnd, Filename); });
     entry.LogEnd(ResultSeverityText(result), L"Err", static_cast<DWORD>(result));
     return result;
 }
@@ -82,7 +82,8 @@ uint32_t RemoveDeviceDriver(void *hWnd, uint32_t DeviceID) {
     (void)hWnd;
     const DeviceIDType id = HandleOf(DeviceID);
     QuellinEntry entry(ModuleName, "RemoveDeviceDriver");
-    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("RemoveDeviceDriver(", id, ")"), L"DeviceID", id);
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("RemoveDeviceDriver(", id, ")"),
+                   L"DeviceID", id);
     uint32_t result = static_cast<uint32_t>(ResultCode::Success);
     try {
         if (!DeviceDriverTable::Instance().Remove(id))
@@ -95,11 +96,13 @@ uint32_t RemoveDeviceDriver(void *hWnd, uint32_t DeviceID) {
 }
 
 uint32_t LoadConfiguration(void *hWnd, uint32_t DeviceID, const char *Filename) {
-    return LoggedFileCall("LoadConfiguration", hWnd, DeviceID, Filename, &DeviceDriverBase::LoadConfiguration);
+    return LoggedFileCall("LoadConfiguration", hWnd, DeviceID, Filename,
+                          &DeviceDriverBase::LoadConfiguration);
 }
 
 uint32_t SaveConfiguration(void *hWnd, uint32_t DeviceID, const char *Filename) {
-    return LoggedFileCall("SaveConfiguration", hWnd, DeviceID, Filename, &DeviceDriverBase::SaveConfiguration);
+    return LoggedFileCall("SaveConfiguration", hWnd, DeviceID, Filename,
+                          &DeviceDriverBase::SaveConfiguration);
 }
 
 uint32_t Registered(void *hWnd, uint32_t DeviceID) {
@@ -128,17 +131,19 @@ uint32_t ShowConfigurationDialog(void *hWnd, uint32_t DeviceID) {
 }
 
 uint32_t SetValue(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, void *Data1, void *Data2) {
-    return CallDriver(hWnd, HandleOf(DeviceID), true,
-                      [&](DeviceDriverBase &driver) { return driver.SetValue(hWnd, dwValueID, Data1, Data2); });
+    return CallDriver(hWnd, HandleOf(DeviceID), true, [&](DeviceDriverBase &driver) {
+        return driver.SetValue(hWnd, dwValueID, Data1, Data2);
+    });
 }
 
 uint32_t GetValue(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, void *Data1, void *Data2) {
-    return CallDriver(hWnd, HandleOf(DeviceID), true,
-                      [&](DeviceDriverBase &driver) { return driver.GetValue(hWnd, dwValueID, Data1, Data2); });
+    return CallDriver(hWnd, HandleOf(DeviceID), true, [&](DeviceDriverBase &driver) {
+        return driver.GetValue(hWnd, dwValueID, Data1, Data2);
+    });
 }
 
-uint32_t GetValueString(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, const char *Data1, char *sInfoBuffer,
-                        uint32_t dwBufferSize, uint32_t *pdwFilledSize) {
+uint32_t GetValueString(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, const char *Data1,
+                        char *sInfoBuffer, uint32_t dwBufferSize, uint32_t *pdwFilledSize) {
     return CallDriver(hWnd, HandleOf(DeviceID), true, [&](DeviceDriverBase &driver) {
         return driver.GetValueString(hWnd, dwValueID, Data1, sInfoBuffer, dwBufferSize, pdwFilledSize);
     });
@@ -148,16 +153,18 @@ uint32_t GetInfo(void *hWnd, uint32_t DeviceID, uint32_t Info, double *Value) {
     const DeviceIDType id = HandleOf(DeviceID);
     const DWORD info = Info;
     QuellinEntry entry(ModuleName, "GetInfo");
-    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("GetInfo(", id, ", ", info, ", ", FilledByCall, ")"),
-                   L"DeviceID", id, L"Info", info);
+    entry.LogBegin(QuellinLevelNote, QuellinDescription,
+                   MakeString("GetInfo(", id, ", ", info, ", ", FilledByCall, ")"), L"DeviceID", id, L"Info",
+                   info);
     bool ranDriver = false;
     const uint32_t result = CallDriver(
-        hWnd, id, true, [&](DeviceDriverBase &driver) { return driver.GetInfo(hWnd, info, Value); }, &ranDriver);
+        hWnd, id, true, [&](DeviceDriverBase &driver) { return driver.GetInfo(hWnd, info, Value); },
+        &ranDriver);
     const DWORD err = result;
     if (Value == nullptr) {
         entry.LogEnd(ResultSeverityText(result), QuellinDescription,
-                     MakeString("GetInfo(", id, ", ", info, ", ", NullGuardText, ")"), L"Value", NullGuardText, L"Err",
-                     err);
+                     MakeString("GetInfo(", id, ", ", info, ", ", NullGuardText, ")"), L"Value",
+                     NullGuardText, L"Err", err);
     } else {
         const double value = ranDriver ? *Value : 0.0;
         entry.LogEnd(ResultSeverityText(result), QuellinDescription,
@@ -173,18 +180,22 @@ uint32_t GetInfoString(void *hWnd, uint32_t DeviceID, uint32_t Info, char *Buffe
     const DWORD bufferSize = BufferSize;
     QuellinEntry entry(ModuleName, "GetInfoString");
     entry.LogBegin(QuellinLevelNote, QuellinDescription,
-                   MakeString("GetInfoString(", id, ", ", info, ", ", FilledByCall, ")"), L"DeviceID", id, L"Info",
-                   info, L"BufferSize", bufferSize);
+                   MakeString("GetInfoString(", id, ", ", info, ", ", FilledByCall, ")"), L"DeviceID", id,
+                   L"Info", info, L"BufferSize", bufferSize);
     bool ranDriver = false;
     const uint32_t result = CallDriver(
         hWnd, id, true,
-        [&](DeviceDriverBase &driver) { return driver.GetInfoString(hWnd, info, Buffer, BufferSize, FilledSize); },
+        [&](DeviceDriverBase &driver) {
+            return driver.GetInfoString(hWnd, info, Buffer, BufferSize, FilledSize);
+        },
         &ranDriver);
     const DWORD filled = ranDriver && FilledSize != nullptr ? *FilledSize : 0;
-    const std::string text = ranDriver ? ReadBack(Buffer, BufferSize, static_cast<uint32_t>(filled)) : std::string();
-    entry.LogEnd(ResultSeverityText(result), QuellinDescription,
-                 MakeString("GetInfoString(", id, ", ", info, ", \"", text, "\", ", bufferSize, ", ", filled, ")"),
-                 L"Info", text, L"FilledSize", filled, L"Err", static_cast<DWORD>(result));
+    const std::string text =
+        ranDriver ? ReadBack(Buffer, BufferSize, static_cast<uint32_t>(filled)) : std::string();
+    entry.LogEnd(
+        ResultSeverityText(result), QuellinDescription,
+        MakeString("GetInfoString(", id, ", ", info, ", \"", text, "\", ", bufferSize, ", ", filled, ")"),
+        L"Info", text, L"FilledSize", filled, L"Err", static_cast<DWORD>(result));
     return result;
 }
 
@@ -192,10 +203,11 @@ uint32_t SetSetting(void *hWnd, uint32_t DeviceID, uint32_t Setting, double Valu
     const DeviceIDType id = HandleOf(DeviceID);
     const DWORD setting = Setting;
     QuellinEntry entry(ModuleName, "SetSetting");
-    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("SetSetting(", id, ", ", setting, ", ", Value, ")"),
-                   L"DeviceID", id, L"Setting", setting, L"Value", Value);
-    const uint32_t result =
-        CallDriver(hWnd, id, true, [&](DeviceDriverBase &driver) { return driver.SetSetting(hWnd, setting, Value); });
+    entry.LogBegin(QuellinLevelNote, QuellinDescription,
+                   MakeString("SetSetting(", id, ", ", setting, ", ", Value, ")"), L"DeviceID", id,
+                   L"Setting", setting, L"Value", Value);
+    const uint32_t result = CallDriver(
+        hWnd, id, true, [&](DeviceDriverBase &driver) { return driver.SetSetting(hWnd, setting, Value); });
     entry.LogEnd(ResultSeverityText(result), L"Err", static_cast<DWORD>(result));
     return result;
 }
@@ -203,10 +215,11 @@ uint32_t SetSetting(void *hWnd, uint32_t DeviceID, uint32_t Setting, double Valu
 uint32_t GetDriverVersion(void *hWnd, uint32_t DeviceID, char *strVer) {
     const DeviceIDType id = HandleOf(DeviceID);
     QuellinEntry entry(ModuleName, "GetDriverVersion");
-    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("GetDriverVersion(", id, ", ", FilledByCall, ")"),
-                   L"DeviceID", id, L"strVer", FilledByCall);
-    const uint32_t result =
-        CallDriver(hWnd, id, true, [&](DeviceDriverBase &driver) { return driver.GetDriverVersion(hWnd, strVer); });
+    entry.LogBegin(QuellinLevelNote, QuellinDescription,
+                   MakeString("GetDriverVersion(", id, ", ", FilledByCall, ")"), L"DeviceID", id, L"strVer",
+                   FilledByCall);
+    const uint32_t result = CallDriver(
+        hWnd, id, true, [&](DeviceDriverBase &driver) { return driver.GetDriverVersion(hWnd, strVer); });
     entry.LogEnd(ResultSeverityText(result), L"Err", static_cast<DWORD>(result));
     return result;
 }
@@ -223,13 +236,17 @@ uint32_t GetErrorString(void *hWnd, uint32_t DeviceID, uint32_t Err, char *Descr
     bool ranDriver = false;
     const uint32_t result = CallDriver(
         hWnd, id, false,
-        [&](DeviceDriverBase &driver) { return driver.GetErrorString(hWnd, code, Description, BufferSize, Read); },
+        [&](DeviceDriverBase &driver) {
+            return driver.GetErrorString(hWnd, code, Description, BufferSize, Read);
+        },
         &ranDriver);
     const DWORD read = ranDriver && Read != nullptr ? *Read : 0;
-    const std::string text = ranDriver ? ReadBack(Description, BufferSize, static_cast<uint32_t>(read)) : std::string();
-    entry.LogEnd(ResultSeverityText(result), QuellinDescription,
-                 MakeString("GetErrorString(", id, ", ", code, ", \"", text, "\", ", bufferSize, ", ", read, ")"),
-                 L"Description", text, L"Read", read, L"Err", static_cast<DWORD>(result));
+    const std::string text =
+        ranDriver ? ReadBack(Description, BufferSize, static_cast<uint32_t>(read)) : std::string();
+    entry.LogEnd(
+        ResultSeverityText(result), QuellinDescription,
+        MakeString("GetErrorString(", id, ", ", code, ", \"", text, "\", ", bufferSize, ", ", read, ")"),
+        L"Description", text, L"Read", read, L"Err", static_cast<DWORD>(result));
     return result;
 }
 

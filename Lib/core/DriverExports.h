@@ -17,7 +17,9 @@ constexpr const char *DriverCallFailedText = "The driver call failed unexpectedl
 namespace DriverExports {
 
 // The driver table's handle in a 32-bit DeviceID argument: only the low 16 bits count.
-inline DeviceIDType HandleOf(uint32_t DeviceID) { return static_cast<DeviceIDType>(DeviceID & 0xFFFF); }
+inline DeviceIDType HandleOf(uint32_t DeviceID) {
+    return static_cast<DeviceIDType>(DeviceID & 0xFFFF);
+}
 
 uint32_t RemoveDeviceDriver(void *hWnd, uint32_t DeviceID);
 uint32_t LoadConfiguration(void *hWnd, uint32_t DeviceID, const char *Filename);
@@ -30,8 +32,8 @@ uint32_t DeInitDevice(void *hWnd, uint32_t DeviceID);
 uint32_t ShowConfigurationDialog(void *hWnd, uint32_t DeviceID);
 uint32_t SetValue(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, void *Data1, void *Data2);
 uint32_t GetValue(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, void *Data1, void *Data2);
-uint32_t GetValueString(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, const char *Data1, char *sInfoBuffer,
-                        uint32_t dwBufferSize, uint32_t *pdwFilledSize);
+uint32_t GetValueString(void *hWnd, uint32_t DeviceID, uint32_t dwValueID, const char *Data1,
+                        char *sInfoBuffer, uint32_t dwBufferSize, uint32_t *pdwFilledSize);
 uint32_t GetInfo(void *hWnd, uint32_t DeviceID, uint32_t Info, double *Value);
 uint32_t GetInfoString(void *hWnd, uint32_t DeviceID, uint32_t Info, char *Buffer, uint32_t BufferSize,
                        uint32_t *FilledSize);

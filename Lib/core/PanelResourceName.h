@@ -5,9 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include <wx/panel.h>
 #include <wx/string.h>
-
-class wxPanel;
 
 class PanelResourceName {
 public:
@@ -28,11 +27,16 @@ private:
 class PanelResourceNameList : public std::vector<std::shared_ptr<PanelResourceName>> {
 public:
     // Appends a page unless one with the same resource name and title (case-sensitive) is listed.
+    // A rejected page was made for this call alone: it is deleted unless it is the listed one or
+    // already belongs to a window.
     static void AddUnique(PanelResourceNameList &list, wxPanel *panel, const wxString &resourceName,
                           const wxString &title) {
         for (const auto &entry : list)
-            if (entry && entry->GetResourceName() == resourceName && entry->GetTitle() == title)
+            if (entry && entry->GetResourceName() == resourceName && entry->GetTitle() == title) {
+                if (panel != nullptr && panel != entry->GetPanel() && panel->GetParent() == nullptr)
+                    delete panel;
                 return;
+            }
         list.push_back(std::make_shared<PanelResourceName>(panel, resourceName, title));
     }
 };

@@ -1,5 +1,5 @@
-// Display probe: opens and closes one connection through the client library that GTK itself uses,
-// loaded by name, so that a missing or unreachable display is known before GTK is started.
+// Display probe: one connection through the client library that GTK itself uses, loaded by name,
+// so that a missing or unreachable display is known before GTK is started.
 #include "platform/Display.h"
 
 #include <dlfcn.h>
@@ -10,38 +10,62 @@ namespace Platform {
 
 namespace {
 
-// Opens the library (already mapped by GTK in the usual case), calls open(default display) and,
-// on success, close(connection).
-template <typename CloseResult>
-bool ProbeConnection(const char *library, const char *openSymbol, const char *closeSymbol) {
-    void *handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr)
-        return false;
+struct Connection {
+    void *Library = nullptr;
+    void *Handle = nullptr;
+};
+
+// Opens the library (already mapped by GTK in the usual case) and calls open(default display).
+Connection Connect(const char *library, const char *openSymbol) {
+    Connection connection;
+    connection.Library = dlopen(library, RTLD_NOW | RTLD_LOCAL);
+    if (connection.Library == nullptr)
+        return connection;
     using OpenFunction = void *(*)(const char *);
-    using CloseFunction = CloseResult (*)(void *);
-    auto open = reinterpret_cast<OpenFunction>(dlsym(handle, openSymbol));
-    auto close = reinterpret_cast<CloseFunction>(dlsym(handle, closeSymbol));
-    bool reached = false;
-    if (open != nullptr && close != nullptr) {
-        void *connection = open(nullptr);
-        if (connection != nullptr) {
-            reached = true;
-            close(connection);
-        }
+    auto open = reinterpret_cast<OpenFunction>(dlsym(connection.Library, openSymbol));
+    if (open != nullptr)
+        connection.Handle = open(nullptr);
+    if (connection.Handle == nullptr) {
+        dlclose(connection.Library);
+        connection.Library = nullptr;
     }
-    dlclose(handle);
-    return reached;
+    return connection;
+}
+
+void CloseWayland(void *connection, void *library) {
+    auto close = reinterpret_cast<void (*)(void *)>(dlsym(library, "wl_display_disconnect"));
+    if (close != nullptr)
+        close(connection);
+}
+
+void CloseX11(void *connection, void *library) {
+    auto close = reinterpret_cast<int (*)(void *)>(dlsym(library, "XCloseDisplay"));
+    if (close != nullptr)
+        close(connection);
 }
 
 } // namespace
 
-bool DisplayAvailable() {
-    if (!GetEnv("WAYLAND_DISPLAY").empty() &&
-        ProbeConnection<void>("libwayland-client.so.0", "wl_display_connect", "wl_display_disconnect"))
-        return true;
-    if (!GetEnv("DISPLAY").empty() && ProbeConnection<int>("libX11.so.6", "XOpenDisplay", "XCloseDisplay"))
-        return true;
-    return false;
+DisplayProbe::DisplayProbe() {
+    Connection connection;
+    if (!GetEnv("WAYLAND_DISPLAY").empty()) {
+        connection = Connect("libwayland-client.so.0", "wl_display_connect");
+        mWayland = connection.Handle != nullptr;
+    }
+    if (connection.Handle == nullptr && !GetEnv("DISPLAY").empty())
+        connection = Connect("libX11.so.6", "XOpenDisplay");
+    mLibrary = connection.Library;
+    mConnection = connection.Handle;
+}
+
+DisplayProbe::~DisplayProbe() {
+    if (mConnection == nullptr)
+        return;
+    if (mWayland)
+        CloseWayland(mConnection, mLibrary);
+    else
+        CloseX11(mConnection, mLibrary);
+    dlclose(mLibrary);
 }
 
 } // namespace Platform

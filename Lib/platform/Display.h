@@ -3,8 +3,22 @@
 
 namespace Platform {
 
-// True when the display named by $DISPLAY (X11) or $WAYLAND_DISPLAY (Wayland) accepts a
-// connection now. The probe connection is closed again at once.
-bool DisplayAvailable();
+// A connection to the display named by $WAYLAND_DISPLAY (Wayland) or $DISPLAY (X11), opened only
+// to learn whether the display can be reached. Keep it open until GTK has made its own: an X
+// server resets itself when its last client goes, and a connection made during that reset fails.
+class DisplayProbe {
+public:
+    DisplayProbe();
+    ~DisplayProbe();
+    DisplayProbe(const DisplayProbe &) = delete;
+    DisplayProbe &operator=(const DisplayProbe &) = delete;
+
+    bool IsReachable() const { return mConnection != nullptr; }
+
+private:
+    void *mLibrary = nullptr;
+    void *mConnection = nullptr;
+    bool mWayland = false;
+};
 
 } // namespace Platform

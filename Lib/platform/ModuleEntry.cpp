@@ -44,13 +44,14 @@ ModuleExitMarker::ModuleExitMarker() {
     // Kept on purpose (a page outside the heap): the C library's exit list keeps pointing at it
     // after an unload, and its handler is the C library's own function, so nothing of the plug-in
     // is called after it is gone.
-    void *page = mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void *page =
+        mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (page == MAP_FAILED)
         return;
     gExitMarker = static_cast<pthread_mutex_t *>(page);
     pthread_mutex_init(gExitMarker, nullptr);
-    __cxa_atexit(reinterpret_cast<void (*)(void *)>(reinterpret_cast<void (*)()>(&pthread_mutex_lock)), gExitMarker,
-                 nullptr);
+    __cxa_atexit(reinterpret_cast<void (*)(void *)>(reinterpret_cast<void (*)()>(&pthread_mutex_lock)),
+                 gExitMarker, nullptr);
 }
 
 ModuleEntry::ModuleEntry(ModuleEntryFunction entry) : mEntry(entry) {
@@ -80,12 +81,21 @@ void ModuleEntry::EnterThread() {
 }
 
 void PinWindowingLibraries() {
-    static const char *const libraries[] = {
-        "libwx_baseu-3.2.so.0",     "libwx_baseu_net-3.2.so.0", "libwx_baseu_xml-3.2.so.0",
-        "libwx_gtk3u_core-3.2.so.0", "libwx_gtk3u_xrc-3.2.so.0", "libwx_gtk3u_html-3.2.so.0",
-        "libwx_gtk3u_adv-3.2.so.0",  "libgtk-3.so.0",            "libgdk-3.so.0",
-        "libgobject-2.0.so.0",       "libglib-2.0.so.0",         "libgio-2.0.so.0",
-        "libpango-1.0.so.0",         "libatk-1.0.so.0",          "libcairo.so.2"};
+    static const char *const libraries[] = {"libwx_baseu-3.2.so.0",
+                                            "libwx_baseu_net-3.2.so.0",
+                                            "libwx_baseu_xml-3.2.so.0",
+                                            "libwx_gtk3u_core-3.2.so.0",
+                                            "libwx_gtk3u_xrc-3.2.so.0",
+                                            "libwx_gtk3u_html-3.2.so.0",
+                                            "libwx_gtk3u_adv-3.2.so.0",
+                                            "libgtk-3.so.0",
+                                            "libgdk-3.so.0",
+                                            "libgobject-2.0.so.0",
+                                            "libglib-2.0.so.0",
+                                            "libgio-2.0.so.0",
+                                            "libpango-1.0.so.0",
+                                            "libatk-1.0.so.0",
+                                            "libcairo.so.2"};
     for (const char *name : libraries) {
         // The handle is kept on purpose: RTLD_NODELETE pins the library for the process's life.
         dlopen(name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE | RTLD_GLOBAL);

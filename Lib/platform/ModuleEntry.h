@@ -34,8 +34,8 @@ public:
 };
 
 // Defines the plug-in's entry point; use once, at namespace scope.
-#define PONTIS_MODULE_ENTRY(function)                                                                     \
-    static ::Platform::ModuleEntry gPontisModuleEntry(function);                                          \
+#define PONTIS_MODULE_ENTRY(function)                                                                        \
+    static ::Platform::ModuleEntry gPontisModuleEntry(function);                                             \
     static ::Platform::ModuleExitMarker gPontisModuleExitMarker;
 
 // Keeps wx and GTK mapped for the life of the process, so that the plug-in can be unloaded and

@@ -9,7 +9,7 @@
 namespace Platform {
 
 wxWindow *ParentFromHandle(HostWindow handle) {
-    if (handle == nullptr || wxTheApp == nullptr)
+    if (handle == nullptr || !CanShowWindows())
         return nullptr;
     // The handle is only compared, never followed, until it is known to be one of ours.
     for (wxWindowList::compatibility_iterator node = wxTopLevelWindows.GetFirst(); node;
@@ -22,7 +22,9 @@ wxWindow *ParentFromHandle(HostWindow handle) {
 }
 
 bool CanShowWindows() {
-    if (wxTheApp == nullptr || !wxTheApp->IsGUI())
+    // A console application object (no display) is not a wxApp: ask the base class.
+    wxAppConsole *app = wxAppConsole::GetInstance();
+    if (app == nullptr || !app->IsGUI())
         return false;
     // A GUI application object alone does not prove that GTK reached a display.
     using DisplayGetter = void *(*)();

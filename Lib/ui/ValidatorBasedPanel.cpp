@@ -39,14 +39,14 @@ void EnableControl(wxWindow *panel, const std::string &sName, bool bEnable) {
 void ForEachChildWindow(wxObject *root) {
     if (root == nullptr)
         return;
-    wxWindow *window = wxDynamicCast(root, wxWindow);
+    wxWindow *window = dynamic_cast<wxWindow *>(root);
     if (window == nullptr)
         return;
     window->SetExtraStyle(window->GetExtraStyle());
     for (wxWindowList::compatibility_iterator node = window->GetChildren().GetFirst(); node;
          node = node->GetNext()) {
         wxWindow *child = node->GetData();
-        if (wxDynamicCast(child, wxPanel) != nullptr || wxDynamicCast(child, wxNotebook) != nullptr)
+        if (dynamic_cast<wxPanel *>(child) != nullptr || dynamic_cast<wxNotebook *>(child) != nullptr)
             child->SetExtraStyle(0);
         ForEachChildWindow(child);
     }

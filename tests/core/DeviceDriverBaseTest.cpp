@@ -192,7 +192,7 @@ TEST_F(DeviceDriverBaseTest, DefaultOperationsAnswerAndRecordAsNotImplemented) {
     call = DriverRecords::FindCall(records, L"DeviceDriverBase", L"SetValue");
     ASSERT_TRUE(call);
     EXPECT_EQ(L"SetSpecificSetting(A, <NULL>)", call->End.Value(L"description"));
-    EXPECT_EQ(2u, DriverRecords::CountModule(records, L"DeviceDriverBase")); // only SetValue's pair
+    EXPECT_EQ(1u, DriverRecords::CountModule(records, L"DeviceDriverBase")); // SetValue's begin record
 }
 
 TEST_F(DeviceDriverBaseTest, NullHostAddressesAreRefusedWithACodeInsteadOfACrash) {
@@ -529,6 +529,7 @@ TEST_F(DeviceDriverBaseTest, CommonTableSetsTheDescriptionAndIsNeverWritten) {
     EXPECT_EQ(0u, mDriver.SaveConfiguration(nullptr, file.c_str()));
     EXPECT_EQ("[Common]\nDescription=hand written\n", TestSupport::ReadFile(file));
 
+    Records();
     std::shared_ptr<ProgramSettingsDatabase> none;
     EXPECT_EQ(0u, mDriver.LoadProgramSettings(nullptr, none));
     call = DriverRecords::FindCall(Records(), L"DeviceDriverBase", L"LoadProgramSettings");

@@ -2,7 +2,10 @@
 // operation wrote (its begin and end record, its note records).
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <mutex>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,12 +33,40 @@ public:
                 break;
         }
         mCollector.Drain(std::chrono::milliseconds(50));
+        // The slot holds only a few unread records: read continuously so that none is dropped.
+        mReader = std::thread([this] {
+            while (!mStop) {
+                if (auto record = mCollector.Next(std::chrono::milliseconds(20))) {
+                    std::lock_guard<std::mutex> lock(mLock);
+                    mReceived.push_back(std::move(*record));
+                }
+            }
+        });
     }
+    ~DriverRecords() {
+        mStop = true;
+        mReader.join();
+    }
+    DriverRecords(const DriverRecords &) = delete;
+    DriverRecords &operator=(const DriverRecords &) = delete;
 
     const TestSupport::IsolatedEnvironment &Environment() const { return mEnvironment; }
 
-    // Everything sent since the last call; records are sent before the logged call returns.
-    std::vector<Quellin::Record> Take() { return mCollector.Drain(std::chrono::milliseconds(40)); }
+    // Everything received since the last call, once the slot has been quiet for a moment.
+    std::vector<Quellin::Record> Take() {
+        size_t seen = static_cast<size_t>(-1);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            std::lock_guard<std::mutex> lock(mLock);
+            if (mReceived.size() == seen || std::chrono::steady_clock::now() > deadline) {
+                std::vector<Quellin::Record> taken;
+                taken.swap(mReceived);
+                return taken;
+            }
+            seen = mReceived.size();
+        }
+    }
 
     // The first begin record of the module and function, with the end record of its entry.
     static std::optional<Call> FindCall(const std::vector<Quellin::Record> &records,
@@ -74,4 +105,8 @@ public:
 private:
     TestSupport::IsolatedEnvironment mEnvironment;
     Quellin::Collector mCollector;
+    std::mutex mLock;
+    std::vector<Quellin::Record> mReceived;
+    std::atomic<bool> mStop{false};
+    std::thread mReader;
 };

@@ -6,6 +6,7 @@
 #include <regex>
 #include <sstream>
 
+#include "QuellinRecord.h"
 #include "support/TestSupport.h"
 
 using namespace TestSupport;
@@ -22,7 +23,8 @@ ProcessResult RunHost(const std::string &script, const std::vector<std::string> 
 
 size_t Count(const std::string &text, const std::string &pattern) {
     std::regex re(pattern);
-    return static_cast<size_t>(std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator()));
+    return static_cast<size_t>(
+        std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator()));
 }
 
 class PluginLoad : public ::testing::Test {
@@ -30,13 +32,62 @@ protected:
     IsolatedEnvironment mEnv;
 };
 
+// A host whose driver log file exists: the plug-in writes every start-up and shut-down step.
+class PluginDriverLog : public ::testing::Test {
+protected:
+    void SetUp() override { WriteFile(DriverLogPath(), ""); }
+    std::string DriverLogPath() const { return mEnv.DriveC() + "/DDLOGGER.DAT"; }
+
+    // The lines without their time: "wxDLLApp: <text>"; the plug-in's path shown as "<path>".
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(ReadFile(DriverLogPath()));
+        const std::string path = RunnerEnv("KORVALIS_PLUGIN");
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            size_t start = line.find(": ");
+            line = start == std::string::npos ? line : line.substr(start + 2);
+            size_t at = line.find(path);
+            if (at != std::string::npos)
+                line.replace(at, path.size(), "<path>");
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    IsolatedEnvironment mEnv;
+};
+
+const std::vector<std::string> OwnedAttach{"wxDLLApp: DLL_PROCESS_ATTACH: <path>",
+                                           "wxDLLApp: wxTheApp was not initializated yet",
+                                           "wxDLLApp: wxWidgets is now Initialized",
+                                           "wxDLLApp: Going to create specific DLLModule",
+                                           "wxDLLApp: Going to initialize created DLLModule",
+                                           "wxDLLApp: Dynamic load"};
+const std::vector<std::string> OwnedUnload{"wxDLLApp: DLL_PROCESS_DETACH: <path>",
+                                           "wxDLLApp: FreeLibrary  is called",
+                                           "wxDLLApp: Going to deinitialize DLLModule",
+                                           "wxDLLApp: DLLModule deinitialized",
+                                           "wxDLLApp: Going to deinitialize wxWidgets Application object",
+                                           "wxDLLApp: Going to deinitialize wxWidgets",
+                                           "wxDLLApp: wxWidgets is now deinitialized"};
+
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
 } // namespace
 
 TEST_F(PluginLoad, EveryExportRefusesAnUnknownHandle) {
     auto r = RunHost("create NO_SUCH_DRIVER\nall 0\nall 65535\nall 0x12340000\n");
     ASSERT_FALSE(r.TimedOut) << r.Output;
     EXPECT_EQ(r.ExitCode, 0) << r.Output;
-    EXPECT_NE(r.Output.find("CreateNewDeviceDriver result=0x300000CF DeviceID=65535"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("CreateNewDeviceDriver result=0x300000CF DeviceID=65535"), std::string::npos)
+        << r.Output;
     // Seventeen exports per "all", each refused.
     EXPECT_EQ(Count(r.Output, "result=0x300000D0"), 3u * 17u) << r.Output;
     EXPECT_EQ(Count(r.Output, "result="), 1u + 3u * 17u) << r.Output;
@@ -59,7 +110,8 @@ TEST_F(PluginLoad, ProcessExitsCleanlyWithThePluginLoaded) {
 }
 
 TEST_F(PluginLoad, OnlyTheExportsAreVisible) {
-    auto r = RunProcess({"/usr/bin/nm", "-D", "--defined-only", RunnerEnv("KORVALIS_PLUGIN")}, "", std::chrono::seconds(30));
+    auto r = RunProcess({"/usr/bin/nm", "-D", "--defined-only", RunnerEnv("KORVALIS_PLUGIN")}, "",
+                        std::chrono::seconds(30));
     ASSERT_EQ(r.ExitCode, 0) << r.Output;
     std::vector<std::string> names;
     std::regex re(R"(^\S+ [TtWw] (\S+)$)");
@@ -70,11 +122,86 @@ TEST_F(PluginLoad, OnlyTheExportsAreVisible) {
             names.push_back(m[1]);
     }
     std::sort(names.begin(), names.end());
-    std::vector<std::string> expected{"CheckDevice",       "CreateNewDeviceDriver", "DeInitDevice",
-                                      "GetDriverVersion",  "GetErrorString",        "GetInfo",
-                                      "GetInfoString",     "GetValue",              "GetValueString",
-                                      "InitDevice",        "LoadConfiguration",     "Registered",
-                                      "RemoveDeviceDriver", "SaveConfiguration",    "SetSetting",
-                                      "SetValue",          "ShowConfigurationDialog", "UnRegistered"};
+    std::vector<std::string> expected{"CheckDevice",
+                                      "CreateNewDeviceDriver",
+                                      "DeInitDevice",
+                                      "GetDriverVersion",
+                                      "GetErrorString",
+                                      "GetInfo",
+                                      "GetInfoString",
+                                      "GetValue",
+                                      "GetValueString",
+                                      "InitDevice",
+                                      "LoadConfiguration",
+                                      "Registered",
+                                      "RemoveDeviceDriver",
+                                      "SaveConfiguration",
+                                      "SetSetting",
+                                      "SetValue",
+                                      "ShowConfigurationDialog",
+                                      "UnRegistered"};
     EXPECT_EQ(names, expected);
+}
+
+TEST_F(PluginDriverLog, OneLoadAndUnloadWritesEveryStepInOrder) {
+    Quellin::Collector collector;
+    ASSERT_TRUE(collector.IsOpen());
+    auto r = RunHost("load\nunload\n");
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(Lines(), Join({OwnedAttach, OwnedUnload})) << r.Output;
+
+    // The application that the plug-in made reports its start-up.
+    bool initRecord = false;
+    std::wstring entry;
+    for (const Quellin::Record &record : collector.Drain()) {
+        if (record.RecordKind == Quellin::Record::Kind::Begin && record.Module == L"DLLApp")
+            entry = record.Entry;
+        if (record.RecordKind == Quellin::Record::Kind::End && !entry.empty() && record.Entry == entry) {
+            EXPECT_EQ(record.Value(L"InitStatus"), L"True");
+            EXPECT_EQ(record.Value(L"MainThreadID"), record.Value(L"ThreadID"));
+            initRecord = true;
+        }
+    }
+    EXPECT_TRUE(initRecord);
+}
+
+TEST_F(PluginDriverLog, LoadUnloadLoadStartsAndEndsWxEachTime) {
+    auto r = RunHost("load\ncheck 0\nunload\nload\ncheck 0\nunload\n");
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(Lines(), Join({OwnedAttach, OwnedUnload, OwnedAttach, OwnedUnload}));
+}
+
+TEST_F(PluginDriverLog, AProcessExitWithThePluginLoadedLeavesWxStanding) {
+    auto r = RunHost("load\ninit 0\n");
+    ASSERT_FALSE(r.TimedOut) << r.Output;
+    EXPECT_EQ(r.Signal, 0) << r.Output;
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(Lines(),
+              Join({OwnedAttach,
+                    {"wxDLLApp: DLL_PROCESS_DETACH: <path>", "wxDLLApp: the process is terminating",
+                     "wxDLLApp: Going to deinitialize DLLModule", "wxDLLApp: DLLModule deinitialized"}}));
+}
+
+TEST_F(PluginDriverLog, AHostThatIsAWxProgramKeepsItsApplication) {
+    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
+        GTEST_SKIP() << "the wx host needs a display";
+    const std::string wxHost = RunnerEnv("KORVALIS_BINARY_DIR") + "/tools/korvalis-wxhost";
+    auto r = RunProcess({wxHost, "--hwnd", "window", "--script", "-"}, "load\nall 0\nunload\nload\n",
+                        std::chrono::seconds(60));
+    ASSERT_FALSE(r.TimedOut) << r.Output;
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(Count(r.Output, "result=0x300000D0"), 17u) << r.Output;
+    const std::vector<std::string> borrowedAttach{
+        "wxDLLApp: DLL_PROCESS_ATTACH: <path>",
+        "wxDLLApp: wxTheApp is already present. No initialization needed",
+        "wxDLLApp: Going to create specific DLLModule", "wxDLLApp: Going to initialize created DLLModule",
+        "wxDLLApp: Dynamic load"};
+    const std::vector<std::string> module{"wxDLLApp: Going to deinitialize DLLModule",
+                                          "wxDLLApp: DLLModule deinitialized"};
+    EXPECT_EQ(Lines(), Join({borrowedAttach,
+                             {"wxDLLApp: DLL_PROCESS_DETACH: <path>", "wxDLLApp: FreeLibrary  is called"},
+                             module,
+                             borrowedAttach,
+                             {"wxDLLApp: DLL_PROCESS_DETACH: <path>", "wxDLLApp: the process is terminating"},
+                             module}));
 }

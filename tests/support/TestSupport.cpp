@@ -46,8 +46,8 @@ ScopedEnv::~ScopedEnv() {
 }
 
 IsolatedEnvironment::IsolatedEnvironment()
-    : mMailslot("KORVALIS_MAILSLOT_DIR", mDir.File("mailslot")), mLocks("KORVALIS_LOCK_DIR", mDir.File("locks")),
-      mDriveC("KORVALIS_DRIVE_C", mDir.File("driveC")) {
+    : mMailslot("KORVALIS_MAILSLOT_DIR", mDir.File("mailslot")),
+      mLocks("KORVALIS_LOCK_DIR", mDir.File("locks")), mDriveC("KORVALIS_DRIVE_C", mDir.File("driveC")) {
     fs::create_directories(MailslotDir());
     fs::create_directories(LockDir());
     fs::create_directories(DriveC());
@@ -117,7 +117,8 @@ ProcessResult RunProcess(const std::vector<std::string> &argv, const std::string
     auto deadline = std::chrono::steady_clock::now() + timeout;
     char buf[4096];
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result.TimedOut = true;
             kill(pid, SIGKILL);

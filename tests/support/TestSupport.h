@@ -59,8 +59,8 @@ bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds
 std::string RunnerEnv(const char *name);
 
 struct ProcessResult {
-    int ExitCode = -1;  // -1 when killed at the deadline or by a signal
-    int Signal = 0;     // the signal that ended it, 0 when it exited
+    int ExitCode = -1; // -1 when killed at the deadline or by a signal
+    int Signal = 0;    // the signal that ended it, 0 when it exited
     bool TimedOut = false;
     std::string Output; // stdout and stderr together
 };

@@ -14,7 +14,9 @@
 namespace {
 
 volatile std::sig_atomic_t gStop = 0;
-void OnSignal(int) { gStop = 1; }
+void OnSignal(int) {
+    gStop = 1;
+}
 
 int Usage() {
     std::fprintf(stderr, "usage: quellin-collector [--slot NAME] [--raw] [--count N] [--timeout S]\n");

@@ -46,7 +46,9 @@ private:
     size_t mPos = 0;
 };
 
-bool IsMarker(const std::wstring &field) { return !field.empty() && field[0] == L'!'; }
+bool IsMarker(const std::wstring &field) {
+    return !field.empty() && field[0] == L'!';
+}
 
 } // namespace
 
@@ -127,7 +129,8 @@ Record ParseRecord(const std::wstring &raw) {
 
 const Item *Record::Find(const std::wstring &name, const std::wstring &section) const {
     for (const auto &item : Items)
-        if ((item.Type == 'i' || item.Type == 'a') && item.Name == name && (section.empty() || item.Section == section))
+        if ((item.Type == 'i' || item.Type == 'a') && item.Name == name &&
+            (section.empty() || item.Section == section))
             return &item;
     return nullptr;
 }
@@ -149,11 +152,12 @@ std::wstring DescribeRecord(const Record &r) {
     std::wostringstream out;
     switch (r.RecordKind) {
     case Record::Kind::Begin:
-        out << L"BEGIN pid=" << r.Process << L" entry=" << r.Entry << L" t=" << r.Time << L" " << r.Module << L"::"
-            << r.Function << L" [" << r.Level << L"]";
+        out << L"BEGIN pid=" << r.Process << L" entry=" << r.Entry << L" t=" << r.Time << L" " << r.Module
+            << L"::" << r.Function << L" [" << r.Level << L"]";
         break;
     case Record::Kind::End:
-        out << L"END   pid=" << r.Process << L" entry=" << r.Entry << L" t=" << r.Time << L" [" << r.Level << L"]";
+        out << L"END   pid=" << r.Process << L" entry=" << r.Entry << L" t=" << r.Time << L" [" << r.Level
+            << L"]";
         break;
     case Record::Kind::Note:
         out << L"NOTE  t=" << r.Time << L" " << r.Module << L"::" << r.Function << L" [" << r.Level << L"]";
@@ -175,7 +179,9 @@ std::wstring DescribeRecord(const Record &r) {
     return out.str();
 }
 
-Collector::Collector(const std::wstring &slotName) { mReader.Create(slotName); }
+Collector::Collector(const std::wstring &slotName) {
+    mReader.Create(slotName);
+}
 
 std::optional<Record> Collector::Next(std::chrono::milliseconds timeout) {
     auto text = mReader.Receive(timeout);
@@ -188,7 +194,8 @@ std::vector<Record> Collector::Collect(size_t count, std::chrono::milliseconds t
     std::vector<Record> records;
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (records.size() < count) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         auto r = Next(left);

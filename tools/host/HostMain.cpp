@@ -61,11 +61,11 @@ public:
             return false;
         }
         bool complete = true;
-#define PONTIS_BIND(name, args)                                                                           \
-    mExports.name = reinterpret_cast<PFN_##name>(dlsym(mHandle, #name));                                 \
-    if (mExports.name == nullptr) {                                                                       \
-        std::printf("missing export %s\n", #name);                                                       \
-        complete = false;                                                                                 \
+#define PONTIS_BIND(name, args)                                                                              \
+    mExports.name = reinterpret_cast<PFN_##name>(dlsym(mHandle, #name));                                     \
+    if (mExports.name == nullptr) {                                                                          \
+        std::printf("missing export %s\n", #name);                                                           \
+        complete = false;                                                                                    \
     }
         PONTIS_EXPORT_LIST(PONTIS_BIND)
 #undef PONTIS_BIND
@@ -83,8 +83,12 @@ public:
         return rc == 0;
     }
 
-    bool IsLoaded() const { return mHandle != nullptr; }
-    const Exports &Fn() const { return mExports; }
+    bool IsLoaded() const {
+        return mHandle != nullptr;
+    }
+    const Exports &Fn() const {
+        return mExports;
+    }
     void *Window = nullptr;
     uint32_t LastID = 0xFFFF;
 
@@ -185,7 +189,9 @@ uint32_t ParseId(const std::string &text, const Host &host) {
     return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 0));
 }
 
-std::string Quote(const char *text, uint32_t size) { return "\"" + std::string(text, text + size) + "\""; }
+std::string Quote(const char *text, uint32_t size) {
+    return "\"" + std::string(text, text + size) + "\"";
+}
 
 bool Run(Host &host, std::vector<std::string> args);
 
@@ -212,7 +218,9 @@ bool Run(Host &host, std::vector<std::string> args) {
     if (args.empty())
         return true;
     const std::string cmd = args[0];
-    auto arg = [&](size_t i, const char *fallback = "") { return i < args.size() ? args[i] : std::string(fallback); };
+    auto arg = [&](size_t i, const char *fallback = "") {
+        return i < args.size() ? args[i] : std::string(fallback);
+    };
 
     if (cmd == "load")
         return host.Load();
@@ -299,12 +307,14 @@ bool Run(Host &host, std::vector<std::string> args) {
         uint32_t r = fn.GetValueString(w, id, valueId, data1 == "null" ? nullptr : data1.c_str(),
                                        size ? buffer.data() : nullptr, size, &filled);
         PrintResult("GetValueString", r,
-                    "filled=" + std::to_string(filled) + " text=" + Quote(buffer.data(), std::min(filled, size)));
+                    "filled=" + std::to_string(filled) +
+                        " text=" + Quote(buffer.data(), std::min(filled, size)));
         return true;
     }
     if (cmd == "get-info") {
         double value = 0;
-        uint32_t r = fn.GetInfo(w, id, static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0)), &value);
+        uint32_t r =
+            fn.GetInfo(w, id, static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0)), &value);
         std::ostringstream v;
         v << "value=" << value;
         PrintResult("GetInfo", r, v.str());
@@ -314,10 +324,12 @@ bool Run(Host &host, std::vector<std::string> args) {
         uint32_t size = static_cast<uint32_t>(std::strtoul(arg(3, "256").c_str(), nullptr, 0));
         std::vector<char> buffer(size + 1, '\0');
         uint32_t filled = 0;
-        uint32_t r = fn.GetInfoString(w, id, static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0)),
-                                      size ? buffer.data() : nullptr, size, &filled);
+        uint32_t r =
+            fn.GetInfoString(w, id, static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0)),
+                             size ? buffer.data() : nullptr, size, &filled);
         PrintResult("GetInfoString", r,
-                    "filled=" + std::to_string(filled) + " text=" + Quote(buffer.data(), std::min(filled, size)));
+                    "filled=" + std::to_string(filled) +
+                        " text=" + Quote(buffer.data(), std::min(filled, size)));
         return true;
     }
     if (cmd == "set-setting") {
@@ -329,7 +341,8 @@ bool Run(Host &host, std::vector<std::string> args) {
     if (cmd == "get-driver-version") {
         char buffer[256] = {};
         uint32_t r = fn.GetDriverVersion(w, id, buffer);
-        PrintResult("GetDriverVersion", r, "text=" + Quote(buffer, static_cast<uint32_t>(strnlen(buffer, 255))));
+        PrintResult("GetDriverVersion", r,
+                    "text=" + Quote(buffer, static_cast<uint32_t>(strnlen(buffer, 255))));
         return true;
     }
     if (cmd == "get-error-string") {

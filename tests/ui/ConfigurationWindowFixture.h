@@ -1,0 +1,247 @@
+// A host window under Xvfb with the configuration resources loaded, two test pages bound to a
+// settings object, and helpers to find, edit and photograph the controls of a shown dialog.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <wx/checkbox.h>
+#include <wx/dcclient.h>
+#include <wx/dcmemory.h>
+#include <wx/dir.h>
+#include <wx/filename.h>
+#include <wx/frame.h>
+#include <wx/image.h>
+#include <wx/notebook.h>
+#include <wx/textctrl.h>
+#include <wx/utils.h>
+#include <wx/xrc/xmlres.h>
+
+#include "core/ResourceWindows.h"
+#include "platform/MessageBox.h"
+#include "support/TestSupport.h"
+#include "ui/ValidatorBasedPanel.h"
+#include "ui/WxTestEnvironment.h"
+#include "ui/wxCustomValidator.h"
+
+// The values the two test pages edit; counts every store.
+class PageSettings {
+public:
+    bool GetFlag() const { return mbFlag; }
+    void SetFlag(bool bFlag) {
+        mbFlag = bFlag;
+        ++Stores;
+    }
+    int GetCount() const { return miCount; }
+    void SetCount(int iCount) {
+        miCount = iCount;
+        ++Stores;
+    }
+    std::string GetName() const { return msName; }
+    void SetName(std::string sName) {
+        msName = std::move(sName);
+        ++Stores;
+    }
+
+    int Stores = 0;
+
+private:
+    bool mbFlag = false;
+    int miCount = 0;
+    std::string msName;
+};
+
+// Page "TestFlagPage": check box ID_FLAG and text ID_COUNT.
+class FlagPage : public ValidatorBasedPanel {
+public:
+    explicit FlagPage(PageSettings *settings) : mSettings(settings) {
+        ++Alive;
+        Bind(wxEVT_INIT_DIALOG, &FlagPage::OnInitDialog, this);
+    }
+    ~FlagPage() override { --Alive; }
+    void OnInitDialog(wxInitDialogEvent &event) {
+        ++InitCount;
+        AttachValidator(this, "ID_FLAG",
+                        new wxTemplatePropertyValidator<PageSettings, bool>(mSettings, &PageSettings::GetFlag,
+                                                                            &PageSettings::SetFlag, "%d"));
+        AttachValidator(this, "ID_COUNT",
+                        new wxTemplatePropertyValidator<PageSettings, int>(mSettings, &PageSettings::GetCount,
+                                                                           &PageSettings::SetCount, "%d"));
+        event.Skip(true);
+    }
+    int InitCount = 0;
+    static inline int Alive = 0;
+
+private:
+    PageSettings *mSettings;
+};
+
+// Page "TestNamePage": text ID_NAME. A plain wxPanel: its label stays empty on GTK.
+class NamePage : public wxPanel {
+public:
+    explicit NamePage(PageSettings *settings) : mSettings(settings) {
+        ++Alive;
+        Bind(wxEVT_INIT_DIALOG, &NamePage::OnInitDialog, this);
+    }
+    ~NamePage() override { --Alive; }
+    void OnInitDialog(wxInitDialogEvent &event) {
+        ++InitCount;
+        AttachValidator(this, "ID_NAME",
+                        new wxTemplatePropertyValidator<PageSettings, std::string>(
+                            mSettings, &PageSettings::GetName, &PageSettings::SetName, ""));
+        event.Skip(true);
+    }
+    int InitCount = 0;
+    static inline int Alive = 0;
+
+private:
+    PageSettings *mSettings;
+};
+
+inline const char *TestResources = R"(<?xml version="1.0" encoding="UTF-8"?>
+<resource xmlns="http://www.wxwidgets.org/wxxrc" version="2.5.3.0">
+  <object class="wxPanel" name="TestFlagPage">
+    <object class="wxBoxSizer">
+      <orient>wxVERTICAL</orient>
+      <object class="sizeritem"><flag>wxALL</flag><border>6</border>
+        <object class="wxCheckBox" name="ID_FLAG"><label>Flag</label></object>
+      </object>
+      <object class="sizeritem"><flag>wxALL</flag><border>6</border>
+        <object class="wxTextCtrl" name="ID_COUNT"/>
+      </object>
+    </object>
+  </object>
+  <object class="wxPanel" name="TestNamePage">
+    <object class="wxBoxSizer">
+      <orient>wxVERTICAL</orient>
+      <object class="sizeritem"><flag>wxALL</flag><border>6</border>
+        <object class="wxStaticText"><label>Instrument name</label></object>
+      </object>
+      <object class="sizeritem"><flag>wxALL|wxEXPAND</flag><border>6</border>
+        <object class="wxTextCtrl" name="ID_NAME"/>
+      </object>
+    </object>
+  </object>
+  <object class="wxDialog" name="TestTitledDialog">
+    <title>Titled</title>
+    <object class="wxBoxSizer">
+      <orient>wxVERTICAL</orient>
+      <object class="sizeritem"><object class="wxTextCtrl" name="ID_NAME"/></object>
+      <object class="sizeritem">
+        <object class="wxStdDialogButtonSizer">
+          <object class="button"><object class="wxButton" name="wxID_OK"><label>OK</label></object></object>
+          <object class="button"><object class="wxButton" name="wxID_CANCEL"><label>Cancel</label></object></object>
+        </object>
+      </object>
+    </object>
+  </object>
+  <object class="wxDialog" name="TestUntitledDialog">
+    <object class="wxBoxSizer">
+      <orient>wxVERTICAL</orient>
+      <object class="sizeritem"><object class="wxTextCtrl" name="ID_NAME"/></object>
+    </object>
+  </object>
+  <object class="wxFrame" name="TestTitledFrame">
+    <title>Frame</title>
+    <object class="wxPanel" name="ID_FRAME_PANEL"/>
+  </object>
+  <object class="wxFrame" name="TestUntitledFrame">
+    <object class="wxPanel" name="ID_FRAME_PANEL"/>
+  </object>
+</resource>
+)";
+
+class ConfigurationWindowTest : public ::testing::Test {
+public:
+    // Once per program: wx keeps the files and rereads a changed one.
+    static void SetUpTestSuite() {
+        Platform::SetGuiThread();
+        if (sResourceDir)
+            return;
+        wxInitAllImageHandlers();
+        // The plug-in's own resources, as the build copies them beside the plug-in.
+        std::string folder = TestSupport::RunnerEnv("KORVALIS_XRC_PATH");
+        if (folder.empty() && !TestSupport::RunnerEnv("KORVALIS_TEST_SOURCE_DIR").empty())
+            folder = TestSupport::RunnerEnv("KORVALIS_TEST_SOURCE_DIR") + "/../resources";
+        ASSERT_FALSE(folder.empty()) << "set KORVALIS_XRC_PATH to the folder of the .xrc files";
+        wxArrayString files;
+        wxDir::GetAllFiles(wxString::FromUTF8(folder.c_str()), &files, "*.xrc", wxDIR_FILES);
+        ASSERT_FALSE(files.empty()) << folder;
+        for (const wxString &file : files)
+            ASSERT_TRUE(wxXmlResource::Get()->LoadFile(wxFileName(file))) << file;
+        sResourceDir = std::make_unique<TestSupport::TempDir>();
+        const std::string testFile = sResourceDir->File("TestPages.xrc");
+        TestSupport::WriteFile(testFile, TestResources);
+        ASSERT_TRUE(wxXmlResource::Get()->LoadFile(wxFileName(wxString::FromUTF8(testFile.c_str()))));
+    }
+
+protected:
+    void SetUp() override {
+        mHost = new wxFrame(nullptr, wxID_ANY, "Korvalis");
+        mHost->Show();
+        Platform::SetMessageBoxSink([this](const Platform::MessageBoxRequest &request) {
+            mBoxes.push_back(request);
+            return Platform::DefaultButton(request.Style);
+        });
+    }
+
+    void TearDown() override {
+        SetModalDialogSink(nullptr);
+        Platform::SetMessageBoxSink(nullptr);
+        delete mHost;
+        // Windows that a test left up must not leak into the next one.
+        while (wxTopLevelWindows.GetFirst() != nullptr)
+            delete wxTopLevelWindows.GetFirst()->GetData();
+    }
+
+    HostWindow HostHandle() const { return static_cast<wxWindow *>(mHost); }
+
+    template <typename T> static T *Find(wxWindow &root, const char *name) {
+        return dynamic_cast<T *>(root.FindWindow(name));
+    }
+
+    // Runs wx's event handling until the condition holds or two seconds passed.
+    static bool Pump(const std::function<bool()> &condition) {
+        const wxLongLong deadline = wxGetLocalTimeMillis() + 2000;
+        while (!condition()) {
+            if (wxGetLocalTimeMillis() > deadline)
+                return false;
+            wxTheApp->Yield(true);
+            wxMilliSleep(10);
+        }
+        return true;
+    }
+
+    // What the window shows now, read back from the screen.
+    static wxImage Photograph(wxWindow &window) {
+        const wxSize size = window.GetClientSize();
+        wxBitmap bitmap(size);
+        {
+            wxMemoryDC memory(bitmap);
+            wxClientDC screen(&window);
+            memory.Blit(0, 0, size.x, size.y, &screen, 0, 0);
+        }
+        return bitmap.ConvertToImage();
+    }
+
+    // Number of distinct colours, at most limit: a drawn page has text and frames, a blank one
+    // a single colour.
+    static size_t CountColours(const wxImage &image, size_t limit = 64) {
+        std::vector<uint32_t> seen;
+        const unsigned char *data = image.GetData();
+        const size_t pixels = static_cast<size_t>(image.GetWidth()) * image.GetHeight();
+        for (size_t i = 0; i < pixels && seen.size() < limit; ++i) {
+            const uint32_t colour = (data[3 * i] << 16) | (data[3 * i + 1] << 8) | data[3 * i + 2];
+            if (std::find(seen.begin(), seen.end(), colour) == seen.end())
+                seen.push_back(colour);
+        }
+        return seen.size();
+    }
+
+    wxFrame *mHost = nullptr;
+    std::vector<Platform::MessageBoxRequest> mBoxes;
+    static inline std::unique_ptr<TestSupport::TempDir> sResourceDir;
+};
