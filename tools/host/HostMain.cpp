@@ -11,6 +11,9 @@
 //   remove|registered|unregistered|check|init|deinit|configure ID
 //   load-config|save-config ID FILE             (FILE "null" passes a null pointer)
 //   set-value|get-value ID VALUEID [ARG1 [ARG2]] ARG = u32:N | f64:X | f32:X | str:TEXT | null
+//                                               | obj:eut | obj:testdata | obj:items
+//     (obj: the address of a slot holding one of the host's automation objects, as SetValue id 3
+//      takes them; every AddRef and Release on them is printed)
 //   get-value-string ID VALUEID [DATA1 [SIZE]]
 //   get-info ID INFO      get-info-string ID INFO [SIZE]
 //   set-setting ID SETTING VALUE                get-driver-version ID
@@ -31,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "VBObject/HostAutomationObject.h"
 #include "plugin/PluginExports.h"
 
 #ifdef KORVALIS_HOST_WITH_WX
@@ -40,6 +44,57 @@
 #endif
 
 namespace {
+
+// The host's automation objects: the EUT, test data with its standard test data, and the
+// information items. The host keeps one reference to each for its whole run.
+class StandInAutomationObject : public IHostAutomationObject {
+public:
+    explicit StandInAutomationObject(std::string name) : mName(std::move(name)) {}
+    uint32_t AddRef() override {
+        std::printf("automation %s AddRef count=%u\n", mName.c_str(), ++mCount);
+        return mCount;
+    }
+    uint32_t Release() override {
+        std::printf("automation %s Release count=%u\n", mName.c_str(), --mCount);
+        return mCount;
+    }
+    IHostAutomationObject *GetPropertyObject(const char *name) override {
+        for (auto &property : mProperties)
+            if (name != nullptr && property.first == name) {
+                property.second->AddRef();
+                return property.second;
+            }
+        return nullptr;
+    }
+    void SetProperty(const std::string &name, StandInAutomationObject *object) {
+        mProperties.emplace_back(name, object);
+    }
+
+private:
+    std::string mName;
+    uint32_t mCount = 1;
+    std::vector<std::pair<std::string, StandInAutomationObject *>> mProperties;
+};
+
+IHostAutomationObject *HostAutomationObject(const std::string &kind) {
+    static StandInAutomationObject eut("EUT");
+    static StandInAutomationObject items("InformationItems");
+    static StandInAutomationObject standard("StandardTestData");
+    static StandInAutomationObject testData("TestData");
+    static bool linked = false;
+    if (!linked) {
+        standard.SetProperty("InformationItems", &items);
+        testData.SetProperty("StandardTestData", &standard);
+        linked = true;
+    }
+    if (kind == "eut")
+        return &eut;
+    if (kind == "testdata")
+        return &testData;
+    if (kind == "items")
+        return &items;
+    return nullptr;
+}
 
 struct Exports {
 #define PONTIS_FIELD(name, args) PFN_##name name = nullptr;
@@ -110,7 +165,8 @@ struct DataArg {
     float f32 = 0;
     std::string str;
     unsigned char raw[256] = {};
-    enum { None, U32, F64, F32, Str, Raw } kind = Raw;
+    IHostAutomationObject *object = nullptr;
+    enum { None, U32, F64, F32, Str, Raw, Object } kind = Raw;
 
     bool Parse(const std::string &text) {
         if (text == "null") {
@@ -127,6 +183,10 @@ struct DataArg {
         } else if (text.rfind("str:", 0) == 0) {
             kind = Str;
             str = text.substr(4);
+        } else if (text.rfind("obj:", 0) == 0) {
+            kind = Object;
+            object = HostAutomationObject(text.substr(4));
+            return object != nullptr;
         } else {
             return false;
         }
@@ -146,6 +206,8 @@ struct DataArg {
             return str.data();
         case Raw:
             return raw;
+        case Object:
+            return &object;
         }
         return nullptr;
     }
@@ -166,6 +228,9 @@ struct DataArg {
             break;
         case Str:
             std::snprintf(buf, sizeof buf, "%s=\"%s\"", label, str.c_str());
+            break;
+        case Object:
+            std::snprintf(buf, sizeof buf, "%s=object", label);
             break;
         case Raw: {
             uint32_t w;
