@@ -46,6 +46,10 @@ std::string FrameworkErrorText(DWORD code) {
         return ResultCode::KorvalisVersionMissingText;
     case ResultCode::ConfigurationWindowUnavailable:
         return ResultCode::ConfigurationWindowUnavailableText;
+    case ResultCode::DriverTableFull:
+        return ResultCode::DriverTableFullText;
+    case ResultCode::DriverCallFailed:
+        return ResultCode::DriverCallFailedText;
     default: {
         const char *text = ConfigurationErrorText(code);
         return text ? text : std::string();

@@ -11,15 +11,10 @@
 #include <mutex>
 #include <vector>
 
+#include "core/ResultCodes.h"
 #include "platform/HostTypes.h"
 
 class DeviceDriverBase;
-
-namespace ResultCode {
-// Every handle from 0 to 0xFFFE names a driver: the new driver is deleted.
-constexpr DWORD DriverTableFull = 0x300000ED;
-constexpr const char *DriverTableFullText = "No further driver can be created: every DeviceID is in use.";
-} // namespace ResultCode
 
 // One slot: free, or in use with the driver that the table owns.
 class DeviceDriverHolder {

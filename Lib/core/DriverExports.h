@@ -6,13 +6,8 @@
 
 #include <cstdint>
 
+#include "core/ResultCodes.h"
 #include "platform/HostTypes.h"
-
-namespace ResultCode {
-// A driver call ended with an exception; it must not reach the host.
-constexpr DWORD DriverCallFailed = 0x300000EE;
-constexpr const char *DriverCallFailedText = "The driver call failed unexpectedly.";
-} // namespace ResultCode
 
 namespace DriverExports {
 

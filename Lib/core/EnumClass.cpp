@@ -99,9 +99,14 @@ int32_t Apply(char cOperator, int32_t nLeft, int32_t nRight) {
     }
 }
 
-// "NAME = VALUE" anywhere in the piece: the first run of word characters followed by blanks, "=",
-// blanks and another run. False when there is none (a value such as "-1").
-bool SplitAssignment(const std::string &sPiece, std::string &sName, std::string &sValue) {
+// The name and value text of an item. Without "=" the whole piece is the name. With "=": the first
+// run of word characters followed by blanks, "=", blanks and another run ("NAME = VALUE"); both
+// stay empty when there is none (a value such as "-1").
+void SplitItem(const std::string &sPiece, std::string &sName, std::string &sValue) {
+    if (sPiece.find('=') == std::string::npos) {
+        sName = sPiece;
+        return;
+    }
     size_t nPosition = 0;
     while (nPosition < sPiece.size()) {
         if (!IsWordCharacter(sPiece[nPosition])) {
@@ -127,9 +132,17 @@ bool SplitAssignment(const std::string &sPiece, std::string &sName, std::string 
             continue;
         sName = sPiece.substr(nNameBegin, nNameEnd - nNameBegin);
         sValue = sPiece.substr(nValueBegin, nScan - nValueBegin);
-        return true;
+        return;
     }
-    return false;
+}
+
+// One operator character, always consumed (an unknown one too); false at the end of the text.
+bool ParseOperator(const std::string &sText, size_t &nPosition, char &cOperator) {
+    nPosition = SkipSpace(sText, nPosition);
+    if (nPosition >= sText.size())
+        return false;
+    cOperator = sText[nPosition++];
+    return true;
 }
 
 } // namespace
@@ -213,10 +226,7 @@ void EnumClassTable::AddItem(const std::string &sPiece) const {
     const std::string sRest = sPiece.substr(nStart);
     std::string sName;
     std::string sValueText;
-    if (sRest.find('=') == std::string::npos)
-        sName = sRest;
-    else
-        SplitAssignment(sRest, sName, sValueText);
+    SplitItem(sRest, sName, sValueText);
     const int32_t nValue = EvaluateValue(sValueText);
     AddEntry(nValue, DisplayNameOf(nValue, sName), sName);
     mnLargestValue = mEntries.size() == 1 ? nValue : std::max(mnLargestValue, nValue);
@@ -253,10 +263,9 @@ int32_t EnumClassTable::EvaluateValue(const std::string &sValueText) const {
 int32_t EnumClassTable::Evaluate(const std::string &sText, size_t &nPosition) const {
     int32_t nValue = ParseOperand(sText, nPosition);
     for (;;) {
-        nPosition = SkipSpace(sText, nPosition);
-        if (nPosition >= sText.size())
+        char cOperator = 0;
+        if (!ParseOperator(sText, nPosition, cOperator))
             return nValue;
-        const char cOperator = sText[nPosition++];
         // An unknown operator still consumes the operand behind it, which is dropped.
         nValue = Apply(cOperator, nValue, ParseOperand(sText, nPosition));
     }

@@ -31,12 +31,22 @@ public:
     // already belongs to a window.
     static void AddUnique(PanelResourceNameList &list, wxPanel *panel, const wxString &resourceName,
                           const wxString &title) {
-        for (const auto &entry : list)
-            if (entry && entry->GetResourceName() == resourceName && entry->GetTitle() == title) {
-                if (panel != nullptr && panel != entry->GetPanel() && panel->GetParent() == nullptr)
-                    delete panel;
-                return;
-            }
+        if (list.Contains(resourceName, title)) {
+            for (const auto &entry : list)
+                if (entry && entry->GetPanel() == panel)
+                    return;
+            if (panel != nullptr && panel->GetParent() == nullptr)
+                delete panel;
+            return;
+        }
         list.push_back(std::make_shared<PanelResourceName>(panel, resourceName, title));
+    }
+
+    // True when a non-null entry has the same resource name and title (case-sensitive).
+    bool Contains(const wxString &resourceName, const wxString &title) const {
+        for (const auto &entry : *this)
+            if (entry && entry->GetResourceName() == resourceName && entry->GetTitle() == title)
+                return true;
+        return false;
     }
 };

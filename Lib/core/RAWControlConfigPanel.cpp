@@ -7,12 +7,15 @@
 #include "core/ADConvertorBase.h"
 #include "ui/wxCustomValidator.h"
 
+// clang-format off
 wxBEGIN_EVENT_TABLE(RAWControlConfigPanel, ValidatorBasedPanel)
-    EVT_INIT_DIALOG(RAWControlConfigPanel::OnInitDialog) EVT_SHOW(RAWControlConfigPanel::OnUpdateControls)
-        EVT_CHECKBOX(XRCID("ID_USE_RAW_VALUE"), RAWControlConfigPanel::OnUpdateControls) wxEND_EVENT_TABLE()
+    EVT_INIT_DIALOG(RAWControlConfigPanel::OnInitDialog)
+    EVT_SHOW(RAWControlConfigPanel::OnUpdateControls)
+    EVT_CHECKBOX(XRCID("ID_USE_RAW_VALUE"), RAWControlConfigPanel::OnUpdateControls)
+wxEND_EVENT_TABLE()
 
-            RAWControlConfigPanel::RAWControlConfigPanel(RAWControl *pRAWControl)
-    : mRAWControl(pRAWControl) {}
+RAWControlConfigPanel::RAWControlConfigPanel(RAWControl *pRAWControl) : mRAWControl(pRAWControl) {}
+// clang-format on
 
 void RAWControlConfigPanel::OnInitDialog(wxInitDialogEvent &event) {
     AttachValidator(this, UseRAWValueControl,

@@ -48,9 +48,17 @@ constexpr const char *TextBufferMissingText = "A text or text buffer that the ca
 constexpr DWORD KorvalisVersionMissing = 0x300000EB;
 constexpr const char *KorvalisVersionMissingText = "No Korvalis version text was given.";
 
-// The tabbed configuration window is not available in this build.
+// No window can be shown: no display, or the call came on another thread than the GUI thread.
 constexpr DWORD ConfigurationWindowUnavailable = 0x300000EC;
 constexpr const char *ConfigurationWindowUnavailableText = "The configuration window cannot be shown.";
+
+// Every handle from 0 to 0xFFFE names a driver: the new driver is deleted.
+constexpr DWORD DriverTableFull = 0x300000ED;
+constexpr const char *DriverTableFullText = "No further driver can be created: every DeviceID is in use.";
+
+// A driver call ended with an exception; it must not reach the host.
+constexpr DWORD DriverCallFailed = 0x300000EE;
+constexpr const char *DriverCallFailedText = "The driver call failed unexpectedly.";
 
 } // namespace ResultCode
 

@@ -525,7 +525,8 @@ DWORD RegexMatchText(const std::string &text, const wxString &pattern, std::stri
         if (!expression.Compile(pattern, wxRE_ADVANCED | (bIgnoreCase ? wxRE_ICASE : 0)))
             return RegexResultInvalidRegex;
     }
-    const wxString subject = wxString::FromUTF8(text.data(), text.size());
+    // Invalid UTF-8 bytes become U+FFFD rather than emptying the whole text.
+    const wxString subject(ToStdWstring(text));
     if (!expression.Matches(subject))
         return RegexResultNoMatch;
     const size_t count = expression.GetMatchCount();
@@ -553,7 +554,6 @@ DWORD RegExMatch(const std::string &text, const wxString &pattern, int &value, b
 
 bool MatchesRegex(const std::string &text, const std::string &pattern, bool bIgnoreCase) {
     std::string matched;
-    const DWORD result = RegexMatch<std::string>(text, wxString::FromUTF8(pattern.data(), pattern.size()),
-                                                 matched, bIgnoreCase);
+    const DWORD result = RegexMatch<std::string>(text, wxString(ToStdWstring(pattern)), matched, bIgnoreCase);
     return result == 0 || result == RegexResultGroupAbsent;
 }

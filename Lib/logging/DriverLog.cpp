@@ -50,18 +50,16 @@ constexpr uint32_t RetryPauseMilliseconds = 10;
 
 DWORD AppendLine(const std::string &path, const std::string &line) {
     Platform::ExclusiveAppendFile file;
+    // Every failed open is tried again; only the last try's error counts.
     for (int attempt = 1; attempt <= OpenTries; ++attempt) {
-        Platform::ExclusiveAppendFile::OpenResult opened = file.Open(path);
-        if (opened == Platform::ExclusiveAppendFile::OpenResult::Opened)
+        if (file.Open(path) == Platform::ExclusiveAppendFile::OpenResult::Opened)
             break;
-        if (opened == Platform::ExclusiveAppendFile::OpenResult::Failed)
-            return file.LastError();
         if (attempt < OpenTries)
             Platform::SleepMilliseconds(RetryPauseMilliseconds);
     }
-    // Still held by another writer: the line is dropped without an error.
+    // Still held by another writer: the line is dropped without an error (LastError is 0 then).
     if (!file.IsOpen())
-        return 0;
+        return file.LastError();
     DWORD result = file.Append(line.data(), line.size());
     DWORD closed = file.Close();
     return result != 0 ? result : closed;

@@ -223,6 +223,11 @@ bool MailslotReader::Create(const std::wstring &slotName) {
     }
     // Writers of every user may connect.
     chmod(path.c_str(), 0666);
+    struct stat bound {};
+    if (lstat(path.c_str(), &bound) == 0) {
+        mFileDevice = static_cast<uint64_t>(bound.st_dev);
+        mFileInode = static_cast<uint64_t>(bound.st_ino);
+    }
     int bufferBytes = ReceiveBufferBytes;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
     mFd = fd;
@@ -235,15 +240,16 @@ void MailslotReader::Close() {
     if (mFd < 0)
         return;
     // Remove the socket file only when it is still ours (a newer collector may have replaced it).
-    struct stat ours {
-    }, onDisk{};
-    bool same = fstat(mFd, &ours) == 0 && lstat(mPath.c_str(), &onDisk) == 0 &&
-                ours.st_ino == onDisk.st_ino && ours.st_dev == onDisk.st_dev;
+    struct stat onDisk {};
+    bool same = mFileInode != 0 && lstat(mPath.c_str(), &onDisk) == 0 &&
+                static_cast<uint64_t>(onDisk.st_ino) == mFileInode &&
+                static_cast<uint64_t>(onDisk.st_dev) == mFileDevice;
     close(mFd);
     mFd = -1;
     if (same)
         unlink(mPath.c_str());
     mPath.clear();
+    mFileDevice = mFileInode = 0;
 }
 
 std::optional<std::string> MailslotReader::ReceiveBytes(std::chrono::milliseconds timeout) {

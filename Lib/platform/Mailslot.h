@@ -66,6 +66,9 @@ public:
 private:
     int mFd = -1;
     std::string mPath;
+    // The socket file as bound (a socket descriptor's own fstat names no file on disk).
+    uint64_t mFileDevice = 0;
+    uint64_t mFileInode = 0;
 };
 
 } // namespace Platform

@@ -10,6 +10,7 @@
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -18,6 +19,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -107,8 +109,11 @@ void AfterForkInParent();
 void AfterForkInChild();
 
 SharedTable &Table() {
+    // Made in static storage and never destroyed: nothing stays on the heap once every mutex is
+    // gone, so an unloaded library leaves nothing behind.
+    alignas(SharedTable) static unsigned char storage[sizeof(SharedTable)];
     static SharedTable *table = [] {
-        auto *t = new SharedTable;
+        auto *t = new (storage) SharedTable;
         pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
         return t;
     }();
@@ -190,6 +195,7 @@ public:
         }
     }
     void Add(const std::shared_ptr<Shared> &state) { mHeld.push_back(state); }
+    void Forget() { mHeld.clear(); }
     void Remove(const Shared *state) {
         mHeld.erase(std::remove_if(mHeld.begin(), mHeld.end(),
                                    [state](const std::weak_ptr<Shared> &held) {
@@ -203,7 +209,49 @@ private:
     std::vector<std::weak_ptr<Shared>> mHeld;
 };
 
-thread_local HeldByThread tHeld;
+// The calling thread's list, kept under a thread-specific key rather than a thread_local object:
+// a thread_local with a destructor would keep the plug-in mapped after its last unload. The key is
+// deleted when this code is unloaded (lists of threads still running then are left alone).
+pthread_key_t gHeldKey;
+std::atomic<bool> gHeldKeyValid{false};
+
+void ThreadEndedHolding(void *held) {
+    delete static_cast<HeldByThread *>(held);
+}
+
+struct HeldKeyOwner {
+    HeldKeyOwner() {
+        if (pthread_key_create(&gHeldKey, &ThreadEndedHolding) == 0)
+            gHeldKeyValid = true;
+    }
+    ~HeldKeyOwner() {
+        if (!gHeldKeyValid.exchange(false))
+            return;
+        // The unloading (or exiting) thread's list goes now, without abandoning what it holds
+        // (a key's values are not destroyed with the key).
+        if (auto *held = static_cast<HeldByThread *>(pthread_getspecific(gHeldKey))) {
+            held->Forget();
+            delete held;
+        }
+        pthread_key_delete(gHeldKey);
+    }
+};
+
+// Null when the key is gone (unload or exit under way) and create is false or fails.
+HeldByThread *HeldList(bool create) {
+    static HeldKeyOwner owner;
+    if (!gHeldKeyValid)
+        return nullptr;
+    auto *held = static_cast<HeldByThread *>(pthread_getspecific(gHeldKey));
+    if (held == nullptr && create) {
+        held = new HeldByThread;
+        if (pthread_setspecific(gHeldKey, held) != 0) {
+            delete held;
+            return nullptr;
+        }
+    }
+    return held;
+}
 
 int OpenLockFile(const std::string &path) {
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
@@ -352,7 +400,8 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
     abandoned = abandoned || s.abandoned;
     s.abandoned = false;
     s.count = 1;
-    tHeld.Add(mShared);
+    if (HeldByThread *held = HeldList(true))
+        held->Add(mShared);
     return abandoned ? WaitAbandoned : WaitObject0;
 }
 
@@ -365,7 +414,8 @@ bool NamedMutex::Release() {
         return true;
     DropFileLock(s, true);
     s.owner = std::thread::id();
-    tHeld.Remove(&s);
+    if (HeldByThread *held = HeldList(false))
+        held->Remove(&s);
     s.released.notify_all();
     return true;
 }

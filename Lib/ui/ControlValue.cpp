@@ -419,10 +419,11 @@ bool WriteControlText(wxWindow *window, const std::string &sText) {
     } else if (auto *picker = dynamic_cast<wxFilePickerCtrl *>(window)) {
         picker->SetPath(ToWide(sText));
     } else if (auto *radioBox = dynamic_cast<wxRadioBox *>(window)) {
+        // An option the box does not have leaves the selection as it is; a false here would stop
+        // wx filling the page's later controls, which OK would then store.
         const int selection = ParseInt(sText);
-        if (selection < 0 || static_cast<unsigned>(selection) >= radioBox->GetCount())
-            return false;
-        radioBox->SetSelection(selection);
+        if (selection >= 0 && static_cast<unsigned>(selection) < radioBox->GetCount())
+            radioBox->SetSelection(selection);
     } else {
         return false;
     }

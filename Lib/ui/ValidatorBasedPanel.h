@@ -8,10 +8,12 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 
 #include <wx/dialog.h>
 #include <wx/panel.h>
 #include <wx/string.h>
+#include <wx/toplevel.h>
 
 class wxObject;
 class wxValidator;
@@ -26,9 +28,14 @@ public:
     ValidatorSupport() = default;
     ~ValidatorSupport() override = default;
 
+    // A panel without label is known by its name; a dialog's label is its title, which stays as
+    // it is (an empty title is reported when the dialog is loaded).
     wxString GetLabel() const override {
         const wxString label = W::GetLabel();
-        return label.empty() ? W::GetName() : label;
+        if constexpr (std::is_base_of_v<wxTopLevelWindow, W>)
+            return label;
+        else
+            return label.empty() ? W::GetName() : label;
     }
 };
 

@@ -423,6 +423,17 @@ TEST_F(DeviceDriverBaseTest, ErrorTextsFitTheBufferTheHostGave) {
     EXPECT_EQ(0u, mDriver.GetErrorString(nullptr, 0x300002E5, buffer, 256, &read));
     EXPECT_STREQ("Could not find VISA32.DLL. Is VISA installed?", buffer);
 
+    // Every code that the plug-in adds for a refused host argument or a failed call has a text.
+    for (DWORD code :
+         {ResultCode::ValueDataMissing, ResultCode::FilledSizeMissing, ResultCode::TextBufferMissing,
+          ResultCode::KorvalisVersionMissing, ResultCode::ConfigurationWindowUnavailable,
+          ResultCode::DriverTableFull, ResultCode::DriverCallFailed}) {
+        read = 0;
+        EXPECT_EQ(0u, mDriver.GetErrorString(nullptr, code, buffer, 256, &read)) << code;
+        EXPECT_GT(read, 0u) << "no text for " << code;
+    }
+    EXPECT_STREQ(ResultCode::DriverCallFailedText, buffer);
+
     std::strcpy(buffer, "old");
     read = 3;
     EXPECT_EQ(0u, mDriver.GetErrorString(nullptr, 0x300000CB, buffer, 256, &read));

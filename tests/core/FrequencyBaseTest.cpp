@@ -56,6 +56,9 @@ TEST(FrequencyBaseTest, DigitLimitRoundsHalfAwayFromZero) {
     // Rounded to zero: no sign.
     EXPECT_EQ(Frequency::ToText(Frequency(-0.000000001), 8), "0");
     EXPECT_EQ(Frequency::ToText(Frequency(99.96), 1), "100");
+    // Without decimals the zeros in front of the point stay.
+    EXPECT_EQ(Frequency::ToText(Frequency(1000.0), 0), "1000");
+    EXPECT_EQ(Frequency::ToText(Frequency(99.6), 0), "100");
 }
 
 TEST(FrequencyBaseTest, ExtremesPrintWithoutOverflow) {

@@ -296,6 +296,19 @@ TEST(RegexTest, NonAsciiTextKeepsCharacterPositions) {
                    "C");
 }
 
+TEST(RegexTest, StrayByteInAReplyDoesNotHideTheNumber) {
+    // An instrument that answers in Latin-1 ("\xB0" for the degree sign) is not valid UTF-8.
+    float value = 0;
+    EXPECT_EQ(RegexMatch<float>("T=25.5\xB0"
+                                "C",
+                                FloatNumberPattern, value, false),
+              0u);
+    EXPECT_FLOAT_EQ(value, 25.5f);
+    EXPECT_TRUE(MatchesRegex("\xB0"
+                             "C OK",
+                             "OK", false));
+}
+
 // ---- Host locale ---------------------------------------------------------------------------------
 
 // Switches the process to a locale whose decimal separator is a comma, if the system has one.

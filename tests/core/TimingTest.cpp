@@ -97,6 +97,27 @@ TEST(TimingWaitTest, TenMinuteWaitsLastTheirTime) {
     }
 }
 
+TEST(TimingWaitTest, TenMinutesIsTheLongestPreciseWait) {
+    // With the counter 0.999 ms past a millisecond tick at the start, the millisecond loop ends up to 0.999
+    // ms early (its start is truncated), while the precise wait never ends early.
+    for (uint32_t milliseconds : {600000u, 600001u}) {
+        ScriptedTiming timing;
+        const uint32_t tick = timing.GetMilliseconds();
+        while (timing.GetMilliseconds() == tick)
+            ++timing.Now;
+        timing.Now += 998; // the wait's first reading lands at 0.999 ms
+        timing.ReadStep = 1;
+        timing.YieldCost = 1000;
+        const uint64_t before = timing.Now;
+        timing.Wait(milliseconds);
+        const uint64_t waited = timing.Now - before;
+        if (milliseconds == 600000u)
+            EXPECT_GE(waited, milliseconds * 1000ull) << "precise wait";
+        else
+            EXPECT_LT(waited, milliseconds * 1000ull) << "millisecond loop";
+    }
+}
+
 TEST(TimingWaitTest, LongWaitAcrossTheClockWrapLastsItsTime) {
     ScriptedTiming timing;
     timing.SetMilliseconds(0xFFFFFFFFu - 100);

@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -131,11 +132,13 @@ TEST_F(DriverLogTest, TheFlagFollowsTheFileOnlyAtTheEnablingCheck) {
     EXPECT_FALSE(std::filesystem::exists(LogPath()));
 
     // A directory of that name does not enable the file; one that replaces an enabled file makes
-    // the write fail with an error.
+    // the write fail with an error, after the same three tries as a locked file.
     Enable();
     std::filesystem::remove(LogPath());
     std::filesystem::create_directory(LogPath());
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_NE(0u, DriverLogFile::Write(std::string("d"), std::string("x")));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(19));
     DriverLogFile::CheckEnabled();
     EXPECT_FALSE(DriverLogFile::IsEnabled());
 }

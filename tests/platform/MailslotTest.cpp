@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace Platform;
 using namespace std::chrono;
@@ -183,4 +186,23 @@ TEST_F(MailslotTest, ConcurrentWritersKeepRecordsWhole) {
     ASSERT_EQ(received.size(), static_cast<size_t>(Threads * PerThread));
     for (const std::wstring &record : received)
         EXPECT_EQ(record, std::wstring(50, record[0]));
+}
+
+TEST_F(MailslotTest, ClosedCollectorRemovesOnlyItsOwnSocketFile) {
+    const std::string path = MailslotPath(SlotName);
+    ASSERT_TRUE(mReader.Create(SlotName));
+    ASSERT_TRUE(std::filesystem::exists(path));
+    mReader.Close();
+    EXPECT_FALSE(std::filesystem::exists(path)) << "a stopped collector left its socket file";
+
+    // A newer collector that replaced the file keeps it when the older one closes.
+    ASSERT_TRUE(mReader.Create(SlotName));
+    ASSERT_EQ(0, unlink(path.c_str()));
+    MailslotReader newer;
+    ASSERT_TRUE(newer.Create(SlotName));
+    mReader.Close();
+    EXPECT_TRUE(std::filesystem::exists(path));
+    ASSERT_TRUE(mWriter.Open(SlotName));
+    ASSERT_EQ(mWriter.SendRecord(L"to the newer"), 0u);
+    EXPECT_EQ(newer.Receive(seconds(2)), std::wstring(L"to the newer"));
 }

@@ -12,6 +12,7 @@
 #include <future>
 #include <thread>
 
+#include <dlfcn.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -314,6 +315,27 @@ TEST_F(NamedMutexTest, UnnamedMutexIsPrivateToItsObject) {
     EXPECT_EQ(WaitObject0, secondResult);
     EXPECT_EQ(WaitTimeout, firstResult);
     EXPECT_TRUE(first.Release());
+}
+
+TEST_F(NamedMutexTest, ALibraryThatUsedItOnThisThreadStillUnloads) {
+    const std::string binaryDir = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
+    if (binaryDir.empty())
+        GTEST_SKIP() << "run through ctest (the probe library lies in the build tree)";
+    const std::string probe = binaryDir + "/stand-ins/libnamedmutexprobe.so";
+    for (int round = 0; round < 2; ++round) {
+        void *library = dlopen(probe.c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library, nullptr) << dlerror();
+        using LockOnce = unsigned long (*)(const wchar_t *);
+        auto lockOnce = reinterpret_cast<LockOnce>(dlsym(library, "NamedMutexProbeLockOnce"));
+        ASSERT_NE(lockOnce, nullptr);
+        EXPECT_EQ(WaitObject0, lockOnce(mName.c_str()));
+        ASSERT_EQ(0, dlclose(library));
+        // Per-thread bookkeeping must not pin the library (the plug-in unloads and loads again).
+        void *still = dlopen(probe.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        EXPECT_EQ(still, nullptr) << "the library stayed mapped after its last dlclose";
+        if (still != nullptr)
+            dlclose(still);
+    }
 }
 
 TEST(EventTest, ManualResetStaysSignalledUntilReset) {

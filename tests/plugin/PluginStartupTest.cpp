@@ -120,3 +120,17 @@ TEST_F(PluginStartup, StartUpRecordsTheApplicationAndLoadsTheXrcResources) {
     EXPECT_TRUE(HasDriverLogNote(records, L"FreeLibrary  is called"));
     EXPECT_TRUE(HasDriverLogNote(records, L"wxWidgets is now deinitialized"));
 }
+
+TEST(wxLogQuellinLevels, FatalErrorsAndErrorsAreErrorsEverythingBelowWarningIsANote) {
+    EXPECT_STREQ(L"Error", wxLogQuellin::LevelWord(wxLOG_FatalError));
+    EXPECT_STREQ("Error: ", wxLogQuellin::DescriptionPrefix(wxLOG_FatalError));
+    EXPECT_STREQ(L"Error", wxLogQuellin::LevelWord(wxLOG_Error));
+    EXPECT_STREQ(L"Warning", wxLogQuellin::LevelWord(wxLOG_Warning));
+    EXPECT_STREQ("Warning: ", wxLogQuellin::DescriptionPrefix(wxLOG_Warning));
+    for (wxLogLevel level : {wxLogLevel(wxLOG_Message), wxLogLevel(wxLOG_Status), wxLogLevel(wxLOG_Info),
+                             wxLogLevel(wxLOG_Debug), wxLogLevel(wxLOG_Trace), wxLogLevel(wxLOG_Progress),
+                             wxLogLevel(wxLOG_User + 3)}) {
+        EXPECT_STREQ(L"Note", wxLogQuellin::LevelWord(level)) << level;
+        EXPECT_STREQ("", wxLogQuellin::DescriptionPrefix(level)) << level;
+    }
+}

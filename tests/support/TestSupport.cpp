@@ -1,6 +1,8 @@
 // Test fixtures over the real file system and environment.
 #include "support/TestSupport.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -83,10 +85,12 @@ std::string RunnerEnv(const char *name) {
 ProcessResult RunProcess(const std::vector<std::string> &argv, const std::string &input,
                          std::chrono::milliseconds timeout) {
     ProcessResult result;
-    int in[2], out[2];
-    if (pipe(in) != 0)
+    if (argv.empty())
         return result;
-    if (pipe(out) != 0) {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0)
+        return result;
+    if (pipe2(out, O_CLOEXEC) != 0) {
         close(in[0]);
         close(in[1]);
         return result;
@@ -96,10 +100,6 @@ ProcessResult RunProcess(const std::vector<std::string> &argv, const std::string
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(out[1], 2);
-        close(in[0]);
-        close(in[1]);
-        close(out[0]);
-        close(out[1]);
         std::vector<char *> args;
         for (const auto &a : argv)
             args.push_back(const_cast<char *>(a.c_str()));
@@ -109,33 +109,76 @@ ProcessResult RunProcess(const std::vector<std::string> &argv, const std::string
     }
     close(in[0]);
     close(out[1]);
-    signal(SIGPIPE, SIG_IGN);
-    if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
-        // the child may not read its input; its output and status still tell
+    if (pid < 0) {
+        close(in[1]);
+        close(out[0]);
+        return result;
     }
-    close(in[1]);
+    signal(SIGPIPE, SIG_IGN);
+    // The input is fed while the output is read, so that neither pipe can fill up and block.
+    int inFd = in[1];
+    fcntl(inFd, F_SETFL, fcntl(inFd, F_GETFL) | O_NONBLOCK);
+    size_t fed = 0;
+    if (input.empty()) {
+        close(inFd);
+        inFd = -1;
+    }
     auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto left = [&deadline] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                     std::chrono::steady_clock::now())
+            .count();
+    };
     char buf[4096];
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                          std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
+    bool outputOpen = true;
+    while (outputOpen) {
+        if (left() <= 0) {
             result.TimedOut = true;
-            kill(pid, SIGKILL);
             break;
         }
-        pollfd p{out[0], POLLIN, 0};
-        int r = poll(&p, 1, static_cast<int>(left.count()));
+        pollfd p[2] = {{out[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
+        int r = poll(p, inFd >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left(), 100)));
         if (r <= 0)
             continue;
-        ssize_t n = read(out[0], buf, sizeof buf);
-        if (n <= 0)
-            break;
-        result.Output.append(buf, static_cast<size_t>(n));
+        if (inFd >= 0 && (p[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            ssize_t n = write(inFd, input.data() + fed, input.size() - fed);
+            if (n > 0)
+                fed += static_cast<size_t>(n);
+            if ((n < 0 && errno != EAGAIN && errno != EINTR) || fed == input.size()) {
+                close(inFd); // done, or the child does not read its input
+                inFd = -1;
+            }
+        }
+        if (p[0].revents & (POLLIN | POLLERR | POLLHUP)) {
+            ssize_t n = read(out[0], buf, sizeof buf);
+            if (n > 0)
+                result.Output.append(buf, static_cast<size_t>(n));
+            else if (n == 0 || errno != EINTR)
+                outputOpen = false;
+        }
     }
+    if (inFd >= 0)
+        close(inFd);
     close(out[0]);
+    // A child that closed its output may still run: it gets until the deadline to end.
     int status = 0;
-    waitpid(pid, &status, 0);
+    for (;;) {
+        pid_t ended = waitpid(pid, &status, WNOHANG);
+        if (ended < 0 && errno == EINTR)
+            continue;
+        if (ended < 0)
+            return result; // not ours to reap: no status known
+        if (ended == pid)
+            break;
+        if (result.TimedOut || left() <= 0) {
+            result.TimedOut = true;
+            kill(pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     if (WIFEXITED(status))
         result.ExitCode = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))

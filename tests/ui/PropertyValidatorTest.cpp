@@ -300,8 +300,23 @@ TEST_F(PropertyValidatorTest, OptionButtonsAndOptionBoxesAreAlwaysValid) {
     EXPECT_TRUE(count->TransferFromWindow());
     EXPECT_EQ(1, mSettings.nCount);
     mSettings.nCount = 3;
-    EXPECT_FALSE(count->TransferToWindow()) << "no option 3";
+    EXPECT_TRUE(count->TransferToWindow()) << "no option 3: written, the selection stays";
     EXPECT_EQ(1, box->GetSelection());
+}
+
+TEST_F(PropertyValidatorTest, AnOptionTheBoxLacksDoesNotStopThePageBeingFilled) {
+    const wxString choices[] = {"zero", "one"};
+    auto *box = new wxRadioBox(mPanel, wxID_ANY, "box", wxDefaultPosition, wxDefaultSize, 2, choices);
+    wxTextCtrl *text = Text();
+    mSettings.nCount = 5;
+    SetValidatorAndDelete(box, new Validator<int>(&mSettings, &Settings::GetCount, &Settings::SetCount, ""));
+    SetValidatorAndDelete(text,
+                          new Validator<std::string>(&mSettings, &Settings::GetName, &Settings::SetName, ""));
+    // wx stops filling a window's controls at the first validator that reports a failure.
+    EXPECT_TRUE(mPanel->TransferDataToWindow());
+    EXPECT_EQ("alpha", text->GetValue());
+    EXPECT_TRUE(mPanel->TransferDataFromWindow());
+    EXPECT_EQ("alpha", mSettings.sName);
 }
 
 TEST_F(PropertyValidatorTest, SpinControlsAndFilePickersGoThroughText) {

@@ -467,6 +467,22 @@ TEST_F(SingleWindowTest, ADialogWithAnEmptyTitleGivesTheDebuggingBoxAndIsNotLeak
     EXPECT_EQ(1u, wxTopLevelWindows.GetCount());
 }
 
+TEST_F(SingleWindowTest, AValidatorBasedDialogWithAnEmptyTitleAlsoGivesTheDebuggingBox) {
+    auto *dialog = new ValidatorBasedDialog;
+    wxWeakRef<wxDialog> dialogRef(dialog);
+    bool bSinkRan = false;
+    SetModalDialogSink([&](wxDialog &) {
+        bSinkRan = true;
+        return wxID_OK;
+    });
+    EXPECT_EQ(0, ShowConfigurationWindowAsDialog(dialog, HostHandle(), "TestUntitledDialog", "Title"));
+    EXPECT_FALSE(bSinkRan);
+    ASSERT_EQ(1u, mBoxes.size());
+    EXPECT_EQ(L"Name in ShowDialog in IsEmpty(): ", mBoxes[0].Text);
+    EXPECT_EQ(L"debugging", mBoxes[0].Caption);
+    EXPECT_FALSE(dialogRef);
+}
+
 TEST_F(SingleWindowTest, AFrameWithAnEmptyTitleGivesTheDebuggingBoxAndIsNotLeaked) {
     auto *frame = new wxFrame;
     wxWeakRef<wxFrame> frameRef(frame);

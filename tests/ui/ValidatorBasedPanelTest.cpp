@@ -10,9 +10,11 @@
 
 #include <wx/frame.h>
 #include <wx/notebook.h>
+#include <wx/weakref.h>
 #include <wx/xrc/xmlres.h>
 
 #include "WxTestEnvironment.h"
+#include "core/PanelResourceName.h"
 #include "platform/MessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/wxCustomValidator.h"
@@ -179,7 +181,7 @@ TEST_F(ValidatorBasedPanelTest, ALoadedPageWithoutLabelIsKnownByItsName) {
 
     auto *dialog = new ValidatorBasedDialog();
     ASSERT_TRUE(wxXmlResource::Get()->LoadDialog(dialog, mFrame, "TestConfigurationDialog"));
-    EXPECT_EQ("TestConfigurationDialog", dialog->GetLabel());
+    EXPECT_EQ("", dialog->GetLabel()) << "a dialog's label is its title, an empty one included";
     dialog->Destroy();
     EXPECT_EQ("", WindowLabelOrName(nullptr));
 }
@@ -289,4 +291,35 @@ TEST_F(ValidatorBasedPanelTest, TheWalkClearsTheExtraStyleOfEveryPanelAndNoteboo
     wxObject notAWindow;
     ForEachChildWindow(&notAWindow);
     dialog->Destroy();
+}
+
+TEST_F(ValidatorBasedPanelTest, ThePageListKeepsOneEntryPerResourceNameAndTitle) {
+    PanelResourceNameList pages;
+    pages.push_back(nullptr);
+    EXPECT_FALSE(pages.Contains("RAWControlConfigurationPanel", "RAW Settings")) << "null entries skipped";
+    auto *first = new wxPanel();
+    PanelResourceNameList::AddUnique(pages, first, "RAWControlConfigurationPanel", "RAW Settings");
+    EXPECT_TRUE(pages.Contains("RAWControlConfigurationPanel", "RAW Settings"));
+    EXPECT_FALSE(pages.Contains("RAWControlConfigurationPanel", "RAW settings")) << "case-sensitive";
+    EXPECT_FALSE(pages.Contains("rawcontrolconfigurationpanel", "RAW Settings"));
+
+    // The same page again: one entry, and the panel made for the second registration goes.
+    auto *again = new wxPanel();
+    wxWeakRef<wxPanel> againRef(again);
+    PanelResourceNameList::AddUnique(pages, again, "RAWControlConfigurationPanel", "RAW Settings");
+    EXPECT_EQ(2u, pages.size());
+    EXPECT_FALSE(againRef);
+    PanelResourceNameList::AddUnique(pages, first, "RAWControlConfigurationPanel", "RAW Settings");
+    EXPECT_EQ(2u, pages.size());
+
+    // Another title is another page.
+    auto *other = new wxPanel();
+    PanelResourceNameList::AddUnique(pages, other, "RAWControlConfigurationPanel", "RAW");
+    ASSERT_EQ(3u, pages.size());
+    EXPECT_EQ(first, pages[1]->GetPanel());
+    EXPECT_EQ(other, pages[2]->GetPanel());
+    EXPECT_EQ("RAW", pages[2]->GetTitle());
+    EXPECT_EQ("RAWControlConfigurationPanel", pages[2]->GetResourceName());
+    delete first;
+    delete other;
 }

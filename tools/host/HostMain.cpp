@@ -254,6 +254,19 @@ uint32_t ParseId(const std::string &text, const Host &host) {
     return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 0));
 }
 
+// A buffer size that the host really allocates: a word, at most 64 MiB.
+bool ParseBufferSize(const std::string &text, uint32_t &size) {
+    constexpr unsigned long long Largest = 64ull << 20;
+    char *end = nullptr;
+    unsigned long long value = std::strtoull(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0' || text[0] == '-' || value > Largest) {
+        std::printf("bad buffer size %s (0 to %llu)\n", text.c_str(), Largest);
+        return false;
+    }
+    size = static_cast<uint32_t>(value);
+    return true;
+}
+
 std::string Quote(const char *text, uint32_t size) {
     return "\"" + std::string(text, text + size) + "\"";
 }
@@ -366,8 +379,10 @@ bool Run(Host &host, std::vector<std::string> args) {
     if (cmd == "get-value-string") {
         uint32_t valueId = static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0));
         std::string data1 = arg(3, "null");
-        uint32_t size = static_cast<uint32_t>(std::strtoul(arg(4, "256").c_str(), nullptr, 0));
-        std::vector<char> buffer(size + 1, '\0');
+        uint32_t size = 0;
+        if (!ParseBufferSize(arg(4, "256"), size))
+            return false;
+        std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
         uint32_t filled = 0;
         uint32_t r = fn.GetValueString(w, id, valueId, data1 == "null" ? nullptr : data1.c_str(),
                                        size ? buffer.data() : nullptr, size, &filled);
@@ -386,8 +401,10 @@ bool Run(Host &host, std::vector<std::string> args) {
         return true;
     }
     if (cmd == "get-info-string") {
-        uint32_t size = static_cast<uint32_t>(std::strtoul(arg(3, "256").c_str(), nullptr, 0));
-        std::vector<char> buffer(size + 1, '\0');
+        uint32_t size = 0;
+        if (!ParseBufferSize(arg(3, "256"), size))
+            return false;
+        std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
         uint32_t filled = 0;
         uint32_t r =
             fn.GetInfoString(w, id, static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0)),
@@ -412,8 +429,10 @@ bool Run(Host &host, std::vector<std::string> args) {
     }
     if (cmd == "get-error-string") {
         uint32_t code = static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0));
-        uint32_t size = static_cast<uint32_t>(std::strtoul(arg(3, "256").c_str(), nullptr, 0));
-        std::vector<char> buffer(size + 1, '\0');
+        uint32_t size = 0;
+        if (!ParseBufferSize(arg(3, "256"), size))
+            return false;
+        std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
         uint32_t read = 0;
         uint32_t r = fn.GetErrorString(w, id, code, size ? buffer.data() : nullptr, size, &read);
         PrintResult("GetErrorString", r,

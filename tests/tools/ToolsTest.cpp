@@ -1,0 +1,184 @@
+// The outside programs as people and tests run them: the host's command and script modes, and the
+// log collector as a process that prints the records it receives.
+#include "platform/Mailslot.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <future>
+#include <regex>
+#include <sstream>
+
+using namespace TestSupport;
+using namespace std::chrono_literals;
+
+namespace {
+
+size_t Count(const std::string &text, const std::string &pattern) {
+    std::regex re(pattern);
+    return static_cast<size_t>(
+        std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator()));
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+class HostProgramTest : public ::testing::Test {
+protected:
+    ProcessResult Host(std::vector<std::string> args, const std::string &input = std::string()) {
+        args.insert(args.begin(), RunnerEnv("KORVALIS_HOST_PROGRAM"));
+        return RunProcess(args, input, 60s);
+    }
+    IsolatedEnvironment mEnv;
+};
+
+TEST_F(HostProgramTest, ScriptRunsEveryLineInOneProcess) {
+    const std::string script = "# a comment line\n"
+                               "echo first line\n"
+                               "\n"
+                               "create NO_SUCH_DRIVER   # the factory knows no such key\n"
+                               "check $ID\n"
+                               "get-error-string 7 0x300000D0 16\n"
+                               "sleep 1\n"
+                               "echo last line\n";
+    auto r = Host({"--script", "-"}, script);
+    ASSERT_FALSE(r.TimedOut) << r.Output;
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    // The lines come in script order (anything else, such as the toolkit's warnings, may lie between).
+    const std::vector<std::string> expected{"first line",
+                                            "loaded " + RunnerEnv("KORVALIS_PLUGIN"),
+                                            "CreateNewDeviceDriver result=0x300000CF DeviceID=65535",
+                                            "CheckDevice result=0x300000D0",
+                                            "GetErrorString result=0x300000D0 read=0 text=\"\"",
+                                            "last line"};
+    size_t next = 0;
+    for (const std::string &line : Lines(r.Output))
+        if (next < expected.size() && line == expected[next])
+            ++next;
+    EXPECT_EQ(next, expected.size()) << "missing or out of order: "
+                                     << expected[std::min(next, expected.size() - 1)] << "\n"
+                                     << r.Output;
+    EXPECT_EQ(Count(r.Output, "result="), 3u) << r.Output;
+}
+
+TEST_F(HostProgramTest, ScriptFromAFileAndUnknownCommandsFail) {
+    TempDir dir;
+    WriteFile(dir.File("calls.txt"), "check 3\nno-such-command 1\ninit 3\n");
+    auto r = Host({"--script", dir.File("calls.txt")});
+    ASSERT_FALSE(r.TimedOut) << r.Output;
+    EXPECT_EQ(r.ExitCode, 1) << r.Output; // the unknown command is reported...
+    EXPECT_NE(r.Output.find("unknown command no-such-command"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("CheckDevice result=0x300000D0"), std::string::npos) << r.Output;
+    // ...and the script goes on.
+    EXPECT_NE(r.Output.find("InitDevice result=0x300000D0"), std::string::npos) << r.Output;
+
+    auto missing = Host({"--script", dir.File("absent.txt")});
+    EXPECT_EQ(missing.ExitCode, 2) << missing.Output;
+}
+
+TEST_F(HostProgramTest, OneCommandFromTheCommandLine) {
+    auto r = Host({"get-value", "5", "750", "u32:0"});
+    ASSERT_FALSE(r.TimedOut) << r.Output;
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(Count(r.Output, "GetValue result=0x300000D0 data1=0 "), 1u) << r.Output;
+
+    auto usage = Host({});
+    EXPECT_EQ(usage.ExitCode, 2) << usage.Output;
+    EXPECT_NE(usage.Output.find("usage: korvalis-host"), std::string::npos) << usage.Output;
+    EXPECT_EQ(Host({"--no-such-option"}).ExitCode, 2);
+}
+
+TEST_F(HostProgramTest, MissingPluginIsReportedNotACrash) {
+    auto r = Host({"--plugin", mEnv.Root() + "/NoSuchPlugin.so", "check", "0"});
+    ASSERT_FALSE(r.TimedOut) << r.Output;
+    EXPECT_EQ(r.Signal, 0) << r.Output;
+    EXPECT_EQ(r.ExitCode, 1) << r.Output;
+    EXPECT_NE(r.Output.find("load failed"), std::string::npos) << r.Output;
+}
+
+TEST_F(HostProgramTest, BufferSizesBeyondWhatTheHostAllocatesAreRefused) {
+    auto r = Host({"--script", "-"}, "get-info-string 0 1 0xFFFFFFFF\nget-error-string 0 0x300000D0 -1\n"
+                                     "get-value-string 0 53 null 0\n");
+    ASSERT_FALSE(r.TimedOut) << r.Output;
+    EXPECT_EQ(r.Signal, 0) << r.Output;
+    EXPECT_EQ(r.ExitCode, 1) << r.Output;
+    EXPECT_EQ(Count(r.Output, "bad buffer size"), 2u) << r.Output;
+    EXPECT_EQ(Count(r.Output, "GetValueString result=0x300000D0 filled=0"), 1u) << r.Output;
+}
+
+class CollectorProgramTest : public ::testing::Test {
+protected:
+    // Starts the collector in the background; the result arrives when it ends.
+    std::future<ProcessResult> StartCollector(std::vector<std::string> args) {
+        args.insert(args.begin(), RunnerEnv("KORVALIS_COLLECTOR"));
+        auto future = std::async(std::launch::async, [args] { return RunProcess(args, "", 60s); });
+        mSlotReady = WaitUntil([this] { return Open(); }, 10s);
+        return future;
+    }
+    bool Open() { return mWriter.Open(L"QuellinSlot"); }
+
+    IsolatedEnvironment mEnv;
+    Platform::MailslotWriter mWriter;
+    bool mSlotReady = false;
+};
+
+TEST_F(CollectorProgramTest, PrintsRawRecordsAndEndsAfterCount) {
+    auto collector = StartCollector({"--raw", "--count", "2", "--timeout", "20"});
+    ASSERT_TRUE(mSlotReady);
+    EXPECT_EQ(mWriter.SendRecord(L"first \u00E9 record"), 0u);
+    EXPECT_EQ(mWriter.SendRecord(L"second"), 0u);
+    ASSERT_EQ(collector.wait_for(20s), std::future_status::ready);
+    ProcessResult r = collector.get();
+    EXPECT_FALSE(r.TimedOut) << r.Output;
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    std::vector<std::string> expected{"listening " + mEnv.MailslotDir() + "/QuellinSlot",
+                                      "first \xC3\xA9 record", "second"};
+    EXPECT_EQ(Lines(r.Output), expected);
+    // The collector takes its socket file with it.
+    EXPECT_FALSE(std::filesystem::exists(mEnv.MailslotDir() + "/QuellinSlot"));
+}
+
+TEST_F(CollectorProgramTest, TimeoutEndsAQuietCollectorShortOfItsCount) {
+    auto start = std::chrono::steady_clock::now();
+    auto collector = StartCollector({"--raw", "--count", "5", "--timeout", "0.5"});
+    ASSERT_TRUE(mSlotReady);
+    EXPECT_EQ(mWriter.SendRecord(L"only one"), 0u);
+    ASSERT_EQ(collector.wait_for(20s), std::future_status::ready);
+    ProcessResult r = collector.get();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_EQ(r.ExitCode, 3) << r.Output; // fewer records than asked for
+    EXPECT_EQ(Count(r.Output, "only one"), 1u) << r.Output;
+}
+
+TEST_F(CollectorProgramTest, ShowsThePluginsCallRecordsAsFields) {
+    auto collector = StartCollector({"--timeout", "3"});
+    ASSERT_TRUE(mSlotReady);
+    auto host = RunProcess({RunnerEnv("KORVALIS_HOST_PROGRAM"), "check", "9"}, "", 60s);
+    EXPECT_EQ(host.ExitCode, 0) << host.Output;
+    ASSERT_EQ(collector.wait_for(30s), std::future_status::ready);
+    ProcessResult r = collector.get();
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    // The export's call opens and closes one record pair.
+    EXPECT_GE(Count(r.Output, "BEGIN pid=[0-9]+ .*DeviceDriver::CheckDevice"), 1u) << r.Output;
+    EXPECT_GE(Count(r.Output, "END   pid=[0-9]+ "), 1u) << r.Output;
+}
+
+TEST_F(CollectorProgramTest, SecondCollectorOnALiveSlotIsRefused) {
+    auto first = StartCollector({"--count", "1", "--timeout", "20"});
+    ASSERT_TRUE(mSlotReady);
+    auto second = RunProcess({RunnerEnv("KORVALIS_COLLECTOR"), "--timeout", "1"}, "", 20s);
+    EXPECT_EQ(second.ExitCode, 1) << second.Output;
+    EXPECT_NE(second.Output.find("cannot create"), std::string::npos) << second.Output;
+    EXPECT_EQ(mWriter.SendRecord(L"ends the first"), 0u);
+    ASSERT_EQ(first.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(first.get().ExitCode, 0);
+}
+
+} // namespace
