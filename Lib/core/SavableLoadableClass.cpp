@@ -27,30 +27,28 @@ DWORD SavableLoadableClass::SaveProgramSettings(HostWindow, std::shared_ptr<Prog
 DWORD SaveLoadConfigurationConvertor::LoadConfiguration(HostWindow hWnd, const char *Filename) {
     if (Filename == nullptr)
         return ConfigurationNoFileName;
-    DWORD result = 0;
     std::shared_ptr<ProgramSettingsDatabase> database =
         CreateINIProgramSettingsDatabase(std::string(Filename));
-    if (database) {
-        database->Open();
-        result = LoadProgramSettings(hWnd, database);
-        database->Close();
-    }
+    if (!database)
+        return 0;
+    database->Open();
+    const DWORD result = LoadProgramSettings(hWnd, database);
+    database->Close();
     return result;
 }
 
 DWORD SaveLoadConfigurationConvertor::SaveConfiguration(HostWindow hWnd, const char *Filename) {
     if (Filename == nullptr)
         return ConfigurationNoFileName;
-    DWORD result = 0;
     std::shared_ptr<ProgramSettingsDatabase> database =
         CreateINIProgramSettingsDatabase(std::string(Filename));
-    if (database) {
-        database->Open();
-        result = SaveProgramSettings(hWnd, database);
-        database->Close();
-        // A save that did not reach the file must not read as success.
-        if (result == 0 && database->HasWriteFailed())
-            result = ConfigurationNotWritten;
-    }
+    if (!database)
+        return 0;
+    database->Open();
+    DWORD result = SaveProgramSettings(hWnd, database);
+    database->Close();
+    // A save that did not reach the file must not read as success.
+    if (result == 0 && database->HasWriteFailed())
+        result = ConfigurationNotWritten;
     return result;
 }

@@ -11,26 +11,29 @@ void StorableMembersManager::RegisterMember(SavableLoadableClass *member) {
     mMembers.push_back(member);
 }
 
-DWORD StorableMembersManager::LoadProgramSettings(HostWindow hWnd,
-                                                  std::shared_ptr<ProgramSettingsDatabase> &database) {
+// Calls the operation on every member in registration order and stops at the first non-zero
+// result; an empty database calls no member.
+DWORD StorableMembersManager::ForEachMember(
+    std::shared_ptr<ProgramSettingsDatabase> &database,
+    DWORD (SavableLoadableClass::*operation)(HostWindow, std::shared_ptr<ProgramSettingsDatabase> &),
+    HostWindow hWnd) {
     DWORD result = 0;
     if (!database)
         return result;
     for (size_t i = 0; i < mMembers.size() && result == 0; ++i)
         if (mMembers[i] != nullptr)
-            result = mMembers[i]->LoadProgramSettings(hWnd, database);
+            result = (mMembers[i]->*operation)(hWnd, database);
     return result;
+}
+
+DWORD StorableMembersManager::LoadProgramSettings(HostWindow hWnd,
+                                                  std::shared_ptr<ProgramSettingsDatabase> &database) {
+    return ForEachMember(database, &SavableLoadableClass::LoadProgramSettings, hWnd);
 }
 
 DWORD StorableMembersManager::SaveProgramSettings(HostWindow hWnd,
                                                   std::shared_ptr<ProgramSettingsDatabase> &database) {
-    DWORD result = 0;
-    if (!database)
-        return result;
-    for (size_t i = 0; i < mMembers.size() && result == 0; ++i)
-        if (mMembers[i] != nullptr)
-            result = mMembers[i]->SaveProgramSettings(hWnd, database);
-    return result;
+    return ForEachMember(database, &SavableLoadableClass::SaveProgramSettings, hWnd);
 }
 
 template <typename T>

@@ -18,6 +18,10 @@ public:
     DWORD SaveProgramSettings(HostWindow hWnd, std::shared_ptr<ProgramSettingsDatabase> &database) override;
 
 private:
+    DWORD ForEachMember(std::shared_ptr<ProgramSettingsDatabase> &database,
+                        DWORD (SavableLoadableClass::*operation)(HostWindow,
+                                                                 std::shared_ptr<ProgramSettingsDatabase> &),
+                        HostWindow hWnd);
     std::vector<SavableLoadableClass *> mMembers;
 };
 

@@ -149,25 +149,23 @@ std::wstring QuellinEntry::FormatTime(const Platform::WallTime &time) {
 
 void QuellinEntry::AppendSections(std::wstring &record, const wchar_t *marker,
                                   const std::wstring &arguments) {
-    if (!mPending.empty()) {
-        if (!IsCommandText(mPending)) {
+    // The pending text and this call's arguments each get the section's marker unless they begin
+    // with a reserved marker of their own.
+    for (const std::wstring *part : {static_cast<const std::wstring *>(&mPending), &arguments}) {
+        if (part->empty())
+            continue;
+        if (!IsCommandText(*part)) {
             record += marker;
             record += mFieldSeparator;
         }
-        record += mPending;
-        mPending.clear();
+        record += *part;
     }
-    if (!arguments.empty()) {
-        if (!IsCommandText(arguments)) {
-            record += marker;
-            record += mFieldSeparator;
-        }
-        record += arguments;
-    }
+    mPending.clear();
 }
 
-DWORD QuellinEntry::SendBegin(std::wstring_view level, const std::wstring &arguments) {
-    std::wstring record = mBeginTag;
+// Tag, process, entry and time: the head that begin and end records share.
+void QuellinEntry::AppendCallHead(std::wstring &record, const std::wstring &tag) const {
+    record += tag;
     record += mFieldSeparator;
     record += QuellinFormat::UnsignedText(Platform::CurrentProcessId());
     record += mFieldSeparator;
@@ -175,6 +173,16 @@ DWORD QuellinEntry::SendBegin(std::wstring_view level, const std::wstring &argum
     record += mFieldSeparator;
     record += FormatTime(Platform::WallClockNow());
     record += mFieldSeparator;
+}
+
+DWORD QuellinEntry::Deliver(const std::wstring &record) {
+    MailSlotSocket *socket = ProcessSocket();
+    return socket ? socket->Send(record) : 0;
+}
+
+DWORD QuellinEntry::SendBegin(std::wstring_view level, const std::wstring &arguments) {
+    std::wstring record;
+    AppendCallHead(record, mBeginTag);
     record += mModule;
     record += mFieldSeparator;
     record += mFunction;
@@ -182,24 +190,16 @@ DWORD QuellinEntry::SendBegin(std::wstring_view level, const std::wstring &argum
     record += level;
     record += mFieldSeparator;
     AppendSections(record, QuellinMarkerInput, arguments);
-    MailSlotSocket *socket = ProcessSocket();
-    return socket ? socket->Send(record) : 0;
+    return Deliver(record);
 }
 
 DWORD QuellinEntry::SendEnd(std::wstring_view level, const std::wstring &arguments) {
-    std::wstring record = mEndTag;
-    record += mFieldSeparator;
-    record += QuellinFormat::UnsignedText(Platform::CurrentProcessId());
-    record += mFieldSeparator;
-    record += MakeStringDetail::PointerText<wchar_t>(this);
-    record += mFieldSeparator;
-    record += FormatTime(Platform::WallClockNow());
-    record += mFieldSeparator;
+    std::wstring record;
+    AppendCallHead(record, mEndTag);
     record += level;
     record += mFieldSeparator;
     AppendSections(record, QuellinMarkerOutput, arguments);
-    MailSlotSocket *socket = ProcessSocket();
-    return socket ? socket->Send(record) : 0;
+    return Deliver(record);
 }
 
 DWORD QuellinEntry::SendNote(std::wstring_view level, const std::wstring &arguments) {
@@ -217,8 +217,7 @@ DWORD QuellinEntry::SendNote(std::wstring_view level, const std::wstring &argume
     record += level;
     record += mFieldSeparator;
     AppendSections(record, QuellinMarkerGeneral, arguments);
-    MailSlotSocket *socket = ProcessSocket();
-    return socket ? socket->Send(record) : 0;
+    return Deliver(record);
 }
 
 void QuellinEntry::WarnMisuse(bool doubleBegin, const std::wstring &refusedArguments) {

@@ -149,6 +149,8 @@ private:
     DWORD SendEnd(std::wstring_view level, const std::wstring &arguments);
     DWORD SendNote(std::wstring_view level, const std::wstring &arguments);
     void AppendSections(std::wstring &record, const wchar_t *marker, const std::wstring &arguments);
+    void AppendCallHead(std::wstring &record, const std::wstring &tag) const;
+    static DWORD Deliver(const std::wstring &record);
     // The double-begin (true) or end-without-begin (false) warning note.
     void WarnMisuse(bool doubleBegin, const std::wstring &refusedArguments);
 
