@@ -57,7 +57,7 @@ public:
         size_t seen = static_cast<size_t>(-1);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         for (;;) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
             std::lock_guard<std::mutex> lock(mLock);
             if (mReceived.size() == seen || std::chrono::steady_clock::now() > deadline) {
                 std::vector<Quellin::Record> taken;
