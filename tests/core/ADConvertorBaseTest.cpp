@@ -170,13 +170,12 @@ TEST_F(ADConvertorBaseTest, RAWOptionLoadsSavesAndOffersItsPageOnlyWhenAsked) {
 
 TEST_F(ADConvertorBaseTest, WithoutPagesTheConverterSaysItCannotBeConfigured) {
     std::vector<Platform::MessageBoxRequest> boxes;
-    Platform::SetMessageBoxSink([&](const Platform::MessageBoxRequest &request) {
-        boxes.push_back(request);
-        return Platform::IdOk;
-    });
-    PlainConverter converter;
-    EXPECT_EQ(0u, converter.ShowConfigurationDialog(nullptr));
-    Platform::SetMessageBoxSink({});
+    {
+        TestSupport::MessageBoxRecorder recorder(Platform::IdOk);
+        PlainConverter converter;
+        EXPECT_EQ(0u, converter.ShowConfigurationDialog(nullptr));
+        boxes = recorder.Boxes;
+    }
     ASSERT_EQ(1u, boxes.size());
     EXPECT_EQ(L"This Device Driver cannot be configured", boxes[0].Text);
     EXPECT_EQ(0x40u, boxes[0].Style);

@@ -56,17 +56,7 @@ public:
     std::map<std::string, FakeHostObject *> Properties;
 };
 
-class BoxRecorder {
-public:
-    BoxRecorder() {
-        Platform::SetMessageBoxSink([this](const Platform::MessageBoxRequest &request) {
-            Boxes.push_back(request);
-            return Platform::IdOk;
-        });
-    }
-    ~BoxRecorder() { Platform::SetMessageBoxSink({}); }
-    std::vector<Platform::MessageBoxRequest> Boxes;
-};
+using BoxRecorder = TestSupport::MessageBoxRecorder;
 
 constexpr DWORD FirstWarning = 0x3C000000;
 constexpr DWORD LastWarning = 0x3FFFFFFF;

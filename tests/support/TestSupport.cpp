@@ -82,6 +82,17 @@ std::string RunnerEnv(const char *name) {
     return v ? v : "";
 }
 
+MessageBoxRecorder::MessageBoxRecorder(int answer) {
+    Platform::SetMessageBoxSink([this, answer](const Platform::MessageBoxRequest &request) {
+        Boxes.push_back(request);
+        return answer != 0 ? answer : Platform::DefaultButton(request.Style);
+    });
+}
+
+MessageBoxRecorder::~MessageBoxRecorder() {
+    Platform::SetMessageBoxSink({});
+}
+
 ProcessResult RunProcess(const std::vector<std::string> &argv, const std::string &input,
                          std::chrono::milliseconds timeout) {
     ProcessResult result;

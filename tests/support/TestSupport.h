@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/MessageBox.h"
+
 namespace TestSupport {
 
 // A fresh directory below the temporary directory, removed with everything in it at the end.
@@ -57,6 +59,17 @@ void WriteFile(const std::string &path, const std::string &content);
 bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout);
 // Value of an environment variable set by the test runner ("" when unset).
 std::string RunnerEnv(const char *name);
+
+// While alive, every message box is answered here instead of shown, and remembered.
+class MessageBoxRecorder {
+public:
+    // Answers with the given button, or with the box's default button when it is 0.
+    explicit MessageBoxRecorder(int answer = 0);
+    ~MessageBoxRecorder();
+    MessageBoxRecorder(const MessageBoxRecorder &) = delete;
+    MessageBoxRecorder &operator=(const MessageBoxRecorder &) = delete;
+    std::vector<Platform::MessageBoxRequest> Boxes;
+};
 
 struct ProcessResult {
     int ExitCode = -1; // -1 when killed at the deadline or by a signal

@@ -182,15 +182,10 @@ protected:
     void SetUp() override {
         mHost = new wxFrame(nullptr, wxID_ANY, "Korvalis");
         mHost->Show();
-        Platform::SetMessageBoxSink([this](const Platform::MessageBoxRequest &request) {
-            mBoxes.push_back(request);
-            return Platform::DefaultButton(request.Style);
-        });
     }
 
     void TearDown() override {
         SetModalDialogSink(nullptr);
-        Platform::SetMessageBoxSink(nullptr);
         delete mHost;
         // Windows that a test left up must not leak into the next one.
         while (wxTopLevelWindows.GetFirst() != nullptr)
@@ -242,6 +237,7 @@ protected:
     }
 
     wxFrame *mHost = nullptr;
-    std::vector<Platform::MessageBoxRequest> mBoxes;
+    TestSupport::MessageBoxRecorder mRecorder; // answers with each box's default button
+    std::vector<Platform::MessageBoxRequest> &mBoxes = mRecorder.Boxes;
     static inline std::unique_ptr<TestSupport::TempDir> sResourceDir;
 };

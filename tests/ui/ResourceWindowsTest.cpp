@@ -448,39 +448,36 @@ TEST_F(SingleWindowTest, ADialogClassRunsModallyWithTheGivenTitleAndIsDeletedAft
     EXPECT_TRUE(mHost->IsEnabled());
 }
 
-TEST_F(SingleWindowTest, ADialogWithAnEmptyTitleGivesTheDebuggingBoxAndIsNotLeaked) {
-    auto *dialog = new wxDialog;
+namespace {
+
+// A dialog with an empty title is never run: it gives the "debugging" box and is deleted.
+void ExpectDebuggingBoxInsteadOfTheDialog(wxDialog *dialog, HostWindow host,
+                                          const std::vector<Platform::MessageBoxRequest> &boxes) {
     wxWeakRef<wxDialog> dialogRef(dialog);
     bool bSinkRan = false;
     SetModalDialogSink([&](wxDialog &) {
         bSinkRan = true;
         return wxID_OK;
     });
-    EXPECT_EQ(0, ShowConfigurationWindowAsDialog(dialog, HostHandle(), "TestUntitledDialog", "Title"));
+    EXPECT_EQ(0, ShowConfigurationWindowAsDialog(dialog, host, "TestUntitledDialog", "Title"));
     EXPECT_FALSE(bSinkRan);
-    ASSERT_EQ(1u, mBoxes.size());
-    EXPECT_EQ(L"Name in ShowDialog in IsEmpty(): ", mBoxes[0].Text);
-    EXPECT_EQ(L"debugging", mBoxes[0].Caption);
-    EXPECT_EQ(0x10u, mBoxes[0].Style);
-    EXPECT_EQ(nullptr, mBoxes[0].Window);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(L"Name in ShowDialog in IsEmpty(): ", boxes[0].Text);
+    EXPECT_EQ(L"debugging", boxes[0].Caption);
+    EXPECT_EQ(0x10u, boxes[0].Style);
+    EXPECT_EQ(nullptr, boxes[0].Window);
     EXPECT_FALSE(dialogRef);
+}
+
+} // namespace
+
+TEST_F(SingleWindowTest, ADialogWithAnEmptyTitleGivesTheDebuggingBoxAndIsNotLeaked) {
+    ExpectDebuggingBoxInsteadOfTheDialog(new wxDialog, HostHandle(), mBoxes);
     EXPECT_EQ(1u, wxTopLevelWindows.GetCount());
 }
 
 TEST_F(SingleWindowTest, AValidatorBasedDialogWithAnEmptyTitleAlsoGivesTheDebuggingBox) {
-    auto *dialog = new ValidatorBasedDialog;
-    wxWeakRef<wxDialog> dialogRef(dialog);
-    bool bSinkRan = false;
-    SetModalDialogSink([&](wxDialog &) {
-        bSinkRan = true;
-        return wxID_OK;
-    });
-    EXPECT_EQ(0, ShowConfigurationWindowAsDialog(dialog, HostHandle(), "TestUntitledDialog", "Title"));
-    EXPECT_FALSE(bSinkRan);
-    ASSERT_EQ(1u, mBoxes.size());
-    EXPECT_EQ(L"Name in ShowDialog in IsEmpty(): ", mBoxes[0].Text);
-    EXPECT_EQ(L"debugging", mBoxes[0].Caption);
-    EXPECT_FALSE(dialogRef);
+    ExpectDebuggingBoxInsteadOfTheDialog(new ValidatorBasedDialog, HostHandle(), mBoxes);
 }
 
 TEST_F(SingleWindowTest, AFrameWithAnEmptyTitleGivesTheDebuggingBoxAndIsNotLeaked) {

@@ -135,17 +135,8 @@ protected:
         sDir = nullptr;
     }
 
-    void SetUp() override {
-        mFrame = new wxFrame(nullptr, wxID_ANY, "pages");
-        Platform::SetMessageBoxSink([this](const Platform::MessageBoxRequest &request) {
-            mBoxes.push_back(request);
-            return Platform::IdOk;
-        });
-    }
-    void TearDown() override {
-        Platform::SetMessageBoxSink(nullptr);
-        delete mFrame;
-    }
+    void SetUp() override { mFrame = new wxFrame(nullptr, wxID_ANY, "pages"); }
+    void TearDown() override { delete mFrame; }
 
     TestPage *LoadPage() {
         auto *page = new TestPage(&mSettings);
@@ -160,7 +151,8 @@ protected:
     static TestSupport::TempDir *sDir;
     PageSettings mSettings;
     wxFrame *mFrame = nullptr;
-    std::vector<Platform::MessageBoxRequest> mBoxes;
+    TestSupport::MessageBoxRecorder mRecorder{Platform::IdOk};
+    std::vector<Platform::MessageBoxRequest> &mBoxes = mRecorder.Boxes;
 };
 
 TestSupport::TempDir *ValidatorBasedPanelTest::sDir = nullptr;

@@ -1,5 +1,6 @@
 // Validator decorators on real controls: the allowed-value set and its three messages, the range,
 // the enabled-only rule, the combo-box lists and the cloning of decorator chains.
+#include "support/TestSupport.h"
 #include "ui/wxDecorator.h"
 
 #include <gtest/gtest.h>
@@ -39,15 +40,8 @@ protected:
     void SetUp() override {
         mFrame = new wxFrame(nullptr, wxID_ANY, "decorators");
         mPanel = new wxPanel(mFrame, wxID_ANY);
-        Platform::SetMessageBoxSink([this](const Platform::MessageBoxRequest &request) {
-            mBoxes.push_back(request);
-            return Platform::IdOk;
-        });
     }
-    void TearDown() override {
-        Platform::SetMessageBoxSink(nullptr);
-        delete mFrame;
-    }
+    void TearDown() override { delete mFrame; }
 
     wxValidatorInterface *AddressValidator() {
         return new wxTemplatePropertyValidator<SerialSettings, int>(&mSettings, &SerialSettings::GetAddress,
@@ -70,7 +64,8 @@ protected:
     SerialSettings mSettings;
     wxFrame *mFrame = nullptr;
     wxPanel *mPanel = nullptr;
-    std::vector<Platform::MessageBoxRequest> mBoxes;
+    TestSupport::MessageBoxRecorder mRecorder{Platform::IdOk};
+    std::vector<Platform::MessageBoxRequest> &mBoxes = mRecorder.Boxes;
 };
 
 std::shared_ptr<std::set<BaudRate>> StandardRates() {
