@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "core/DeviceDriverBase.h"
 #include "core/DeviceDriverTable.h"
@@ -50,6 +51,16 @@ std::string ReadBack(const char *buffer, uint32_t size, uint32_t count) {
     const size_t limit = std::min(size, count);
     const void *end = std::memchr(buffer, 0, limit);
     return std::string(buffer, end ? static_cast<size_t>(static_cast<const char *>(end) - buffer) : limit);
+}
+
+// The count a driver wrote through the host's pointer and the text it left in the host's buffer;
+// nothing when no driver ran.
+std::pair<DWORD, std::string> FilledText(bool ranDriver, const char *buffer, uint32_t size,
+                                         const uint32_t *count) {
+    if (!ranDriver)
+        return {0, std::string()};
+    const DWORD filled = count != nullptr ? *count : 0;
+    return {filled, ReadBack(buffer, size, static_cast<uint32_t>(filled))};
 }
 
 // CheckDevice, InitDevice, ... : one driver operation with the window handle only.
@@ -189,9 +200,7 @@ uint32_t GetInfoString(void *hWnd, uint32_t DeviceID, uint32_t Info, char *Buffe
             return driver.GetInfoString(hWnd, info, Buffer, BufferSize, FilledSize);
         },
         &ranDriver);
-    const DWORD filled = ranDriver && FilledSize != nullptr ? *FilledSize : 0;
-    const std::string text =
-        ranDriver ? ReadBack(Buffer, BufferSize, static_cast<uint32_t>(filled)) : std::string();
+    const auto [filled, text] = FilledText(ranDriver, Buffer, BufferSize, FilledSize);
     entry.LogEnd(
         ResultSeverityText(result), QuellinDescription,
         MakeString("GetInfoString(", id, ", ", info, ", \"", text, "\", ", bufferSize, ", ", filled, ")"),
@@ -240,9 +249,7 @@ uint32_t GetErrorString(void *hWnd, uint32_t DeviceID, uint32_t Err, char *Descr
             return driver.GetErrorString(hWnd, code, Description, BufferSize, Read);
         },
         &ranDriver);
-    const DWORD read = ranDriver && Read != nullptr ? *Read : 0;
-    const std::string text =
-        ranDriver ? ReadBack(Description, BufferSize, static_cast<uint32_t>(read)) : std::string();
+    const auto [read, text] = FilledText(ranDriver, Description, BufferSize, Read);
     entry.LogEnd(
         ResultSeverityText(result), QuellinDescription,
         MakeString("GetErrorString(", id, ", ", code, ", \"", text, "\", ", bufferSize, ", ", read, ")"),
