@@ -469,27 +469,39 @@ bool IsTcp(const Session &s) {
     return s.kind == Kind::Socket || s.kind == Kind::Instr;
 }
 
-// Receives what is there, waiting up to the deadline for the first byte. VI_SUCCESS with bytes
-// appended to the input, VI_ERROR_TMO, or an I/O error.
-ViStatus Receive(std::unique_lock<std::mutex> &held, Session &s, Clock::time_point deadline, bool infinite) {
-    const int fd = s.fd;
+// Receives what is there, waiting up to the deadline for the first byte; the mutex is released
+// while waiting, so the session is looked up again afterwards. VI_SUCCESS with bytes appended to
+// the input, VI_ERROR_TMO, or an error.
+ViStatus Receive(std::unique_lock<std::mutex> &held, ViSession vi, Clock::time_point deadline,
+                 bool infinite) {
+    Session *s = Find(vi);
+    if (s == nullptr)
+        return VI_ERROR_INV_OBJECT;
+    const int fd = s->fd;
+    const bool tcp = IsTcp(*s);
     held.unlock();
     pollfd p{fd, POLLIN, 0};
     const int ready = ::poll(&p, 1, MillisecondsUntil(deadline, infinite));
     char chunk[4096];
     ssize_t got = -1;
-    if (ready == 1)
+    int error = 0;
+    if (ready == 1) {
         got = ::read(fd, chunk, sizeof(chunk));
+        error = errno;
+    }
     held.lock();
+    s = Find(vi);
+    if (s == nullptr)
+        return VI_ERROR_INV_OBJECT;
     if (ready == 0)
         return VI_ERROR_TMO;
     if (got > 0) {
-        s.input.append(chunk, static_cast<size_t>(got));
+        s->input.append(chunk, static_cast<size_t>(got));
         return VI_SUCCESS;
     }
     if (got == 0)
-        return IsTcp(s) ? VI_ERROR_CONN_LOST : VI_ERROR_TMO;
-    return (errno == EAGAIN || errno == EINTR) ? VI_SUCCESS : VI_ERROR_IO;
+        return tcp ? VI_ERROR_CONN_LOST : VI_ERROR_TMO;
+    return (error == EAGAIN || error == EINTR) ? VI_SUCCESS : VI_ERROR_IO;
 }
 
 // Appends what can be read at once without waiting.
@@ -541,7 +553,7 @@ ViStatus ReadLocked(std::unique_lock<std::mutex> &held, ViSession vi, ViBuf buf,
                 return VI_SUCCESS; // END: the data received so far is the message
             continue;
         }
-        status = Receive(held, *s, deadline, infinite);
+        status = Receive(held, vi, deadline, infinite);
         if (status != VI_SUCCESS)
             return status;
     }
@@ -789,7 +801,7 @@ ViStatus viWaitOnEvent(ViSession vi, ViEventType inEventType, ViUInt32 timeout, 
     else if (s->input.empty()) {
         const bool infinite = timeout == VI_TMO_INFINITE;
         status =
-            Receive(held, *s, Clock::now() + std::chrono::milliseconds(infinite ? 0 : timeout), infinite);
+            Receive(held, vi, Clock::now() + std::chrono::milliseconds(infinite ? 0 : timeout), infinite);
     }
     if (status == VI_SUCCESS) {
         if (outEventType != nullptr)
