@@ -12,12 +12,16 @@
 #include "core/Timing.h"
 #include "logging/QuellinEntry.h"
 #include "rs232/RS232ConfigurationPanel.h"
+#include "visa/VisaBase.h"
+#include "visa/VisaLibrary.h"
 
 namespace {
 
 constexpr const char *ModuleName = "RS232";
 constexpr DWORD PortTimeout = 3000;
 constexpr DWORD VisaTimeoutStatus = 0xBFFF0015;
+// The VISA library files RS-232 tries: the maker's first.
+constexpr int VisaLibraryPreference = 0;
 
 using SharedPortEntry = std::pair<RS232Configuration *, RS232RunTimeData *>;
 
@@ -81,13 +85,21 @@ void RS232DeviceDriver::RemoveSharedRunTimeData() {
 RS232RunTimeData *RS232DeviceDriver::CreateRunTimeDataObject() {
     QuellinEntry entry(ModuleName, "CreateRunTimeDataObject");
     entry.LogBegin(QuellinLevelNote);
-    RS232RunTimeData *runTimeData = new RS232RunTimeDataWindows();
+    RS232RunTimeData *runTimeData = nullptr;
+    if (mnImplementation != ImplementationSerialApi && IsVISAAvailable())
+        runTimeData = new RS232RunTimeDataVISA();
+    else
+        runTimeData = new RS232RunTimeDataWindows();
     entry.LogEnd(QuellinLevelComplete, L"RS232Implementation", mnImplementation);
     return runTimeData;
 }
 
 bool RS232DeviceDriver::IsVISAAvailable() {
-    return false;
+    static const bool bAvailable = [] {
+        VisaLibrary library(VisaLibraryPreference);
+        return library.LoadVisaDLL() == 0;
+    }();
+    return bAvailable;
 }
 
 DWORD RS232DeviceDriver::Open(BaudRate eBaudRate, Parity eParity, DataBits eDataBits, StopBits eStopBits) {
@@ -249,8 +261,12 @@ DWORD RS232DeviceDriver::GetErrorString(HostWindow hWnd, DWORD dwCode, char *pBu
     ClearErrorText(pBuffer, dwSize, pdwLength);
     uint32_t length = 0;
     DWORD result = 0;
-    if (mpRunTimeData != nullptr)
+    if (mpRunTimeData != nullptr) {
         mpRunTimeData->GetErrorString(hWnd, dwCode, pBuffer, dwSize, &length);
+    } else if (IsVISAAvailable()) {
+        VisaBase session(VisaLibraryPreference);
+        result = session.GetErrorString(hWnd, dwCode, pBuffer, dwSize, &length);
+    }
     if (length == 0) {
         const std::string sPort = language.getText(PortTextId, FormatValue<int>(mnCOMPort, "%i"));
         const std::string sMessage = language.getText(dwCode, sPort);

@@ -5,6 +5,7 @@
 // users.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "core/EnumClass.h"
@@ -118,4 +119,49 @@ private:
     DWORD mdwLastError = 0;
     DWORD mdwCommErrors = 0;
     bool mbRTSAroundWrite = false;
+};
+
+class VisaBase;
+
+class RS232RunTimeDataVISA : public RS232RunTimeData {
+public:
+    // The open time-out of the session and the seconds its set-up holds the session lock.
+    static constexpr uint32_t OpenTimeout = 5000;
+    static constexpr double OpenLockSeconds = 5.0;
+
+    RS232RunTimeDataVISA();
+    ~RS232RunTimeDataVISA() override;
+
+    // "COM<n>" first, then "ASRL<n>::INSTR"; the set-up runs under the session lock.
+    DWORD Open(BaudRate eBaudRate, Parity eParity, DataBits eDataBits, StopBits eStopBits,
+               const RS232Configuration &configuration) override;
+    DWORD Close() override;
+    DWORD Lock(double dSeconds) override;
+    DWORD Unlock() override;
+    DWORD Read(std::string &sText, DWORD dwCount) override;
+    DWORD Write(const std::string &sText) override;
+    DWORD ClearOutBuffer() override;
+    DWORD ClearInBuffer() override;
+    DWORD GetInputQueueCount() override;
+    DWORD GetOutputQueueCount() override;
+    DWORD SetTimeout(DWORD dwMilliseconds) override;
+    DWORD SetTimeoutMinimum() override;
+    DWORD WaitCommEvent(DWORD dwTimeout, DWORD &dwAvailable) override;
+    bool IsOpen() const override;
+    // The first character of the text ends a read; an empty text ends none.
+    DWORD SetReadTermination(const std::string &sTermination) override;
+    // LF ends a read when NewLineReturnIsEndOfString, else no character does.
+    DWORD ApplyNewLineTermination() override;
+    DWORD GetLastErrorCode() const override;
+    void ClearLastError() override;
+    DWORD GetErrorString(HostWindow hWnd, DWORD dwCode, char *pBuffer, uint32_t dwSize,
+                         uint32_t *pdwLength) override;
+
+    const VisaBase &GetSession() const { return *mSession; }
+
+private:
+    std::unique_ptr<VisaBase> mSession;
+    bool mbReadTerminationEnabled = false;
+    char mcReadTermination = '\n';
+    bool mbNewLineReturnIsEndOfString = false;
 };

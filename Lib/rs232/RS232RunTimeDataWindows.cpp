@@ -305,7 +305,9 @@ DWORD RS232RunTimeDataWindows::SetTimeoutMinimum() {
 }
 
 DWORD RS232RunTimeDataWindows::WaitCommEvent(DWORD dwTimeout, DWORD &dwAvailable) {
+    // A stored error is reported once.
     DWORD result = mdwLastError;
+    mdwLastError = 0;
     if (result == 0 && !IsOpen())
         result = RS232Result::PortNotOpen;
     dwAvailable = 0;

@@ -10,10 +10,15 @@
 #include "platform/SerialPort.h"
 #include "rs232/RS232DeviceDriver.h"
 #include "support/PseudoTerminal.h"
+#include "visa/VisaTestFixtures.h"
 
 namespace {
 
 constexpr int Port = 7;
+
+// The language library without a VISA library: the VISA probe of this program answers "no".
+const VisaTest::LibraryFolder gLibraries(VisaTest::LibraryFolder::Files{
+    {"libtoviklang.so", "libtoviklang.so"}});
 
 using Clock = std::chrono::steady_clock;
 
@@ -232,6 +237,14 @@ TEST_F(RS232DeviceDriverTest, AReadThatTimesOutGivesWhatCameAndTheTimeoutCode) {
     EXPECT_LT(MillisecondsSince(start), 90);
     EXPECT_EQ("abc", text);
 
+    // The time-out stays stored until the next wait reports it, once.
+    ASSERT_TRUE(mTerminal.Send("q"));
+    DWORD available = 0;
+    EXPECT_EQ(RS232Result::ReadTimeout, driver->WaitCommEvent(100, available));
+    EXPECT_EQ(0u, driver->WaitCommEvent(1000, available));
+    EXPECT_EQ(1u, available);
+    EXPECT_EQ(0u, driver->Read(text, 1));
+
     // A count that would wrap a buffer size is read like any other.
     ASSERT_TRUE(mTerminal.Send("xyz"));
     start = Clock::now();
@@ -290,7 +303,6 @@ TEST_F(RS232DeviceDriverTest, ErrorTextsComeFromTheLanguageLibrary) {
     char buffer[128] = {};
     uint32_t length = 0;
     {
-        StandIns::LanguageLibraryPresent present;
         EXPECT_EQ(0u,
                   driver->GetErrorString(nullptr, RS232Result::PortNotFound, buffer, sizeof buffer, &length));
         EXPECT_STREQ("COM7 does not exist.", buffer);

@@ -45,9 +45,16 @@ protected:
             mShown = true;
             dialog.Show();
             EXPECT_TRUE(Pump([&] { return dialog.IsShownOnScreen(); }));
-            const wxLongLong until = wxGetLocalTimeMillis() + 300; // let the page paint
-            Pump([&] { return wxGetLocalTimeMillis() > until; });
-            const wxImage image = Photograph(dialog);
+            // Until the page is painted and on top: other programs may show windows on the same
+            // screen at the same time.
+            wxImage image;
+            const wxLongLong deadline = wxGetLocalTimeMillis() + 5000;
+            do {
+                dialog.Raise();
+                const wxLongLong pause = wxGetLocalTimeMillis() + 100;
+                Pump([&] { return wxGetLocalTimeMillis() > pause; });
+                image = Photograph(dialog);
+            } while (CountColours(image) <= 3 && wxGetLocalTimeMillis() < deadline);
             EXPECT_GT(CountColours(image), 3u) << shot << " looks blank";
             const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
             const std::string folder = binary.empty() ? mScratch.Path() : binary + "/screenshots";
