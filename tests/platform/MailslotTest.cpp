@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Platform;
@@ -159,6 +160,56 @@ TEST_F(MailslotTest, WriterReconnectsToARestartedCollector) {
     ASSERT_TRUE(mWriter.Open(SlotName));
     ASSERT_EQ(mWriter.SendRecord(L"two"), 0u);
     EXPECT_EQ(restarted.Receive(seconds(2)), std::wstring(L"two"));
+}
+
+TEST_F(MailslotTest, FirstRecordAfterACollectorRestartIsResent) {
+    ASSERT_TRUE(mReader.Create(SlotName));
+    ASSERT_TRUE(mWriter.Open(SlotName));
+    mReader.Close();
+    MailslotReader restarted;
+    ASSERT_TRUE(restarted.Create(SlotName));
+    EXPECT_EQ(mWriter.SendRecord(L"first after the restart"), 0u);
+    EXPECT_EQ(restarted.Receive(seconds(2)), std::wstring(L"first after the restart"));
+}
+
+// Only a real directory that nobody else can rearrange holds the slot; a missing directory of
+// the caller's choosing is made private, the socket is open to every user whatever the umask.
+TEST_F(MailslotTest, SlotDirectoryIsCheckedAndTheSocketOpenToAll) {
+    const std::string root = mEnv.Root();
+    std::filesystem::create_directory(root + "/real");
+    std::filesystem::create_directory_symlink(root + "/real", root + "/link");
+    struct Case {
+        const char *dir;
+        mode_t mode; // 0: leave as made
+        bool accepted;
+    } cases[] = {{"link", 0, false},
+                 {"open", 0777, false},
+                 {"group", 0770, false},
+                 {"sticky", 01777, true},
+                 {"missing", 0, true}};
+    const mode_t oldMask = umask(077);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.dir);
+        const std::string dir = root + "/" + c.dir;
+        if (c.mode != 0) {
+            std::filesystem::create_directory(dir);
+            ASSERT_EQ(0, chmod(dir.c_str(), c.mode));
+        }
+        TestSupport::ScopedEnv env("KORVALIS_MAILSLOT_DIR", dir);
+        MailslotReader reader;
+        EXPECT_EQ(reader.Create(SlotName), c.accepted);
+        EXPECT_FALSE(std::filesystem::exists(root + "/real/QuellinSlot"));
+        struct stat st {};
+        if (!c.accepted)
+            continue;
+        ASSERT_EQ(0, lstat(dir.c_str(), &st));
+        EXPECT_EQ(c.mode != 0 ? c.mode : 0700u, st.st_mode & 07777);
+        ASSERT_EQ(0, lstat((dir + "/QuellinSlot").c_str(), &st));
+        EXPECT_EQ(0666u, st.st_mode & 07777);
+        // Nothing of the binding is left beside the slot.
+        EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(dir), {}));
+    }
+    umask(oldMask);
 }
 
 TEST_F(MailslotTest, ConcurrentWritersKeepRecordsWhole) {

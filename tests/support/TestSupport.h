@@ -55,6 +55,9 @@ private:
 
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &content);
+// Room on top of a wall-clock wait for a loaded two-core machine and the sanitizer build; only for
+// tests whose point is an upper bound.
+constexpr std::chrono::milliseconds SchedulingSlack{3000};
 // Polls the condition until it holds or the timeout runs out.
 bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout);
 // Value of an environment variable set by the test runner ("" when unset).
