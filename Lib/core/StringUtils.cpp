@@ -8,6 +8,7 @@
 #include <wx/regex.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cwchar>
@@ -59,20 +60,23 @@ int BoundedFormat(wchar_t *buffer, size_t size, const wchar_t *format, va_list a
     return std::vswprintf(buffer, size, format, args);
 }
 
+// Results longer than this many characters give the format text instead.
+constexpr size_t MaxFormattedLength = 16 * 1024 * 1024;
+
 template <typename Char>
 std::basic_string<Char> FormatWith(FormatBuffer<Char> &buffer, const Char *format, va_list args) {
     if (format == nullptr)
         return std::basic_string<Char>();
     std::lock_guard<std::mutex> callLock(buffer.callMutex);
     std::unique_lock<std::mutex> bufferLock(buffer.bufferMutex);
+    // Numbers as in the C locale; narrow texts in a wide format (and the reverse) as UTF-8.
     const Platform::ScopedCLocale cLocale;
 
-    std::basic_string<Char> result(format);
-    size_t needed = 10 * result.size();
-    int attempts = 0;
-    bool done = false;
-    while (!done && attempts < 5) {
-        needed = std::max<size_t>(needed, 1024);
+    const size_t formatLength = std::char_traits<Char>::length(format);
+    size_t needed = std::max<size_t>(10 * formatLength, 1024);
+    for (;;) {
+        if (needed > MaxFormattedLength + 1)
+            break;
         if (needed > buffer.size) {
             FreeBuffer(buffer);
             buffer.data = new (std::nothrow) Char[needed];
@@ -81,26 +85,27 @@ std::basic_string<Char> FormatWith(FormatBuffer<Char> &buffer, const Char *forma
         }
         if (buffer.data == nullptr)
             break;
-        ++attempts;
-        buffer.data[buffer.size - 1] = 0;
         va_list attempt;
         va_copy(attempt, args);
+        errno = 0;
         const int n = BoundedFormat(buffer.data, buffer.size, format, attempt);
+        const int error = errno;
         va_end(attempt);
-        buffer.data[buffer.size - 1] = 0;
-        if (n < 0) {
-            needed *= 4;
-        } else if (static_cast<size_t>(n) < buffer.size - 1) {
-            result.assign(buffer.data, static_cast<size_t>(n));
-            done = true;
+        if (n >= 0 && static_cast<size_t>(n) < buffer.size)
+            return std::basic_string<Char>(buffer.data, static_cast<size_t>(n));
+        if (n >= 0) {
+            needed = static_cast<size_t>(n) + 1; // narrow: the exact length is known
         } else {
-            // The output filled the buffer (and may have been cut): keep it and try larger.
-            result.assign(buffer.data);
-            const size_t length = static_cast<size_t>(n);
-            needed = length + length / 2 + 1;
+            // A text that cannot be converted fails at any size; a wide result that did not fit
+            // only says so.
+            if (error == EILSEQ || sizeof(Char) == 1)
+                break;
+            needed = std::min(buffer.size * 4, MaxFormattedLength + 1);
+            if (needed <= buffer.size)
+                break;
         }
     }
-    return result;
+    return std::basic_string<Char>(format, formatLength);
 }
 
 template <typename Char> void ReleaseBuffer(FormatBuffer<Char> &buffer) {

@@ -27,7 +27,8 @@ std::wstring AsciiLower(std::wstring text);
 char AsciiUpper(char c);
 wchar_t AsciiUpper(wchar_t c);
 
-// While alive, the calling thread formats and parses numbers in the C locale.
+// While alive, the calling thread formats and parses numbers in the C locale (its UTF-8 form, so
+// that narrow and wide texts convert through UTF-8).
 class ScopedCLocale {
 public:
     ScopedCLocale();
