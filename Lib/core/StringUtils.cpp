@@ -2,6 +2,7 @@
 // searching, UTF-8 conversions, host-buffer helpers and wxRegEx matching.
 #include "core/StringUtils.h"
 
+#include "core/Saturating.h"
 #include "platform/Text.h"
 
 #include <wx/log.h>
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <mutex>
 #include <new>
@@ -202,6 +204,10 @@ std::string QuoteString(const std::string &text) {
     return "\"" + text + "\"";
 }
 
+std::wstring QuoteString(const std::wstring &text) {
+    return L"\"" + text + L"\"";
+}
+
 // ---- Parsing -------------------------------------------------------------------------------------
 
 int ScanValue(const std::string &text, const std::string &format, const int &defaultValue) {
@@ -309,13 +315,7 @@ double MillisecondsToSeconds(const unsigned int &milliseconds) {
 }
 
 unsigned int SaturatingToUnsigned(const double &value) {
-    if (std::isnan(value))
-        return 0;
-    if (value > 4294967295.0)
-        return 0xFFFFFFFFu;
-    if (value < 0.0)
-        return 0;
-    return static_cast<unsigned int>(value);
+    return SaturatingCast<unsigned int>(value);
 }
 
 bool IsInRange(const int &value, const int &minimum, const int &maximum) {
@@ -328,12 +328,18 @@ DWORD FirstNonZero(const DWORD &first, const DWORD &second) {
 
 // ---- Trimming and cleaning -----------------------------------------------------------------------
 
-std::string Trim(const std::string &text, const std::string &characters) {
+template <typename Char>
+std::basic_string<Char> TrimWith(const std::basic_string<Char> &text,
+                                 const std::basic_string<Char> &characters) {
     const size_t first = text.find_first_not_of(characters);
-    if (first == std::string::npos)
-        return std::string();
+    if (first == std::basic_string<Char>::npos)
+        return std::basic_string<Char>();
     const size_t last = text.find_last_not_of(characters);
     return text.substr(first, last - first + 1);
+}
+
+std::string Trim(const std::string &text, const std::string &characters) {
+    return TrimWith(text, characters);
 }
 
 std::string TrimLeft(const std::string &text, const std::string &characters) {
@@ -352,6 +358,11 @@ std::string TrimRight(const std::string &text, const std::string &characters) {
 
 std::string TrimDefault(const std::string &text) {
     return Trim(text, WhitespaceCharacters);
+}
+
+std::wstring TrimDefault(const std::wstring &text) {
+    static const std::wstring characters(WhitespaceCharacters.begin(), WhitespaceCharacters.end());
+    return TrimWith(text, characters);
 }
 
 std::string TrimRightDefault(const std::string &text) {
@@ -495,6 +506,14 @@ std::wostream &operator<<(std::wostream &stream, const std::string &text) {
 }
 
 // ---- Host buffers --------------------------------------------------------------------------------
+
+std::string HostBufferText(const char *buffer, uint32_t size, uint32_t count) {
+    if (buffer == nullptr)
+        return std::string();
+    const size_t limit = std::min(size, count);
+    const void *end = std::memchr(buffer, 0, limit);
+    return std::string(buffer, end ? static_cast<size_t>(static_cast<const char *>(end) - buffer) : limit);
+}
 
 void ClearErrorText(char *buffer, uint32_t size, uint32_t *length) {
     if (length != nullptr)
