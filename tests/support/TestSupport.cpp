@@ -10,6 +10,15 @@
 #include <sstream>
 #include <thread>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define PONTIS_TEST_ASAN 1
+// The sanitizer runtime's count of the bytes allocated and not freed.
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
+#else
+#define PONTIS_TEST_ASAN 0
+#include <malloc.h>
+#endif
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -19,6 +28,15 @@
 namespace fs = std::filesystem;
 
 namespace TestSupport {
+
+size_t HeapBytesInUse() {
+#if PONTIS_TEST_ASAN
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
+}
 
 ScopedDecimalCommaLocale::ScopedDecimalCommaLocale() {
     const char *current = std::setlocale(LC_ALL, nullptr);

@@ -78,6 +78,10 @@ private:
     bool mActive = false;
 };
 
+// Bytes the process has allocated on the heap and not freed (the sanitizer's count in the
+// sanitizer build).
+size_t HeapBytesInUse();
+
 // Value of an environment variable set by the test runner ("" when unset).
 std::string RunnerEnv(const char *name);
 
