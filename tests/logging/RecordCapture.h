@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,7 +23,9 @@
 
 class RecordCapture {
 public:
-    RecordCapture() {
+    // With an environment of its own, or in the caller's (whose mailslot directory is then used).
+    explicit RecordCapture(bool ownEnvironment = true)
+        : mEnvironment(ownEnvironment ? std::make_unique<TestSupport::IsolatedEnvironment>() : nullptr) {
         mReader = std::thread([this] {
             while (!mStop) {
                 if (auto record = mCollector.Next(std::chrono::milliseconds(20))) {
@@ -46,7 +49,7 @@ public:
     RecordCapture(const RecordCapture &) = delete;
     RecordCapture &operator=(const RecordCapture &) = delete;
 
-    const TestSupport::IsolatedEnvironment &Environment() const { return mEnvironment; }
+    const TestSupport::IsolatedEnvironment &Environment() const { return *mEnvironment; }
 
     // Every record sent (by any thread or process) before this call, and not yet taken.
     std::vector<Quellin::Record> Records() {
@@ -107,7 +110,7 @@ private:
         return before;
     }
 
-    TestSupport::IsolatedEnvironment mEnvironment;
+    std::unique_ptr<TestSupport::IsolatedEnvironment> mEnvironment;
     Quellin::Collector mCollector;
     std::mutex mLock;
     std::condition_variable mArrived;
