@@ -30,7 +30,8 @@ public:
     bool IsOpen() const;
     // Sends the bytes as one datagram. 0 on success or when closed (nothing sent); otherwise an
     // errno-style code. A full queue waits up to 100 ms for the reader; after one such wait ran
-    // out, later sends do not wait until one succeeds. A reader that went away closes the writer.
+    // out, later sends do not wait until one succeeds. A reader that went away closes the writer;
+    // when the slot is there again (a restarted collector), it reconnects once and sends again.
     uint32_t Send(const void *data, size_t size);
     // One record: UTF-16LE, no byte-order mark, no terminating null.
     uint32_t SendRecord(const std::wstring &record);
@@ -54,7 +55,9 @@ public:
     MailslotReader(const MailslotReader &) = delete;
     MailslotReader &operator=(const MailslotReader &) = delete;
 
-    // Creates (binds) the slot, replacing a stale socket file. False on failure.
+    // Creates (binds) the slot, replacing a stale socket file; every user may write to it. The
+    // directory must be a real one, sticky when others may write to it; a missing default one is
+    // made 1777, one named by $KORVALIS_MAILSLOT_DIR 0700. False on failure.
     bool Create(const std::wstring &slotName);
     void Close();
     bool IsOpen() const { return mFd >= 0; }

@@ -2,9 +2,10 @@
 //
 // Sections and keys are matched case-insensitively, the first occurrence wins, values are
 // trimmed and one pair of enclosing quotes is stripped. Writes create file, section and key,
-// replace a value in place, keep comments and foreign sections, and replace the file atomically
-// under a process mutex and flock. Files are UTF-8; LF and CRLF are read. A file name without a
-// directory is relative to the current directory.
+// replace a value in place, keep comments, foreign sections and every unchanged line byte for byte,
+// and replace the file atomically under a process mutex and flock (through a symbolic link, its
+// target). Files are UTF-8; LF and CRLF are read; only regular files up to 16 MB are read. A file
+// name without a directory is relative to the current directory.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,8 @@ namespace Platform {
 // Copies the value (or the default when the file, section or key is missing) into buffer, cut to
 // size - 1 characters and terminated; returns the count copied. A null or zero-sized buffer gets
 // nothing and returns 0. A null default counts as "".
-// A null section lists the section names, a null key the key names of the section: each name
+// A default loses its trailing blanks. A null section lists the section names, a null key the key
+// names of the section (lines with "=" only): each name
 // ends with a NUL and the list with a second one; a list cut to fit ends with two NULs and
 // returns size - 2.
 uint32_t GetPrivateProfileString(const wchar_t *section, const wchar_t *key, const wchar_t *defaultValue,

@@ -202,10 +202,24 @@ std::wstring AsciiLower(std::wstring text) {
 }
 
 namespace {
-// One C locale object for the process; never freed (threads may hold it as their locale).
+// One C locale object, freed when this code is unloaded (no call may be running then). The UTF-8
+// form of C where there is one: numbers exactly as in C, multibyte texts as UTF-8.
+struct CLocaleHolder {
+    locale_t Locale;
+    CLocaleHolder() {
+        Locale = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        if (Locale == static_cast<locale_t>(nullptr))
+            Locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    }
+    ~CLocaleHolder() {
+        if (Locale != static_cast<locale_t>(nullptr))
+            freelocale(Locale);
+    }
+};
+
 locale_t CLocale() {
-    static locale_t sLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return sLocale;
+    static CLocaleHolder holder;
+    return holder.Locale;
 }
 } // namespace
 

@@ -161,8 +161,6 @@ TEST(TimingClockTest, TicksToMicrosecondsIsSymmetricAndExact) {
     EXPECT_EQ(timing.TicksToMicroseconds(3, 5), 2u);
     EXPECT_EQ(timing.TicksToMicroseconds(0, 1ull << 62), 1ull << 62);
     EXPECT_EQ(timing.TicksToMicroseconds(7, 7), 0u);
-    EXPECT_TRUE(timing.IsHighResolution());
-    EXPECT_TRUE(timing.PerformanceCounterAvailable());
     EXPECT_EQ(MillisecondsToMicroseconds(0xFFFFFFFFu), 4294967295000ull);
     EXPECT_EQ(MicrosecondsToMilliseconds(1999), 1u);
 }

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "QuellinRecord.h"
+#include "logging/RecordCapture.h"
 #include "support/TestSupport.h"
 
 using namespace TestSupport;
@@ -144,8 +145,7 @@ TEST_F(PluginLoad, OnlyTheExportsAreVisible) {
 }
 
 TEST_F(PluginDriverLog, OneLoadAndUnloadWritesEveryStepInOrder) {
-    Quellin::Collector collector;
-    ASSERT_TRUE(collector.IsOpen());
+    RecordCapture capture(false);
     auto r = RunHost("load\nunload\n");
     ASSERT_EQ(r.ExitCode, 0) << r.Output;
     EXPECT_EQ(Lines(), Join({OwnedAttach, OwnedUnload})) << r.Output;
@@ -153,7 +153,7 @@ TEST_F(PluginDriverLog, OneLoadAndUnloadWritesEveryStepInOrder) {
     // The application that the plug-in made reports its start-up.
     bool initRecord = false;
     std::wstring entry;
-    for (const Quellin::Record &record : collector.Drain()) {
+    for (const Quellin::Record &record : capture.Records()) {
         if (record.RecordKind == Quellin::Record::Kind::Begin && record.Module == L"DLLApp")
             entry = record.Entry;
         if (record.RecordKind == Quellin::Record::Kind::End && !entry.empty() && record.Entry == entry) {

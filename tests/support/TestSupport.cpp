@@ -3,11 +3,21 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PONTIS_TEST_ASAN 1
+// The sanitizer runtime's count of the bytes allocated and not freed.
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
+#else
+#define PONTIS_TEST_ASAN 0
+#include <malloc.h>
+#endif
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,6 +28,29 @@
 namespace fs = std::filesystem;
 
 namespace TestSupport {
+
+size_t HeapBytesInUse() {
+#if PONTIS_TEST_ASAN
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
+}
+
+ScopedDecimalCommaLocale::ScopedDecimalCommaLocale() {
+    const char *current = std::setlocale(LC_ALL, nullptr);
+    mPrevious = current != nullptr ? current : "C";
+    mActive =
+        std::setlocale(LC_ALL, DecimalCommaLocaleName) != nullptr && *std::localeconv()->decimal_point == ',';
+    if (!mActive)
+        std::setlocale(LC_ALL, mPrevious.c_str());
+}
+
+ScopedDecimalCommaLocale::~ScopedDecimalCommaLocale() {
+    if (mActive)
+        std::setlocale(LC_ALL, mPrevious.c_str());
+}
 
 TempDir::TempDir() {
     std::string base = fs::temp_directory_path().string() + "/pontis-test-XXXXXX";
