@@ -41,9 +41,12 @@ protected:
         tabs->SetSelection(tab);
         wxWindow *page = tabs->GetPage(tab);
         EXPECT_TRUE(Pump([&] { return page->IsShownOnScreen(); }));
-        const wxLongLong until = wxGetLocalTimeMillis() + 300;
-        Pump([&] { return wxGetLocalTimeMillis() > until; });
-        const wxImage shot = ConfigurationWindowTest::Photograph(dialog);
+        // Until the page has painted its controls.
+        wxImage shot;
+        Pump([&] {
+            shot = ConfigurationWindowTest::Photograph(dialog);
+            return CountColours(shot) > 3u;
+        });
         EXPECT_GT(CountColours(shot), 3u) << name << " looks blank";
         const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
         const std::string folder = binary.empty() ? mScratch.Path() : binary + "/screenshots";
