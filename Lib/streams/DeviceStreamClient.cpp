@@ -141,7 +141,7 @@ DWORD DeviceStreamClientWithStreamBase::LoadProgramSettings(
         mbCheckSystemError = database->ReadBool("CheckSystemError", mbCheckSystemError);
         database->PopTable();
     }
-    const DWORD identificationResult = LoadIdentificationSettings(database);
+    const DWORD identificationResult = DeviceStreamClientIdentification::LoadProgramSettings(database);
     const DWORD managerResult = mConfigurationManager.LoadConfiguration(database);
     return FirstNonZero(managerResult, identificationResult);
 }
@@ -153,7 +153,7 @@ DWORD DeviceStreamClientWithStreamBase::SaveProgramSettings(
         database->WriteBool("CheckSystemError", mbCheckSystemError);
         database->PopTable();
     }
-    const DWORD identificationResult = SaveIdentificationSettings(database);
+    const DWORD identificationResult = DeviceStreamClientIdentification::SaveProgramSettings(database);
     const DWORD managerResult = mConfigurationManager.SaveConfiguration(database);
     return FirstNonZero(managerResult, identificationResult);
 }
@@ -169,7 +169,7 @@ DWORD DeviceStreamClientWithStreamBase::AddConfigurationDialogPanels(HostWindow 
     if (result == 0)
         result = PredefineStreamConfiguration(hWnd);
     result = FirstNonZero(result, mConfigurationManager.AddConfigurationDialogPanels(hWnd, panels));
-    return FirstNonZero(result, AddIdentificationPanel(hWnd, panels));
+    return FirstNonZero(result, DeviceStreamClientIdentification::AddConfigurationDialogPanels(hWnd, panels));
 }
 
 DWORD DeviceStreamClientWithStreamBase::GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuffer,

@@ -189,7 +189,7 @@ public:
     virtual DWORD SaveProgramSettings(HostWindow hWnd, std::shared_ptr<ProgramSettingsDatabase> &database);
     // The "Communication" page and the "Identification" page; the default stream configuration is
     // made once before.
-    virtual DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels);
+    DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) override;
 
     virtual DWORD LoadLegacyConfiguration(std::shared_ptr<ProgramSettingsDatabase> &database,
                                           const std::string &sTablePrefix);
