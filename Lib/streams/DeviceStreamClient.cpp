@@ -343,24 +343,23 @@ DWORD DeviceStreamClientWithStreamBase::AfterStreamConnectConfiguration(HostWind
 
 // ---- IEEE 488.2 status and the error queue ------------------------------------------------------
 
-DWORD DeviceStreamClientWithStreamBase::QueryStatus(HostWindow hWnd, const std::string &sQuery,
+DWORD DeviceStreamClientWithStreamBase::QueryStatus(HostWindow hWnd, const std::string &sQuery, DWORD dwCount,
                                                     std::string &sReply, bool bTimeoutIsEnd) {
-    DWORD dwCount = sQuery == "SYST:ERR?" ? SystemErrorQueryCount : StatusQueryCount;
     const DWORD result = WriteReadUntilAnswer(hWnd, sQuery, sReply, dwCount, 0);
     return bTimeoutIsEnd && result == StreamResult::ReadTimeout ? 0 : result;
 }
 
 DWORD DeviceStreamClientWithStreamBase::QuerySystemError(HostWindow hWnd, std::string &sReply) {
-    return QueryStatus(hWnd, "SYST:ERR?", sReply, true);
+    return QueryStatus(hWnd, "SYST:ERR?", SystemErrorQueryCount, sReply, true);
 }
 
 DWORD DeviceStreamClientWithStreamBase::QueryStatusByte(HostWindow hWnd, std::string &sReply) {
     const std::string sQuery = msStatusQueryPrefix.empty() ? "*STB?" : msStatusQueryPrefix + ";" + "*STB?";
-    return QueryStatus(hWnd, sQuery, sReply, true);
+    return QueryStatus(hWnd, sQuery, StatusQueryCount, sReply, true);
 }
 
 DWORD DeviceStreamClientWithStreamBase::QueryEventStatusRegister(HostWindow hWnd, std::string &sReply) {
-    return QueryStatus(hWnd, "*ESR?", sReply, false);
+    return QueryStatus(hWnd, "*ESR?", StatusQueryCount, sReply, false);
 }
 
 DWORD DeviceStreamClientWithStreamBase::GetStatusNumber(HostWindow hWnd, bool bEventStatus,
