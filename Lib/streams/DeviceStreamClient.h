@@ -158,11 +158,6 @@ using ClearDeviceOptionSwitch = bool (*)(DeviceStreamConfiguration &configuratio
                                          bool &bOriginalState);
 void SetClearDeviceOptionSwitch(ClearDeviceOptionSwitch optionSwitch);
 
-// The device kind of a VISA stream (0 GPIB, 1 TCPIP VXI-11, 2 serial, 3 TCPIP socket); installed by
-// the VISA stream kind. Without it no stream counts as a VISA stream.
-using VisaStreamKindProbe = bool (*)(const std::shared_ptr<WriteReadDeviceStream> &stream, int &kind);
-void SetVisaStreamKindProbe(VisaStreamKindProbe probe);
-
 class DeviceStreamClientWithStreamBase : public DeviceStreamClientIdentification {
 public:
     // Connection kinds of GetUsedCommunication, as the VISA session numbers its device kinds.

@@ -134,6 +134,20 @@ TEST_F(ClientTest, HostSettingsConfigureTheTcpStreamAndItsSettingsSurviveReconne
     EXPECT_EQ(2u, Connections());
 }
 
+TEST_F(ClientTest, AVisaResourceFromTheHostsFileReachesTheInstrumentAsATcpSocket) {
+    DeviceStreamClientWithStream client("ACME");
+    client.GetConfigurationManager().SetSupportedStreams("TCPIP;VISA");
+    SettingsFile file("[Stream Config]\nSelected=VISA\n[Stream Config.VISA]\nIdentifier=TCPIP0::127.0.0.1::" +
+                      std::to_string(mServer.Port()) + "::SOCKET\n");
+    ASSERT_EQ(0u, file.With([&](auto &db) { return client.LoadProgramSettings(nullptr, db); }));
+    ASSERT_EQ(0u, client.ConnectStream(nullptr, false));
+    EXPECT_TRUE(client.UsesTCPIP());
+    EXPECT_FALSE(client.GetUsedCommunication(DeviceStreamClientWithStream::TCPIPVXI11));
+    EXPECT_FALSE(client.UsesGPIB());
+    EXPECT_EQ(0u, client.CheckDeviceOnStream(nullptr));
+    EXPECT_EQ("PONG\n", WriteRead(client, "PING"));
+}
+
 struct IdentificationCase {
     const char *Name;
     std::string Expected;
