@@ -311,11 +311,12 @@ TEST_F(ClientTest, TwoClientsShareOneStreamUntilTheLastLeaves) {
 TEST_F(ClientTest, TheDeviceCheckSwitchesTheGpibClearOptionOff) {
     static bool clearOption;
     clearOption = true;
-    SetClearDeviceOptionSwitch([](DeviceStreamConfiguration &, bool bNewState, bool &bOriginalState) {
-        bOriginalState = clearOption;
-        clearOption = bNewState;
-        return true;
-    });
+    const ClearDeviceOptionSwitch installed =
+        SetClearDeviceOptionSwitch([](DeviceStreamConfiguration &, bool bNewState, bool &bOriginalState) {
+            bOriginalState = clearOption;
+            clearOption = bNewState;
+            return true;
+        });
     DeviceStreamConfigurationRegistry::Get().Register(
         "GPIB", +[]() -> DeviceStreamConfiguration * { return new TestConfiguration("GPIB"); });
     for (const bool pass : {true, false}) {
@@ -327,7 +328,7 @@ TEST_F(ClientTest, TheDeviceCheckSwitchesTheGpibClearOptionOff) {
         EXPECT_EQ(pass ? 0u : 0x30000096u, client.CheckDeviceOnStream(nullptr));
         EXPECT_EQ(pass, clearOption);
     }
-    SetClearDeviceOptionSwitch(nullptr);
+    SetClearDeviceOptionSwitch(installed);
 }
 
 // A driver that accepts every queued error reads on, but not for ever.
