@@ -155,6 +155,10 @@ struct IdentificationCase {
     DWORD Result;
 };
 
+void PrintTo(const IdentificationCase &c, std::ostream *out) {
+    *out << c.Name;
+}
+
 class IdentificationTest : public ClientTest, public ::testing::WithParamInterface<IdentificationCase> {};
 
 TEST_P(IdentificationTest, TheDeviceCheckComparesTheAnswerWithTheExpectedResponse) {
