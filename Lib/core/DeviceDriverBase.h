@@ -114,6 +114,8 @@ public:
     DWORD ShowTabbedConfigurationDialog(HostWindow hWnd);
     // Brand, type and description joined into one title.
     std::wstring GetDriverDescription() const;
+    // One decimal and the unit by magnitude: "1.5 GHz", "100.0 MHz", "12.5 kHz", "50.0 Hz".
+    static std::string ConvertFrequencyToText(double dHertz);
 
     // Lowest host version accepted ("2024.1.1") and the one from which warnings are queued
     // ("2025.1.1").
