@@ -9,15 +9,10 @@ namespace Identification {
 
 namespace {
 
-// Every separator starts a new field, so empty fields stay: "a,,b," gives four fields.
+// Empty fields stay; a last field only when it is not empty.
 std::vector<std::string> SplitFields(const std::string &sText, char separator) {
     std::vector<std::string> fields;
-    size_t start = 0;
-    for (size_t end = sText.find(separator); end != std::string::npos; end = sText.find(separator, start)) {
-        fields.push_back(sText.substr(start, end - start));
-        start = end + 1;
-    }
-    fields.push_back(sText.substr(start));
+    SplitString(sText, fields, std::string(1, separator), true);
     return fields;
 }
 
