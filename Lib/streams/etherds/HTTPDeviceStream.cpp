@@ -9,6 +9,7 @@
 #include "core/ResultCodes.h"
 #include "core/StringUtils.h"
 #include "logging/QuellinEntry.h"
+#include "platform/SocketSupport.h"
 
 namespace {
 
@@ -108,10 +109,10 @@ DWORD HTTPDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool
     entry.Log(QuellinLevelNote, L"Message", "WaitForClose()");
     if (result == 0) {
         const uint32_t milliseconds = TimeoutMilliseconds();
-        // wx notices a lost blocking socket only while it waits for input: WaitForLost alone would
-        // always sit out the whole time-out. Input that is not the close ends the wait too.
-        if (IsConnected())
-            mSocket->WaitForRead(milliseconds / 1000, milliseconds % 1000);
+        // The server's close is noticed by the receive that finds the end of the data; anything
+        // it still sent before belongs to the response.
+        if (IsConnected() && Platform::WaitReadable(mSocket->GetSocket(), milliseconds, &mbInterrupted))
+            msResponse += ReadBytes(CollectChunkSize);
         mParameters.Delayer.StoreLastCommunicationTime();
     }
     entry.LogEnd(ResultSeverityText(result), L"Read", msResponse, L"Err", result);

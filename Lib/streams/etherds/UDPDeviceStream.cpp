@@ -9,6 +9,7 @@
 #include "core/ResultCodes.h"
 #include "core/StringUtils.h"
 #include "logging/QuellinEntry.h"
+#include "platform/SocketSupport.h"
 
 namespace {
 
@@ -88,12 +89,13 @@ DWORD UDPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount) {
     sResponse.clear();
     DWORD result = 0;
     mdwLastWriteCount = 0;
+    mbInterrupted = false;
     mParameters.Delayer.WaitRemainingDelay();
     if (IsConnected()) {
         auto *socket = static_cast<wxDatagramSocket *>(mSocket);
         // A blocking socket would wait for ever: the datagram must be there within the time-out.
         const uint32_t milliseconds = TimeoutMilliseconds();
-        if (socket->WaitForRead(milliseconds / 1000, milliseconds % 1000)) {
+        if (Platform::WaitReadable(socket->GetSocket(), milliseconds, &mbInterrupted)) {
             std::vector<char> block(static_cast<size_t>(dwCount) + 1);
             wxIPV4address sender;
             socket->RecvFrom(sender, block.data(), dwCount);
