@@ -4,6 +4,7 @@
 
 #include "core/PanelResourceName.h"
 #include "platform/MessageBox.h"
+#include "streams/DeviceStreamConfigurationManager.h"
 #include "streams/ManualDeviceStream.h"
 #include "streams/etherds/EthernetDeviceStream.h"
 #include "support/TestSupport.h"
@@ -119,6 +120,19 @@ TEST(ManualDeviceStream, TheKindIsRegistered) {
     std::unique_ptr<DeviceStreamConfiguration> configuration(CreateConfiguration("Manual"));
     ASSERT_NE(nullptr, configuration);
     EXPECT_EQ("Manual", configuration->GetIDString());
+}
+
+// An empty list of supported kinds offers every registered kind, the manual one included.
+TEST(ManualDeviceStream, AnEmptySupportedListOffersTheManualKind) {
+    DeviceStreamConfigurationManager everything;
+    everything.SetSupportedStreams("");
+    EXPECT_EQ(GetRegisteredKinds().size(), everything.GetConfigurations().size());
+    ASSERT_TRUE(everything.FindConfiguration("Manual"));
+    EXPECT_EQ("MANUAL", everything.FindConfiguration("Manual")->GetIdentifier());
+
+    DeviceStreamConfigurationManager named;
+    named.SetSupportedStreams("TCPIP");
+    EXPECT_FALSE(named.FindConfiguration("Manual"));
 }
 
 } // namespace
