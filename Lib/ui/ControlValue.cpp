@@ -243,6 +243,11 @@ bool SelectMatchingComboBoxItem(wxComboBox *combo) {
     const wxString typed = WithoutBlanks(AsciiUpper(combo->GetValue()));
     if (typed.empty())
         return false;
+    // A selected item that matches stays selected: items may share one text (names that the
+    // language library could not give), and the first of them is not the one shown.
+    const int selection = combo->GetSelection();
+    if (selection != wxNOT_FOUND && AsciiUpper(WithoutBlanks(combo->GetString(selection))) == typed)
+        return true;
     const unsigned count = combo->GetCount();
     for (unsigned i = 0; i < count; ++i) {
         if (AsciiUpper(WithoutBlanks(combo->GetString(i))) == typed) {

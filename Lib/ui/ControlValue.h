@@ -35,10 +35,10 @@ private:
     T mValue;
 };
 
-// Selects the combo box's item that matches its typed text, compared upper-cased: first an item
-// equal to the text with blanks removed on both sides, else the first item that contains the
-// typed text (the items keep their blanks). Empty typed text matches nothing. False when nothing
-// matched; the selection is then unchanged.
+// Selects the combo box's item that matches its typed text, compared upper-cased: the selected item
+// when it matches, else first an item equal to the text with blanks removed on both sides, else the
+// first item that contains the typed text (the items keep their blanks). Empty typed text matches nothing.
+// False when nothing matched; the selection is then unchanged.
 bool SelectMatchingComboBoxItem(wxComboBox *combo);
 
 // The decimal rate: the item text of baud-rate lists and the numbers of their messages.

@@ -43,6 +43,14 @@ const TextEntry Texts[] = {
     {601, 1, "AC coupling"},
     {601, 2, "DC coupling"},
     {TovikLangStandIn::ProbeResource, TovikLangStandIn::ProbeArguments, "Value %1 of %2, %10."},
+    // RS-232 port access (base 574): the port text and the texts of the port codes.
+    {574, 1, "COM%1"},
+    {574, 0x3000012C, "%1 is not open."},
+    {574, 0x3000012D, "Not all bytes could be written to %1."},
+    {574, 0x3000012E, "%1 did not answer in time."},
+    {574, 0x3000012F, "%1 does not exist."},
+    {574, 0x30000130, "%1 is in use by another program or its settings differ."},
+    {574, 0x30000137, "%1 has not been opened."},
 };
 
 struct ResourceLoad {

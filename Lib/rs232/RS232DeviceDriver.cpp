@@ -1,0 +1,315 @@
+// The port driver and the registry of shared ports.
+#include "rs232/RS232DeviceDriver.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "core/LanguageLibrary.h"
+#include "core/ResourceWindows.h"
+#include "core/StringUtils.h"
+#include "core/Timing.h"
+#include "logging/QuellinEntry.h"
+#include "rs232/RS232ConfigurationPanel.h"
+#include "visa/VisaBase.h"
+#include "visa/VisaLibrary.h"
+
+namespace {
+
+constexpr const char *ModuleName = "RS232";
+constexpr DWORD PortTimeout = 3000;
+constexpr DWORD VisaTimeoutStatus = 0xBFFF0015;
+// The VISA library files RS-232 tries: the maker's first.
+constexpr int VisaLibraryPreference = 0;
+
+using SharedPortEntry = std::pair<RS232Configuration *, RS232RunTimeData *>;
+
+// Port number -> (copy of the first opener's settings, run-time object), guarded by the lock.
+std::map<int, SharedPortEntry> &SharedRS232Ports() {
+    static std::map<int, SharedPortEntry> ports;
+    return ports;
+}
+
+std::recursive_mutex &SharedRS232PortsLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+} // namespace
+
+RS232DeviceDriver::RS232DeviceDriver() = default;
+
+RS232DeviceDriver::~RS232DeviceDriver() {
+    if (mpRunTimeData != nullptr)
+        Close();
+}
+
+RS232SharedDeviceDriver::RS232SharedDeviceDriver() {
+    SetCOMPortSharing(true);
+}
+
+RS232RunTimeData *RS232DeviceDriver::FindSharedRunTimeData(int nCOMPort) {
+    std::lock_guard<std::recursive_mutex> guard(SharedRS232PortsLock());
+    const auto found = SharedRS232Ports().find(nCOMPort);
+    return found != SharedRS232Ports().end() ? found->second.second : nullptr;
+}
+
+RS232RunTimeData *RS232DeviceDriver::GetSharedRunTimeData() {
+    if (mnCOMPort <= 0)
+        return nullptr;
+    auto &ports = SharedRS232Ports();
+    const auto found = ports.find(mnCOMPort);
+    if (found != ports.end()) {
+        if (found->second.first->IsSameConfiguration(*this) && mbCOMPortSharing)
+            return found->second.second;
+        return nullptr;
+    }
+    RS232RunTimeData *runTimeData = CreateRunTimeDataObject();
+    ports.emplace(mnCOMPort, SharedPortEntry(new RS232Configuration(*this), runTimeData));
+    return runTimeData;
+}
+
+void RS232DeviceDriver::RemoveSharedRunTimeData() {
+    if (mnOpenedPort <= 0)
+        return;
+    auto &ports = SharedRS232Ports();
+    const auto found = ports.find(mnOpenedPort);
+    if (found == ports.end())
+        return;
+    delete found->second.first;
+    delete found->second.second;
+    ports.erase(found);
+}
+
+RS232RunTimeData *RS232DeviceDriver::CreateRunTimeDataObject() {
+    QuellinEntry entry(ModuleName, "CreateRunTimeDataObject");
+    entry.LogBegin(QuellinLevelNote);
+    RS232RunTimeData *runTimeData = nullptr;
+    if (mnImplementation != ImplementationSerialApi && IsVISAAvailable())
+        runTimeData = new RS232RunTimeDataVISA();
+    else
+        runTimeData = new RS232RunTimeDataWindows();
+    entry.LogEnd(QuellinLevelComplete, L"RS232Implementation", mnImplementation);
+    return runTimeData;
+}
+
+bool RS232DeviceDriver::IsVISAAvailable() {
+    static const bool bAvailable = [] {
+        VisaLibrary library(VisaLibraryPreference);
+        return library.LoadVisaDLL() == 0;
+    }();
+    return bAvailable;
+}
+
+DWORD RS232DeviceDriver::Open(BaudRate eBaudRate, Parity eParity, DataBits eDataBits, StopBits eStopBits) {
+    DWORD result = 0;
+    if (mpRunTimeData != nullptr)
+        result = Close();
+    if (result != 0)
+        return result;
+    bool bOpened = false;
+    {
+        std::lock_guard<std::recursive_mutex> guard(SharedRS232PortsLock());
+        RS232RunTimeData *runTimeData = GetSharedRunTimeData();
+        if (runTimeData == nullptr)
+            return RS232Result::PortAccessDenied;
+        mnOpenedPort = mnCOMPort;
+        if (!runTimeData->IsOpen())
+            result = runTimeData->Open(eBaudRate, eParity, eDataBits, eStopBits, *this);
+        if (runTimeData->IsOpen()) {
+            runTimeData->IncrementUsageCount();
+            mpRunTimeData = runTimeData;
+            mbCountedUse = true;
+            bOpened = result == 0;
+        } else if (runTimeData->GetUsageCount() == 0) {
+            // A failed first open leaves no entry behind.
+            RemoveSharedRunTimeData();
+        }
+    }
+    if (bOpened)
+        Timing().Wait(OpenSettleTime);
+    return result;
+}
+
+DWORD RS232DeviceDriver::Close() {
+    std::lock_guard<std::recursive_mutex> guard(SharedRS232PortsLock());
+    if (mpRunTimeData != nullptr && mbCountedUse) {
+        mpRunTimeData->DecrementUsageCount();
+        if (mpRunTimeData->GetUsageCount() == 0) {
+            mpRunTimeData->Close();
+            RemoveSharedRunTimeData();
+        }
+    }
+    mpRunTimeData = nullptr;
+    mbCountedUse = false;
+    return 0;
+}
+
+DWORD RS232DeviceDriver::Lock(double dSeconds) {
+    return mpRunTimeData != nullptr ? mpRunTimeData->Lock(dSeconds) : RS232Result::NoRunTimeData;
+}
+
+DWORD RS232DeviceDriver::Unlock() {
+    return mpRunTimeData != nullptr ? mpRunTimeData->Unlock() : RS232Result::NoRunTimeData;
+}
+
+DWORD RS232DeviceDriver::Read(std::string &sText, DWORD dwCount) {
+    if (mpRunTimeData == nullptr) {
+        sText.clear();
+        return RS232Result::NoRunTimeData;
+    }
+    return mpRunTimeData->Read(sText, dwCount);
+}
+
+DWORD RS232DeviceDriver::Read(char *pBuffer, DWORD dwCount, DWORD *pdwReadCount) {
+    if (pBuffer != nullptr)
+        pBuffer[0] = '\0';
+    if (pdwReadCount != nullptr)
+        *pdwReadCount = 0;
+    std::string sText;
+    const DWORD result = Read(sText, dwCount);
+    const size_t copied = std::min<size_t>(sText.size(), dwCount);
+    if (pBuffer != nullptr) {
+        std::copy_n(sText.data(), copied, pBuffer);
+        pBuffer[copied] = '\0';
+    }
+    if (pdwReadCount != nullptr)
+        *pdwReadCount = static_cast<DWORD>(copied);
+    return result;
+}
+
+DWORD RS232DeviceDriver::Write(const std::string &sText) {
+    return mpRunTimeData != nullptr ? mpRunTimeData->Write(sText) : RS232Result::NoRunTimeData;
+}
+
+DWORD RS232DeviceDriver::Write(const char *pData, DWORD dwLength, DWORD *pdwWrittenCount) {
+    const std::string sText = pData != nullptr ? std::string(pData, dwLength) : std::string();
+    if (pdwWrittenCount != nullptr)
+        *pdwWrittenCount = dwLength;
+    return Write(sText);
+}
+
+DWORD RS232DeviceDriver::OptimizedRead(std::string &sText, DWORD vlCount, DWORD dwTimeoutMilliseconds,
+                                       const std::string &msReceiveString) {
+    DWORD result = 0;
+    Timing timing;
+    sText.clear();
+    if (!IsRunTimeDataOpen())
+        return 0;
+    const uint32_t timeout = static_cast<uint32_t>(std::min<DWORD>(dwTimeoutMilliseconds, 0xFFFFFFFFu));
+    const uint32_t waitTimeout = static_cast<uint32_t>(static_cast<uint64_t>(timeout) * 90 / 100);
+    result = SetReadTermination(msReceiveString);
+    const uint32_t start = timing.GetMilliseconds();
+    bool bKeepReading = sText.size() < vlCount;
+    while (result == 0 && timing.RemainingTime(start, timeout) > 0 && bKeepReading) {
+        DWORD available = 0;
+        result = WaitCommEvent(timing.RemainingTime(start, waitTimeout), available);
+        std::string sPiece;
+        if (result == 0) {
+            const DWORD missing = vlCount - static_cast<DWORD>(sText.size());
+            const DWORD toRead = std::min(available != 0 ? available : missing, missing);
+            result = SetTimeout(timing.RemainingTime(start, timeout));
+            if (result == 0) {
+                result = Read(sPiece, toRead);
+                if (result == RS232Result::ReadTimeout) {
+                    ClearLastError();
+                    result = 0;
+                }
+            }
+            result = FirstNonZero(result, SetTimeout(PortTimeout));
+        }
+        if (!sPiece.empty()) {
+            sText += sPiece;
+            if (sText.size() >= vlCount)
+                bKeepReading = false;
+            if (!msReceiveString.empty() && EndsWith(sText, msReceiveString, false))
+                bKeepReading = false;
+            if (mbNewLineReturnIsEndOfString && (sPiece.back() == '\n' || sPiece.back() == '\r'))
+                bKeepReading = false;
+        }
+        if (result == VisaTimeoutStatus && sText.size() < vlCount)
+            result = RS232Result::ReadTimeout;
+        if (result == RS232Result::ReadTimeout) {
+            ClearLastError();
+            result = 0;
+        }
+    }
+    result = FirstNonZero(result, ApplyNewLineTermination());
+    if (result != 0) {
+        QuellinEntry entry(ModuleName, "OptimizedRead");
+        entry.Log(QuellinLevelError, QuellinDescription, "Read(): " + QuoteString(sText.substr(0, 80)),
+                  L"vlCount", vlCount, L"timeoutMilliseconds", dwTimeoutMilliseconds, L"msReceiveString",
+                  msReceiveString, L"Err", result);
+    }
+    return result;
+}
+
+int RS232DeviceDriver::CreateConfigurationPanel(HostWindow hParent, const wxString &title) {
+    return ShowConfigurationWindowAsDialog(new RS232ConfigurationPanel(this), hParent, "RS232Configuration",
+                                           title);
+}
+
+void RS232DeviceDriver::AddConfigurationPanel(PanelResourceNameList &panels) {
+    PanelResourceNameList::AddUnique(panels, new RS232ConfigurationPanel(this), "RS232Configuration",
+                                     "RS232");
+}
+
+DWORD RS232DeviceDriver::GetErrorString(HostWindow hWnd, DWORD dwCode, char *pBuffer, uint32_t dwSize,
+                                        uint32_t *pdwLength) {
+    clsTovikLng language(LanguageBase);
+    ClearErrorText(pBuffer, dwSize, pdwLength);
+    uint32_t length = 0;
+    DWORD result = 0;
+    if (mpRunTimeData != nullptr) {
+        mpRunTimeData->GetErrorString(hWnd, dwCode, pBuffer, dwSize, &length);
+    } else if (IsVISAAvailable()) {
+        VisaBase session(VisaLibraryPreference);
+        result = session.GetErrorString(hWnd, dwCode, pBuffer, dwSize, &length);
+    }
+    if (length == 0) {
+        const std::string sPort = language.getText(PortTextId, FormatValue<int>(mnCOMPort, "%i"));
+        const std::string sMessage = language.getText(dwCode, sPort);
+        if (!sMessage.empty())
+            CopyStringToBuffer(sMessage, pBuffer, dwSize, &length);
+    }
+    if (pdwLength != nullptr)
+        *pdwLength = length;
+    return result;
+}
+
+DWORD RS232DeviceDriver::ClearInBuffer() {
+    return mpRunTimeData != nullptr ? mpRunTimeData->ClearInBuffer() : RS232Result::NoRunTimeData;
+}
+
+DWORD RS232DeviceDriver::ClearOutBuffer() {
+    return mpRunTimeData != nullptr ? mpRunTimeData->ClearOutBuffer() : RS232Result::NoRunTimeData;
+}
+
+DWORD RS232DeviceDriver::SetReadTermination(const std::string &sTermination) {
+    return mpRunTimeData != nullptr ? mpRunTimeData->SetReadTermination(sTermination)
+                                    : RS232Result::NoRunTimeData;
+}
+
+DWORD RS232DeviceDriver::ApplyNewLineTermination() {
+    return mpRunTimeData != nullptr ? mpRunTimeData->ApplyNewLineTermination() : RS232Result::NoRunTimeData;
+}
+
+DWORD RS232DeviceDriver::WaitCommEvent(DWORD dwTimeout, DWORD &dwAvailable) {
+    dwAvailable = 0;
+    return mpRunTimeData != nullptr ? mpRunTimeData->WaitCommEvent(dwTimeout, dwAvailable)
+                                    : RS232Result::NoRunTimeData;
+}
+
+DWORD RS232DeviceDriver::SetTimeout(DWORD dwMilliseconds) {
+    return mpRunTimeData != nullptr ? mpRunTimeData->SetTimeout(dwMilliseconds) : 0;
+}
+
+void RS232DeviceDriver::ClearLastError() {
+    if (mpRunTimeData != nullptr)
+        mpRunTimeData->ClearLastError();
+}
+
+bool RS232DeviceDriver::IsRunTimeDataOpen() const {
+    return mpRunTimeData != nullptr && mpRunTimeData->IsOpen();
+}

@@ -1,0 +1,248 @@
+// The "RS-232" stream over a pseudo-terminal through the serial API: connection without and with
+// port sharing (lock per transaction), the bytes a write puts on the wire, a write-read against a
+// responding instrument, and the configuration's order, identifier, settings and legacy copies.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "core/ProgramSettingsDatabase.h"
+#include "core/StandInLibraries.h"
+#include "platform/SerialPort.h"
+#include "rs232/RS232DeviceStream.h"
+#include "support/PseudoTerminal.h"
+
+namespace {
+
+// No VISA library on the search path: every port of this program goes through the serial API.
+const StandIns::LanguageLibraryMissing gNoLibraries;
+
+constexpr int Port = 9;
+
+class RS232DeviceStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(mTerminal.IsReady()); }
+
+    std::shared_ptr<RS232DeviceStreamConfiguration> Configuration(bool bSharing) {
+        auto configuration = std::make_shared<RS232DeviceStreamConfiguration>();
+        configuration->SetCOMPort(Port);
+        configuration->SetCOMPortSharing(bSharing);
+        return configuration;
+    }
+
+    // Whether another program could open the port now.
+    static bool PortIsFree() {
+        Platform::SerialPort other;
+        return other.Open(Port) == 0;
+    }
+
+    DeviceStreamClient *Client(int index = 0) {
+        return reinterpret_cast<DeviceStreamClient *>(&mClients[index]);
+    }
+
+    TestSupport::IsolatedEnvironment mEnvironment;
+    TestSupport::PseudoTerminal mTerminal{Port};
+    int mClients[2] = {};
+};
+
+TEST_F(RS232DeviceStreamTest, WithoutSharingTheFirstClientOpensAndTheLastClosesThePort) {
+    RS232DeviceStream stream;
+    ASSERT_EQ(0u, stream.Connect(nullptr, Configuration(false), Client(0)));
+    EXPECT_TRUE(stream.IsConnected());
+    EXPECT_FALSE(PortIsFree());
+    EXPECT_EQ(L"Global\\KORVALIS:DS:RS232:COM9", stream.GetLockName());
+    ASSERT_EQ(0u, stream.Connect(nullptr, Configuration(false), Client(1)));
+    EXPECT_EQ(2u, stream.GetClientCount());
+    EXPECT_EQ(0u, stream.Disconnect(nullptr, Client(0)));
+    EXPECT_FALSE(PortIsFree());
+    EXPECT_EQ(0u, stream.Disconnect(nullptr, Client(1)));
+    EXPECT_FALSE(stream.IsConnected());
+    EXPECT_TRUE(PortIsFree());
+}
+
+TEST_F(RS232DeviceStreamTest, WithSharingThePortIsOpenOnlyWithinTheOutermostLock) {
+    RS232DeviceStream stream;
+    ASSERT_EQ(0u, stream.Connect(nullptr, Configuration(true), Client()));
+    EXPECT_TRUE(stream.IsConnected());
+    EXPECT_TRUE(PortIsFree());
+    ASSERT_EQ(0u, stream.Lock(nullptr, 1.0));
+    EXPECT_FALSE(PortIsFree());
+    ASSERT_EQ(0u, stream.Lock(nullptr, 1.0));
+    EXPECT_EQ(2u, stream.GetTransactionCount());
+    EXPECT_EQ(0u, stream.Unlock(nullptr));
+    EXPECT_FALSE(PortIsFree());
+    EXPECT_EQ(0u, stream.Write(nullptr, "PING", false));
+    EXPECT_EQ("PING\n", mTerminal.Receive(5));
+    EXPECT_EQ(0u, stream.Unlock(nullptr));
+    EXPECT_TRUE(PortIsFree());
+    EXPECT_EQ(0u, stream.Disconnect(nullptr, Client()));
+}
+
+TEST_F(RS232DeviceStreamTest, APortThatCannotOpenAtTheLockLeavesTheStreamUnlocked) {
+    RS232DeviceStream stream;
+    ASSERT_EQ(0u, stream.Connect(nullptr, Configuration(true), Client()));
+    {
+        Platform::SerialPort other;
+        ASSERT_EQ(0u, other.Open(Port));
+        EXPECT_EQ(RS232Result::PortAccessDenied, stream.Lock(nullptr, 1.0));
+    }
+    EXPECT_EQ(0u, stream.GetTransactionCount());
+    DWORD otherThread = 1;
+    std::thread([&] {
+        Mutex probe(stream.GetLockName());
+        otherThread = probe.Lock(0);
+        probe.Unlock();
+    }).join();
+    EXPECT_EQ(0u, otherThread);
+    EXPECT_EQ(0u, stream.Lock(nullptr, 1.0));
+    EXPECT_EQ(0u, stream.Unlock(nullptr));
+}
+
+TEST_F(RS232DeviceStreamTest, AWritePutsTheTerminationsOnTheWire) {
+    struct Case {
+        std::string Command;
+        bool WaitForOPC;
+        bool StreamTermination; // the stream's own "\n"
+        CommunicationTerminationOption Option;
+        std::string Wire;
+    };
+    const Case cases[] = {
+        {"MEAS", true, true, LineFeed, "MEAS;*OPC?\n"},
+        {"", true, true, LineFeed, "*OPC?\n"},
+        {"A\n", false, true, LineFeed, "A\n"},
+        {"X", false, true, NoTermination, "X\n"},
+        {"X", false, false, CarrierReturn, "X\r"},
+        {"A", false, false, CarrierReturnPlusLineFeed, "A\r\n"},
+        {"AB", false, false, CarrierReturnPlusLineFeed, "AB\r\n"},
+        {"AB\r\n", false, false, CarrierReturnPlusLineFeed, "AB\r\n"},
+        {"Z", false, true, CarrierReturnPlusLineFeed, "Z\n\r\n"},
+    };
+    for (const Case &test : cases) {
+        auto configuration = Configuration(false);
+        configuration->SetSendTermination(test.Option);
+        RS232DeviceStream stream;
+        ASSERT_EQ(0u, stream.Connect(nullptr, configuration, Client()));
+        stream.SetWriteTermination(nullptr, "\n", test.StreamTermination);
+        stream.SetTimeout(nullptr, 0.3);
+        EXPECT_EQ(0u, stream.Write(nullptr, test.Command, test.WaitForOPC)) << test.Command;
+        EXPECT_EQ(test.Wire, mTerminal.Receive(test.Wire.size() + 1, "", std::chrono::milliseconds(300)))
+            << test.Command;
+        stream.Disconnect(nullptr, Client());
+    }
+}
+
+TEST_F(RS232DeviceStreamTest, AWriteOnADisconnectedStreamSendsNothingAndFails) {
+    RS232DeviceStream stream;
+    EXPECT_EQ(RS232Result::PortNotOpen, stream.Write(nullptr, "*RST", false));
+    EXPECT_EQ(0u, stream.ClearInputBuffers(nullptr));
+    EXPECT_EQ("", mTerminal.Receive(1, "", std::chrono::milliseconds(100)));
+}
+
+TEST_F(RS232DeviceStreamTest, AWriteReadGetsTheInstrumentsReply) {
+    for (const bool bSharing : {false, true}) {
+        RS232DeviceStream stream;
+        ASSERT_EQ(0u, stream.Connect(nullptr, Configuration(bSharing), Client()));
+        stream.SetTimeout(nullptr, 2.0);
+        std::thread instrument([this] {
+            if (mTerminal.Receive(100, "\n") == "*IDN?\n")
+                mTerminal.Send("PECOS-8\r\n");
+        });
+        std::string response;
+        DWORD count = 100;
+        EXPECT_EQ(0u, stream.WriteRead(nullptr, "*IDN?", response, count, 3));
+        instrument.join();
+        EXPECT_EQ("PECOS-8\r\n", response);
+        EXPECT_EQ(0u, stream.GetTransactionCount());
+        EXPECT_EQ(bSharing, PortIsFree());
+        stream.Disconnect(nullptr, Client());
+    }
+}
+
+// ---- Configuration ------------------------------------------------------------------------------
+
+TEST_F(RS232DeviceStreamTest, ConfigurationsOrderByPortFirstAndIgnoreSharing) {
+    auto com1 = Configuration(false);
+    com1->SetCOMPort(1);
+    com1->SetBaudRate(Br921600);
+    auto com2 = Configuration(false);
+    com2->SetCOMPort(2);
+    com2->SetBaudRate(Br50);
+    EXPECT_TRUE(com1->LessThan(com2));
+    EXPECT_FALSE(com2->LessThan(com1));
+    auto sharedCom1 = Configuration(true);
+    sharedCom1->SetCOMPort(1);
+    sharedCom1->SetBaudRate(Br921600);
+    EXPECT_FALSE(com1->LessThan(sharedCom1));
+    EXPECT_FALSE(sharedCom1->LessThan(com1));
+    sharedCom1->SetXonXoffFlowControl(true);
+    EXPECT_TRUE(com1->LessThan(sharedCom1));
+    com1->SetCOMPort(12);
+    EXPECT_EQ("RS232:COM12", com1->GetIdentifier());
+    EXPECT_TRUE(com1->IsValid());
+    com1->SetCOMPort(0);
+    EXPECT_FALSE(com1->IsValid());
+}
+
+TEST_F(RS232DeviceStreamTest, TheKindIsRegisteredForStreamAndConfiguration) {
+    std::unique_ptr<DeviceStreamConfiguration> configuration(CreateConfiguration("RS-232"));
+    ASSERT_NE(nullptr, configuration);
+    EXPECT_EQ("RS-232", configuration->GetIDString());
+    std::unique_ptr<WriteReadDeviceStream> stream(CreateStream("RS-232"));
+    EXPECT_NE(nullptr, dynamic_cast<RS232DeviceStream *>(stream.get()));
+}
+
+TEST_F(RS232DeviceStreamTest, TheSettingsRoundTripThroughTheTableRS232) {
+    TestSupport::TempDir dir;
+    const std::string file = dir.File("stream.ini");
+    auto original = Configuration(true);
+    original->SetBaudRate(Br57600);
+    original->SetParity(Even);
+    original->SetSendTermination(CarrierReturnPlusLineFeed);
+    original->SetReceiveTermination(LineFeed);
+    original->SetNewLineReturnIsEndOfString(false);
+    original->SetRTSEnable(true); // not stored
+    {
+        auto database = CreateINIProgramSettingsDatabase(file);
+        database->Open();
+        database->PushTable("Stream Config");
+        EXPECT_EQ(0u, original->SaveProgramSettings(database));
+        database->Close();
+    }
+    const std::string text = TestSupport::ReadFile(file);
+    EXPECT_NE(std::string::npos, text.find("[Stream Config.RS232]")) << text;
+    EXPECT_NE(std::string::npos, text.find("COMPortSharing=")) << text;
+    EXPECT_EQ(std::string::npos, text.find("RTS")) << text;
+    auto loaded = std::make_shared<RS232DeviceStreamConfiguration>();
+    auto database = CreateINIProgramSettingsDatabase(file);
+    database->Open();
+    database->PushTable("Stream Config");
+    EXPECT_EQ(0u, loaded->LoadProgramSettings(database));
+    EXPECT_FALSE(loaded->GetRTSEnable());
+    loaded->SetRTSEnable(true);
+    EXPECT_FALSE(loaded->LessThan(original));
+    EXPECT_FALSE(original->LessThan(loaded));
+    EXPECT_TRUE(loaded->GetCOMPortSharing());
+}
+
+TEST_F(RS232DeviceStreamTest, TheLegacyCopiesCarryTheTenValues) {
+    RS232Configuration legacy;
+    legacy.SetCOMPort(4);
+    legacy.SetParity(Mark);
+    legacy.SetBaudRate(Br4800);
+    legacy.SetDataBits(Data7);
+    legacy.SetStopBits(Stop2);
+    legacy.SetCOMPortSharing(true);
+    legacy.SetRTSAroundWrite(false);
+    legacy.SetNewLineReturnIsEndOfString(false);
+    legacy.SetRTSEnable(true);
+    legacy.SetXonXoffFlowControl(true);
+    RS232DeviceStreamConfiguration stream;
+    stream.SetFromRS232Configuration(legacy);
+    RS232Configuration back;
+    stream.CopyToRS232Configuration(back);
+    EXPECT_TRUE(back.IsSameConfiguration(legacy));
+    EXPECT_FALSE(back.GetRTSAroundWrite());
+    EXPECT_FALSE(back.GetNewLineReturnIsEndOfString());
+    EXPECT_EQ("RS232:COM4", stream.GetIdentifier());
+}
+
+} // namespace
