@@ -6,6 +6,8 @@
 
 #include "core/ProgramSettingsDatabase.h"
 #include "core/ResourceWindows.h"
+#include "gpib/NI488GPIB.h"
+#include "rs232/RS232DeviceDriver.h"
 #include "ui/wxCustomValidator.h"
 
 DWORD GPIBRS232::ShowConfigurationDialog(HostWindow hWnd, const std::wstring &sTitle) {
@@ -76,9 +78,18 @@ template <typename B> void GPIBRS232Configuration<B>::UpdateSetupButtons() {
     EnableControl(this, "ID_RS232SETUP", !bGPIB);
 }
 
-template <typename B> void GPIBRS232Configuration<B>::OnGPIBSetup(wxCommandEvent &) {}
+// The settings of the same driver object, when it is a GPIB or an RS-232 driver.
+template <typename B> void GPIBRS232Configuration<B>::OnGPIBSetup(wxCommandEvent &) {
+    if (auto *gpib = dynamic_cast<NI488GPIB *>(mChoice))
+        gpib->ShowConfigurationDialog(static_cast<HostWindow>(wxGetTopLevelParent(this)),
+                                      L"GPIB Configuration");
+}
 
-template <typename B> void GPIBRS232Configuration<B>::OnRS232Setup(wxCommandEvent &) {}
+template <typename B> void GPIBRS232Configuration<B>::OnRS232Setup(wxCommandEvent &) {
+    if (auto *port = dynamic_cast<RS232DeviceDriver *>(mChoice))
+        port->CreateConfigurationPanel(static_cast<HostWindow>(wxGetTopLevelParent(this)),
+                                       "RS232 Configuration");
+}
 
 template class GPIBRS232Configuration<ValidatorBasedDialog>;
 template class GPIBRS232Configuration<ValidatorBasedPanel>;

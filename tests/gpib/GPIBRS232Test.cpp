@@ -7,9 +7,18 @@
 
 #include "core/ProgramSettingsDatabase.h"
 #include "gpib/GPIBRS232.h"
+#include "gpib/NI488GPIB.h"
+#include "rs232/RS232DeviceDriver.h"
 #include "ui/ConfigurationWindowFixture.h"
 
 namespace {
+
+// Drivers that reach their instrument either way: the choice and the bus settings are one object.
+class GPIBDriverWithChoice : public GPIBRS232, public NI488GPIB {
+public:
+    GPIBDriverWithChoice() : NI488GPIB(0, 5, 0) {}
+};
+class RS232DriverWithChoice : public GPIBRS232, public RS232DeviceDriver {};
 
 class GPIBRS232Test : public ConfigurationWindowTest {
 protected:
@@ -22,6 +31,26 @@ protected:
     }
 
     static bool Enabled(wxWindow &root, const char *name) { return root.FindWindow(name)->IsEnabled(); }
+
+    static void Press(wxWindow &root, const char *name) {
+        wxWindow *button = root.FindWindow(name);
+        wxCommandEvent press(wxEVT_BUTTON, button->GetId());
+        press.SetEventObject(button);
+        button->GetEventHandler()->ProcessEvent(press);
+    }
+
+    // Presses the set-up button in the choice's dialog; the titles of the dialogs that opened.
+    std::vector<std::string> PressInDialog(GPIBRS232 &choice, const char *button) {
+        std::vector<std::string> titles;
+        SetModalDialogSink([&](wxDialog &dialog) {
+            titles.push_back(dialog.GetTitle().utf8_string());
+            if (titles.size() == 1)
+                Press(dialog, button);
+            return wxID_CANCEL;
+        });
+        choice.ShowConfigurationDialog(HostHandle(), L"Choice");
+        return titles;
+    }
     static bool Checked(wxWindow &root, const char *name) {
         return Find<wxRadioButton>(root, name)->GetValue();
     }
@@ -148,6 +177,20 @@ TEST_F(GPIBRS232Test, ThePageIsOneTabAndItsSetupButtonsDoNothingForAFreeStanding
     });
     ShowTabbedConfigurationWindow(pages, HostHandle(), "Driver");
     EXPECT_TRUE(mBoxes.empty());
+}
+
+TEST_F(GPIBRS232Test, EachSetupButtonOpensTheSettingsOfTheSameDriver) {
+    GPIBDriverWithChoice gpib;
+    gpib.SetGPIB(true);
+    EXPECT_EQ((std::vector<std::string>{"ChoiceTEST", "GPIB Configuration"}),
+              PressInDialog(gpib, "ID_GPIBSETUP"));
+    // Not an RS-232 driver: its button does nothing.
+    EXPECT_EQ((std::vector<std::string>{"ChoiceTEST"}), PressInDialog(gpib, "ID_RS232SETUP"));
+
+    RS232DriverWithChoice rs232;
+    EXPECT_EQ((std::vector<std::string>{"ChoiceTEST", "RS232 Configuration"}),
+              PressInDialog(rs232, "ID_RS232SETUP"));
+    EXPECT_EQ((std::vector<std::string>{"ChoiceTEST"}), PressInDialog(rs232, "ID_GPIBSETUP"));
 }
 
 } // namespace

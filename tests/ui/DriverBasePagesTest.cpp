@@ -12,7 +12,8 @@
 #include "core/ModBusDeviceDriver.h"
 #include "ui/AntennaEfficiencyPanel.h"
 #include "ui/FrequencyLimitedDriverBaseDialog.h"
-#include "ui/ModBusConfigurationDialog.h"
+#include "rs232/ModBusConfigurationDialog.h"
+#include "rs232/RS232DeviceDriver.h"
 
 namespace {
 
@@ -201,6 +202,32 @@ TEST_F(DriverBasePagesTest, ModBusAddressIsShownAndStoredAsOneByte) {
         });
     EXPECT_EQ(wxID_OK, answer);
     EXPECT_EQ(247, driver.GetAddress());
+}
+
+// A ModBus driver on a serial port: the port button opens the port's settings.
+TEST_F(DriverBasePagesTest, ThePortButtonOpensTheSerialSettingsOfAnRS232Driver) {
+    class ModBusOnRS232 : public ModBusDeviceDriver, public RS232DeviceDriver {};
+    ModBusOnRS232 driver;
+    ModBusDeviceDriver plain;
+    for (ModBusDeviceDriver *subject : {static_cast<ModBusDeviceDriver *>(&driver), &plain}) {
+        std::vector<std::string> titles;
+        SetModalDialogSink([&](wxDialog &dialog) {
+            titles.push_back(dialog.GetTitle().utf8_string());
+            if (titles.size() == 1) {
+                wxWindow *button = dialog.FindWindow("ID_COMPORT");
+                wxCommandEvent press(wxEVT_BUTTON, button->GetId());
+                press.SetEventObject(button);
+                button->GetEventHandler()->ProcessEvent(press);
+            }
+            return wxID_CANCEL;
+        });
+        ShowConfigurationWindowAsDialog(new ModBusConfigurationDialog(subject), HostHandle(),
+                                        "ModBusConfigurationDialog", "ModBus");
+        if (subject == &plain)
+            EXPECT_EQ((std::vector<std::string>{"ModBus"}), titles);
+        else
+            EXPECT_EQ((std::vector<std::string>{"ModBus", "RS232 Configuration"}), titles);
+    }
 }
 
 } // namespace

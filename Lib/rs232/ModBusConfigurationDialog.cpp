@@ -1,9 +1,10 @@
 // The ModBus address dialog: the address binding and the serial settings button.
-#include "ui/ModBusConfigurationDialog.h"
+#include "rs232/ModBusConfigurationDialog.h"
 
 #include <wx/xrc/xmlres.h>
 
 #include "core/ModBusDeviceDriver.h"
+#include "rs232/RS232DeviceDriver.h"
 #include "ui/wxCustomValidator.h"
 
 // clang-format off
@@ -24,4 +25,9 @@ void ModBusConfigurationDialog::OnInitDialog(wxInitDialogEvent &event) {
     event.Skip(true);
 }
 
-void ModBusConfigurationDialog::OnRS232Configuration(wxCommandEvent &) {}
+void ModBusConfigurationDialog::OnRS232Configuration(wxCommandEvent &) {
+    // The port settings belong to the same driver object, when it is an RS-232 driver.
+    if (auto *port = dynamic_cast<RS232DeviceDriver *>(mDriver))
+        port->CreateConfigurationPanel(static_cast<HostWindow>(wxGetTopLevelParent(this)),
+                                       "RS232 Configuration");
+}
