@@ -153,18 +153,10 @@ TEST_F(GPIBRS232Test, ThePageIsOneTabAndItsSetupButtonsDoNothingForAFreeStanding
     ASSERT_EQ(1u, pages.size());
     EXPECT_EQ("GPIBRS232Panel", pages[0]->GetResourceName());
     EXPECT_EQ("GPIB/RS232", pages[0]->GetTitle());
-    const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
     SetModalDialogSink([&](wxDialog &dialog) {
         dialog.Show();
         Pump([&] { return dialog.IsShownOnScreen(); });
-        const wxLongLong until = wxGetLocalTimeMillis() + 300;
-        Pump([&] { return wxGetLocalTimeMillis() > until; });
-        const wxImage shot = Photograph(dialog);
-        EXPECT_GT(CountColours(shot), 3u);
-        if (!binary.empty()) {
-            wxFileName::Mkdir(binary + "/screenshots", wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
-            EXPECT_TRUE(shot.SaveFile(binary + "/screenshots/gpib-rs232-choice.png", wxBITMAP_TYPE_PNG));
-        }
+        SaveScreenshot(dialog, "gpib-rs232-choice");
         const size_t windows = wxTopLevelWindows.GetCount();
         for (const char *name : {"ID_RS232SETUP", "ID_GPIBSETUP"}) {
             wxWindow *button = dialog.FindWindow(name);

@@ -45,21 +45,6 @@ protected:
         click.SetInt(bValue ? 1 : 0);
         box->GetEventHandler()->ProcessEvent(click);
     }
-
-    // Saves what the dialog shows as build/screenshots/<name>.png; checks it is not blank.
-    static void Screenshot(wxDialog &dialog, const std::string &name) {
-        const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
-        if (binary.empty())
-            return;
-        const std::string folder = binary + "/screenshots";
-        ASSERT_TRUE(wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
-        const wxLongLong until = wxGetLocalTimeMillis() + 300;
-        Pump([&] { return wxGetLocalTimeMillis() > until; });
-        const wxImage shot = Photograph(dialog);
-        EXPECT_GT(CountColours(shot), 3u) << name << " looks blank";
-        const std::string file = folder + "/" + name + ".png";
-        EXPECT_TRUE(shot.SaveFile(wxString::FromUTF8(file.c_str()), wxBITMAP_TYPE_PNG));
-    }
 };
 
 TEST(ConvertFrequencyToText, OneDecimalAndTheUnitByMagnitude) {
@@ -89,7 +74,7 @@ TEST_F(DriverBasePagesTest, FrequencyDialogNamesTheDefaultsAndStoresOnlyEnabledF
                                    EXPECT_FALSE(dialog.FindWindow(name)->IsEnabled()) << name;
                                for (const char *name : {"ID_STOPTEXT1", "ID_STOPFREQ", "ID_STOPTEXT2"})
                                    EXPECT_TRUE(dialog.FindWindow(name)->IsEnabled()) << name;
-                               Screenshot(dialog, "frequency-limits");
+                               SaveScreenshot(dialog, "frequency-limits");
                                Find<wxTextCtrl>(dialog, "ID_STARTFREQ")->ChangeValue("not a number");
                                Find<wxTextCtrl>(dialog, "ID_STOPFREQ")->ChangeValue("2500.125");
                                return wxID_OK;
@@ -181,7 +166,7 @@ TEST_F(DriverBasePagesTest, EfficiencyRunsFromZeroToOneInHundredths) {
             EXPECT_DOUBLE_EQ(0.01, spin->GetIncrement());
             EXPECT_EQ(2u, spin->GetDigits());
             EXPECT_DOUBLE_EQ(0.75, spin->GetValue());
-            Screenshot(dialog, "antenna-efficiency");
+            SaveScreenshot(dialog, "antenna-efficiency");
             spin->SetValue(0.42);
             return wxID_OK;
         });
@@ -196,7 +181,7 @@ TEST_F(DriverBasePagesTest, ModBusAddressIsShownAndStoredAsOneByte) {
         Run(new ModBusConfigurationDialog(&driver), "ModBusConfigurationDialog", [&](wxDialog &dialog) {
             EXPECT_EQ("17", Find<wxTextCtrl>(dialog, "ID_ADDRESS")->GetValue());
             EXPECT_NE(nullptr, dialog.FindWindow("ID_COMPORT"));
-            Screenshot(dialog, "modbus-address");
+            SaveScreenshot(dialog, "modbus-address");
             Find<wxTextCtrl>(dialog, "ID_ADDRESS")->ChangeValue("247");
             return wxID_OK;
         });
