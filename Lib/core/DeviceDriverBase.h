@@ -114,7 +114,7 @@ public:
     DWORD ShowTabbedConfigurationDialog(HostWindow hWnd);
     // Brand, type and description joined into one title.
     std::wstring GetDriverDescription() const;
-    // One decimal and the unit by magnitude: "1.5 GHz", "100.0 MHz", "12.5 kHz", "50.0 Hz".
+    // The frequency with one decimal in GHz, MHz, kHz or Hz, by its magnitude ("1.5 GHz").
     static std::string ConvertFrequencyToText(double dHertz);
 
     // Lowest host version accepted ("2024.1.1") and the one from which warnings are queued

@@ -4,7 +4,6 @@
 #include "core/DeviceDriverBase.h"
 
 #include <algorithm>
-#include <cmath>
 #include <vector>
 
 #include <wx/panel.h>
@@ -140,15 +139,4 @@ void DeviceDriverBase::ShowError(HostWindow hWnd, DWORD dwCode) {
 DWORD ShowConfigurationPages(HostWindow hWnd, const PanelResourceNameList &panels,
                              const std::wstring &title) {
     return ShowTabbedConfigurationPages(hWnd, panels, title);
-}
-
-std::string DeviceDriverBase::ConvertFrequencyToText(double dHertz) {
-    const double magnitude = std::fabs(dHertz);
-    if (magnitude >= 1e9)
-        return FormatString("%.1f GHz", dHertz / 1e9);
-    if (magnitude >= 1e6)
-        return FormatString("%.1f MHz", dHertz / 1e6);
-    if (magnitude >= 1e3)
-        return FormatString("%.1f kHz", dHertz / 1e3);
-    return FormatString("%.1f Hz", dHertz);
 }

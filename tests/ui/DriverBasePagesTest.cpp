@@ -47,14 +47,6 @@ protected:
     }
 };
 
-TEST(ConvertFrequencyToText, OneDecimalAndTheUnitByMagnitude) {
-    const std::pair<double, const char *> cases[] = {
-        {1.5e9, "1.5 GHz"},   {6e9, "6.0 GHz"},  {100e6, "100.0 MHz"}, {999.96e3, "1000.0 kHz"},
-        {12.5e3, "12.5 kHz"}, {50.0, "50.0 Hz"}, {0.0, "0.0 Hz"},      {-2e6, "-2.0 MHz"}};
-    for (const auto &[hertz, text] : cases)
-        EXPECT_EQ(text, DeviceDriverBase::ConvertFrequencyToText(hertz)) << hertz;
-}
-
 TEST_F(DriverBasePagesTest, FrequencyDialogNamesTheDefaultsAndStoresOnlyEnabledFields) {
     RangedDriver driver;
     driver.SetUseDefaultStartFrequency(true);
