@@ -9,6 +9,7 @@
 #include "core/Timing.h"
 #include "logging/MakeString.h"
 #include "logging/QuellinEntry.h"
+#include "visa/VISADeviceStream.h"
 
 namespace {
 
@@ -20,11 +21,6 @@ constexpr DWORD OperationNotProvided = 0x300000CB;
 ClearDeviceOptionSwitch &ClearOptionSwitch() {
     static ClearDeviceOptionSwitch optionSwitch = nullptr;
     return optionSwitch;
-}
-
-VisaStreamKindProbe &VisaKindProbe() {
-    static VisaStreamKindProbe probe = nullptr;
-    return probe;
 }
 
 void LogHook(const char *name) {
@@ -99,10 +95,6 @@ bool FindBlockHeader(const std::string &sText, bool bIndefiniteWithData, size_t 
 
 void SetClearDeviceOptionSwitch(ClearDeviceOptionSwitch optionSwitch) {
     ClearOptionSwitch() = optionSwitch;
-}
-
-void SetVisaStreamKindProbe(VisaStreamKindProbe probe) {
-    VisaKindProbe() = probe;
 }
 
 // ---- DeviceStreamClient and the decorator --------------------------------------------------------
@@ -342,24 +334,23 @@ DWORD DeviceStreamClientWithStreamBase::AfterStreamConnectConfiguration(HostWind
 
 // ---- IEEE 488.2 status and the error queue ------------------------------------------------------
 
-DWORD DeviceStreamClientWithStreamBase::QueryStatus(HostWindow hWnd, const std::string &sQuery,
+DWORD DeviceStreamClientWithStreamBase::QueryStatus(HostWindow hWnd, const std::string &sQuery, DWORD dwCount,
                                                     std::string &sReply, bool bTimeoutIsEnd) {
-    DWORD dwCount = sQuery == "SYST:ERR?" ? SystemErrorQueryCount : StatusQueryCount;
     const DWORD result = WriteReadUntilAnswer(hWnd, sQuery, sReply, dwCount, 0);
     return bTimeoutIsEnd && result == StreamResult::ReadTimeout ? 0 : result;
 }
 
 DWORD DeviceStreamClientWithStreamBase::QuerySystemError(HostWindow hWnd, std::string &sReply) {
-    return QueryStatus(hWnd, "SYST:ERR?", sReply, true);
+    return QueryStatus(hWnd, "SYST:ERR?", SystemErrorQueryCount, sReply, true);
 }
 
 DWORD DeviceStreamClientWithStreamBase::QueryStatusByte(HostWindow hWnd, std::string &sReply) {
     const std::string sQuery = msStatusQueryPrefix.empty() ? "*STB?" : msStatusQueryPrefix + ";" + "*STB?";
-    return QueryStatus(hWnd, sQuery, sReply, true);
+    return QueryStatus(hWnd, sQuery, StatusQueryCount, sReply, true);
 }
 
 DWORD DeviceStreamClientWithStreamBase::QueryEventStatusRegister(HostWindow hWnd, std::string &sReply) {
-    return QueryStatus(hWnd, "*ESR?", sReply, false);
+    return QueryStatus(hWnd, "*ESR?", StatusQueryCount, sReply, false);
 }
 
 DWORD DeviceStreamClientWithStreamBase::GetStatusNumber(HostWindow hWnd, bool bEventStatus,
@@ -557,8 +548,9 @@ DWORD DeviceStreamClientWithStream::WriteReadBinaryBlock(HostWindow hWnd, const 
 }
 
 bool DeviceStreamClientWithStream::IsCommunicationMethodVISAConnected(EnumC kind) {
-    int visaKind = 0;
-    if (VisaKindProbe() == nullptr || !mEmbedded || !VisaKindProbe()(mEmbedded, visaKind))
+    const std::shared_ptr<VISADeviceStream> visa =
+        DeviceStreamBaseDecorator::FindStreamOfType<VISADeviceStream>(mEmbedded);
+    if (!visa)
         return false;
     if (!IsConnected()) {
         QuellinEntry entry(BlockModule, "IsCommunicationMethodVISAConnected");
@@ -567,7 +559,7 @@ bool DeviceStreamClientWithStream::IsCommunicationMethodVISAConnected(EnumC kind
                       "IsCommunicationMethodVISAConnected(): Used communication method cannot be determined "
                       "correctly if connection is not opened!"));
     }
-    return visaKind == static_cast<int>(kind);
+    return static_cast<int>(visa->GetDeviceKind()) == static_cast<int>(kind);
 }
 
 bool DeviceStreamClientWithStream::GetUsedCommunication(EnumC kind) {

@@ -158,11 +158,6 @@ using ClearDeviceOptionSwitch = bool (*)(DeviceStreamConfiguration &configuratio
                                          bool &bOriginalState);
 void SetClearDeviceOptionSwitch(ClearDeviceOptionSwitch optionSwitch);
 
-// The device kind of a VISA stream (0 GPIB, 1 TCPIP VXI-11, 2 serial, 3 TCPIP socket); installed by
-// the VISA stream kind. Without it no stream counts as a VISA stream.
-using VisaStreamKindProbe = bool (*)(const std::shared_ptr<WriteReadDeviceStream> &stream, int &kind);
-void SetVisaStreamKindProbe(VisaStreamKindProbe probe);
-
 class DeviceStreamClientWithStreamBase : public DeviceStreamClientIdentification {
 public:
     // Connection kinds of GetUsedCommunication, as the VISA session numbers its device kinds.
@@ -240,7 +235,9 @@ protected:
 
 private:
     DWORD CheckIdentificationLocked(HostWindow hWnd);
-    DWORD QueryStatus(HostWindow hWnd, const std::string &sQuery, std::string &sReply, bool bTimeoutIsEnd);
+    // One query of up to dwCount bytes, no read-again; with bTimeoutIsEnd a read time-out is 0.
+    DWORD QueryStatus(HostWindow hWnd, const std::string &sQuery, DWORD dwCount, std::string &sReply,
+                      bool bTimeoutIsEnd);
     DWORD GetStatusNumber(HostWindow hWnd, bool bEventStatus, unsigned char &byStatus);
 };
 

@@ -11,6 +11,7 @@
 #include <wx/stattext.h>
 
 #include "streams/StreamClientFixture.h"
+#include "streams/etherds/EthernetDeviceStream.h"
 #include "ui/ConfigurationWindowFixture.h"
 
 namespace {
@@ -86,6 +87,28 @@ TEST_F(StreamClientPagesTest, CommunicationPageSelectsTheKindOfItsTab) {
     EXPECT_EQ(0u, ShowPages(client));
     EXPECT_EQ("TestPagedA", manager.GetSelected());
     EXPECT_TRUE(manager.GetDefaultStreamConfigurationLoaded());
+}
+
+// A kind's own page inside the "Communication" page stores its values with the selection.
+TEST_F(StreamClientPagesTest, CommunicationPageStoresTheSettingsOfTheKindsPages) {
+    DeviceStreamClientWithStream client("");
+    DeviceStreamConfigurationManager &manager = client.GetConfigurationManager();
+    manager.SetSupportedStreams("TestPagedA;TCPIP");
+    manager.SetSelected("TestPagedA");
+    SetModalDialogSink([&](wxDialog &dialog) {
+        auto *list = Find<wxNotebook>(dialog, "wxID_StreamList");
+        auto *address = Find<wxTextCtrl>(dialog, "txtAddress");
+        EXPECT_TRUE(list != nullptr && address != nullptr);
+        if (list == nullptr || address == nullptr)
+            return wxID_CANCEL;
+        EXPECT_EQ("TCPIP", list->GetPageText(0)); // the kinds in the order of their ids
+        list->SetSelection(0);
+        address->SetValue("tcpip://127.0.0.1:15444");
+        return wxID_OK;
+    });
+    EXPECT_EQ(0u, ShowPages(client));
+    EXPECT_EQ("TCPIP", manager.GetSelected());
+    EXPECT_EQ("ETHER:tcpip://127.0.0.1:15444", manager.FindConfiguration("TCPIP")->GetIdentifier());
 }
 
 TEST_F(StreamClientPagesTest, IdentificationPageWarnsWhileTheExpectedResponseDiffersAndRestoresIt) {

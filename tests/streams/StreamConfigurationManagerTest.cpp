@@ -180,3 +180,12 @@ TEST(StreamConfigurationManagerTest, VisaCodesGetVisaTextsWhileAConfigurationIsS
     EXPECT_EQ(0u, manager.GetErrorString(nullptr, VisaTimeout, text, sizeof text, &length));
     EXPECT_NE(0u, length);
 }
+
+TEST(StreamConfigurationManagerTest, ADriverWithOneKindShowsThatKindsDialog) {
+    TestSupport::IsolatedEnvironment environment;
+    TestManager manager;
+    auto only = manager.Add("TCPIP");
+    manager.SetSelected("TCPIP");
+    EXPECT_EQ(0u, manager.ShowConfigurationDialog(nullptr, L"Meter"));
+    EXPECT_EQ(std::vector<std::wstring>{L"Meter"}, only->DialogTitles);
+}

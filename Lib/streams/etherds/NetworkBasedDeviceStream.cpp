@@ -14,7 +14,7 @@
 #include "core/ProgramSettingsDatabase.h"
 #include "core/StringUtils.h"
 #include "logging/QuellinEntry.h"
-#include "platform/SocketOptions.h"
+#include "platform/SocketSupport.h"
 #include "ui/wxCustomValidator.h"
 
 namespace {
@@ -26,6 +26,10 @@ constexpr const char *ConfigModule = "NetworkBasedDeviceStreamConfig";
 constexpr uint32_t ConnectRetryPause = 50;
 // Quiet time after which a response without termination text is complete.
 constexpr uint32_t QuietLineMilliseconds = 10;
+// Most bytes taken by one receive.
+constexpr DWORD LargestReceive = 1u << 20;
+// Bytes taken per receive when waiting input is dropped.
+constexpr DWORD DiscardChunk = 4096;
 // Largest socket time-out handed to wx (its waits count in long milliseconds).
 constexpr double LongestSocketTimeout = 2000000.0;
 
@@ -268,27 +272,32 @@ DWORD NetworkBasedDeviceStream::InternalDisconnect(HostWindow) {
 }
 
 DWORD NetworkBasedDeviceStream::ClearInputBuffers(HostWindow) {
-    if (mSocket != nullptr)
-        mSocket->Discard();
+    // What waits is read and dropped here: wx's Discard switches the socket's wait mode twice,
+    // which costs two system calls more on every exchange.
+    while (mSocket != nullptr && InputWaiting()) {
+        const std::string dropped = ReadBytes(DiscardChunk);
+        if (dropped.size() < DiscardChunk)
+            break;
+    }
     msPendingInput.clear();
     return 0;
 }
 
 void NetworkBasedDeviceStream::InterruptWait() {
+    mbInterrupted = true;
     if (mSocket != nullptr)
         mSocket->InterruptWait();
 }
 
 bool NetworkBasedDeviceStream::SendAll(const std::string &sText, uint32_t dwMilliseconds) {
+    // No wait before the first send: a socket whose buffer is full makes wx wait (up to the
+    // socket's time-out) inside Write. A partial send is completed until the deadline.
     const uint32_t start = mTimer.GetMilliseconds();
     size_t sent = 0;
     while (sent < sText.size()) {
-        const uint32_t remaining = mTimer.RemainingTime(start, dwMilliseconds);
-        if (!mSocket->WaitForWrite(remaining / 1000, remaining % 1000))
-            break;
         mSocket->Write(sText.data() + sent, static_cast<wxUint32>(sText.size() - sent));
         sent += mSocket->LastWriteCount();
-        if (mSocket->Error() || (sent < sText.size() && remaining == 0))
+        if (mSocket->Error() || mTimer.ElapsedSince(start) >= dwMilliseconds)
             break;
     }
     mdwLastWriteCount = static_cast<DWORD>(sent);
@@ -357,19 +366,26 @@ void NetworkBasedDeviceStream::EnsureReceiveBuffer(DWORD n) {
     mdwReceiveBufferCapacity = n + 10;
 }
 
-DWORD NetworkBasedDeviceStream::PeekAvailable(DWORD n) {
-    if (mSocket == nullptr || n == 0)
-        return 0;
-    const DWORD wanted = std::min<DWORD>(n, std::numeric_limits<wxUint32>::max() - 10);
-    EnsureReceiveBuffer(wanted);
-    // wx's Peek never blocks; what it takes from the socket it keeps for the next Read.
-    mSocket->Peek(mReceiveBuffer.get(), static_cast<wxUint32>(wanted));
-    return mSocket->LastCount();
+// The waits go to the system directly: wx's WaitForRead turns a zero wait into up to a
+// millisecond of polling, and its Peek switches the socket's wait mode back and forth.
+bool NetworkBasedDeviceStream::InputWaiting() {
+    return mSocket != nullptr && IsConnected() && Platform::WaitReadable(mSocket->GetSocket(), 0);
+}
+
+std::string NetworkBasedDeviceStream::ReadAvailable(DWORD n, uint32_t dwWaitMilliseconds) {
+    if (mSocket == nullptr || n == 0 || !IsConnected())
+        return std::string();
+    // Readable means data or the end of the data: the receive does not block either way.
+    if (!Platform::WaitReadable(mSocket->GetSocket(), dwWaitMilliseconds, &mbInterrupted))
+        return std::string();
+    return ReadBytes(n);
 }
 
 std::string NetworkBasedDeviceStream::ReadBytes(DWORD n) {
     if (mSocket == nullptr || n == 0)
         return std::string();
+    // A huge count ("everything") must not allocate that much: the read loop takes the rest.
+    n = std::min(n, LargestReceive);
     EnsureReceiveBuffer(n);
     mSocket->Read(mReceiveBuffer.get(), static_cast<wxUint32>(n));
     return std::string(mReceiveBuffer.get(), mSocket->LastReadCount());
@@ -391,7 +407,7 @@ size_t NetworkBasedDeviceStream::FindResponseEnd(const std::string &s, DWORD dwC
         return termination;
     if (!s.empty() && mParameters.bReadTerminationEnabled && mParameters.sReadTermination.empty()) {
         mTimer.Wait(QuietLineMilliseconds);
-        if (PeekAvailable(1) == 0)
+        if (!InputWaiting())
             return s.size();
     }
     return std::string::npos;
@@ -399,6 +415,7 @@ size_t NetworkBasedDeviceStream::FindResponseEnd(const std::string &s, DWORD dwC
 
 DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount) {
     QuellinEntry entry(StreamModule, "Read");
+    mbInterrupted = false;
     sResponse.clear();
     mdwLastWriteCount = 0;
     mParameters.Delayer.WaitRemainingDelay();
@@ -421,12 +438,7 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
                 while (going) {
                     if (!IsConnected())
                         break;
-                    const DWORD want = static_cast<DWORD>(dwCount - s.size());
-                    DWORD n = PeekAvailable(want);
-                    if (n == 0 && mSocket->WaitForRead(remaining / 1000, remaining % 1000))
-                        n = PeekAvailable(want);
-                    if (n > 0)
-                        s += ReadBytes(n);
+                    s += ReadAvailable(static_cast<DWORD>(dwCount - s.size()), remaining);
                     if (!IsConnected()) {
                         // The peer closed its end: what arrived is the response.
                         going = false;
@@ -436,21 +448,21 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
                         // Bytes that the probe receives stay with what arrived.
                         for (int i = 1; i <= 3; ++i) {
                             mTimer.Wait(i == 1 ? 10 : (i == 2 ? 100 : 1000));
-                            const std::string probe = ReadBytes(PeekAvailable(dwCount));
+                            const std::string probe = ReadAvailable(dwCount, 0);
                             s += probe;
                             entry.Log(QuellinLevelNote, QuellinDescription, std::string("Read(Retry)"),
                                       L"TempData", probe, L"IsSocketErr", mSocket->Error(), L"ErrNr",
                                       static_cast<int>(mSocket->LastError()), L"SocketConnected",
                                       mSocket->IsConnected(), L"SocketFlags",
                                       static_cast<int>(mSocket->GetFlags()), L"Closed", mSocket->IsClosed());
-                            if (!mSocket->Error())
+                            if (!mSocket->Error() || !IsConnected())
                                 break;
                         }
                         result = StreamResult::EthernetReadError;
                         going = false;
                     }
                     remaining = mTimer.RemainingTime(start, TimeoutMilliseconds());
-                    if (remaining == 0 || FindResponseEnd(s, dwCount) != std::string::npos)
+                    if (remaining == 0 || mbInterrupted || FindResponseEnd(s, dwCount) != std::string::npos)
                         going = false;
                 }
                 if (result != 0)

@@ -84,6 +84,7 @@ ViSession gNextSession = 1;
 using Clock = std::chrono::steady_clock;
 
 // Decimal text; std::to_string would bring a unique symbol that keeps the library from unloading.
+// (The stand-in must unload like a DLL, so that tests can take it away again.)
 std::string Decimal(unsigned long value) {
     char text[24];
     std::snprintf(text, sizeof(text), "%lu", value);
@@ -158,6 +159,15 @@ Session *Find(ViObject vi) {
     return it == gSessions.end() ? nullptr : &it->second;
 }
 
+// The lock entry of a resource, made on first use. Entries are inserted, not made by operator[]:
+// its piecewise construction brings a unique symbol that keeps the library from unloading.
+ResourceLock &LockOf(const std::string &key) {
+    auto it = gLocks.find(key);
+    if (it == gLocks.end())
+        it = gLocks.insert(std::make_pair(key, ResourceLock())).first;
+    return it->second;
+}
+
 std::string LockKey(const Session &session) {
     return Upper(session.name);
 }
@@ -175,7 +185,7 @@ ViStatus AcquireLock(std::unique_lock<std::mutex> &held, const std::string &key,
                      ViUInt32 timeout) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
     for (;;) {
-        ResourceLock &lock = gLocks[key];
+        ResourceLock &lock = LockOf(key);
         if (lock.count == 0 || lock.owner == vi) {
             lock.owner = vi;
             ++lock.count;
@@ -184,7 +194,7 @@ ViStatus AcquireLock(std::unique_lock<std::mutex> &held, const std::string &key,
         if (timeout == VI_TMO_INFINITE)
             gLockReleased.wait(held);
         else if (gLockReleased.wait_until(held, deadline) == std::cv_status::timeout) {
-            const ResourceLock &now = gLocks[key];
+            const ResourceLock &now = LockOf(key);
             if (now.count > 0 && now.owner != vi)
                 return VI_ERROR_TMO;
         }
@@ -583,7 +593,9 @@ ViStatus viOpenDefaultRM(ViSession *vi) {
     if (vi == nullptr)
         return VI_ERROR_INV_PARAMETER;
     const ViSession id = gNextSession++;
-    gSessions[id].kind = Kind::ResourceManager;
+    Session manager;
+    manager.kind = Kind::ResourceManager;
+    gSessions.insert(std::make_pair(id, manager));
     *vi = id;
     Trace("viOpenDefaultRM -> %u 0x%08X", id, 0u);
     return VI_SUCCESS;
@@ -616,7 +628,7 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
                 ::close(session.fd);
         } else {
             id = gNextSession++;
-            gSessions[id] = session;
+            gSessions.insert(std::make_pair(id, session));
             if (mode & VI_EXCLUSIVE_LOCK) {
                 status = AcquireLock(held, Upper(parsed.canonical), id, timeout);
                 if (status == VI_ERROR_TMO)
