@@ -200,6 +200,25 @@ TEST_F(NIGPIBDeviceStreamTest, TwoClientsShareTheDeviceUntilTheLastLeaves) {
     EXPECT_EQ(1u, TraceOf("ibonl(16,0)").size());
 }
 
+TEST_F(NIGPIBDeviceStreamTest, BothKindsOnOneAddressExcludeEachOther) {
+    NIGPIBDeviceStream plain;
+    NI4882CompliantGPIBDeviceStream compliant;
+    ASSERT_EQ(0u, plain.Connect(nullptr, GpibConfiguration(5), &mClient));
+    ASSERT_EQ(0u, compliant.Connect(nullptr, GpibConfiguration(5, CompliantGPIBStreamKind), &mOtherClient));
+    EXPECT_EQ(plain.GetLockName(), compliant.GetLockName());
+    ASSERT_EQ(0u, plain.Lock(nullptr, 1.0));
+    DWORD other = 0;
+    std::thread([&] { other = compliant.Lock(nullptr, 0.1); }).join();
+    EXPECT_EQ(StreamResult::LockTimeout, other);
+    EXPECT_EQ(0u, plain.Unlock(nullptr));
+    std::thread([&] {
+        other = compliant.Lock(nullptr, 1.0);
+        compliant.Unlock(nullptr);
+    }).join();
+    EXPECT_EQ(0u, other);
+    compliant.Disconnect(nullptr, &mOtherClient);
+}
+
 TEST_F(NIGPIBDeviceStreamTest, FailedChecksLeaveNothingOpen) {
     NIGPIBDeviceStream stream;
     // A configuration of the other kind: no driver stays, so the right one configures a new one.
