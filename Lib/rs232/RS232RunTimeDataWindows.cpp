@@ -9,6 +9,7 @@
 #include "core/Timing.h"
 #include "logging/QuellinEntry.h"
 #include "rs232/RS232Configuration.h"
+#include "streams/RetryCounter.h"
 
 namespace {
 
@@ -211,11 +212,14 @@ DWORD RS232RunTimeDataWindows::ClearInBuffer() {
     if (!IsOpen()) {
         result = Fail(RS232Result::PortNotOpen);
     } else {
-        for (DWORD tries = 0; tries < ClearTries; ++tries) {
+        RetryCounterErrorcode counter(ClearTries);
+        while (!counter.IsFinished()) {
+            counter.NewTry();
             const DWORD error = mPort.PurgeInput();
             result = error != 0 ? Fail(error) : 0;
+            counter.SetErrorCode(result);
             if (result == 0)
-                break;
+                counter.Succeeded();
         }
     }
     if (result != 0)

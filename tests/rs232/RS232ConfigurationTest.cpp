@@ -107,6 +107,12 @@ TEST_F(RS232ConfigurationTest, LoadingKeepsAStoredPortOf0AndAnEmptyDatabaseChang
     EXPECT_EQ(Stop2, configuration.GetStopBits());
     EXPECT_EQ(Data8, configuration.GetDataBits());
 
+    // Values outside the ranges stay as stored (the port refuses them at the open).
+    configuration.SetBaudRate(static_cast<BaudRate>(14400));
+    EXPECT_EQ(0u, configuration.SaveProgramSettings(nullptr, database, ""));
+    database->Close();
+    EXPECT_EQ("14400", Value("RS232", "BaudRate"));
+
     std::shared_ptr<ProgramSettingsDatabase> none;
     RS232Configuration untouched;
     EXPECT_EQ(0u, untouched.LoadProgramSettings(nullptr, none, "Device"));
