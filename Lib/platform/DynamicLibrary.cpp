@@ -22,6 +22,27 @@ std::string MapLibraryName(const std::string &dllName) {
     return "lib" + AsciiLower(name) + ".so";
 }
 
+std::string FindLibraryFile(const std::string &dllName) {
+    const std::string soName = MapLibraryName(dllName);
+    if (soName.empty())
+        return std::string();
+    const std::string searchPath = GetEnv("KORVALIS_LIBRARY_PATH");
+    size_t begin = 0;
+    while (begin < searchPath.size()) {
+        size_t end = searchPath.find(':', begin);
+        if (end == std::string::npos)
+            end = searchPath.size();
+        const std::string dir = searchPath.substr(begin, end - begin);
+        begin = end + 1;
+        if (dir.empty())
+            continue;
+        const std::string candidate = dir + (dir.back() == '/' ? "" : "/") + soName;
+        if (FileExists(candidate))
+            return candidate;
+    }
+    return soName;
+}
+
 namespace {
 std::string DlErrorText(const std::string &fallback) {
     const char *text = dlerror();

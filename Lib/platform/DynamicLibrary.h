@@ -7,6 +7,9 @@
 namespace Platform {
 
 std::string MapLibraryName(const std::string &dllName);
+// The file that Load tries first: the first match in $KORVALIS_LIBRARY_PATH, else the mapped name
+// (left to the loader's search). Readers of a library's version block use it before loading.
+std::string FindLibraryFile(const std::string &dllName);
 
 class DynamicLibrary {
 public:

@@ -6,6 +6,8 @@
 #include "platform/Text.h"
 
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 namespace Platform {
 
@@ -48,6 +50,14 @@ RegistryResult ReadRegistryDword(const std::wstring &keyPath, const std::wstring
         return RegistryResult::WrongType;
     value = static_cast<uint32_t>(number);
     return RegistryResult::Ok;
+}
+
+bool RegistryKeyExists(const std::wstring &keyPath) {
+    const char *file = getenv("KORVALIS_REGISTRY");
+    if (file == nullptr || *file == '\0')
+        return false;
+    std::vector<std::pair<std::wstring, std::wstring>> entries;
+    return ReadProfileSection(keyPath, entries, Utf8ToWide(file));
 }
 
 RegistryResult ReadRegistryString(const std::wstring &keyPath, const std::wstring &valueName,

@@ -10,6 +10,8 @@ namespace Platform {
 enum class RegistryResult { Ok, NotFound, WrongType };
 
 RegistryResult ReadRegistryDword(const std::wstring &keyPath, const std::wstring &valueName, uint32_t &value);
+// True when the key (the section) exists, with or without values.
+bool RegistryKeyExists(const std::wstring &keyPath);
 RegistryResult ReadRegistryString(const std::wstring &keyPath, const std::wstring &valueName,
                                   std::wstring &value);
 

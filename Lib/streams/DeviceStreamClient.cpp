@@ -257,10 +257,9 @@ DWORD DeviceStreamClientWithStreamBase::CheckDeviceOnStream(HostWindow hWnd) {
         result = CheckIdentificationLocked(hWnd);
     if (!bWasConnected)
         result = FirstNonZero(result, DisconnectStream(hWnd));
-    if (result == 0) {
-        bool bUnused = false;
-        ChangeClearDeviceRegistration(hWnd, bSavedClear, bUnused);
-    }
+    // Restored whatever the check gave: a failed check must not leave the device clear off.
+    bool bUnused = false;
+    ChangeClearDeviceRegistration(hWnd, bSavedClear, bUnused);
     return result;
 }
 

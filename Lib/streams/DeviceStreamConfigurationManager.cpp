@@ -97,23 +97,20 @@ DWORD DeviceStreamConfigurationManager::LoadConfiguration(
     std::shared_ptr<ProgramSettingsDatabase> &database) {
     if (!database)
         return 0;
+    // The configurations' tables nest below "Stream Config", and so do the older GPIB and RS-232
+    // settings (the older selection is a key of "Stream Config" itself).
     database->PushTable(TableName);
     mbDefaultStreamConfigurationLoaded =
         database->ReadBool(DefaultLoadedKey, mbDefaultStreamConfigurationLoaded);
-    database->PopTable();
-
     DWORD result = LoadLegacyConfiguration(database, std::string());
-    if (result != 0)
-        return result;
-
-    // The configurations' tables nest below "Stream Config".
-    database->PushTable(TableName);
-    msSelected = database->ReadStdString(SelectedKey, msDefaultKind);
-    ResolveSelection();
-    if (std::shared_ptr<DeviceStreamConfiguration> selected = GetSelectedConfiguration())
-        result = selected->LoadProgramSettings(database);
-    for (auto it = mConfigurations.begin(); result == 0 && it != mConfigurations.end(); ++it)
-        result = it->second->LoadProgramSettings(database);
+    if (result == 0) {
+        msSelected = database->ReadStdString(SelectedKey, msDefaultKind);
+        ResolveSelection();
+        if (std::shared_ptr<DeviceStreamConfiguration> selected = GetSelectedConfiguration())
+            result = selected->LoadProgramSettings(database);
+        for (auto it = mConfigurations.begin(); result == 0 && it != mConfigurations.end(); ++it)
+            result = it->second->LoadProgramSettings(database);
+    }
     database->PopTable();
     return result;
 }
@@ -128,17 +125,12 @@ DWORD DeviceStreamConfigurationManager::SaveConfiguration(
     DWORD result = 0;
     for (auto it = mConfigurations.begin(); result == 0 && it != mConfigurations.end(); ++it)
         result = it->second->SaveProgramSettings(database);
-    database->PopTable();
-
     if (result == 0)
         result = SaveLegacyConfiguration(database, std::string());
-
     DWORD selectedResult = 0;
-    if (std::shared_ptr<DeviceStreamConfiguration> selected = GetSelectedConfiguration()) {
-        database->PushTable(TableName);
+    if (std::shared_ptr<DeviceStreamConfiguration> selected = GetSelectedConfiguration())
         selectedResult = selected->SaveProgramSettings(database);
-        database->PopTable();
-    }
+    database->PopTable();
     return FirstNonZero(result, selectedResult);
 }
 

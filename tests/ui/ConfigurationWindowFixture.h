@@ -222,6 +222,27 @@ protected:
         return seen.size();
     }
 
+    // Raises the shown dialog until it is painted (other programs may show windows on the same
+    // screen), saves it as <build>/screenshots/<name>.png and checks that it is not blank.
+    static void SaveScreenshot(wxWindow &dialog, const std::string &name) {
+        wxImage image;
+        const wxLongLong deadline = wxGetLocalTimeMillis() + 5000;
+        do {
+            dialog.Raise();
+            const wxLongLong pause = wxGetLocalTimeMillis() + 100;
+            Pump([&] { return wxGetLocalTimeMillis() > pause; });
+            image = Photograph(dialog);
+        } while (CountColours(image) <= 3 && wxGetLocalTimeMillis() < deadline);
+        EXPECT_GT(CountColours(image), 3u) << name << " looks blank";
+        const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
+        if (binary.empty())
+            return;
+        const std::string folder = binary + "/screenshots";
+        ASSERT_TRUE(wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
+        const std::string file = folder + "/" + name + ".png";
+        EXPECT_TRUE(image.SaveFile(wxString::FromUTF8(file.c_str()), wxBITMAP_TYPE_PNG));
+    }
+
     wxFrame *mHost = nullptr;
     TestSupport::MessageBoxRecorder mRecorder; // answers with each box's default button
     std::vector<Platform::MessageBoxRequest> &mBoxes = mRecorder.Boxes;

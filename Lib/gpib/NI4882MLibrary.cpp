@@ -1,0 +1,748 @@
+// Binding of GPIB-32.DLL and GPIBSRQ.DLL, the installed-version check and the logged bus
+// operations.
+#include "gpib/NI4882MLibrary.h"
+
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "core/ResultCodes.h"
+#include "core/StringUtils.h"
+#include "core/Version.h"
+#include "gpib/GPIBResultCodes.h"
+#include "logging/QuellinEntry.h"
+#include "platform/Registry.h"
+
+namespace {
+
+constexpr const wchar_t *ModuleName = L"NIGPIBDD";
+constexpr const wchar_t *NIKey = L"HKEY_LOCAL_MACHINE\\Software\\National Instruments\\NI-488.2M";
+constexpr const wchar_t *AgilentKey = L"HKEY_LOCAL_MACHINE\\Software\\Agilent\\IO Libraries\\CurrentVersion";
+
+template <typename Function> bool Bind(Platform::DynamicLibrary &library, const char *name, Function &entry) {
+    entry = reinterpret_cast<Function>(library.GetSymbol(name));
+    return entry != nullptr;
+}
+
+// A registry text as the Windows read gives it into a buffer of that many bytes: false when it
+// does not fit, trailing NULs removed.
+bool ReadRegistryText(const std::wstring &key, const std::wstring &name, size_t bufferBytes,
+                      std::wstring &text) {
+    std::wstring value;
+    if (Platform::ReadRegistryString(key, name, value) != Platform::RegistryResult::Ok)
+        return false;
+    if ((value.size() + 1) * 2 > bufferBytes)
+        return false;
+    while (!value.empty() && value.back() == L'\0')
+        value.pop_back();
+    text = value;
+    return true;
+}
+
+// The stand-in for GPIBSRQ.DLL's timing store while its entry points are missing.
+struct TimingFallback {
+    std::mutex Lock;
+    uint32_t Delay = 0;
+    uint64_t Counter = 0;
+};
+TimingFallback &ProcessTiming() {
+    static TimingFallback timing;
+    return timing;
+}
+
+} // namespace
+
+// ---- GPIBCheckVersion --------------------------------------------------------------------------
+
+GPIBCheckVersion::~GPIBCheckVersion() = default;
+
+DWORD GPIBCheckVersion::CheckNI4882MVersion() {
+    QuellinEntry entry(ModuleName, L"CheckNI4882MVersion");
+    entry.LogBegin(QuellinLevelNote);
+    bool bEnabled = false;
+    DWORD result = HasAgilent488EnabledMode(bEnabled);
+    uint32_t nMajor = 1;
+    uint32_t nMinor = 99;
+    std::wstring sVersion;
+    if (!bEnabled) {
+        entry.Log(QuellinLevelNote, QuellinDescription,
+                  L"Not in Agilent GPIB mode, using National Instruments GPIB instead.");
+        if (result == 0) {
+            if (!Platform::RegistryKeyExists(NIKey)) {
+                // Without the key nothing of NI is installed: the Agilent library may still serve.
+                entry.Log(QuellinLevelNote, QuellinDescription,
+                          L"NI key not found. National Instruments is probably not installed. Software may "
+                          L"continue with Agilent IO software.");
+            } else {
+                uint32_t nValue = 0;
+                if (Platform::ReadRegistryDword(NIKey, L"MajorVersion", nValue) ==
+                    Platform::RegistryResult::Ok) {
+                    nMajor = nValue;
+                    if (Platform::ReadRegistryDword(NIKey, L"MinorVersion", nValue) ==
+                        Platform::RegistryResult::Ok) {
+                        nMinor = nValue;
+                        ReadRegistryText(NIKey, L"CurrentVersion", 1024, sVersion);
+                    }
+                }
+                if (nMajor < 15) {
+                    entry.Log(QuellinLevelWarning, QuellinDescription,
+                              L"The version of the Used NI 488.2M library is too low", L"MajorVersion",
+                              nMajor, L"MinorVersion", nMinor, L"CurrentVersion", sVersion);
+                    result = nMajor <= 2 ? GPIBResult::NI4882MTooOld : GPIBResult::NI4882MOld;
+                }
+            }
+        }
+    }
+    const std::wstring sDescription =
+        bEnabled ? std::wstring(L"CheckNI4882MVersion. Agilent IO is used.")
+                 : L"CheckNI4882MVersion. Used NI 488.2M library version is" + sVersion + L".";
+    entry.LogEnd(ResultSeverityText(result), QuellinDescription, sDescription, L"MajorVersion", nMajor,
+                 L"MinorVersion", nMinor, L"Agilent488Enabled", bEnabled, L"CurrentVersion", sVersion, L"Err",
+                 result);
+    return result;
+}
+
+DWORD GPIBCheckVersion::HasAgilent488EnabledMode(bool &bEnabled) {
+    QuellinEntry entry(ModuleName, L"HasAgilent488EnabledMode");
+    entry.LogBegin(QuellinLevelNote);
+    bEnabled = false;
+    std::wstring sVendorVersion = L"??";
+    std::wstring sText;
+    if (ReadRegistryText(AgilentKey, L"Agilent488Enabled", 100, sText) && !sText.empty() &&
+        ParseBool(ToStdString(sText)))
+        bEnabled = true;
+    if (ReadRegistryText(AgilentKey, L"CurrentVersion", 100, sText) && !sText.empty()) {
+        sVendorVersion = sText;
+        bEnabled = true;
+    }
+    const std::wstring sFile = ToStdWstring(Platform::FindLibraryFile(NI488::LibraryName));
+    std::vector<std::wstring> names;
+    std::vector<std::wstring> values;
+    Version::ReadStrings(sFile, names, values);
+    for (const std::wstring &sValue : values) {
+        const std::string sNarrow = ToStdString(sValue);
+        if (MatchesRegex(sNarrow, "National Instruments", true))
+            bEnabled = false;
+        if (MatchesRegex(sNarrow, "Keysight", true))
+            bEnabled = true;
+    }
+    LogFileVersionInfo(L"Nigpibdd", sFile);
+    entry.LogEnd(QuellinLevelComplete, L"Agilent488Enabled", bEnabled, L"Agilent Version", sVendorVersion,
+                 L"Err", DWORD(0));
+    return 0;
+}
+
+// ---- GPIBSRQLibrary ------------------------------------------------------------------------------
+
+GPIBSRQLibrary::GPIBSRQLibrary() = default;
+
+GPIBSRQLibrary::~GPIBSRQLibrary() {
+    if (mModule.IsLoaded())
+        UnloadGPIBSRQDLL();
+}
+
+void GPIBSRQLibrary::ClearEntryPoints() {
+    mRegisterSRQHandler = nullptr;
+    mUnRegisterSRQHandler = nullptr;
+    mUnRegisterAllHandlers = nullptr;
+    mSetExpectingSRQ = nullptr;
+    mGetLastGPIBError = nullptr;
+    mCheckGPIBBusses = nullptr;
+    mSetLastTimingInformation = nullptr;
+    mGetLastTimingInformation = nullptr;
+}
+
+DWORD GPIBSRQLibrary::LoadGPIBSRQDLL() {
+    if (mModule.IsLoaded())
+        return 0;
+    QuellinEntry entry(ModuleName, L"LoadGPIBSRQDLL");
+    entry.LogBegin(QuellinLevelNote);
+    DWORD result = 0;
+    if (!mModule.Load(GpibSrqApi::LibraryName)) {
+        result = GPIBResult::SRQLibraryNotLoaded;
+    } else {
+        const bool bBound = Bind(mModule, "RegisterSRQHandler", mRegisterSRQHandler) &&
+                            Bind(mModule, "UnRegisterSRQHandler", mUnRegisterSRQHandler) &&
+                            Bind(mModule, "UnRegisterAllHandlers", mUnRegisterAllHandlers) &&
+                            Bind(mModule, "SetExpectingSRQ", mSetExpectingSRQ);
+        if (!bBound) {
+            // Not kept: the next load tries again and reports the same failure.
+            result = GPIBResult::ProcedureNotFound;
+            mModule.Unload();
+            ClearEntryPoints();
+        } else {
+            // These four may be missing; their wrappers cover it.
+            Bind(mModule, "CheckGPIBBusses", mCheckGPIBBusses);
+            Bind(mModule, "GetLastGPIBError", mGetLastGPIBError);
+            Bind(mModule, "SetLastTimingInformation", mSetLastTimingInformation);
+            Bind(mModule, "GetLastTimingInformation", mGetLastTimingInformation);
+        }
+    }
+    entry.LogEnd(ResultSeverityText(result), L"Err", result);
+    return result;
+}
+
+DWORD GPIBSRQLibrary::UnloadGPIBSRQDLL() {
+    mModule.Unload();
+    ClearEntryPoints();
+    return 0;
+}
+
+DWORD GPIBSRQLibrary::RegisterSRQHandler(HostWindow hWnd, int nBoard, int nPrimary, int nSecondary,
+                                         GpibSrqCallback callback, void *context, uint32_t *registration) {
+    if (mRegisterSRQHandler == nullptr)
+        return GPIBResult::SRQEntryPointMissing;
+    return mRegisterSRQHandler(hWnd, nBoard, nPrimary, nSecondary, callback, context, registration);
+}
+
+DWORD GPIBSRQLibrary::UnRegisterSRQHandler(HostWindow hWnd, uint32_t registration) {
+    if (mUnRegisterSRQHandler == nullptr)
+        return GPIBResult::SRQEntryPointMissing;
+    return mUnRegisterSRQHandler(hWnd, registration);
+}
+
+DWORD GPIBSRQLibrary::SetExpectingSRQ(HostWindow hWnd, uint32_t registration) {
+    if (mSetExpectingSRQ == nullptr)
+        return GPIBResult::SRQEntryPointMissing;
+    return mSetExpectingSRQ(hWnd, registration);
+}
+
+DWORD GPIBSRQLibrary::GetLastGPIBError(HostWindow hWnd, uint32_t registration) {
+    if (mGetLastGPIBError == nullptr)
+        return 0;
+    return mGetLastGPIBError(hWnd, registration);
+}
+
+DWORD GPIBSRQLibrary::GetLastTimingInformation(uint32_t *delay, uint64_t *counter) {
+    if (mGetLastTimingInformation != nullptr)
+        return mGetLastTimingInformation(delay, counter);
+    TimingFallback &timing = ProcessTiming();
+    std::lock_guard<std::mutex> lock(timing.Lock);
+    if (delay != nullptr)
+        *delay = timing.Delay;
+    if (counter != nullptr)
+        *counter = timing.Counter;
+    return delay != nullptr && counter != nullptr ? 0 : GPIBResult::NullArgument;
+}
+
+DWORD GPIBSRQLibrary::SetLastTimingInformation(const uint32_t *delay, const uint64_t *counter) {
+    if (mSetLastTimingInformation != nullptr)
+        return mSetLastTimingInformation(delay, counter);
+    TimingFallback &timing = ProcessTiming();
+    std::lock_guard<std::mutex> lock(timing.Lock);
+    if (delay != nullptr)
+        timing.Delay = *delay;
+    if (counter != nullptr)
+        timing.Counter = *counter;
+    return delay != nullptr && counter != nullptr ? 0 : GPIBResult::NullArgument;
+}
+
+// ---- NI4882MLibrary: binding --------------------------------------------------------------------
+
+NI4882MLibrary::NI4882MLibrary() {
+    ResetConfigCache();
+    QuellinEntry entry(ModuleName, L"NI4882MLibrary");
+    entry.Log(QuellinLevelNote, QuellinDescription, L"NI4882MLibrary has been loaded");
+}
+
+NI4882MLibrary::~NI4882MLibrary() {
+    if (mModule.IsLoaded())
+        UnloadGPIB32DLLs();
+}
+
+void NI4882MLibrary::ClearEntryPoints() {
+    mThreadIbsta = nullptr;
+    mThreadIberr = nullptr;
+    mThreadIbcntl = nullptr;
+    mIbcac = nullptr;
+    mIbclr = nullptr;
+    mIbdev = nullptr;
+    mIbfindW = nullptr;
+    mIbloc = nullptr;
+    mIbonl = nullptr;
+    mIbrd = nullptr;
+    mIbsic = nullptr;
+    mIbwrt = nullptr;
+    mIbsre = nullptr;
+    mIbrsp = nullptr;
+    mIbcmd = nullptr;
+    mIbpct = nullptr;
+    mIbwait = nullptr;
+    mIbrsv = nullptr;
+    mIbrsc = nullptr;
+    mIbtmo = nullptr;
+    mIbconfig = nullptr;
+    mIbask = nullptr;
+    mIbtrg = nullptr;
+    mIbnotify = nullptr;
+    mIblines = nullptr;
+    mIblck = nullptr;
+}
+
+void NI4882MLibrary::ResetConfigCache() {
+    mConfigCache.fill(-1);
+}
+
+void NI4882MLibrary::SetDeviceHandle(int nHandle) {
+    if (nHandle != mnDeviceHandle)
+        ResetConfigCache();
+    mnDeviceHandle = nHandle;
+}
+
+DWORD NI4882MLibrary::LoadGPIB32DLLs() {
+    if (!mModule.IsLoaded()) {
+        const DWORD check = CheckNI4882MVersion();
+        if (check != 0)
+            return check;
+        QuellinEntry entry(ModuleName, L"LoadGPIB32DLLs");
+        entry.LogBegin(QuellinLevelNote, QuellinDescription, L"Load GPIB32 DLL's");
+        if (!mModule.Load(NI488::LibraryName)) {
+            entry.LogEnd(QuellinLevelError, L"Err", GPIBResult::GPIB32NotLoaded);
+            return GPIBResult::GPIB32NotLoaded;
+        }
+        const bool bBound = Bind(mModule, "ThreadIbsta", mThreadIbsta) &&
+                            Bind(mModule, "ThreadIberr", mThreadIberr) &&
+                            Bind(mModule, "ThreadIbcntl", mThreadIbcntl) && Bind(mModule, "ibcac", mIbcac) &&
+                            Bind(mModule, "ibclr", mIbclr) && Bind(mModule, "ibdev", mIbdev) &&
+                            Bind(mModule, "ibfindW", mIbfindW) && Bind(mModule, "ibloc", mIbloc) &&
+                            Bind(mModule, "ibonl", mIbonl) && Bind(mModule, "ibrd", mIbrd) &&
+                            Bind(mModule, "ibsic", mIbsic) && Bind(mModule, "ibwrt", mIbwrt) &&
+                            Bind(mModule, "ibsre", mIbsre) && Bind(mModule, "ibrsp", mIbrsp) &&
+                            Bind(mModule, "ibcmd", mIbcmd) && Bind(mModule, "ibpct", mIbpct) &&
+                            Bind(mModule, "ibwait", mIbwait) && Bind(mModule, "ibrsv", mIbrsv) &&
+                            Bind(mModule, "ibrsc", mIbrsc) && Bind(mModule, "ibtmo", mIbtmo) &&
+                            Bind(mModule, "ibconfig", mIbconfig) && Bind(mModule, "ibask", mIbask) &&
+                            Bind(mModule, "ibtrg", mIbtrg) && Bind(mModule, "ibnotify", mIbnotify) &&
+                            Bind(mModule, "iblines", mIblines) && Bind(mModule, "iblck", mIblck);
+        if (!bBound) {
+            // A library without every entry point is not kept: no bus call can reach a missing one.
+            mModule.Unload();
+            ClearEntryPoints();
+            entry.LogEnd(QuellinLevelError, L"Err", GPIBResult::ProcedureNotFound);
+            return GPIBResult::ProcedureNotFound;
+        }
+        entry.LogEnd(QuellinLevelComplete);
+    }
+    return mSRQLibrary.LoadGPIBSRQDLL();
+}
+
+DWORD NI4882MLibrary::UnloadGPIB32DLLs() {
+    mSRQLibrary.UnloadGPIBSRQDLL();
+    mModule.Unload();
+    ClearEntryPoints();
+    return 0;
+}
+
+int NI4882MLibrary::CallThreadIbsta() {
+    return mThreadIbsta != nullptr ? mThreadIbsta() : 0;
+}
+
+int NI4882MLibrary::CallThreadIberr() {
+    return mThreadIberr != nullptr ? mThreadIberr() : 0;
+}
+
+long NI4882MLibrary::CallThreadIbcntl() {
+    return mThreadIbcntl != nullptr ? mThreadIbcntl() : 0;
+}
+
+// ---- Bus timing --------------------------------------------------------------------------------
+
+void NI4882MLibrary::WaitBusDelay() {
+    if (!mTiming.PerformanceCounterAvailable())
+        return;
+    uint32_t nLastDelay = 0;
+    uint64_t nLastCounter = 0;
+    mSRQLibrary.GetLastTimingInformation(&nLastDelay, &nLastCounter);
+    const uint64_t nDelay = std::max<uint64_t>(mdwBusDelay & 0xFFFFFFFFu, nLastDelay);
+    if (nDelay == 0)
+        return;
+    const uint64_t nPassed = mTiming.TicksToMicroseconds(nLastCounter, mTiming.ReadCounter());
+    if (nPassed < nDelay)
+        mTiming.WaitPrecise(nDelay - nPassed);
+}
+
+void NI4882MLibrary::RecordBusAccess() {
+    if (!mTiming.PerformanceCounterAvailable())
+        return;
+    const uint32_t nDelay = static_cast<uint32_t>(mdwBusDelay);
+    const uint64_t nCounter = mTiming.ReadCounter();
+    mSRQLibrary.SetLastTimingInformation(&nDelay, &nCounter);
+}
+
+// ---- Bus operations ----------------------------------------------------------------------------
+
+DWORD NI4882MLibrary::FinishCall(QuellinEntry &entry, HostWindow hWnd, int nIbsta, bool bDeviceCall,
+                                 const std::string &sDescription) {
+    const int nIberr = CallThreadIberr();
+    const long nIbcntl = CallThreadIbcntl();
+    DWORD result = 0;
+    if ((nIbsta & NI488::ERR) != 0)
+        result = ConvertGPIBErrorCode(hWnd, nIberr, nIbcntl, bDeviceCall, sDescription);
+    entry.LogEnd(ResultSeverityText(result), L"ibsta", nIbsta, L"iberr", nIberr, L"ibcntl", nIbcntl, L"Err",
+                 result);
+    return result;
+}
+
+DWORD NI4882MLibrary::SendGPIB(HostWindow hWnd, const std::string &sText) {
+    if (mnDeviceHandle == -1)
+        return 0;
+    if (mIbwrt == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    const std::string sDescription = FormatString("SendGPIB(\"%.80s\")", sText.c_str());
+    QuellinEntry entry(ModuleName, L"SendGPIB");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
+    WaitBusDelay();
+    const int nIbsta = mIbwrt(mnDeviceHandle, sText.data(), static_cast<long>(sText.size()));
+    RecordBusAccess();
+    return FinishCall(entry, hWnd, nIbsta, true, sDescription);
+}
+
+DWORD NI4882MLibrary::ReceiveGPIB(HostWindow hWnd, char *buffer, long maxLen) {
+    if (mnDeviceHandle == -1)
+        return 0;
+    if (mIbrd == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    if (buffer == nullptr || maxLen < 0)
+        return GPIBResult::Argument;
+    const std::string sDescription = MakeString("ReceiveGPIB(<buffer>, ", maxLen, ")");
+    QuellinEntry entry(ModuleName, L"ReceiveGPIB");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
+    WaitBusDelay();
+    const int nIbsta = mIbrd(mnDeviceHandle, buffer, maxLen);
+    RecordBusAccess();
+    const int nIberr = CallThreadIberr();
+    const long nIbcntl = CallThreadIbcntl();
+    mlLastReadCount = ((nIbsta & NI488::ERR) != 0 && nIberr == NI488::EDVR) ? 0 : nIbcntl;
+    mbLastReadEnded = (nIbsta & NI488::END) != 0;
+    if (mlLastReadCount >= 0 && mlLastReadCount <= maxLen - 1)
+        buffer[mlLastReadCount] = '\0';
+    const long nShown = std::min<long>(std::max<long>(mlLastReadCount, 0), std::min<long>(maxLen, 80));
+    entry.AddArguments(L"text", std::string(buffer, static_cast<size_t>(nShown)));
+    return FinishCall(entry, hWnd, nIbsta, true, sDescription);
+}
+
+DWORD NI4882MLibrary::ReceiveGPIBString(HostWindow hWnd, std::string *out, long maxLen) {
+    if (mnDeviceHandle == -1)
+        return 0;
+    // Checked before anything is allocated.
+    if (out == nullptr || maxLen < 0)
+        return GPIBResult::Argument;
+    std::vector<char> buffer;
+    try {
+        buffer.resize(static_cast<size_t>(maxLen) + 1, '\0');
+    } catch (const std::bad_alloc &) {
+        return GPIBResult::Argument;
+    }
+    const DWORD result = ReceiveGPIB(hWnd, buffer.data(), maxLen);
+    const long nCount = std::min(std::max<long>(mlLastReadCount, 0), maxLen);
+    out->assign(buffer.data(), static_cast<size_t>(nCount));
+    return result;
+}
+
+DWORD NI4882MLibrary::ClearGPIB(HostWindow hWnd) {
+    if (mnDeviceHandle == -1)
+        return 0;
+    if (mIbclr == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    QuellinEntry entry(ModuleName, L"ClearGPIB");
+    entry.LogBegin(QuellinLevelNote);
+    WaitBusDelay();
+    const int nIbsta = mIbclr(mnDeviceHandle);
+    RecordBusAccess();
+    return FinishCall(entry, hWnd, nIbsta, true, "ClearGPIB()");
+}
+
+DWORD NI4882MLibrary::GoOnlineDevice(HostWindow hWnd) {
+    if (mnDeviceHandle == -1)
+        return 0;
+    if (mIbonl == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    QuellinEntry entry(ModuleName, L"GoOnlineDevice");
+    entry.LogBegin(QuellinLevelNote);
+    WaitBusDelay();
+    const int nIbsta = mIbonl(mnDeviceHandle, 1);
+    RecordBusAccess();
+    return FinishCall(entry, hWnd, nIbsta, true, "GoOnlineDevice()");
+}
+
+DWORD NI4882MLibrary::GoOfflineDevice(HostWindow hWnd) {
+    if (mnDeviceHandle == -1)
+        return 0;
+    if (mIbonl == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    QuellinEntry entry(ModuleName, L"GoOfflineDevice");
+    entry.LogBegin(QuellinLevelNote);
+    WaitBusDelay();
+    const int nIbsta = mIbonl(mnDeviceHandle, 0);
+    RecordBusAccess();
+    return FinishCall(entry, hWnd, nIbsta, true, "GoOfflineDevice()");
+}
+
+DWORD NI4882MLibrary::GoToLocalDevice(HostWindow hWnd) {
+    if (mnDeviceHandle == -1)
+        return 0;
+    if (mIbloc == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    QuellinEntry entry(ModuleName, L"GoToLocalDevice");
+    entry.LogBegin(QuellinLevelNote);
+    WaitBusDelay();
+    const int nIbsta = mIbloc(mnDeviceHandle);
+    RecordBusAccess();
+    return FinishCall(entry, hWnd, nIbsta, true, "GoToLocalDevice()");
+}
+
+DWORD NI4882MLibrary::CommandGPIB(HostWindow hWnd, const std::string &sCommand) {
+    if (mnBoardHandle == -1)
+        return 0;
+    if (mIbcmd == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    const std::string sDescription = FormatString("CommandGPIB(\"%s\")", sCommand.c_str());
+    QuellinEntry entry(ModuleName, L"CommandGPIB");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
+    WaitBusDelay();
+    const int nIbsta = mIbcmd(mnBoardHandle, sCommand.data(), static_cast<long>(sCommand.size()));
+    RecordBusAccess();
+    return FinishCall(entry, hWnd, nIbsta, false, sDescription);
+}
+
+DWORD NI4882MLibrary::OpenDeviceConnection(HostWindow hWnd, int nBoard, int nPrimary, int nSecondary,
+                                           int nTimeOutCode, int nEndOfStringMode, char cEndOfString) {
+    if (mIbdev == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    const std::string sDescription =
+        FormatString("OpenDeviceConnection(%d, %d, %d, %d, %d, %c)", nBoard, nPrimary, nSecondary,
+                     nTimeOutCode, nEndOfStringMode, cEndOfString);
+    QuellinEntry entry(ModuleName, L"OpenDeviceConnection");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
+    const int nEos = ((nEndOfStringMode << 10) & 0x1C00) | static_cast<unsigned char>(cEndOfString);
+    WaitBusDelay();
+    SetDeviceHandle(mIbdev(nBoard, nPrimary, nSecondary, nTimeOutCode, 1, nEos));
+    RecordBusAccess();
+    const int nIbsta = CallThreadIbsta();
+    const DWORD result = FinishCall(entry, hWnd, nIbsta, false, sDescription);
+    if ((nIbsta & NI488::ERR) != 0)
+        SetDeviceHandle(-1);
+    return result;
+}
+
+DWORD NI4882MLibrary::FindBoard(HostWindow, int nBoard) {
+    if (nBoard < 0 || nBoard > 3)
+        return GPIBResult::BoardOutOfRange;
+    if (mIbfindW == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    const std::string sDescription = FormatString("FindBoard(%d)", nBoard);
+    QuellinEntry entry(ModuleName, L"FindBoard");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
+    const std::wstring sName = FormatWString(L"GPIB%d", nBoard);
+    const int nHandle = mIbfindW(sName.c_str());
+    if (nHandle < 0) {
+        entry.LogEnd(QuellinLevelError, L"Err", GPIBResult::NoBoardHandle);
+        return GPIBResult::NoBoardHandle;
+    }
+    mnBoardHandle = nHandle;
+    entry.LogEnd(QuellinLevelComplete, L"boardHandle", nHandle);
+    return 0;
+}
+
+DWORD NI4882MLibrary::ConfigBoardGPIB(HostWindow hWnd, int nOption, int nValue) {
+    if (mnBoardHandle == -1)
+        return 0;
+    if (mIbconfig == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    const std::string sDescription = FormatString("ConfigBoardGPIB(%d, %d)", nOption, nValue);
+    QuellinEntry entry(ModuleName, L"ConfigBoardGPIB");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
+    const int nIbsta = mIbconfig(mnBoardHandle, nOption, nValue);
+    return FinishCall(entry, hWnd, nIbsta, false, sDescription);
+}
+
+DWORD NI4882MLibrary::ConfigDeviceGPIB(HostWindow hWnd, int nOption, int nValue) {
+    if (mnDeviceHandle == -1)
+        return 0;
+    if (nOption < 0 || nOption > NI488::IbcLON || mConfigCache[static_cast<size_t>(nOption)] == nValue)
+        return 0;
+    if (mIbconfig == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    const std::string sDescription = FormatString("ConfigDeviceGPIB(%d, %d)", nOption, nValue);
+    QuellinEntry entry(ModuleName, L"ConfigDeviceGPIB");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
+    const int nIbsta = mIbconfig(mnDeviceHandle, nOption, nValue);
+    if ((nIbsta & NI488::ERR) == 0) {
+        mConfigCache[static_cast<size_t>(nOption)] = nValue;
+        entry.AddArguments(L"nPrevious", CallThreadIberr());
+    }
+    return FinishCall(entry, hWnd, nIbsta, true, sDescription);
+}
+
+DWORD NI4882MLibrary::AskConfigBoardGPIB(HostWindow hWnd, int nOption, int *pnValue) {
+    if (mnBoardHandle == -1)
+        return 0;
+    if (mIbask == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    const std::string sDescription = FormatString("AskConfigBoardGPIB(%d)", nOption);
+    QuellinEntry entry(ModuleName, L"AskConfigBoardGPIB");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
+    int nValue = 0;
+    const int nIbsta = mIbask(mnBoardHandle, nOption, &nValue);
+    if (pnValue != nullptr)
+        *pnValue = nValue;
+    entry.AddArguments(L"value", nValue);
+    return FinishCall(entry, hWnd, nIbsta, false, sDescription);
+}
+
+DWORD NI4882MLibrary::SetTimeOutGPIB(HostWindow hWnd, int nCode) {
+    if (mnDeviceHandle == -1)
+        return 0;
+    if (mIbtmo == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    const std::string sDescription = FormatString("SetTimeOutGPIB(%d)", nCode);
+    QuellinEntry entry(ModuleName, L"SetTimeOutGPIB");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
+    const int nIbsta = mIbtmo(mnDeviceHandle, nCode);
+    return FinishCall(entry, hWnd, nIbsta, true, sDescription);
+}
+
+DWORD NI4882MLibrary::LockDevice(HostWindow hWnd, unsigned int nWaitMilliseconds) {
+    if (mnDeviceHandle == -1)
+        return 0;
+    if (mIblck == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    QuellinEntry entry(ModuleName, L"LockDevice");
+    entry.LogBegin(QuellinLevelNote, L"waitMs", nWaitMilliseconds);
+    const int nIbsta = mIblck(mnDeviceHandle, 1, nWaitMilliseconds, nullptr);
+    if ((nIbsta & NI488::ERR) != 0) {
+        if (CallThreadIberr() != NI488::ELCK) {
+            const int nIberr = CallThreadIberr();
+            const long nIbcntl = CallThreadIbcntl();
+            mIblck(mnDeviceHandle, 0, 0, nullptr); // a partial lock is released at once
+            const DWORD result = ConvertGPIBErrorCode(hWnd, nIberr, nIbcntl, true, "LockDevice()");
+            entry.LogEnd(ResultSeverityText(result), L"ibsta", nIbsta, L"iberr", nIberr, L"Err", result);
+            return result;
+        }
+    } else {
+        entry.AddArguments(L"activeLockCount", CallThreadIbcntl());
+    }
+    return FinishCall(entry, hWnd, nIbsta, true, "LockDevice()");
+}
+
+DWORD NI4882MLibrary::UnLockDevice(HostWindow hWnd) {
+    if (mnDeviceHandle == -1)
+        return 0;
+    if (mIblck == nullptr)
+        return GPIBResult::GPIB32NotLoaded;
+    QuellinEntry entry(ModuleName, L"UnLockDevice");
+    entry.LogBegin(QuellinLevelNote);
+    const int nIbsta = mIblck(mnDeviceHandle, 0, 0, nullptr);
+    if ((nIbsta & NI488::ERR) != 0 && CallThreadIberr() == NI488::ELCK) {
+        entry.LogEnd(QuellinLevelComplete, L"ibsta", nIbsta, L"iberr", CallThreadIberr(), L"Err", DWORD(0));
+        return 0;
+    }
+    if ((nIbsta & NI488::ERR) == 0)
+        entry.AddArguments(L"activeLockCount", CallThreadIbcntl());
+    return FinishCall(entry, hWnd, nIbsta, true, "UnLockDevice()");
+}
+
+DWORD NI4882MLibrary::ConvertGPIBErrorCode(HostWindow, int nIberr, long nIbcntl, bool bDeviceCall,
+                                           const std::string &sDescription) {
+    DWORD result = GPIBResult::UnknownGPIBError;
+    switch (nIberr) {
+    case NI488::EDVR:
+        switch (static_cast<uint32_t>(nIbcntl)) {
+        case 0xE1080080u:
+        case 0xE1080081u:
+            result = 0x3000023B;
+            break;
+        case 0xE1060071u:
+            result = 0x3000023C;
+            break;
+        case 0xE1060075u:
+            result = 0x3000023D;
+            break;
+        case 0xE1060078u:
+            result = 0x3000023E;
+            break;
+        case 0xE1060077u:
+            result = 0x3000023F;
+            break;
+        case 0xE1080086u:
+            result = 0x30000240;
+            break;
+        case 0xE00A0047u:
+            result = 0x30000241;
+            break;
+        default:
+            result = GPIBResult::SystemError;
+            break;
+        }
+        break;
+    case NI488::ECIC:
+        result = 0x30000209;
+        break;
+    case NI488::ENOL:
+        result = 0x3000020A;
+        break;
+    case NI488::EADR:
+        result = 0x3000020B;
+        break;
+    case NI488::EARG:
+        result = 0x3000020C;
+        break;
+    case NI488::ESAC:
+        result = 0x3000020D;
+        break;
+    case NI488::EABO:
+        result = 0x3000020E;
+        break;
+    case NI488::ENEB:
+        result = 0x3000020F;
+        break;
+    case NI488::EDMA:
+        result = 0x30000210;
+        break;
+    case NI488::EOIP:
+        result = 0x30000211;
+        break;
+    case NI488::ECAP:
+        result = 0x30000212;
+        break;
+    case NI488::EFSO:
+        result = 0x30000213;
+        break;
+    case NI488::EBUS:
+        result = 0x30000214;
+        break;
+    case NI488::ESTB:
+        result = 0x30000215;
+        break;
+    case NI488::ESRQ:
+        result = 0x30000216;
+        break;
+    case NI488::ETAB:
+        result = 0x30000217;
+        break;
+    case NI488::ELCK:
+        result = 0x30000230;
+        break;
+    case NI488::EARM:
+        result = 0x30000231;
+        break;
+    case NI488::EHDL:
+        result = 0x30000232;
+        break;
+    case NI488::EWIP:
+        result = 0x30000233;
+        break;
+    case NI488::ERST:
+        result = 0x30000234;
+        break;
+    case NI488::EPWR:
+        result = 0x30000236;
+        break;
+    default:
+        break;
+    }
+    QuellinEntry entry(ModuleName, L"ConvertGPIBErrorCode");
+    entry.Log(QuellinLevelError, QuellinDescription, sDescription, L"vnGPIBError", nIberr, L"gpibCount",
+              nIbcntl, L"deviceCall", bDeviceCall, L"Err", result);
+    return result;
+}

@@ -1,0 +1,177 @@
+// The HTTP stream, its configuration and their registration as the kind "HTTP".
+#include "streams/etherds/HTTPDeviceStream.h"
+
+#include <regex>
+#include <vector>
+
+#include <wx/socket.h>
+
+#include "core/ResultCodes.h"
+#include "core/StringUtils.h"
+#include "logging/QuellinEntry.h"
+#include "platform/SocketSupport.h"
+
+namespace {
+
+constexpr const char *KindId = "HTTP";
+constexpr const char *ClassName = "HTTPDeviceStream";
+// The most one read of the response collection asks for.
+constexpr DWORD CollectChunkSize = 500000;
+
+const StreamTypeRegistrar gStreamRegistrar(KindId, &CreateStreamOf<HTTPDeviceStream>);
+const StreamTypeRegistrar gConfigurationRegistrar(KindId, &CreateConfigurationOf<HTTPDeviceStreamConfig>);
+
+// Pieces at every line feed; empty pieces stay, the text after the last line feed only when it is
+// not empty.
+std::vector<std::string> SplitLines(const std::string &sText) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end = sText.find('\n'); end != std::string::npos; end = sText.find('\n', start)) {
+        lines.push_back(sText.substr(start, end - start));
+        start = end + 1;
+    }
+    if (start < sText.size())
+        lines.push_back(sText.substr(start));
+    return lines;
+}
+
+} // namespace
+
+std::string EncodeRequestPath(const std::string &sPath) {
+    static const char Digits[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : sPath) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F) {
+            encoded += '%';
+            encoded += Digits[byte >> 4];
+            encoded += Digits[byte & 0xF];
+        } else {
+            encoded += c;
+        }
+    }
+    return encoded;
+}
+
+HTTPDeviceStream::HTTPDeviceStream() : NetworkBasedDeviceStream(KindId) {
+    mbConnectOnWrite = true;
+}
+
+DWORD HTTPDeviceStream::ClearInputBuffers(HostWindow hWnd) {
+    DWORD result = 0;
+    // A connection that the server closed has nothing left to discard (and wx refuses to touch it).
+    if (IsConnected())
+        result = NetworkBasedDeviceStream::ClearInputBuffers(hWnd);
+    else
+        msPendingInput.clear();
+    msResponse.clear();
+    return result;
+}
+
+DWORD HTTPDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool) {
+    std::string text = sCommand;
+    if (mParameters.bWriteTerminationEnabled && !EndsWith(text, mParameters.sWriteTermination, false))
+        text += mParameters.sWriteTermination;
+    QuellinEntry entry(ClassName, "Write");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, "Write(" + QuoteString(text) + ")", L"Command", text,
+                   L"Timeout", mParameters.dTimeout);
+    mdwLastWriteCount = 0;
+    DWORD result = ClearInputBuffers(hWnd);
+    if (result == 0) {
+        std::string path = TrimRightDefault(text);
+        if (!StartsWith(path, "/", false))
+            path = "/" + path;
+        result = NetworkBasedDeviceStream::Write(hWnd, "GET " + EncodeRequestPath(path) + " HTTP/1.1\r\n\r\n",
+                                                 false);
+    }
+    if (result == 0) {
+        const DWORD deadline = TimeoutMilliseconds();
+        const DWORD start = static_cast<DWORD>(mTimer.GetMilliseconds());
+        size_t got = 0;
+        do {
+            std::string chunk;
+            result = NetworkBasedDeviceStream::Read(hWnd, chunk, CollectChunkSize);
+            if (result == StreamResult::ReadTimeout || result == StreamResult::EthernetReadError)
+                result = 0;
+            got = 0;
+            if (result == 0) {
+                got = chunk.size();
+                msResponse += chunk;
+                if (IsResponseComplete(msResponse))
+                    got = 0;
+            }
+        } while (got > 0 && result == 0 && mTimer.ElapsedSince(start) < deadline);
+        // Bytes that arrived with the response belong to it, also those after the line where it
+        // counted as complete (a body without a length behind the header's empty line).
+        msResponse += msPendingInput;
+        msPendingInput.clear();
+    }
+    entry.Log(QuellinLevelNote, L"Message", "WaitForClose()");
+    if (result == 0) {
+        const uint32_t milliseconds = TimeoutMilliseconds();
+        // The server's close is noticed by the receive that finds the end of the data; anything
+        // it still sent before belongs to the response.
+        if (IsConnected() && Platform::WaitReadable(mSocket->GetSocket(), milliseconds, &mbInterrupted))
+            msResponse += ReadBytes(CollectChunkSize);
+        mParameters.Delayer.StoreLastCommunicationTime();
+    }
+    entry.LogEnd(ResultSeverityText(result), L"Read", msResponse, L"Err", result);
+    entry.Log(QuellinLevelNote, L"Message", "HTTP(" + sCommand + "),(" + msResponse + ")");
+    return result;
+}
+
+bool HTTPDeviceStream::IsResponseComplete(const std::string &sResponse) {
+    std::string separator = "\r\n\r\n";
+    size_t end = sResponse.find(separator);
+    if (sResponse.find("HTTP/1.0") != std::string::npos && end == std::string::npos) {
+        separator = "\n\n";
+        end = sResponse.find(separator);
+    }
+    if (end == std::string::npos)
+        return false;
+    const std::string headers = sResponse.substr(0, end);
+    static const std::regex LengthHeader("^Content-Length:[ ]?([0-9]*)",
+                                         std::regex::ECMAScript | std::regex::icase | std::regex::multiline);
+    std::smatch match;
+    const size_t bodySize = sResponse.size() - (end + separator.size());
+    if (std::regex_search(headers, match, LengthHeader)) {
+        if (match[1].length() == 0)
+            return false;
+        return ParseUnsigned(match[1].str()) <= bodySize;
+    }
+    if (sResponse.size() - end <= separator.size())
+        return true;
+    return sResponse.back() == '\n' || sResponse.back() == '\r';
+}
+
+DWORD HTTPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD) {
+    QuellinEntry entry(ClassName, "Read");
+    entry.LogBegin(QuellinLevelNote);
+    sResponse.clear();
+    DWORD result = 0;
+    if (msResponse.empty()) {
+        result = StreamResult::HttpAllDataRead;
+    } else {
+        bool bHeadersDone = false;
+        for (const std::string &line : SplitLines(msResponse)) {
+            const std::string piece = TrimRightWith(line, "\r\n");
+            if (bHeadersDone) {
+                sResponse = piece;
+                break;
+            }
+            if (piece.empty())
+                bHeadersDone = true;
+        }
+        msResponse.clear();
+    }
+    entry.LogEnd(ResultSeverityText(result), QuellinDescription, "Read(" + QuoteString(sResponse) + ")",
+                 L"Err", result, L"ReceiveString", sResponse);
+    return result;
+}
+
+HTTPDeviceStreamConfig::HTTPDeviceStreamConfig()
+    : NetworkBasedDeviceStreamConfig(KindId, "http://localhost", 80) {}
+
+std::string HTTPDeviceStreamConfig::GetIdentifier() {
+    return "HTTP:" + GetAddress();
+}

@@ -1,0 +1,128 @@
+// The UDP stream, its configuration and their registration as the kind "UDP".
+#include "streams/etherds/UDPDeviceStream.h"
+
+#include <memory>
+#include <vector>
+
+#include <wx/socket.h>
+
+#include "core/ResultCodes.h"
+#include "core/StringUtils.h"
+#include "logging/QuellinEntry.h"
+#include "platform/SocketSupport.h"
+
+namespace {
+
+constexpr const char *KindId = "UDP";
+constexpr const char *ClassName = "UDPDeviceStream";
+
+const StreamTypeRegistrar gStreamRegistrar(KindId, &CreateStreamOf<UDPDeviceStream>);
+const StreamTypeRegistrar gConfigurationRegistrar(KindId, &CreateConfigurationOf<UDPDeviceStreamConfig>);
+
+} // namespace
+
+UDPDeviceStream::UDPDeviceStream() : NetworkBasedDeviceStream(KindId) {}
+
+bool UDPDeviceStream::IsConnected() {
+    return mSocket != nullptr;
+}
+
+DWORD UDPDeviceStream::InternalConnect(HostWindow hWnd) {
+    QuellinEntry entry(ClassName, "InternalConnect");
+    entry.LogBegin(QuellinLevelNote);
+    DWORD result = VerifyCorrectConfigurationObject(mConfiguration, KindId);
+    if (result == 0)
+        InternalDisconnect(hWnd);
+    if (mSocket == nullptr && result == 0) {
+        // The peer only proves that the address resolves; every write resolves it again.
+        wxIPV4address *peer = nullptr;
+        result = DetermineIPAddress(hWnd, mConfiguration, peer);
+        const std::unique_ptr<wxIPV4address> owned(peer);
+        if (result == 0 && peer != nullptr) {
+            wxIPV4address local;
+            local.AnyAddress();
+            local.Service(LocalPort);
+            auto socket = std::make_unique<wxDatagramSocket>(local, wxSOCKET_BLOCK);
+            if (socket->IsOk()) {
+                socket->SetTimeout(SocketTimeoutSeconds());
+                mSocket = socket.release();
+                ClearInputBuffers(hWnd);
+            } else {
+                result = StreamResult::EthernetServerNotCreated;
+            }
+        }
+    }
+    entry.LogEnd(ResultSeverityText(result), L"Err", result, L"Connected", IsConnected());
+    return result;
+}
+
+DWORD UDPDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool) {
+    QuellinEntry entry(ClassName, "Write");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, "Write(" + QuoteString(sCommand) + ")");
+    std::string text = sCommand;
+    if (mParameters.bWriteTerminationEnabled && !EndsWith(text, mParameters.sWriteTermination, false))
+        text += mParameters.sWriteTermination;
+    DWORD result = 0;
+    mdwLastWriteCount = 0;
+    if (mSocket == nullptr) {
+        result = StreamResult::EthernetNotConnected;
+    } else {
+        wxIPV4address *peer = nullptr;
+        result = DetermineIPAddress(hWnd, mConfiguration, peer);
+        const std::unique_ptr<wxIPV4address> owned(peer);
+        if (result == 0 && peer != nullptr) {
+            auto *socket = static_cast<wxDatagramSocket *>(mSocket);
+            mParameters.Delayer.WaitRemainingDelay();
+            socket->SendTo(*peer, text.data(), static_cast<wxUint32>(text.size()));
+            mParameters.Delayer.StoreLastCommunicationTime();
+            if (socket->Error() && socket->LastError() != wxSOCKET_NOERROR)
+                result = StreamResult::EthernetWriteError;
+        }
+    }
+    entry.LogEnd(ResultSeverityText(result), L"Err", result);
+    return result;
+}
+
+DWORD UDPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount) {
+    QuellinEntry entry(ClassName, "Read");
+    entry.LogBegin(QuellinLevelNote);
+    sResponse.clear();
+    DWORD result = 0;
+    mdwLastWriteCount = 0;
+    mbInterrupted = false;
+    mParameters.Delayer.WaitRemainingDelay();
+    if (IsConnected()) {
+        auto *socket = static_cast<wxDatagramSocket *>(mSocket);
+        // A blocking socket would wait for ever: the datagram must be there within the time-out.
+        const uint32_t milliseconds = TimeoutMilliseconds();
+        if (Platform::WaitReadable(socket->GetSocket(), milliseconds, &mbInterrupted)) {
+            std::vector<char> block(static_cast<size_t>(dwCount) + 1);
+            wxIPV4address sender;
+            socket->RecvFrom(sender, block.data(), dwCount);
+            mdwLastWriteCount = socket->LastReadCount();
+            if (socket->Error() && socket->LastError() != wxSOCKET_NOERROR &&
+                socket->LastError() != wxSOCKET_TIMEDOUT)
+                result = StreamResult::EthernetReadError;
+            if (mdwLastWriteCount > 0) {
+                sResponse.assign(block.data(), mdwLastWriteCount);
+                entry.Log(QuellinLevelNote, L"Message",
+                          "Read " + std::to_string(mdwLastWriteCount) + " bytes");
+            }
+        }
+    } else {
+        result = StreamResult::EthernetNotConnected;
+    }
+    if (dwCount != mdwLastWriteCount && result == 0)
+        result = StreamResult::ReadTimeout;
+    mParameters.Delayer.StoreLastCommunicationTime();
+    entry.LogEnd(ResultSeverityText(result), QuellinDescription,
+                 "Read(" + QuoteString(sResponse) + ", " + std::to_string(dwCount) + ")", L"Err", result,
+                 L"ReceiveString", sResponse);
+    return result;
+}
+
+UDPDeviceStreamConfig::UDPDeviceStreamConfig() : NetworkBasedDeviceStreamConfig(KindId, "localhost", 63452) {}
+
+std::string UDPDeviceStreamConfig::GetIdentifier() {
+    return "UDP:" + GetAddress();
+}

@@ -1,0 +1,127 @@
+// Service-request GPIB against the two stand-ins: registration, the operation-complete wait with
+// and without a request, responses read by the handler, output that came unasked, query errors
+// and resends, and unregistering before the driver goes.
+#include "gpib/NI4882MGPIB.h"
+
+#include <chrono>
+#include <memory>
+
+#include "gpib/GPIBResultCodes.h"
+#include "gpib/GpibStandIns.h"
+
+namespace {
+
+class NI4882MGPIBTest : public GpibStandInTest {
+protected:
+    void SetUp() override {
+        GpibStandInTest::SetUp();
+        AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
+        SetReply(0, 5, 0, "MEAS?", "1.25");
+        mGpib = std::make_unique<NI4882CompliantGPIB>(0, 5, 0);
+        // Every wait below ends within three seconds.
+        mGpib->SetTimeOutMilliseconds(nullptr, 1000);
+    }
+    void TearDown() override {
+        mGpib.reset();
+        EXPECT_EQ(0, Registrations());
+    }
+    std::unique_ptr<NI4882CompliantGPIB> mGpib;
+};
+
+TEST_F(NI4882MGPIBTest, OpenEnablesRequestsAndCloseDisablesThem) {
+    ASSERT_EQ(0u, mGpib->OpenDevice(nullptr, 0, 5, 0));
+    EXPECT_NE(0u, mGpib->GetRegistration());
+    EXPECT_EQ(1, Registrations());
+    EXPECT_EQ("*CLS*SRE 48*ESE 1", Received(0, 5));
+    EXPECT_EQ(0u, mGpib->CloseDevice(nullptr));
+    EXPECT_EQ(0, Registrations());
+    EXPECT_EQ(0u, mGpib->GetRegistration());
+    EXPECT_EQ("*CLS*SRE 48*ESE 1*SRE 0*ESE 0", Received(0, 5));
+    // Closed: the disabling sends reach nothing, and nothing is unregistered.
+    EXPECT_EQ(0u, mGpib->CloseDevice(nullptr));
+    EXPECT_EQ("*CLS*SRE 48*ESE 1*SRE 0*ESE 0", Received(0, 5));
+}
+
+TEST_F(NI4882MGPIBTest, OperationCompleteArrivesAsServiceRequest) {
+    ASSERT_EQ(0u, mGpib->OpenDevice(nullptr, 0, 5, 0));
+    std::string response;
+    EXPECT_EQ(0u, mGpib->SaveSendGPIB(nullptr, "VOLT 5", true, 0, &response));
+    EXPECT_EQ(0u, mGpib->SaveSendGPIB(nullptr, "VOLT 6\r\n", true, 0, &response));
+    EXPECT_EQ(0u, mGpib->SaveSendGPIB(nullptr, "", true, 0, &response));
+    EXPECT_EQ(0u, mGpib->SaveSendGPIB(nullptr, "", false, 0, &response));
+    const std::string wire = Received(0, 5);
+    EXPECT_NE(std::string::npos, wire.find("VOLT 5;*OPC*ESR?")) << wire;
+    EXPECT_NE(std::string::npos, wire.find("VOLT 6;*OPC\r\n*ESR?")) << wire;
+    EXPECT_NE(std::string::npos, wire.find("*ESR?*OPC*ESR?")) << wire;
+    EXPECT_EQ(NI4882CompliantGPIB::Complete, mGpib->GetState());
+}
+
+TEST_F(NI4882MGPIBTest, NoRequestEndsAfterThreeTimeOuts) {
+    ASSERT_EQ(0u, mGpib->OpenDevice(nullptr, 0, 5, 0));
+    // The device no longer reports operation complete.
+    ASSERT_EQ(0u, mGpib->SendGPIB(nullptr, "*ESE 0"));
+    mGpib->SetTimeOutMilliseconds(nullptr, 30);
+    const auto start = std::chrono::steady_clock::now();
+    std::string response;
+    EXPECT_EQ(GPIBResult::NoServiceRequest, mGpib->SaveSendGPIB(nullptr, "VOLT 5", true, 0, &response));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(90));
+    EXPECT_LT(waited, std::chrono::milliseconds(2000));
+}
+
+TEST_F(NI4882MGPIBTest, HandlerReadsResponsesAndKeepsUnaskedOutput) {
+    ASSERT_EQ(0u, mGpib->OpenDevice(nullptr, 0, 5, 0));
+    std::string response;
+    EXPECT_EQ(0u, mGpib->SaveSendGPIB(nullptr, "MEAS?", false, 64, &response));
+    EXPECT_EQ("1.25\n", response);
+    EXPECT_EQ(0u, mGpib->SaveSendGPIB(nullptr, "MEAS?", false, 3, &response));
+    EXPECT_EQ("1.2", response);
+    std::string rest;
+    EXPECT_EQ(0u, mGpib->ReceiveGPIBString(nullptr, &rest, 100));
+    EXPECT_EQ("5\n", rest);
+    ClearTrace();
+    const int before = Callbacks();
+    QueueOutput(0, 5, 0, "EVENT 7\n", 8);
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return Callbacks() > before; }, std::chrono::seconds(5)));
+    EXPECT_EQ(0u, mGpib->SaveSendGPIB(nullptr, "", false, 64, &response));
+    EXPECT_EQ("EVENT 7\n", response);
+    // Handed out once: the next read waits for new output instead of repeating it.
+    mGpib->SetTimeOutMilliseconds(nullptr, 30);
+    EXPECT_EQ(GPIBResult::NoServiceRequest, mGpib->SaveSendGPIB(nullptr, "", false, 64, &response));
+    EXPECT_TRUE(TraceOf("ibwrt").empty());
+}
+
+TEST_F(NI4882MGPIBTest, QueryErrorsAreResentFiveTimes) {
+    ASSERT_EQ(0u, mGpib->OpenDevice(nullptr, 0, 5, 0));
+    // The device reports query errors as well, and answers every query with one.
+    ASSERT_EQ(0u, mGpib->SendGPIB(nullptr, "*ESE 5"));
+    SetQueryError(0, 5, 0, 1);
+    std::string response;
+    EXPECT_EQ(GPIBResult::QueryError, mGpib->SaveSendGPIB(nullptr, "MEAS?", true, 0, &response));
+    const std::string wire = Received(0, 5);
+    size_t count = 0;
+    for (size_t at = wire.find("MEAS?;*OPC"); at != std::string::npos; at = wire.find("MEAS?;*OPC", at + 1))
+        ++count;
+    EXPECT_EQ(6u, count) << wire;
+}
+
+TEST_F(NI4882MGPIBTest, LibraryErrorsFollowSuccessfulCalls) {
+    NI4882MGPIB plain(0, 5, 0);
+    ASSERT_EQ(0u, plain.OpenDevice(nullptr, 0, 5, 0));
+    SetLastError(0x30000210);
+    EXPECT_EQ(0x30000210u, plain.SendGPIB(nullptr, "*RST"));
+    SetLastError(0);
+    EXPECT_EQ(0u, plain.SendGPIB(nullptr, "*RST"));
+}
+
+TEST_F(NI4882MGPIBTest, DestroyingWhileRequestsArriveWaitsForTheHandler) {
+    for (int round = 0; round < 20; ++round) {
+        auto driver = std::make_unique<NI4882CompliantGPIB>(0, 5, 0);
+        ASSERT_EQ(0u, driver->OpenDevice(nullptr, 0, 5, 0));
+        QueueOutput(0, 5, 0, "X\n", 2);
+        driver.reset();
+        EXPECT_EQ(0, Registrations());
+    }
+}
+
+} // namespace

@@ -1,0 +1,281 @@
+// The GPIB stream kinds against the stand-ins: configurations, the connect sequence and the EOS
+// settings, writes and reads, the bus lock after the named lock (also held by another process),
+// two kinds on one address, set-up failures, and the device check's device-clear option.
+#include "gpib/NIGPIBDeviceStream.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "gpib/GPIBResultCodes.h"
+#include "gpib/GpibStandIns.h"
+#include "platform/NamedMutex.h"
+#include "streams/DeviceStreamClient.h"
+
+namespace {
+
+std::shared_ptr<NIGPIBDeviceStreamConfiguration> GpibConfiguration(int primary,
+                                                                   const char *kind = GPIBStreamKind) {
+    std::shared_ptr<NIGPIBDeviceStreamConfiguration> configuration;
+    if (std::string(kind) == GPIBStreamKind)
+        configuration = std::make_shared<NIGPIBDeviceStreamConfiguration>();
+    else
+        configuration = std::make_shared<NICompliantGPIBDeviceStreamConfiguration>();
+    configuration->SetPrimaryAddress(primary);
+    return configuration;
+}
+
+class NIGPIBDeviceStreamTest : public GpibStandInTest {
+protected:
+    void SetUp() override {
+        GpibStandInTest::SetUp();
+        AddInstrument(0, 5, 0, "ACME,DMM,1,2");
+        SetReply(0, 5, 0, "MEAS?", "1.25");
+    }
+    TestSupport::MessageBoxRecorder mBoxes;
+    DeviceStreamClient mClient;
+    DeviceStreamClient mOtherClient;
+};
+
+TEST_F(NIGPIBDeviceStreamTest, ConfigurationsOrderAndName) {
+    NIGPIBDeviceStreamConfiguration fresh;
+    EXPECT_EQ("GPIB:0,1,0", fresh.GetIdentifier());
+    EXPECT_TRUE(fresh.IsValid());
+    EXPECT_TRUE(fresh.GetClearDevice());
+    EXPECT_TRUE(fresh.GetReaddress());
+    fresh.SetPrimaryAddress(0);
+    EXPECT_FALSE(fresh.IsValid());
+
+    auto first = GpibConfiguration(5);
+    first->SetWait(100);
+    auto second = GpibConfiguration(4);
+    second->SetWait(200);
+    EXPECT_FALSE(first->LessThan(second));
+    EXPECT_TRUE(second->LessThan(first));
+    auto same = GpibConfiguration(5);
+    same->SetWait(100);
+    EXPECT_FALSE(first->LessThan(same));
+    EXPECT_FALSE(same->LessThan(first));
+    same->SetReaddress(false);
+    EXPECT_TRUE(same->LessThan(first));
+    // Two kinds on one instrument: one lock name, two streams.
+    auto compliant = GpibConfiguration(5, CompliantGPIBStreamKind);
+    compliant->SetWait(100);
+    EXPECT_EQ(first->GetIdentifier(), compliant->GetIdentifier());
+    EXPECT_TRUE(compliant->LessThan(first));
+    EXPECT_FALSE(first->LessThan(compliant));
+    EXPECT_EQ((std::vector<std::string>{"CompliantGPIB", "GPIB"}),
+              std::vector<std::string>({CreateConfigurationOfKind("CompliantGPIB")->GetIDString(),
+                                        CreateConfigurationOfKind("GPIB")->GetIDString()}));
+}
+
+TEST_F(NIGPIBDeviceStreamTest, ConnectSetsTheEndOfStringAndWritesTerminateOnce) {
+    NIGPIBDeviceStream stream;
+    stream.SetReadTermination(nullptr, "\n", true);
+    stream.SetWriteTermination(nullptr, "\n", true);
+    stream.SetTimeout(nullptr, 2.0);
+    ASSERT_EQ(0u, stream.Connect(nullptr, GpibConfiguration(5), &mClient));
+    EXPECT_TRUE(stream.IsConnected());
+    EXPECT_EQ(L"Global\\KORVALIS:DS:GPIB:0,5,0", stream.GetLockName());
+    EXPECT_EQ(std::vector<std::string>{"ibdev(0,5,0,13,1,0x140A)"}, TraceOf("ibdev"));
+    EXPECT_EQ((std::vector<std::string>{"ibconfig(0,7,0)", "ibconfig(16,6,1)", "ibconfig(16,12,1)",
+                                        "ibconfig(16,15,10)", "ibconfig(16,14,1)", "ibconfig(16,13,0)",
+                                        "ibconfig(16,4,1)"}),
+              TraceOf("ibconfig"));
+    EXPECT_EQ(std::vector<std::string>{"ibtmo(16,12)"}, TraceOf("ibtmo"));
+
+    EXPECT_EQ(0u, stream.Write(nullptr, "*IDN?", false));
+    EXPECT_EQ(0u, stream.Write(nullptr, "MEAS?\n", false));
+    EXPECT_EQ("*IDN?\nMEAS?\n", Received(0, 5));
+    std::string response;
+    EXPECT_EQ(0u, stream.Read(nullptr, response, 100));
+    EXPECT_EQ("ACME,DMM,1,2\n", response);
+    EXPECT_EQ(0u, stream.Read(nullptr, response, 3));
+    EXPECT_EQ("1.2", response);
+    EXPECT_EQ(0u, stream.Read(nullptr, response, 100));
+    EXPECT_EQ("5\n", response);
+    // The time-out of the stream is back after each read.
+    EXPECT_EQ(2.0, stream.GetTimeout(nullptr));
+    EXPECT_EQ(0u, stream.Write(nullptr, "VOLT 5", true));
+    EXPECT_EQ("*IDN?\nMEAS?\nVOLT 5;*OPC?\n", Received(0, 5));
+
+    // Disconnect closes the device; the driver stays for the next connect.
+    EXPECT_EQ(0u, stream.Disconnect(nullptr, &mClient));
+    EXPECT_FALSE(stream.IsConnected());
+    EXPECT_NE(nullptr, stream.GetDriver());
+}
+
+TEST_F(NIGPIBDeviceStreamTest, EmptyReadTerminationAndEndOfMessages) {
+    NIGPIBDeviceStream stream;
+    ASSERT_EQ(0u, stream.Connect(nullptr, GpibConfiguration(5), &mClient));
+    EXPECT_EQ(std::vector<std::string>{"ibdev(0,5,0,13,1,0x1400)"}, TraceOf("ibdev"));
+    EXPECT_EQ(std::vector<std::string>{"ibconfig(16,12,0)"}, TraceOf("ibconfig(16,12"));
+    // Read termination off: END ends the read at once, no waiting for count bytes.
+    stream.SetReadTermination(nullptr, "\n", false);
+    stream.SetTimeout(nullptr, 5.0);
+    ASSERT_EQ(0u, stream.Write(nullptr, "MEAS?", false));
+    const auto start = std::chrono::steady_clock::now();
+    std::string response;
+    EXPECT_EQ(0u, stream.Read(nullptr, response, 100));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ("1.25\n", response);
+    EXPECT_EQ(GPIBResult::TimeOut, stream.Read(nullptr, response, 100));
+}
+
+TEST_F(NIGPIBDeviceStreamTest, DelayAndBusLock) {
+    NIGPIBDeviceStream stream;
+    auto configuration = GpibConfiguration(5);
+    configuration->SetWait(200);
+    ASSERT_EQ(0u, stream.Connect(nullptr, configuration, &mClient));
+    stream.WriteReadDeviceStream::SetMinimumDelay(50);
+    EXPECT_EQ(200u, stream.GetMinimumDelay());
+    // The stream's own delay becomes the driver's Wait.
+    stream.SetMinimumDelay(300);
+    EXPECT_EQ(300u, stream.GetDriver()->GetWait());
+    ClearTrace();
+    EXPECT_EQ(0u, stream.Lock(nullptr, 2.5));
+    EXPECT_EQ(0u, stream.Unlock(nullptr));
+    EXPECT_EQ((std::vector<std::string>{"iblck(16,1,2500)", "iblck(16,0,0)"}), Trace());
+    // A bus lock that fails gives the named lock back.
+    HoldLock(0, 5, 0, 1);
+    EXPECT_EQ(GPIBResult::Locked, stream.Lock(nullptr, 0.05));
+    bool obtained = false;
+    std::thread other([&] {
+        Platform::NamedMutex mutex(stream.GetLockName());
+        obtained = mutex.Wait(0) == Platform::WaitObject0;
+        if (obtained)
+            mutex.Release();
+    });
+    other.join();
+    EXPECT_TRUE(obtained);
+}
+
+TEST_F(NIGPIBDeviceStreamTest, AnotherProcessHoldingTheNamedLockKeepsTheBusFree) {
+    NIGPIBDeviceStream stream;
+    ASSERT_EQ(0u, stream.Connect(nullptr, GpibConfiguration(5), &mClient));
+    int toChild[2], toParent[2];
+    ASSERT_EQ(0, pipe(toChild));
+    ASSERT_EQ(0, pipe(toParent));
+    const pid_t child = fork();
+    if (child == 0) {
+        Platform::NamedMutex mutex(L"Global\\KORVALIS:DS:GPIB:0,5,0");
+        char c = mutex.Wait(2000) == Platform::WaitObject0 ? 'L' : 'F';
+        (void)!write(toParent[1], &c, 1);
+        pollfd p{toChild[0], POLLIN, 0};
+        poll(&p, 1, 10000);
+        mutex.Release();
+        _exit(0);
+    }
+    char c = 0;
+    pollfd p{toParent[0], POLLIN, 0};
+    ASSERT_EQ(1, poll(&p, 1, 10000));
+    ASSERT_EQ(1, read(toParent[0], &c, 1));
+    ASSERT_EQ('L', c);
+    ClearTrace();
+    EXPECT_EQ(StreamResult::LockTimeout, stream.Lock(nullptr, 0.2));
+    EXPECT_TRUE(TraceOf("iblck").empty());
+    (void)!write(toChild[1], "R", 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(0u, stream.Lock(nullptr, 2.0));
+    EXPECT_EQ(std::vector<std::string>{"iblck(16,1,2000)"}, TraceOf("iblck"));
+    EXPECT_EQ(0u, stream.Unlock(nullptr));
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
+        close(fd);
+}
+
+TEST_F(NIGPIBDeviceStreamTest, TwoClientsShareTheDeviceUntilTheLastLeaves) {
+    NIGPIBDeviceStream stream;
+    ASSERT_EQ(0u, stream.Connect(nullptr, GpibConfiguration(5), &mClient));
+    ASSERT_EQ(0u, stream.Connect(nullptr, GpibConfiguration(5), &mOtherClient));
+    EXPECT_EQ(1u, TraceOf("ibdev").size());
+    EXPECT_EQ(2u, stream.GetClientCount());
+    EXPECT_EQ(0u, stream.Disconnect(nullptr, &mClient));
+    EXPECT_TRUE(TraceOf("ibonl(16,0)").empty());
+    EXPECT_EQ(0u, stream.Disconnect(nullptr, &mOtherClient));
+    EXPECT_EQ(1u, TraceOf("ibonl(16,0)").size());
+}
+
+TEST_F(NIGPIBDeviceStreamTest, BothKindsOnOneAddressExcludeEachOther) {
+    NIGPIBDeviceStream plain;
+    NI4882CompliantGPIBDeviceStream compliant;
+    ASSERT_EQ(0u, plain.Connect(nullptr, GpibConfiguration(5), &mClient));
+    ASSERT_EQ(0u, compliant.Connect(nullptr, GpibConfiguration(5, CompliantGPIBStreamKind), &mOtherClient));
+    EXPECT_EQ(plain.GetLockName(), compliant.GetLockName());
+    ASSERT_EQ(0u, plain.Lock(nullptr, 1.0));
+    DWORD other = 0;
+    std::thread([&] { other = compliant.Lock(nullptr, 0.1); }).join();
+    EXPECT_EQ(StreamResult::LockTimeout, other);
+    EXPECT_EQ(0u, plain.Unlock(nullptr));
+    std::thread([&] {
+        other = compliant.Lock(nullptr, 1.0);
+        compliant.Unlock(nullptr);
+    }).join();
+    EXPECT_EQ(0u, other);
+    compliant.Disconnect(nullptr, &mOtherClient);
+}
+
+TEST_F(NIGPIBDeviceStreamTest, FailedChecksLeaveNothingOpen) {
+    NIGPIBDeviceStream stream;
+    // A configuration of the other kind: no driver stays, so the right one configures a new one.
+    EXPECT_EQ(StreamResult::InvalidConfigurationObject,
+              stream.Connect(nullptr, GpibConfiguration(5, CompliantGPIBStreamKind), &mClient));
+    EXPECT_EQ(nullptr, stream.GetDriver());
+    EXPECT_FALSE(stream.IsConnected());
+    // A set-up step after the open fails: the device is closed again, no client registered.
+    FailNext("ibtmo", 4, 0);
+    EXPECT_EQ(GPIBResult::Argument, stream.Connect(nullptr, GpibConfiguration(5), &mClient));
+    EXPECT_EQ(std::vector<std::string>{"ibdev(0,5,0,13,1,0x1400)"}, TraceOf("ibdev"));
+    EXPECT_EQ(1u, TraceOf("ibonl(16,0)").size());
+    EXPECT_FALSE(stream.IsConnected());
+    EXPECT_EQ(0u, stream.GetClientCount());
+    EXPECT_EQ(0u, stream.Connect(nullptr, GpibConfiguration(5), &mClient));
+    EXPECT_TRUE(stream.IsConnected());
+}
+
+TEST_F(NIGPIBDeviceStreamTest, CompliantStreamWaitsByServiceRequest) {
+    NI4882CompliantGPIBDeviceStream stream;
+    stream.SetWriteTermination(nullptr, "\n", true);
+    stream.SetReadTermination(nullptr, "\n", true);
+    stream.SetTimeout(nullptr, 1.0);
+    ASSERT_EQ(0u, stream.Connect(nullptr, GpibConfiguration(5, CompliantGPIBStreamKind), &mClient));
+    ASSERT_NE(nullptr, stream.GetCompliantDriver());
+    EXPECT_EQ(0u, stream.Write(nullptr, "VOLT 5", true));
+    EXPECT_NE(std::string::npos, Received(0, 5).find("VOLT 5;*OPC\n"));
+    std::string response;
+    EXPECT_EQ(0u, stream.WriteAndRead(nullptr, "MEAS?", false, response, 64));
+    EXPECT_EQ("1.25\n", response);
+    ASSERT_EQ(0u, stream.Write(nullptr, "MEAS?", false));
+    EXPECT_EQ(0u, stream.Read(nullptr, response, 64));
+    EXPECT_EQ("1.25\n", response);
+    EXPECT_EQ(0u, stream.Disconnect(nullptr, &mClient));
+    EXPECT_EQ(0, Registrations());
+}
+
+// The driver-side device check switches the device clear off and restores it, also after a
+// failed check.
+TEST_F(NIGPIBDeviceStreamTest, DeviceCheckRestoresTheClearOption) {
+    for (const char *expected : {"ACME", "SOMEONE ELSE"}) {
+        SCOPED_TRACE(expected);
+        DeviceStreamClientWithStreamBase client(expected);
+        DeviceStreamConfigurationManager &manager = client.GetConfigurationManager();
+        manager.SetSupportedStreams("GPIB");
+        auto configuration =
+            std::dynamic_pointer_cast<NIGPIBDeviceStreamConfiguration>(manager.FindConfiguration("GPIB"));
+        ASSERT_TRUE(configuration);
+        configuration->SetPrimaryAddress(5);
+        manager.SetSelected("GPIB");
+        ClearTrace();
+        const DWORD result = client.CheckDeviceOnStream(nullptr);
+        EXPECT_EQ(std::string(expected) == "ACME", result == 0) << std::hex << result;
+        EXPECT_EQ(1u, TraceOf("ibdev").size());
+        EXPECT_TRUE(TraceOf("ibclr").empty());
+        EXPECT_TRUE(configuration->GetClearDevice());
+    }
+}
+
+} // namespace

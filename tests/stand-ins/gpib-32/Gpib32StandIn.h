@@ -1,0 +1,50 @@
+// What tests (and the service-request stand-in) may ask the GPIB stand-in beyond the NI-488.2
+// entry points: simulated instruments, injected failures, the trace of calls and the bytes each
+// instrument received.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+// Forgets every instrument, device handle, failure and the trace; boards 0 to 3 present, each
+// at its own primary address 0.
+void gpibStandInReset(void);
+void gpibStandInSetBoard(int board, int present, int primaryAddress);
+// An IEEE 488.2 instrument: *IDN?, *CLS, *SRE, *ESE, *ESR?, *STB?, *OPC, *OPC?, SYST:ERR?, plus the
+// replies set below; an unknown query adds -113 to the error queue.
+void gpibStandInAddInstrument(int board, int pad, int sad, const char *identification);
+void gpibStandInSetReply(int board, int pad, int sad, const char *query, const char *reply);
+// One output message, END with its last byte.
+void gpibStandInQueueOutput(int board, int pad, int sad, const char *bytes, long count);
+void gpibStandInPushError(int board, int pad, int sad, const char *error);
+// Every query that is no common command sets the query-error bit and ends the message.
+void gpibStandInSetQueryError(int board, int pad, int sad, int on);
+// Someone else holds (1) or frees (0) the instrument's lock.
+void gpibStandInHoldLock(int board, int pad, int sad, int hold);
+// The next call of that entry point fails with ERR, the error and the count.
+void gpibStandInFailNext(const char *function, int iberr, long ibcntl);
+// Calls so far, one "name(arguments)" a line; returns the full length (copies at most size - 1).
+long gpibStandInTrace(char *buffer, long size);
+void gpibStandInClearTrace(void);
+// Every byte the instrument received; returns the full length.
+long gpibStandInReceived(int board, int pad, int sad, char *buffer, long size);
+// Blocks until the instrument requests service, then serial-polls it: 1 and the status byte
+// (with RQS), or 0 after the time-out.
+int gpibStandInWaitRequest(int board, int pad, int sad, unsigned int timeoutMs, unsigned char *statusByte);
+}
+
+namespace Gpib32StandIn {
+using ResetFunction = decltype(&::gpibStandInReset);
+using SetBoardFunction = decltype(&::gpibStandInSetBoard);
+using AddInstrumentFunction = decltype(&::gpibStandInAddInstrument);
+using SetReplyFunction = decltype(&::gpibStandInSetReply);
+using QueueOutputFunction = decltype(&::gpibStandInQueueOutput);
+using PushErrorFunction = decltype(&::gpibStandInPushError);
+using SetQueryErrorFunction = decltype(&::gpibStandInSetQueryError);
+using HoldLockFunction = decltype(&::gpibStandInHoldLock);
+using FailNextFunction = decltype(&::gpibStandInFailNext);
+using TraceFunction = decltype(&::gpibStandInTrace);
+using ClearTraceFunction = decltype(&::gpibStandInClearTrace);
+using ReceivedFunction = decltype(&::gpibStandInReceived);
+using WaitRequestFunction = decltype(&::gpibStandInWaitRequest);
+} // namespace Gpib32StandIn

@@ -1,0 +1,156 @@
+// The UDP stream against datagram peers on 127.0.0.1: its configuration, the datagrams on the wire
+// and their source port, one datagram per read, the read time-out, and the sound results where no
+// socket exists or the local port is taken. The tests bind the fixed local port 51456 and hold a
+// CTest resource lock for it.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "LoopbackDatagramPeer.h"
+#include "StreamTestEnvironment.h"
+#include "core/ProgramSettingsDatabase.h"
+#include "platform/Clock.h"
+#include "streams/etherds/EthernetDeviceStream.h"
+#include "streams/etherds/UDPDeviceStream.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+DeviceStreamClient *Client(int n) {
+    static char entries[2];
+    return reinterpret_cast<DeviceStreamClient *>(&entries[n]);
+}
+
+class UDPStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mConfiguration->SetAddress(mPeer.Address());
+        mStream.SetTimeout(nullptr, 2.0);
+    }
+    void TearDown() override { mStream.Disconnect(nullptr, Client(0)); }
+
+    DWORD Connect() { return mStream.Connect(nullptr, mConfiguration, Client(0)); }
+
+    LoopbackDatagramPeer mPeer;
+    std::shared_ptr<UDPDeviceStreamConfig> mConfiguration = std::make_shared<UDPDeviceStreamConfig>();
+    UDPDeviceStream mStream;
+};
+
+TEST(UDPConfiguration, DefaultsIdentifierAndTheTableItSharesWithTCP) {
+    UDPDeviceStreamConfig fresh;
+    EXPECT_EQ("UDP", fresh.GetIDString());
+    EXPECT_EQ("tcpip://localhost:63452", fresh.GetAddress());
+    EXPECT_EQ("UDP:tcpip://localhost:63452", fresh.GetIdentifier());
+    EXPECT_FALSE(fresh.IsValid());
+
+    TestSupport::TempDir dir;
+    auto database = CreateINIProgramSettingsDatabase(dir.File("driver.ini"));
+    database->Open();
+    database->PushTable("Stream Config");
+    fresh.SetAddress("tcpip://127.0.0.1:5025");
+    EXPECT_EQ(0u, fresh.SaveProgramSettings(database));
+    EthernetDeviceStreamConfig tcp;
+    EXPECT_EQ(0u, tcp.LoadProgramSettings(database));
+    EXPECT_EQ("tcpip://127.0.0.1:5025", tcp.GetAddress());
+    database->Close();
+    EXPECT_NE(std::string::npos, TestSupport::ReadFile(dir.File("driver.ini"))
+                                     .find("[Stream Config.Ethernet]\nAddress=tcpip://127.0.0.1:5025\n"));
+}
+
+TEST(UDPConfiguration, TheKindIsRegistered) {
+    std::unique_ptr<WriteReadDeviceStream> stream(CreateStream("UDP"));
+    EXPECT_NE(nullptr, dynamic_cast<UDPDeviceStream *>(stream.get()));
+    std::unique_ptr<DeviceStreamConfiguration> configuration(CreateConfiguration("UDP"));
+    EXPECT_NE(nullptr, dynamic_cast<UDPDeviceStreamConfig *>(configuration.get()));
+}
+
+TEST_F(UDPStreamTest, ACommandIsOneDatagramFromTheFixedLocalPort) {
+    ASSERT_EQ(0u, Connect());
+    EXPECT_TRUE(mStream.IsConnected());
+    const std::pair<const char *, const char *> cases[] = {
+        {"MEAS?", "MEAS?\n"}, {"MEAS?\n", "MEAS?\n"}, {"", "\n"}};
+    for (const auto &[command, wire] : cases) {
+        EXPECT_EQ(0u, mStream.Write(nullptr, command, true));
+        std::string datagram;
+        uint16_t sender = 0;
+        ASSERT_TRUE(mPeer.Receive(datagram, sender)) << command;
+        EXPECT_EQ(wire, datagram);
+        EXPECT_EQ(51456, sender);
+    }
+    // Nothing else was sent: no "*OPC?" for the wait flag.
+    std::string extra;
+    uint16_t sender = 0;
+    EXPECT_FALSE(mPeer.Receive(extra, sender, 100ms));
+}
+
+TEST_F(UDPStreamTest, EachReadTakesOneDatagramFromAnySender) {
+    ASSERT_EQ(0u, Connect());
+    LoopbackDatagramPeer stranger;
+    mPeer.SendTo(51456, "hello");
+    stranger.SendTo(51456, std::string(100, 'x'));
+    mPeer.SendTo(51456, "second\nline\n");
+    std::string response;
+    EXPECT_EQ(StreamResult::ReadTimeout, mStream.Read(nullptr, response, 100));
+    EXPECT_EQ("hello", response);
+    EXPECT_EQ(0u, mStream.Read(nullptr, response, 100));
+    EXPECT_EQ(std::string(100, 'x'), response);
+    EXPECT_EQ(StreamResult::ReadTimeout, mStream.Read(nullptr, response, 100));
+    EXPECT_EQ("second\nline\n", response);
+}
+
+TEST_F(UDPStreamTest, NoDatagramWithinTheTimeoutIsTheReadTimeout) {
+    ASSERT_EQ(0u, Connect());
+    mStream.SetTimeout(nullptr, 0.3);
+    std::string response = "old";
+    const uint64_t start = Platform::MonotonicMicroseconds();
+    EXPECT_EQ(StreamResult::ReadTimeout, mStream.Read(nullptr, response, 100));
+    const double elapsed = (Platform::MonotonicMicroseconds() - start) / 1000.0;
+    EXPECT_EQ("", response);
+    EXPECT_GE(elapsed, 250.0);
+    EXPECT_LT(elapsed, 2000.0);
+}
+
+TEST_F(UDPStreamTest, WriteReadGivesTheAnswerDatagram) {
+    ASSERT_EQ(0u, Connect());
+    std::thread answer([&] {
+        std::string datagram;
+        uint16_t sender = 0;
+        if (mPeer.Receive(datagram, sender) && datagram == "*IDN?\n")
+            mPeer.SendTo(sender, "ACME,UDP-1\n");
+    });
+    std::string response;
+    DWORD count = 100;
+    EXPECT_EQ(0u, mStream.WriteReadUntilAnswer(nullptr, "*IDN?", response, count, 0));
+    answer.join();
+    EXPECT_EQ("ACME,UDP-1\n", response);
+}
+
+TEST_F(UDPStreamTest, WithoutASocketWriteAndReadReportNotConnected) {
+    std::string response;
+    EXPECT_EQ(StreamResult::EthernetNotConnected, mStream.Write(nullptr, "MEAS?", false));
+    EXPECT_EQ(StreamResult::EthernetNotConnected, mStream.Read(nullptr, response, 10));
+    ASSERT_EQ(0u, Connect());
+    EXPECT_EQ(0u, mStream.Disconnect(nullptr, Client(0)));
+    EXPECT_FALSE(mStream.IsConnected());
+    EXPECT_EQ(StreamResult::EthernetNotConnected, mStream.Write(nullptr, "MEAS?", false));
+    // The port is free again.
+    LoopbackDatagramPeer rebinding(51456, true);
+    EXPECT_TRUE(rebinding.Bound());
+}
+
+TEST_F(UDPStreamTest, ATakenLocalPortFailsTheConnect) {
+    LoopbackDatagramPeer holder(51456, true);
+    ASSERT_TRUE(holder.Bound());
+    EXPECT_EQ(StreamResult::EthernetServerNotCreated, Connect());
+    EXPECT_FALSE(mStream.IsConnected());
+    EXPECT_EQ(0u, mStream.GetClientCount());
+}
+
+TEST_F(UDPStreamTest, AnIPv6PeerFailsTheConnect) {
+    mConfiguration->SetAddress("tcpip://[::1]:5025");
+    EXPECT_EQ(StreamResult::EthernetUnsupportedHost, Connect());
+    EXPECT_FALSE(mStream.IsConnected());
+}
+
+} // namespace
