@@ -93,8 +93,10 @@ bool FindBlockHeader(const std::string &sText, bool bIndefiniteWithData, size_t 
 
 } // namespace
 
-void SetClearDeviceOptionSwitch(ClearDeviceOptionSwitch optionSwitch) {
+ClearDeviceOptionSwitch SetClearDeviceOptionSwitch(ClearDeviceOptionSwitch optionSwitch) {
+    const ClearDeviceOptionSwitch previous = ClearOptionSwitch();
     ClearOptionSwitch() = optionSwitch;
+    return previous;
 }
 
 // ---- DeviceStreamClient and the decorator --------------------------------------------------------

@@ -156,7 +156,8 @@ using DeviceStreamClientIdentification = CustomisableIdentificationChecker<Devic
 // stream kind; without it the option is left alone.
 using ClearDeviceOptionSwitch = bool (*)(DeviceStreamConfiguration &configuration, bool bNewState,
                                          bool &bOriginalState);
-void SetClearDeviceOptionSwitch(ClearDeviceOptionSwitch optionSwitch);
+// Installs the switch and returns the one installed before.
+ClearDeviceOptionSwitch SetClearDeviceOptionSwitch(ClearDeviceOptionSwitch optionSwitch);
 
 class DeviceStreamClientWithStreamBase : public DeviceStreamClientIdentification {
 public:

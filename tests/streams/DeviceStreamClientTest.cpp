@@ -155,6 +155,10 @@ struct IdentificationCase {
     DWORD Result;
 };
 
+void PrintTo(const IdentificationCase &c, std::ostream *out) {
+    *out << c.Name;
+}
+
 class IdentificationTest : public ClientTest, public ::testing::WithParamInterface<IdentificationCase> {};
 
 TEST_P(IdentificationTest, TheDeviceCheckComparesTheAnswerWithTheExpectedResponse) {
@@ -311,11 +315,12 @@ TEST_F(ClientTest, TwoClientsShareOneStreamUntilTheLastLeaves) {
 TEST_F(ClientTest, TheDeviceCheckSwitchesTheGpibClearOptionOff) {
     static bool clearOption;
     clearOption = true;
-    SetClearDeviceOptionSwitch([](DeviceStreamConfiguration &, bool bNewState, bool &bOriginalState) {
-        bOriginalState = clearOption;
-        clearOption = bNewState;
-        return true;
-    });
+    const ClearDeviceOptionSwitch installed =
+        SetClearDeviceOptionSwitch([](DeviceStreamConfiguration &, bool bNewState, bool &bOriginalState) {
+            bOriginalState = clearOption;
+            clearOption = bNewState;
+            return true;
+        });
     DeviceStreamConfigurationRegistry::Get().Register(
         "GPIB", +[]() -> DeviceStreamConfiguration * { return new TestConfiguration("GPIB"); });
     for (const bool pass : {true, false}) {
@@ -328,7 +333,7 @@ TEST_F(ClientTest, TheDeviceCheckSwitchesTheGpibClearOptionOff) {
         // Restored after a failed check too.
         EXPECT_TRUE(clearOption);
     }
-    SetClearDeviceOptionSwitch(nullptr);
+    SetClearDeviceOptionSwitch(installed);
 }
 
 // A driver that accepts every queued error reads on, but not for ever.

@@ -41,10 +41,10 @@ protected:
         dialog.Show();
         tabs->SetSelection(tab);
         wxWindow *page = tabs->GetPage(tab);
-        EXPECT_TRUE(Pump([&] { return page->IsShownOnScreen(); }));
+        EXPECT_TRUE(PumpLong([&] { return page->IsShownOnScreen(); }));
         // Until the page has painted its controls.
         wxImage shot;
-        Pump([&] {
+        PumpLong([&] {
             shot = ConfigurationWindowTest::Photograph(dialog);
             return CountColours(shot) > 3u;
         });
@@ -54,6 +54,18 @@ protected:
         ASSERT_TRUE(wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
         EXPECT_TRUE(
             shot.SaveFile(wxString::FromUTF8((folder + "/" + name + ".png").c_str()), wxBITMAP_TYPE_PNG));
+    }
+
+    // Pump with a deadline for a loaded machine (sanitizer builds beside other builds).
+    static bool PumpLong(const std::function<bool()> &condition) {
+        const wxLongLong deadline = wxGetLocalTimeMillis() + 10000;
+        while (!condition()) {
+            if (wxGetLocalTimeMillis() > deadline)
+                return false;
+            wxTheApp->Yield(true);
+            wxMilliSleep(10);
+        }
+        return true;
     }
 
     DWORD ShowPages(DeviceStreamClientWithStream &client) {
