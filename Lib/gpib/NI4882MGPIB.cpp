@@ -280,6 +280,8 @@ DWORD NI4882CompliantGPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sTex
 
     // The handler may change the time-out for a moment: the wait uses the one of this call.
     const unsigned int nTimeOut = GetTimeOutMilliseconds();
+    // Whether a service request is awaited: only then does the handler's error count.
+    bool bExpecting = false;
     {
         std::lock_guard<std::recursive_mutex> section(mSection);
         if (!sText.empty())
@@ -307,12 +309,22 @@ DWORD NI4882CompliantGPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sTex
         }
         if (!sCommand.empty())
             result = SendGPIB(hWnd, sCommand);
+        bExpecting = meState != Complete;
     }
 
     const DWORD nWait = static_cast<DWORD>(std::min<unsigned long long>(3ull * nTimeOut, 0xFFFFFFFEull));
     int nResends = 0;
     for (;;) {
-        while (result == 0 && meState != Complete) {
+        while (result == 0) {
+            {
+                // The handler changes state and error under the section: read both as one.
+                std::lock_guard<std::recursive_mutex> section(mSection);
+                if (meState == Complete) {
+                    if (bExpecting)
+                        result = meSRQHandlerError.exchange(0);
+                    break;
+                }
+            }
             mTiming.Wait(0);
             const DWORD wait = mOperationComplete.Wait(nWait);
             if (wait == Platform::WaitTimeout)
@@ -326,6 +338,7 @@ DWORD NI4882CompliantGPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sTex
             break;
         if (result == GPIBResult::QueryError && nResends < 5 && !sCommand.empty()) {
             ++nResends;
+            std::lock_guard<std::recursive_mutex> section(mSection);
             if (bWaitForOPC)
                 meState = WaitingForOPC;
             mOperationComplete.Reset();
