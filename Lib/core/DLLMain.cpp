@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include <wx/app.h>
 #include <wx/init.h>
@@ -149,10 +150,18 @@ void DisconnectFromWxWidgets() {
     gOwnsWxWidgets = false;
 }
 
+// A function static: steps register during static initialisation, in any file order.
+std::vector<void (*)()> &ProcessDetachSteps() {
+    static std::vector<void (*)()> steps;
+    return steps;
+}
+
 void ProcessDetach(DLLInstanceHandle instance, void *reserved) {
     const bool terminating = reserved != nullptr;
     Write("DLL_PROCESS_DETACH: " + ModulePath(instance));
     Write(terminating ? "the process is terminating" : "FreeLibrary  is called");
+    for (void (*step)() : ProcessDetachSteps())
+        step();
     if (gModule != nullptr) {
         Write("Going to deinitialize DLLModule");
         gModule->Deinitialize();
@@ -187,6 +196,11 @@ std::thread::id &AttachingThread() {
 }
 
 } // namespace
+
+void AddProcessDetachStep(void (*step)()) {
+    if (step != nullptr)
+        ProcessDetachSteps().push_back(step);
+}
 
 bool DllMain(DLLInstanceHandle instance, DWORD reason, void *reserved) {
     DriverLogFile::CheckEnabled();

@@ -22,6 +22,11 @@ bool DllMain(DLLInstanceHandle instance, DWORD reason, void *reserved);
 // inside the module as its instance handle, and keeps detach from running twice.
 void DLLModuleEntry(Platform::ModuleReason reason, bool processTerminating);
 
+// Registers a step that process detach runs first, before the module object and wx end (shared
+// objects that hold sockets or windows let go of them there). Steps run once, in order; safe to
+// call during static initialisation.
+void AddProcessDetachStep(void (*step)());
+
 // For tests: whether wx was started by this module, and the module object (null when none).
 bool DLLOwnsWxWidgets();
 DLLModule *DLLCurrentModule();

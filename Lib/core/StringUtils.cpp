@@ -557,3 +557,25 @@ bool MatchesRegex(const std::string &text, const std::string &pattern, bool bIgn
     const DWORD result = RegexMatch<std::string>(text, wxString(ToStdWstring(pattern)), matched, bIgnoreCase);
     return result == 0 || result == RegexResultGroupAbsent;
 }
+
+// ---- Splitting -----------------------------------------------------------------------------------
+
+void SplitString(const std::string &text, std::vector<std::string> &pieces, const std::string &delimiters,
+                 bool bKeepEmpty) {
+    std::string piece;
+    for (const char c : text) {
+        if (delimiters.find(c) == std::string::npos) {
+            piece += c;
+            continue;
+        }
+        if (bKeepEmpty || !piece.empty())
+            pieces.push_back(piece);
+        piece.clear();
+    }
+    if (!piece.empty())
+        pieces.push_back(piece);
+}
+
+bool CaseInsensitiveEqual(const std::string &first, const std::string &second) {
+    return Platform::AsciiUpper(first) == Platform::AsciiUpper(second);
+}

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #if defined(__GNUC__)
 #define PONTIS_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
@@ -189,3 +190,13 @@ DWORD ExtractNumberByRegex(const std::string &text, const wxString &pattern, uns
 DWORD RegExMatch(const std::string &text, const wxString &pattern, int &value, bool bIgnoreCase);
 // True when the text matches, even when the group took no part.
 bool MatchesRegex(const std::string &text, const std::string &pattern, bool bIgnoreCase);
+
+// ---- Splitting -----------------------------------------------------------------------------------
+
+// Appends the pieces of the text between delimiter characters to the list. With bKeepEmpty every
+// delimiter ends a piece (empty ones too) and a last piece is added only when it is not empty;
+// without it runs of delimiters are skipped and no piece is empty.
+void SplitString(const std::string &text, std::vector<std::string> &pieces, const std::string &delimiters,
+                 bool bKeepEmpty);
+// Equal when ASCII letters are compared without regard to case.
+bool CaseInsensitiveEqual(const std::string &first, const std::string &second);

@@ -1,0 +1,106 @@
+// The root of every device stream: the object that owns one connection to an instrument and
+// carries text commands to it and responses back.
+//
+// A stream is shared by the drivers whose configurations are equal: it counts its clients, really
+// opens the device for the first one (Connect) and really closes it after the last one
+// (Disconnect). Every kind follows the same contracts:
+//   Connect:    VerifyCorrectConfigurationObject, SetLockName(configuration identifier), open when
+//               IsFirstClient (then set the connected flag), RegisterClient when connected.
+//   Disconnect: when UnregisterClient is true, close and clear the connected flag.
+// Callers serialise whole operations with the stream's named Mutex (Lock/Unlock, usually through
+// a DeviceStreamLocker); the stream has no lock of its own for its members.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "platform/HostTypes.h"
+#include "streams/CommunicationDelayer.h"
+#include "streams/StreamLocking.h"
+
+class DeviceStreamClient;
+class DeviceStreamConfiguration;
+
+// Result codes that every stream kind shares.
+namespace StreamResult {
+constexpr DWORD OperationNotProvided = 0x300000CB;     // default of Connect, Write, Read
+constexpr DWORD EmbeddedStreamMissing = 0x30000006;    // a decorator or client holds no stream
+constexpr DWORD ReadTimeout = 0x3000012E;              // the end of the data for the write-read
+constexpr DWORD OperationCompleteMissing = 0x3000019A; // no reply to the "*OPC?" of a write
+constexpr DWORD CannotCreateStream = 0x30001F40;
+constexpr DWORD StreamNotConnected = 0x30001F41;
+constexpr DWORD StreamNotLocked = 0x30001F42;
+constexpr DWORD StreamNotCreated = 0x30001F43;
+constexpr DWORD InvalidConfigurationObject = 0x30001F44;
+constexpr DWORD DeviceSystemError = 0x30001F45;
+constexpr DWORD CouldNotSetValue = 0x30001F46;
+} // namespace StreamResult
+
+class DeviceStreamSeparatedReadWrite {
+public:
+    DeviceStreamSeparatedReadWrite();
+    virtual ~DeviceStreamSeparatedReadWrite();
+    DeviceStreamSeparatedReadWrite(const DeviceStreamSeparatedReadWrite &) = delete;
+    DeviceStreamSeparatedReadWrite &operator=(const DeviceStreamSeparatedReadWrite &) = delete;
+
+    virtual DWORD SetWriteTermination(HostWindow hWnd, const std::string &sTermination, bool bEnabled);
+    virtual DWORD SetReadTermination(HostWindow hWnd, const std::string &sTermination, bool bEnabled);
+    virtual DWORD SetTimeout(HostWindow hWnd, double dSeconds);
+    virtual double GetTimeout(HostWindow hWnd);
+    // Microseconds.
+    virtual DWORD GetMinimumDelay();
+    virtual void SetMinimumDelay(DWORD dwMicroseconds);
+    virtual DWORD Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamConfiguration> configuration,
+                          DeviceStreamClient *clientEntry);
+    virtual DWORD Disconnect(HostWindow hWnd, DeviceStreamClient *clientEntry);
+    virtual bool IsConnected();
+    // Waits for the stream's Mutex; the seconds become milliseconds clamped to 32 bits.
+    virtual DWORD Lock(HostWindow hWnd, double dSeconds);
+    virtual DWORD Unlock(HostWindow hWnd);
+    virtual DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC);
+    // Appends nothing: the response is replaced by what was read, at most dwCount bytes.
+    virtual DWORD Read(HostWindow hWnd, std::string &sResponse, DWORD dwCount);
+    virtual DWORD ClearInputBuffers(HostWindow hWnd);
+    virtual DWORD ClearOutputBuffers(HostWindow hWnd);
+    virtual DWORD ClearDevice(HostWindow hWnd);
+    virtual DWORD GetLastWriteCount();
+    virtual DWORD GetAuxiliaryValue(DWORD &dwValue);
+    virtual DWORD SetAuxiliaryValue(DWORD dwValue);
+    // The kind's own texts; the base gives none.
+    virtual DWORD GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuffer, uint32_t dwBufferSize,
+                                 uint32_t *pdwLength);
+    virtual void InterruptWait();
+    virtual DeviceStreamParameters GetParameters();
+    virtual void SetParameters(const DeviceStreamParameters &parameters);
+    // Connected and used by exactly one client.
+    virtual bool HasSingleClient();
+    // 0, or InvalidConfigurationObject (with a logged message) when there is no configuration,
+    // no expected id, or a configuration of another kind.
+    virtual DWORD VerifyCorrectConfigurationObject(std::shared_ptr<DeviceStreamConfiguration> configObject,
+                                                   const std::string &objectIDDescription);
+
+    // ---- Used by every kind's Connect and Disconnect ----
+
+    // A client is given and none is registered yet.
+    bool IsFirstClient(HostWindow hWnd, DeviceStreamClient *clientEntry);
+    void RegisterClient(HostWindow hWnd, DeviceStreamClient *clientEntry);
+    // Removes the client; true when no client is left, the device is then to be closed. The
+    // stream's own entry of the shared-stream map is dropped then.
+    bool UnregisterClient(HostWindow hWnd, DeviceStreamClient *clientEntry);
+    // Names the stream's Mutex after the configuration identifier (MakeStreamLockName).
+    void SetLockName(const std::string &sIdentifier);
+
+    // The lock's name; empty until the first Connect.
+    std::wstring GetLockName() const { return mLock.GetName(); }
+    size_t GetClientCount() const { return mClients.size(); }
+
+protected:
+    DWORD mdwLastWriteCount = 0;
+    bool mbConnected = false;
+    DeviceStreamParameters mParameters;
+    DWORD mdwAuxiliaryValue = 0;
+    std::set<DeviceStreamClient *> mClients;
+    Mutex mLock;
+};

@@ -1,0 +1,110 @@
+// Mutex and Event over the platform's named mutex and event.
+#include "streams/StreamLocking.h"
+
+#include <atomic>
+#include <thread>
+
+#include "platform/NamedMutex.h"
+#include "platform/Text.h"
+
+std::wstring MakeStreamLockName(const std::string &sIdentifier) {
+    return L"Global\\" + Platform::Utf8ToWide(Platform::AsciiUpper("Korvalis:DS:" + sIdentifier));
+}
+
+Mutex::Mutex(const std::wstring &sName) : msName(sName) {
+    if (!msName.empty())
+        Create();
+}
+
+Mutex::~Mutex() = default;
+
+std::wstring Mutex::GetName() const {
+    return msName;
+}
+
+void Mutex::SetName(const std::wstring &sName) {
+    msName = sName;
+    if (!mHandle && !msName.empty())
+        Create();
+}
+
+DWORD Mutex::Create() {
+    mHandle.reset();
+    const std::wstring name = GetName();
+    if (name.empty())
+        return StreamResult::LockNotAvailable;
+    mHandle = std::make_unique<Platform::NamedMutex>(name);
+    return 0;
+}
+
+DWORD Mutex::Lock(DWORD dwMilliseconds) {
+    if (!mHandle && !msName.empty())
+        Create();
+    if (!mHandle)
+        return StreamResult::LockNotAvailable;
+    switch (mHandle->Wait(dwMilliseconds)) {
+    case Platform::WaitObject0:
+    case Platform::WaitAbandoned:
+        return 0;
+    case Platform::WaitTimeout:
+        return StreamResult::LockTimeout;
+    default:
+        // The lock file could not be opened: the lock cannot be had.
+        return StreamResult::LockNotAvailable;
+    }
+}
+
+DWORD Mutex::Unlock() {
+    if (mHandle)
+        mHandle->Release();
+    return 0;
+}
+
+Event::Event() {
+    Create();
+}
+
+Event::~Event() {
+    Close();
+}
+
+DWORD Event::Create() {
+    if (const DWORD closed = Close(); closed != 0)
+        return closed;
+    std::atomic_store(&mHandle, std::make_shared<Platform::Event>(true, false));
+    return 0;
+}
+
+DWORD Event::Set() {
+    std::shared_ptr<Platform::Event> handle = std::atomic_load(&mHandle);
+    if (!handle)
+        return StreamResult::EventClosed;
+    handle->Set();
+    return 0;
+}
+
+DWORD Event::Reset() {
+    std::shared_ptr<Platform::Event> handle = std::atomic_load(&mHandle);
+    if (!handle)
+        return StreamResult::EventClosed;
+    handle->Reset();
+    return 0;
+}
+
+DWORD Event::Wait(DWORD dwMilliseconds) {
+    // A waiter keeps the event alive while another thread closes it.
+    std::shared_ptr<Platform::Event> handle = std::atomic_load(&mHandle);
+    if (!handle)
+        return StreamResult::EventClosed;
+    return handle->Wait(dwMilliseconds) == Platform::WaitObject0 ? 0 : StreamResult::EventTimeout;
+}
+
+DWORD Event::Close() {
+    std::shared_ptr<Platform::Event> handle =
+        std::atomic_exchange(&mHandle, std::shared_ptr<Platform::Event>());
+    if (!handle)
+        return 0;
+    handle->Set();
+    std::this_thread::yield();
+    return 0;
+}

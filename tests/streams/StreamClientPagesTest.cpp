@@ -1,0 +1,121 @@
+// The stream client's pages under Xvfb: the "Communication" page selects the kind by its tab and the
+// "Identification" page edits the expected response, warns while it differs from the driver's
+// default and restores it; each page is photographed into build/screenshots.
+#include "streams/DeviceStreamClient.h"
+
+#include <gtest/gtest.h>
+
+#include <wx/button.h>
+#include <wx/notebook.h>
+#include <wx/statbmp.h>
+#include <wx/stattext.h>
+
+#include "streams/StreamClientFixture.h"
+#include "ui/ConfigurationWindowFixture.h"
+
+namespace {
+
+// A kind with a "NoConfig" page of its own.
+class PagedConfiguration : public TestConfiguration {
+public:
+    explicit PagedConfiguration(const std::string &sKind) : TestConfiguration(sKind) {}
+    DWORD AddConfigurationDialogPanels(HostWindow, PanelResourceNameList &panels) override {
+        PanelResourceNameList::AddUnique(panels, new wxPanel(), "NoConfig",
+                                         wxString::FromUTF8(GetIDString().c_str()));
+        return 0;
+    }
+};
+
+const StreamTypeRegistrar gKindA(
+    "TestPagedA", +[]() -> DeviceStreamConfiguration * { return new PagedConfiguration("TestPagedA"); });
+const StreamTypeRegistrar gKindB(
+    "TestPagedB", +[]() -> DeviceStreamConfiguration * { return new PagedConfiguration("TestPagedB"); });
+
+class StreamClientPagesTest : public ConfigurationWindowTest {
+protected:
+    // Shows the page of the tab and saves what the dialog shows.
+    void Photograph(wxDialog &dialog, int tab, const std::string &name) {
+        auto *tabs = Find<wxNotebook>(dialog, GenericTabsName);
+        ASSERT_NE(nullptr, tabs);
+        dialog.Show();
+        tabs->SetSelection(tab);
+        wxWindow *page = tabs->GetPage(tab);
+        EXPECT_TRUE(Pump([&] { return page->IsShownOnScreen(); }));
+        const wxLongLong until = wxGetLocalTimeMillis() + 300;
+        Pump([&] { return wxGetLocalTimeMillis() > until; });
+        const wxImage shot = ConfigurationWindowTest::Photograph(dialog);
+        EXPECT_GT(CountColours(shot), 3u) << name << " looks blank";
+        const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
+        const std::string folder = binary.empty() ? mScratch.Path() : binary + "/screenshots";
+        ASSERT_TRUE(wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
+        EXPECT_TRUE(
+            shot.SaveFile(wxString::FromUTF8((folder + "/" + name + ".png").c_str()), wxBITMAP_TYPE_PNG));
+    }
+
+    DWORD ShowPages(DeviceStreamClientWithStream &client) {
+        PanelResourceNameList pages;
+        EXPECT_EQ(0u, client.AddConfigurationDialogPanels(HostHandle(), pages));
+        EXPECT_EQ(2u, pages.size());
+        return ShowTabbedConfigurationPages(HostHandle(), pages, L"Stream client");
+    }
+
+    TestSupport::TempDir mScratch;
+};
+
+} // namespace
+
+TEST_F(StreamClientPagesTest, CommunicationPageSelectsTheKindOfItsTab) {
+    DeviceStreamClientWithStream client("");
+    DeviceStreamConfigurationManager &manager = client.GetConfigurationManager();
+    manager.SetSupportedStreams("TestPagedA;TestPagedB");
+    manager.SetSelected("TestPagedB");
+    SetModalDialogSink([&](wxDialog &dialog) {
+        auto *list = Find<wxNotebook>(dialog, "wxID_StreamList");
+        EXPECT_NE(nullptr, list);
+        if (list == nullptr)
+            return wxID_CANCEL;
+        EXPECT_EQ(2u, list->GetPageCount());
+        EXPECT_EQ("TestPagedB", list->GetPageText(list->GetSelection()));
+        Photograph(dialog, 0, "stream-client-communication");
+        list->SetSelection(0);
+        return wxID_OK;
+    });
+    EXPECT_EQ(0u, ShowPages(client));
+    EXPECT_EQ("TestPagedA", manager.GetSelected());
+    EXPECT_TRUE(manager.GetDefaultStreamConfigurationLoaded());
+}
+
+TEST_F(StreamClientPagesTest, IdentificationPageWarnsWhileTheExpectedResponseDiffersAndRestoresIt) {
+    DeviceStreamClientWithStream client("PECOS-8");
+    client.ChangeExpectedResponse("XYZ");
+    client.GetConfigurationManager().SetSupportedStreams("TestPagedA");
+    auto warningShown = [](wxDialog &dialog) {
+        bool shown = true;
+        for (const char *name : {"ID_WARNING_TXT", "ID_WARNING_ICON", "ID_RESTORE_DEFAULT"}) {
+            wxWindow *control = dialog.FindWindow(name);
+            EXPECT_NE(nullptr, control) << name;
+            shown = shown && control != nullptr && control->IsShown();
+        }
+        return shown;
+    };
+    SetModalDialogSink([&](wxDialog &dialog) {
+        auto *text = Find<wxTextCtrl>(dialog, "ID_EXPECTED_RESPONSE");
+        EXPECT_NE(nullptr, text);
+        if (text == nullptr)
+            return wxID_CANCEL;
+        EXPECT_EQ("XYZ", text->GetValue());
+        EXPECT_TRUE(warningShown(dialog));
+        Photograph(dialog, 1, "stream-client-identification");
+        wxCommandEvent press(wxEVT_BUTTON, XRCID("ID_RESTORE_DEFAULT"));
+        press.SetEventObject(dialog.FindWindow("ID_RESTORE_DEFAULT"));
+        dialog.FindWindow("ID_RESTORE_DEFAULT")->GetEventHandler()->ProcessEvent(press);
+        EXPECT_EQ("PECOS-8", text->GetValue());
+        EXPECT_FALSE(warningShown(dialog));
+        text->SetValue("^PECOS-[0-9]+");
+        EXPECT_TRUE(warningShown(dialog));
+        return wxID_OK;
+    });
+    EXPECT_EQ(0u, ShowPages(client));
+    EXPECT_EQ("^PECOS-[0-9]+", client.GetExpectedResponse());
+    EXPECT_EQ("PECOS-8", client.GetDefaultExpectedResponse());
+}

@@ -1,0 +1,293 @@
+// VisaBase through the stand-in VISA library over real loopback sockets and a pseudo-terminal:
+// open, transfers, terminations, time-outs, locks, buffers, error texts and the serial operations.
+#include <gtest/gtest.h>
+
+#include "core/ResultCodes.h"
+#include "visa/VisaBase.h"
+#include "visa/VisaTestFixtures.h"
+
+using namespace VisaTest;
+
+namespace {
+
+class VisaSessionTest : public ::testing::Test {
+protected:
+    LibraryFolder mFolder{LibraryFolder::Files{{SystemLibrary, SystemLibrary}}};
+    Trace mTrace;
+    Listener mServer;
+};
+
+TEST_F(VisaSessionTest, ASocketSessionWritesAndReadsLines) {
+    VisaBase session(VisaSystemLibraryOnly);
+    session.SetResourceName(mServer.SocketResource());
+    ASSERT_EQ(0u, session.SetTermination(true, '\n', true));
+    ASSERT_EQ(0u, session.OpenDevice(2000));
+    const int peer = mServer.Accept();
+    ASSERT_GE(peer, 0);
+    EXPECT_EQ(VisaDeviceSOCKET, session.GetDeviceKind());
+    EXPECT_FALSE(session.IsHiSLIP());
+    EXPECT_EQ(1u, mTrace.Calls("viSetAttribute", " 0x3FFF019B 1 -> 0x00000000").size()) << "keep-alive";
+    EXPECT_EQ(1u, mTrace.Calls("viUnlock", "-> 0x00000000").size()) << "the open's lock is released";
+
+    EXPECT_EQ(0u, session.Write("MEAS?"));
+    EXPECT_EQ(0u, session.Write("MEAS2?\n"));
+    EXPECT_EQ("MEAS?\nMEAS2?\n", ReceiveFrom(peer, "MEAS2?\n"));
+    SendTo(peer, std::string("1.25\n2", 6));
+    std::string text;
+    EXPECT_EQ(0u, session.Read(100, text));
+    EXPECT_EQ("1.25\n", text);
+    // A silent device: the rest times out with the bytes that came.
+    EXPECT_EQ(0u, session.SetTimeout(100));
+    EXPECT_EQ(100u, session.GetTimeout());
+    EXPECT_EQ(VisaStatusCode(VI_ERROR_TMO), session.Read(100, text));
+    EXPECT_EQ("2", text);
+}
+
+TEST_F(VisaSessionTest, WriteReadKeepsWhatEachAttemptReceived) {
+    VisaBase session(VisaSystemLibraryOnly);
+    session.SetResourceName(mServer.SocketResource());
+    session.SetTermination(true, '\n', true);
+    session.SetTimeout(50);
+    ASSERT_EQ(0u, session.OpenDevice(2000));
+    const int peer = mServer.Accept();
+    SendTo(peer, "12");
+    mTrace.Clear();
+    std::string response;
+    EXPECT_EQ(VisaStatusCode(VI_ERROR_TMO), session.WriteRead("READ?", 100, response));
+    EXPECT_EQ("12", response);
+    EXPECT_EQ(5u, mTrace.Calls("viRead").size());
+    EXPECT_EQ("READ?\n", ReceiveFrom(peer, "\n"));
+    // Count 0: only the write.
+    mTrace.Clear();
+    EXPECT_EQ(0u, session.WriteRead("INIT", 0, response));
+    EXPECT_TRUE(mTrace.Calls("viRead").empty());
+}
+
+TEST_F(VisaSessionTest, SocketReadsWithTerminationAreCutToTheChunkSize) {
+    VisaBase session(VisaSystemLibraryOnly);
+    session.SetResourceName(mServer.SocketResource());
+    session.SetTermination(true, '\n', true);
+    ASSERT_EQ(0u, session.OpenDevice(2000));
+    const int peer = mServer.Accept();
+    SendTo(peer, std::string(3000, 'x') + "\n");
+    std::string text;
+    EXPECT_EQ(0u, session.Read(5000, text));
+    EXPECT_EQ(1024u, text.size());
+    EXPECT_EQ(1034u, session.GetReadBufferSize());
+    session.SetUnchunkedRead(true);
+    EXPECT_EQ(0u, session.Read(5000, text));
+    EXPECT_EQ(1977u, text.size());
+    EXPECT_EQ(5010u, session.GetReadBufferSize());
+    EXPECT_EQ(0u, session.Read(0, text));
+    EXPECT_TRUE(text.empty());
+}
+
+struct KindCase {
+    const char *resource; // %u: the listener's port
+    const char *unsupported;
+    VisaDeviceKind kind;
+};
+
+class VisaDeviceKindTest : public VisaSessionTest, public ::testing::WithParamInterface<KindCase> {};
+
+TEST_P(VisaDeviceKindTest, TheKindComesFromTheClassOrTheName) {
+    TestSupport::ScopedEnv ports("KORVALIS_VISA_INSTR_PORTS", "myscope=" + std::to_string(mServer.Port()));
+    TestSupport::ScopedEnv unsupported("KORVALIS_VISA_UNSUPPORTED", GetParam().unsupported);
+    VisaBase session(VisaSystemLibraryOnly);
+    char name[128];
+    std::snprintf(name, sizeof(name), GetParam().resource, mServer.Port());
+    session.SetResourceName(name);
+    ASSERT_EQ(0u, session.OpenDevice(2000));
+    EXPECT_GE(mServer.Accept(), 0);
+    EXPECT_EQ(GetParam().kind, session.GetDeviceKind());
+    EXPECT_EQ(VI_INTF_TCPIP, session.GetInterfaceType());
+    EXPECT_FALSE(session.IsHiSLIP());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, VisaDeviceKindTest,
+    ::testing::Values(KindCase{"TCPIP0::127.0.0.1::%u::SOCKET", "", VisaDeviceSOCKET},
+                      KindCase{"TCPIP0::127.0.0.1::%u::SOCKET", "BFFF0001", VisaDeviceSOCKET},
+                      KindCase{"TCPIP0::myscope::INSTR", "", VisaDeviceINSTR},
+                      KindCase{"TCPIP::myscope::inst0::INSTR", "BFFF0001,3FFF0703", VisaDeviceINSTR}));
+
+TEST_F(VisaSessionTest, AbsentResourcesAndAFailedOpenLeaveNothingOpen) {
+    TestSupport::ScopedEnv ports("KORVALIS_VISA_INSTR_PORTS", "myscope=" + std::to_string(mServer.Port()));
+    VisaBase session(VisaSystemLibraryOnly);
+    for (const char *absent :
+         {"TCPIP0::myscope::hislip0::INSTR", "GPIB0::12::INSTR", "TCPIP0::otherhost::INSTR"}) {
+        session.SetResourceName(absent);
+        EXPECT_EQ(VisaStatusCode(VI_ERROR_RSRC_NFOUND), session.OpenDevice(500)) << absent;
+        EXPECT_FALSE(session.IsOpen());
+    }
+    // The session opens but its set-up fails: it is closed again, and the next open opens anew.
+    session.SetResourceName(mServer.SocketResource());
+    {
+        TestSupport::ScopedEnv unsupported("KORVALIS_VISA_UNSUPPORTED", "3FFF001C");
+        mTrace.Clear();
+        EXPECT_EQ(VisaStatusCode(VI_ERROR_NSUP_ATTR), session.OpenDevice(2000));
+    }
+    EXPECT_FALSE(session.IsOpen());
+    EXPECT_EQ(1u, mTrace.Calls("viClose").size());
+    EXPECT_EQ(0u, session.OpenDevice(2000));
+    EXPECT_TRUE(session.IsOpen());
+    EXPECT_EQ(2u, mTrace.Calls("viOpen", mServer.SocketResource()).size());
+}
+
+TEST_F(VisaSessionTest, AnExclusiveLockKeepsOtherSessionsOut) {
+    VisaBase first(VisaSystemLibraryOnly), second(VisaSystemLibraryOnly);
+    first.SetResourceName(mServer.SocketResource());
+    second.SetResourceName(mServer.SocketResource());
+    ASSERT_EQ(0u, first.OpenDevice(2000));
+    ASSERT_EQ(0u, second.OpenDevice(2000));
+    EXPECT_EQ(0u, first.Lock(1000));
+    EXPECT_EQ(0u, first.Lock(1000)) << "nested";
+    EXPECT_EQ(VisaStatusCode(VI_ERROR_TMO), second.Lock(50));
+    EXPECT_EQ(VisaStatusCode(VI_ERROR_RSRC_LOCKED), second.Write("X"));
+    EXPECT_EQ(0u, first.Unlock());
+    EXPECT_EQ(0u, first.Unlock());
+    EXPECT_EQ(0u, first.Unlock()) << "not locked counts as success";
+    EXPECT_EQ(0u, second.Lock(50));
+    EXPECT_EQ(0u, second.Unlock());
+}
+
+TEST_F(VisaSessionTest, BufferOperationsOnLanSessionsAreMapped) {
+    VisaBase session(VisaSystemLibraryOnly);
+    session.SetResourceName(mServer.SocketResource());
+    ASSERT_EQ(0u, session.OpenDevice(2000));
+    mTrace.Clear();
+    EXPECT_EQ(0u, session.ClearInputBuffers());
+    EXPECT_EQ(0u, session.FlushOutputBuffers());
+    EXPECT_EQ(1u, mTrace.Calls("viFlush", "mask=64 -> 0xBFFF003D").size());
+    EXPECT_EQ(0u, session.ClearDevice());
+    EXPECT_TRUE(mTrace.Calls("viClear").empty()) << "device clear is for GPIB sessions";
+    // A closed session does nothing.
+    VisaBase closed(VisaSystemLibraryOnly);
+    std::string text = "old";
+    EXPECT_EQ(0u, closed.Write("X"));
+    EXPECT_EQ(0u, closed.Read(10, text));
+    EXPECT_TRUE(text.empty());
+    EXPECT_EQ(0u, closed.Lock(10));
+}
+
+struct TextCase {
+    DWORD code;
+    bool bLibrary;
+    DWORD result;
+    const char *text;
+};
+
+class VisaErrorTextTest : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(VisaErrorTextTest, TextsComeFromTheLayerTheLibraryOrTheFallback) {
+    const TextCase &c = GetParam();
+    LibraryFolder folder(c.bLibrary ? LibraryFolder::Files{{SystemLibrary, SystemLibrary}}
+                                    : LibraryFolder::Files{});
+    VisaBase session(VisaPreferSystemLibrary);
+    char buffer[300] = "stale";
+    uint32_t length = 99;
+    EXPECT_EQ(c.result, session.GetErrorString(nullptr, c.code, buffer, sizeof(buffer), &length));
+    EXPECT_STREQ(c.text, buffer);
+    EXPECT_EQ(std::strlen(c.text), length);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, VisaErrorTextTest,
+    ::testing::Values(
+        TextCase{0x300002E4, false, 0, "The response of a TCPIP controlled device is larger than expected."},
+        TextCase{0x300002E5, true, 0, "Could not find VISA32.DLL. Is VISA installed?"},
+        TextCase{0xBFFF003E, true, 0, "Could not perform operation because of I/O error."},
+        TextCase{0xBFFF0037, true, 0, "Device reported an input protocol error during transfer."},
+        TextCase{0xBFFF00A7, true, 0, "Machine not available"}, TextCase{0xBFFF0099, true, 0, ""},
+        TextCase{0xBFFF0015, false, 0, "Timeout expired before operation completed."},
+        TextCase{0xBFFF003E, false, ResultCode::VisaLibraryNotFound, ""}));
+
+TEST(VisaErrorTextTest, AShortBufferGetsWhatFits) {
+    LibraryFolder folder;
+    VisaBase session(VisaPreferMakerLibrary);
+    char buffer[5];
+    uint32_t length = 0;
+    EXPECT_EQ(0u, session.GetErrorString(nullptr, 0xBFFF0015, buffer, sizeof(buffer), &length));
+    EXPECT_STREQ("Time", buffer);
+    EXPECT_EQ(4u, length);
+    EXPECT_EQ(0u, session.GetErrorString(nullptr, 0xBFFF0015, nullptr, 0, nullptr));
+}
+
+// ---- Serial sessions over a pseudo-terminal --------------------------------------------------------
+
+class VisaSerialTest : public VisaSessionTest {
+protected:
+    void SetUp() override {
+        mSession.SetResourceName("ASRL3::INSTR");
+        mSession.SetTermination(true, '\n', true);
+        ASSERT_EQ(0u, mSession.OpenDevice(2000));
+    }
+    PseudoTerminal mPort{3};
+    VisaBase mSession{VisaPreferMakerLibrary};
+};
+
+TEST_F(VisaSerialTest, TheLineSettingsReachThePort) {
+    EXPECT_EQ(VisaDeviceASRL, mSession.GetDeviceKind());
+    EXPECT_EQ(1u, mTrace.Calls("viEnableEvent").size());
+    EXPECT_EQ(0u, mSession.ConfigureSerialPort(19200, 2, 7, 2, true, true));
+    termios t = mPort.Settings();
+    EXPECT_EQ(static_cast<speed_t>(B19200), cfgetospeed(&t));
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+    // A pseudo-terminal keeps eight bits without parity: those two are seen in the trace.
+    EXPECT_EQ(1u, mTrace.Calls("viSetAttribute", " 0x3FFF0022 7 -> 0x00000000").size());
+    EXPECT_EQ(1u, mTrace.Calls("viSetAttribute", " 0x3FFF0023 2 -> 0x00000000").size());
+    EXPECT_TRUE(t.c_iflag & IXON);
+    EXPECT_EQ(1u, mTrace.Calls("viSetAttribute", " 0x3FFF00B2 1 -> 0x00000000").size()) << "DTR";
+    EXPECT_EQ(1u, mTrace.Calls("viSetAttribute", " 0x3FFF00C0 1 -> 0x00000000").size()) << "RTS";
+    // Out-of-range values fall back; flow control already in place is only read.
+    mTrace.Clear();
+    EXPECT_EQ(0u, mSession.ConfigureSerialPort(9600, 5, 9, 3, false, true));
+    t = mPort.Settings();
+    EXPECT_FALSE(t.c_cflag & CSTOPB);
+    EXPECT_EQ(1u, mTrace.Calls("viSetAttribute", " 0x3FFF0022 8 -> 0x00000000").size());
+    EXPECT_EQ(1u, mTrace.Calls("viSetAttribute", " 0x3FFF0023 0 -> 0x00000000").size());
+    EXPECT_TRUE(mTrace.Calls("viSetAttribute", " 0x3FFF0025 ").empty());
+    EXPECT_TRUE(mTrace.Calls("viSetAttribute", " 0x3FFF00B2 ").empty());
+}
+
+TEST_F(VisaSerialTest, ARefusedParityStopsTheSetUp) {
+    TestSupport::ScopedEnv refused("KORVALIS_VISA_REFUSED", "3FFF0023");
+    mTrace.Clear();
+    EXPECT_EQ(VisaParityRefused, mSession.ConfigureSerialPort(4800, 1, 8, 0, true, false));
+    EXPECT_EQ(1u, mTrace.Calls("viSetAttribute", " 0x3FFF0021 4800 -> 0x00000000").size());
+    EXPECT_TRUE(mTrace.With("0x3FFF0022").empty());
+    termios t = mPort.Settings();
+    EXPECT_EQ(static_cast<speed_t>(B4800), cfgetospeed(&t));
+}
+
+TEST_F(VisaSerialTest, LinesTravelBothWays) {
+    EXPECT_EQ(0u, mSession.Write("IDN?"));
+    EXPECT_EQ("IDN?\n", ReceiveFrom(mPort.Master(), "\n"));
+    uint32_t available = 99;
+    EXPECT_EQ(VisaStatusCode(VI_ERROR_TMO), mSession.WaitForSerialInput(50, available));
+    EXPECT_EQ(0u, available);
+    SendTo(mPort.Master(), "OK\nrest");
+    EXPECT_EQ(0u, mSession.WaitForSerialInput(2000, available));
+    EXPECT_GT(available, 0u);
+    std::string text;
+    EXPECT_EQ(0u, mSession.Read(100, text));
+    EXPECT_EQ("OK\n", text);
+    // Without the termination a read ends at the count.
+    EXPECT_EQ(0u, mSession.SetTermination(false, '\n', true));
+    EXPECT_EQ(0u, mSession.Read(4, text));
+    EXPECT_EQ("rest", text);
+}
+
+TEST_F(VisaSessionTest, SerialOperationsIgnoreOtherSessions) {
+    VisaBase session(VisaSystemLibraryOnly);
+    session.SetResourceName(mServer.SocketResource());
+    ASSERT_EQ(0u, session.OpenDevice(2000));
+    uint32_t available = 7;
+    EXPECT_EQ(0u, session.ConfigureSerialPort(9600, 0, 8, 0, true, false));
+    EXPECT_EQ(0u, session.SetRTSState(true));
+    EXPECT_EQ(0u, session.WaitForSerialInput(10, available));
+    EXPECT_EQ(0u, available);
+    EXPECT_TRUE(mTrace.With("0x3FFF0021").empty());
+}
+
+} // namespace
