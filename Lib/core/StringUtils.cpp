@@ -17,29 +17,24 @@
 namespace {
 
 // One shared buffer per character width. The call mutex serialises whole formatting calls, the
-// buffer mutex guards the block itself (the release functions take only that one).
+// buffer mutex guards the block itself (the release functions take only that one). The two
+// buffers are never destroyed: the plug-in's detach, which releases their blocks, may run after
+// the static destructors at process exit.
 template <typename Char> struct FormatBuffer {
     std::mutex callMutex;
     std::mutex bufferMutex;
     Char *data = nullptr;
     size_t size = 0;
-    // Freed when the plug-in is unloaded; a later call from a static destructor simply
-    // allocates again.
-    ~FormatBuffer() {
-        delete[] data;
-        data = nullptr;
-        size = 0;
-    }
 };
 
 FormatBuffer<char> &NarrowFormatBuffer() {
-    static FormatBuffer<char> buffer;
-    return buffer;
+    static auto *buffer = new FormatBuffer<char>;
+    return *buffer;
 }
 
 FormatBuffer<wchar_t> &WideFormatBuffer() {
-    static FormatBuffer<wchar_t> buffer;
-    return buffer;
+    static auto *buffer = new FormatBuffer<wchar_t>;
+    return *buffer;
 }
 
 // Caller holds the buffer mutex.
