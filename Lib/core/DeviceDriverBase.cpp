@@ -448,3 +448,14 @@ int IntSecondsToMilliseconds(int seconds) {
         return std::numeric_limits<int>::min();
     return static_cast<int>(milliseconds);
 }
+
+std::string DeviceDriverBase::ConvertFrequencyToText(double dHertz) {
+    const double magnitude = dHertz < 0 ? -dHertz : dHertz;
+    if (magnitude >= 1e9)
+        return FormatString("%.1f GHz", dHertz / 1e9);
+    if (magnitude >= 1e6)
+        return FormatString("%.1f MHz", dHertz / 1e6);
+    if (magnitude >= 1e3)
+        return FormatString("%.1f kHz", dHertz / 1e3);
+    return FormatString("%.1f Hz", dHertz);
+}

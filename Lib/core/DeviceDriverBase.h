@@ -114,6 +114,8 @@ public:
     DWORD ShowTabbedConfigurationDialog(HostWindow hWnd);
     // Brand, type and description joined into one title.
     std::wstring GetDriverDescription() const;
+    // The frequency with one decimal in GHz, MHz, kHz or Hz, by its magnitude ("1.5 GHz").
+    static std::string ConvertFrequencyToText(double dHertz);
 
     // Lowest host version accepted ("2024.1.1") and the one from which warnings are queued
     // ("2025.1.1").

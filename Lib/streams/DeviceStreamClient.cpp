@@ -141,7 +141,7 @@ DWORD DeviceStreamClientWithStreamBase::LoadProgramSettings(
         mbCheckSystemError = database->ReadBool("CheckSystemError", mbCheckSystemError);
         database->PopTable();
     }
-    const DWORD identificationResult = LoadIdentificationSettings(database);
+    const DWORD identificationResult = DeviceStreamClientIdentification::LoadProgramSettings(database);
     const DWORD managerResult = mConfigurationManager.LoadConfiguration(database);
     return FirstNonZero(managerResult, identificationResult);
 }
@@ -153,7 +153,7 @@ DWORD DeviceStreamClientWithStreamBase::SaveProgramSettings(
         database->WriteBool("CheckSystemError", mbCheckSystemError);
         database->PopTable();
     }
-    const DWORD identificationResult = SaveIdentificationSettings(database);
+    const DWORD identificationResult = DeviceStreamClientIdentification::SaveProgramSettings(database);
     const DWORD managerResult = mConfigurationManager.SaveConfiguration(database);
     return FirstNonZero(managerResult, identificationResult);
 }
@@ -169,7 +169,7 @@ DWORD DeviceStreamClientWithStreamBase::AddConfigurationDialogPanels(HostWindow 
     if (result == 0)
         result = PredefineStreamConfiguration(hWnd);
     result = FirstNonZero(result, mConfigurationManager.AddConfigurationDialogPanels(hWnd, panels));
-    return FirstNonZero(result, AddIdentificationPanel(hWnd, panels));
+    return FirstNonZero(result, DeviceStreamClientIdentification::AddConfigurationDialogPanels(hWnd, panels));
 }
 
 DWORD DeviceStreamClientWithStreamBase::GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuffer,
@@ -343,24 +343,23 @@ DWORD DeviceStreamClientWithStreamBase::AfterStreamConnectConfiguration(HostWind
 
 // ---- IEEE 488.2 status and the error queue ------------------------------------------------------
 
-DWORD DeviceStreamClientWithStreamBase::QueryStatus(HostWindow hWnd, const std::string &sQuery,
+DWORD DeviceStreamClientWithStreamBase::QueryStatus(HostWindow hWnd, const std::string &sQuery, DWORD dwCount,
                                                     std::string &sReply, bool bTimeoutIsEnd) {
-    DWORD dwCount = sQuery == "SYST:ERR?" ? SystemErrorQueryCount : StatusQueryCount;
     const DWORD result = WriteReadUntilAnswer(hWnd, sQuery, sReply, dwCount, 0);
     return bTimeoutIsEnd && result == StreamResult::ReadTimeout ? 0 : result;
 }
 
 DWORD DeviceStreamClientWithStreamBase::QuerySystemError(HostWindow hWnd, std::string &sReply) {
-    return QueryStatus(hWnd, "SYST:ERR?", sReply, true);
+    return QueryStatus(hWnd, "SYST:ERR?", SystemErrorQueryCount, sReply, true);
 }
 
 DWORD DeviceStreamClientWithStreamBase::QueryStatusByte(HostWindow hWnd, std::string &sReply) {
     const std::string sQuery = msStatusQueryPrefix.empty() ? "*STB?" : msStatusQueryPrefix + ";" + "*STB?";
-    return QueryStatus(hWnd, sQuery, sReply, true);
+    return QueryStatus(hWnd, sQuery, StatusQueryCount, sReply, true);
 }
 
 DWORD DeviceStreamClientWithStreamBase::QueryEventStatusRegister(HostWindow hWnd, std::string &sReply) {
-    return QueryStatus(hWnd, "*ESR?", sReply, false);
+    return QueryStatus(hWnd, "*ESR?", StatusQueryCount, sReply, false);
 }
 
 DWORD DeviceStreamClientWithStreamBase::GetStatusNumber(HostWindow hWnd, bool bEventStatus,

@@ -189,7 +189,7 @@ public:
     virtual DWORD SaveProgramSettings(HostWindow hWnd, std::shared_ptr<ProgramSettingsDatabase> &database);
     // The "Communication" page and the "Identification" page; the default stream configuration is
     // made once before.
-    virtual DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels);
+    DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) override;
 
     virtual DWORD LoadLegacyConfiguration(std::shared_ptr<ProgramSettingsDatabase> &database,
                                           const std::string &sTablePrefix);
@@ -240,7 +240,9 @@ protected:
 
 private:
     DWORD CheckIdentificationLocked(HostWindow hWnd);
-    DWORD QueryStatus(HostWindow hWnd, const std::string &sQuery, std::string &sReply, bool bTimeoutIsEnd);
+    // One query of up to dwCount bytes, no read-again; with bTimeoutIsEnd a read time-out is 0.
+    DWORD QueryStatus(HostWindow hWnd, const std::string &sQuery, DWORD dwCount, std::string &sReply,
+                      bool bTimeoutIsEnd);
     DWORD GetStatusNumber(HostWindow hWnd, bool bEventStatus, unsigned char &byStatus);
 };
 

@@ -13,21 +13,14 @@
 #include "logging/LoggedMessageBox.h"
 #include "logging/QuellinEntry.h"
 #include "platform/MessageBox.h"
+#include "visa/VisaBase.h"
 
 namespace {
 
-VisaErrorTextSource &VisaTexts() {
-    static VisaErrorTextSource source;
-    return source;
-}
-
 constexpr const char *ManagerModule = "DeviceStreamConfigurationManager";
+constexpr int VisaErrorTextPreference = 1;
 
 } // namespace
-
-void SetVisaErrorTextSource(const VisaErrorTextSource &source) {
-    VisaTexts() = source;
-}
 
 DeviceStreamConfigurationManager::DeviceStreamConfigurationManager() = default;
 DeviceStreamConfigurationManager::~DeviceStreamConfigurationManager() = default;
@@ -198,9 +191,7 @@ DWORD DeviceStreamConfigurationManager::AddConfigurationDialogPanels(HostWindow,
 }
 
 bool DeviceStreamConfigurationManager::IsInVisaErrorOrWarningRange(DWORD dwErr) const {
-    const VisaErrorTextSource &visa = VisaTexts();
-    const bool bInRange =
-        visa.IsInVisaErrorOrWarningRange != nullptr && visa.IsInVisaErrorOrWarningRange(dwErr);
+    const bool bInRange = VisaBase::IsInVisaErrorOrWarningRange(dwErr);
     QuellinEntry entry(ManagerModule, "IsInVisaErrorOrWarningRange");
     entry.Log(QuellinLevelNote, L"dwErr", dwErr, L"isInVisaErrorOrWarningRange", bInRange);
     return bInRange;
@@ -229,8 +220,14 @@ DWORD DeviceStreamConfigurationManager::GetErrorString(HostWindow, DWORD dwCode,
         sText = StreamManagerText::CouldNotSetValue;
         break;
     default:
-        if (GetSelectedConfiguration() && IsInVisaErrorOrWarningRange(dwCode) && VisaTexts().GetErrorText)
-            sText = VisaTexts().GetErrorText(dwCode);
+        if (GetSelectedConfiguration() && IsInVisaErrorOrWarningRange(dwCode)) {
+            // The error texts' library preference: the system's VISA library first.
+            VisaBase visa(VisaErrorTextPreference);
+            char text[256] = "";
+            uint32_t length = 0;
+            visa.GetErrorString(nullptr, dwCode, text, sizeof text, &length);
+            sText.assign(text, length);
+        }
         break;
     }
     QuellinEntry entry(ManagerModule, "GetErrorString");

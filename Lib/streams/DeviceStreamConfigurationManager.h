@@ -35,14 +35,6 @@ constexpr const char *InvalidConfigurationObject = "Invalid Configuration object
 constexpr const char *CouldNotSetValue = "Could not set value in device";
 } // namespace StreamManagerText
 
-// VISA's own error texts, reached without a link dependency on the VISA layer: the VISA layer
-// installs both functions when it is linked in. Unset, no code counts as a VISA code.
-struct VisaErrorTextSource {
-    bool (*IsInVisaErrorOrWarningRange)(DWORD dwCode) = nullptr;
-    std::string (*GetErrorText)(DWORD dwCode) = nullptr;
-};
-void SetVisaErrorTextSource(const VisaErrorTextSource &source);
-
 class DeviceStreamConfigurationManager {
 public:
     using ConfigurationMap = std::map<std::string, std::shared_ptr<DeviceStreamConfiguration>>;
@@ -72,8 +64,8 @@ public:
     virtual DWORD ShowConfigurationDialog(HostWindow hWnd, const std::wstring &sTitle);
     // The "Communication" page; 0.
     virtual DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels);
-    // Texts of 0x30001F40-0x30001F44 and 0x30001F46, and VISA's texts while a configuration is
-    // selected; written only when no text was written yet. 0.
+    // Texts of 0x30001F40-0x30001F44 and 0x30001F46, and VISA's texts (a VISA session of library
+    // preference 1) while a configuration is selected; written only when no text was written yet. 0.
     virtual DWORD GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuffer, uint32_t dwBufferSize,
                                  uint32_t *pdwRead);
     virtual DWORD SetGPIBConfiguration(const NI488GPIBConfiguration &configuration);

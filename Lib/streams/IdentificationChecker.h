@@ -158,7 +158,7 @@ public:
     virtual bool IsIdentificationCustomisable() { return true; }
 
     // Table "Identification", key "ExpectedResponse"; an absent key keeps the current text.
-    virtual DWORD LoadIdentificationSettings(std::shared_ptr<ProgramSettingsDatabase> &database) {
+    virtual DWORD LoadProgramSettings(std::shared_ptr<ProgramSettingsDatabase> &database) {
         if (!database)
             return 0;
         database->PushTable("Identification");
@@ -166,7 +166,7 @@ public:
         database->PopTable();
         return 0;
     }
-    virtual DWORD SaveIdentificationSettings(std::shared_ptr<ProgramSettingsDatabase> &database) {
+    virtual DWORD SaveProgramSettings(std::shared_ptr<ProgramSettingsDatabase> &database) {
         if (!database)
             return 0;
         database->PushTable("Identification");
@@ -176,7 +176,7 @@ public:
     }
 
     // The "Identification" page, when the identification is customisable.
-    virtual DWORD AddIdentificationPanel(HostWindow, PanelResourceNameList &panels) {
+    virtual DWORD AddConfigurationDialogPanels(HostWindow, PanelResourceNameList &panels) {
         if (IsIdentificationCustomisable())
             PanelResourceNameList::AddUnique(panels, new IdentificationCheckerPanel<T>(this),
                                              IdentificationCheckerPage::ResourceName,

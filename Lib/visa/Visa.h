@@ -47,6 +47,7 @@ public:
     void SetReadChunkSize(ViUInt32 nSize) { mSession.SetReadChunkSize(nSize); }
     void SetUnchunkedRead(bool bUnchunked) { mSession.SetUnchunkedRead(bUnchunked); }
     VisaBase &GetSession() { return mSession; }
+    const VisaBase &GetSession() const { return mSession; }
 
 private:
     VisaBase mSession;

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/ProgramSettingsDatabase.h"
 #include "streams/DeviceStreamClient.h"
@@ -36,6 +37,10 @@ public:
             return order < 0;
         return Value < static_cast<TestConfiguration &>(*other).Value;
     }
+    DWORD ShowConfigurationDialog(HostWindow, const std::wstring &sTitle) override {
+        DialogTitles.push_back(sTitle);
+        return 0;
+    }
     std::string GetIdentifier() override { return "TEST:" + Value; }
     bool IsValid() override { return !Value.empty(); }
 
@@ -43,6 +48,7 @@ public:
     int Loads = 0;
     int Saves = 0;
     DWORD LoadResult = 0;
+    std::vector<std::wstring> DialogTitles;
 };
 
 // A manager whose configurations the test hands in.

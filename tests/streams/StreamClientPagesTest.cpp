@@ -11,6 +11,7 @@
 #include <wx/stattext.h>
 
 #include "streams/StreamClientFixture.h"
+#include "streams/etherds/EthernetDeviceStream.h"
 #include "ui/ConfigurationWindowFixture.h"
 
 namespace {
@@ -41,9 +42,12 @@ protected:
         tabs->SetSelection(tab);
         wxWindow *page = tabs->GetPage(tab);
         EXPECT_TRUE(Pump([&] { return page->IsShownOnScreen(); }));
-        const wxLongLong until = wxGetLocalTimeMillis() + 300;
-        Pump([&] { return wxGetLocalTimeMillis() > until; });
-        const wxImage shot = ConfigurationWindowTest::Photograph(dialog);
+        // Until the page has painted its controls.
+        wxImage shot;
+        Pump([&] {
+            shot = ConfigurationWindowTest::Photograph(dialog);
+            return CountColours(shot) > 3u;
+        });
         EXPECT_GT(CountColours(shot), 3u) << name << " looks blank";
         const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
         const std::string folder = binary.empty() ? mScratch.Path() : binary + "/screenshots";
@@ -83,6 +87,28 @@ TEST_F(StreamClientPagesTest, CommunicationPageSelectsTheKindOfItsTab) {
     EXPECT_EQ(0u, ShowPages(client));
     EXPECT_EQ("TestPagedA", manager.GetSelected());
     EXPECT_TRUE(manager.GetDefaultStreamConfigurationLoaded());
+}
+
+// A kind's own page inside the "Communication" page stores its values with the selection.
+TEST_F(StreamClientPagesTest, CommunicationPageStoresTheSettingsOfTheKindsPages) {
+    DeviceStreamClientWithStream client("");
+    DeviceStreamConfigurationManager &manager = client.GetConfigurationManager();
+    manager.SetSupportedStreams("TestPagedA;TCPIP");
+    manager.SetSelected("TestPagedA");
+    SetModalDialogSink([&](wxDialog &dialog) {
+        auto *list = Find<wxNotebook>(dialog, "wxID_StreamList");
+        auto *address = Find<wxTextCtrl>(dialog, "txtAddress");
+        EXPECT_TRUE(list != nullptr && address != nullptr);
+        if (list == nullptr || address == nullptr)
+            return wxID_CANCEL;
+        EXPECT_EQ("TCPIP", list->GetPageText(0)); // the kinds in the order of their ids
+        list->SetSelection(0);
+        address->SetValue("tcpip://127.0.0.1:15444");
+        return wxID_OK;
+    });
+    EXPECT_EQ(0u, ShowPages(client));
+    EXPECT_EQ("TCPIP", manager.GetSelected());
+    EXPECT_EQ("ETHER:tcpip://127.0.0.1:15444", manager.FindConfiguration("TCPIP")->GetIdentifier());
 }
 
 TEST_F(StreamClientPagesTest, IdentificationPageWarnsWhileTheExpectedResponseDiffersAndRestoresIt) {

@@ -166,3 +166,26 @@ TEST(StreamConfigurationManagerTest, StreamCodesHaveTheirTextsAndAWrittenTextSta
     manager.GetErrorString(nullptr, 0x30001F41, kept, sizeof kept, &length);
     EXPECT_EQ("earlier", std::string(kept));
 }
+
+TEST(StreamConfigurationManagerTest, VisaCodesGetVisaTextsWhileAConfigurationIsSelected) {
+    TestSupport::IsolatedEnvironment environment;
+    TestManager manager;
+    constexpr DWORD VisaTimeout = 0xBFFF0015;
+    char text[256];
+    uint32_t length = 0;
+    EXPECT_EQ(0u, manager.GetErrorString(nullptr, VisaTimeout, text, sizeof text, &length));
+    EXPECT_EQ(0u, length);
+    manager.Add("TCPIP");
+    manager.SetSelected("TCPIP");
+    EXPECT_EQ(0u, manager.GetErrorString(nullptr, VisaTimeout, text, sizeof text, &length));
+    EXPECT_NE(0u, length);
+}
+
+TEST(StreamConfigurationManagerTest, ADriverWithOneKindShowsThatKindsDialog) {
+    TestSupport::IsolatedEnvironment environment;
+    TestManager manager;
+    auto only = manager.Add("TCPIP");
+    manager.SetSelected("TCPIP");
+    EXPECT_EQ(0u, manager.ShowConfigurationDialog(nullptr, L"Meter"));
+    EXPECT_EQ(std::vector<std::wstring>{L"Meter"}, only->DialogTitles);
+}

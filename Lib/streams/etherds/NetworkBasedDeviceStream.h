@@ -14,6 +14,7 @@
 // "tcpip://" + server + ":" + port, with the kind's default server and port where it has none.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -80,9 +81,12 @@ protected:
     // Where the response in s ends: count, the termination, or (quiet-line rule) all of s once no
     // further byte came within 10 ms; npos while it is not complete.
     size_t FindResponseEnd(const std::string &s, DWORD dwCount);
-    // Bytes waiting in the socket, at most n, without taking them and without blocking.
-    DWORD PeekAvailable(DWORD n);
-    // Takes n bytes that are known to be waiting.
+    // True when input (or the end of the data) waits in the socket; does not block.
+    bool InputWaiting();
+    // Waits up to the milliseconds for input, then takes at most n bytes of what waits (one
+    // receive, so never more than asked); empty when nothing came.
+    std::string ReadAvailable(DWORD n, uint32_t dwWaitMilliseconds);
+    // One receive of at most n bytes; blocks while nothing waits.
     std::string ReadBytes(DWORD n);
     // Sends every byte of the text before the deadline; false when the socket failed or the
     // deadline passed first.
@@ -101,6 +105,8 @@ protected:
     std::string msKindId;
     std::string msPendingInput;
     Timing mTimer;
+    // Set by InterruptWait (any thread), cleared when a Read begins.
+    std::atomic<bool> mbInterrupted{false};
     std::unique_ptr<char[]> mReceiveBuffer;
     DWORD mdwReceiveBufferCapacity = 0;
 };

@@ -1,0 +1,341 @@
+// The TCP stream against a loopback server: addresses, settings, the bytes on the wire, the
+// completion rules of a read, pending input, the operation-complete wait, dropped connections,
+// Nagle's rule, write-read through the stream, and two processes sharing one stream name.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "LoopbackServer.h"
+#include "StreamTestEnvironment.h"
+#include "core/ProgramSettingsDatabase.h"
+#include "platform/Clock.h"
+#include "streams/etherds/EthernetDeviceStream.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+DeviceStreamClient *Client(int n) {
+    static char entries[4];
+    return reinterpret_cast<DeviceStreamClient *>(&entries[n]);
+}
+
+std::shared_ptr<EthernetDeviceStreamConfig> ConfigurationFor(const std::string &address) {
+    auto configuration = std::make_shared<EthernetDeviceStreamConfig>();
+    configuration->SetAddress(address);
+    return configuration;
+}
+
+double MillisecondsSince(uint64_t startMicroseconds) {
+    return (Platform::MonotonicMicroseconds() - startMicroseconds) / 1000.0;
+}
+
+// ---- Configuration --------------------------------------------------------------------------------
+
+TEST(EthernetConfiguration, AddressesAreNormalisedWithTheDefaultsForWhatIsMissing) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"", "tcpip://192.168.13.89:7895"},
+        {"tcpip://10.0.0.7:5025", "tcpip://10.0.0.7:5025"},
+        {"tcpip://10.0.0.7", "tcpip://10.0.0.7:7895"},
+        {"tcpip://10.0.0.7:0", "tcpip://10.0.0.7:7895"},
+        {"tcpip://10.0.0.7:x", "tcpip://10.0.0.7:7895"},
+        {"tcpip://10.0.0.7:70000", "tcpip://10.0.0.7:7895"},
+        {"10.0.0.7:5025", "tcpip://192.168.13.89:7895"},
+        {"tcpip://instrument.local:5025", "tcpip://instrument.local:5025"},
+        {"tcpip://[::1]:5025", "tcpip://[::1]:5025"},
+    };
+    for (const auto &[address, normal] : cases)
+        EXPECT_EQ(normal, ConfigurationFor(address)->GetAddress()) << address;
+    EthernetDeviceStreamConfig fresh;
+    EXPECT_EQ("ETHER:tcpip://192.168.13.89:7895", fresh.GetIdentifier());
+    EXPECT_FALSE(fresh.IsValid());
+    fresh.SetDefaultServer("127.0.0.1");
+    fresh.SetDefaultPort(15444);
+    EXPECT_EQ("tcpip://127.0.0.1:15444", fresh.GetAddress());
+    EXPECT_TRUE(ConfigurationFor("x")->IsValid());
+}
+
+TEST(EthernetConfiguration, EqualNormalisedAddressesShareAndKindsOrderFirst) {
+    auto bare = ConfigurationFor("tcpip://127.0.0.1");
+    auto full = ConfigurationFor("tcpip://127.0.0.1:7895");
+    EXPECT_FALSE(bare->LessThan(full));
+    EXPECT_FALSE(full->LessThan(bare));
+    auto other = ConfigurationFor("tcpip://127.0.0.2:7895");
+    EXPECT_TRUE(full->LessThan(other));
+    EXPECT_FALSE(other->LessThan(full));
+}
+
+TEST(EthernetConfiguration, TheAddressLivesInItsOwnTableBelowTheCallers) {
+    TestSupport::TempDir dir;
+    const std::string file = dir.File("driver.ini");
+    std::shared_ptr<ProgramSettingsDatabase> database = CreateINIProgramSettingsDatabase(file);
+    ASSERT_TRUE(database);
+    database->Open();
+    database->PushTable("Stream Config");
+    EXPECT_EQ(0u, ConfigurationFor("tcpip://127.0.0.1:5025")->SaveProgramSettings(database));
+    EthernetDeviceStreamConfig loaded;
+    EXPECT_EQ(0u, loaded.LoadProgramSettings(database));
+    database->WriteValue("Selected", std::string("TCPIP")); // still in the caller's table
+    database->PopTable();
+    database->Close();
+    EXPECT_EQ("tcpip://127.0.0.1:5025", loaded.GetAddressText());
+    const std::string text = TestSupport::ReadFile(file);
+    EXPECT_NE(std::string::npos, text.find("[Stream Config.Ethernet]\nAddress=tcpip://127.0.0.1:5025\n"))
+        << text;
+    EXPECT_NE(std::string::npos, text.find("[Stream Config]\nSelected=TCPIP\n")) << text;
+    std::shared_ptr<ProgramSettingsDatabase> none;
+    EXPECT_EQ(0u, loaded.LoadProgramSettings(none));
+}
+
+TEST(EthernetErrors, EveryNetworkCodeHasItsTextAndOthersHaveNone) {
+    EthernetDeviceStream stream;
+    char text[200];
+    uint32_t length = 99;
+    EXPECT_EQ(0u, stream.GetErrorString(nullptr, 0x300002D6, text, sizeof(text), &length));
+    EXPECT_STREQ("Ethernet Timeout detected", text);
+    EXPECT_EQ(25u, length);
+    EXPECT_EQ(0u, stream.GetErrorString(nullptr, 0x30000001, text, sizeof(text), &length));
+    EXPECT_STREQ("", text);
+    EXPECT_EQ(0u, length);
+    EXPECT_EQ(0u, stream.GetErrorString(nullptr, 0x300002D8, text, sizeof(text), &length));
+    EXPECT_STREQ("Could not connect to the specified address and port. The receiving address should be a "
+                 "local address and port.",
+                 text);
+    char small[8];
+    EXPECT_EQ(0u, stream.GetErrorString(nullptr, 0x300002D3, small, sizeof(small), &length));
+    EXPECT_STREQ("Etherne", small);
+}
+
+// ---- Connection -----------------------------------------------------------------------------------
+
+class EthernetStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mStream.SetTimeout(nullptr, 2.0);
+        ASSERT_EQ(0u, mStream.Connect(nullptr, ConfigurationFor(mServer.Address()), Client(0)));
+        ASSERT_TRUE(mServer.WaitForConnections(1));
+    }
+    void TearDown() override { mStream.Disconnect(nullptr, Client(0)); }
+
+    LoopbackServer mServer;
+    EthernetDeviceStream mStream;
+};
+
+TEST_F(EthernetStreamTest, TheWriteTerminationIsAddedOnce) {
+    EXPECT_EQ(0u, mStream.Write(nullptr, "*IDN?", false));
+    EXPECT_EQ(6u, mStream.GetLastWriteCount());
+    EXPECT_EQ(0u, mStream.Write(nullptr, "*RST\n", false));
+    mStream.SetWriteTermination(nullptr, "\r\n", true);
+    EXPECT_EQ(0u, mStream.Write(nullptr, "A\n", false));
+    mStream.SetWriteTermination(nullptr, "\r\n", false);
+    EXPECT_EQ(0u, mStream.Write(nullptr, "B", false));
+    EXPECT_TRUE(mServer.WaitForReceived(0, "*IDN?\n*RST\nA\n\r\nB"));
+    EXPECT_EQ(L"Global\\KORVALIS:DS:ETHER:TCPIP://127.0.0.1:" + std::to_wstring(mServer.Port()),
+              mStream.GetLockName());
+}
+
+TEST_F(EthernetStreamTest, AReadEndsAtTheTerminationAndKeepsTheRestForTheNextRead) {
+    mServer.Send(0, "ABC\nDE");
+    std::string response;
+    EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
+    EXPECT_EQ("ABC\n", response);
+    EXPECT_EQ(4u, mStream.GetLastWriteCount());
+    EXPECT_EQ("DE", mStream.GetPendingInput());
+    mServer.Send(0, "F\n");
+    EXPECT_EQ(0u, mStream.Read(nullptr, response, 4));
+    EXPECT_EQ("DEF\n", response);
+}
+
+TEST_F(EthernetStreamTest, AReadNeverTakesMoreThanCountFromTheSocket) {
+    mServer.Send(0, "ABCDEFG");
+    std::string response;
+    mStream.SetTimeout(nullptr, 0.5);
+    const uint64_t start = Platform::MonotonicMicroseconds();
+    EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 4));
+    EXPECT_LT(MillisecondsSince(start), 400.0);
+    EXPECT_EQ("ABCD", response);
+    EXPECT_EQ("", mStream.GetPendingInput());
+    EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
+    EXPECT_EQ("EFG", response);
+}
+
+TEST_F(EthernetStreamTest, WithAnEmptyTerminationAResponseEndsAfterTenQuietMilliseconds) {
+    mStream.SetReadTermination(nullptr, "", true);
+    mServer.Send(0, "12.5");
+    std::string response;
+    const uint64_t start = Platform::MonotonicMicroseconds();
+    EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
+    EXPECT_EQ("12.5", response);
+    EXPECT_LT(MillisecondsSince(start), 500.0);
+}
+
+TEST_F(EthernetStreamTest, AReadOfAnIncompleteResponseEndsAtTheTimeOut) {
+    mStream.SetTimeout(nullptr, 0.3);
+    mServer.Send(0, "PART");
+    std::string response;
+    const uint64_t start = Platform::MonotonicMicroseconds();
+    EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
+    EXPECT_EQ("PART", response);
+    EXPECT_GE(MillisecondsSince(start), 290.0);
+    EXPECT_LT(MillisecondsSince(start), 1500.0);
+}
+
+TEST_F(EthernetStreamTest, TheOperationCompleteWaitSkipsSeparatorsAndTimesOut) {
+    mServer.SetResponder([](const std::string &line) { return line == "*OPC?\n" ? "\n1\n" : ""; });
+    EXPECT_EQ(0u, mStream.Write(nullptr, "", true));
+    EXPECT_TRUE(mServer.WaitForReceived(0, "*OPC?\n"));
+    mServer.SetResponder(nullptr);
+    mStream.SetTimeout(nullptr, 0.3);
+    EXPECT_EQ(0x3000019Au, mStream.Write(nullptr, "INIT", true));
+    EXPECT_TRUE(mServer.WaitForReceived(0, "*OPC?\nINIT\n*OPC?\n"));
+}
+
+TEST_F(EthernetStreamTest, APeerThatClosesEndsTheReadAtOnceWithWhatArrived) {
+    mServer.Send(0, "LAST");
+    mServer.Close(0);
+    std::string response;
+    const uint64_t start = Platform::MonotonicMicroseconds();
+    EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
+    EXPECT_EQ("LAST", response);
+    EXPECT_LT(MillisecondsSince(start), 500.0);
+    EXPECT_FALSE(mStream.IsConnected());
+    // Nothing can be sent any more, and that is reported.
+    EXPECT_EQ(0x300002D3u, mStream.Write(nullptr, "X", false));
+    EXPECT_EQ(0x300002D3u, mStream.Read(nullptr, response, 100));
+}
+
+TEST_F(EthernetStreamTest, PendingInputIsHandedOutAfterTheConnectionIsGone) {
+    mServer.Send(0, "A\nB\n");
+    std::string response;
+    EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
+    EXPECT_EQ("A\n", response);
+    mStream.InternalDisconnect(nullptr);
+    ASSERT_FALSE(mStream.IsConnected());
+    EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
+    EXPECT_EQ("B\n", response);
+    EXPECT_EQ(0x300002D3u, mStream.Read(nullptr, response, 100));
+}
+
+TEST_F(EthernetStreamTest, ASecondClientReopensAConnectionThatTheDeviceDropped) {
+    mServer.Close(0);
+    std::string response;
+    mStream.Read(nullptr, response, 100); // notices the end of the connection
+    ASSERT_FALSE(mStream.IsConnected());
+    EXPECT_EQ(0u, mStream.Connect(nullptr, ConfigurationFor(mServer.Address()), Client(1)));
+    ASSERT_TRUE(mServer.WaitForConnections(2));
+    EXPECT_EQ(0u, mStream.Write(nullptr, "AGAIN", false));
+    EXPECT_TRUE(mServer.WaitForReceived(1, "AGAIN\n"));
+    mStream.Disconnect(nullptr, Client(1));
+}
+
+TEST_F(EthernetStreamTest, ACommandSentInTwoPiecesIsNotHeldBackByNagle) {
+    mServer.SetResponder([](const std::string &line) { return line; });
+    std::string response;
+    DWORD count = 100;
+    // Past the start of the connection, where the peer acknowledges every segment at once.
+    for (int i = 0; i < 20; ++i) {
+        response.clear();
+        ASSERT_EQ(0u, mStream.WriteRead(nullptr, "WARM", response, count, 1));
+    }
+    mStream.SetWriteTermination(nullptr, "\n", false);
+    double worst = 0;
+    for (int i = 0; i < 5; ++i) {
+        const uint64_t start = Platform::MonotonicMicroseconds();
+        ASSERT_EQ(0u, mStream.Write(nullptr, "MEAS", false));
+        ASSERT_EQ(0u, mStream.Write(nullptr, "URE\n", false));
+        ASSERT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
+        worst = std::max(worst, MillisecondsSince(start));
+        EXPECT_EQ("MEASURE\n", response);
+    }
+    EXPECT_LT(worst, 10.0);
+}
+
+TEST_F(EthernetStreamTest, WriteReadExchangesACommandAndItsAnswer) {
+    mServer.SetResponder([](const std::string &line) { return line == "CH1\n" ? "\r\n-12.5\n" : ""; });
+    std::string response;
+    DWORD count = 500000;
+    EXPECT_EQ(0u, mStream.WriteReadUntilAnswer(nullptr, "CH1", response, count, 3));
+    EXPECT_EQ("-12.5\n", response);
+    response.clear();
+    EXPECT_EQ(0u, mStream.WriteRead(nullptr, "CH1", response, count, 3));
+    EXPECT_EQ("-12.5\n", response);
+}
+
+TEST(EthernetConnect, ARefusedConnectionIsRetriedWithPausesUntilTheTimeOut) {
+    uint16_t port;
+    {
+        LoopbackServer closed;
+        port = closed.Port();
+    }
+    EthernetDeviceStream stream;
+    stream.SetTimeout(nullptr, 0.3);
+    const uint64_t start = Platform::MonotonicMicroseconds();
+    EXPECT_EQ(
+        0x300002D3u,
+        stream.Connect(nullptr, ConfigurationFor("tcpip://127.0.0.1:" + std::to_string(port)), Client(0)));
+    EXPECT_GE(MillisecondsSince(start), 250.0);
+    EXPECT_LT(MillisecondsSince(start), 2000.0);
+    EXPECT_FALSE(stream.IsConnected());
+    EXPECT_FALSE(stream.HasSingleClient());
+    EXPECT_EQ(0x300002D2u, stream.Connect(nullptr, ConfigurationFor("tcpip://[::1]:5025"), Client(0)));
+}
+
+TEST(EthernetConnect, AWriteOnAClosedStreamSendsNothingAndSaysSo) {
+    EthernetDeviceStream stream;
+    EXPECT_EQ(0x300002D3u, stream.Write(nullptr, "*RST", false));
+    std::string response;
+    EXPECT_EQ(0x300002D3u, stream.Read(nullptr, response, 10));
+}
+
+// ---- Two processes on one stream name --------------------------------------------------------------
+
+// Runs only as a child of the test below: exchanges "<pid> begin" and "<pid> end" under the lock.
+TEST(EthernetChild, ExchangesPairsUnderTheStreamLock) {
+    const std::string address = TestSupport::RunnerEnv("KORVALIS_STREAM_CHILD");
+    if (address.empty())
+        GTEST_SKIP() << "runs as a child process only";
+    EthernetDeviceStream stream;
+    ASSERT_EQ(0u, stream.Connect(nullptr, ConfigurationFor(address), Client(0)));
+    const std::string id = std::to_string(getpid());
+    for (int i = 0; i < 20; ++i) {
+        DeviceStreamLockerMixin<DeviceStreamSeparatedReadWrite>::DeviceStreamLocker locker(&stream);
+        ASSERT_EQ(0u, locker.Lock(nullptr, 10.0));
+        std::string response;
+        DWORD count = 100;
+        ASSERT_EQ(0u, stream.WriteRead(nullptr, id + " begin", response, count, 1));
+        std::this_thread::sleep_for(1ms);
+        response.clear();
+        ASSERT_EQ(0u, stream.WriteRead(nullptr, id + " end", response, count, 1));
+    }
+    stream.Disconnect(nullptr, Client(0));
+}
+
+TEST(EthernetProcesses, TwoProcessesOnOneStreamNameNeverInterleave) {
+    LoopbackServer server;
+    server.SetResponder([](const std::string &line) { return line; });
+    TestSupport::ScopedEnv child("KORVALIS_STREAM_CHILD", server.Address());
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof(self) - 1), 0);
+    std::vector<TestSupport::ProcessResult> results(2);
+    std::vector<std::thread> runs;
+    for (size_t i = 0; i < 2; ++i)
+        runs.emplace_back([&, i] {
+            results[i] = TestSupport::RunProcess({self, "--gtest_filter=EthernetChild.*"}, "", 60s);
+        });
+    for (std::thread &run : runs)
+        run.join();
+    for (const auto &result : results)
+        ASSERT_EQ(0, result.ExitCode) << result.Output;
+    const std::vector<std::string> lines = server.Lines();
+    ASSERT_EQ(80u, lines.size());
+    for (size_t i = 0; i < lines.size(); i += 2) {
+        const std::string owner = lines[i].substr(0, lines[i].find(' '));
+        EXPECT_EQ(owner + " begin\n", lines[i]) << i;
+        EXPECT_EQ(owner + " end\n", lines[i + 1]) << i;
+    }
+}
+
+} // namespace
