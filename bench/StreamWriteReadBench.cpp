@@ -81,6 +81,27 @@ void StreamWriteRead(benchmark::State &state) {
 }
 BENCHMARK(StreamWriteRead)->Unit(benchmark::kMicrosecond);
 
+// The whole write-read inside an operation that holds the lock already (the lock is then taken
+// again by the same thread, which costs no system call).
+void StreamWriteReadUnderHeldLock(benchmark::State &state) {
+    ConnectedStream connected;
+    if (!connected.Ok || connected.Stream.Lock(nullptr, 10.0) != 0) {
+        state.SkipWithError("connect or lock failed");
+        return;
+    }
+    for (auto _ : state) {
+        std::string response;
+        DWORD count = 100;
+        connected.Stream.WriteRead(nullptr, "MEAS:VOLT?", response, count, 3);
+        if (response != "MEAS:VOLT?\n") {
+            state.SkipWithError("wrong answer");
+            break;
+        }
+    }
+    connected.Stream.Unlock(nullptr);
+}
+BENCHMARK(StreamWriteReadUnderHeldLock)->Unit(benchmark::kMicrosecond);
+
 // The stream's transfer alone: Write and Read, as a caller that already holds the lock makes them.
 void StreamWriteThenRead(benchmark::State &state) {
     ConnectedStream connected;
