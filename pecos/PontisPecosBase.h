@@ -43,7 +43,8 @@ constexpr const char *SupportedStreams = "TCPIP;VISA";
 
 // "TCPIP::<server>::<port>::SOCKET".
 std::string PecosVisaResource(const std::string &sServer, unsigned short port);
-// Gives a VISA stream configuration that resource; any other configuration is left alone.
+// Gives a VISA stream configuration without a resource that resource; any other configuration
+// is left alone.
 void ApplyPecosVisaDefault(const std::shared_ptr<DeviceStreamConfiguration> &configuration,
                            const std::string &sResource);
 
