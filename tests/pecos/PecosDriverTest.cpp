@@ -411,3 +411,32 @@ TEST_F(PecosDriverTest, UnconfiguredDriversUseTheDefaultPort) {
     EXPECT_EQ(Join({{"AUTH-:"}, DashLines}), simulator.Received(1));
     EXPECT_EQ("AUTH-vurno:vurno", simulator.Received(2).at(0));
 }
+
+// Over VISA (the stand-in VISA library): the same lines, and two drivers hold a session each on
+// the one socket resource.
+TEST_F(PecosDriverTest, OverVisaTheSameLinesOnASessionPerDriver) {
+    PecosSimulator simulator({"--value", "D1=2.25"});
+    mSettings.Set("Stream Config", "Selected", "VISA")
+        .Set("Stream Config.VISA", "Identifier",
+             "TCPIP::127.0.0.1::" + std::to_string(simulator.Port()) + "::SOCKET")
+        .Login("v", "w")
+        .Detectors({"D1"});
+    const std::string settings = mSettings.Write();
+    HostDriver ad("PONTISPECOS_AD_8"), eut("PONTISPECOS_EUT_8");
+    ASSERT_EQ(0u, ad.Load(settings));
+    ASSERT_EQ(0u, eut.Load(settings));
+    EXPECT_EQ(0u, ad.Check());
+    ASSERT_EQ(0u, ad.Init());
+    ASSERT_EQ(0u, eut.Init());
+    float value = 0;
+    EXPECT_EQ(0u, ad.Read(0, value));
+    EXPECT_FLOAT_EQ(2.25f, value);
+    EXPECT_EQ(0u, eut.Event(41, 0.0));
+    EXPECT_EQ(0u, ad.DeInit());
+    EXPECT_EQ(0u, eut.DeInit());
+    ASSERT_TRUE(simulator.WaitForClosed(3));
+    EXPECT_EQ(Lines{"IDN?"}, simulator.Received(1));
+    EXPECT_EQ((Lines{"AUTH-v:w", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1", "CMD-D1-ENABLE-NO"}),
+              simulator.Received(2));
+    EXPECT_EQ(Join({{"AUTH-v:w"}, DashLines, {"MODULATION Modulation Off"}}), simulator.Received(3));
+}
