@@ -26,6 +26,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +40,7 @@ struct NamedMutex::Shared {
     bool acquiring = false; // the owner is still waiting for the file lock
     uint32_t count = 0;
     int fd = -1;
+    char *record = nullptr; // the holder record, mapped from the lock file while fd is open
     bool abandoned = false; // the last owner thread ended without releasing
     ~Shared();
 };
@@ -104,6 +106,7 @@ struct SharedTable {
     std::vector<std::shared_ptr<Shared>> forking; // locked across fork()
 };
 
+void CloseLockFile(Shared &s);
 void BeforeFork();
 void AfterForkInParent();
 void AfterForkInChild();
@@ -139,9 +142,7 @@ void FinishFork(bool child) {
         if (child) {
             // The child owns nothing. Its inherited descriptor shares the parent's flock, which
             // would outlive the parent's release: close it (without touching the file's content).
-            if (state->fd >= 0)
-                close(state->fd);
-            state->fd = -1;
+            CloseLockFile(*state);
             state->owner = std::thread::id();
             state->acquiring = false;
             state->count = 0;
@@ -162,17 +163,40 @@ void AfterForkInChild() {
     FinishFork(true);
 }
 
-// Gives up the file lock. A clean release clears the holder record; an abandoned one leaves it
-// so that the next owner in any process sees WaitAbandoned.
+// The holder record at the start of the lock file: the holder's process id, or 0 after a clean
+// release, always in the same width. An empty file or a record of 0 means the last holder let go.
+// The record is mapped into memory, so that taking and giving back the lock (on every stream
+// transfer) costs no file writes; the file only grows once to the record's size.
+constexpr int RecordWidth = 20;
+constexpr size_t RecordSize = RecordWidth + 1;
+
+void CloseLockFile(Shared &s) {
+    if (s.record != nullptr)
+        munmap(s.record, RecordSize);
+    s.record = nullptr;
+    if (s.fd >= 0)
+        close(s.fd);
+    s.fd = -1;
+}
+
+void WriteRecord(Shared &s, long pid) {
+    char record[32];
+    snprintf(record, sizeof record, "%*ld\n", RecordWidth, pid);
+    if (s.record != nullptr) {
+        std::copy(record, record + RecordSize, s.record);
+    } else if (pwrite(s.fd, record, RecordSize, 0) != static_cast<ssize_t>(RecordSize)) {
+        // Without a record a later death of the holder is reported as a plain WaitObject0.
+    }
+}
+
+// Gives up the file lock; the descriptor stays open for the next wait. A clean release marks the
+// record free; an abandoned one leaves it so that the next owner in any process sees WaitAbandoned.
 void DropFileLock(Shared &s, bool clean) {
     if (s.fd < 0)
         return;
-    if (clean && ftruncate(s.fd, 0) != 0) {
-        // The record stays: the next owner reports WaitAbandoned, which still counts as obtained.
-    }
+    if (clean)
+        WriteRecord(s, 0);
     flock(s.fd, LOCK_UN);
-    close(s.fd);
-    s.fd = -1;
 }
 
 // Mutexes the calling thread holds, abandoned when the thread ends.
@@ -268,25 +292,47 @@ int OpenLockFile(const std::string &path) {
     return fd;
 }
 
-// Reads the previous holder's record and writes ours. True when a record was there.
-bool TakeOverRecord(int fd) {
-    char old[32];
-    ssize_t n = pread(fd, old, sizeof old, 0);
-    bool abandoned = n > 0;
-    char mine[32];
-    int len = snprintf(mine, sizeof mine, "%ld\n", static_cast<long>(getpid()));
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, mine, static_cast<size_t>(len), 0) != len) {
-        // Without a record a later death of this process is reported as a plain WaitObject0.
-    }
+// With the file lock held: maps the record (growing the file to it once) unless it is mapped.
+// Nobody shortens the file while the lock is held, so the mapping stays valid as long as it is
+// used only under the lock.
+void MapRecord(Shared &s) {
+    if (s.record != nullptr)
+        return;
+    struct stat st;
+    if (fstat(s.fd, &st) != 0)
+        return;
+    if (static_cast<size_t>(st.st_size) < RecordSize && ftruncate(s.fd, RecordSize) != 0)
+        return;
+    void *map = mmap(nullptr, RecordSize, PROT_READ | PROT_WRITE, MAP_SHARED, s.fd, 0);
+    if (map != MAP_FAILED)
+        s.record = static_cast<char *>(map);
+}
+
+// Reads the previous holder's record and writes ours. True when a holder's id was there.
+bool TakeOverRecord(Shared &s) {
+    MapRecord(s);
+    char old[32] = {};
+    if (s.record != nullptr)
+        std::copy(s.record, s.record + RecordSize, old);
+    else if (pread(s.fd, old, sizeof old - 1, 0) < 0)
+        old[0] = 0;
+    const bool abandoned = strtol(old, nullptr, 10) != 0;
+    WriteRecord(s, static_cast<long>(getpid()));
     return abandoned;
+}
+
+// False once the lock file was removed (its directory cleaned up): a new one must be opened, or
+// this process would lock a file that no other process can reach.
+bool IsStillLinked(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && st.st_nlink > 0;
 }
 
 } // namespace
 
 NamedMutex::Shared::~Shared() {
     // The last object of the name is gone: a lock still held counts as abandoned.
-    if (fd >= 0)
-        close(fd);
+    CloseLockFile(*this);
     if (path.empty())
         return;
     SharedTable &t = Table();
@@ -346,7 +392,9 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
     bool abandoned = false;
     if (!s.path.empty()) {
         s.acquiring = true;
-        int fd = OpenLockFile(s.path);
+        if (s.fd >= 0 && !IsStillLinked(s.fd))
+            CloseLockFile(s);
+        int fd = s.fd >= 0 ? s.fd : OpenLockFile(s.path);
         if (fd < 0) {
             s.owner = std::thread::id();
             s.acquiring = false;
@@ -387,14 +435,13 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
 
         guard.lock();
         if (!obtained) {
-            close(fd);
-            s.fd = -1;
+            CloseLockFile(s);
             s.owner = std::thread::id();
             s.acquiring = false;
             s.released.notify_all();
             return failed ? WaitFailed : WaitTimeout;
         }
-        abandoned = TakeOverRecord(fd);
+        abandoned = TakeOverRecord(s);
         s.acquiring = false;
     }
     abandoned = abandoned || s.abandoned;

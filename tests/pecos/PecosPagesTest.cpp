@@ -46,9 +46,12 @@ protected:
             tabs->SetSelection(i);
             wxWindow *page = tabs->GetPage(i);
             EXPECT_TRUE(Pump([&] { return page->IsShownOnScreen(); }));
-            const wxLongLong until = wxGetLocalTimeMillis() + 300;
-            Pump([&] { return wxGetLocalTimeMillis() > until; });
-            const wxImage shot = ConfigurationWindowTest::Photograph(dialog);
+            // Painting may take a while on a loaded machine: photograph until the page shows.
+            wxImage shot;
+            Pump([&] {
+                shot = ConfigurationWindowTest::Photograph(dialog);
+                return CountColours(shot) > 3;
+            });
             EXPECT_GT(CountColours(shot), 3u) << prefix << " page " << i << " looks blank";
             std::string title = tabs->GetPageText(i).utf8_string();
             std::replace(title.begin(), title.end(), ' ', '-');
