@@ -149,7 +149,9 @@ std::shared_ptr<WriteReadDeviceStream> SharedDeviceStreams::GetStreamForConfigur
 std::shared_ptr<WriteReadDeviceStream>
 SharedDeviceStreams::Find(const std::shared_ptr<DeviceStreamConfiguration> &configuration) {
     SharedStreamTable &table = Table();
+    std::vector<std::shared_ptr<WriteReadDeviceStream>> retired;
     std::lock_guard<std::mutex> guard(table.Lock);
+    retired = TakeRetired(table);
     const auto found = FindEquivalent(table.Entries, configuration);
     return found == table.Entries.end() ? nullptr : found->second;
 }
@@ -157,7 +159,9 @@ SharedDeviceStreams::Find(const std::shared_ptr<DeviceStreamConfiguration> &conf
 bool SharedDeviceStreams::Insert(const std::shared_ptr<DeviceStreamConfiguration> &configuration,
                                  const std::shared_ptr<WriteReadDeviceStream> &stream) {
     SharedStreamTable &table = Table();
+    std::vector<std::shared_ptr<WriteReadDeviceStream>> retired;
     std::lock_guard<std::mutex> guard(table.Lock);
+    retired = TakeRetired(table);
     if (!stream || FindEquivalent(table.Entries, configuration) != table.Entries.end())
         return false;
     table.Entries.emplace_back(configuration, stream);
@@ -192,7 +196,9 @@ void SharedDeviceStreams::EraseConfiguration(
 
 size_t SharedDeviceStreams::Size() {
     SharedStreamTable &table = Table();
+    std::vector<std::shared_ptr<WriteReadDeviceStream>> retired;
     std::lock_guard<std::mutex> guard(table.Lock);
+    retired = TakeRetired(table);
     return table.Entries.size();
 }
 
