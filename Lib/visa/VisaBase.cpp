@@ -249,7 +249,7 @@ DWORD VisaBase::Write(const std::string &sText) {
         sCopy += static_cast<char>(mWriteTermination);
     ViUInt32 nWritten = 0;
     const ViStatus status = mLibrary.Write(
-        mSession, sCopy.data(), static_cast<ViUInt32>(std::min(sCopy.size(), MaxReadCount)), &nWritten);
+        mSession, sCopy.data(), static_cast<ViUInt32>(std::min<size_t>(sCopy.size(), UINT32_MAX)), &nWritten);
     if (status == VI_ERROR_IO && IsSerial())
         return 0;
     return Code(status);

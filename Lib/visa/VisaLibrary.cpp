@@ -180,7 +180,7 @@ DWORD VisaLibrary::LoadVisaDLL() {
             const char *name;
             bool (*bind)(VisaLibrary &);
         };
-        // Lookup order of the design; the first missing entry point ends the binding.
+        // Looked up in this order; the first missing entry point ends the binding.
         const Binding bindings[] = {
             {"viOpenDefaultRM",
              [](VisaLibrary &l) { return Bind(l.mLibrary, "viOpenDefaultRM", l.mviOpenDefaultRM); }},

@@ -12,7 +12,7 @@
 #include "platform/HostTypes.h"
 #include "visa/VisaApi.h"
 
-// Library files, as the design names them.
+// Library file names; the platform maps them to shared objects (visa32.DLL -> libvisa32.so).
 inline constexpr const char *VisaSystemLibraryName = "visa32.DLL";
 inline constexpr const char *VisaMakerLibraryName = "Pelmora.DLL";
 

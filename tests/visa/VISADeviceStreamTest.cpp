@@ -92,9 +92,8 @@ class VISAStreamTest : public ::testing::Test {
 protected:
     // A socket stream, connected and with the peer accepted.
     void ConnectSocket(VISADeviceStream &stream, int &client) {
-        ASSERT_EQ(0u, stream.Connect(nullptr, MakeConfiguration(mServer.SocketResource()), Client(client)));
-        mPeer = mServer.Accept();
-        ASSERT_GE(mPeer, 0);
+        ASSERT_EQ(0u, stream.Connect(nullptr, MakeConfiguration(SocketResource(mServer)), Client(client)));
+        ASSERT_TRUE(mServer.WaitForConnections(1));
     }
 
     TestSupport::IsolatedEnvironment mEnvironment;
@@ -102,8 +101,7 @@ protected:
     TestSupport::ScopedEnv mTmpDir{"TMPDIR", mTemp.Path()};
     LibraryFolder mFolder{LibraryFolder::Files{{SystemLibrary, SystemLibrary}}};
     Trace mTrace;
-    Listener mServer;
-    int mPeer = -1;
+    LoopbackServer mServer;
 };
 
 TEST_F(VISAStreamTest, CommandsGetTheWholeWriteTermination) {
@@ -114,16 +112,16 @@ TEST_F(VISAStreamTest, CommandsGetTheWholeWriteTermination) {
     EXPECT_EQ(VisaDeviceSOCKET, stream.GetDeviceKind());
     EXPECT_EQ(0u, stream.Write(nullptr, "MEAS?", false));
     EXPECT_EQ(0u, stream.Write(nullptr, "MEAS?\r\n", false));
-    EXPECT_EQ("MEAS?\r\nMEAS?\r\n", ReceiveFrom(mPeer, "MEAS?\r\nMEAS?\r\n"));
+    EXPECT_TRUE(mServer.WaitForReceived(0, "MEAS?\r\nMEAS?\r\n")) << mServer.Received(0);
     // The operation-complete query is added and its reply read.
-    SendTo(mPeer, "1\n");
+    mServer.Send(0, "1\n");
     EXPECT_EQ(0u, stream.Write(nullptr, "INIT", true));
-    EXPECT_EQ("INIT;*OPC?\r\n", ReceiveFrom(mPeer, "\r\n"));
+    EXPECT_TRUE(mServer.WaitForReceived(0, "MEAS?\r\nMEAS?\r\nINIT;*OPC?\r\n")) << mServer.Received(0);
     // A disabled termination appends nothing at all.
     ASSERT_EQ(0u, stream.SetWriteTermination(nullptr, "\n", false));
     EXPECT_EQ(0u, stream.Write(nullptr, "A", false));
     EXPECT_EQ(0u, stream.Write(nullptr, "B\n", false));
-    EXPECT_EQ("AB\n", ReceiveFrom(mPeer, "\n"));
+    EXPECT_TRUE(mServer.WaitForReceived(0, "MEAS?\r\nMEAS?\r\nINIT;*OPC?\r\nAB\n")) << mServer.Received(0);
     EXPECT_EQ(0u, stream.Write(nullptr, "", false));
 }
 
@@ -131,7 +129,7 @@ TEST_F(VISAStreamTest, ReadsEndAtCountTerminationOrTime) {
     VISADeviceStream stream;
     int client = 0;
     ConnectSocket(stream, client);
-    SendTo(mPeer, "12345678\n");
+    mServer.Send(0, "12345678\n");
     std::string response;
     mTrace.Clear();
     EXPECT_EQ(0u, stream.Read(nullptr, response, 5));
@@ -163,7 +161,7 @@ TEST_F(VISAStreamTest, TimeOutsAndLocksReachTheSession) {
     EXPECT_EQ(1u, mTrace.Calls("viSetAttribute", "0x3FFF001A 4294967295 ").size()) << "saturated";
     VISADeviceStream other;
     int otherClient = 0;
-    ASSERT_EQ(0u, other.Connect(nullptr, MakeConfiguration(mServer.SocketResource()), Client(otherClient)));
+    ASSERT_EQ(0u, other.Connect(nullptr, MakeConfiguration(SocketResource(mServer)), Client(otherClient)));
     EXPECT_EQ(0u, stream.Lock(nullptr, 0.0004));
     EXPECT_EQ(1u, mTrace.Calls("viLock", "timeout=0 ").size());
     // Another stream on the same resource: its VISA lock fails and its mutex is given back.
@@ -171,7 +169,7 @@ TEST_F(VISAStreamTest, TimeOutsAndLocksReachTheSession) {
     EXPECT_EQ(0u, stream.Unlock(nullptr));
     EXPECT_EQ(0u, other.Lock(nullptr, 0.05));
     EXPECT_EQ(0u, other.Unlock(nullptr));
-    EXPECT_EQ(L"Global\\KORVALIS:DS:VISA:" + ToStdWstring(ToUpper(mServer.SocketResource())),
+    EXPECT_EQ(L"Global\\KORVALIS:DS:VISA:" + ToStdWstring(ToUpper(SocketResource(mServer))),
               stream.GetLockName());
 }
 
@@ -180,7 +178,7 @@ TEST_F(VISAStreamTest, OneOpenServesEveryClient) {
     int first = 0, second = 0;
     ConnectSocket(stream, first);
     mTrace.Clear();
-    EXPECT_EQ(0u, stream.Connect(nullptr, MakeConfiguration(mServer.SocketResource()), Client(second)));
+    EXPECT_EQ(0u, stream.Connect(nullptr, MakeConfiguration(SocketResource(mServer)), Client(second)));
     EXPECT_TRUE(mTrace.Calls("viOpen").empty());
     EXPECT_EQ(2u, stream.GetClientCount());
     EXPECT_EQ(0u, stream.Disconnect(nullptr, Client(first)));

@@ -14,16 +14,15 @@ class VisaSessionTest : public ::testing::Test {
 protected:
     LibraryFolder mFolder{LibraryFolder::Files{{SystemLibrary, SystemLibrary}}};
     Trace mTrace;
-    Listener mServer;
+    LoopbackServer mServer;
 };
 
 TEST_F(VisaSessionTest, ASocketSessionWritesAndReadsLines) {
     VisaBase session(VisaSystemLibraryOnly);
-    session.SetResourceName(mServer.SocketResource());
+    session.SetResourceName(SocketResource(mServer));
     ASSERT_EQ(0u, session.SetTermination(true, '\n', true));
     ASSERT_EQ(0u, session.OpenDevice(2000));
-    const int peer = mServer.Accept();
-    ASSERT_GE(peer, 0);
+    ASSERT_TRUE(mServer.WaitForConnections(1));
     EXPECT_EQ(VisaDeviceSOCKET, session.GetDeviceKind());
     EXPECT_FALSE(session.IsHiSLIP());
     EXPECT_EQ(1u, mTrace.Calls("viSetAttribute", " 0x3FFF019B 1 -> 0x00000000").size()) << "keep-alive";
@@ -31,8 +30,8 @@ TEST_F(VisaSessionTest, ASocketSessionWritesAndReadsLines) {
 
     EXPECT_EQ(0u, session.Write("MEAS?"));
     EXPECT_EQ(0u, session.Write("MEAS2?\n"));
-    EXPECT_EQ("MEAS?\nMEAS2?\n", ReceiveFrom(peer, "MEAS2?\n"));
-    SendTo(peer, std::string("1.25\n2", 6));
+    EXPECT_TRUE(mServer.WaitForReceived(0, "MEAS?\nMEAS2?\n")) << mServer.Received(0);
+    mServer.Send(0, std::string("1.25\n2", 6));
     std::string text;
     EXPECT_EQ(0u, session.Read(100, text));
     EXPECT_EQ("1.25\n", text);
@@ -45,18 +44,18 @@ TEST_F(VisaSessionTest, ASocketSessionWritesAndReadsLines) {
 
 TEST_F(VisaSessionTest, WriteReadKeepsWhatEachAttemptReceived) {
     VisaBase session(VisaSystemLibraryOnly);
-    session.SetResourceName(mServer.SocketResource());
+    session.SetResourceName(SocketResource(mServer));
     session.SetTermination(true, '\n', true);
     session.SetTimeout(50);
     ASSERT_EQ(0u, session.OpenDevice(2000));
-    const int peer = mServer.Accept();
-    SendTo(peer, "12");
+    ASSERT_TRUE(mServer.WaitForConnections(1));
+    mServer.Send(0, "12");
     mTrace.Clear();
     std::string response;
     EXPECT_EQ(VisaStatusCode(VI_ERROR_TMO), session.WriteRead("READ?", 100, response));
     EXPECT_EQ("12", response);
     EXPECT_EQ(5u, mTrace.Calls("viRead").size());
-    EXPECT_EQ("READ?\n", ReceiveFrom(peer, "\n"));
+    EXPECT_TRUE(mServer.WaitForReceived(0, "READ?\n")) << mServer.Received(0);
     // Count 0: only the write.
     mTrace.Clear();
     EXPECT_EQ(0u, session.WriteRead("INIT", 0, response));
@@ -65,11 +64,11 @@ TEST_F(VisaSessionTest, WriteReadKeepsWhatEachAttemptReceived) {
 
 TEST_F(VisaSessionTest, SocketReadsWithTerminationAreCutToTheChunkSize) {
     VisaBase session(VisaSystemLibraryOnly);
-    session.SetResourceName(mServer.SocketResource());
+    session.SetResourceName(SocketResource(mServer));
     session.SetTermination(true, '\n', true);
     ASSERT_EQ(0u, session.OpenDevice(2000));
-    const int peer = mServer.Accept();
-    SendTo(peer, std::string(3000, 'x') + "\n");
+    ASSERT_TRUE(mServer.WaitForConnections(1));
+    mServer.Send(0, std::string(3000, 'x') + "\n");
     std::string text;
     EXPECT_EQ(0u, session.Read(5000, text));
     EXPECT_EQ(1024u, text.size());
@@ -98,7 +97,7 @@ TEST_P(VisaDeviceKindTest, TheKindComesFromTheClassOrTheName) {
     std::snprintf(name, sizeof(name), GetParam().resource, mServer.Port());
     session.SetResourceName(name);
     ASSERT_EQ(0u, session.OpenDevice(2000));
-    EXPECT_GE(mServer.Accept(), 0);
+    EXPECT_TRUE(mServer.WaitForConnections(1));
     EXPECT_EQ(GetParam().kind, session.GetDeviceKind());
     EXPECT_EQ(VI_INTF_TCPIP, session.GetInterfaceType());
     EXPECT_FALSE(session.IsHiSLIP());
@@ -121,7 +120,7 @@ TEST_F(VisaSessionTest, AbsentResourcesAndAFailedOpenLeaveNothingOpen) {
         EXPECT_FALSE(session.IsOpen());
     }
     // The session opens but its set-up fails: it is closed again, and the next open opens anew.
-    session.SetResourceName(mServer.SocketResource());
+    session.SetResourceName(SocketResource(mServer));
     {
         TestSupport::ScopedEnv unsupported("KORVALIS_VISA_UNSUPPORTED", "3FFF001C");
         mTrace.Clear();
@@ -131,13 +130,13 @@ TEST_F(VisaSessionTest, AbsentResourcesAndAFailedOpenLeaveNothingOpen) {
     EXPECT_EQ(1u, mTrace.Calls("viClose").size());
     EXPECT_EQ(0u, session.OpenDevice(2000));
     EXPECT_TRUE(session.IsOpen());
-    EXPECT_EQ(2u, mTrace.Calls("viOpen", mServer.SocketResource()).size());
+    EXPECT_EQ(2u, mTrace.Calls("viOpen", SocketResource(mServer)).size());
 }
 
 TEST_F(VisaSessionTest, AnExclusiveLockKeepsOtherSessionsOut) {
     VisaBase first(VisaSystemLibraryOnly), second(VisaSystemLibraryOnly);
-    first.SetResourceName(mServer.SocketResource());
-    second.SetResourceName(mServer.SocketResource());
+    first.SetResourceName(SocketResource(mServer));
+    second.SetResourceName(SocketResource(mServer));
     ASSERT_EQ(0u, first.OpenDevice(2000));
     ASSERT_EQ(0u, second.OpenDevice(2000));
     EXPECT_EQ(0u, first.Lock(1000));
@@ -153,7 +152,7 @@ TEST_F(VisaSessionTest, AnExclusiveLockKeepsOtherSessionsOut) {
 
 TEST_F(VisaSessionTest, BufferOperationsOnLanSessionsAreMapped) {
     VisaBase session(VisaSystemLibraryOnly);
-    session.SetResourceName(mServer.SocketResource());
+    session.SetResourceName(SocketResource(mServer));
     ASSERT_EQ(0u, session.OpenDevice(2000));
     mTrace.Clear();
     EXPECT_EQ(0u, session.ClearInputBuffers());
@@ -280,7 +279,7 @@ TEST_F(VisaSerialTest, LinesTravelBothWays) {
 
 TEST_F(VisaSessionTest, SerialOperationsIgnoreOtherSessions) {
     VisaBase session(VisaSystemLibraryOnly);
-    session.SetResourceName(mServer.SocketResource());
+    session.SetResourceName(SocketResource(mServer));
     ASSERT_EQ(0u, session.OpenDevice(2000));
     uint32_t available = 7;
     EXPECT_EQ(0u, session.ConfigureSerialPort(9600, 0, 8, 0, true, false));

@@ -1,15 +1,12 @@
 // Fixtures of the VISA tests: the stand-in libraries under the names the binding looks for, the
-// stand-in's call trace, a loopback TCP listener driven from the test thread, and a
-// pseudo-terminal that stands in for a COM port. Every wait has a deadline.
+// stand-in's call trace, the SOCKET name of a loopback server, and a pseudo-terminal that stands
+// in for a COM port. Every wait has a deadline.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,6 +18,7 @@
 #include <vector>
 
 #include "core/StandInLibraries.h"
+#include "streams/LoopbackServer.h"
 #include "support/TestSupport.h"
 
 namespace VisaTest {
@@ -112,43 +110,10 @@ inline void SendTo(int fd, const std::string &text) {
     ASSERT_EQ(static_cast<ssize_t>(text.size()), ::write(fd, text.data(), text.size()));
 }
 
-// A listening socket on 127.0.0.1; a client's connect completes in the backlog, so the test
-// thread accepts after the open.
-class Listener {
-public:
-    Listener() {
-        mFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (::bind(mFd, reinterpret_cast<sockaddr *>(&address), length) != 0 || ::listen(mFd, 8) != 0 ||
-            ::getsockname(mFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            ADD_FAILURE() << "no loopback listener";
-        mPort = ntohs(address.sin_port);
-    }
-    ~Listener() {
-        for (int fd : mAccepted)
-            ::close(fd);
-        ::close(mFd);
-    }
-    unsigned Port() const { return mPort; }
-    std::string SocketResource() const { return "TCPIP0::127.0.0.1::" + std::to_string(mPort) + "::SOCKET"; }
-    // The next connection, or -1 when none arrives in time.
-    int Accept(int milliseconds = 2000) {
-        if (!WaitReadable(mFd, milliseconds))
-            return -1;
-        const int fd = ::accept4(mFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0)
-            mAccepted.push_back(fd);
-        return fd;
-    }
-
-private:
-    int mFd = -1;
-    unsigned mPort = 0;
-    std::vector<int> mAccepted;
-};
+// The SOCKET resource of a loopback server.
+inline std::string SocketResource(const LoopbackServer &server) {
+    return "TCPIP0::127.0.0.1::" + std::to_string(server.Port()) + "::SOCKET";
+}
 
 // A pseudo-terminal whose device stands in for COM<n>: the test talks on the master side.
 class PseudoTerminal {

@@ -84,6 +84,7 @@ ViSession gNextSession = 1;
 using Clock = std::chrono::steady_clock;
 
 // Decimal text; std::to_string would bring a unique symbol that keeps the library from unloading.
+// (The stand-in must unload like a DLL, so that tests can take it away again.)
 std::string Decimal(unsigned long value) {
     char text[24];
     std::snprintf(text, sizeof(text), "%lu", value);
@@ -158,6 +159,15 @@ Session *Find(ViObject vi) {
     return it == gSessions.end() ? nullptr : &it->second;
 }
 
+// The lock entry of a resource, made on first use. Entries are inserted, not made by operator[]:
+// its piecewise construction brings a unique symbol that keeps the library from unloading.
+ResourceLock &LockOf(const std::string &key) {
+    auto it = gLocks.find(key);
+    if (it == gLocks.end())
+        it = gLocks.insert(std::make_pair(key, ResourceLock())).first;
+    return it->second;
+}
+
 std::string LockKey(const Session &session) {
     return Upper(session.name);
 }
@@ -175,7 +185,7 @@ ViStatus AcquireLock(std::unique_lock<std::mutex> &held, const std::string &key,
                      ViUInt32 timeout) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
     for (;;) {
-        ResourceLock &lock = gLocks[key];
+        ResourceLock &lock = LockOf(key);
         if (lock.count == 0 || lock.owner == vi) {
             lock.owner = vi;
             ++lock.count;
@@ -184,7 +194,7 @@ ViStatus AcquireLock(std::unique_lock<std::mutex> &held, const std::string &key,
         if (timeout == VI_TMO_INFINITE)
             gLockReleased.wait(held);
         else if (gLockReleased.wait_until(held, deadline) == std::cv_status::timeout) {
-            const ResourceLock &now = gLocks[key];
+            const ResourceLock &now = LockOf(key);
             if (now.count > 0 && now.owner != vi)
                 return VI_ERROR_TMO;
         }
@@ -459,27 +469,39 @@ bool IsTcp(const Session &s) {
     return s.kind == Kind::Socket || s.kind == Kind::Instr;
 }
 
-// Receives what is there, waiting up to the deadline for the first byte. VI_SUCCESS with bytes
-// appended to the input, VI_ERROR_TMO, or an I/O error.
-ViStatus Receive(std::unique_lock<std::mutex> &held, Session &s, Clock::time_point deadline, bool infinite) {
-    const int fd = s.fd;
+// Receives what is there, waiting up to the deadline for the first byte; the mutex is released
+// while waiting, so the session is looked up again afterwards. VI_SUCCESS with bytes appended to
+// the input, VI_ERROR_TMO, or an error.
+ViStatus Receive(std::unique_lock<std::mutex> &held, ViSession vi, Clock::time_point deadline,
+                 bool infinite) {
+    Session *s = Find(vi);
+    if (s == nullptr)
+        return VI_ERROR_INV_OBJECT;
+    const int fd = s->fd;
+    const bool tcp = IsTcp(*s);
     held.unlock();
     pollfd p{fd, POLLIN, 0};
     const int ready = ::poll(&p, 1, MillisecondsUntil(deadline, infinite));
     char chunk[4096];
     ssize_t got = -1;
-    if (ready == 1)
+    int error = 0;
+    if (ready == 1) {
         got = ::read(fd, chunk, sizeof(chunk));
+        error = errno;
+    }
     held.lock();
+    s = Find(vi);
+    if (s == nullptr)
+        return VI_ERROR_INV_OBJECT;
     if (ready == 0)
         return VI_ERROR_TMO;
     if (got > 0) {
-        s.input.append(chunk, static_cast<size_t>(got));
+        s->input.append(chunk, static_cast<size_t>(got));
         return VI_SUCCESS;
     }
     if (got == 0)
-        return IsTcp(s) ? VI_ERROR_CONN_LOST : VI_ERROR_TMO;
-    return (errno == EAGAIN || errno == EINTR) ? VI_SUCCESS : VI_ERROR_IO;
+        return tcp ? VI_ERROR_CONN_LOST : VI_ERROR_TMO;
+    return (error == EAGAIN || error == EINTR) ? VI_SUCCESS : VI_ERROR_IO;
 }
 
 // Appends what can be read at once without waiting.
@@ -531,7 +553,7 @@ ViStatus ReadLocked(std::unique_lock<std::mutex> &held, ViSession vi, ViBuf buf,
                 return VI_SUCCESS; // END: the data received so far is the message
             continue;
         }
-        status = Receive(held, *s, deadline, infinite);
+        status = Receive(held, vi, deadline, infinite);
         if (status != VI_SUCCESS)
             return status;
     }
@@ -583,7 +605,9 @@ ViStatus viOpenDefaultRM(ViSession *vi) {
     if (vi == nullptr)
         return VI_ERROR_INV_PARAMETER;
     const ViSession id = gNextSession++;
-    gSessions[id].kind = Kind::ResourceManager;
+    Session manager;
+    manager.kind = Kind::ResourceManager;
+    gSessions.insert(std::make_pair(id, manager));
     *vi = id;
     Trace("viOpenDefaultRM -> %u 0x%08X", id, 0u);
     return VI_SUCCESS;
@@ -616,7 +640,7 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
                 ::close(session.fd);
         } else {
             id = gNextSession++;
-            gSessions[id] = session;
+            gSessions.insert(std::make_pair(id, session));
             if (mode & VI_EXCLUSIVE_LOCK) {
                 status = AcquireLock(held, Upper(parsed.canonical), id, timeout);
                 if (status == VI_ERROR_TMO)
@@ -777,7 +801,7 @@ ViStatus viWaitOnEvent(ViSession vi, ViEventType inEventType, ViUInt32 timeout, 
     else if (s->input.empty()) {
         const bool infinite = timeout == VI_TMO_INFINITE;
         status =
-            Receive(held, *s, Clock::now() + std::chrono::milliseconds(infinite ? 0 : timeout), infinite);
+            Receive(held, vi, Clock::now() + std::chrono::milliseconds(infinite ? 0 : timeout), infinite);
     }
     if (status == VI_SUCCESS) {
         if (outEventType != nullptr)
