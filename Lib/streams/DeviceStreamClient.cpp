@@ -9,6 +9,7 @@
 #include "core/Timing.h"
 #include "logging/MakeString.h"
 #include "logging/QuellinEntry.h"
+#include "visa/VISADeviceStream.h"
 
 namespace {
 
@@ -20,11 +21,6 @@ constexpr DWORD OperationNotProvided = 0x300000CB;
 ClearDeviceOptionSwitch &ClearOptionSwitch() {
     static ClearDeviceOptionSwitch optionSwitch = nullptr;
     return optionSwitch;
-}
-
-VisaStreamKindProbe &VisaKindProbe() {
-    static VisaStreamKindProbe probe = nullptr;
-    return probe;
 }
 
 void LogHook(const char *name) {
@@ -97,12 +93,10 @@ bool FindBlockHeader(const std::string &sText, bool bIndefiniteWithData, size_t 
 
 } // namespace
 
-void SetClearDeviceOptionSwitch(ClearDeviceOptionSwitch optionSwitch) {
+ClearDeviceOptionSwitch SetClearDeviceOptionSwitch(ClearDeviceOptionSwitch optionSwitch) {
+    const ClearDeviceOptionSwitch previous = ClearOptionSwitch();
     ClearOptionSwitch() = optionSwitch;
-}
-
-void SetVisaStreamKindProbe(VisaStreamKindProbe probe) {
-    VisaKindProbe() = probe;
+    return previous;
 }
 
 // ---- DeviceStreamClient and the decorator --------------------------------------------------------
@@ -557,8 +551,9 @@ DWORD DeviceStreamClientWithStream::WriteReadBinaryBlock(HostWindow hWnd, const 
 }
 
 bool DeviceStreamClientWithStream::IsCommunicationMethodVISAConnected(EnumC kind) {
-    int visaKind = 0;
-    if (VisaKindProbe() == nullptr || !mEmbedded || !VisaKindProbe()(mEmbedded, visaKind))
+    const std::shared_ptr<VISADeviceStream> visa =
+        DeviceStreamBaseDecorator::FindStreamOfType<VISADeviceStream>(mEmbedded);
+    if (!visa)
         return false;
     if (!IsConnected()) {
         QuellinEntry entry(BlockModule, "IsCommunicationMethodVISAConnected");
@@ -567,7 +562,7 @@ bool DeviceStreamClientWithStream::IsCommunicationMethodVISAConnected(EnumC kind
                       "IsCommunicationMethodVISAConnected(): Used communication method cannot be determined "
                       "correctly if connection is not opened!"));
     }
-    return visaKind == static_cast<int>(kind);
+    return static_cast<int>(visa->GetDeviceKind()) == static_cast<int>(kind);
 }
 
 bool DeviceStreamClientWithStream::GetUsedCommunication(EnumC kind) {

@@ -156,12 +156,8 @@ using DeviceStreamClientIdentification = CustomisableIdentificationChecker<Devic
 // stream kind; without it the option is left alone.
 using ClearDeviceOptionSwitch = bool (*)(DeviceStreamConfiguration &configuration, bool bNewState,
                                          bool &bOriginalState);
-void SetClearDeviceOptionSwitch(ClearDeviceOptionSwitch optionSwitch);
-
-// The device kind of a VISA stream (0 GPIB, 1 TCPIP VXI-11, 2 serial, 3 TCPIP socket); installed by
-// the VISA stream kind. Without it no stream counts as a VISA stream.
-using VisaStreamKindProbe = bool (*)(const std::shared_ptr<WriteReadDeviceStream> &stream, int &kind);
-void SetVisaStreamKindProbe(VisaStreamKindProbe probe);
+// Installs the switch and returns the one installed before.
+ClearDeviceOptionSwitch SetClearDeviceOptionSwitch(ClearDeviceOptionSwitch optionSwitch);
 
 class DeviceStreamClientWithStreamBase : public DeviceStreamClientIdentification {
 public:

@@ -134,6 +134,20 @@ TEST_F(ClientTest, HostSettingsConfigureTheTcpStreamAndItsSettingsSurviveReconne
     EXPECT_EQ(2u, Connections());
 }
 
+TEST_F(ClientTest, AVisaResourceFromTheHostsFileReachesTheInstrumentAsATcpSocket) {
+    DeviceStreamClientWithStream client("ACME");
+    client.GetConfigurationManager().SetSupportedStreams("TCPIP;VISA");
+    SettingsFile file("[Stream Config]\nSelected=VISA\n[Stream Config.VISA]\nIdentifier=TCPIP0::127.0.0.1::" +
+                      std::to_string(mServer.Port()) + "::SOCKET\n");
+    ASSERT_EQ(0u, file.With([&](auto &db) { return client.LoadProgramSettings(nullptr, db); }));
+    ASSERT_EQ(0u, client.ConnectStream(nullptr, false));
+    EXPECT_TRUE(client.UsesTCPIP());
+    EXPECT_FALSE(client.GetUsedCommunication(DeviceStreamClientWithStream::TCPIPVXI11));
+    EXPECT_FALSE(client.UsesGPIB());
+    EXPECT_EQ(0u, client.CheckDeviceOnStream(nullptr));
+    EXPECT_EQ("PONG\n", WriteRead(client, "PING"));
+}
+
 struct IdentificationCase {
     const char *Name;
     std::string Expected;
@@ -297,11 +311,12 @@ TEST_F(ClientTest, TwoClientsShareOneStreamUntilTheLastLeaves) {
 TEST_F(ClientTest, TheDeviceCheckSwitchesTheGpibClearOptionOff) {
     static bool clearOption;
     clearOption = true;
-    SetClearDeviceOptionSwitch([](DeviceStreamConfiguration &, bool bNewState, bool &bOriginalState) {
-        bOriginalState = clearOption;
-        clearOption = bNewState;
-        return true;
-    });
+    const ClearDeviceOptionSwitch installed =
+        SetClearDeviceOptionSwitch([](DeviceStreamConfiguration &, bool bNewState, bool &bOriginalState) {
+            bOriginalState = clearOption;
+            clearOption = bNewState;
+            return true;
+        });
     DeviceStreamConfigurationRegistry::Get().Register(
         "GPIB", +[]() -> DeviceStreamConfiguration * { return new TestConfiguration("GPIB"); });
     for (const bool pass : {true, false}) {
@@ -313,7 +328,7 @@ TEST_F(ClientTest, TheDeviceCheckSwitchesTheGpibClearOptionOff) {
         EXPECT_EQ(pass ? 0u : 0x30000096u, client.CheckDeviceOnStream(nullptr));
         EXPECT_EQ(pass, clearOption);
     }
-    SetClearDeviceOptionSwitch(nullptr);
+    SetClearDeviceOptionSwitch(installed);
 }
 
 // A driver that accepts every queued error reads on, but not for ever.
