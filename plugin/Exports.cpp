@@ -1,23 +1,14 @@
 // The exported functions: each marks the calling thread as attached, then forwards the host's
-// arguments unchanged to the driver framework. CreateNewDeviceDriver refuses every type key until
-// the PECOS drivers exist.
+// arguments unchanged to the driver framework (CreateNewDeviceDriver to the PECOS driver factory).
 #include "plugin/PluginExports.h"
 
 #include "core/DriverExports.h"
-#include "core/ResultCodes.h"
+#include "pecos/PecosDriverFactory.h"
 #include "platform/ModuleEntry.h"
 
-namespace {
-
-constexpr uint16_t NoDeviceID = 0xFFFF;
-
-} // namespace
-
-PONTIS_EXPORT uint32_t CreateNewDeviceDriver(uint32_t, const char *, uint16_t *DeviceID) {
+PONTIS_EXPORT uint32_t CreateNewDeviceDriver(uint32_t, const char *driverTypeKey, uint16_t *DeviceID) {
     Platform::ModuleEntry::EnterThread();
-    if (DeviceID != nullptr)
-        *DeviceID = NoDeviceID;
-    return static_cast<uint32_t>(ResultCode::UnknownDriverType);
+    return static_cast<uint32_t>(PecosDriverFactory::CreateNewDeviceDriver(driverTypeKey, DeviceID));
 }
 
 PONTIS_EXPORT uint32_t RemoveDeviceDriver(void *hWnd, uint32_t DeviceID) {

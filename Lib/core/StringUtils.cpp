@@ -2,6 +2,7 @@
 // searching, UTF-8 conversions, host-buffer helpers and wxRegEx matching.
 #include "core/StringUtils.h"
 
+#include "core/DLLMain.h"
 #include "core/Saturating.h"
 #include "platform/Text.h"
 
@@ -14,35 +15,32 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 
 namespace {
 
 // One shared buffer per character width. The call mutex serialises whole formatting calls, the
-// buffer mutex guards the block itself (the release functions take only that one).
+// buffer mutex guards the block itself (the release functions take only that one). The two
+// buffers are never destroyed: the plug-in's detach, which releases their blocks, may run after
+// the static destructors at process exit.
 template <typename Char> struct FormatBuffer {
     std::mutex callMutex;
     std::mutex bufferMutex;
     Char *data = nullptr;
     size_t size = 0;
-    // Freed when the plug-in is unloaded; a later call from a static destructor simply
-    // allocates again.
-    ~FormatBuffer() {
-        delete[] data;
-        data = nullptr;
-        size = 0;
-    }
 };
 
 FormatBuffer<char> &NarrowFormatBuffer() {
-    static FormatBuffer<char> buffer;
-    return buffer;
+    static auto *buffer = new FormatBuffer<char>;
+    return *buffer;
 }
 
 FormatBuffer<wchar_t> &WideFormatBuffer() {
-    static FormatBuffer<wchar_t> buffer;
-    return buffer;
+    static auto *buffer = new FormatBuffer<wchar_t>;
+    return *buffer;
 }
 
 // Caller holds the buffer mutex.
@@ -540,31 +538,79 @@ void CopyStringToBuffer(const std::string &text, char *buffer, uint32_t size, ui
 
 // ---- Regular expressions -------------------------------------------------------------------------
 
+namespace {
+
+// Compiled expressions by pattern and case flag, so that a pattern used on every read (a
+// detector reply, a status answer) is compiled once. wxRegEx keeps the last match inside the
+// object, so a match runs under the cache's lock. Bounded: patterns may come from settings.
+class RegexCache {
+public:
+    static constexpr size_t MaximumEntries = 64;
+
+    // Runs work(expression) under the lock; RegexResultInvalidRegex when the pattern does not compile.
+    template <typename Work> DWORD With(const wxString &pattern, bool bIgnoreCase, Work &&work) {
+        std::lock_guard<std::mutex> guard(mLock);
+        auto key = std::make_pair(pattern, bIgnoreCase);
+        auto found = mEntries.find(key);
+        if (found == mEntries.end()) {
+            if (mEntries.size() >= MaximumEntries)
+                mEntries.clear();
+            auto expression = std::make_unique<wxRegEx>();
+            // A pattern that does not compile is a result code, not a log message box.
+            wxLogNull quiet;
+            if (!expression->Compile(pattern, wxRE_ADVANCED | (bIgnoreCase ? wxRE_ICASE : 0)))
+                expression.reset();
+            found = mEntries.emplace(std::move(key), std::move(expression)).first;
+        }
+        if (!found->second)
+            return RegexResultInvalidRegex;
+        return work(*found->second);
+    }
+
+    void Clear() {
+        std::lock_guard<std::mutex> guard(mLock);
+        mEntries.clear();
+    }
+
+private:
+    std::mutex mLock;
+    std::map<std::pair<wxString, bool>, std::unique_ptr<wxRegEx>> mEntries;
+};
+
+// Never destroyed (callers may run in static destructors); emptied when the plug-in detaches.
+RegexCache &CompiledExpressions() {
+    static auto *cache = new RegexCache;
+    return *cache;
+}
+
+void ReleaseCompiledExpressions() {
+    CompiledExpressions().Clear();
+}
+
+const bool gReleaseExpressionsAtDetach = (AddProcessDetachStep(&ReleaseCompiledExpressions), true);
+
+} // namespace
+
 DWORD RegexMatchText(const std::string &text, const wxString &pattern, std::string &matched,
                      bool bIgnoreCase) {
-    wxRegEx expression;
-    {
-        // A pattern that does not compile is a result code, not a log message box.
-        wxLogNull quiet;
-        if (!expression.Compile(pattern, wxRE_ADVANCED | (bIgnoreCase ? wxRE_ICASE : 0)))
-            return RegexResultInvalidRegex;
-    }
     // Invalid UTF-8 bytes become U+FFFD rather than emptying the whole text.
     const wxString subject(ToStdWstring(text));
-    if (!expression.Matches(subject))
-        return RegexResultNoMatch;
-    const size_t count = expression.GetMatchCount();
-    if (count == 0)
-        return RegexResultNoGroup;
-    const size_t index = count >= 2 ? 1 : 0;
-    size_t start = 0;
-    size_t length = 0;
-    if (!expression.GetMatch(&start, &length, index))
-        return RegexResultNoGroup;
-    if (start == static_cast<size_t>(-1) || start > subject.length())
-        return RegexResultGroupAbsent;
-    matched = subject.Mid(start, length).utf8_string();
-    return 0;
+    return CompiledExpressions().With(pattern, bIgnoreCase, [&](wxRegEx &expression) -> DWORD {
+        if (!expression.Matches(subject))
+            return RegexResultNoMatch;
+        const size_t count = expression.GetMatchCount();
+        if (count == 0)
+            return RegexResultNoGroup;
+        const size_t index = count >= 2 ? 1 : 0;
+        size_t start = 0;
+        size_t length = 0;
+        if (!expression.GetMatch(&start, &length, index))
+            return RegexResultNoGroup;
+        if (start == static_cast<size_t>(-1) || start > subject.length())
+            return RegexResultGroupAbsent;
+        matched = subject.Mid(start, length).utf8_string();
+        return 0;
+    });
 }
 
 DWORD ExtractNumberByRegex(const std::string &text, const wxString &pattern, unsigned int &value,

@@ -98,9 +98,11 @@ struct SharedStreamTable {
     std::vector<std::shared_ptr<WriteReadDeviceStream>> Retired;
 };
 
+// Never destroyed: the plug-in's detach empties it, and at process exit that runs after the
+// static destructors.
 SharedStreamTable &Table() {
-    static SharedStreamTable table;
-    return table;
+    static auto *table = new SharedStreamTable;
+    return *table;
 }
 
 bool Equivalent(const std::shared_ptr<DeviceStreamConfiguration> &first,

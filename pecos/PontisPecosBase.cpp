@@ -1,0 +1,179 @@
+// The PECOS driver base: connection defaults, login and life cycle, credentials, error texts.
+#include "pecos/PontisPecosBase.h"
+
+#include "core/ProgramSettingsDatabase.h"
+#include "core/StringUtils.h"
+#include "logging/QuellinEntry.h"
+#include "pecos/PontisPecosPanels.h"
+#include "streams/etherds/NetworkBasedDeviceStream.h"
+
+namespace {
+
+const char *const ModuleName = "PontisPecosBase<BaseType>";
+const char *const SettingsTable = "PontisPecos";
+
+struct PecosText {
+    DWORD Code;
+    const char *Text;
+};
+
+const PecosText PecosTexts[] = {
+    {PecosResult::AuthorisationFailed,
+     "Authorisation has failed.\nPlease make sure the right credentials are used and try again.\n"},
+    {PecosResult::InvalidDetectorID,
+     "Invalid Detector ID configured in Device driver.\nPlease make sure that the configured ID matches the "
+     "name "
+     "of the Detector\nAlso make sure that the detectors are enabled in the Pecos software.\n"},
+    {PecosResult::TooManyChannels,
+     "Too many AD Channels have been configured in Korvalis.\nPlease make sure the number of AD channels "
+     "matches "
+     "the amount of detectors.\nAlso make sure that the detectors are enabled in the Pecos software."},
+    {PecosResult::InvalidXMLData, "Invalid XML data received from server.\n"},
+    {PecosResult::XMLInterfaceDisabled,
+     "The PECOS XML interface support is not enabled, please check your PECOS license."},
+    {PecosResult::SubscribePrefixInMap,
+     "A subscribe (SUB) prefix is set in the detector channel map in the device "
+     "driver settings. This is not allowed."},
+    {PecosResult::NoDetectorResponse, "No detector response was returned.\nAre the detector names configured "
+                                      "correctly?\nOr are incorrect user credentials configured?"},
+};
+
+// Entered and left with the description the call records of this class carry.
+template <typename F> DWORD Logged(const char *module, const char *name, F &&work) {
+    QuellinEntry entry(module, name);
+    entry.LogBegin(QuellinLevelNote);
+    const DWORD result = work();
+    entry.LogEnd(ResultSeverityText(result), L"Err", result);
+    return result;
+}
+
+} // namespace
+
+const char *PecosErrorText(DWORD dwCode) {
+    for (const auto &entry : PecosTexts)
+        if (entry.Code == dwCode)
+            return entry.Text;
+    return nullptr;
+}
+
+std::string PecosVisaResource(const std::string &sServer, unsigned short port) {
+    return "TCPIP::" + sServer + "::" + std::to_string(port) + "::SOCKET";
+}
+
+template <typename B> PontisPecosBase<B>::PontisPecosBase() {
+    auto &manager = this->GetConfigurationManager();
+    manager.SetSupportedStreams(PecosDefaults::SupportedStreams);
+    // A driver that was never configured talks over TCP.
+    manager.SetDefaultKind("TCPIP");
+}
+
+template <typename B> PontisPecosBase<B>::~PontisPecosBase() = default;
+
+template <typename B> void PontisPecosBase<B>::ApplyConnectionDefaults() {
+    auto &manager = this->GetConfigurationManager();
+    ApplyPecosVisaDefault(manager.FindConfiguration("VISA"), PecosVisaResource(PecosDefaults::Server, mPort));
+    if (auto network =
+            std::dynamic_pointer_cast<NetworkBasedDeviceStreamConfig>(manager.FindConfiguration("TCPIP"))) {
+        network->SetDefaultPort(mPort);
+        network->SetDefaultServer(PecosDefaults::Server);
+    }
+}
+
+template <typename B> DWORD PontisPecosBase<B>::DefaultStreamConfiguration(HostWindow hWnd) {
+    ApplyConnectionDefaults();
+    return DeviceStreamClientWithStreamBase::DefaultStreamConfiguration(hWnd);
+}
+
+template <typename B> DWORD PontisPecosBase<B>::AfterLoginConfiguration(HostWindow) {
+    return 0;
+}
+
+template <typename B> DWORD PontisPecosBase<B>::InitDevice(HostWindow hWnd) {
+    return Logged(ModuleName, "InitDevice()", [&] {
+        DWORD result = this->ConnectStream(hWnd, false);
+        if (result == 0) {
+            result = AuthorizeUser(hWnd);
+            if (result == StreamResult::ReadTimeout)
+                result = 0;
+        }
+        if (result == 0)
+            mbInitialised = true;
+        return result;
+    });
+}
+
+template <typename B> DWORD PontisPecosBase<B>::DeInitDevice(HostWindow hWnd) {
+    return Logged(ModuleName, "DeInitDevice()", [&] {
+        const DWORD result = this->IsConnected() ? 0 : StreamResult::StreamNotConnected;
+        return FirstNonZero(result, this->DisconnectStream(hWnd));
+    });
+}
+
+template <typename B> DWORD PontisPecosBase<B>::CheckDevice(HostWindow hWnd) {
+    return Logged(ModuleName, "CheckDevice()", [&] {
+        DWORD result = this->ConnectStream(hWnd, false);
+        if (!this->IsConnected())
+            result = StreamResult::StreamNotConnected;
+        return FirstNonZero(result, this->DisconnectStream(hWnd));
+    });
+}
+
+template <typename B> DWORD PontisPecosBase<B>::CheckDeviceOnStream(HostWindow hWnd) {
+    return DeviceStreamClientWithStreamBase::CheckDeviceOnStream(hWnd);
+}
+
+template <typename B> DWORD PontisPecosBase<B>::EnsureInitialized(HostWindow hWnd) {
+    return Logged(ModuleName, "EnsureInitialized()", [&] {
+        if (mbInitialised && this->IsConnected())
+            return DWORD{0};
+        return this->InitDevice(hWnd);
+    });
+}
+
+template <typename B>
+DWORD PontisPecosBase<B>::LoadProgramSettings(HostWindow hWnd,
+                                              std::shared_ptr<ProgramSettingsDatabase> &database) {
+    if (database) {
+        database->PushTable(SettingsTable);
+        msUserName = database->ReadStdString("UserName", msDefaultUserName);
+        msPassword = database->ReadStdString("Password", msDefaultPassword);
+        database->PopTable();
+    }
+    return Joined::LoadProgramSettings(hWnd, database);
+}
+
+template <typename B>
+DWORD PontisPecosBase<B>::SaveProgramSettings(HostWindow hWnd,
+                                              std::shared_ptr<ProgramSettingsDatabase> &database) {
+    if (database) {
+        database->PushTable(SettingsTable);
+        database->WriteStdString("UserName", msUserName);
+        database->WriteStdString("Password", msPassword);
+        database->PopTable();
+    }
+    return Joined::SaveProgramSettings(hWnd, database);
+}
+
+template <typename B>
+DWORD PontisPecosBase<B>::AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) {
+    return Logged(ModuleName, "AddConfigurationDialogPanels()", [&] {
+        PanelResourceNameList::AddUnique(panels, new PontisPecosLoginPanel<B>(this),
+                                         PontisPecosLoginPanel<B>::ResourceName,
+                                         PontisPecosLoginPanel<B>::Title);
+        return Joined::AddConfigurationDialogPanels(hWnd, panels);
+    });
+}
+
+template <typename B>
+DWORD PontisPecosBase<B>::GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuffer, uint32_t dwBufferSize,
+                                         uint32_t *pdwRead) {
+    ClearErrorText(sBuffer, dwBufferSize, pdwRead);
+    const char *text = PecosErrorText(dwCode);
+    if (text == nullptr)
+        return Joined::GetErrorString(hWnd, dwCode, sBuffer, dwBufferSize, pdwRead);
+    CopyStringToBuffer(text, sBuffer, dwBufferSize, pdwRead);
+    return 0;
+}
+
+template class PontisPecosBase<ADConvertorBase>;
+template class PontisPecosBase<SwitchMatrixBase>;

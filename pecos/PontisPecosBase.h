@@ -1,0 +1,142 @@
+// What both PECOS drivers share. PontisPecosBase<B> joins a typed driver base B (ADConvertorBase
+// or SwitchMatrixBase) with the device-stream client and adds the PECOS connection defaults, the
+// login, the driver life cycle, the stored credentials, the login page and the PECOS error texts.
+// PontisPecosSCPIBase<D> makes a concrete driver speak the server's SCPI-style protocol: the
+// identification query "IDN?", port 15444, the login line "AUTH-<user>:<password>" and the
+// device check by identification.
+//
+// Each driver opens a connection of its own (no sharing): two drivers on one server meet only in
+// the stream's named lock.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/ADConvertorBase.h"
+#include "core/SwitchMatrixBase.h"
+#include "core/TwoBaseClasses.h"
+#include "logging/QuellinEntry.h"
+#include "streams/DeviceStreamClient.h"
+
+// Result codes of the PECOS drivers; their texts come from PecosErrorText.
+namespace PecosResult {
+constexpr DWORD AuthorisationFailed = 0x3000BB1D;
+constexpr DWORD InvalidDetectorID = 0x3000BB1E;
+constexpr DWORD TooManyChannels = 0x3000BB1F;
+constexpr DWORD InvalidXMLData = 0x3000BB20;
+constexpr DWORD XMLInterfaceDisabled = 0x3000BB21;
+constexpr DWORD SubscribePrefixInMap = 0x3000BB22;
+constexpr DWORD NoDetectorResponse = 0x3000BB23;
+} // namespace PecosResult
+
+// The text of a PECOS code, null for any other code.
+const char *PecosErrorText(DWORD dwCode);
+
+// Where the PECOS server is unless the settings say otherwise.
+namespace PecosDefaults {
+constexpr const char *Server = "127.0.0.1";
+constexpr unsigned short BasePort = 35000;
+constexpr unsigned short SCPIPort = 15444;
+constexpr const char *Credential = "vurno"; // default user name and password of the settings
+constexpr const char *SupportedStreams = "TCPIP;VISA";
+} // namespace PecosDefaults
+
+// "TCPIP::<server>::<port>::SOCKET".
+std::string PecosVisaResource(const std::string &sServer, unsigned short port);
+// Gives a VISA stream configuration without a resource that resource; any other configuration
+// is left alone.
+void ApplyPecosVisaDefault(const std::shared_ptr<DeviceStreamConfiguration> &configuration,
+                           const std::string &sResource);
+
+template <typename B> class PontisPecosBase : public TwoBaseClasses<B, DeviceStreamClientWithStream> {
+public:
+    using Joined = TwoBaseClassesConstructorLess<B, DeviceStreamClientWithStream>;
+
+    PontisPecosBase();
+    ~PontisPecosBase() override;
+
+    // Connected and initialised: 0; otherwise the driver's InitDevice.
+    virtual DWORD EnsureInitialized(HostWindow hWnd);
+    virtual DWORD AuthorizeUser(HostWindow hWnd) = 0;
+    // Nothing to configure after the login here; 0.
+    virtual DWORD AfterLoginConfiguration(HostWindow hWnd);
+
+    // Table "PontisPecos" ("UserName", "Password"), then the joined bases.
+    DWORD LoadProgramSettings(HostWindow hWnd, std::shared_ptr<ProgramSettingsDatabase> &database) override;
+    DWORD SaveProgramSettings(HostWindow hWnd, std::shared_ptr<ProgramSettingsDatabase> &database) override;
+    // "Authorisation", then the typed base's pages and the stream client's.
+    DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) override;
+    // Connect (own connection), log in; a login time-out counts as success.
+    DWORD InitDevice(HostWindow hWnd) override;
+    // Always disconnects; StreamNotConnected when there was no connection, else the disconnect's code.
+    DWORD DeInitDevice(HostWindow hWnd) override;
+    DWORD CheckDevice(HostWindow hWnd) override;
+    // GetValue 56 and the stream client's check are one: the device check by identification.
+    DWORD CheckDeviceOnStream(HostWindow hWnd) override;
+    // The PECOS texts first, then the joined bases'.
+    DWORD GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuffer, uint32_t dwBufferSize,
+                         uint32_t *pdwRead) override;
+    // The VISA resource and the TCP server and port of the PECOS server.
+    DWORD DefaultStreamConfiguration(HostWindow hWnd) override;
+
+    std::string GetUserName() const { return msUserName; }
+    void SetUserName(std::string sUserName) { msUserName = std::move(sUserName); }
+    std::string GetPassword() const { return msPassword; }
+    void SetPassword(std::string sPassword) { msPassword = std::move(sPassword); }
+    bool IsInitialised() const { return mbInitialised; }
+    unsigned short GetPort() const { return mPort; }
+
+protected:
+    // Gives the stream configurations the PECOS server's address (steps of DefaultStreamConfiguration
+    // without its note); also run when the driver is built, so that a driver that is never
+    // configured, or configured only by a file, connects to the PECOS server.
+    void ApplyConnectionDefaults();
+
+    unsigned short mPort = PecosDefaults::BasePort;
+    bool mbInitialised = false;
+    std::string msUserName;
+    std::string msPassword;
+    std::string msDefaultUserName = PecosDefaults::Credential;
+    std::string msDefaultPassword = PecosDefaults::Credential;
+};
+
+// A concrete driver's SCPI-style protocol over D (PontisPecosADConverterBase or
+// PontisPecosEUTControllerBase).
+template <typename D> class PontisPecosSCPIBase : public D {
+public:
+    explicit PontisPecosSCPIBase(const std::string &sExpectedResponse);
+    ~PontisPecosSCPIBase() override;
+
+    // Writes "AUTH-" + user name + ":" + password; no reply is read.
+    DWORD AuthorizeUser(HostWindow hWnd) override;
+    // The identification check over the stream ("IDN?").
+    DWORD CheckDevice(HostWindow hWnd) override;
+};
+
+extern template class PontisPecosBase<ADConvertorBase>;
+extern template class PontisPecosBase<SwitchMatrixBase>;
+
+template <typename D> PontisPecosSCPIBase<D>::PontisPecosSCPIBase(const std::string &sExpectedResponse) {
+    this->SetIdentificationQuery("IDN?");
+    this->SetExpectedResponse(sExpectedResponse);
+    this->mPort = PecosDefaults::SCPIPort;
+    this->ApplyConnectionDefaults();
+}
+
+template <typename D> PontisPecosSCPIBase<D>::~PontisPecosSCPIBase() = default;
+
+template <typename D> DWORD PontisPecosSCPIBase<D>::AuthorizeUser(HostWindow hWnd) {
+    QuellinEntry entry("PontisPecosSCPIBase", "AuthorizeUser()");
+    entry.LogBegin(QuellinLevelNote);
+    const DWORD result = this->Write(hWnd, "AUTH-" + this->msUserName + ":" + this->msPassword, false);
+    entry.LogEnd(ResultSeverityText(result), L"Err", result);
+    return result;
+}
+
+template <typename D> DWORD PontisPecosSCPIBase<D>::CheckDevice(HostWindow hWnd) {
+    QuellinEntry entry("PontisPecosSCPIBase", "CheckDevice()");
+    entry.LogBegin(QuellinLevelNote);
+    const DWORD result = DeviceStreamClientWithStreamBase::CheckDeviceOnStream(hWnd);
+    entry.LogEnd(ResultSeverityText(result), L"Err", result);
+    return result;
+}

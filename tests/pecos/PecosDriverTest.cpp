@@ -1,0 +1,442 @@
+// The PECOS drivers through the plug-in's exports against the PECOS simulator: the lines the
+// server receives for init, reads, events and de-init, replies and their faults, the device
+// check, settings files and the error texts.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "pecos/PecosPlugin.h"
+#include "pecos/PecosSimulator.h"
+
+using namespace PecosTest;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const Lines DashLines{"FREQUENCY Frequency ---",
+                      "FIELDSTRENGTH Field ---",
+                      "FORWARDPOWER Forward power ---",
+                      "REFLECTEDPOWER Reflected power ---",
+                      "NETTOPOWER Netto power ---",
+                      "CARRIERLEVEL Carrier level ---",
+                      "AVERAGE Average-field: ---",
+                      "CALCULATEDFIELD Calculated-field: ---",
+                      "MODULATION Modulation ---",
+                      "HEIGHT Height: ---",
+                      "ANGLE Angle: ---",
+                      "CALCULATEDCURRENT Calculated current: ---",
+                      "CALCULATEDVOLTAGE Calculated voltage: ---",
+                      "POLARISATION Polarisation: ---"};
+
+Lines Join(std::initializer_list<Lines> parts) {
+    Lines all;
+    for (const auto &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+class PecosDriverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(PluginExports::Get().Loaded()) << TestSupport::RunnerEnv("KORVALIS_PLUGIN");
+    }
+
+    // An AD converter configured for the simulator with the given detectors.
+    std::string AdSettings(const PecosSimulator &simulator, const std::vector<std::string> &detectors) {
+        return mSettings.Server(simulator.Port()).Login("user", "pw").Detectors(detectors).Write();
+    }
+
+    TestSupport::IsolatedEnvironment mEnvironment;
+    SettingsFile mSettings;
+};
+
+} // namespace
+
+TEST_F(PecosDriverTest, FactoryKnowsBothKeysWhateverTheirCaseAndBlanks) {
+    struct Case {
+        const char *Key;
+        uint32_t Result;
+        uint32_t ChannelCountResult; // 752 answers on the AD converter only
+    };
+    const Case cases[] = {{"PONTISPECOS_AD_8", 0, 0},
+                          {" pontispecos_ad_8\t", 0, 0},
+                          {"PONTISPECOS_EUT_8", 0, 0x300000CD},
+                          {"Pontispecos_Eut_8 ", 0, 0x300000CD},
+                          {"PONTISPECOS_AD", UnknownDriverType, 0},
+                          {"PONTISPECOS_AD_8X", UnknownDriverType, 0},
+                          {"", UnknownDriverType, 0}};
+    for (const Case &c : cases) {
+        HostDriver driver(c.Key);
+        EXPECT_EQ(c.Result, driver.Created) << c.Key;
+        if (c.Result != 0) {
+            EXPECT_EQ(0xFFFF, driver.Id) << c.Key;
+            continue;
+        }
+        uint32_t count = 0;
+        EXPECT_EQ(c.ChannelCountResult,
+                  PluginExports::Get().GetValue(nullptr, driver.Id, 752, &count, nullptr))
+            << c.Key;
+        EXPECT_EQ(c.ChannelCountResult == 0 ? 8u : 0u, count) << c.Key;
+    }
+    uint16_t id = 7;
+    EXPECT_EQ(UnknownDriverType, PluginExports::Get().CreateNewDeviceDriver(0, nullptr, &id));
+    EXPECT_EQ(0xFFFF, id);
+    EXPECT_EQ(UnknownDriverType, PluginExports::Get().CreateNewDeviceDriver(0, "PONTISPECOS_AD_8", nullptr));
+}
+
+TEST_F(PecosDriverTest, ErrorTextsOfThePecosCodes) {
+    const std::pair<uint32_t, std::string> texts[] = {
+        {0x3000BB1D,
+         "Authorisation has failed.\nPlease make sure the right credentials are used and try again.\n"},
+        {0x3000BB1E,
+         "Invalid Detector ID configured in Device driver.\nPlease make sure that the configured ID "
+         "matches the name of the Detector\nAlso make sure that the detectors are enabled in the Pecos "
+         "software.\n"},
+        {0x3000BB1F,
+         "Too many AD Channels have been configured in Korvalis.\nPlease make sure the number of AD "
+         "channels matches the amount of detectors.\nAlso make sure that the detectors are enabled in "
+         "the Pecos software."},
+        {0x3000BB20, "Invalid XML data received from server.\n"},
+        {0x3000BB21, "The PECOS XML interface support is not enabled, please check your PECOS license."},
+        {0x3000BB22,
+         "A subscribe (SUB) prefix is set in the detector channel map in the device driver settings. "
+         "This is not allowed."},
+        {0x3000BB23,
+         "No detector response was returned.\nAre the detector names configured correctly?\nOr are "
+         "incorrect user credentials configured?"},
+        {StreamNotConnected, "Device stream is not connected."}};
+    for (const char *key : {"PONTISPECOS_AD_8", "PONTISPECOS_EUT_8"}) {
+        HostDriver driver(key);
+        for (const auto &expected : texts) {
+            std::string text;
+            EXPECT_EQ(0u, driver.ErrorText(expected.first, text)) << std::hex << expected.first;
+            EXPECT_EQ(expected.second, text) << key;
+        }
+    }
+}
+
+// Init switches the configured detectors on, reads send the names as configured, de-init
+// switches them off and closes the connection. "REQ-" is left out of the command lines.
+TEST_F(PecosDriverTest, ADConverterLineSequence) {
+    PecosSimulator simulator({"--value", "REQ-D1=12.5", "--value", "D3=-3.2E+01 dBm", "--require-enable"});
+    HostDriver driver("PONTISPECOS_AD_8");
+    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"REQ-D1", "", "D3"})));
+    ASSERT_EQ(0u, driver.Init());
+    float value = 0;
+    EXPECT_EQ(0u, driver.Read(0, value));
+    EXPECT_FLOAT_EQ(12.5f, value);
+    EXPECT_EQ(0u, driver.Read(2, value));
+    EXPECT_FLOAT_EQ(-32.0f, value);
+    EXPECT_EQ(0u, driver.DeInit());
+    ASSERT_TRUE(simulator.WaitForClosed(1));
+    EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D3-ENABLE-YES",
+                     "CMD-D3-ACTIVATE-YES", "REQ-D1", "D3", "CMD-D1-ENABLE-NO", "CMD-D3-ENABLE-NO"}),
+              simulator.Received());
+}
+
+// The first number of the reply is the value; "Failure" anywhere, or no number at all, is
+// 0x3000BB23 and leaves the host's value alone. A stray line in front of the answer is no answer.
+TEST_F(PecosDriverTest, RepliesAndTheirValues) {
+    PecosSimulator simulator;
+    HostDriver driver("PONTISPECOS_AD_8");
+    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1"})));
+    ASSERT_EQ(0u, driver.Init());
+    const struct {
+        const char *Reply;
+        uint32_t Result;
+        float Value;
+    } cases[] = {{"12.5", 0, 12.5f},
+                 {"-3.2E+01 dBm", 0, -32.0f},
+                 {"Level 7", 0, 7.0f},
+                 {"+.5e1", 0, 5.0f},
+                 {"FAILURE", NoDetectorResponse, 99.0f},
+                 {"Detector 4 Failure", NoDetectorResponse, 99.0f},
+                 {"no number", NoDetectorResponse, 99.0f},
+                 {"", NoDetectorResponse, 99.0f},
+                 {"AUTH OK\\n3", NoDetectorResponse, 99.0f}};
+    for (const auto &c : cases) {
+        ASSERT_TRUE(simulator.Control(std::string("on D1 reply=") + c.Reply));
+        float value = 99.0f;
+        EXPECT_EQ(c.Result, driver.Read(0, value)) << c.Reply;
+        EXPECT_FLOAT_EQ(c.Value, value) << c.Reply;
+    }
+    EXPECT_EQ(0u, driver.DeInit());
+}
+
+// Channels without a detector (8 and above, or an empty name) fail at once and send nothing.
+TEST_F(PecosDriverTest, ChannelsWithoutDetectorSendNothing) {
+    PecosSimulator simulator({"--value", "D3=1"});
+    HostDriver driver("PONTISPECOS_AD_8");
+    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"", "", "D3"})));
+    ASSERT_EQ(0u, driver.Init());
+    for (uint32_t channel : {0u, 1u, 8u, 100u, 0xFFFFFFFFu}) {
+        float value = 99.0f;
+        EXPECT_EQ(NoDetectorResponse, driver.Read(channel, value)) << channel;
+        EXPECT_FLOAT_EQ(99.0f, value);
+    }
+    float value = 0;
+    EXPECT_EQ(0u, driver.Read(2, value));
+    EXPECT_EQ(0u, driver.DeInit());
+    ASSERT_TRUE(simulator.WaitForClosed(1));
+    EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D3-ENABLE-YES", "CMD-D3-ACTIVATE-YES", "D3", "CMD-D3-ENABLE-NO"}),
+              simulator.Received());
+}
+
+// Answers that the driver does not read (to the login, two lines to one request) are discarded
+// before the next request, also when they come late.
+TEST_F(PecosDriverTest, StrayAndLateRepliesAreDiscardedBeforeTheNextRequest) {
+    PecosSimulator simulator(
+        {"--on", "@auth delay=200 reply=AUTH-OK", "--on", "D1 times=1 reply=1\\nEXTRA 5", "--value", "D2=2"});
+    HostDriver driver("PONTISPECOS_AD_8");
+    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1", "D2"})));
+    ASSERT_EQ(0u, driver.Init());
+    float value = 0;
+    EXPECT_EQ(0u, driver.Read(0, value));
+    EXPECT_FLOAT_EQ(1.0f, value);
+    ASSERT_TRUE(simulator.WaitFor([](const std::vector<SimulatorEvent> &events) {
+        for (const auto &event : events)
+            if (event.Kind == ">" && event.Text == "AUTH-OK")
+                return true;
+        return false;
+    }));
+    EXPECT_EQ(0u, driver.Read(1, value));
+    EXPECT_FLOAT_EQ(2.0f, value);
+    EXPECT_EQ(0u, driver.DeInit());
+}
+
+// A server that closes the connection in the middle: the read fails, de-init still ends the
+// connection, and the next init connects and logs in again.
+TEST_F(PecosDriverTest, DroppedConnection) {
+    PecosSimulator simulator({"--on", "D1 times=1 drop", "--value", "D1=4"});
+    HostDriver driver("PONTISPECOS_AD_8");
+    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1"})));
+    ASSERT_EQ(0u, driver.Init());
+    float value = 99.0f;
+    EXPECT_NE(0u, driver.Read(0, value));
+    EXPECT_FLOAT_EQ(99.0f, value);
+    driver.DeInit();
+    ASSERT_TRUE(simulator.WaitForClosed(1));
+    ASSERT_EQ(0u, driver.Init());
+    EXPECT_EQ(0u, driver.Read(0, value));
+    EXPECT_FLOAT_EQ(4.0f, value);
+    EXPECT_EQ(0u, driver.DeInit());
+    ASSERT_TRUE(simulator.WaitForClosed(2));
+    EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1"}),
+              simulator.Received(1));
+    EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1", "CMD-D1-ENABLE-NO"}),
+              simulator.Received(2));
+}
+
+// No answer within the stream's time-out (10 s): an empty reply.
+TEST_F(PecosDriverTest, SilentDetectorTimesOut) {
+    PecosSimulator simulator({"--on", "D1 silent"});
+    HostDriver driver("PONTISPECOS_AD_8");
+    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1"})));
+    ASSERT_EQ(0u, driver.Init());
+    float value = 99.0f;
+    EXPECT_EQ(NoDetectorResponse, driver.Read(0, value));
+    EXPECT_FLOAT_EQ(99.0f, value);
+    EXPECT_EQ(0u, driver.DeInit());
+}
+
+// A detector name with "SUB-" stops switching at that detector; de-init still disconnects.
+TEST_F(PecosDriverTest, SubscribePrefixStopsSwitchingButNotTheDisconnect) {
+    PecosSimulator simulator;
+    HostDriver driver("PONTISPECOS_AD_8");
+    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1", "SUB-D2", "D3"})));
+    EXPECT_EQ(0x3000BB22u, driver.Init());
+    EXPECT_EQ(0x3000BB22u, driver.DeInit());
+    ASSERT_TRUE(simulator.WaitForClosed(1));
+    EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D1-ENABLE-NO"}),
+              simulator.Received());
+}
+
+TEST_F(PecosDriverTest, DeInitWithoutConnection) {
+    for (const char *key : {"PONTISPECOS_AD_8", "PONTISPECOS_EUT_8"}) {
+        HostDriver driver(key);
+        EXPECT_EQ(StreamNotConnected, driver.DeInit()) << key;
+    }
+}
+
+// The EUT controller: fourteen dash lines at init, one line per known event with the value
+// rules applied to the host's value too, nothing for other events.
+TEST_F(PecosDriverTest, EUTControllerScreenLines) {
+    PecosSimulator simulator;
+    HostDriver driver("PONTISPECOS_EUT_8");
+    ASSERT_EQ(0u, driver.Load(mSettings.Server(simulator.Port()).Login("eut", "x").Write()));
+    ASSERT_EQ(0u, driver.Init());
+    const struct {
+        uint32_t Event;
+        double Value;
+        const char *Line; // null: nothing sent
+        double After;
+    } events[] = {{7, 150, "FREQUENCY Frequency: 150 MHz ", 150},
+                  {7, 1200000, "FREQUENCY Frequency: 1.2E+06 MHz ", 1200000},
+                  {8, -12.5, "CARRIERLEVEL Carrier level: -12.5 dBm", -12.5},
+                  {11, 3, "AVERAGE Average-field: 3 V/m", 3},
+                  {12, 4.25, "CALCULATEDFIELD Calculated-field: 4.25 V/m", 4.25},
+                  {24, -200, "FORWARDPOWER Forward power: -150 dBm ", -150},
+                  {26, -150.5, "REFLECTEDPOWER Reflected power: -150 dBm", -150},
+                  {40, 9, "MODULATION Modulation On", 9},
+                  {41, 9, "MODULATION Modulation Off", 9},
+                  {46, -0.05, "FIELDSTRENGTH Field: -0.05 V/m ", -0.05},
+                  {46, -0.2, "FIELDSTRENGTH Field: 0 V/m ", 0},
+                  {48, 2.5, "HEIGHT Height: 2.5 m", 2.5},
+                  {52, 90, "ANGLE Angle: 90 degrees", 90},
+                  {54, 0.125, "CALCULATEDCURRENT Calculated current: 0.125 A", 0.125},
+                  {55, 3, "CALCULATEDVOLTAGE Calculated voltage: 3 V", 3},
+                  {57, -160, "NETTOPOWER Netto power: -150 dBm", -150},
+                  {63, 1.0, "POLARISATION Polarisation: horizontal", 1.0},
+                  {63, 2.0, "POLARISATION Polarisation: vertical", 2.0},
+                  {1, 5, nullptr, 5},
+                  {56, 5, nullptr, 5},
+                  {64, 5, nullptr, 5},
+                  {1000, 5, nullptr, 5}};
+    Lines expected = Join({{"AUTH-eut:x"}, DashLines});
+    for (const auto &e : events) {
+        double value = e.Value;
+        EXPECT_EQ(0u, driver.Event(e.Event, value)) << e.Event;
+        EXPECT_DOUBLE_EQ(e.After, value) << e.Event;
+        if (e.Line != nullptr)
+            expected.push_back(e.Line);
+    }
+    EXPECT_EQ(0u, driver.Event(2, 0.0)); // TestStopped
+    EXPECT_EQ(0u, driver.DeInit());
+    ASSERT_TRUE(simulator.WaitForClosed(1));
+    EXPECT_EQ(Join({expected, DashLines}), simulator.Received());
+}
+
+// Events before init fail with the stream client's code; unknown events still answer 0.
+TEST_F(PecosDriverTest, EUTEventsWithoutConnection) {
+    HostDriver driver("PONTISPECOS_EUT_8");
+    EXPECT_NE(0u, driver.Event(7, 150.0));
+    EXPECT_EQ(0u, driver.Event(1, 0.0));
+}
+
+// The device check (export CheckDevice and GetValue 56): "IDN?" on a connection of its own,
+// without login; the answer must contain the expected identification.
+TEST_F(PecosDriverTest, DeviceCheckByIdentification) {
+    for (const char *identification : {"PECOS-8", "pecos-8 server 2.1", "OTHER-3"}) {
+        PecosSimulator simulator({"--idn", identification});
+        const uint32_t expected = std::string(identification) == "OTHER-3" ? IdentificationMismatch : 0;
+        for (const char *key : {"PONTISPECOS_AD_8", "PONTISPECOS_EUT_8"}) {
+            HostDriver driver(key);
+            SettingsFile settings;
+            ASSERT_EQ(0u, driver.Load(settings.Server(simulator.Port()).Write()));
+            EXPECT_EQ(expected, driver.Check()) << key << " " << identification;
+            EXPECT_EQ(expected, PluginExports::Get().GetValue(nullptr, driver.Id, 56, nullptr, nullptr))
+                << key;
+            if (expected != 0) {
+                std::string text;
+                driver.ErrorText(expected, text);
+                EXPECT_NE(std::string::npos, text.find("\"OTHER-3\"")) << text;
+                EXPECT_NE(std::string::npos, text.find("\"PECOS-8\"")) << text;
+            }
+        }
+        ASSERT_TRUE(simulator.WaitForClosed(4));
+        EXPECT_EQ(Lines(4, "IDN?"), simulator.Received()) << identification;
+    }
+}
+
+// Sharing is off: two drivers on one server hold a connection each.
+TEST_F(PecosDriverTest, EachDriverOpensItsOwnConnection) {
+    PecosSimulator simulator({"--value", "D1=1"});
+    HostDriver first("PONTISPECOS_AD_8"), second("PONTISPECOS_AD_8"), eut("PONTISPECOS_EUT_8");
+    const std::string settings = AdSettings(simulator, {"D1"});
+    for (HostDriver *driver : {&first, &second, &eut}) {
+        ASSERT_EQ(0u, driver->Load(settings));
+        ASSERT_EQ(0u, driver->Init());
+    }
+    EXPECT_EQ(3u, simulator.Count("open"));
+    float value = 0;
+    EXPECT_EQ(0u, second.Read(0, value));
+    EXPECT_EQ(0u, first.Read(0, value));
+    for (HostDriver *driver : {&first, &second, &eut})
+        EXPECT_EQ(0u, driver->DeInit());
+    ASSERT_TRUE(simulator.WaitForClosed(3));
+    EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1", "CMD-D1-ENABLE-NO"}),
+              simulator.Received(1));
+    EXPECT_EQ(Join({{"AUTH-user:pw"}, DashLines}), simulator.Received(3));
+}
+
+// What a settings file gives is saved back; without the "PontisPecos" table the credentials
+// are the defaults.
+TEST_F(PecosDriverTest, SettingsRoundTrip) {
+    PecosSimulator simulator;
+    HostDriver driver("PONTISPECOS_AD_8");
+    mSettings.Server(simulator.Port()).Login("Ann", "p=w;1").Detectors({"REQ-A", "B"}, "5");
+    ASSERT_EQ(0u, driver.Load(mSettings.Write()));
+    TestSupport::TempDir dir;
+    ASSERT_EQ(0u, driver.Save(dir.File("saved.ini")));
+    const std::string saved = TestSupport::ReadFile(dir.File("saved.ini"));
+    for (const char *line : {"[PontisPecos]\nUserName=Ann\nPassword=p=w;1\n",
+                             "Detector 1 name=REQ-A\nDetector 2 name=B\nDetector 3 name=\n",
+                             "DetectorStateToggleDelay=5\n", "Address=tcpip://127.0.0.1:"})
+        EXPECT_NE(std::string::npos, saved.find(line)) << line << "\n" << saved;
+
+    HostDriver reloaded("PONTISPECOS_AD_8");
+    ASSERT_EQ(0u, reloaded.Load(dir.File("saved.ini")));
+    ASSERT_EQ(0u, reloaded.Init());
+    EXPECT_EQ(0u, reloaded.DeInit());
+
+    SettingsFile noLogin;
+    HostDriver defaults("PONTISPECOS_EUT_8");
+    ASSERT_EQ(0u, defaults.Load(noLogin.Server(simulator.Port()).Write()));
+    ASSERT_EQ(0u, defaults.Init());
+    EXPECT_EQ(0u, defaults.DeInit());
+    ASSERT_TRUE(simulator.WaitForClosed(2));
+    EXPECT_EQ("AUTH-Ann:p=w;1", simulator.Received(1).at(0));
+    EXPECT_EQ("AUTH-vurno:vurno", simulator.Received(2).at(0));
+}
+
+// Drivers that were never configured, or configured by a file without stream settings, go to
+// 127.0.0.1:15444.
+TEST_F(PecosDriverTest, UnconfiguredDriversUseTheDefaultPort) {
+    PecosSimulator simulator({}, 15444);
+    ASSERT_EQ(15444u, simulator.Port()) << "port 15444 is taken";
+    {
+        HostDriver never("PONTISPECOS_EUT_8");
+        ASSERT_EQ(0u, never.Init());
+        EXPECT_EQ(0u, never.DeInit());
+    }
+    {
+        HostDriver byFile("PONTISPECOS_AD_8");
+        ASSERT_EQ(0u, byFile.Load(mSettings.Detectors({"D1"}).Write()));
+        ASSERT_EQ(0u, byFile.Init());
+        EXPECT_EQ(0u, byFile.DeInit());
+    }
+    ASSERT_TRUE(simulator.WaitForClosed(2));
+    EXPECT_EQ(Join({{"AUTH-:"}, DashLines}), simulator.Received(1));
+    EXPECT_EQ("AUTH-vurno:vurno", simulator.Received(2).at(0));
+}
+
+// Over VISA (the stand-in VISA library): the same lines, and two drivers hold a session each on
+// the one socket resource.
+TEST_F(PecosDriverTest, OverVisaTheSameLinesOnASessionPerDriver) {
+    PecosSimulator simulator({"--value", "D1=2.25"});
+    mSettings.Set("Stream Config", "Selected", "VISA")
+        .Set("Stream Config.VISA", "Identifier",
+             "TCPIP::127.0.0.1::" + std::to_string(simulator.Port()) + "::SOCKET")
+        .Login("v", "w")
+        .Detectors({"D1"});
+    const std::string settings = mSettings.Write();
+    HostDriver ad("PONTISPECOS_AD_8"), eut("PONTISPECOS_EUT_8");
+    ASSERT_EQ(0u, ad.Load(settings));
+    ASSERT_EQ(0u, eut.Load(settings));
+    EXPECT_EQ(0u, ad.Check());
+    ASSERT_EQ(0u, ad.Init());
+    ASSERT_EQ(0u, eut.Init());
+    float value = 0;
+    EXPECT_EQ(0u, ad.Read(0, value));
+    EXPECT_FLOAT_EQ(2.25f, value);
+    EXPECT_EQ(0u, eut.Event(41, 0.0));
+    EXPECT_EQ(0u, ad.DeInit());
+    EXPECT_EQ(0u, eut.DeInit());
+    ASSERT_TRUE(simulator.WaitForClosed(3));
+    EXPECT_EQ(Lines{"IDN?"}, simulator.Received(1));
+    EXPECT_EQ((Lines{"AUTH-v:w", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1", "CMD-D1-ENABLE-NO"}),
+              simulator.Received(2));
+    EXPECT_EQ(Join({{"AUTH-v:w"}, DashLines, {"MODULATION Modulation Off"}}), simulator.Received(3));
+}

@@ -1,0 +1,396 @@
+// pecos-simulator: a stand-in for the PECOS test system's text server, for tests and the demo.
+//
+//   pecos-simulator [--port N] [--bind 127.x.x.x] [--log FILE] [--quiet] [--control]
+//                   [--idn TEXT] [--value NAME=TEXT]... [--on RULE]... [--strict] [--require-enable]
+//
+// Listens on a loopback address (port 15444 by default; 0 picks a free port) and prints
+// "listening ADDRESS PORT" once it accepts connections. Every event is written, one line each, to
+// the log file and (unless --quiet) to stdout:
+//   N open | N < LINE | N > REPLY | N partial TEXT | N drop | N close
+// where N numbers the connections from 1 and texts are escaped (\n \r \t \\ \xHH).
+// Lines end at a line feed. "IDN?" is answered with the identification ("PECOS-8"), a detector
+// name with its --value text or a generated reading; AUTH-, CMD- and screen lines get no answer.
+// Rules (see SimulatorRules.h) change that: delay, drop, "Failure", answers to AUTH and CMD lines.
+//
+// With --control the simulator reads commands from stdin and ends when stdin closes:
+//   on RULE | clear | value NAME TEXT | idn TEXT | drop | sync | quit
+// Each command is acknowledged with "ok" (or "error TEXT") on stdout.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <queue>
+#include <string>
+#include <thread>
+
+#include "SimulatorRules.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+PecosSim::Behaviour gBehaviour;
+std::mutex gOutputMutex;
+FILE *gLog = nullptr;
+bool gQuiet = false;
+
+void Record(unsigned connection, const std::string &event) {
+    const std::string line = std::to_string(connection) + " " + event + "\n";
+    std::lock_guard<std::mutex> lock(gOutputMutex);
+    if (gLog != nullptr) {
+        std::fputs(line.c_str(), gLog);
+        std::fflush(gLog);
+    }
+    if (!gQuiet) {
+        std::fputs(line.c_str(), stdout);
+        std::fflush(stdout);
+    }
+}
+
+void Say(const std::string &text) {
+    std::lock_guard<std::mutex> lock(gOutputMutex);
+    std::fputs((text + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+class Connection;
+
+// Delayed answers of every connection, sent by one thread when they are due; answers that are
+// due at once are sent by the connection's reader itself.
+class Scheduler {
+public:
+    void Add(Clock::time_point due, std::shared_ptr<Connection> connection, PecosSim::Answer answer);
+
+private:
+    struct Job {
+        Clock::time_point Due;
+        uint64_t Order;
+        std::shared_ptr<Connection> Target;
+        PecosSim::Answer Action;
+        bool operator>(const Job &other) const {
+            return Due != other.Due ? Due > other.Due : Order > other.Order;
+        }
+    };
+    void Run();
+
+    std::mutex mMutex;
+    std::condition_variable mWake;
+    std::priority_queue<Job, std::vector<Job>, std::greater<Job>> mJobs;
+    uint64_t mOrder = 0;
+    bool mRunning = false;
+};
+
+Scheduler gScheduler;
+
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(int socket, unsigned id) : mSocket(socket), mId(id) {}
+    ~Connection() { ::close(mSocket); }
+
+    void Serve() {
+        Record(mId, "open");
+        std::string pending;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::recv(mSocket, buffer, sizeof buffer, 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            pending.append(buffer, static_cast<size_t>(n));
+            for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+                std::string line = pending.substr(0, end);
+                pending.erase(0, end + 1);
+                Received(line);
+            }
+        }
+        if (!pending.empty())
+            Record(mId, "partial " + PecosSim::Escape(pending));
+        Record(mId, "close");
+        Unregister();
+    }
+
+    void Carry(const PecosSim::Answer &answer) {
+        std::lock_guard<std::mutex> lock(mWriteMutex);
+        if (mDropped)
+            return;
+        if (answer.Drop) {
+            mDropped = true;
+            Record(mId, "drop");
+            ::shutdown(mSocket, SHUT_RDWR);
+            return;
+        }
+        if (!answer.Reply)
+            return;
+        const std::string data = answer.Text + "\n";
+        size_t sent = 0;
+        while (sent < data.size()) {
+            const ssize_t n = ::send(mSocket, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return;
+            sent += static_cast<size_t>(n);
+        }
+        Record(mId, "> " + PecosSim::Escape(answer.Text));
+    }
+
+    void Drop() { Carry(PecosSim::Answer{false, std::string(), true, 0}); }
+
+    static void DropAll() {
+        std::lock_guard<std::mutex> lock(sRegistryMutex);
+        for (auto &entry : sRegistry)
+            if (auto connection = entry.second.lock())
+                connection->Drop();
+    }
+
+    void Register() {
+        std::lock_guard<std::mutex> lock(sRegistryMutex);
+        sRegistry[mId] = shared_from_this();
+    }
+
+private:
+    void Received(std::string line) {
+        Record(mId, "< " + PecosSim::Escape(line));
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const Clock::time_point arrived = Clock::now();
+        const PecosSim::Answer answer = gBehaviour.Respond(line);
+        if (answer.DelayMs == 0)
+            Carry(answer);
+        else
+            gScheduler.Add(arrived + std::chrono::milliseconds(answer.DelayMs), shared_from_this(), answer);
+    }
+
+    void Unregister() {
+        std::lock_guard<std::mutex> lock(sRegistryMutex);
+        sRegistry.erase(mId);
+    }
+
+    int mSocket;
+    unsigned mId;
+    std::mutex mWriteMutex;
+    bool mDropped = false;
+    static std::mutex sRegistryMutex;
+    static std::map<unsigned, std::weak_ptr<Connection>> sRegistry;
+};
+
+std::mutex Connection::sRegistryMutex;
+std::map<unsigned, std::weak_ptr<Connection>> Connection::sRegistry;
+
+void Scheduler::Add(Clock::time_point due, std::shared_ptr<Connection> connection, PecosSim::Answer answer) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mJobs.push(Job{due, mOrder++, std::move(connection), std::move(answer)});
+    if (!mRunning) {
+        mRunning = true;
+        std::thread([this] { Run(); }).detach();
+    }
+    mWake.notify_one();
+}
+
+void Scheduler::Run() {
+    std::unique_lock<std::mutex> lock(mMutex);
+    for (;;) {
+        if (mJobs.empty()) {
+            mWake.wait(lock);
+            continue;
+        }
+        if (Clock::now() < mJobs.top().Due) {
+            mWake.wait_until(lock, mJobs.top().Due);
+            continue;
+        }
+        Job job = mJobs.top();
+        mJobs.pop();
+        lock.unlock();
+        job.Target->Carry(job.Action);
+        job.Target.reset();
+        lock.lock();
+    }
+}
+
+bool IsLoopback(const in_addr &address) {
+    return (ntohl(address.s_addr) >> 24) == 127;
+}
+
+int Listen(const std::string &bindAddress, unsigned port, unsigned &boundPort) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (inet_pton(AF_INET, bindAddress.c_str(), &address.sin_addr) != 1 || !IsLoopback(address.sin_addr)) {
+        std::fprintf(stderr, "pecos-simulator: %s is no loopback address\n", bindAddress.c_str());
+        return -1;
+    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0) {
+        std::fprintf(stderr, "pecos-simulator: cannot listen on %s:%u: %s\n", bindAddress.c_str(), port,
+                     std::strerror(errno));
+        ::close(fd);
+        return -1;
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    boundPort = ntohs(address.sin_port);
+    return fd;
+}
+
+void AcceptLoop(int listener) {
+    unsigned next = 1;
+    for (;;) {
+        const int socket = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (socket < 0) {
+            if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE)
+                continue;
+            return;
+        }
+        const int on = 1;
+        ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        auto connection = std::make_shared<Connection>(socket, next++);
+        connection->Register();
+        std::thread([connection] { connection->Serve(); }).detach();
+    }
+}
+
+bool AddRule(const std::string &text) {
+    std::string error;
+    auto rule = PecosSim::ParseRule(text, error);
+    if (!rule) {
+        std::fprintf(stderr, "pecos-simulator: %s\n", error.c_str());
+        return false;
+    }
+    gBehaviour.AddRule(std::move(*rule));
+    return true;
+}
+
+bool SetValue(const std::string &assignment, char separator) {
+    const size_t at = assignment.find(separator);
+    if (at == std::string::npos || at == 0)
+        return false;
+    gBehaviour.SetValue(assignment.substr(0, at), PecosSim::Unescape(assignment.substr(at + 1)));
+    return true;
+}
+
+// One control command; false ends the simulator.
+bool Control(const std::string &line) {
+    const std::string verb = line.substr(0, line.find(' '));
+    const std::string rest = verb.size() < line.size() ? line.substr(verb.size() + 1) : std::string();
+    if (verb == "quit") {
+        Say("ok");
+        return false;
+    }
+    bool ok = true;
+    if (verb == "on")
+        ok = AddRule(rest);
+    else if (verb == "clear")
+        gBehaviour.ClearRules();
+    else if (verb == "value")
+        ok = SetValue(rest, ' ');
+    else if (verb == "idn")
+        gBehaviour.SetIdentification(PecosSim::Unescape(rest));
+    else if (verb == "drop")
+        Connection::DropAll();
+    else if (verb != "sync" && !verb.empty())
+        ok = false;
+    Say(ok ? "ok" : "error " + line);
+    return true;
+}
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: pecos-simulator [--port N] [--bind 127.x.x.x] [--log FILE] [--quiet] [--control]\n"
+                 "       [--idn TEXT] [--value NAME=TEXT]... [--on RULE]... [--strict] [--require-enable]\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    unsigned port = 15444;
+    std::string bindAddress = "127.0.0.1";
+    bool control = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (option == "--port" && hasValue) {
+            char *end = nullptr;
+            const unsigned long value = std::strtoul(argv[++i], &end, 10);
+            if (*end != '\0' || value > 65535)
+                return Usage();
+            port = static_cast<unsigned>(value);
+        } else if (option == "--bind" && hasValue) {
+            bindAddress = argv[++i];
+        } else if (option == "--log" && hasValue) {
+            gLog = std::fopen(argv[++i], "a");
+            if (gLog == nullptr) {
+                std::fprintf(stderr, "pecos-simulator: cannot open %s\n", argv[i]);
+                return 1;
+            }
+        } else if (option == "--quiet") {
+            gQuiet = true;
+        } else if (option == "--control") {
+            control = true;
+        } else if (option == "--idn" && hasValue) {
+            gBehaviour.SetIdentification(PecosSim::Unescape(argv[++i]));
+        } else if (option == "--value" && hasValue) {
+            if (!SetValue(argv[++i], '='))
+                return Usage();
+        } else if (option == "--on" && hasValue) {
+            if (!AddRule(argv[++i]))
+                return Usage();
+        } else if (option == "--strict") {
+            gBehaviour.SetStrict(true);
+        } else if (option == "--require-enable") {
+            gBehaviour.SetRequireEnable(true);
+        } else {
+            return Usage();
+        }
+    }
+
+    ::signal(SIGPIPE, SIG_IGN);
+    // Without a control channel the simulator runs until one of these arrives; they are blocked
+    // before any thread starts, so that the main thread alone takes them.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGHUP);
+    if (!control)
+        ::pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    unsigned boundPort = 0;
+    const int listener = Listen(bindAddress, port, boundPort);
+    if (listener < 0)
+        return 1;
+    Say("listening " + bindAddress + " " + std::to_string(boundPort));
+    std::thread(AcceptLoop, listener).detach();
+
+    if (control) {
+        std::string line;
+        while (std::getline(std::cin, line) && Control(line)) {
+        }
+    } else {
+        int signal = 0;
+        ::sigwait(&stop, &signal);
+    }
+    // Detached threads still serve: leave without running destructors under them.
+    std::lock_guard<std::mutex> lock(gOutputMutex);
+    if (gLog != nullptr)
+        std::fflush(gLog);
+    std::fflush(stdout);
+    std::_Exit(0);
+}
