@@ -39,8 +39,7 @@ public:
     static constexpr const char *PanelResourceNameText = "RAWControlConfigurationPanel";
 
 private:
-    // The page that edits this control; none while the page class is not part of the build (the
-    // list then names the page without a panel).
+    // A new RAWControlConfigPanel that edits this control (the caller's list takes it over).
     wxPanel *CreateConfigPanel();
 
     std::string msTableName;

@@ -15,46 +15,18 @@ namespace {
 constexpr const wchar_t *ModuleName = L"DeviceDriverBase";
 
 std::string Quoted(const char *text) {
-    return MakeString("\"", text, "\"");
-}
-
-// At most size characters of a host buffer, up to its first NUL.
-std::string BufferText(const char *buffer, uint32_t size) {
-    if (buffer == nullptr)
-        return std::string();
-    const void *end = std::memchr(buffer, 0, size);
-    return std::string(buffer, end ? static_cast<const char *>(end) - buffer : size);
+    return QuoteString(MakeString(text));
 }
 
 // The framework's text of a code; empty when it has none.
 std::string FrameworkErrorText(DWORD code) {
-    switch (code) {
-    case ResultCode::KorvalisVersionTooOld:
-        return std::string(ResultCode::KorvalisVersionTooOldText) +
-               DeviceDriverBase::MinimumKorvalisVersion.GetText() + ResultCode::KorvalisVersionTooOldTextEnd;
-    case ResultCode::TcpipResponseTooLarge:
-        return ResultCode::TcpipResponseTooLargeText;
-    case ResultCode::VisaLibraryNotFound:
-        return ResultCode::VisaLibraryNotFoundText;
-    case ResultCode::ValueDataMissing:
-        return ResultCode::ValueDataMissingText;
-    case ResultCode::FilledSizeMissing:
-        return ResultCode::FilledSizeMissingText;
-    case ResultCode::TextBufferMissing:
-        return ResultCode::TextBufferMissingText;
-    case ResultCode::KorvalisVersionMissing:
-        return ResultCode::KorvalisVersionMissingText;
-    case ResultCode::ConfigurationWindowUnavailable:
-        return ResultCode::ConfigurationWindowUnavailableText;
-    case ResultCode::DriverTableFull:
-        return ResultCode::DriverTableFullText;
-    case ResultCode::DriverCallFailed:
-        return ResultCode::DriverCallFailedText;
-    default: {
-        const char *text = ConfigurationErrorText(code);
-        return text ? text : std::string();
-    }
-    }
+    const char *text = ResultCode::FrameworkText(code);
+    if (text == nullptr)
+        return std::string();
+    if (code == ResultCode::KorvalisVersionTooOld)
+        return text + DeviceDriverBase::MinimumKorvalisVersion.GetText() +
+               ResultCode::KorvalisVersionTooOldTextEnd;
+    return text;
 }
 
 } // namespace
@@ -138,66 +110,68 @@ DWORD DeviceDriverBase::GetValue(HostWindow hWnd, DWORD dwValueID, void *Data1, 
     QuellinEntry entry(ModuleName, L"GetValue");
     entry.LogBegin(QuellinLevelNote, L"hWnd", hWnd, L"dwValueID", dwValueID);
 
+    // The end record of a call whose data addresses were not both given.
     const bool bothGiven = Data1 != nullptr && Data2 != nullptr;
-    DWORD result = ResultCode::GetValueIdNotHandled;
+    auto refused = [&](const char *operation) {
+        const DWORD result = ResultCode::ValueDataMissing;
+        entry.LogEnd(ResultSeverityText(result), QuellinDescription,
+                     MakeString(operation, "(", NullGuardText, ")"), QuellinMarkerOutput, L"Err", result);
+        return result;
+    };
     switch (dwValueID) {
-    case ValueID::GetSpecificSettingState:
-        if (!bothGiven) {
-            result = ResultCode::ValueDataMissing;
-            break;
-        } else {
-            const char *name = static_cast<const char *>(Data1);
-            uint32_t *state = static_cast<uint32_t *>(Data2);
-            result = GetSpecificSettingState(hWnd, name, state);
-            const DWORD stateValue = *state;
-            entry.LogEnd(ResultSeverityText(result), QuellinDescription,
-                         MakeString("GetSpecificSettingState(", Quoted(name), ", ", stateValue, ")"),
-                         QuellinMarkerInput, L"Setting", name, QuellinMarkerOutput, L"State", stateValue,
-                         L"Err", result);
-            return result;
-        }
-    case ValueID::GetSpecificInput:
-        if (!bothGiven) {
-            result = ResultCode::ValueDataMissing;
-            break;
-        } else {
-            const char *name = static_cast<const char *>(Data1);
-            double *value = static_cast<double *>(Data2);
-            result = GetSpecificInput(hWnd, name, value);
-            entry.LogEnd(ResultSeverityText(result), QuellinDescription,
-                         MakeString("GetSpecificInput(", Quoted(name), ", ", *value, ")"), QuellinMarkerInput,
-                         L"Setting", name, QuellinMarkerOutput, L"Value", *value, L"Err", result);
-            return result;
-        }
-    case ValueID::CheckDeviceOnStream:
-        result = CheckDeviceOnStream(hWnd);
+    case ValueID::GetSpecificSettingState: {
+        if (!bothGiven)
+            return refused("GetSpecificSettingState");
+        const char *name = static_cast<const char *>(Data1);
+        uint32_t *state = static_cast<uint32_t *>(Data2);
+        const DWORD result = GetSpecificSettingState(hWnd, name, state);
+        const DWORD stateValue = *state;
+        entry.LogEnd(ResultSeverityText(result), QuellinDescription,
+                     MakeString("GetSpecificSettingState(", Quoted(name), ", ", stateValue, ")"),
+                     QuellinMarkerInput, L"Setting", name, QuellinMarkerOutput, L"State", stateValue, L"Err",
+                     result);
+        return result;
+    }
+    case ValueID::GetSpecificInput: {
+        if (!bothGiven)
+            return refused("GetSpecificInput");
+        const char *name = static_cast<const char *>(Data1);
+        double *value = static_cast<double *>(Data2);
+        const DWORD result = GetSpecificInput(hWnd, name, value);
+        entry.LogEnd(ResultSeverityText(result), QuellinDescription,
+                     MakeString("GetSpecificInput(", Quoted(name), ", ", *value, ")"), QuellinMarkerInput,
+                     L"Setting", name, QuellinMarkerOutput, L"Value", *value, L"Err", result);
+        return result;
+    }
+    case ValueID::CheckDeviceOnStream: {
+        const DWORD result = CheckDeviceOnStream(hWnd);
         entry.LogEnd(ResultSeverityText(result), QuellinDescription, L"CheckDeviceOnStream()", L"Err",
                      result);
         return result;
-    case ValueID::GetQueuedWarning:
-        if (!bothGiven) {
-            result = ResultCode::ValueDataMissing;
-            break;
-        } else {
-            uint32_t *code = static_cast<uint32_t *>(Data1);
-            uint32_t *remaining = static_cast<uint32_t *>(Data2);
-            GetQueuedWarning(code, remaining);
-            const DWORD returnedWarning = *code;
-            const unsigned int remainingWarnings = *remaining;
-            result = returnedWarning;
-            entry.LogEnd(QuellinLevelComplete, QuellinDescription,
-                         MakeString("GetQueuedWarning(", returnedWarning, ", ", remainingWarnings, ")"),
-                         QuellinMarkerOutput, L"returnedWarning", returnedWarning, L"remainingWarnings",
-                         remainingWarnings, L"Err", result);
-            return result;
-        }
-    default:
-        break;
     }
-    entry.LogEnd(ResultSeverityText(result), QuellinDescription,
-                 MakeString("DeviceDriverBase::GetValue(", dwValueID, ")"), QuellinMarkerOutput, L"Err",
-                 result);
-    return result;
+    case ValueID::GetQueuedWarning: {
+        if (!bothGiven)
+            return refused("GetQueuedWarning");
+        uint32_t *code = static_cast<uint32_t *>(Data1);
+        uint32_t *remaining = static_cast<uint32_t *>(Data2);
+        GetQueuedWarning(code, remaining);
+        const DWORD returnedWarning = *code;
+        const unsigned int remainingWarnings = *remaining;
+        const DWORD result = returnedWarning;
+        entry.LogEnd(QuellinLevelComplete, QuellinDescription,
+                     MakeString("GetQueuedWarning(", returnedWarning, ", ", remainingWarnings, ")"),
+                     QuellinMarkerOutput, L"returnedWarning", returnedWarning, L"remainingWarnings",
+                     remainingWarnings, L"Err", result);
+        return result;
+    }
+    default: {
+        const DWORD result = ResultCode::GetValueIdNotHandled;
+        entry.LogEnd(ResultSeverityText(result), QuellinDescription,
+                     MakeString("DeviceDriverBase::GetValue(", dwValueID, ")"), QuellinMarkerOutput, L"Err",
+                     result);
+        return result;
+    }
+    }
 }
 
 DWORD DeviceDriverBase::GetValueString(HostWindow hWnd, DWORD dwValueID, const char *Data1, char *sInfoBuffer,
@@ -215,7 +189,7 @@ DWORD DeviceDriverBase::GetValueString(HostWindow hWnd, DWORD dwValueID, const c
         } else {
             result = GetSpecificSetting(hWnd, Data1, sInfoBuffer, dwBufferSize, pdwFilledSize);
             // The driver's answer is read back within the size the host gave.
-            const std::string answer = BufferText(sInfoBuffer, dwBufferSize);
+            const std::string answer = HostBufferText(sInfoBuffer, dwBufferSize);
             const DWORD bufferSize = dwBufferSize;
             const DWORD filledSize = *pdwFilledSize;
             entry.LogEnd(ResultSeverityText(result), QuellinDescription,

@@ -21,6 +21,7 @@
 #include "core/PanelResourceName.h"
 #include "core/ResultCodes.h"
 #include "core/SavableLoadableClass.h"
+#include "core/StringUtils.h"
 #include "core/StorableMembers.h"
 #include "core/Timing.h"
 #include "core/Version.h"
@@ -161,8 +162,6 @@ int IntSecondsToMilliseconds(int seconds);
 // the whole trimmed of the nine default blanks.
 std::wstring BuildDriverDescription(const std::wstring &sBrand, const std::wstring &sType,
                                     const std::wstring &sDescription);
-// Removes blank, BEL, BS, FF, LF, CR, TAB, VT and NUL from both ends.
-std::wstring TrimDefault(const std::wstring &text);
 
 // Shows the collected configuration pages as one tabbed window over the host window.
 DWORD ShowConfigurationPages(HostWindow hWnd, const PanelResourceNameList &panels, const std::wstring &title);

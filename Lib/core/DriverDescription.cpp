@@ -21,20 +21,7 @@ constexpr unsigned int IconError = 0x10;
 constexpr unsigned int IconInformation = 0x40;
 constexpr uint32_t ErrorTextSize = 1024;
 
-const std::wstring &DefaultBlanks() {
-    static const std::wstring blanks(L" \a\b\f\n\r\t\v\0", 9);
-    return blanks;
-}
-
 } // namespace
-
-std::wstring TrimDefault(const std::wstring &text) {
-    const size_t first = text.find_first_not_of(DefaultBlanks());
-    if (first == std::wstring::npos)
-        return std::wstring();
-    const size_t last = text.find_last_not_of(DefaultBlanks());
-    return text.substr(first, last - first + 1);
-}
 
 std::wstring BuildDriverDescription(const std::wstring &sBrand, const std::wstring &sType,
                                     const std::wstring &sDescription) {

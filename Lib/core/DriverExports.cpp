@@ -44,15 +44,6 @@ uint32_t CallDriver(HostWindow hWnd, DeviceIDType id, bool fetchWarning, const D
     }
 }
 
-// The text a driver left in a host buffer: at most min(count, size) characters, up to the first NUL.
-std::string ReadBack(const char *buffer, uint32_t size, uint32_t count) {
-    if (buffer == nullptr)
-        return std::string();
-    const size_t limit = std::min(size, count);
-    const void *end = std::memchr(buffer, 0, limit);
-    return std::string(buffer, end ? static_cast<size_t>(static_cast<const char *>(end) - buffer) : limit);
-}
-
 // The count a driver wrote through the host's pointer and the text it left in the host's buffer;
 // nothing when no driver ran.
 std::pair<DWORD, std::string> FilledText(bool ranDriver, const char *buffer, uint32_t size,
@@ -60,7 +51,7 @@ std::pair<DWORD, std::string> FilledText(bool ranDriver, const char *buffer, uin
     if (!ranDriver)
         return {0, std::string()};
     const DWORD filled = count != nullptr ? *count : 0;
-    return {filled, ReadBack(buffer, size, static_cast<uint32_t>(filled))};
+    return {filled, HostBufferText(buffer, size, static_cast<uint32_t>(filled))};
 }
 
 // CheckDevice, InitDevice, ... : one driver operation with the window handle only.

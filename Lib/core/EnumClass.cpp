@@ -3,26 +3,23 @@
 #include "core/EnumClass.h"
 
 #include "core/LanguageLibrary.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 
 namespace {
 
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+using Platform::IsAsciiDigit;
+using Platform::IsAsciiSpace;
 bool IsLetterOrDigit(char c) {
-    return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    return IsAsciiDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 bool IsWordCharacter(char c) {
     return IsLetterOrDigit(c) || c == '_';
 }
 
 size_t SkipSpace(const std::string &sText, size_t nPosition) {
-    while (nPosition < sText.size() && IsSpace(sText[nPosition]))
+    while (nPosition < sText.size() && IsAsciiSpace(sText[nPosition]))
         ++nPosition;
     return nPosition;
 }
@@ -36,7 +33,7 @@ std::string TermAt(const std::string &sText, size_t &nPosition) {
 }
 
 int DigitValue(char c) {
-    if (IsDigit(c))
+    if (IsAsciiDigit(c))
         return c - '0';
     if (c >= 'a' && c <= 'z')
         return c - 'a' + 10;
@@ -291,7 +288,7 @@ int32_t EnumClassTable::ParseOperand(const std::string &sText, size_t &nPosition
     if (!IsLetterOrDigit(sText[nPosition]))
         return 0;
     const std::string sTerm = TermAt(sText, nPosition);
-    return IsDigit(sTerm[0]) ? ParseNumber(sTerm) : Lookup(sTerm);
+    return IsAsciiDigit(sTerm[0]) ? ParseNumber(sTerm) : Lookup(sTerm);
 }
 
 int32_t EnumClassTable::Lookup(const std::string &sText) const {

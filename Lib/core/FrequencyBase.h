@@ -2,6 +2,7 @@
 // framework's MHz the raw value counts milli-hertz, so frequencies compare and print exactly.
 #pragma once
 
+#include "core/Saturating.h"
 #include "platform/HostTypes.h"
 
 #include <cmath>
@@ -31,16 +32,7 @@ private:
 };
 
 template <unsigned N> int64_t FrequencyBase<N>::ToRaw(const double &value) {
-    const double scaled = std::round(std::pow(10.0, N)) * value;
-    if (std::isnan(scaled))
-        return 0;
-    // 2^63 is exact in double; llround of anything at or beyond it is undefined.
-    constexpr double Limit = 9223372036854775808.0;
-    if (scaled >= Limit)
-        return INT64_MAX;
-    if (scaled <= -Limit)
-        return INT64_MIN;
-    return std::llround(scaled);
+    return SaturatingCast<int64_t>(std::round(std::round(std::pow(10.0, N)) * value));
 }
 
 template <unsigned N> std::string FrequencyBase<N>::ToText(const FrequencyBase &value, DWORD digitLimit) {

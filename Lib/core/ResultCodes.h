@@ -21,44 +21,75 @@ constexpr DWORD NoInformationItem = 0x300000D3;    // GetInfo, GetInfoString: no
 constexpr DWORD SettingIdNotHandled = 0x300000D4;  // SetSetting: setting identifier not handled
 
 // Codes with a text of the framework.
-constexpr DWORD KorvalisVersionTooOld = 0x300000D7;
-// The text is this, the minimum version ("2024.1.1") and KorvalisVersionTooOldTextEnd.
-constexpr const char *KorvalisVersionTooOldText =
-    "The used Korvalis version is too old. This driver can only be used in Korvalis version ";
-constexpr const char *KorvalisVersionTooOldTextEnd = " and higher";
-
-constexpr DWORD TcpipResponseTooLarge = 0x300002E4;
-constexpr const char *TcpipResponseTooLargeText =
-    "The response of a TCPIP controlled device is larger than expected.";
-
-constexpr DWORD VisaLibraryNotFound = 0x300002E5;
-constexpr const char *VisaLibraryNotFoundText = "Could not find VISA32.DLL. Is VISA installed?";
-
+constexpr DWORD KorvalisVersionTooOld = 0x300000D7; // text: the table's, MinimumKorvalisVersion, the end
+constexpr DWORD ConfigurationNoFileName = 0x300000E0;
+constexpr DWORD ConfigurationNotWritten = 0x300000E1;
 // Refusals of host arguments that cannot be used: the call does nothing else.
 constexpr DWORD ValueDataMissing = 0x300000E8;
-constexpr const char *ValueDataMissingText = "A data address that this value identifier needs was not given.";
-
 constexpr DWORD FilledSizeMissing = 0x300000E9;
-constexpr const char *FilledSizeMissingText =
-    "The address that receives the length of the text was not given.";
-
 constexpr DWORD TextBufferMissing = 0x300000EA;
-constexpr const char *TextBufferMissingText = "A text or text buffer that the call needs was not given.";
-
 constexpr DWORD KorvalisVersionMissing = 0x300000EB;
-constexpr const char *KorvalisVersionMissingText = "No Korvalis version text was given.";
-
 // No window can be shown: no display, or the call came on another thread than the GUI thread.
 constexpr DWORD ConfigurationWindowUnavailable = 0x300000EC;
-constexpr const char *ConfigurationWindowUnavailableText = "The configuration window cannot be shown.";
-
 // Every handle from 0 to 0xFFFE names a driver: the new driver is deleted.
 constexpr DWORD DriverTableFull = 0x300000ED;
-constexpr const char *DriverTableFullText = "No further driver can be created: every DeviceID is in use.";
-
 // A driver call ended with an exception; it must not reach the host.
 constexpr DWORD DriverCallFailed = 0x300000EE;
-constexpr const char *DriverCallFailedText = "The driver call failed unexpectedly.";
+// Raised by the VISA layer; their texts live here.
+constexpr DWORD TcpipResponseTooLarge = 0x300002E4;
+constexpr DWORD VisaLibraryNotFound = 0x300002E5;
+
+struct CodeText {
+    DWORD Code;
+    const char *Text; // null: the code has no text
+};
+
+// Every code of the framework with its text.
+inline constexpr CodeText FrameworkCodes[] = {
+    {OperationNotProvided, nullptr},
+    {SetValueIdNotHandled, nullptr},
+    {GetValueIdNotHandled, nullptr},
+    {UnknownDriverType, nullptr},
+    {NoDriverForDeviceID, nullptr},
+    {NoInformationItem, nullptr},
+    {SettingIdNotHandled, nullptr},
+    {KorvalisVersionTooOld,
+     "The used Korvalis version is too old. This driver can only be used in Korvalis version "},
+    {ConfigurationNoFileName, "No configuration file name given"},
+    {ConfigurationNotWritten, "The configuration file could not be written"},
+    {ValueDataMissing, "A data address that this value identifier needs was not given."},
+    {FilledSizeMissing, "The address that receives the length of the text was not given."},
+    {TextBufferMissing, "A text or text buffer that the call needs was not given."},
+    {KorvalisVersionMissing, "No Korvalis version text was given."},
+    {ConfigurationWindowUnavailable, "The configuration window cannot be shown."},
+    {DriverTableFull, "No further driver can be created: every DeviceID is in use."},
+    {DriverCallFailed, "The driver call failed unexpectedly."},
+    {TcpipResponseTooLarge, "The response of a TCPIP controlled device is larger than expected."},
+    {VisaLibraryNotFound, "Could not find VISA32.DLL. Is VISA installed?"},
+};
+
+// The table's text of a code; null for a code without text and for any code not in the table.
+constexpr const char *FrameworkText(DWORD code) {
+    for (const CodeText &entry : FrameworkCodes)
+        if (entry.Code == code)
+            return entry.Text;
+    return nullptr;
+}
+
+// The texts by name.
+constexpr const char *KorvalisVersionTooOldText = FrameworkText(KorvalisVersionTooOld);
+constexpr const char *KorvalisVersionTooOldTextEnd = " and higher";
+constexpr const char *ConfigurationNoFileNameText = FrameworkText(ConfigurationNoFileName);
+constexpr const char *ConfigurationNotWrittenText = FrameworkText(ConfigurationNotWritten);
+constexpr const char *ValueDataMissingText = FrameworkText(ValueDataMissing);
+constexpr const char *FilledSizeMissingText = FrameworkText(FilledSizeMissing);
+constexpr const char *TextBufferMissingText = FrameworkText(TextBufferMissing);
+constexpr const char *KorvalisVersionMissingText = FrameworkText(KorvalisVersionMissing);
+constexpr const char *ConfigurationWindowUnavailableText = FrameworkText(ConfigurationWindowUnavailable);
+constexpr const char *DriverTableFullText = FrameworkText(DriverTableFull);
+constexpr const char *DriverCallFailedText = FrameworkText(DriverCallFailed);
+constexpr const char *TcpipResponseTooLargeText = FrameworkText(TcpipResponseTooLarge);
+constexpr const char *VisaLibraryNotFoundText = FrameworkText(VisaLibraryNotFound);
 
 } // namespace ResultCode
 

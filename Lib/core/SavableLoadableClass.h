@@ -5,15 +5,17 @@
 
 #include <memory>
 
+#include "core/ResultCodes.h"
 #include "platform/HostTypes.h"
 
 class ProgramSettingsDatabase;
 
-// Results of a configuration load or save that never reached the object's settings.
-constexpr DWORD ConfigurationNoFileName = 0x300000E0;
-constexpr const char *ConfigurationNoFileNameText = "No configuration file name given";
-constexpr DWORD ConfigurationNotWritten = 0x300000E1;
-constexpr const char *ConfigurationNotWrittenText = "The configuration file could not be written";
+// Results of a configuration load or save that never reached the object's settings (texts in the
+// framework's table).
+constexpr DWORD ConfigurationNoFileName = ResultCode::ConfigurationNoFileName;
+constexpr const char *ConfigurationNoFileNameText = ResultCode::ConfigurationNoFileNameText;
+constexpr DWORD ConfigurationNotWritten = ResultCode::ConfigurationNotWritten;
+constexpr const char *ConfigurationNotWrittenText = ResultCode::ConfigurationNotWrittenText;
 
 // Text of the codes above; null for any other code.
 const char *ConfigurationErrorText(DWORD code);

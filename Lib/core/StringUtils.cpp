@@ -2,14 +2,17 @@
 // searching, UTF-8 conversions, host-buffer helpers and wxRegEx matching.
 #include "core/StringUtils.h"
 
+#include "core/Saturating.h"
 #include "platform/Text.h"
 
 #include <wx/log.h>
 #include <wx/regex.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <mutex>
 #include <new>
@@ -59,20 +62,23 @@ int BoundedFormat(wchar_t *buffer, size_t size, const wchar_t *format, va_list a
     return std::vswprintf(buffer, size, format, args);
 }
 
+// Results longer than this many characters give the format text instead.
+constexpr size_t MaxFormattedLength = 16 * 1024 * 1024;
+
 template <typename Char>
 std::basic_string<Char> FormatWith(FormatBuffer<Char> &buffer, const Char *format, va_list args) {
     if (format == nullptr)
         return std::basic_string<Char>();
     std::lock_guard<std::mutex> callLock(buffer.callMutex);
     std::unique_lock<std::mutex> bufferLock(buffer.bufferMutex);
+    // Numbers as in the C locale; narrow texts in a wide format (and the reverse) as UTF-8.
     const Platform::ScopedCLocale cLocale;
 
-    std::basic_string<Char> result(format);
-    size_t needed = 10 * result.size();
-    int attempts = 0;
-    bool done = false;
-    while (!done && attempts < 5) {
-        needed = std::max<size_t>(needed, 1024);
+    const size_t formatLength = std::char_traits<Char>::length(format);
+    size_t needed = std::max<size_t>(10 * formatLength, 1024);
+    for (;;) {
+        if (needed > MaxFormattedLength + 1)
+            break;
         if (needed > buffer.size) {
             FreeBuffer(buffer);
             buffer.data = new (std::nothrow) Char[needed];
@@ -81,26 +87,27 @@ std::basic_string<Char> FormatWith(FormatBuffer<Char> &buffer, const Char *forma
         }
         if (buffer.data == nullptr)
             break;
-        ++attempts;
-        buffer.data[buffer.size - 1] = 0;
         va_list attempt;
         va_copy(attempt, args);
+        errno = 0;
         const int n = BoundedFormat(buffer.data, buffer.size, format, attempt);
+        const int error = errno;
         va_end(attempt);
-        buffer.data[buffer.size - 1] = 0;
-        if (n < 0) {
-            needed *= 4;
-        } else if (static_cast<size_t>(n) < buffer.size - 1) {
-            result.assign(buffer.data, static_cast<size_t>(n));
-            done = true;
+        if (n >= 0 && static_cast<size_t>(n) < buffer.size)
+            return std::basic_string<Char>(buffer.data, static_cast<size_t>(n));
+        if (n >= 0) {
+            needed = static_cast<size_t>(n) + 1; // narrow: the exact length is known
         } else {
-            // The output filled the buffer (and may have been cut): keep it and try larger.
-            result.assign(buffer.data);
-            const size_t length = static_cast<size_t>(n);
-            needed = length + length / 2 + 1;
+            // A text that cannot be converted fails at any size; a wide result that did not fit
+            // only says so.
+            if (error == EILSEQ || sizeof(Char) == 1)
+                break;
+            needed = std::min(buffer.size * 4, MaxFormattedLength + 1);
+            if (needed <= buffer.size)
+                break;
         }
     }
-    return result;
+    return std::basic_string<Char>(format, formatLength);
 }
 
 template <typename Char> void ReleaseBuffer(FormatBuffer<Char> &buffer) {
@@ -195,6 +202,10 @@ template <> std::string FormatValue<int>(const int &value, const std::string &fo
 
 std::string QuoteString(const std::string &text) {
     return "\"" + text + "\"";
+}
+
+std::wstring QuoteString(const std::wstring &text) {
+    return L"\"" + text + L"\"";
 }
 
 // ---- Parsing -------------------------------------------------------------------------------------
@@ -304,13 +315,7 @@ double MillisecondsToSeconds(const unsigned int &milliseconds) {
 }
 
 unsigned int SaturatingToUnsigned(const double &value) {
-    if (std::isnan(value))
-        return 0;
-    if (value > 4294967295.0)
-        return 0xFFFFFFFFu;
-    if (value < 0.0)
-        return 0;
-    return static_cast<unsigned int>(value);
+    return SaturatingCast<unsigned int>(value);
 }
 
 bool IsInRange(const int &value, const int &minimum, const int &maximum) {
@@ -323,12 +328,18 @@ DWORD FirstNonZero(const DWORD &first, const DWORD &second) {
 
 // ---- Trimming and cleaning -----------------------------------------------------------------------
 
-std::string Trim(const std::string &text, const std::string &characters) {
+template <typename Char>
+std::basic_string<Char> TrimWith(const std::basic_string<Char> &text,
+                                 const std::basic_string<Char> &characters) {
     const size_t first = text.find_first_not_of(characters);
-    if (first == std::string::npos)
-        return std::string();
+    if (first == std::basic_string<Char>::npos)
+        return std::basic_string<Char>();
     const size_t last = text.find_last_not_of(characters);
     return text.substr(first, last - first + 1);
+}
+
+std::string Trim(const std::string &text, const std::string &characters) {
+    return TrimWith(text, characters);
 }
 
 std::string TrimLeft(const std::string &text, const std::string &characters) {
@@ -347,6 +358,11 @@ std::string TrimRight(const std::string &text, const std::string &characters) {
 
 std::string TrimDefault(const std::string &text) {
     return Trim(text, WhitespaceCharacters);
+}
+
+std::wstring TrimDefault(const std::wstring &text) {
+    static const std::wstring characters(WhitespaceCharacters.begin(), WhitespaceCharacters.end());
+    return TrimWith(text, characters);
 }
 
 std::string TrimRightDefault(const std::string &text) {
@@ -490,6 +506,14 @@ std::wostream &operator<<(std::wostream &stream, const std::string &text) {
 }
 
 // ---- Host buffers --------------------------------------------------------------------------------
+
+std::string HostBufferText(const char *buffer, uint32_t size, uint32_t count) {
+    if (buffer == nullptr)
+        return std::string();
+    const size_t limit = std::min(size, count);
+    const void *end = std::memchr(buffer, 0, limit);
+    return std::string(buffer, end ? static_cast<size_t>(static_cast<const char *>(end) - buffer) : limit);
+}
 
 void ClearErrorText(char *buffer, uint32_t size, uint32_t *length) {
     if (length != nullptr)

@@ -58,6 +58,7 @@ template <> std::string FormatValue<int>(const int &value, const std::string &fo
 
 // The text between two double quotes.
 std::string QuoteString(const std::string &text);
+std::wstring QuoteString(const std::wstring &text);
 
 // ---- Parsing: each returns the default when the text cannot be read ------------------------------
 
@@ -102,6 +103,7 @@ std::string Trim(const std::string &text, const std::string &characters);
 std::string TrimLeft(const std::string &text, const std::string &characters);
 std::string TrimRight(const std::string &text, const std::string &characters);
 std::string TrimDefault(const std::string &text);
+std::wstring TrimDefault(const std::wstring &text); // the same nine characters
 std::string TrimRightDefault(const std::string &text);
 std::string TrimLeftWith(const std::string &text, const char *characters);
 std::string TrimRightWith(const std::string &text, const char *characters);
@@ -144,6 +146,8 @@ std::wostream &operator<<(std::wostream &stream, const std::string &text);
 
 // ---- Host buffers --------------------------------------------------------------------------------
 
+// The text a host buffer holds: at most min(size, count) bytes, up to the first NUL; "" for null.
+std::string HostBufferText(const char *buffer, uint32_t size, uint32_t count = 0xFFFFFFFFu);
 // Length 0 and an empty text, writing only through non-null pointers and within size.
 void ClearErrorText(char *buffer, uint32_t size, uint32_t *length);
 // Copies at most size - 1 bytes (never splitting a UTF-8 character) and a terminating 0, and stores

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "core/Saturating.h"
 #include "logging/MakeString.h"
 #include "logging/QuellinEntry.h"
 
@@ -119,17 +120,6 @@ constexpr uint32_t RequestInterlockClosed = 1;
 constexpr uint32_t RequestDwellTimeStopOk = 3;
 constexpr uint32_t RequestRetrievePilotInterfaceData = 4;
 
-// Truncated toward zero, saturating at the int range; NaN gives 0.
-int SaturatingToInt(double value) {
-    if (std::isnan(value))
-        return 0;
-    if (value >= static_cast<double>(std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    if (value <= static_cast<double>(std::numeric_limits<int>::min()))
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(value);
-}
-
 std::string Described(const char *operation, const std::string &name, const std::string &value) {
     return MakeString(operation, "(", name, ", ", value, ")");
 }
@@ -150,7 +140,7 @@ void SwitchMatrixBase::GetEventName(uint32_t dwEvent, double dValue, std::string
         sValue.clear();
         break;
     case EventValueKind::Integer:
-        sValue = MakeString(SaturatingToInt(dValue));
+        sValue = MakeString(SaturatingCast<int>(dValue));
         break;
     case EventValueKind::Double:
         sValue = MakeString(dValue);

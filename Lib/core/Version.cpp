@@ -12,9 +12,6 @@ namespace {
 
 const char *const Digits = "0123456789";
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 bool IsAsciiLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -25,7 +22,7 @@ bool LeadingNumberTooLarge(const std::string &sText) {
     while (nBegin < sText.size() && sText[nBegin] == '0')
         ++nBegin;
     size_t nEnd = nBegin;
-    while (nEnd < sText.size() && IsDigit(sText[nEnd]))
+    while (nEnd < sText.size() && Platform::IsAsciiDigit(sText[nEnd]))
         ++nEnd;
     const std::string sLargest = std::to_string(INT32_MAX);
     const std::string sDigits = sText.substr(nBegin, nEnd - nBegin);
@@ -62,7 +59,7 @@ std::string Version::ParseComponent(const std::string &sRest, int32_t &nComponen
         return sRest;
     std::string sNext = sRest;
     const char cFirst = sRest[0];
-    if (IsDigit(cFirst)) {
+    if (Platform::IsAsciiDigit(cFirst)) {
         // A number beyond the component's range counts as the largest one, so that it still
         // orders above every smaller number.
         nComponent = LeadingNumberTooLarge(sRest) ? INT32_MAX : ParseInt(sRest);

@@ -50,9 +50,9 @@ constexpr uint32_t RetryPauseMilliseconds = 10;
 
 DWORD AppendLine(const std::string &path, const std::string &line) {
     Platform::ExclusiveAppendFile file;
-    // Every failed open is tried again; only the last try's error counts.
+    // Only a file locked by another writer is tried again; any other failure ends at once.
     for (int attempt = 1; attempt <= OpenTries; ++attempt) {
-        if (file.Open(path) == Platform::ExclusiveAppendFile::OpenResult::Opened)
+        if (file.Open(path) != Platform::ExclusiveAppendFile::OpenResult::Busy)
             break;
         if (attempt < OpenTries)
             Platform::SleepMilliseconds(RetryPauseMilliseconds);

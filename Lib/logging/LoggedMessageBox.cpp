@@ -66,7 +66,3 @@ void ShowErrorMessage(std::wstring message, std::string function) {
 void ShowFunctionErrorMessage(const std::string &message, std::string function) {
     ShowErrorMessage(ToStdWstring(message), std::move(function));
 }
-
-std::wstring QuoteString(const std::wstring &text) {
-    return L"\"" + text + L"\"";
-}

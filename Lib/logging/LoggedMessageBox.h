@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/StringUtils.h"
 #include "platform/HostTypes.h"
 
 // Shows the box (Platform::ShowMessageBox) after one note record that describes it; returns the
@@ -17,6 +18,3 @@ int MessageBoxA(HostWindow owner, const std::string &text, const std::string &ca
 // Writes the message to the driver log file and shows it with the function as caption.
 void ShowErrorMessage(std::wstring message, std::string function);
 void ShowFunctionErrorMessage(const std::string &message, std::string function);
-
-// The text between two double quotes (the narrow form lives with the text utilities).
-std::wstring QuoteString(const std::wstring &text);

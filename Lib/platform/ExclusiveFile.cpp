@@ -1,4 +1,5 @@
-// Exclusive append through flock(LOCK_EX | LOCK_NB) on a file opened with O_APPEND.
+// Exclusive append through flock(LOCK_EX | LOCK_NB) on a regular file opened with O_APPEND (no
+// symbolic link followed, no blocking open).
 #include "platform/ExclusiveFile.h"
 
 #include <cerrno>
@@ -23,10 +24,18 @@ ExclusiveAppendFile::OpenResult ExclusiveAppendFile::Open(const std::string &pat
     mLastError = 0;
     int fd;
     do {
-        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+        fd = ::open(path.c_str(),
+                    O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         mLastError = static_cast<uint32_t>(errno);
+        return OpenResult::Failed;
+    }
+    // A FIFO or device put in the file's place is not written (it could block every writer).
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        mLastError = EINVAL;
         return OpenResult::Failed;
     }
     int rc;

@@ -22,7 +22,8 @@ public:
     ExclusiveAppendFile &operator=(const ExclusiveAppendFile &) = delete;
 
     // Opens the file for writing at its end, creating it when missing, and tries once to lock it
-    // exclusively. Busy: another open file holds the lock (nothing stays open).
+    // exclusively. Busy: another open file holds the lock (nothing stays open). A symbolic link is
+    // not followed (ELOOP) and anything but a regular file is refused (EINVAL).
     OpenResult Open(const std::string &path);
     // Writes every byte at the end of the file. 0 or an errno-style code.
     uint32_t Append(const void *data, size_t size);

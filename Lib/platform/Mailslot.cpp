@@ -4,10 +4,12 @@
 
 #include "platform/Clock.h"
 #include "platform/Environment.h"
+#include "platform/SharedDirectory.h"
 #include "platform/Text.h"
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -44,6 +46,22 @@ bool FillAddress(const std::string &path, sockaddr_un &address) {
 bool ReaderGone(int error) {
     return error == ECONNREFUSED || error == ECONNRESET || error == ENOTCONN || error == ENOENT ||
            error == EPIPE || error == EDESTADDRREQ;
+}
+
+// A datagram socket connected to the slot's file, or -1.
+int ConnectTo(const std::string &path) {
+    struct stat st {};
+    sockaddr_un address;
+    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) || !FillAddress(path, address))
+        return -1;
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 int RemainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
@@ -96,19 +114,9 @@ bool MailslotWriter::Open(const std::wstring &slotName) {
         mMissGeneration = generation;
         return false;
     };
-    struct stat st {};
-    if (mPath.empty() || stat(mPath.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode))
-        return miss();
-    sockaddr_un address;
-    if (!FillAddress(mPath, address))
-        return miss();
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int fd = ConnectTo(mPath);
     if (fd < 0)
         return miss();
-    if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        close(fd);
-        return miss();
-    }
     mFd = fd;
     mSkipWaiting = false;
     mMissRemembered = false;
@@ -135,6 +143,7 @@ uint32_t MailslotWriter::Send(const void *data, size_t size) {
     if (data == nullptr && size != 0)
         return EINVAL;
     const auto deadline = std::chrono::steady_clock::now() + FullQueueWait;
+    bool resent = false;
     for (;;) {
         ssize_t sent = send(mFd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (sent >= 0) {
@@ -163,6 +172,12 @@ uint32_t MailslotWriter::Send(const void *data, size_t size) {
         if (ReaderGone(error)) {
             close(mFd);
             mFd = -1;
+            // A collector that was restarted gets the record: one reconnection, no waiting.
+            if (!resent && (mFd = ConnectTo(mPath)) >= 0) {
+                resent = true;
+                mSkipWaiting = true;
+                continue;
+            }
         }
         return static_cast<uint32_t>(error);
     }
@@ -189,10 +204,14 @@ bool MailslotReader::Create(const std::wstring &slotName) {
     if (!FillAddress(path, address))
         return false;
 
-    // The default directory is shared by every user: world-writable with the sticky bit.
-    std::string dir = path.substr(0, path.find_last_of('/'));
-    if (!dir.empty() && mkdir(dir.c_str(), 01777) == 0)
+    // The default directory is shared by every user: world-writable with the sticky bit. A
+    // directory of the caller's own choosing is made private to the caller.
+    const std::string dir = path.substr(0, path.find_last_of('/'));
+    const bool custom = !GetEnv("KORVALIS_MAILSLOT_DIR").empty();
+    if (!dir.empty() && mkdir(dir.c_str(), custom ? 0700 : 01777) == 0 && !custom)
         chmod(dir.c_str(), 01777);
+    if (!IsSafeSharedDirectory(dir))
+        return false;
 
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -217,16 +236,28 @@ bool MailslotReader::Create(const std::wstring &slotName) {
         unlink(path.c_str());
     }
 
-    if (bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+    // Writers of every user may connect: the socket is bound in a private directory, opened to
+    // everyone there (where nobody else can swap the file) and then linked into place.
+    std::string privateDir = dir + "/.bXXXXXX";
+    sockaddr_un privateAddress;
+    if (mkdtemp(privateDir.data()) == nullptr) {
         close(fd);
         return false;
     }
-    // Writers of every user may connect.
-    chmod(path.c_str(), 0666);
-    struct stat bound {};
-    if (lstat(path.c_str(), &bound) == 0) {
-        mFileDevice = static_cast<uint64_t>(bound.st_dev);
-        mFileInode = static_cast<uint64_t>(bound.st_ino);
+    const std::string privatePath = privateDir + "/s";
+    bool bound = FillAddress(privatePath, privateAddress) &&
+                 bind(fd, reinterpret_cast<const sockaddr *>(&privateAddress), sizeof privateAddress) == 0 &&
+                 chmod(privatePath.c_str(), 0666) == 0 && link(privatePath.c_str(), path.c_str()) == 0;
+    unlink(privatePath.c_str());
+    rmdir(privateDir.c_str());
+    if (!bound) {
+        close(fd);
+        return false;
+    }
+    struct stat boundFile {};
+    if (lstat(path.c_str(), &boundFile) == 0) {
+        mFileDevice = static_cast<uint64_t>(boundFile.st_dev);
+        mFileInode = static_cast<uint64_t>(boundFile.st_ino);
     }
     int bufferBytes = ReceiveBufferBytes;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);

@@ -7,6 +7,7 @@
 // while holding it (WaitAbandoned). A thread that ends while holding a mutex abandons it too.
 #include "platform/NamedMutex.h"
 
+#include "platform/SharedDirectory.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -40,6 +41,7 @@ struct NamedMutex::Shared {
     uint32_t count = 0;
     int fd = -1;
     bool abandoned = false; // the last owner thread ended without releasing
+    std::atomic<uint32_t> waiting{0};
     ~Shared();
 };
 
@@ -162,14 +164,39 @@ void AfterForkInChild() {
     FinishFork(true);
 }
 
+// The holder record: the process id in a fixed slot at the start of the file, blanked on a clean
+// release. It is overwritten in place, never truncated.
+constexpr size_t RecordSize = 16;
+
+void WriteRecord(int fd, long pid) {
+    char record[RecordSize + 1];
+    if (pid > 0)
+        snprintf(record, sizeof record, "%-15ld\n", pid);
+    else
+        snprintf(record, sizeof record, "%15s\n", "");
+    if (pwrite(fd, record, RecordSize, 0) != static_cast<ssize_t>(RecordSize)) {
+        // Without a record a later death of this process is reported as a plain WaitObject0.
+    }
+}
+
+// Reads the previous holder's record and writes ours. True when a record was there.
+bool TakeOverRecord(int fd) {
+    char old[RecordSize];
+    ssize_t n = pread(fd, old, sizeof old, 0);
+    bool abandoned = false;
+    for (ssize_t i = 0; i < n; ++i)
+        abandoned = abandoned || (old[i] >= '0' && old[i] <= '9');
+    WriteRecord(fd, static_cast<long>(getpid()));
+    return abandoned;
+}
+
 // Gives up the file lock. A clean release clears the holder record; an abandoned one leaves it
 // so that the next owner in any process sees WaitAbandoned.
 void DropFileLock(Shared &s, bool clean) {
     if (s.fd < 0)
         return;
-    if (clean && ftruncate(s.fd, 0) != 0) {
-        // The record stays: the next owner reports WaitAbandoned, which still counts as obtained.
-    }
+    if (clean)
+        WriteRecord(s.fd, 0); // (a record left behind only makes the next owner see WaitAbandoned)
     flock(s.fd, LOCK_UN);
     close(s.fd);
     s.fd = -1;
@@ -253,32 +280,40 @@ HeldByThread *HeldList(bool create) {
     return held;
 }
 
+// Opens the lock file inside the checked lock directory: never through a symbolic link, never a
+// FIFO or device (no blocking open), never a file with a second name. Only a file made here gets
+// its mode set (other users' processes must be able to open it too).
 int OpenLockFile(const std::string &path) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0 && errno == ENOENT) {
+    const size_t slash = path.find_last_of('/');
+    const std::string dir = path.substr(0, slash);
+    const std::string name = path.substr(slash + 1);
+    int dirFd = OpenSharedDirectory(dir);
+    if (dirFd < 0 && errno == ENOENT) {
         // The lock directory went away since construction: make it again.
-        MakeDirectories(path.substr(0, path.find_last_of('/')), 01777);
-        fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        MakeDirectories(dir, 01777);
+        dirFd = OpenSharedDirectory(dir);
     }
+    if (dirFd < 0)
+        return -1;
+    const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    bool created = true;
+    int fd = openat(dirFd, name.c_str(), flags | O_CREAT | O_EXCL, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = openat(dirFd, name.c_str(), flags);
+    }
+    close(dirFd);
     if (fd < 0)
         return -1;
     struct stat st;
-    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 0777) != 0666)
-        fchmod(fd, 0666); // other users' processes must be able to open it too
-    return fd;
-}
-
-// Reads the previous holder's record and writes ours. True when a record was there.
-bool TakeOverRecord(int fd) {
-    char old[32];
-    ssize_t n = pread(fd, old, sizeof old, 0);
-    bool abandoned = n > 0;
-    char mine[32];
-    int len = snprintf(mine, sizeof mine, "%ld\n", static_cast<long>(getpid()));
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, mine, static_cast<size_t>(len), 0) != len) {
-        // Without a record a later death of this process is reported as a plain WaitObject0.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        close(fd);
+        errno = EPERM;
+        return -1;
     }
-    return abandoned;
+    if (created)
+        fchmod(fd, 0666); // the umask may have cut the mode
+    return fd;
 }
 
 } // namespace
@@ -336,6 +371,11 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
         ++s.count;
         return WaitObject0;
     }
+    struct Counted {
+        std::atomic<uint32_t> &count;
+        explicit Counted(std::atomic<uint32_t> &c) : count(c) { ++count; }
+        ~Counted() { --count; }
+    } counted(s.waiting);
     auto isFree = [&s] { return s.owner == std::thread::id(); };
     if (infinite)
         s.released.wait(guard, isFree);
@@ -405,6 +445,10 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
     return abandoned ? WaitAbandoned : WaitObject0;
 }
 
+uint32_t NamedMutex::WaitingThreads() const {
+    return mShared->waiting.load();
+}
+
 bool NamedMutex::Release() {
     Shared &s = *mShared;
     std::lock_guard<std::mutex> guard(s.lock);
@@ -425,6 +469,7 @@ struct Event::State {
     std::condition_variable signalled;
     bool manualReset;
     bool set;
+    uint32_t waiting = 0;
 };
 
 Event::Event(bool manualReset, bool initialState) : mState(new State) {
@@ -453,13 +498,20 @@ DWORD Event::Wait(DWORD timeoutMilliseconds) {
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMilliseconds);
     std::unique_lock<std::mutex> guard(s.lock);
     auto isSet = [&s] { return s.set; };
-    if (timeoutMilliseconds == Infinite)
-        s.signalled.wait(guard, isSet);
-    else if (!s.signalled.wait_until(guard, deadline, isSet))
+    ++s.waiting;
+    const bool signalled = timeoutMilliseconds == Infinite ? (s.signalled.wait(guard, isSet), true)
+                                                           : s.signalled.wait_until(guard, deadline, isSet);
+    --s.waiting;
+    if (!signalled)
         return WaitTimeout;
     if (!s.manualReset)
         s.set = false; // an auto-reset event lets one waiter through per Set
     return WaitObject0;
+}
+
+uint32_t Event::WaitingThreads() const {
+    std::lock_guard<std::mutex> guard(mState->lock);
+    return mState->waiting;
 }
 
 } // namespace Platform

@@ -26,6 +26,8 @@ public:
     // False (and nothing changes) when the calling thread does not hold it.
     bool Release();
     const std::wstring &Name() const { return mName; }
+    // Threads of this process inside Wait for this name that have not obtained it yet.
+    uint32_t WaitingThreads() const;
     // File that carries the cross-process lock for a name.
     static std::string LockFilePath(const std::wstring &name);
 
@@ -48,6 +50,8 @@ public:
     void Reset();
     // WaitObject0 when signalled, WaitTimeout at the deadline.
     DWORD Wait(DWORD timeoutMilliseconds);
+    // Threads inside Wait that have not been let through yet.
+    uint32_t WaitingThreads() const;
 
 private:
     struct State;

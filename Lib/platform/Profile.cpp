@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string_view>
+#include <unordered_set>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -28,16 +29,18 @@ namespace {
 
 struct Line {
     enum class Kind { Other, Section, Entry };
-    std::string text; // as in the file, without the line break
+    std::string text;      // as in the file, without the line break
+    std::string lineBreak; // as in the file; "" for a last line without one
     Kind kind = Kind::Other;
-    std::string name;  // section name or key, trimmed
-    std::string value; // trimmed, quotes stripped
+    bool hasEquals = false; // a line without "=" is found by a read but listed as no key
+    std::string name;       // section name or key, trimmed
+    std::string value;      // trimmed, quotes stripped
 };
 
 struct IniFile {
     std::vector<Line> lines;
     bool exists = false;
-    bool crlf = false;
+    bool crlf = false; // the break of new lines
     bool bom = false;
     mode_t mode = 0;
 };
@@ -76,18 +79,30 @@ Line ParseLine(std::string text) {
         size_t equals = body.find('=');
         line.kind = Line::Kind::Entry;
         line.name = std::string(Trim(body.substr(0, equals)));
-        if (equals != std::string_view::npos)
+        line.hasEquals = equals != std::string_view::npos;
+        if (line.hasEquals)
             line.value = Unquote(Trim(body.substr(equals + 1)));
     }
     line.text = std::move(text);
     return line;
 }
 
-// False only when the file exists but cannot be read.
+// No settings file comes near this; anything larger is not read.
+constexpr size_t MaxFileBytes = 16 * 1024 * 1024;
+
+// False only when the file exists but cannot be read; only a regular file is read (a FIFO or
+// device is refused without blocking).
 bool Load(const std::string &path, IniFile &ini) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > MaxFileBytes) {
+        close(fd);
+        errno = S_ISREG(st.st_mode) ? EFBIG : EINVAL;
+        return false;
+    }
+    ini.mode = st.st_mode & 07777;
     std::string content;
     char chunk[8192];
     ssize_t n;
@@ -100,10 +115,12 @@ bool Load(const std::string &path, IniFile &ini) {
             break;
         }
         content.append(chunk, static_cast<size_t>(n));
+        if (content.size() > MaxFileBytes) {
+            errno = EFBIG;
+            ok = false;
+            break;
+        }
     }
-    struct stat st;
-    if (fstat(fd, &st) == 0)
-        ini.mode = st.st_mode & 07777;
     int saved = errno;
     close(fd);
     errno = saved;
@@ -125,7 +142,9 @@ bool Load(const std::string &path, IniFile &ini) {
             end = content.size();
         if (end > pos && content[end - 1] == '\r')
             --end;
-        ini.lines.push_back(ParseLine(content.substr(pos, end - pos)));
+        Line line = ParseLine(content.substr(pos, end - pos));
+        line.lineBreak = content.substr(end, next - end);
+        ini.lines.push_back(std::move(line));
         pos = next;
     }
     return true;
@@ -156,27 +175,52 @@ bool FindValue(const IniFile &ini, std::string_view section, std::string_view ke
     return found;
 }
 
-void AddUnique(std::vector<std::string> &names, const std::string &name) {
-    for (const auto &known : names)
-        if (SameName(known, name))
-            return;
-    names.push_back(name);
-}
+// Names in file order, each once (compared without regard to ASCII case).
+class UniqueNames {
+public:
+    void Add(const std::string &name) {
+        std::string folded;
+        folded.reserve(name.size());
+        for (char c : name)
+            folded += AsciiUpper(c);
+        if (mSeen.insert(std::move(folded)).second)
+            mNames.push_back(name);
+    }
+    std::vector<std::string> &Names() { return mNames; }
+
+private:
+    std::unordered_set<std::string> mSeen;
+    std::vector<std::string> mNames;
+};
 
 std::vector<std::string> SectionNames(const IniFile &ini) {
-    std::vector<std::string> names;
+    UniqueNames names;
     for (const Line &line : ini.lines)
         if (line.kind == Line::Kind::Section)
-            AddUnique(names, line.name);
-    return names;
+            names.Add(line.name);
+    return std::move(names.Names());
+}
+
+// Key lines of the section that are listed (those with "="), the first of each name.
+std::vector<size_t> ListedKeys(const IniFile &ini, std::string_view section) {
+    std::unordered_set<std::string> seen;
+    std::vector<size_t> found;
+    ForEachEntry(ini, section, [&](size_t i) {
+        const Line &line = ini.lines[i];
+        std::string folded;
+        for (char c : line.name)
+            folded += AsciiUpper(c);
+        if (line.hasEquals && seen.insert(std::move(folded)).second)
+            found.push_back(i);
+        return true;
+    });
+    return found;
 }
 
 std::vector<std::string> KeyNames(const IniFile &ini, std::string_view section) {
     std::vector<std::string> names;
-    ForEachEntry(ini, section, [&](size_t i) {
-        AddUnique(names, ini.lines[i].name);
-        return true;
-    });
+    for (size_t i : ListedKeys(ini, section))
+        names.push_back(ini.lines[i].name);
     return names;
 }
 
@@ -185,6 +229,13 @@ bool HasSection(const IniFile &ini, std::string_view section) {
         if (line.kind == Line::Kind::Section && SameName(line.name, section))
             return true;
     return false;
+}
+
+// A line added by a write ends with the file's line break.
+Line NewLine(const IniFile &ini, std::string text) {
+    Line line = ParseLine(std::move(text));
+    line.lineBreak = ini.crlf ? "\r\n" : "\n";
+    return line;
 }
 
 // Replaces the first occurrence of the key, else adds it at the end of the first section of that
@@ -198,8 +249,11 @@ bool SetValue(IniFile &ini, const std::string &section, const std::string &key, 
             return true;
         std::string text = line.name + "=" + value;
         changed = text != line.text;
-        if (changed)
+        if (changed) {
+            std::string lineBreak = std::move(line.lineBreak);
             ini.lines[i] = ParseLine(text);
+            ini.lines[i].lineBreak = std::move(lineBreak);
+        }
         done = true;
         return false;
     });
@@ -215,14 +269,14 @@ bool SetValue(IniFile &ini, const std::string &section, const std::string &key, 
             if (!Trim(ini.lines[j].text).empty())
                 insertAt = j + 1;
         ini.lines.insert(ini.lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
-                         ParseLine(key + "=" + value));
+                         NewLine(ini, key + "=" + value));
         return true;
     }
 
     if (!ini.lines.empty() && !Trim(ini.lines.back().text).empty())
-        ini.lines.push_back(ParseLine(""));
-    ini.lines.push_back(ParseLine("[" + section + "]"));
-    ini.lines.push_back(ParseLine(key + "=" + value));
+        ini.lines.push_back(NewLine(ini, ""));
+    ini.lines.push_back(NewLine(ini, "[" + section + "]"));
+    ini.lines.push_back(NewLine(ini, key + "=" + value));
     return true;
 }
 
@@ -280,11 +334,15 @@ bool WriteAll(int fd, const std::string &data) {
 
 // Writes the lines to a temporary file beside the target and renames it over the target.
 bool Save(const std::string &path, const IniFile &ini) {
+    // Lines keep their own breaks; only a last line without one that is no longer last gets one.
     std::string content = ini.bom ? "\xEF\xBB\xBF" : "";
-    const char *lineBreak = ini.crlf ? "\r\n" : "\n";
-    for (const Line &line : ini.lines) {
+    for (size_t i = 0; i < ini.lines.size(); ++i) {
+        const Line &line = ini.lines[i];
         content += line.text;
-        content += lineBreak;
+        if (!line.lineBreak.empty())
+            content += line.lineBreak;
+        else if (i + 1 < ini.lines.size())
+            content += ini.crlf ? "\r\n" : "\n";
     }
 
     static std::atomic<unsigned> serial{0};
@@ -353,21 +411,34 @@ std::mutex &WriteMutex() {
     return *writeMutex;
 }
 
-// A link is followed, so that writing through it changes its target instead of replacing it.
+// Links are followed, a dangling one too, so that writing through a link changes (or creates) its
+// target instead of replacing the link.
 std::string TargetPath(const std::string &path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char *real = realpath(path.c_str(), nullptr)) {
-            std::string target = real;
-            free(real);
-            return target;
-        }
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        ssize_t n = readlink(target.c_str(), link.data(), link.size());
+        if (n <= 0 || static_cast<size_t>(n) >= link.size())
+            break;
+        link.resize(static_cast<size_t>(n));
+        target = link[0] == '/' ? link : DirectoryOf(target) + "/" + link;
     }
-    return path;
+    return target;
 }
 
 bool HasLineBreak(const std::string &text) {
     return text.find_first_of("\r\n") != std::string::npos;
+}
+
+// A default loses its trailing blanks, as the profile API's does.
+std::wstring DefaultText(const wchar_t *defaultValue) {
+    std::wstring text = defaultValue ? defaultValue : L"";
+    while (!text.empty() && text.back() == L' ')
+        text.pop_back();
+    return text;
 }
 
 uint32_t CopyOut(const std::wstring &text, wchar_t *buffer, uint32_t size) {
@@ -416,7 +487,7 @@ uint32_t GetPrivateProfileString(const wchar_t *section, const wchar_t *key, con
     std::string value;
     if (FindValue(ini, WideToUtf8(section), WideToUtf8(key), value))
         return CopyOut(Utf8ToWide(value), buffer, size);
-    return CopyOut(defaultValue ? std::wstring(defaultValue) : std::wstring(), buffer, size);
+    return CopyOut(DefaultText(defaultValue), buffer, size);
 }
 
 bool WritePrivateProfileString(const wchar_t *section, const wchar_t *key, const wchar_t *value,
@@ -473,7 +544,7 @@ bool FindProfileString(const std::wstring &section, const std::wstring &key, std
 std::wstring ReadProfileString(const std::wstring &section, const std::wstring &key,
                                const std::wstring &defaultValue, const std::wstring &fileName) {
     std::wstring value;
-    return FindProfileString(section, key, value, fileName) ? value : defaultValue;
+    return FindProfileString(section, key, value, fileName) ? value : DefaultText(defaultValue.c_str());
 }
 
 bool ReadProfileSection(const std::wstring &section,
@@ -484,11 +555,8 @@ bool ReadProfileSection(const std::wstring &section,
     const std::string sectionText = WideToUtf8(section);
     if (!Load(WideToUtf8(fileName), ini) || !HasSection(ini, sectionText))
         return false;
-    for (const std::string &key : KeyNames(ini, sectionText)) {
-        std::string value;
-        FindValue(ini, sectionText, key, value);
-        entries.emplace_back(Utf8ToWide(key), Utf8ToWide(value));
-    }
+    for (size_t i : ListedKeys(ini, sectionText))
+        entries.emplace_back(Utf8ToWide(ini.lines[i].name), Utf8ToWide(ini.lines[i].value));
     return true;
 }
 

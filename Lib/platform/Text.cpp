@@ -202,9 +202,15 @@ std::wstring AsciiLower(std::wstring text) {
 }
 
 namespace {
-// One C locale object for the process; never freed (threads may hold it as their locale).
+// One C locale object for the process; never freed (threads may hold it as their locale). The
+// UTF-8 form of C where there is one: numbers exactly as in C, multibyte texts as UTF-8.
 locale_t CLocale() {
-    static locale_t sLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    static locale_t sLocale = [] {
+        locale_t utf8 = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        return utf8 != static_cast<locale_t>(nullptr)
+                   ? utf8
+                   : newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    }();
     return sLocale;
 }
 } // namespace

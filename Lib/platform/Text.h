@@ -27,7 +27,16 @@ std::wstring AsciiLower(std::wstring text);
 char AsciiUpper(char c);
 wchar_t AsciiUpper(wchar_t c);
 
-// While alive, the calling thread formats and parses numbers in the C locale.
+// Character tests of the C locale, whatever locale is set: '0' to '9'; blank, TAB, LF, VT, FF, CR.
+constexpr bool IsAsciiDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+constexpr bool IsAsciiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// While alive, the calling thread formats and parses numbers in the C locale (its UTF-8 form, so
+// that narrow and wide texts convert through UTF-8).
 class ScopedCLocale {
 public:
     ScopedCLocale();

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/Saturating.h"
 #include "logging/MakeString.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -29,10 +31,6 @@ enum class FormatArgument {
     Unusable, // several conversions, a '*' width, a text or pointer conversion, a broken format
 };
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 FormatArgument ClassifyFormat(const std::string &sFormat) {
     FormatArgument argument = FormatArgument::NoConversion;
     size_t i = 0;
@@ -47,11 +45,11 @@ FormatArgument ClassifyFormat(const std::string &sFormat) {
             return FormatArgument::Unusable;
         while (i < sFormat.size() && std::string("-+ #0'").find(sFormat[i]) != std::string::npos)
             ++i;
-        while (i < sFormat.size() && IsDigit(sFormat[i]))
+        while (i < sFormat.size() && Platform::IsAsciiDigit(sFormat[i]))
             ++i;
         if (i < sFormat.size() && sFormat[i] == '.') {
             ++i;
-            while (i < sFormat.size() && IsDigit(sFormat[i]))
+            while (i < sFormat.size() && Platform::IsAsciiDigit(sFormat[i]))
                 ++i;
         }
         std::string length;
@@ -98,17 +96,10 @@ FormatArgument ClassifyFormat(const std::string &sFormat) {
 // A value converted to an integer type without undefined behaviour: floating-point values are
 // truncated and held within the type's range (NaN gives 0).
 template <typename To, typename From> To ConvertForFormat(From value) {
-    if constexpr (std::is_floating_point_v<From> && std::is_integral_v<To>) {
-        if (std::isnan(value))
-            return 0;
-        if (value <= static_cast<From>(std::numeric_limits<To>::min()))
-            return std::numeric_limits<To>::min();
-        if (value >= static_cast<From>(std::numeric_limits<To>::max()))
-            return std::numeric_limits<To>::max();
+    if constexpr (std::is_floating_point_v<From> && std::is_integral_v<To>)
+        return SaturatingCast<To>(value);
+    else
         return static_cast<To>(value);
-    } else {
-        return static_cast<To>(value);
-    }
 }
 
 // FormatString with the value passed as the type that the format's conversion reads. False when
@@ -181,11 +172,11 @@ ScanResult ScanInteger(const std::string &sText, bool &bNegative, unsigned long 
     bNegative = false;
     if (i < sText.size() && (sText[i] == '+' || sText[i] == '-'))
         bNegative = sText[i++] == '-';
-    if (i >= sText.size() || !IsDigit(sText[i]))
+    if (i >= sText.size() || !Platform::IsAsciiDigit(sText[i]))
         return ScanResult::NoNumber;
     magnitude = 0;
     bool bTooLarge = false;
-    for (; i < sText.size() && IsDigit(sText[i]); ++i) {
+    for (; i < sText.size() && Platform::IsAsciiDigit(sText[i]); ++i) {
         const unsigned digit = static_cast<unsigned>(sText[i] - '0');
         if (magnitude > (std::numeric_limits<unsigned long long>::max() - digit) / 10)
             bTooLarge = true;
@@ -214,20 +205,14 @@ bool IsAllDigits(const std::string &sText) {
     if (sText.empty())
         return false;
     for (char c : sText)
-        if (!IsDigit(c))
+        if (!Platform::IsAsciiDigit(c))
             return false;
     return true;
 }
 
 // ASCII upper case; other characters unchanged.
 wxString AsciiUpper(const wxString &text) {
-    wxString result;
-    result.reserve(text.length());
-    for (wxUniChar c : text) {
-        const wxUniChar::value_type code = c.GetValue();
-        result += (code >= 'a' && code <= 'z') ? wxUniChar(code - 'a' + 'A') : c;
-    }
-    return result;
+    return wxString(Platform::AsciiUpper(text.ToStdWstring()));
 }
 
 wxString WithoutBlanks(wxString text) {

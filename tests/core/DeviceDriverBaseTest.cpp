@@ -206,20 +206,51 @@ TEST_F(DeviceDriverBaseTest, NullHostAddressesAreRefusedWithACodeInsteadOfACrash
               mDriver.GetValueString(nullptr, 53, nullptr, buffer, 4, &filled));
     EXPECT_EQ(ResultCode::ValueDataMissing, mDriver.GetCurrentFrequency(nullptr, nullptr));
 
-    auto records = Records();
-    auto call = DriverRecords::FindCall(records, L"DeviceDriverBase", L"GetValue");
-    ASSERT_TRUE(call);
-    EXPECT_EQ(L"Error", call->End.Level);
-    EXPECT_EQ(std::to_wstring(ResultCode::ValueDataMissing), call->End.Value(L"Err", L"!output"));
+    // The end records of GetValue name the refused operation.
+    std::vector<std::wstring> descriptions;
+    for (const Quellin::Record &record : Records())
+        if (record.RecordKind == Quellin::Record::Kind::End && record.Level == L"Error" &&
+            record.Value(L"Err", L"!output") == std::to_wstring(ResultCode::ValueDataMissing) &&
+            record.Value(L"description").rfind(L"Get", 0) == 0)
+            descriptions.push_back(record.Value(L"description"));
+    const std::vector<std::wstring> expected{L"GetSpecificSettingState(<NULL>)",
+                                             L"GetSpecificSettingState(<NULL>)", L"GetSpecificInput(<NULL>)",
+                                             L"GetQueuedWarning(<NULL>)", L"GetQueuedWarning(<NULL>)"};
+    EXPECT_EQ(expected, descriptions);
+}
 
-    // Every refusal has its text.
-    for (DWORD code :
-         {ResultCode::ValueDataMissing, ResultCode::FilledSizeMissing, ResultCode::TextBufferMissing,
-          ResultCode::KorvalisVersionMissing, ResultCode::ConfigurationWindowUnavailable}) {
-        char text[256];
+// GetErrorString answers every framework code with the table's text (the version text with the
+// minimum version), and nothing for the codes the host knows.
+TEST_F(DeviceDriverBaseTest, ErrorStringsComeFromTheFrameworkTable) {
+    const std::pair<DWORD, std::string> expected[] = {
+        {0x300000CB, ""},
+        {0x300000D0, ""},
+        {0x300000D7, "The used Korvalis version is too old. This driver can only be used in Korvalis version "
+                     "2024.1.1 and higher"},
+        {0x300000E0, "No configuration file name given"},
+        {0x300000E1, "The configuration file could not be written"},
+        {0x300000E8, "A data address that this value identifier needs was not given."},
+        {0x300000E9, "The address that receives the length of the text was not given."},
+        {0x300000EA, "A text or text buffer that the call needs was not given."},
+        {0x300000EB, "No Korvalis version text was given."},
+        {0x300000EC, "The configuration window cannot be shown."},
+        {0x300000ED, "No further driver can be created: every DeviceID is in use."},
+        {0x300000EE, "The driver call failed unexpectedly."},
+        {0x300002E4, "The response of a TCPIP controlled device is larger than expected."},
+        {0x300002E5, "Could not find VISA32.DLL. Is VISA installed?"},
+        {0x300000FF, ""},
+    };
+    for (const auto &[code, text] : expected) {
+        char buffer[256];
+        uint32_t read = 99;
+        EXPECT_EQ(0u, mDriver.GetErrorString(nullptr, code, buffer, sizeof buffer, &read));
+        EXPECT_EQ(text, std::string(buffer, read)) << std::hex << code;
+    }
+    for (const ResultCode::CodeText &entry : ResultCode::FrameworkCodes) {
+        char buffer[256];
         uint32_t read = 0;
-        EXPECT_EQ(0u, mDriver.GetErrorString(nullptr, code, text, sizeof text, &read));
-        EXPECT_GT(read, 0u) << std::hex << code;
+        mDriver.GetErrorString(nullptr, entry.Code, buffer, sizeof buffer, &read);
+        EXPECT_EQ(entry.Text == nullptr, read == 0) << std::hex << entry.Code;
     }
 }
 

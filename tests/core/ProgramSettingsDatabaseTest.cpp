@@ -241,19 +241,8 @@ TEST_F(SettingsFileTest, RefusedWriteIsRememberedAndLogged) {
 }
 
 TEST_F(SettingsFileTest, NumbersStayInTheCLocaleUnderADecimalCommaLocale) {
-    const char *current = std::setlocale(LC_ALL, nullptr);
-    const std::string previous = current != nullptr ? current : "C";
-    bool found = false;
-    for (const char *name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8"}) {
-        if (std::setlocale(LC_ALL, name) != nullptr && *std::localeconv()->decimal_point == ',') {
-            found = true;
-            break;
-        }
-    }
-    if (!found) {
-        std::setlocale(LC_ALL, previous.c_str());
-        GTEST_SKIP() << "no decimal-comma locale installed";
-    }
+    auto locale = std::make_unique<TestSupport::ScopedDecimalCommaLocale>();
+    ASSERT_TRUE(locale->Active()) << TestSupport::DecimalCommaLocaleName << " is missing: run scripts/setup";
     auto db = Create();
     db->Open();
     db->PushTable("Common");
@@ -261,7 +250,7 @@ TEST_F(SettingsFileTest, NumbersStayInTheCLocaleUnderADecimalCommaLocale) {
     db->WriteFloat("Float", 0.25f);
     const double read = db->ReadDouble("Double", 0.0);
     const double missing = db->ReadDouble("Missing", 2.5);
-    std::setlocale(LC_ALL, previous.c_str());
+    locale.reset();
 
     const std::string file = ReadFile(mFile);
     EXPECT_NE(file.find("Double=1.5\n"), std::string::npos) << file;

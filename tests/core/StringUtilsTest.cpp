@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 #include <clocale>
 #include <cmath>
 #include <limits>
@@ -37,6 +39,21 @@ TEST(FormatStringTest, WideOutputBeyondTheFirstBufferIsComplete) {
               L"e \x03A9");
     ReleaseFormatWBuffer();
     EXPECT_EQ(FormatWString(L"%d", 5), L"5");
+}
+
+// Long results and texts of the other width are formatted whole; only a result beyond the
+// 16 Mi-character limit (or a text that cannot be converted) gives the format text.
+TEST(FormatStringTest, LongResultsAndMixedWidthsAreFormattedWhole) {
+    const std::wstring wide(300000, L'\x00E9');
+    EXPECT_EQ(FormatWString(L"<%ls>", wide.c_str()), L"<" + wide + L">");
+    EXPECT_EQ(FormatString("%ls|%d", L"D\x00E9tecteur \x20AC", 7), "D\xC3\xA9tecteur \xE2\x82\xAC|7");
+    EXPECT_EQ(FormatWString(L"%s|%d", "D\xC3\xA9tecteur", 7), L"D\x00E9tecteur|7");
+    const std::string huge(16 * 1024 * 1024, 'x');
+    EXPECT_EQ(FormatString("%s", huge.c_str()).size(), huge.size());
+    EXPECT_EQ(FormatString("%s.", huge.c_str()), "%s.");
+    EXPECT_EQ(FormatWString(L"%s", "\xFF"), L"%s");
+    ReleaseFormatBuffer();
+    ReleaseFormatWBuffer();
 }
 
 TEST(FormatStringTest, NullFormatGivesEmptyText) {
@@ -311,22 +328,15 @@ TEST(RegexTest, StrayByteInAReplyDoesNotHideTheNumber) {
 
 // ---- Host locale ---------------------------------------------------------------------------------
 
-// Switches the process to a locale whose decimal separator is a comma, if the system has one.
+// Switches the process to the decimal-comma locale.
 class DecimalCommaLocale : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char *current = std::setlocale(LC_ALL, nullptr);
-        mPrevious = current != nullptr ? current : "C";
-        for (const char *name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"}) {
-            if (std::setlocale(LC_ALL, name) != nullptr && *std::localeconv()->decimal_point == ',')
-                return;
-        }
-        std::setlocale(LC_ALL, mPrevious.c_str());
-        GTEST_SKIP() << "no decimal-comma locale installed";
+        ASSERT_TRUE(mLocale.Active())
+            << TestSupport::DecimalCommaLocaleName << " is missing: run scripts/setup";
     }
-    void TearDown() override { std::setlocale(LC_ALL, mPrevious.c_str()); }
 
-    std::string mPrevious;
+    TestSupport::ScopedDecimalCommaLocale mLocale;
 };
 
 TEST_F(DecimalCommaLocale, NumbersStayInTheCLocale) {

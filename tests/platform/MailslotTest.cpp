@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Platform;
@@ -28,6 +29,13 @@ protected:
             if (mWriter.SendRecord(L"fill " + std::to_wstring(i)) != 0)
                 return i;
         return -1;
+    }
+    // Nothing more was sent: a mark sent now on a writer of its own is the next record.
+    void ExpectNextIsMark() {
+        MailslotWriter marker;
+        ASSERT_TRUE(marker.Open(SlotName));
+        ASSERT_EQ(marker.SendRecord(L"mark"), 0u);
+        EXPECT_EQ(mReader.Receive(seconds(10)), std::wstring(L"mark"));
     }
     int Drain() {
         int count = 0;
@@ -53,13 +61,13 @@ TEST_F(MailslotTest, EachRecordIsOneUtf16LEDatagram) {
                                     std::wstring(1, wchar_t(0x1F527)) + L"z"};
     for (const std::wstring &record : records)
         ASSERT_EQ(mWriter.SendRecord(record), 0u);
-    EXPECT_EQ(mReader.ReceiveBytes(seconds(2)), std::string("A\0", 2));
-    EXPECT_EQ(mReader.ReceiveBytes(seconds(2)), std::string("D\0\xE9\0t\0e\0c\0t\0e\0u\0r\0\t\0"
-                                                            "2\0\xAC\x20",
-                                                            24));
-    EXPECT_EQ(mReader.ReceiveBytes(seconds(2)), std::string());
-    EXPECT_EQ(mReader.Receive(seconds(2)), records[3]);
-    EXPECT_FALSE(mReader.ReceiveBytes(milliseconds(20)));
+    EXPECT_EQ(mReader.ReceiveBytes(seconds(10)), std::string("A\0", 2));
+    EXPECT_EQ(mReader.ReceiveBytes(seconds(10)), std::string("D\0\xE9\0t\0e\0c\0t\0e\0u\0r\0\t\0"
+                                                             "2\0\xAC\x20",
+                                                             24));
+    EXPECT_EQ(mReader.ReceiveBytes(seconds(10)), std::string());
+    EXPECT_EQ(mReader.Receive(seconds(10)), records[3]);
+    ExpectNextIsMark();
 }
 
 TEST_F(MailslotTest, LargeRecordArrivesUncut) {
@@ -68,7 +76,7 @@ TEST_F(MailslotTest, LargeRecordArrivesUncut) {
     std::wstring big(30000, L'x');
     big.back() = L'!';
     ASSERT_EQ(mWriter.SendRecord(big), 0u);
-    EXPECT_EQ(mReader.Receive(seconds(2)), big);
+    EXPECT_EQ(mReader.Receive(seconds(10)), big);
 }
 
 TEST_F(MailslotTest, WithoutCollectorNothingIsOpenedOrSent) {
@@ -78,7 +86,7 @@ TEST_F(MailslotTest, WithoutCollectorNothingIsOpenedOrSent) {
     // A collector that starts later sees nothing from a writer that did not reopen.
     ASSERT_TRUE(mReader.Create(SlotName));
     EXPECT_EQ(mWriter.SendRecord(L"still closed"), 0u);
-    EXPECT_FALSE(mReader.ReceiveBytes(milliseconds(50)));
+    ExpectNextIsMark();
     // A plain file under the slot's name is no collector.
     TestSupport::WriteFile(mEnv.MailslotDir() + "/PlainFile", "x");
     EXPECT_FALSE(mWriter.Open(L"PlainFile"));
@@ -91,7 +99,7 @@ TEST_F(MailslotTest, ReaderCreatesDirectoryAndKeepsALiveSlot) {
     EXPECT_FALSE(second.Create(SlotName)) << "a running collector's slot was taken over";
     ASSERT_TRUE(mWriter.Open(SlotName));
     ASSERT_EQ(mWriter.SendRecord(L"to the first"), 0u);
-    EXPECT_EQ(mReader.Receive(seconds(2)), std::wstring(L"to the first"));
+    EXPECT_EQ(mReader.Receive(seconds(10)), std::wstring(L"to the first"));
 }
 
 TEST_F(MailslotTest, BurstArrivesWholeAndInOrderWhileDrained) {
@@ -124,7 +132,8 @@ TEST_F(MailslotTest, StalledCollectorCostsOneShortWaitThenSendsFailFast) {
     auto firstWait = steady_clock::now() - start;
     ASSERT_GT(accepted, 0);
     EXPECT_GE(firstWait, milliseconds(90)) << "a full queue must be waited on";
-    EXPECT_LT(firstWait, milliseconds(600));
+    EXPECT_LT(firstWait, milliseconds(100) + TestSupport::SchedulingSlack)
+        << "a full queue was waited on more than once";
 
     start = steady_clock::now();
     int failed = 0;
@@ -137,7 +146,7 @@ TEST_F(MailslotTest, StalledCollectorCostsOneShortWaitThenSendsFailFast) {
     // The collector reads again: records flow, and a full queue is waited on once more.
     EXPECT_EQ(Drain(), accepted);
     ASSERT_EQ(mWriter.SendRecord(L"after the stall"), 0u);
-    EXPECT_EQ(mReader.Receive(seconds(2)), std::wstring(L"after the stall"));
+    EXPECT_EQ(mReader.Receive(seconds(10)), std::wstring(L"after the stall"));
     start = steady_clock::now();
     EXPECT_EQ(FillQueue(), accepted);
     EXPECT_GE(steady_clock::now() - start, milliseconds(90));
@@ -147,7 +156,7 @@ TEST_F(MailslotTest, WriterReconnectsToARestartedCollector) {
     ASSERT_TRUE(mReader.Create(SlotName));
     ASSERT_TRUE(mWriter.Open(SlotName));
     ASSERT_EQ(mWriter.SendRecord(L"one"), 0u);
-    EXPECT_EQ(mReader.Receive(seconds(2)), std::wstring(L"one"));
+    EXPECT_EQ(mReader.Receive(seconds(10)), std::wstring(L"one"));
 
     mReader.Close();
     EXPECT_NE(mWriter.SendRecord(L"nobody listens"), 0u);
@@ -158,7 +167,57 @@ TEST_F(MailslotTest, WriterReconnectsToARestartedCollector) {
     ASSERT_TRUE(restarted.Create(SlotName));
     ASSERT_TRUE(mWriter.Open(SlotName));
     ASSERT_EQ(mWriter.SendRecord(L"two"), 0u);
-    EXPECT_EQ(restarted.Receive(seconds(2)), std::wstring(L"two"));
+    EXPECT_EQ(restarted.Receive(seconds(10)), std::wstring(L"two"));
+}
+
+TEST_F(MailslotTest, FirstRecordAfterACollectorRestartIsResent) {
+    ASSERT_TRUE(mReader.Create(SlotName));
+    ASSERT_TRUE(mWriter.Open(SlotName));
+    mReader.Close();
+    MailslotReader restarted;
+    ASSERT_TRUE(restarted.Create(SlotName));
+    EXPECT_EQ(mWriter.SendRecord(L"first after the restart"), 0u);
+    EXPECT_EQ(restarted.Receive(seconds(10)), std::wstring(L"first after the restart"));
+}
+
+// Only a real directory that nobody else can rearrange holds the slot; a missing directory of
+// the caller's choosing is made private, the socket is open to every user whatever the umask.
+TEST_F(MailslotTest, SlotDirectoryIsCheckedAndTheSocketOpenToAll) {
+    const std::string root = mEnv.Root();
+    std::filesystem::create_directory(root + "/real");
+    std::filesystem::create_directory_symlink(root + "/real", root + "/link");
+    struct Case {
+        const char *dir;
+        mode_t mode; // 0: leave as made
+        bool accepted;
+    } cases[] = {{"link", 0, false},
+                 {"open", 0777, false},
+                 {"group", 0770, false},
+                 {"sticky", 01777, true},
+                 {"missing", 0, true}};
+    const mode_t oldMask = umask(077);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.dir);
+        const std::string dir = root + "/" + c.dir;
+        if (c.mode != 0) {
+            std::filesystem::create_directory(dir);
+            ASSERT_EQ(0, chmod(dir.c_str(), c.mode));
+        }
+        TestSupport::ScopedEnv env("KORVALIS_MAILSLOT_DIR", dir);
+        MailslotReader reader;
+        EXPECT_EQ(reader.Create(SlotName), c.accepted);
+        EXPECT_FALSE(std::filesystem::exists(root + "/real/QuellinSlot"));
+        struct stat st {};
+        if (!c.accepted)
+            continue;
+        ASSERT_EQ(0, lstat(dir.c_str(), &st));
+        EXPECT_EQ(c.mode != 0 ? c.mode : 0700u, st.st_mode & 07777);
+        ASSERT_EQ(0, lstat((dir + "/QuellinSlot").c_str(), &st));
+        EXPECT_EQ(0666u, st.st_mode & 07777);
+        // Nothing of the binding is left beside the slot.
+        EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator(dir), {}));
+    }
+    umask(oldMask);
 }
 
 TEST_F(MailslotTest, ConcurrentWritersKeepRecordsWhole) {
@@ -204,5 +263,5 @@ TEST_F(MailslotTest, ClosedCollectorRemovesOnlyItsOwnSocketFile) {
     EXPECT_TRUE(std::filesystem::exists(path));
     ASSERT_TRUE(mWriter.Open(SlotName));
     ASSERT_EQ(mWriter.SendRecord(L"to the newer"), 0u);
-    EXPECT_EQ(newer.Receive(seconds(2)), std::wstring(L"to the newer"));
+    EXPECT_EQ(newer.Receive(seconds(10)), std::wstring(L"to the newer"));
 }

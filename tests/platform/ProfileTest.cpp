@@ -301,3 +301,86 @@ TEST_F(ProfileTest, ConcurrentWritersOfDifferentKeysLoseNothing) {
 }
 
 } // namespace
+
+// Lines that a write does not change keep every byte: their own line breaks, a stray CR, a last
+// line without a break.
+TEST_F(ProfileTest, RewritesKeepUnchangedLinesByteForByte) {
+    struct Case {
+        const char *before, *after;
+    } cases[] = {
+        {"[S]\nstray\r\r\nk=1\n", "[S]\nstray\r\r\nk=2\n"},
+        {"[S]\nname\r\nk=1\n", "[S]\nname\r\nk=2\n"},
+        {"[S]\r\nmixed\nk=1\r\n", "[S]\r\nmixed\nk=2\r\n"},
+        {"[S]\nk=1", "[S]\nk=2"},
+        {"[S]\nx=0", "[S]\nx=0\nk=2\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.before);
+        WriteFile(mPath, c.before);
+        ASSERT_TRUE(Write(L"S", L"k", L"2"));
+        EXPECT_EQ(c.after, ReadFile(mPath));
+    }
+}
+
+TEST_F(ProfileTest, LinesWithoutEqualsAreNoKeysAndDefaultsLoseTrailingBlanks) {
+    WriteFile(mPath, "[S]\nstray line\nk=v\n");
+    wchar_t buffer[64];
+    uint32_t n = GetPrivateProfileString(L"S", nullptr, L"", buffer, 64, mFile.c_str());
+    EXPECT_EQ(std::wstring(L"k\0\0", 3), std::wstring(buffer, n + 1));
+    std::vector<std::pair<std::wstring, std::wstring>> entries;
+    ASSERT_TRUE(ReadProfileSection(L"S", entries, mFile));
+    EXPECT_EQ(1u, entries.size());
+
+    EXPECT_EQ(L"default", Read(L"S", L"missing", L"default  "));
+    EXPECT_EQ(L"  default", Read(L"S", L"missing", L"  default "));
+    EXPECT_EQ(L"default", ReadProfileString(L"S", L"missing", L"default  ", mFile));
+}
+
+// Only regular files of a sane size are read: nothing blocks or fills the memory.
+TEST_F(ProfileTest, OnlyRegularFilesOfSaneSizeAreRead) {
+    const std::string fifo = mDir.File("fifo.ini");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    const std::string huge = mDir.File("huge.ini");
+    WriteFile(huge, "[S]\nk=v\n");
+    ASSERT_EQ(0, truncate(huge.c_str(), 64 * 1024 * 1024));
+    for (const std::string &path : {fifo, std::string("/dev/zero"), huge}) {
+        SCOPED_TRACE(path);
+        const std::wstring file(path.begin(), path.end());
+        std::thread([&] {
+            wchar_t buffer[16];
+            EXPECT_EQ(3u, GetPrivateProfileString(L"S", L"k", L"def", buffer, 16, file.c_str()));
+            EXPECT_FALSE(WritePrivateProfileString(L"S", L"k", L"w", file.c_str()));
+        }).join();
+    }
+}
+
+TEST_F(ProfileTest, WritesThroughADanglingLinkCreateItsTarget) {
+    const std::string link = mDir.File("link.ini");
+    ASSERT_EQ(0, symlink("target.ini", link.c_str()));
+    const std::wstring wideLink(link.begin(), link.end());
+    ASSERT_TRUE(WritePrivateProfileString(L"S", L"k", L"w", wideLink.c_str()));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ("[S]\nk=w\n", ReadFile(mDir.File("target.ini")));
+}
+
+TEST_F(ProfileTest, ListingManyNamesTakesLinearTime) {
+    constexpr int Count = 20000;
+    std::string content = "[S]\n";
+    for (int i = 0; i < Count; ++i)
+        content +=
+            "key" + std::to_string(i) + "=" + std::to_string(i) + "\n[T" + std::to_string(i) + "]\n[S]\n";
+    WriteFile(mPath, content);
+    std::vector<wchar_t> buffer(20 * Count);
+    const auto start = std::chrono::steady_clock::now();
+    uint32_t keys = GetPrivateProfileString(L"S", nullptr, L"", buffer.data(), buffer.size(), mFile.c_str());
+    uint32_t sections =
+        GetPrivateProfileString(nullptr, nullptr, L"", buffer.data(), buffer.size(), mFile.c_str());
+    std::vector<std::pair<std::wstring, std::wstring>> entries;
+    ASSERT_TRUE(ReadProfileSection(L"S", entries, mFile));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GT(keys, 0u);
+    EXPECT_GT(sections, 0u);
+    EXPECT_EQ(static_cast<size_t>(Count), entries.size());
+    // Comparing every name with every other takes several seconds here.
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+}

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 #include <clocale>
 #include <cstdio>
 #include <locale.h>
@@ -11,20 +13,9 @@ using namespace Platform;
 
 namespace {
 
-// A locale whose decimal separator is a comma, or null when the machine has none.
+// The decimal-comma locale, or null when it is missing.
 locale_t DecimalCommaLocale() {
-    for (const char *name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "nl_NL.UTF-8"}) {
-        locale_t loc = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
-        if (loc == static_cast<locale_t>(nullptr))
-            continue;
-        locale_t previous = uselocale(loc);
-        bool comma = localeconv()->decimal_point[0] == ',';
-        uselocale(previous);
-        if (comma)
-            return loc;
-        freelocale(loc);
-    }
-    return static_cast<locale_t>(nullptr);
+    return newlocale(LC_ALL_MASK, TestSupport::DecimalCommaLocaleName, static_cast<locale_t>(nullptr));
 }
 
 // Runs the body with the thread's locale set to loc, restoring the previous one.
@@ -107,8 +98,8 @@ TEST(TextTest, CasingChangesAsciiLettersOnlyWhateverTheLocale) {
 
 TEST(TextTest, ScopedCLocaleFormatsNumbersWithAPointAndRestores) {
     locale_t comma = DecimalCommaLocale();
-    if (comma == static_cast<locale_t>(nullptr))
-        GTEST_SKIP() << "no decimal-comma locale installed (generate de_DE.UTF-8)";
+    ASSERT_NE(comma, static_cast<locale_t>(nullptr))
+        << TestSupport::DecimalCommaLocaleName << " is missing: run scripts/setup";
     WithLocale(comma, [] {
         ASSERT_EQ(Format(2.5), "2,5");
         {

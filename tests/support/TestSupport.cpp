@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,20 @@
 namespace fs = std::filesystem;
 
 namespace TestSupport {
+
+ScopedDecimalCommaLocale::ScopedDecimalCommaLocale() {
+    const char *current = std::setlocale(LC_ALL, nullptr);
+    mPrevious = current != nullptr ? current : "C";
+    mActive =
+        std::setlocale(LC_ALL, DecimalCommaLocaleName) != nullptr && *std::localeconv()->decimal_point == ',';
+    if (!mActive)
+        std::setlocale(LC_ALL, mPrevious.c_str());
+}
+
+ScopedDecimalCommaLocale::~ScopedDecimalCommaLocale() {
+    if (mActive)
+        std::setlocale(LC_ALL, mPrevious.c_str());
+}
 
 TempDir::TempDir() {
     std::string base = fs::temp_directory_path().string() + "/pontis-test-XXXXXX";

@@ -55,8 +55,29 @@ private:
 
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &content);
+// Room on top of a wall-clock wait for a loaded two-core machine and the sanitizer build; only for
+// tests whose point is an upper bound.
+constexpr std::chrono::milliseconds SchedulingSlack{3000};
 // Polls the condition until it holds or the timeout runs out.
 bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout);
+// The decimal-comma locale that scripts/setup installs; the tests that need it fail without it.
+constexpr const char *DecimalCommaLocaleName = "de_DE.UTF-8";
+
+// Switches the process to the decimal-comma locale while alive (Active() is false when the
+// locale is missing), then back.
+class ScopedDecimalCommaLocale {
+public:
+    ScopedDecimalCommaLocale();
+    ~ScopedDecimalCommaLocale();
+    ScopedDecimalCommaLocale(const ScopedDecimalCommaLocale &) = delete;
+    ScopedDecimalCommaLocale &operator=(const ScopedDecimalCommaLocale &) = delete;
+    bool Active() const { return mActive; }
+
+private:
+    std::string mPrevious;
+    bool mActive = false;
+};
+
 // Value of an environment variable set by the test runner ("" when unset).
 std::string RunnerEnv(const char *name);
 

@@ -133,13 +133,14 @@ TEST_F(CollectorProgramTest, PrintsRawRecordsAndEndsAfterCount) {
     auto collector = StartCollector({"--raw", "--count", "2", "--timeout", "20"});
     ASSERT_TRUE(mSlotReady);
     EXPECT_EQ(mWriter.SendRecord(L"first \u00E9 record"), 0u);
-    EXPECT_EQ(mWriter.SendRecord(L"second"), 0u);
+    // Anyone may write to the slot: control characters and NULs are printed escaped.
+    EXPECT_EQ(mWriter.SendRecord(std::wstring(L"sec\0ond\n\x1B[2J\x9B\x7F\\x", 16)), 0u);
     ASSERT_EQ(collector.wait_for(20s), std::future_status::ready);
     ProcessResult r = collector.get();
     EXPECT_FALSE(r.TimedOut) << r.Output;
     EXPECT_EQ(r.ExitCode, 0) << r.Output;
     std::vector<std::string> expected{"listening " + mEnv.MailslotDir() + "/QuellinSlot",
-                                      "first \xC3\xA9 record", "second"};
+                                      "first \xC3\xA9 record", "sec\\x00ond\\x0A\\x1B[2J\\x9B\\x7F\\x"};
     EXPECT_EQ(Lines(r.Output), expected);
     // The collector takes its socket file with it.
     EXPECT_FALSE(std::filesystem::exists(mEnv.MailslotDir() + "/QuellinSlot"));

@@ -24,6 +24,7 @@
 #include "platform/MessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/ValidatorBasedPanel.h"
+#include "ui/Screenshot.h"
 #include "ui/WxTestEnvironment.h"
 #include "ui/wxCustomValidator.h"
 
@@ -198,29 +199,14 @@ protected:
         return dynamic_cast<T *>(root.FindWindow(name));
     }
 
-    // Runs wx's event handling until the condition holds or two seconds passed.
+    // Runs wx's event handling until the condition holds; false after ten seconds.
     static bool Pump(const std::function<bool()> &condition) {
-        const wxLongLong deadline = wxGetLocalTimeMillis() + 2000;
-        while (!condition()) {
-            if (wxGetLocalTimeMillis() > deadline)
-                return false;
-            wxTheApp->Yield(true);
-            wxMilliSleep(10);
-        }
-        return true;
+        return Screenshot::Pump(condition, std::chrono::seconds(10));
     }
 
-    // What the window shows now, read back from the screen.
-    static wxImage Photograph(wxWindow &window) {
-        const wxSize size = window.GetClientSize();
-        wxBitmap bitmap(size);
-        {
-            wxMemoryDC memory(bitmap);
-            wxClientDC screen(&window);
-            memory.Blit(0, 0, size.x, size.y, &screen, 0, 0);
-        }
-        return bitmap.ConvertToImage();
-    }
+    // What the window shows now, read back from the screen (see Screenshot::Capture for pictures
+    // of a page).
+    static wxImage Photograph(wxWindow &window) { return Screenshot::Photograph(window); }
 
     // Number of distinct colours, at most limit: a drawn page has text and frames, a blank one
     // a single colour.

@@ -11,6 +11,7 @@
 #include "ConfigurationWindowFixture.h"
 #include "core/ADConvertorBase.h"
 #include "core/DriverRecords.h"
+#include "ui/Screenshot.h"
 #include "core/RAWControlConfigPanel.h"
 #include "core/ResultCodes.h"
 
@@ -337,37 +338,39 @@ TEST_F(TabbedDialogTest, LoadingWritesItsDriverLogLines) {
     EXPECT_EQ(expected, lines);
 }
 
-// Saves one PNG per page under <build>/screenshots for a person to look at.
+// Saves one PNG per page under <build>/screenshots for a person to look at, once every control of
+// the page has been painted.
 TEST_F(TabbedDialogTest, ScreenshotsOfEveryPageShowTheirControls) {
-    const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
-    TestSupport::TempDir scratch;
-    const std::string folder = binary.empty() ? scratch.Path() : binary + "/screenshots";
-    ASSERT_TRUE(wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
     SetDistinctValues();
     PanelResourceNameList pages = MakePages();
-    std::vector<std::string> saved;
+    size_t captured = 0;
     SetModalDialogSink([&](wxDialog &dialog) {
         dialog.Show();
         auto *tabs = Find<wxNotebook>(dialog, GenericTabsName);
         for (size_t i = 0; tabs != nullptr && i < tabs->GetPageCount(); ++i) {
             tabs->SetSelection(i);
-            wxWindow *page = tabs->GetPage(i);
-            EXPECT_TRUE(Pump([&] { return page->IsShownOnScreen(); }));
-            // Let the page paint.
-            const wxLongLong until = wxGetLocalTimeMillis() + 300;
-            Pump([&] { return wxGetLocalTimeMillis() > until; });
-            const wxImage shot = Photograph(dialog);
-            EXPECT_GT(CountColours(shot), 3u) << "page " << i << " looks blank";
-            const std::string file = folder + "/tabbed-page-" + std::to_string(i + 1) + ".png";
-            EXPECT_TRUE(shot.SaveFile(wxString::FromUTF8(file.c_str()), wxBITMAP_TYPE_PNG));
-            saved.push_back(file);
+            EXPECT_TRUE(
+                Screenshot::Capture(dialog, *tabs->GetPage(i), "tabbed-page-" + std::to_string(i + 1)));
+            ++captured;
         }
         return wxID_CANCEL;
     });
     ShowTabbedConfigurationWindow(pages, HostHandle(), "Alpha X1 meter");
-    ASSERT_EQ(3u, saved.size());
-    for (const std::string &file : saved)
-        EXPECT_GT(TestSupport::ReadFile(file).size(), 100u) << file;
+    EXPECT_EQ(3u, captured);
+}
+
+// A control that paints nothing is reported by name.
+TEST_F(TabbedDialogTest, AScreenshotReportsAControlThatShowsNothing) {
+    auto *frame = new wxFrame(mHost, wxID_ANY, "blank");
+    auto *page = new wxPanel(frame);
+    new wxWindow(page, wxID_ANY, wxPoint(10, 10), wxSize(40, 20), 0, "ID_BLANK");
+    frame->Show();
+    wxImage shot;
+    const ::testing::AssertionResult painted =
+        Screenshot::WaitUntilPainted(*frame, *page, shot, std::chrono::milliseconds(500));
+    EXPECT_FALSE(painted);
+    EXPECT_NE(std::string(painted.message()).find("ID_BLANK"), std::string::npos) << painted.message();
+    frame->Destroy();
 }
 
 // ---- One window object ----------------------------------------------------------------------

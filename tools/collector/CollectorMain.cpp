@@ -1,6 +1,7 @@
 // quellin-collector: creates the call-log mailslot and prints every record that arrives.
 //   quellin-collector [--slot NAME] [--raw] [--count N] [--timeout S]
-// Prints "listening <path>" first, then one line per record (fields, or the raw text with --raw).
+// Prints "listening <path>" first, then one line per record (fields, or the raw text with --raw),
+// control characters and NULs written as \xNN.
 // Ends after N records, after S seconds without a record, or on SIGINT/SIGTERM.
 #include <csignal>
 #include <cstdio>
@@ -67,7 +68,8 @@ int main(int argc, char **argv) {
         }
         lastRecord = std::chrono::steady_clock::now();
         ++received;
-        std::string line = Platform::WideToUtf8(raw ? record->Raw : Quellin::DescribeRecord(*record));
+        std::string line = Platform::WideToUtf8(
+            Quellin::EscapeControls(raw ? record->Raw : Quellin::DescribeRecord(*record)));
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
     }

@@ -148,6 +148,23 @@ size_t Record::CountMarkers(const std::wstring &marker) const {
     return n;
 }
 
+std::wstring EscapeControls(const std::wstring &text) {
+    static const wchar_t hex[] = L"0123456789ABCDEF";
+    std::wstring out;
+    out.reserve(text.size());
+    for (wchar_t c : text) {
+        const auto code = static_cast<uint32_t>(c);
+        if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
+            out += L"\\x";
+            out += hex[code >> 4];
+            out += hex[code & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::wstring DescribeRecord(const Record &r) {
     std::wostringstream out;
     switch (r.RecordKind) {

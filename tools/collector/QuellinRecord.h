@@ -36,6 +36,9 @@ struct Record {
 Record ParseRecord(const std::wstring &raw);
 // One line for people: kind, head fields and every item.
 std::wstring DescribeRecord(const Record &record);
+// The text with control characters (C0, DEL, C1) and NULs written as \xNN, so that a line of
+// output stays one line and nobody can send terminal control sequences through the collector.
+std::wstring EscapeControls(const std::wstring &text);
 
 // Creates the mailslot and receives records from it.
 class Collector {

@@ -1,0 +1,186 @@
+// Screenshots of configuration pages under Xvfb: waits until a window has really been painted,
+// checks that every control of a page shows something other than the page's background, and saves
+// the picture as <build>/screenshots/<name>.png.
+//
+//     EXPECT_TRUE(Screenshot::Capture(dialog, *page, "my-page"));
+//
+// The window must be shown; the page is the part whose controls are checked (the window itself
+// when it is the page).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <wx/app.h>
+#include <wx/bitmap.h>
+#include <wx/dcclient.h>
+#include <wx/dcmemory.h>
+#include <wx/filename.h>
+#include <wx/image.h>
+#include <wx/notebook.h>
+#include <wx/panel.h>
+#include <wx/statbox.h>
+#include <wx/utils.h>
+#include <wx/window.h>
+
+#include "support/TestSupport.h"
+
+namespace Screenshot {
+
+// Runs wx's event handling until the condition holds; false at the deadline.
+inline bool Pump(const std::function<bool()> &condition,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        wxTheApp->Yield(true);
+        wxMilliSleep(10);
+    }
+    return true;
+}
+
+// What the window's client area shows now, read back from the screen.
+inline wxImage Photograph(wxWindow &window) {
+    const wxSize size = window.GetClientSize();
+    wxBitmap bitmap(size);
+    {
+        wxMemoryDC memory(bitmap);
+        wxClientDC screen(&window);
+        memory.Blit(0, 0, size.x, size.y, &screen, 0, 0);
+    }
+    return bitmap.ConvertToImage();
+}
+
+struct Area {
+    wxString Name;
+    wxRect Rect; // in the photographed window's client coordinates
+};
+
+// The shown controls inside the page (containers are looked into, not checked themselves).
+inline std::vector<Area> ControlAreas(wxWindow &window, wxWindow &page) {
+    std::vector<Area> areas;
+    const wxPoint origin = window.ClientToScreen(wxPoint(0, 0));
+    std::function<void(wxWindow &)> walk = [&](wxWindow &parent) {
+        for (wxWindow *child : parent.GetChildren()) {
+            if (!child->IsShownOnScreen())
+                continue;
+            const bool container = dynamic_cast<wxPanel *>(child) != nullptr ||
+                                   dynamic_cast<wxNotebook *>(child) != nullptr ||
+                                   dynamic_cast<wxStaticBox *>(child) != nullptr;
+            if (container) {
+                walk(*child);
+                continue;
+            }
+            const wxRect rect(child->GetScreenPosition() - origin, child->GetSize());
+            if (!rect.IsEmpty())
+                areas.push_back(
+                    {child->GetName() + " (" + child->GetClassInfo()->GetClassName() + ")", rect});
+        }
+    };
+    walk(page);
+    return areas;
+}
+
+inline uint32_t Pixel(const wxImage &image, int x, int y) {
+    const unsigned char *p = image.GetData() + 3 * (static_cast<size_t>(y) * image.GetWidth() + x);
+    return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+}
+
+// The most frequent colour of the rectangle (clipped to the image).
+inline uint32_t Background(const wxImage &image, wxRect rect) {
+    rect.Intersect(wxRect(0, 0, image.GetWidth(), image.GetHeight()));
+    std::map<uint32_t, size_t> counts;
+    for (int y = rect.GetTop(); y <= rect.GetBottom(); ++y)
+        for (int x = rect.GetLeft(); x <= rect.GetRight(); ++x)
+            ++counts[Pixel(image, x, y)];
+    uint32_t most = 0;
+    size_t mostCount = 0;
+    for (const auto &[colour, count] : counts)
+        if (count > mostCount) {
+            most = colour;
+            mostCount = count;
+        }
+    return most;
+}
+
+inline bool ShowsSomething(const wxImage &image, wxRect rect, uint32_t background) {
+    rect.Intersect(wxRect(0, 0, image.GetWidth(), image.GetHeight()));
+    for (int y = rect.GetTop(); y <= rect.GetBottom(); ++y)
+        for (int x = rect.GetLeft(); x <= rect.GetRight(); ++x)
+            if (Pixel(image, x, y) != background)
+                return true;
+    return false;
+}
+
+// The controls whose whole area has the page's background colour.
+inline std::vector<wxString> BlankControls(const wxImage &image, wxWindow &window, wxWindow &page) {
+    const wxPoint origin = window.ClientToScreen(wxPoint(0, 0));
+    const uint32_t background = Background(image, wxRect(page.GetScreenPosition() - origin, page.GetSize()));
+    std::vector<wxString> blank;
+    for (const Area &area : ControlAreas(window, page))
+        if (!ShowsSomething(image, area.Rect, background))
+            blank.push_back(area.Name);
+    return blank;
+}
+
+// Waits until two pictures in a row are equal and every control shows something; the picture.
+inline ::testing::AssertionResult
+WaitUntilPainted(wxWindow &window, wxWindow &page, wxImage &shot,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    if (ControlAreas(window, page).empty())
+        return ::testing::AssertionFailure() << "the page shows no control";
+    wxImage previous;
+    std::vector<wxString> blank;
+    const bool painted = Pump(
+        [&] {
+            window.Update();
+            shot = Photograph(window);
+            const bool stable =
+                previous.IsOk() && previous.GetSize() == shot.GetSize() &&
+                std::equal(shot.GetData(), shot.GetData() + 3 * shot.GetWidth() * shot.GetHeight(),
+                           previous.GetData());
+            previous = shot.Copy();
+            blank = BlankControls(shot, window, page);
+            return stable && blank.empty();
+        },
+        timeout);
+    if (painted)
+        return ::testing::AssertionSuccess();
+    ::testing::AssertionResult failure = ::testing::AssertionFailure();
+    failure << "not painted within " << timeout.count() << " ms; controls showing only the background:";
+    for (const wxString &name : blank)
+        failure << " " << name.utf8_string();
+    return failure;
+}
+
+// The folder for screenshots: <build>/screenshots under ctest, else a folder below the temporary
+// directory.
+inline std::string Folder() {
+    const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
+    const std::string folder = binary.empty()
+                                   ? wxFileName::GetTempDir().utf8_string() + "/korvalis-screenshots"
+                                   : binary + "/screenshots";
+    wxFileName::Mkdir(wxString::FromUTF8(folder.c_str()), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+    return folder;
+}
+
+// Waits until the window is painted, checks the page's controls and saves <folder>/<name>.png.
+inline ::testing::AssertionResult Capture(wxWindow &window, wxWindow &page, const std::string &name) {
+    wxImage shot;
+    ::testing::AssertionResult painted = WaitUntilPainted(window, page, shot);
+    const std::string file = Folder() + "/" + name + ".png";
+    if (shot.IsOk() && !shot.SaveFile(wxString::FromUTF8(file.c_str()), wxBITMAP_TYPE_PNG))
+        return ::testing::AssertionFailure() << "cannot write " << file;
+    if (!painted)
+        return painted << " (picture: " << file << ")";
+    return ::testing::AssertionSuccess();
+}
+
+} // namespace Screenshot
