@@ -1,8 +1,11 @@
 // Named mutexes and events.
 //
 // Every object of one name in the process shares one state (owner thread, recursion count, the
-// lock file's descriptor), found through a process-wide table keyed by the lock file's path. Across
-// processes the owner holds flock on that file. The owner writes its process id into the file and
+// lock file's descriptor), found through a process-wide table keyed by the lock file's path. The
+// descriptor is opened at the first wait and stays open while an object of the name exists, so an
+// uncontended wait and release cost flock, one read and two writes. Across processes the owner
+// holds flock on that file; between the threads of this process (which share the descriptor and
+// so its flock) the state's owner decides. The owner writes its process id into the file and
 // clears it on release, so a new owner that finds an id there knows the previous holder died
 // while holding it (WaitAbandoned). A thread that ends while holding a mutex abandons it too.
 #include "platform/NamedMutex.h"
@@ -32,6 +35,9 @@
 
 namespace Platform {
 
+// Size of the holder record at the start of a lock file.
+constexpr size_t RecordSize = 16;
+
 struct NamedMutex::Shared {
     std::string path; // lock file; empty for an unnamed mutex (this process only)
     std::mutex lock;
@@ -39,8 +45,9 @@ struct NamedMutex::Shared {
     std::thread::id owner;  // default id: nobody
     bool acquiring = false; // the owner is still waiting for the file lock
     uint32_t count = 0;
-    int fd = -1;
-    bool abandoned = false; // the last owner thread ended without releasing
+    int fd = -1;                  // the lock file, open from the first wait on (-1: not open)
+    char record[RecordSize] = {}; // this process's holder record, made when fd was opened
+    bool abandoned = false;       // the last owner thread ended without releasing
     std::atomic<uint32_t> waiting{0};
     ~Shared();
 };
@@ -139,8 +146,9 @@ void FinishFork(bool child) {
     SharedTable &t = Table();
     for (auto &state : t.forking) {
         if (child) {
-            // The child owns nothing. Its inherited descriptor shares the parent's flock, which
-            // would outlive the parent's release: close it (without touching the file's content).
+            // The child owns nothing. Its inherited descriptor shares the parent's open file and
+            // so its flock, which a lock by the child would join and which would outlive the
+            // parent: close it (without touching the file's content); the child opens its own.
             if (state->fd >= 0)
                 close(state->fd);
             state->fd = -1;
@@ -166,40 +174,41 @@ void AfterForkInChild() {
 
 // The holder record: the process id in a fixed slot at the start of the file, blanked on a clean
 // release. It is overwritten in place, never truncated.
-constexpr size_t RecordSize = 16;
+constexpr char BlankRecord[RecordSize + 1] = "               \n";
+static_assert(sizeof BlankRecord == RecordSize + 1, "a record is 15 characters and a line end");
 
-void WriteRecord(int fd, long pid) {
-    char record[RecordSize + 1];
-    if (pid > 0)
-        snprintf(record, sizeof record, "%-15ld\n", pid);
-    else
-        snprintf(record, sizeof record, "%15s\n", "");
+void MakeRecord(char (&record)[RecordSize], long pid) {
+    char text[RecordSize + 1];
+    snprintf(text, sizeof text, "%-15ld\n", pid);
+    std::copy(text, text + RecordSize, record);
+}
+
+void WriteRecord(int fd, const char *record) {
     if (pwrite(fd, record, RecordSize, 0) != static_cast<ssize_t>(RecordSize)) {
         // Without a record a later death of this process is reported as a plain WaitObject0.
     }
 }
 
 // Reads the previous holder's record and writes ours. True when a record was there.
-bool TakeOverRecord(int fd) {
+bool TakeOverRecord(int fd, const char *record) {
     char old[RecordSize];
     ssize_t n = pread(fd, old, sizeof old, 0);
     bool abandoned = false;
     for (ssize_t i = 0; i < n; ++i)
         abandoned = abandoned || (old[i] >= '0' && old[i] <= '9');
-    WriteRecord(fd, static_cast<long>(getpid()));
+    WriteRecord(fd, record);
     return abandoned;
 }
 
-// Gives up the file lock. A clean release clears the holder record; an abandoned one leaves it
-// so that the next owner in any process sees WaitAbandoned.
+// Gives up the file lock; the descriptor stays open for the next wait. A clean release clears the
+// holder record; an abandoned one leaves it so that the next owner in any process sees
+// WaitAbandoned.
 void DropFileLock(Shared &s, bool clean) {
     if (s.fd < 0)
         return;
     if (clean)
-        WriteRecord(s.fd, 0); // (a record left behind only makes the next owner see WaitAbandoned)
+        WriteRecord(s.fd, BlankRecord); // (a record left behind only means WaitAbandoned next)
     flock(s.fd, LOCK_UN);
-    close(s.fd);
-    s.fd = -1;
 }
 
 // Mutexes the calling thread holds, abandoned when the thread ends.
@@ -316,12 +325,66 @@ int OpenLockFile(const std::string &path) {
     return fd;
 }
 
+// Opens the state's lock file unless it is open, with this process's holder record.
+bool OpenStateFile(Shared &s) {
+    if (s.fd >= 0)
+        return true;
+    s.fd = OpenLockFile(s.path);
+    if (s.fd < 0)
+        return false;
+    MakeRecord(s.record, static_cast<long>(getpid()));
+    // Reading the record then leaves the access time alone (allowed on our own files only).
+    const int flags = fcntl(s.fd, F_GETFL);
+    if (flags >= 0)
+        fcntl(s.fd, F_SETFL, flags | O_NOATIME);
+    return true;
+}
+
+enum class FileLock { Obtained, TimedOut, Failed };
+
+// flock on the lock file: blocking for an infinite wait, else tried again after growing pauses
+// until the deadline (at least once).
+FileLock LockFile(int fd, bool infinite, SteadyClock::time_point deadline) {
+    if (infinite) {
+        int rc;
+        while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        return rc == 0 ? FileLock::Obtained : FileLock::Failed;
+    }
+    auto pause = std::chrono::microseconds(500);
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return FileLock::Obtained;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return FileLock::Failed;
+        const auto now = SteadyClock::now();
+        if (now >= deadline)
+            return FileLock::TimedOut;
+        std::this_thread::sleep_for(std::min<SteadyClock::duration>(pause, deadline - now));
+        pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(10));
+    }
+}
+
+// False when the open lock file has lost its name (removed, or its directory was): processes that
+// open the name now get another file, so a lock on this one would exclude nobody.
+// Asks for the link count alone: a query of the times would make every later write update them
+// at full resolution.
+bool StillNamed(int fd) {
+    struct statx st;
+    return statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_NLINK, &st) != 0 ||
+           (st.stx_mask & STATX_NLINK) == 0 || st.stx_nlink > 0;
+}
+
 } // namespace
 
 NamedMutex::Shared::~Shared() {
-    // The last object of the name is gone: a lock still held counts as abandoned.
-    if (fd >= 0)
+    // The last object of the name is gone: a lock still held counts as abandoned. The lock is
+    // given up explicitly: a child forked meanwhile may still share the open file.
+    if (fd >= 0) {
+        if (owner != std::thread::id())
+            flock(fd, LOCK_UN);
         close(fd);
+    }
     if (path.empty())
         return;
     SharedTable &t = Table();
@@ -386,55 +449,31 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
     bool abandoned = false;
     if (!s.path.empty()) {
         s.acquiring = true;
-        int fd = OpenLockFile(s.path);
-        if (fd < 0) {
-            s.owner = std::thread::id();
-            s.acquiring = false;
-            s.released.notify_all();
-            return WaitFailed;
-        }
-        s.fd = fd;
-        guard.unlock();
-
-        // Other threads of the process wait on the condition meanwhile; the file lock is taken
-        // outside the state lock.
-        bool obtained = false;
-        bool failed = false;
-        if (infinite) {
-            int rc;
-            while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-            }
-            obtained = rc == 0;
-            failed = !obtained;
-        } else {
-            auto pause = std::chrono::microseconds(500);
-            for (;;) {
-                if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                    obtained = true;
-                    break;
-                }
-                if (errno != EWOULDBLOCK && errno != EINTR) {
-                    failed = true;
-                    break;
-                }
-                const auto now = SteadyClock::now();
-                if (now >= deadline)
-                    break;
-                std::this_thread::sleep_for(std::min<SteadyClock::duration>(pause, deadline - now));
-                pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(10));
-            }
-        }
-
-        guard.lock();
-        if (!obtained) {
-            close(fd);
+        FileLock result = FileLock::Failed;
+        while (OpenStateFile(s)) {
+            // Other threads of the process wait on the condition meanwhile; the file lock is taken
+            // outside the state lock (the owner alone uses or replaces the descriptor).
+            const int fd = s.fd;
+            guard.unlock();
+            result = LockFile(fd, infinite, deadline);
+            const bool named = result != FileLock::Obtained || StillNamed(fd);
+            if (named && result == FileLock::Obtained)
+                abandoned = TakeOverRecord(fd, s.record);
+            else if (!named)
+                flock(fd, LOCK_UN);
+            guard.lock();
+            if (named)
+                break;
+            close(s.fd); // open the file of that name now
             s.fd = -1;
+            result = FileLock::Failed;
+        }
+        if (result != FileLock::Obtained) {
             s.owner = std::thread::id();
             s.acquiring = false;
             s.released.notify_all();
-            return failed ? WaitFailed : WaitTimeout;
+            return result == FileLock::TimedOut ? WaitTimeout : WaitFailed;
         }
-        abandoned = TakeOverRecord(fd);
         s.acquiring = false;
     }
     abandoned = abandoned || s.abandoned;

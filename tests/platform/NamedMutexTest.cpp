@@ -256,24 +256,60 @@ TEST_F(NamedMutexTest, ThreadThatEndsHoldingItAbandonsIt) {
     EXPECT_TRUE(mutex.Release());
 }
 
+// Forked while the parent holds it, and while the parent only has its lock file open.
 TEST_F(NamedMutexTest, ForkedChildNeitherOwnsNorKeepsTheParentsLock) {
+    for (bool heldAtFork : {true, false}) {
+        SCOPED_TRACE(heldAtFork);
+        NamedMutex mutex(mName);
+        ASSERT_EQ(WaitObject0, mutex.Wait(0));
+        if (!heldAtFork) {
+            ASSERT_TRUE(mutex.Release());
+        }
+        ChildProcess inheritor([&](ChildProcess &self) {
+            if (self.Receive() != 'W')
+                return 1;
+            self.Send(Code(mutex.Wait(0)));
+            self.Receive(); // stays alive with its copy of everything until told to go
+            return 0;
+        });
+        if (!heldAtFork) {
+            ASSERT_EQ(WaitObject0, mutex.Wait(0));
+        }
+        inheritor.Send('W');
+        EXPECT_EQ('T', inheritor.Receive());
+        EXPECT_TRUE(mutex.Release());
+
+        ChildProcess other([&](ChildProcess &) {
+            NamedMutex own(mName);
+            return own.Wait(0) == WaitObject0 && own.Release() ? 0 : 1;
+        });
+        EXPECT_EQ(0, other.Join());
+        inheritor.Send('Q');
+        EXPECT_EQ(0, inheritor.Join());
+    }
+}
+
+// A cleaner of temporary files may remove the lock directory while a mutex object lives on: the
+// mutex then excludes through the file that other processes open now.
+TEST_F(NamedMutexTest, ALockFileRemovedMeanwhileGivesWayToTheNewOne) {
     NamedMutex mutex(mName);
     ASSERT_EQ(WaitObject0, mutex.Wait(0));
-    ChildProcess inheritor([&](ChildProcess &self) {
-        self.Send(Code(mutex.Wait(0)));
-        self.Receive(); // stays alive with its copy of everything until told to go
-        return 0;
-    });
-    EXPECT_EQ('T', inheritor.Receive());
-    EXPECT_TRUE(mutex.Release());
+    ASSERT_TRUE(mutex.Release());
+    std::filesystem::remove_all(mEnv.LockDir());
 
-    ChildProcess other([&](ChildProcess &) {
+    ChildProcess holder([&](ChildProcess &self) {
         NamedMutex own(mName);
-        return own.Wait(0) == WaitObject0 ? 0 : 1;
+        self.Send(Code(own.Wait(0)));
+        if (self.Receive() != 'R')
+            return 1;
+        return own.Release() ? 0 : 2;
     });
-    EXPECT_EQ(0, other.Join());
-    inheritor.Send('Q');
-    EXPECT_EQ(0, inheritor.Join());
+    ASSERT_EQ('O', holder.Receive());
+    EXPECT_EQ(WaitTimeout, mutex.Wait(0));
+    holder.Send('R');
+    EXPECT_EQ(0, holder.Join());
+    EXPECT_EQ(WaitObject0, mutex.Wait(0));
+    EXPECT_TRUE(mutex.Release());
 }
 
 TEST_F(NamedMutexTest, LockFilesLiveInTheLockDirectoryUnderSafeNames) {
