@@ -3,6 +3,7 @@
 #include "core/StringUtils.h"
 
 #include "core/DLLMain.h"
+#include "core/NeverDestroyed.h"
 #include "core/Saturating.h"
 #include "platform/Text.h"
 
@@ -34,13 +35,13 @@ template <typename Char> struct FormatBuffer {
 };
 
 FormatBuffer<char> &NarrowFormatBuffer() {
-    static auto *buffer = new FormatBuffer<char>;
-    return *buffer;
+    static NeverDestroyed<FormatBuffer<char>> buffer;
+    return buffer.Get();
 }
 
 FormatBuffer<wchar_t> &WideFormatBuffer() {
-    static auto *buffer = new FormatBuffer<wchar_t>;
-    return *buffer;
+    static NeverDestroyed<FormatBuffer<wchar_t>> buffer;
+    return buffer.Get();
 }
 
 // Caller holds the buffer mutex.
@@ -579,8 +580,8 @@ private:
 
 // Never destroyed (callers may run in static destructors); emptied when the plug-in detaches.
 RegexCache &CompiledExpressions() {
-    static auto *cache = new RegexCache;
-    return *cache;
+    static NeverDestroyed<RegexCache> cache;
+    return cache.Get();
 }
 
 void ReleaseCompiledExpressions() {

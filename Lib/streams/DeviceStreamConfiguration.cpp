@@ -1,6 +1,8 @@
 // Configurations' base, the kind registries and the shared-stream map.
 #include "streams/DeviceStreamConfiguration.h"
 
+#include "core/NeverDestroyed.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -101,8 +103,8 @@ struct SharedStreamTable {
 // Never destroyed: the plug-in's detach empties it, and at process exit that runs after the
 // static destructors.
 SharedStreamTable &Table() {
-    static auto *table = new SharedStreamTable;
-    return *table;
+    static NeverDestroyed<SharedStreamTable> table;
+    return table.Get();
 }
 
 bool Equivalent(const std::shared_ptr<DeviceStreamConfiguration> &first,

@@ -74,5 +74,12 @@ TEST_F(PluginMemory, LoadAndUnloadCyclesKeepLittle) {
         (static_cast<long long>(TestSupport::HeapBytesInUse()) - static_cast<long long>(before)) / Cycles;
     RecordProperty("HeapGrowthBytesPerCycle", std::to_string(perCycle));
     std::printf("heap kept per load/unload cycle: %lld bytes\n", perCycle);
-    EXPECT_LE(perCycle, 8 * 1024);
+    // Each cycle's thread also leaves wx's per-thread data (see above). AddressSanitizer's
+    // allocator rounds every block up and keeps more of wx's and GTK's start-up state.
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr long long Limit = 16 * 1024;
+#else
+    constexpr long long Limit = 8 * 1024;
+#endif
+    EXPECT_LE(perCycle, Limit);
 }
