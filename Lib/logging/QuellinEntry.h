@@ -70,6 +70,9 @@ public:
 
     // The process-wide socket; null once it was destroyed at unload.
     static MailSlotSocket *ProcessSocket();
+    // True while a collector listens: the writers send nothing otherwise, so a caller may skip
+    // building the texts of its records.
+    static bool IsCollectorListening() { return TransportOpen(); }
 
     // ---- Record writers: 0, or the error code of a failed send ----
 
