@@ -63,6 +63,8 @@ public:
 
     QuellinEntry(std::wstring module, std::wstring function);
     QuellinEntry(std::string module, std::string function);
+    // Names as literals (a null pointer is an empty name): no narrow copies on the way.
+    QuellinEntry(const char *module, const char *function);
     // Writes an "Auto End" record when still begun. Never throws.
     ~QuellinEntry();
     QuellinEntry(const QuellinEntry &) = delete;
