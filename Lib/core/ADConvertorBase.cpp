@@ -142,6 +142,8 @@ DWORD ADConvertorBase::GetValue(HostWindow hWnd, DWORD dwValueID, void *Data1, v
         }
         const DWORD result =
             isMax ? GetChannelMaxValue(hWnd, channel, value) : GetChannelValue(hWnd, channel, value);
+        if (!QuellinEntry::IsCollectorListening())
+            return result;
         const DWORD channelNumber = *channel;
         const float channelValue = *value;
         entry.LogEnd(ResultSeverityText(result), QuellinDescription,

@@ -623,7 +623,36 @@ DWORD RegExMatch(const std::string &text, const wxString &pattern, int &value, b
     return RegexMatch<int>(text, pattern, value, bIgnoreCase);
 }
 
+namespace {
+
+// Plain ASCII without null bytes: the text as the expression sees it is the same characters.
+bool IsPlainAscii(const std::string &text) {
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u != 0 && u < 0x80;
+    });
+}
+
+// A pattern of plain ASCII without any character that has a meaning in an expression.
+bool IsLiteralPattern(const std::string &pattern) {
+    return !pattern.empty() && IsPlainAscii(pattern) &&
+           pattern.find_first_of("\\^$.|?*+()[]{}") == std::string::npos;
+}
+
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
+
 bool MatchesRegex(const std::string &text, const std::string &pattern, bool bIgnoreCase) {
+    // A literal pattern in plain ASCII text is a search: no conversion, no expression.
+    if (IsLiteralPattern(pattern) && IsPlainAscii(text)) {
+        if (!bIgnoreCase)
+            return text.find(pattern) != std::string::npos;
+        return std::search(text.begin(), text.end(), pattern.begin(), pattern.end(),
+                           [](char a, char b) { return AsciiLower(a) == AsciiLower(b); }) != text.end();
+    }
     std::string matched;
     const DWORD result = RegexMatch<std::string>(text, wxString(ToStdWstring(pattern)), matched, bIgnoreCase);
     return result == 0 || result == RegexResultGroupAbsent;

@@ -75,6 +75,10 @@ QuellinEntry::QuellinEntry(std::wstring module, std::wstring function)
 QuellinEntry::QuellinEntry(std::string module, std::string function)
     : QuellinEntry(ToStdWstring(module), ToStdWstring(function)) {}
 
+QuellinEntry::QuellinEntry(const char *module, const char *function)
+    : QuellinEntry(Platform::Utf8ToWide(module != nullptr ? module : ""),
+                   Platform::Utf8ToWide(function != nullptr ? function : "")) {}
+
 QuellinEntry::~QuellinEntry() {
     if (!mBegun)
         return;

@@ -63,6 +63,8 @@ public:
 
     QuellinEntry(std::wstring module, std::wstring function);
     QuellinEntry(std::string module, std::string function);
+    // Names as literals (a null pointer is an empty name): no narrow copies on the way.
+    QuellinEntry(const char *module, const char *function);
     // Writes an "Auto End" record when still begun. Never throws.
     ~QuellinEntry();
     QuellinEntry(const QuellinEntry &) = delete;
@@ -70,6 +72,9 @@ public:
 
     // The process-wide socket; null once it was destroyed at unload.
     static MailSlotSocket *ProcessSocket();
+    // True while a collector listens: the writers send nothing otherwise, so a caller may skip
+    // building the texts of its records.
+    static bool IsCollectorListening() { return TransportOpen(); }
 
     // ---- Record writers: 0, or the error code of a failed send ----
 

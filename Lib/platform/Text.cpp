@@ -61,8 +61,12 @@ std::wstring Utf8ToWide(std::string_view text) {
     while (i < n) {
         unsigned char b = static_cast<unsigned char>(text[i]);
         if (b < 0x80) {
-            out += static_cast<wchar_t>(b);
-            ++i;
+            // A run of ASCII is copied in one go.
+            size_t end = i + 1;
+            while (end < n && static_cast<unsigned char>(text[end]) < 0x80)
+                ++end;
+            out.append(text.begin() + i, text.begin() + end);
+            i = end;
             continue;
         }
         size_t length;

@@ -302,6 +302,36 @@ TEST(RegexTest, GroupsAndResultCodes) {
     EXPECT_EQ(number, -7);
 }
 
+TEST(RegexTest, LiteralPatternsMatchAsTheExpressionDoes) {
+    // Literal patterns in plain text take a search instead of the expression: same answers.
+    struct Case {
+        const char *text;
+        const char *pattern;
+        bool ignoreCase;
+    };
+    const Case cases[] = {
+        {"12.5\n", "Failure", true},
+        {"Detector FAILURE\n", "Failure", true},
+        {"Detector FAILURE\n", "Failure", false},
+        {"failur", "Failure", true},
+        {"REQ-D1", "SUB-", false},
+        {"SUB-D1", "SUB-", false},
+        {"sub-d1", "SUB-", false},
+        {"sub-d1", "SUB-", true},
+        {"", "OK", false},
+        {"a OK b", "OK", false},
+        {"xFaIlUrEx", "fAiLuRe", true},
+        {"  ", " ", false},
+    };
+    for (const Case &c : cases) {
+        std::string matched;
+        const DWORD code =
+            RegexMatch<std::string>(c.text, wxString::FromUTF8(c.pattern), matched, c.ignoreCase);
+        EXPECT_EQ(MatchesRegex(c.text, c.pattern, c.ignoreCase), code == 0 || code == RegexResultGroupAbsent)
+            << c.text << " / " << c.pattern;
+    }
+}
+
 TEST(RegexTest, NonAsciiTextKeepsCharacterPositions) {
     std::string out;
     EXPECT_EQ(RegexMatch<std::string>("T\xC3\xBC"

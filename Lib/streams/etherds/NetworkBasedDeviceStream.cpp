@@ -353,8 +353,9 @@ DWORD NetworkBasedDeviceStream::Write(HostWindow hWnd, const std::string &sComma
             result = StreamResult::OperationCompleteMissing;
         entry.Log(QuellinLevelNote, L"receivedInformation", reply, L"Err", result);
     }
-    entry.Log(result == 0 ? QuellinLevelNote : QuellinLevelError, QuellinDescription,
-              "Write(" + sCommand + ")", L"Bytes", mdwLastWriteCount, L"Err", result);
+    if (QuellinEntry::IsCollectorListening())
+        entry.Log(result == 0 ? QuellinLevelNote : QuellinLevelError, QuellinDescription,
+                  "Write(" + sCommand + ")", L"Bytes", mdwLastWriteCount, L"Err", result);
     return result;
 }
 
@@ -499,9 +500,10 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
     if (dwCount != mdwLastWriteCount || FindReadTermination(sResponse) == std::string::npos)
         result = result != 0 ? result : StreamResult::ReadTimeout;
     mParameters.Delayer.StoreLastCommunicationTime();
-    entry.Log(result == 0 || result == StreamResult::ReadTimeout ? QuellinLevelNote : QuellinLevelError,
-              QuellinDescription, MakeString("Read('", sResponse, "', ", dwCount, ")"), L"Bytes",
-              mdwLastWriteCount, L"Err", result, L"ReceiveString", sResponse);
+    if (QuellinEntry::IsCollectorListening())
+        entry.Log(result == 0 || result == StreamResult::ReadTimeout ? QuellinLevelNote : QuellinLevelError,
+                  QuellinDescription, MakeString("Read('", sResponse, "', ", dwCount, ")"), L"Bytes",
+                  mdwLastWriteCount, L"Err", result, L"ReceiveString", sResponse);
     return result;
 }
 
