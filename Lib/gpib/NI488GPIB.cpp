@@ -9,6 +9,7 @@
 #include "core/Timing.h"
 #include "gpib/GPIBResultCodes.h"
 #include "logging/QuellinEntry.h"
+#include "streams/DeviceStreamSeparatedReadWrite.h"
 
 namespace {
 
@@ -171,12 +172,7 @@ DWORD NI488GPIB::SendCommand(HostWindow hWnd, const std::string &sText, bool bWa
 
 DWORD NI488GPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sText, bool bWaitForOPC,
                               unsigned long nReadResponseBytes, std::string *response) {
-    std::string sCommand = sText;
-    if (bWaitForOPC) {
-        if (!sCommand.empty())
-            sCommand += ";";
-        sCommand += "*OPC?";
-    }
+    const std::string sCommand = WithOperationCompleteQuery(sText, bWaitForOPC);
     DWORD result = SendGPIB(hWnd, sCommand);
     if (bWaitForOPC) {
         QuellinEntry entry(ModuleName, L"SaveSendGPIB");
