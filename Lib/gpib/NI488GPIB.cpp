@@ -65,9 +65,7 @@ DWORD NI488GPIB::SaveProgramSettings(HostWindow context, std::shared_ptr<Program
 
 // ---- Open and close ------------------------------------------------------------------------------
 
-DWORD NI488GPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSecondary) {
-    QuellinEntry entry(ModuleName, L"OpenDevice");
-    entry.LogBegin(QuellinLevelNote, L"board", nBoard, L"primary", nPrimary, L"secondary", nSecondary);
+DWORD NI488GPIB::PrepareBoard(HostWindow hWnd, int nBoard) {
     DWORD result = mLibrary.LoadGPIB32DLLs();
     if (result == 0 && mLibrary.IsDeviceOpen())
         result = CloseDevice(hWnd);
@@ -75,6 +73,13 @@ DWORD NI488GPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSeco
         result = mLibrary.FindBoard(hWnd, nBoard);
     if (result == 0)
         result = mLibrary.ConfigBoardGPIB(hWnd, NI488::IbcAUTOPOLL, 0);
+    return result;
+}
+
+DWORD NI488GPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSecondary) {
+    QuellinEntry entry(ModuleName, L"OpenDevice");
+    entry.LogBegin(QuellinLevelNote, L"board", nBoard, L"primary", nPrimary, L"secondary", nSecondary);
+    DWORD result = PrepareBoard(hWnd, nBoard);
     if (result == 0) {
         int nBoardAddress = -1;
         result = AskConfigBoardGPIB(hWnd, NI488::IbcPAD, &nBoardAddress);
@@ -106,13 +111,7 @@ DWORD NI488GPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSeco
 }
 
 DWORD NI488GPIB::OpenBoard(HostWindow hWnd, int nBoard) {
-    DWORD result = mLibrary.LoadGPIB32DLLs();
-    if (result == 0 && mLibrary.IsDeviceOpen())
-        result = CloseDevice(hWnd);
-    if (result == 0)
-        result = mLibrary.FindBoard(hWnd, nBoard);
-    if (result == 0)
-        result = mLibrary.ConfigBoardGPIB(hWnd, NI488::IbcAUTOPOLL, 0);
+    DWORD result = PrepareBoard(hWnd, nBoard);
     if (result != 0)
         ReleaseBoard(hWnd);
     return result;
