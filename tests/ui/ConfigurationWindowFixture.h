@@ -223,8 +223,8 @@ protected:
     }
 
     // Raises the shown dialog until it is painted (other programs may show windows on the same
-    // screen), saves it as <build>/screenshots/<name>.png and checks that it is not blank.
-    static void SaveScreenshot(wxWindow &dialog, const std::string &name) {
+    // screen) and checks that its picture is not blank; the picture.
+    static wxImage PaintedImage(wxWindow &dialog, const std::string &name) {
         wxImage image;
         const wxLongLong deadline = wxGetLocalTimeMillis() + 5000;
         do {
@@ -234,6 +234,12 @@ protected:
             image = Photograph(dialog);
         } while (CountColours(image) <= 3 && wxGetLocalTimeMillis() < deadline);
         EXPECT_GT(CountColours(image), 3u) << name << " looks blank";
+        return image;
+    }
+
+    // PaintedImage, saved as <build>/screenshots/<name>.png.
+    static void SaveScreenshot(wxWindow &dialog, const std::string &name) {
+        const wxImage image = PaintedImage(dialog, name);
         const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
         if (binary.empty())
             return;
