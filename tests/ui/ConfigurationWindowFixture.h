@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,12 +12,14 @@
 #include <wx/checkbox.h>
 #include <wx/dcclient.h>
 #include <wx/dcmemory.h>
+#include <wx/dialog.h>
 #include <wx/dir.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
 #include <wx/image.h>
 #include <wx/notebook.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
 #include <wx/utils.h>
 #include <wx/xrc/xmlres.h>
 
@@ -235,6 +238,32 @@ protected:
         } while (CountColours(image) <= 3 && wxGetLocalTimeMillis() < deadline);
         EXPECT_GT(CountColours(image), 3u) << name << " looks blank";
         return image;
+    }
+
+    // Runs show while a timer watches for its modal dialog: when the dialog is first on screen (or
+    // after ten seconds) inspect sees it, then the dialog is cancelled. Whether it was on screen.
+    static bool InspectModalDialog(const std::function<void()> &show,
+                                   const std::function<void(wxDialog &)> &inspect) {
+        bool bSeen = false;
+        int ticks = 0;
+        wxTimer timer;
+        timer.Bind(wxEVT_TIMER, [&](wxTimerEvent &) {
+            for (wxWindow *window : wxTopLevelWindows) {
+                auto *dialog = dynamic_cast<wxDialog *>(window);
+                if (dialog == nullptr || !dialog->IsModal())
+                    continue;
+                if (++ticks > 100 || (dialog->IsShownOnScreen() && !bSeen)) {
+                    bSeen = dialog->IsShownOnScreen();
+                    inspect(*dialog);
+                    dialog->EndModal(wxID_CANCEL);
+                }
+                return;
+            }
+        });
+        timer.Start(100);
+        show();
+        timer.Stop();
+        return bSeen;
     }
 
     // PaintedImage, saved as <build>/screenshots/<name>.png.
