@@ -62,13 +62,8 @@ private:
     char mClient = 0;
 };
 
-// The whole write-read: the stream's cross-process lock, clearing the input, write and read.
-void StreamWriteRead(benchmark::State &state) {
-    ConnectedStream connected;
-    if (!connected.Ok) {
-        state.SkipWithError("connect failed");
-        return;
-    }
+// A write-read of "MEAS:VOLT?" per iteration; stops with an error at a wrong answer.
+void WriteReads(benchmark::State &state, ConnectedStream &connected) {
     for (auto _ : state) {
         std::string response;
         DWORD count = 100;
@@ -78,6 +73,16 @@ void StreamWriteRead(benchmark::State &state) {
             break;
         }
     }
+}
+
+// The whole write-read: the stream's cross-process lock, clearing the input, write and read.
+void StreamWriteRead(benchmark::State &state) {
+    ConnectedStream connected;
+    if (!connected.Ok) {
+        state.SkipWithError("connect failed");
+        return;
+    }
+    WriteReads(state, connected);
 }
 BENCHMARK(StreamWriteRead)->Unit(benchmark::kMicrosecond);
 
@@ -89,15 +94,7 @@ void StreamWriteReadUnderHeldLock(benchmark::State &state) {
         state.SkipWithError("connect or lock failed");
         return;
     }
-    for (auto _ : state) {
-        std::string response;
-        DWORD count = 100;
-        connected.Stream.WriteRead(nullptr, "MEAS:VOLT?", response, count, 3);
-        if (response != "MEAS:VOLT?\n") {
-            state.SkipWithError("wrong answer");
-            break;
-        }
-    }
+    WriteReads(state, connected);
     connected.Stream.Unlock(nullptr);
 }
 BENCHMARK(StreamWriteReadUnderHeldLock)->Unit(benchmark::kMicrosecond);

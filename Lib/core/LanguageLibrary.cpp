@@ -5,16 +5,6 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-template <typename Function>
-bool BindEntryPoint(Platform::DynamicLibrary &library, const char *name, Function &entry) {
-    entry = reinterpret_cast<Function>(library.GetSymbol(name));
-    return entry != nullptr;
-}
-
-} // namespace
-
 clsTovikLng::clsTovikLng(DWORD dwResourceNumber) : mdwResourceNumber(dwResourceNumber) {}
 
 clsTovikLng::~clsTovikLng() {
@@ -39,12 +29,11 @@ DWORD clsTovikLng::Load() {
         ClearEntryPoints();
         if (!mLibrary.Load(TovikLangApi::LibraryName))
             return ErrorLibraryNotFound;
-        const bool bBound = BindEntryPoint(mLibrary, "setBaseLanguageDirectory", mSetBaseLanguageDirectory) &&
-                            BindEntryPoint(mLibrary, "getAvailableLanguage", mGetAvailableLanguage) &&
-                            BindEntryPoint(mLibrary, "loadLanguageResource", mLoadLanguageResource) &&
-                            BindEntryPoint(mLibrary, "unloadLanguageResource", mUnloadLanguageResource) &&
-                            BindEntryPoint(mLibrary, "getFont", mGetFont) &&
-                            BindEntryPoint(mLibrary, "getText", mGetText);
+        const bool bBound = mLibrary.Bind("setBaseLanguageDirectory", mSetBaseLanguageDirectory) &&
+                            mLibrary.Bind("getAvailableLanguage", mGetAvailableLanguage) &&
+                            mLibrary.Bind("loadLanguageResource", mLoadLanguageResource) &&
+                            mLibrary.Bind("unloadLanguageResource", mUnloadLanguageResource) &&
+                            mLibrary.Bind("getFont", mGetFont) && mLibrary.Bind("getText", mGetText);
         if (!bBound) {
             // A half-bound library is not kept: the next call tries again and fails the same way,
             // instead of answering with empty texts as if the library worked.

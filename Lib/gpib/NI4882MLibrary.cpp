@@ -19,11 +19,6 @@ constexpr const wchar_t *ModuleName = L"NIGPIBDD";
 constexpr const wchar_t *NIKey = L"HKEY_LOCAL_MACHINE\\Software\\National Instruments\\NI-488.2M";
 constexpr const wchar_t *AgilentKey = L"HKEY_LOCAL_MACHINE\\Software\\Agilent\\IO Libraries\\CurrentVersion";
 
-template <typename Function> bool Bind(Platform::DynamicLibrary &library, const char *name, Function &entry) {
-    entry = reinterpret_cast<Function>(library.GetSymbol(name));
-    return entry != nullptr;
-}
-
 // A registry text as the Windows read gives it into a buffer of that many bytes: false when it
 // does not fit, trailing NULs removed.
 bool ReadRegistryText(const std::wstring &key, const std::wstring &name, size_t bufferBytes,
@@ -161,10 +156,10 @@ DWORD GPIBSRQLibrary::LoadGPIBSRQDLL() {
     if (!mModule.Load(GpibSrqApi::LibraryName)) {
         result = GPIBResult::SRQLibraryNotLoaded;
     } else {
-        const bool bBound = Bind(mModule, "RegisterSRQHandler", mRegisterSRQHandler) &&
-                            Bind(mModule, "UnRegisterSRQHandler", mUnRegisterSRQHandler) &&
-                            Bind(mModule, "UnRegisterAllHandlers", mUnRegisterAllHandlers) &&
-                            Bind(mModule, "SetExpectingSRQ", mSetExpectingSRQ);
+        const bool bBound = mModule.Bind("RegisterSRQHandler", mRegisterSRQHandler) &&
+                            mModule.Bind("UnRegisterSRQHandler", mUnRegisterSRQHandler) &&
+                            mModule.Bind("UnRegisterAllHandlers", mUnRegisterAllHandlers) &&
+                            mModule.Bind("SetExpectingSRQ", mSetExpectingSRQ);
         if (!bBound) {
             // Not kept: the next load tries again and reports the same failure.
             result = GPIBResult::ProcedureNotFound;
@@ -172,10 +167,10 @@ DWORD GPIBSRQLibrary::LoadGPIBSRQDLL() {
             ClearEntryPoints();
         } else {
             // These four may be missing; their wrappers cover it.
-            Bind(mModule, "CheckGPIBBusses", mCheckGPIBBusses);
-            Bind(mModule, "GetLastGPIBError", mGetLastGPIBError);
-            Bind(mModule, "SetLastTimingInformation", mSetLastTimingInformation);
-            Bind(mModule, "GetLastTimingInformation", mGetLastTimingInformation);
+            mModule.Bind("CheckGPIBBusses", mCheckGPIBBusses);
+            mModule.Bind("GetLastGPIBError", mGetLastGPIBError);
+            mModule.Bind("SetLastTimingInformation", mSetLastTimingInformation);
+            mModule.Bind("GetLastTimingInformation", mGetLastTimingInformation);
         }
     }
     entry.LogEnd(ResultSeverityText(result), L"Err", result);
@@ -300,20 +295,19 @@ DWORD NI4882MLibrary::LoadGPIB32DLLs() {
             entry.LogEnd(QuellinLevelError, L"Err", GPIBResult::GPIB32NotLoaded);
             return GPIBResult::GPIB32NotLoaded;
         }
-        const bool bBound = Bind(mModule, "ThreadIbsta", mThreadIbsta) &&
-                            Bind(mModule, "ThreadIberr", mThreadIberr) &&
-                            Bind(mModule, "ThreadIbcntl", mThreadIbcntl) && Bind(mModule, "ibcac", mIbcac) &&
-                            Bind(mModule, "ibclr", mIbclr) && Bind(mModule, "ibdev", mIbdev) &&
-                            Bind(mModule, "ibfindW", mIbfindW) && Bind(mModule, "ibloc", mIbloc) &&
-                            Bind(mModule, "ibonl", mIbonl) && Bind(mModule, "ibrd", mIbrd) &&
-                            Bind(mModule, "ibsic", mIbsic) && Bind(mModule, "ibwrt", mIbwrt) &&
-                            Bind(mModule, "ibsre", mIbsre) && Bind(mModule, "ibrsp", mIbrsp) &&
-                            Bind(mModule, "ibcmd", mIbcmd) && Bind(mModule, "ibpct", mIbpct) &&
-                            Bind(mModule, "ibwait", mIbwait) && Bind(mModule, "ibrsv", mIbrsv) &&
-                            Bind(mModule, "ibrsc", mIbrsc) && Bind(mModule, "ibtmo", mIbtmo) &&
-                            Bind(mModule, "ibconfig", mIbconfig) && Bind(mModule, "ibask", mIbask) &&
-                            Bind(mModule, "ibtrg", mIbtrg) && Bind(mModule, "ibnotify", mIbnotify) &&
-                            Bind(mModule, "iblines", mIblines) && Bind(mModule, "iblck", mIblck);
+        const bool bBound =
+            mModule.Bind("ThreadIbsta", mThreadIbsta) && mModule.Bind("ThreadIberr", mThreadIberr) &&
+            mModule.Bind("ThreadIbcntl", mThreadIbcntl) && mModule.Bind("ibcac", mIbcac) &&
+            mModule.Bind("ibclr", mIbclr) && mModule.Bind("ibdev", mIbdev) &&
+            mModule.Bind("ibfindW", mIbfindW) && mModule.Bind("ibloc", mIbloc) &&
+            mModule.Bind("ibonl", mIbonl) && mModule.Bind("ibrd", mIbrd) && mModule.Bind("ibsic", mIbsic) &&
+            mModule.Bind("ibwrt", mIbwrt) && mModule.Bind("ibsre", mIbsre) && mModule.Bind("ibrsp", mIbrsp) &&
+            mModule.Bind("ibcmd", mIbcmd) && mModule.Bind("ibpct", mIbpct) &&
+            mModule.Bind("ibwait", mIbwait) && mModule.Bind("ibrsv", mIbrsv) &&
+            mModule.Bind("ibrsc", mIbrsc) && mModule.Bind("ibtmo", mIbtmo) &&
+            mModule.Bind("ibconfig", mIbconfig) && mModule.Bind("ibask", mIbask) &&
+            mModule.Bind("ibtrg", mIbtrg) && mModule.Bind("ibnotify", mIbnotify) &&
+            mModule.Bind("iblines", mIblines) && mModule.Bind("iblck", mIblck);
         if (!bBound) {
             // A library without every entry point is not kept: no bus call can reach a missing one.
             mModule.Unload();

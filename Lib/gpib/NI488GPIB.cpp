@@ -9,6 +9,7 @@
 #include "core/Timing.h"
 #include "gpib/GPIBResultCodes.h"
 #include "logging/QuellinEntry.h"
+#include "streams/DeviceStreamSeparatedReadWrite.h"
 
 namespace {
 
@@ -64,9 +65,7 @@ DWORD NI488GPIB::SaveProgramSettings(HostWindow context, std::shared_ptr<Program
 
 // ---- Open and close ------------------------------------------------------------------------------
 
-DWORD NI488GPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSecondary) {
-    QuellinEntry entry(ModuleName, L"OpenDevice");
-    entry.LogBegin(QuellinLevelNote, L"board", nBoard, L"primary", nPrimary, L"secondary", nSecondary);
+DWORD NI488GPIB::PrepareBoard(HostWindow hWnd, int nBoard) {
     DWORD result = mLibrary.LoadGPIB32DLLs();
     if (result == 0 && mLibrary.IsDeviceOpen())
         result = CloseDevice(hWnd);
@@ -74,6 +73,13 @@ DWORD NI488GPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSeco
         result = mLibrary.FindBoard(hWnd, nBoard);
     if (result == 0)
         result = mLibrary.ConfigBoardGPIB(hWnd, NI488::IbcAUTOPOLL, 0);
+    return result;
+}
+
+DWORD NI488GPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSecondary) {
+    QuellinEntry entry(ModuleName, L"OpenDevice");
+    entry.LogBegin(QuellinLevelNote, L"board", nBoard, L"primary", nPrimary, L"secondary", nSecondary);
+    DWORD result = PrepareBoard(hWnd, nBoard);
     if (result == 0) {
         int nBoardAddress = -1;
         result = AskConfigBoardGPIB(hWnd, NI488::IbcPAD, &nBoardAddress);
@@ -105,13 +111,7 @@ DWORD NI488GPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSeco
 }
 
 DWORD NI488GPIB::OpenBoard(HostWindow hWnd, int nBoard) {
-    DWORD result = mLibrary.LoadGPIB32DLLs();
-    if (result == 0 && mLibrary.IsDeviceOpen())
-        result = CloseDevice(hWnd);
-    if (result == 0)
-        result = mLibrary.FindBoard(hWnd, nBoard);
-    if (result == 0)
-        result = mLibrary.ConfigBoardGPIB(hWnd, NI488::IbcAUTOPOLL, 0);
+    DWORD result = PrepareBoard(hWnd, nBoard);
     if (result != 0)
         ReleaseBoard(hWnd);
     return result;
@@ -171,12 +171,7 @@ DWORD NI488GPIB::SendCommand(HostWindow hWnd, const std::string &sText, bool bWa
 
 DWORD NI488GPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sText, bool bWaitForOPC,
                               unsigned long nReadResponseBytes, std::string *response) {
-    std::string sCommand = sText;
-    if (bWaitForOPC) {
-        if (!sCommand.empty())
-            sCommand += ";";
-        sCommand += "*OPC?";
-    }
+    const std::string sCommand = WithOperationCompleteQuery(sText, bWaitForOPC);
     DWORD result = SendGPIB(hWnd, sCommand);
     if (bWaitForOPC) {
         QuellinEntry entry(ModuleName, L"SaveSendGPIB");

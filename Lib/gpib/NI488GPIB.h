@@ -96,6 +96,9 @@ protected:
     NI4882MLibrary mLibrary;
 
 private:
+    // Loads the library, closes an open device, finds the board and turns its auto-poll off.
+    DWORD PrepareBoard(HostWindow hWnd, int nBoard);
+
     std::string msIdentificationQuery = "*IDN?";
     char mcEndOfString = 0;
     int mnEndOfStringMode = 0;

@@ -173,19 +173,8 @@ DWORD NIGPIBDeviceStream::Unlock(HostWindow hWnd) {
     return FirstNonZero(result, WriteReadDeviceStream::Unlock(hWnd));
 }
 
-std::string NIGPIBDeviceStream::WithWriteTermination(const std::string &sCommand) const {
-    if (mParameters.bWriteTerminationEnabled && !EndsWith(sCommand, mParameters.sWriteTermination, false))
-        return sCommand + mParameters.sWriteTermination;
-    return sCommand;
-}
-
 DWORD NIGPIBDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) {
-    std::string sText = sCommand;
-    if (bWaitForOPC) {
-        if (!sText.empty())
-            sText += ";";
-        sText += "*OPC?";
-    }
+    const std::string sText = WithOperationCompleteQuery(sCommand, bWaitForOPC);
     DWORD result = 0;
     if (mDriver)
         result = mDriver->SendGPIB(hWnd, WithWriteTermination(sText));
@@ -198,37 +187,31 @@ DWORD NIGPIBDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bo
 
 DWORD NIGPIBDeviceStream::Read(HostWindow hWnd, std::string &sResponse, DWORD dwCount) {
     sResponse.clear();
-    Timing timing;
-    const double dSaved = GetTimeout(hWnd);
-    const uint32_t dwTotal = SaturatingToUnsigned(dSaved * 1000.0);
-    const uint32_t dwStart = timing.GetMilliseconds();
-    bool bMore = true;
-    DWORD result = 0;
-    while (result == 0 && bMore && timing.RemainingTime(dwStart, dwTotal) > 0) {
-        const uint32_t dwRemaining = timing.RemainingTime(dwStart, dwTotal);
-        result = SetTimeout(hWnd, MillisecondsToSeconds(dwRemaining));
-        if (result != 0)
-            break;
-        std::string sPiece;
-        bool bEnded = false;
-        const DWORD dwMissing =
-            sResponse.size() >= dwCount ? 0 : static_cast<DWORD>(dwCount - sResponse.size());
-        result = ReadPiece(hWnd, sPiece, dwMissing, bEnded);
-        if (sPiece.empty()) {
-            // Nothing more arrives (no driver, or an empty message).
-            bMore = false;
-            continue;
-        }
-        sResponse += sPiece;
-        if (sResponse.size() >= dwCount)
-            bMore = false;
-        else if (mParameters.bReadTerminationEnabled)
-            bMore = !(mParameters.sReadTermination.empty() ||
-                      EndsWith(sResponse, mParameters.sReadTermination, false));
-        else if (bEnded)
-            bMore = false; // END ends a message also without a termination character
-    }
-    const DWORD restore = SetTimeout(hWnd, dSaved);
+    DWORD restore = 0;
+    const DWORD result = ReadWithinTimeout(
+        hWnd,
+        [&](bool &bMore) {
+            std::string sPiece;
+            bool bEnded = false;
+            const DWORD dwMissing =
+                sResponse.size() >= dwCount ? 0 : static_cast<DWORD>(dwCount - sResponse.size());
+            const DWORD pieceResult = ReadPiece(hWnd, sPiece, dwMissing, bEnded);
+            if (sPiece.empty()) {
+                // Nothing more arrives (no driver, or an empty message).
+                bMore = false;
+                return pieceResult;
+            }
+            sResponse += sPiece;
+            if (sResponse.size() >= dwCount)
+                bMore = false;
+            else if (mParameters.bReadTerminationEnabled)
+                bMore = !(mParameters.sReadTermination.empty() ||
+                          EndsWith(sResponse, mParameters.sReadTermination, false));
+            else if (bEnded)
+                bMore = false; // END ends a message also without a termination character
+            return pieceResult;
+        },
+        restore);
     return result != 0 ? result : restore;
 }
 

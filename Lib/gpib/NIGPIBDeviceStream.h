@@ -63,8 +63,6 @@ public:
 protected:
     // Takes ownership; null drops the driver.
     virtual void SetDriver(NI488GPIB *driver);
-    // The command with the write termination appended unless it ends with it already.
-    std::string WithWriteTermination(const std::string &sCommand) const;
 
 private:
     std::unique_ptr<NI488GPIB> mDriver;

@@ -24,6 +24,11 @@ public:
     bool IsLoaded() const { return mHandle != nullptr; }
     // Null when not loaded or the entry point is missing.
     void *GetSymbol(const char *name);
+    // Sets entry to the named entry point (null when missing); whether it was found.
+    template <typename Function> bool Bind(const char *name, Function &entry) {
+        entry = reinterpret_cast<Function>(GetSymbol(name));
+        return entry != nullptr;
+    }
     // Path of the file that was loaded.
     const std::string &FilePath() const { return mFilePath; }
     const std::string &LastError() const { return mLastError; }

@@ -337,14 +337,7 @@ DWORD RS232DeviceStream::Unlock(HostWindow hWnd) {
 }
 
 std::string RS232DeviceStream::TerminatedCommand(const std::string &sCommand, bool bWaitForOPC) const {
-    std::string sText = sCommand;
-    if (bWaitForOPC) {
-        if (!sText.empty())
-            sText += ";";
-        sText += "*OPC?";
-    }
-    if (mParameters.bWriteTerminationEnabled && !EndsWith(sText, mParameters.sWriteTermination, false))
-        sText += mParameters.sWriteTermination;
+    std::string sText = WithWriteTermination(WithOperationCompleteQuery(sCommand, bWaitForOPC));
     const auto append = [&sText](const std::string &sEnd) {
         if (!sText.empty() && !EndsWith(sText, sEnd, false))
             sText += sEnd;

@@ -114,6 +114,8 @@ private:
     // Stores the error as the last error and returns its conversion.
     DWORD Fail(DWORD dwError);
     DWORD ApplyTimeouts(const Platform::SerialTimeouts &timeouts, const wchar_t *function);
+    // The bytes waiting in the input (or output) queue; 0 with the last error set on failure.
+    DWORD QueueCount(bool bInput);
 
     Platform::SerialPort mPort;
     DWORD mdwLastError = 0;

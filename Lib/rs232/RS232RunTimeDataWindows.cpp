@@ -230,7 +230,7 @@ DWORD RS232RunTimeDataWindows::ClearInBuffer() {
     return result;
 }
 
-DWORD RS232RunTimeDataWindows::GetInputQueueCount() {
+DWORD RS232RunTimeDataWindows::QueueCount(bool bInput) {
     if (!IsOpen()) {
         mdwLastError = RS232Result::PortNotOpen;
         return 0;
@@ -242,22 +242,15 @@ DWORD RS232RunTimeDataWindows::GetInputQueueCount() {
         mdwLastError = error;
         return 0;
     }
-    return in;
+    return bInput ? in : out;
+}
+
+DWORD RS232RunTimeDataWindows::GetInputQueueCount() {
+    return QueueCount(true);
 }
 
 DWORD RS232RunTimeDataWindows::GetOutputQueueCount() {
-    if (!IsOpen()) {
-        mdwLastError = RS232Result::PortNotOpen;
-        return 0;
-    }
-    DWORD in = 0;
-    DWORD out = 0;
-    const DWORD error = mPort.QueueCounts(in, out);
-    if (error != 0) {
-        mdwLastError = error;
-        return 0;
-    }
-    return out;
+    return QueueCount(false);
 }
 
 DWORD RS232RunTimeDataWindows::ApplyTimeouts(const Platform::SerialTimeouts &timeouts,

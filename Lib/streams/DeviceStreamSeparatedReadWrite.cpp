@@ -2,9 +2,20 @@
 #include "streams/DeviceStreamSeparatedReadWrite.h"
 
 #include "core/StringUtils.h"
+#include "core/Timing.h"
 #include "logging/Assertion.h"
 #include "logging/LoggedMessageBox.h"
 #include "streams/DeviceStreamConfiguration.h"
+
+std::string WithOperationCompleteQuery(const std::string &sCommand, bool bWaitForOPC) {
+    std::string sText = sCommand;
+    if (bWaitForOPC) {
+        if (!sText.empty())
+            sText += ";";
+        sText += "*OPC?";
+    }
+    return sText;
+}
 
 DeviceStreamSeparatedReadWrite::DeviceStreamSeparatedReadWrite() = default;
 
@@ -17,6 +28,32 @@ DWORD DeviceStreamSeparatedReadWrite::SetWriteTermination(HostWindow, const std:
     mParameters.sWriteTermination = sTermination;
     mParameters.bWriteTerminationEnabled = bEnabled;
     return 0;
+}
+
+std::string DeviceStreamSeparatedReadWrite::WithWriteTermination(const std::string &sCommand) const {
+    if (mParameters.bWriteTerminationEnabled && !EndsWith(sCommand, mParameters.sWriteTermination, false))
+        return sCommand + mParameters.sWriteTermination;
+    return sCommand;
+}
+
+DWORD DeviceStreamSeparatedReadWrite::ReadWithinTimeout(HostWindow hWnd,
+                                                        const std::function<DWORD(bool &bMore)> &readPiece,
+                                                        DWORD &restored) {
+    Timing timing;
+    const double dSaved = GetTimeout(hWnd);
+    const uint32_t total = SaturatingToUnsigned(dSaved * 1000.0);
+    const uint32_t start = timing.GetMilliseconds();
+    bool bMore = true;
+    DWORD result = 0;
+    while (result == 0 && bMore && timing.RemainingTime(start, total) > 0) {
+        const uint32_t remaining = timing.RemainingTime(start, total);
+        result = SetTimeout(hWnd, MillisecondsToSeconds(remaining));
+        if (result != 0)
+            break;
+        result = readPiece(bMore);
+    }
+    restored = SetTimeout(hWnd, dSaved);
+    return result;
 }
 
 DWORD DeviceStreamSeparatedReadWrite::SetReadTermination(HostWindow, const std::string &sTermination,

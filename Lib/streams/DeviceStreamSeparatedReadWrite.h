@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -37,6 +38,10 @@ constexpr DWORD InvalidConfigurationObject = 0x30001F44;
 constexpr DWORD DeviceSystemError = 0x30001F45;
 constexpr DWORD CouldNotSetValue = 0x30001F46;
 } // namespace StreamResult
+
+// The command with ";*OPC?" appended ("*OPC?" alone for an empty one) when waiting for operation
+// complete; else the command itself.
+std::string WithOperationCompleteQuery(const std::string &sCommand, bool bWaitForOPC);
 
 class DeviceStreamSeparatedReadWrite {
 public:
@@ -97,6 +102,14 @@ public:
     size_t GetClientCount() const { return mClients.size(); }
 
 protected:
+    // The command with the write termination appended (when enabled) unless it ends with it already.
+    std::string WithWriteTermination(const std::string &sCommand) const;
+    // Reads piece by piece within the stream's time-out: before each piece the time-out is set to
+    // what remains of it, afterwards it is restored (restored: the code of that). readPiece reads one
+    // piece and clears bMore when the response is complete. The code that ended the loop.
+    DWORD ReadWithinTimeout(HostWindow hWnd, const std::function<DWORD(bool &bMore)> &readPiece,
+                            DWORD &restored);
+
     DWORD mdwLastWriteCount = 0;
     bool mbConnected = false;
     DeviceStreamParameters mParameters;

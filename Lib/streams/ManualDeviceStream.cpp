@@ -37,9 +37,7 @@ DWORD ManualDeviceStream::Disconnect(HostWindow hWnd, DeviceStreamClient *client
 
 DWORD ManualDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool) {
     mParameters.Delayer.WaitRemainingDelay();
-    std::string text = sCommand;
-    if (mParameters.bWriteTerminationEnabled && !EndsWith(text, mParameters.sWriteTermination, false))
-        text += mParameters.sWriteTermination;
+    const std::string text = WithWriteTermination(sCommand);
     bool bSuppressed = false;
     MessageBoxA(hWnd, text, "Manual instructions", IconInformation, &bSuppressed);
     mParameters.Delayer.StoreLastCommunicationTime();

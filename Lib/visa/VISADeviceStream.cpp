@@ -274,18 +274,12 @@ DWORD VISADeviceStream::Unlock(HostWindow hWnd) {
 }
 
 DWORD VISADeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) {
-    std::string sText = sCommand;
-    if (bWaitForOPC) {
-        if (!sText.empty())
-            sText += ";";
-        sText += "*OPC?";
-    }
+    std::string sText = WithOperationCompleteQuery(sCommand, bWaitForOPC);
     DWORD result = 0;
     if (!sText.empty()) {
         if (!mVisa.GetSession().IsOpen())
             return StreamResult::StreamNotConnected;
-        if (mParameters.bWriteTerminationEnabled && !EndsWith(sText, mParameters.sWriteTermination, false))
-            sText += mParameters.sWriteTermination;
+        sText = WithWriteTermination(sText);
         mParameters.Delayer.WaitRemainingDelay();
         result = mVisa.GetSession().Write(sText);
         mParameters.Delayer.StoreLastCommunicationTime();
@@ -309,29 +303,24 @@ DWORD VISADeviceStream::Read(HostWindow hWnd, std::string &sResponse, DWORD dwCo
     if (dwCount == 0)
         return 0;
     const size_t nCount = static_cast<size_t>(dwCount);
-    Timing timing;
-    const double dSaved = GetTimeout(hWnd);
-    const uint32_t total = SaturatingToUnsigned(dSaved * 1000.0);
-    const uint32_t start = timing.GetMilliseconds();
-    bool bMore = true;
-    DWORD result = 0;
-    while (result == 0 && bMore && timing.RemainingTime(start, total) > 0) {
-        const uint32_t remaining = timing.RemainingTime(start, total);
-        result = SetTimeout(hWnd, MillisecondsToSeconds(remaining));
-        if (result != 0)
-            break;
-        std::string sPiece;
-        mParameters.Delayer.WaitRemainingDelay();
-        result = session.Read(nCount - sResponse.size(), sPiece);
-        mParameters.Delayer.StoreLastCommunicationTime();
-        if (sPiece.empty())
-            continue;
-        sResponse += sPiece;
-        if (sResponse.size() >= nCount || !mParameters.bReadTerminationEnabled ||
-            mParameters.sReadTermination.empty() || EndsWith(sResponse, mParameters.sReadTermination, false))
-            bMore = false;
-    }
-    const DWORD restored = SetTimeout(hWnd, dSaved);
+    DWORD restored = 0;
+    DWORD result = ReadWithinTimeout(
+        hWnd,
+        [&](bool &bMore) {
+            std::string sPiece;
+            mParameters.Delayer.WaitRemainingDelay();
+            const DWORD pieceResult = session.Read(nCount - sResponse.size(), sPiece);
+            mParameters.Delayer.StoreLastCommunicationTime();
+            if (sPiece.empty())
+                return pieceResult;
+            sResponse += sPiece;
+            if (sResponse.size() >= nCount || !mParameters.bReadTerminationEnabled ||
+                mParameters.sReadTermination.empty() ||
+                EndsWith(sResponse, mParameters.sReadTermination, false))
+                bMore = false;
+            return pieceResult;
+        },
+        restored);
     // A silent instrument ends the data as over TCP.
     if (result == VisaStatusCode(VI_ERROR_TMO))
         result = StreamResult::ReadTimeout;

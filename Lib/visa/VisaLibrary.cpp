@@ -39,11 +39,6 @@ std::wstring Pick(ViAttrState value, std::initializer_list<std::pair<ViAttrState
     return DecimalText(value);
 }
 
-template <typename Function> bool Bind(Platform::DynamicLibrary &library, const char *name, Function &entry) {
-    entry = reinterpret_cast<Function>(library.GetSymbol(name));
-    return entry != nullptr;
-}
-
 } // namespace
 
 const wchar_t *VisaStatusSeverity(ViStatus status) {
@@ -183,30 +178,29 @@ DWORD VisaLibrary::LoadVisaDLL() {
         // Looked up in this order; the first missing entry point ends the binding.
         const Binding bindings[] = {
             {"viOpenDefaultRM",
-             [](VisaLibrary &l) { return Bind(l.mLibrary, "viOpenDefaultRM", l.mviOpenDefaultRM); }},
-            {"viOpen", [](VisaLibrary &l) { return Bind(l.mLibrary, "viOpen", l.mviOpen); }},
-            {"viClose", [](VisaLibrary &l) { return Bind(l.mLibrary, "viClose", l.mviClose); }},
-            {"viWrite", [](VisaLibrary &l) { return Bind(l.mLibrary, "viWrite", l.mviWrite); }},
-            {"viRead", [](VisaLibrary &l) { return Bind(l.mLibrary, "viRead", l.mviRead); }},
+             [](VisaLibrary &l) { return l.mLibrary.Bind("viOpenDefaultRM", l.mviOpenDefaultRM); }},
+            {"viOpen", [](VisaLibrary &l) { return l.mLibrary.Bind("viOpen", l.mviOpen); }},
+            {"viClose", [](VisaLibrary &l) { return l.mLibrary.Bind("viClose", l.mviClose); }},
+            {"viWrite", [](VisaLibrary &l) { return l.mLibrary.Bind("viWrite", l.mviWrite); }},
+            {"viRead", [](VisaLibrary &l) { return l.mLibrary.Bind("viRead", l.mviRead); }},
             {"viGetAttribute",
-             [](VisaLibrary &l) { return Bind(l.mLibrary, "viGetAttribute", l.mviGetAttribute); }},
+             [](VisaLibrary &l) { return l.mLibrary.Bind("viGetAttribute", l.mviGetAttribute); }},
             {"viSetAttribute",
-             [](VisaLibrary &l) { return Bind(l.mLibrary, "viSetAttribute", l.mviSetAttribute); }},
-            {"viClear", [](VisaLibrary &l) { return Bind(l.mLibrary, "viClear", l.mviClear); }},
-            {"viSetBuf", [](VisaLibrary &l) { return Bind(l.mLibrary, "viSetBuf", l.mviSetBuf); }},
-            {"viStatusDesc",
-             [](VisaLibrary &l) { return Bind(l.mLibrary, "viStatusDesc", l.mviStatusDesc); }},
-            {"viFlush", [](VisaLibrary &l) { return Bind(l.mLibrary, "viFlush", l.mviFlush); }},
+             [](VisaLibrary &l) { return l.mLibrary.Bind("viSetAttribute", l.mviSetAttribute); }},
+            {"viClear", [](VisaLibrary &l) { return l.mLibrary.Bind("viClear", l.mviClear); }},
+            {"viSetBuf", [](VisaLibrary &l) { return l.mLibrary.Bind("viSetBuf", l.mviSetBuf); }},
+            {"viStatusDesc", [](VisaLibrary &l) { return l.mLibrary.Bind("viStatusDesc", l.mviStatusDesc); }},
+            {"viFlush", [](VisaLibrary &l) { return l.mLibrary.Bind("viFlush", l.mviFlush); }},
             {"viEnableEvent",
-             [](VisaLibrary &l) { return Bind(l.mLibrary, "viEnableEvent", l.mviEnableEvent); }},
+             [](VisaLibrary &l) { return l.mLibrary.Bind("viEnableEvent", l.mviEnableEvent); }},
             {"viDisableEvent",
-             [](VisaLibrary &l) { return Bind(l.mLibrary, "viDisableEvent", l.mviDisableEvent); }},
+             [](VisaLibrary &l) { return l.mLibrary.Bind("viDisableEvent", l.mviDisableEvent); }},
             {"viDiscardEvents",
-             [](VisaLibrary &l) { return Bind(l.mLibrary, "viDiscardEvents", l.mviDiscardEvents); }},
+             [](VisaLibrary &l) { return l.mLibrary.Bind("viDiscardEvents", l.mviDiscardEvents); }},
             {"viWaitOnEvent",
-             [](VisaLibrary &l) { return Bind(l.mLibrary, "viWaitOnEvent", l.mviWaitOnEvent); }},
-            {"viLock", [](VisaLibrary &l) { return Bind(l.mLibrary, "viLock", l.mviLock); }},
-            {"viUnlock", [](VisaLibrary &l) { return Bind(l.mLibrary, "viUnlock", l.mviUnlock); }},
+             [](VisaLibrary &l) { return l.mLibrary.Bind("viWaitOnEvent", l.mviWaitOnEvent); }},
+            {"viLock", [](VisaLibrary &l) { return l.mLibrary.Bind("viLock", l.mviLock); }},
+            {"viUnlock", [](VisaLibrary &l) { return l.mLibrary.Bind("viUnlock", l.mviUnlock); }},
         };
         for (const Binding &binding : bindings) {
             if (binding.bind(*this))

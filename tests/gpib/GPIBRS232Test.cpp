@@ -119,26 +119,13 @@ TEST_F(GPIBRS232Test, ARealModalRunOpensWithTheSetupButtonOfTheStoredChoice) {
     for (const bool bGPIB : {false, true}) {
         GPIBRS232 choice;
         choice.SetGPIB(bGPIB);
-        bool bSeen = false, bGPIBSetup = !bGPIB, bRS232Setup = bGPIB;
-        int ticks = 0;
-        wxTimer timer;
-        timer.Bind(wxEVT_TIMER, [&](wxTimerEvent &) {
-            for (wxWindow *window : wxTopLevelWindows) {
-                auto *dialog = dynamic_cast<wxDialog *>(window);
-                if (dialog == nullptr || !dialog->IsModal())
-                    continue;
-                if (++ticks > 100 || (dialog->IsShownOnScreen() && !bSeen)) {
-                    bSeen = dialog->IsShownOnScreen();
-                    bGPIBSetup = Enabled(*dialog, "ID_GPIBSETUP");
-                    bRS232Setup = Enabled(*dialog, "ID_RS232SETUP");
-                    dialog->EndModal(wxID_CANCEL);
-                }
-                return;
-            }
-        });
-        timer.Start(100);
-        choice.ShowConfigurationDialog(HostHandle(), L"GPIB/RS232");
-        timer.Stop();
+        bool bGPIBSetup = !bGPIB, bRS232Setup = bGPIB;
+        const bool bSeen =
+            InspectModalDialog([&] { choice.ShowConfigurationDialog(HostHandle(), L"GPIB/RS232"); },
+                               [&](wxDialog &dialog) {
+                                   bGPIBSetup = Enabled(dialog, "ID_GPIBSETUP");
+                                   bRS232Setup = Enabled(dialog, "ID_RS232SETUP");
+                               });
         ASSERT_TRUE(bSeen);
         EXPECT_EQ(bGPIB, bGPIBSetup);
         EXPECT_EQ(!bGPIB, bRS232Setup);

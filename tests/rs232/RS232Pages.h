@@ -45,17 +45,7 @@ protected:
             mShown = true;
             dialog.Show();
             EXPECT_TRUE(Pump([&] { return dialog.IsShownOnScreen(); }));
-            // Until the page is painted and on top: other programs may show windows on the same
-            // screen at the same time.
-            wxImage image;
-            const wxLongLong deadline = wxGetLocalTimeMillis() + 5000;
-            do {
-                dialog.Raise();
-                const wxLongLong pause = wxGetLocalTimeMillis() + 100;
-                Pump([&] { return wxGetLocalTimeMillis() > pause; });
-                image = Photograph(dialog);
-            } while (CountColours(image) <= 3 && wxGetLocalTimeMillis() < deadline);
-            EXPECT_GT(CountColours(image), 3u) << shot << " looks blank";
+            const wxImage image = PaintedImage(dialog, shot);
             const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
             const std::string folder = binary.empty() ? mScratch.Path() : binary + "/screenshots";
             EXPECT_TRUE(wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));

@@ -45,6 +45,15 @@ public:
 
     bool IsReady() const { return mMaster >= 0 && mSlave >= 0; }
     const std::string &SlavePath() const { return mPath; }
+    // The instrument's side (non-blocking).
+    int Master() const { return mMaster; }
+
+    // The slave side's terminal attributes as they are now.
+    termios Attributes() const {
+        termios attributes{};
+        tcgetattr(mSlave, &attributes);
+        return attributes;
+    }
 
     // The instrument sends.
     bool Send(const std::string &bytes) {

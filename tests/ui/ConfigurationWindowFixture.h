@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,12 +12,14 @@
 #include <wx/checkbox.h>
 #include <wx/dcclient.h>
 #include <wx/dcmemory.h>
+#include <wx/dialog.h>
 #include <wx/dir.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
 #include <wx/image.h>
 #include <wx/notebook.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
 #include <wx/utils.h>
 #include <wx/xrc/xmlres.h>
 
@@ -223,8 +226,8 @@ protected:
     }
 
     // Raises the shown dialog until it is painted (other programs may show windows on the same
-    // screen), saves it as <build>/screenshots/<name>.png and checks that it is not blank.
-    static void SaveScreenshot(wxWindow &dialog, const std::string &name) {
+    // screen) and checks that its picture is not blank; the picture.
+    static wxImage PaintedImage(wxWindow &dialog, const std::string &name) {
         wxImage image;
         const wxLongLong deadline = wxGetLocalTimeMillis() + 5000;
         do {
@@ -234,6 +237,38 @@ protected:
             image = Photograph(dialog);
         } while (CountColours(image) <= 3 && wxGetLocalTimeMillis() < deadline);
         EXPECT_GT(CountColours(image), 3u) << name << " looks blank";
+        return image;
+    }
+
+    // Runs show while a timer watches for its modal dialog: when the dialog is first on screen (or
+    // after ten seconds) inspect sees it, then the dialog is cancelled. Whether it was on screen.
+    static bool InspectModalDialog(const std::function<void()> &show,
+                                   const std::function<void(wxDialog &)> &inspect) {
+        bool bSeen = false;
+        int ticks = 0;
+        wxTimer timer;
+        timer.Bind(wxEVT_TIMER, [&](wxTimerEvent &) {
+            for (wxWindow *window : wxTopLevelWindows) {
+                auto *dialog = dynamic_cast<wxDialog *>(window);
+                if (dialog == nullptr || !dialog->IsModal())
+                    continue;
+                if (++ticks > 100 || (dialog->IsShownOnScreen() && !bSeen)) {
+                    bSeen = dialog->IsShownOnScreen();
+                    inspect(*dialog);
+                    dialog->EndModal(wxID_CANCEL);
+                }
+                return;
+            }
+        });
+        timer.Start(100);
+        show();
+        timer.Stop();
+        return bSeen;
+    }
+
+    // PaintedImage, saved as <build>/screenshots/<name>.png.
+    static void SaveScreenshot(wxWindow &dialog, const std::string &name) {
+        const wxImage image = PaintedImage(dialog, name);
         const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
         if (binary.empty())
             return;

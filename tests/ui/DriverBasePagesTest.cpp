@@ -121,27 +121,16 @@ TEST_F(DriverBasePagesTest, ARealModalRunOpensWithTheDefaultFieldsSwitchedOff) {
     RangedDriver driver;
     driver.SetUseDefaultStartFrequency(true);
     driver.SetUseDefaultStopFrequency(false);
-    bool bSeen = false, bStartEnabled = true, bStopEnabled = false;
-    int ticks = 0;
-    wxTimer timer;
-    timer.Bind(wxEVT_TIMER, [&](wxTimerEvent &) {
-        for (wxWindow *window : wxTopLevelWindows) {
-            auto *dialog = dynamic_cast<wxDialog *>(window);
-            if (dialog == nullptr || !dialog->IsModal())
-                continue;
-            if (++ticks > 100 || (dialog->IsShownOnScreen() && !bSeen)) {
-                bSeen = dialog->IsShownOnScreen();
-                bStartEnabled = dialog->FindWindow("ID_STARTFREQ")->IsEnabled();
-                bStopEnabled = dialog->FindWindow("ID_STOPFREQ")->IsEnabled();
-                dialog->EndModal(wxID_CANCEL);
-            }
-            return;
-        }
-    });
-    timer.Start(100);
-    ShowConfigurationWindowAsDialog(new FrequencyLimitedDriverBaseDialog(&driver), HostHandle(),
-                                    "FrequencyLimitedDriverBaseDialog", "Limits");
-    timer.Stop();
+    bool bStartEnabled = true, bStopEnabled = false;
+    const bool bSeen = InspectModalDialog(
+        [&] {
+            ShowConfigurationWindowAsDialog(new FrequencyLimitedDriverBaseDialog(&driver), HostHandle(),
+                                            "FrequencyLimitedDriverBaseDialog", "Limits");
+        },
+        [&](wxDialog &dialog) {
+            bStartEnabled = dialog.FindWindow("ID_STARTFREQ")->IsEnabled();
+            bStopEnabled = dialog.FindWindow("ID_STOPFREQ")->IsEnabled();
+        });
     ASSERT_TRUE(bSeen);
     EXPECT_FALSE(bStartEnabled);
     EXPECT_TRUE(bStopEnabled);

@@ -217,6 +217,7 @@ TEST(VisaErrorTextTest, AShortBufferGetsWhatFits) {
 class VisaSerialTest : public VisaSessionTest {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(mPort.IsReady()) << "no pseudo-terminal";
         mSession.SetResourceName("ASRL3::INSTR");
         mSession.SetTermination(true, '\n', true);
         ASSERT_EQ(0u, mSession.OpenDevice(2000));
@@ -229,7 +230,7 @@ TEST_F(VisaSerialTest, TheLineSettingsReachThePort) {
     EXPECT_EQ(VisaDeviceASRL, mSession.GetDeviceKind());
     EXPECT_EQ(1u, mTrace.Calls("viEnableEvent").size());
     EXPECT_EQ(0u, mSession.ConfigureSerialPort(19200, 2, 7, 2, true, true));
-    termios t = mPort.Settings();
+    termios t = mPort.Attributes();
     EXPECT_EQ(static_cast<speed_t>(B19200), cfgetospeed(&t));
     EXPECT_TRUE(t.c_cflag & CSTOPB);
     // A pseudo-terminal keeps eight bits without parity: those two are seen in the trace.
@@ -241,7 +242,7 @@ TEST_F(VisaSerialTest, TheLineSettingsReachThePort) {
     // Out-of-range values fall back; flow control already in place is only read.
     mTrace.Clear();
     EXPECT_EQ(0u, mSession.ConfigureSerialPort(9600, 5, 9, 3, false, true));
-    t = mPort.Settings();
+    t = mPort.Attributes();
     EXPECT_FALSE(t.c_cflag & CSTOPB);
     EXPECT_EQ(1u, mTrace.Calls("viSetAttribute", " 0x3FFF0022 8 -> 0x00000000").size());
     EXPECT_EQ(1u, mTrace.Calls("viSetAttribute", " 0x3FFF0023 0 -> 0x00000000").size());
@@ -255,7 +256,7 @@ TEST_F(VisaSerialTest, ARefusedParityStopsTheSetUp) {
     EXPECT_EQ(VisaParityRefused, mSession.ConfigureSerialPort(4800, 1, 8, 0, true, false));
     EXPECT_EQ(1u, mTrace.Calls("viSetAttribute", " 0x3FFF0021 4800 -> 0x00000000").size());
     EXPECT_TRUE(mTrace.With("0x3FFF0022").empty());
-    termios t = mPort.Settings();
+    termios t = mPort.Attributes();
     EXPECT_EQ(static_cast<speed_t>(B4800), cfgetospeed(&t));
 }
 

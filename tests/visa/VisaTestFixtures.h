@@ -19,6 +19,7 @@
 
 #include "core/StandInLibraries.h"
 #include "streams/LoopbackServer.h"
+#include "support/PseudoTerminal.h"
 #include "support/TestSupport.h"
 
 namespace VisaTest {
@@ -116,28 +117,6 @@ inline std::string SocketResource(const LoopbackServer &server) {
 }
 
 // A pseudo-terminal whose device stands in for COM<n>: the test talks on the master side.
-class PseudoTerminal {
-public:
-    explicit PseudoTerminal(unsigned port) {
-        mMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (mMaster < 0 || ::grantpt(mMaster) != 0 || ::unlockpt(mMaster) != 0)
-            ADD_FAILURE() << "no pseudo-terminal";
-        const char *name = ::ptsname(mMaster);
-        mVariable = std::make_unique<TestSupport::ScopedEnv>("KORVALIS_COM" + std::to_string(port),
-                                                             name != nullptr ? name : "");
-    }
-    ~PseudoTerminal() { ::close(mMaster); }
-    int Master() const { return mMaster; }
-    // The line settings the device side uses now.
-    termios Settings() const {
-        termios t{};
-        ::tcgetattr(mMaster, &t);
-        return t;
-    }
-
-private:
-    int mMaster = -1;
-    std::unique_ptr<TestSupport::ScopedEnv> mVariable;
-};
+using TestSupport::PseudoTerminal;
 
 } // namespace VisaTest

@@ -69,9 +69,7 @@ DWORD HTTPDeviceStream::ClearInputBuffers(HostWindow hWnd) {
 }
 
 DWORD HTTPDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool) {
-    std::string text = sCommand;
-    if (mParameters.bWriteTerminationEnabled && !EndsWith(text, mParameters.sWriteTermination, false))
-        text += mParameters.sWriteTermination;
+    const std::string text = WithWriteTermination(sCommand);
     QuellinEntry entry(ClassName, "Write");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, "Write(" + QuoteString(text) + ")", L"Command", text,
                    L"Timeout", mParameters.dTimeout);

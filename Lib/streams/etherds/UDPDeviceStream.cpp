@@ -59,9 +59,7 @@ DWORD UDPDeviceStream::InternalConnect(HostWindow hWnd) {
 DWORD UDPDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool) {
     QuellinEntry entry(ClassName, "Write");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, "Write(" + QuoteString(sCommand) + ")");
-    std::string text = sCommand;
-    if (mParameters.bWriteTerminationEnabled && !EndsWith(text, mParameters.sWriteTermination, false))
-        text += mParameters.sWriteTermination;
+    const std::string text = WithWriteTermination(sCommand);
     DWORD result = 0;
     mdwLastWriteCount = 0;
     if (mSocket == nullptr) {
