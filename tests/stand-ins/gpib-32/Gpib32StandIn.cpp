@@ -1,7 +1,8 @@
 // Stand-in of the NI-488.2 library "GPIB-32.DLL": the bound entry points over simulated IEEE 488.2
 // instruments on four boards. Reads end at the count, at END (the last byte of a response) or at
 // the EOS character when the device reads with REOS; a read with nothing to send times out at once
-// (EABO). Locks wait for their time and fail with ELCK. Every call is traced.
+// (EABO). Locks wait for their time and fail with ELCK. ibwait waits for an instrument's service
+// request. Every call but ibwait is traced.
 #include "gpib/Gpib32Api.h"
 #include "Gpib32StandIn.h"
 
@@ -18,190 +19,190 @@
 #include <string>
 #include <vector>
 
-namespace {
+    namespace {
 
-struct Instrument {
-    int Board = 0, Pad = 0, Sad = 0;
-    std::string Identification;
-    std::map<std::string, std::string> Replies;
-    std::deque<std::string> Output; // messages, END with the last byte of each
-    std::string Input;              // the message being received
-    std::string Received;           // every byte received
-    std::deque<std::string> Errors;
-    int Sre = 0, Ese = 0, Esr = 0;
-    bool QueryError = false;
-    bool RequestPending = false;
-    int LastSummary = 0;
-    int LockOwner = 0; // device handle, -1 for someone else, 0 for none
-    int LockCount = 0;
-};
+    struct Instrument {
+        int Board = 0, Pad = 0, Sad = 0;
+        std::string Identification;
+        std::map<std::string, std::string> Replies;
+        std::deque<std::string> Output; // messages, END with the last byte of each
+        std::string Input;              // the message being received
+        std::string Received;           // every byte received
+        std::deque<std::string> Errors;
+        int Sre = 0, Ese = 0, Esr = 0;
+        bool QueryError = false;
+        bool RequestPending = false;
+        int LastSummary = 0;
+        int LockOwner = 0; // device handle, -1 for someone else, 0 for none
+        int LockCount = 0;
+    };
 
-struct Board {
-    bool Present = true;
-    int Pad = 0;
-    std::map<int, int> Config;
-};
+    struct Board {
+        bool Present = true;
+        int Pad = 0;
+        std::map<int, int> Config;
+    };
 
-struct Device {
-    int Board = 0, Pad = 0, Sad = 0;
-    int Tmo = 13;
-    bool Eot = true;
-    bool ReadEos = false;
-    bool EightBit = false;
-    unsigned char EosChar = 0;
-    std::map<int, int> Config;
-};
+    struct Device {
+        int Board = 0, Pad = 0, Sad = 0;
+        int Tmo = 13;
+        bool Eot = true;
+        bool ReadEos = false;
+        bool EightBit = false;
+        unsigned char EosChar = 0;
+        std::map<int, int> Config;
+    };
 
-struct Failure {
-    std::string Function;
-    int Iberr;
-    long Ibcntl;
-};
+    struct Failure {
+        std::string Function;
+        int Iberr;
+        long Ibcntl;
+    };
 
-std::mutex gMutex;
-std::condition_variable gChanged;
-std::vector<Instrument> gInstruments;
-Board gBoards[4];
-std::map<int, Device> gDevices;
-int gNextHandle = 16;
-std::vector<std::string> gTrace;
-std::vector<Failure> gFailures;
+    std::mutex gMutex;
+    std::condition_variable gChanged;
+    std::vector<Instrument> gInstruments;
+    Board gBoards[4];
+    std::map<int, Device> gDevices;
+    int gNextHandle = 16;
+    std::vector<std::string> gTrace;
+    std::vector<Failure> gFailures;
 
-thread_local int tIbsta = 0;
-thread_local int tIberr = 0;
-thread_local long tIbcntl = 0;
+    thread_local int tIbsta = 0;
+    thread_local int tIberr = 0;
+    thread_local long tIbcntl = 0;
 
-int Status(int ibsta, int iberr = 0, long ibcntl = 0) {
-    tIbsta = ibsta;
-    tIberr = iberr;
-    tIbcntl = ibcntl;
-    return ibsta;
-}
-
-int Error(int iberr, long ibcntl = 0) {
-    return Status(NI488::ERR | NI488::CMPL, iberr, ibcntl);
-}
-
-void Trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void Trace(const char *format, ...) {
-    char line[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    gTrace.push_back(line);
-}
-
-bool TakeFailure(const char *function, int &result) {
-    for (auto it = gFailures.begin(); it != gFailures.end(); ++it)
-        if (it->Function == function) {
-            result = Error(it->Iberr, it->Ibcntl);
-            gFailures.erase(it);
-            return true;
-        }
-    return false;
-}
-
-Instrument *FindInstrument(int board, int pad, int sad) {
-    for (Instrument &instrument : gInstruments)
-        if (instrument.Board == board && instrument.Pad == pad && instrument.Sad == sad)
-            return &instrument;
-    return nullptr;
-}
-
-Device *FindDevice(int ud) {
-    auto it = gDevices.find(ud);
-    return it == gDevices.end() ? nullptr : &it->second;
-}
-
-Instrument *InstrumentOf(const Device &device) {
-    return FindInstrument(device.Board, device.Pad, device.Sad);
-}
-
-std::string Upper(std::string text) {
-    for (char &c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
-std::string Trim(const std::string &text) {
-    const size_t begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos)
-        return std::string();
-    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
-}
-
-int StatusByte(const Instrument &instrument) {
-    return (instrument.Errors.empty() ? 0 : 4) | (instrument.Output.empty() ? 0 : 16) |
-           ((instrument.Esr & instrument.Ese) != 0 ? 32 : 0);
-}
-
-// A request is raised when the enabled summary gains a bit.
-void UpdateRequest(Instrument &instrument) {
-    const int summary = StatusByte(instrument) & instrument.Sre & ~0x40;
-    if ((summary & ~instrument.LastSummary) != 0)
-        instrument.RequestPending = true;
-    instrument.LastSummary = summary;
-    gChanged.notify_all();
-}
-
-void Reply(Instrument &instrument, const std::string &text) {
-    instrument.Output.push_back(text + "\n");
-}
-
-void ProcessMessage(Instrument &instrument, const std::string &message) {
-    size_t begin = 0;
-    while (begin <= message.size()) {
-        size_t end = message.find(';', begin);
-        if (end == std::string::npos)
-            end = message.size();
-        const std::string unit = Trim(message.substr(begin, end - begin));
-        begin = end + 1;
-        if (unit.empty())
-            continue;
-        const std::string upper = Upper(unit);
-        const std::string header = upper.substr(0, upper.find(' '));
-        const std::string argument = Trim(unit.substr(header.size()));
-        const bool query = !header.empty() && header.back() == '?';
-        if (query && instrument.QueryError && header[0] != '*') {
-            instrument.Esr |= 4;
-            break;
-        }
-        if (header == "*IDN?")
-            Reply(instrument, instrument.Identification);
-        else if (header == "*CLS") {
-            instrument.Esr = 0;
-            instrument.Errors.clear();
-        } else if (header == "*SRE")
-            instrument.Sre = std::atoi(argument.c_str());
-        else if (header == "*ESE")
-            instrument.Ese = std::atoi(argument.c_str());
-        else if (header == "*ESR?") {
-            Reply(instrument, std::to_string(instrument.Esr));
-            instrument.Esr = 0;
-        } else if (header == "*STB?")
-            Reply(instrument, std::to_string(StatusByte(instrument)));
-        else if (header == "*OPC")
-            instrument.Esr |= 1;
-        else if (header == "*OPC?")
-            Reply(instrument, "1");
-        else if (header == "SYST:ERR?") {
-            if (instrument.Errors.empty()) {
-                Reply(instrument, "0,\"No error\"");
-            } else {
-                Reply(instrument, instrument.Errors.front());
-                instrument.Errors.pop_front();
-            }
-        } else if (instrument.Replies.count(upper) != 0)
-            Reply(instrument, instrument.Replies[upper]);
-        else if (query) {
-            instrument.Errors.push_back("-113,\"Undefined header\"");
-            instrument.Esr |= 0x20;
-        }
+    int Status(int ibsta, int iberr = 0, long ibcntl = 0) {
+        tIbsta = ibsta;
+        tIberr = iberr;
+        tIbcntl = ibcntl;
+        return ibsta;
     }
-    UpdateRequest(instrument);
-}
+
+    int Error(int iberr, long ibcntl = 0) {
+        return Status(NI488::ERR | NI488::CMPL, iberr, ibcntl);
+    }
+
+    void Trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
+    void Trace(const char *format, ...) {
+        char line[512];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(line, sizeof line, format, args);
+        va_end(args);
+        gTrace.push_back(line);
+    }
+
+    bool TakeFailure(const char *function, int &result) {
+        for (auto it = gFailures.begin(); it != gFailures.end(); ++it)
+            if (it->Function == function) {
+                result = Error(it->Iberr, it->Ibcntl);
+                gFailures.erase(it);
+                return true;
+            }
+        return false;
+    }
+
+    Instrument *FindInstrument(int board, int pad, int sad) {
+        for (Instrument &instrument : gInstruments)
+            if (instrument.Board == board && instrument.Pad == pad && instrument.Sad == sad)
+                return &instrument;
+        return nullptr;
+    }
+
+    Device *FindDevice(int ud) {
+        auto it = gDevices.find(ud);
+        return it == gDevices.end() ? nullptr : &it->second;
+    }
+
+    Instrument *InstrumentOf(const Device &device) {
+        return FindInstrument(device.Board, device.Pad, device.Sad);
+    }
+
+    std::string Upper(std::string text) {
+        for (char &c : text)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        return text;
+    }
+
+    std::string Trim(const std::string &text) {
+        const size_t begin = text.find_first_not_of(" \t\r\n");
+        if (begin == std::string::npos)
+            return std::string();
+        return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+    }
+
+    int StatusByte(const Instrument &instrument) {
+        return (instrument.Errors.empty() ? 0 : 4) | (instrument.Output.empty() ? 0 : 16) |
+               ((instrument.Esr & instrument.Ese) != 0 ? 32 : 0);
+    }
+
+    // A request is raised when the enabled summary gains a bit.
+    void UpdateRequest(Instrument & instrument) {
+        const int summary = StatusByte(instrument) & instrument.Sre & ~0x40;
+        if ((summary & ~instrument.LastSummary) != 0)
+            instrument.RequestPending = true;
+        instrument.LastSummary = summary;
+        gChanged.notify_all();
+    }
+
+    void Reply(Instrument & instrument, const std::string &text) {
+        instrument.Output.push_back(text + "\n");
+    }
+
+    void ProcessMessage(Instrument & instrument, const std::string &message) {
+        size_t begin = 0;
+        while (begin <= message.size()) {
+            size_t end = message.find(';', begin);
+            if (end == std::string::npos)
+                end = message.size();
+            const std::string unit = Trim(message.substr(begin, end - begin));
+            begin = end + 1;
+            if (unit.empty())
+                continue;
+            const std::string upper = Upper(unit);
+            const std::string header = upper.substr(0, upper.find(' '));
+            const std::string argument = Trim(unit.substr(header.size()));
+            const bool query = !header.empty() && header.back() == '?';
+            if (query && instrument.QueryError && header[0] != '*') {
+                instrument.Esr |= 4;
+                break;
+            }
+            if (header == "*IDN?")
+                Reply(instrument, instrument.Identification);
+            else if (header == "*CLS") {
+                instrument.Esr = 0;
+                instrument.Errors.clear();
+            } else if (header == "*SRE")
+                instrument.Sre = std::atoi(argument.c_str());
+            else if (header == "*ESE")
+                instrument.Ese = std::atoi(argument.c_str());
+            else if (header == "*ESR?") {
+                Reply(instrument, std::to_string(instrument.Esr));
+                instrument.Esr = 0;
+            } else if (header == "*STB?")
+                Reply(instrument, std::to_string(StatusByte(instrument)));
+            else if (header == "*OPC")
+                instrument.Esr |= 1;
+            else if (header == "*OPC?")
+                Reply(instrument, "1");
+            else if (header == "SYST:ERR?") {
+                if (instrument.Errors.empty()) {
+                    Reply(instrument, "0,\"No error\"");
+                } else {
+                    Reply(instrument, instrument.Errors.front());
+                    instrument.Errors.pop_front();
+                }
+            } else if (instrument.Replies.count(upper) != 0)
+                Reply(instrument, instrument.Replies[upper]);
+            else if (query) {
+                instrument.Errors.push_back("-113,\"Undefined header\"");
+                instrument.Esr |= 0x20;
+            }
+        }
+        UpdateRequest(instrument);
+    }
 
 } // namespace
 
@@ -274,9 +275,9 @@ int ibonl(int ud, int v) {
             if (instrument->LockOwner == ud) {
                 instrument->LockOwner = 0;
                 instrument->LockCount = 0;
-                gChanged.notify_all();
             }
         gDevices.erase(ud);
+        gChanged.notify_all();
     }
     return Status(NI488::CMPL);
 }
@@ -499,6 +500,9 @@ int iblck(int ud, int v, unsigned int lockWaitTime, void *) {
 int ibrsp(int ud, char *statusByte) {
     std::lock_guard<std::mutex> lock(gMutex);
     Trace("ibrsp(%d)", ud);
+    int failed = 0;
+    if (TakeFailure("ibrsp", failed))
+        return failed;
     Device *device = FindDevice(ud);
     if (device == nullptr)
         return Error(NI488::EDVR, 0xE0140025);
@@ -509,6 +513,41 @@ int ibrsp(int ud, char *statusByte) {
         *statusByte = static_cast<char>(StatusByte(*instrument) | (instrument->RequestPending ? 0x40 : 0));
     instrument->RequestPending = false;
     return Status(NI488::CMPL);
+}
+
+// Waits for the device's service request (RQS in the mask) until its time-out (TIMO in the mask);
+// a request stays until ibrsp takes it. Not traced: a watch calls it all the time.
+int ibwait(int ud, int mask) {
+    std::unique_lock<std::mutex> lock(gMutex);
+    int failed = 0;
+    if (TakeFailure("ibwait", failed))
+        return failed;
+    if (ud >= 0 && ud <= 3)
+        return Status(NI488::CMPL);
+    Device *device = FindDevice(ud);
+    if (device == nullptr)
+        return Error(NI488::EDVR, 0xE0140025);
+    static const long timeOutMicroseconds[] = {0,       10,       30,       100,       300,       1000,
+                                               3000,    10000,    30000,    100000,    300000,    1000000,
+                                               3000000, 10000000, 30000000, 100000000, 300000000, 1000000000};
+    const bool timed = (mask & NI488::TIMO) != 0 && device->Tmo > 0 && device->Tmo <= 17;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::microseconds(timed ? timeOutMicroseconds[device->Tmo] : 0);
+    for (;;) {
+        device = FindDevice(ud);
+        if (device == nullptr)
+            return Error(NI488::EDVR, 0xE0140025);
+        const Instrument *instrument = InstrumentOf(*device);
+        const int rqs = instrument != nullptr && instrument->RequestPending ? NI488::RQS : 0;
+        if ((mask & NI488::RQS) == 0 || rqs != 0)
+            return Status(NI488::CMPL | rqs);
+        if (!timed)
+            gChanged.wait(lock);
+        else if (std::chrono::steady_clock::now() >= deadline)
+            return Status(NI488::TIMO | NI488::CMPL);
+        else
+            gChanged.wait_until(lock, deadline);
+    }
 }
 
 // Bound but never called by the plug-in.
@@ -522,9 +561,6 @@ int ibsre(int, int) {
     return Status(NI488::CMPL);
 }
 int ibpct(int) {
-    return Status(NI488::CMPL);
-}
-int ibwait(int, int) {
     return Status(NI488::CMPL);
 }
 int ibrsv(int, int) {
@@ -653,20 +689,18 @@ long gpibStandInReceived(int board, int pad, int sad, char *buffer, long size) {
     return static_cast<long>(text.size());
 }
 
-int gpibStandInWaitRequest(int board, int pad, int sad, unsigned int timeoutMs, unsigned char *statusByte) {
-    std::unique_lock<std::mutex> lock(gMutex);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        Instrument *instrument = FindInstrument(board, pad, sad);
-        if (instrument != nullptr && instrument->RequestPending) {
-            instrument->RequestPending = false;
-            if (statusByte != nullptr)
-                *statusByte = static_cast<unsigned char>(StatusByte(*instrument) | 0x40);
-            return 1;
-        }
-        if (gChanged.wait_until(lock, deadline) == std::cv_status::timeout)
-            return 0;
-    }
+int gpibStandInOpenDevices(int board, int pad, int sad) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    int count = 0;
+    for (const auto &entry : gDevices)
+        if (entry.second.Board == board && entry.second.Pad == pad && entry.second.Sad == sad)
+            ++count;
+    return count;
+}
+
+int gpibStandInPendingFailures(void) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    return static_cast<int>(gFailures.size());
 }
 
 } // extern "C"

@@ -1,0 +1,285 @@
+// GPIBSRQ.DLL: delivers a GPIB device's service requests to a callback on a thread of its own,
+// over whatever NI-488.2 compatible GPIB-32.DLL the machine has, and keeps the time of the last
+// bus access for every GPIB user of the machine (TimingStore).
+//
+// GPIB-32.DLL is loaded at the first registration (again at the next one when that failed) and
+// used only through its public calls. Each registration opens its own handle to the device and
+// runs a watch thread: ibwait for RQS with a short time-out, so that a stop is seen within one
+// period; on RQS, ibrsp reads the serial-poll status byte and the callback gets it. The callbacks
+// of one registration therefore never overlap. The first error the watch meets is kept for
+// GetLastGPIBError, which hands it out once.
+#include "TimingStore.h"
+
+#include "gpib/GPIBResultCodes.h"
+#include "gpib/Gpib32Api.h"
+#include "gpib/GpibSrqApi.h"
+#include "platform/DynamicLibrary.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#define GPIBSRQ_EXPORT __attribute__((visibility("default")))
+
+namespace {
+
+constexpr int WatchTimeOutCode = 8; // T30ms: how long a stop may wait for a quiet watch
+constexpr auto ErrorPause = std::chrono::milliseconds(30);
+constexpr auto UnloadWait = std::chrono::seconds(5);
+constexpr unsigned char RequestBit = 0x40; // RQS in a serial-poll status byte
+
+struct Gpib32 {
+    Platform::DynamicLibrary Module;
+    Gpib32Api::ThreadIbstaFunction ThreadIbsta = nullptr;
+    Gpib32Api::ThreadIberrFunction ThreadIberr = nullptr;
+    Gpib32Api::ThreadIbcntlFunction ThreadIbcntl = nullptr;
+    Gpib32Api::IbdevFunction Ibdev = nullptr;
+    Gpib32Api::IbonlFunction Ibonl = nullptr;
+    Gpib32Api::IbwaitFunction Ibwait = nullptr;
+    Gpib32Api::IbrspFunction Ibrsp = nullptr;
+
+    uint32_t Load() {
+        if (Module.IsLoaded())
+            return 0;
+        if (!Module.Load(NI488::LibraryName))
+            return GPIBResult::GPIB32NotLoaded;
+        if (Module.Bind("ThreadIbsta", ThreadIbsta) && Module.Bind("ThreadIberr", ThreadIberr) &&
+            Module.Bind("ThreadIbcntl", ThreadIbcntl) && Module.Bind("ibdev", Ibdev) &&
+            Module.Bind("ibonl", Ibonl) && Module.Bind("ibwait", Ibwait) && Module.Bind("ibrsp", Ibrsp))
+            return 0;
+        Module.Unload();
+        return GPIBResult::ProcedureNotFound;
+    }
+
+    // The result code of the calling thread's last call.
+    uint32_t LastError() { return GPIBResult::FromNI488Error(ThreadIberr(), ThreadIbcntl()); }
+};
+
+struct Watch {
+    int Handle = -1;
+    GpibSrqCallback Callback = nullptr;
+    void *Context = nullptr;
+    std::atomic<bool> Stop{false};
+    std::atomic<bool> PollRequested{false};
+    std::atomic<uint32_t> Error{0};
+    std::thread Thread; // touched only by whoever takes the watch out of the table
+};
+
+struct State {
+    std::mutex Lock;
+    Gpib32 Library;
+    std::map<uint32_t, std::shared_ptr<Watch>> Watches;
+    uint32_t LastRegistration = 0;
+    // Watch threads still running, detached ones included.
+    std::mutex ThreadsLock;
+    std::condition_variable ThreadsDone;
+    int RunningThreads = 0;
+};
+
+// Never destroyed: a callback thread may still be on its way out when the process ends.
+State &Global() {
+    static State *state = new State;
+    return *state;
+}
+
+void Record(Watch &watch, uint32_t error) {
+    uint32_t none = 0;
+    watch.Error.compare_exchange_strong(none, error);
+}
+
+// Reads the status byte; the callback gets it when the device requested service or when asked
+// to have it anyway.
+void Poll(Gpib32 &library, Watch &watch, bool onlyRequests) {
+    char statusByte = 0;
+    if ((library.Ibrsp(watch.Handle, &statusByte) & NI488::ERR) != 0) {
+        Record(watch, library.LastError());
+        std::this_thread::sleep_for(ErrorPause);
+        return;
+    }
+    const auto status = static_cast<unsigned char>(statusByte);
+    if (!watch.Stop && (!onlyRequests || (status & RequestBit) != 0))
+        watch.Callback(status, watch.Context);
+}
+
+void RunWatch(std::shared_ptr<Watch> watch) {
+    State &state = Global();
+    Gpib32 &library = state.Library;
+    while (!watch->Stop) {
+        if (watch->PollRequested.exchange(false)) {
+            Poll(library, *watch, true);
+            continue;
+        }
+        const int ibsta = library.Ibwait(watch->Handle, NI488::RQS | NI488::TIMO);
+        if (watch->Stop)
+            break;
+        if ((ibsta & NI488::ERR) != 0) {
+            const bool quiet = (ibsta & NI488::TIMO) != 0 && library.ThreadIberr() == NI488::EABO;
+            if (!quiet) {
+                Record(*watch, library.LastError());
+                std::this_thread::sleep_for(ErrorPause);
+            }
+            continue;
+        }
+        if ((ibsta & NI488::RQS) != 0)
+            Poll(library, *watch, false);
+    }
+    library.Ibonl(watch->Handle, 0);
+    watch.reset();
+    std::lock_guard<std::mutex> guard(state.ThreadsLock);
+    --state.RunningThreads;
+    state.ThreadsDone.notify_all();
+}
+
+// Ends a watch taken out of the table: waits for its thread, unless this is that thread (a
+// callback that unregisters), which then ends by itself after the callback.
+void Stop(const std::shared_ptr<Watch> &watch) {
+    watch->Stop = true;
+    if (watch->Thread.get_id() == std::this_thread::get_id())
+        watch->Thread.detach();
+    else if (watch->Thread.joinable())
+        watch->Thread.join();
+}
+
+std::shared_ptr<Watch> Take(uint32_t registration) {
+    State &state = Global();
+    std::lock_guard<std::mutex> guard(state.Lock);
+    auto it = state.Watches.find(registration);
+    if (it == state.Watches.end())
+        return nullptr;
+    std::shared_ptr<Watch> watch = it->second;
+    state.Watches.erase(it);
+    return watch;
+}
+
+std::shared_ptr<Watch> Find(uint32_t registration) {
+    State &state = Global();
+    std::lock_guard<std::mutex> guard(state.Lock);
+    auto it = state.Watches.find(registration);
+    return it == state.Watches.end() ? nullptr : it->second;
+}
+
+void StopAll() {
+    std::map<uint32_t, std::shared_ptr<Watch>> all;
+    {
+        State &state = Global();
+        std::lock_guard<std::mutex> guard(state.Lock);
+        all.swap(state.Watches);
+    }
+    for (auto &entry : all)
+        Stop(entry.second);
+}
+
+// When the library goes: every watch stops, threads that ended their registration themselves get
+// a while to leave this library's code, then GPIB-32.DLL is let go.
+struct StopAllAtUnload {
+    ~StopAllAtUnload() {
+        StopAll();
+        State &state = Global();
+        {
+            std::unique_lock<std::mutex> guard(state.ThreadsLock);
+            if (!state.ThreadsDone.wait_for(guard, UnloadWait, [&] { return state.RunningThreads == 0; }))
+                return; // still in use: GPIB-32.DLL stays
+        }
+        std::lock_guard<std::mutex> guard(state.Lock);
+        state.Library.Module.Unload();
+    }
+} gStopAllAtUnload;
+
+} // namespace
+
+extern "C" {
+
+GPIBSRQ_EXPORT uint32_t RegisterSRQHandler(void *, int board, int primary, int secondary,
+                                           GpibSrqCallback callback, void *context, uint32_t *registration) {
+    if (registration == nullptr || callback == nullptr)
+        return GPIBResult::Argument;
+    State &state = Global();
+    std::lock_guard<std::mutex> guard(state.Lock);
+    if (const uint32_t loaded = state.Library.Load())
+        return loaded;
+    auto watch = std::make_shared<Watch>();
+    watch->Callback = callback;
+    watch->Context = context;
+    watch->Handle = state.Library.Ibdev(board, primary, secondary, WatchTimeOutCode, 1, 0);
+    if (watch->Handle < 0)
+        return (state.Library.ThreadIbsta() & NI488::ERR) != 0 ? state.Library.LastError()
+                                                               : GPIBResult::SystemError;
+    uint32_t id = state.LastRegistration;
+    do
+        ++id;
+    while (id == 0 || state.Watches.count(id) != 0);
+    {
+        std::lock_guard<std::mutex> threads(state.ThreadsLock);
+        ++state.RunningThreads;
+    }
+    try {
+        watch->Thread = std::thread(RunWatch, watch);
+    } catch (const std::system_error &) {
+        state.Library.Ibonl(watch->Handle, 0);
+        std::lock_guard<std::mutex> threads(state.ThreadsLock);
+        --state.RunningThreads;
+        return GPIBResult::SystemError;
+    }
+    state.LastRegistration = id;
+    state.Watches[id] = watch;
+    *registration = id;
+    return 0;
+}
+
+GPIBSRQ_EXPORT uint32_t UnRegisterSRQHandler(void *, uint32_t registration) {
+    const std::shared_ptr<Watch> watch = Take(registration);
+    if (!watch)
+        return GPIBResult::Argument;
+    Stop(watch);
+    return 0;
+}
+
+GPIBSRQ_EXPORT uint32_t UnRegisterAllHandlers(void *) {
+    StopAll();
+    return 0;
+}
+
+// The watch runs all the time, so an expected request needs nothing more than a valid
+// registration.
+GPIBSRQ_EXPORT uint32_t SetExpectingSRQ(void *, uint32_t registration) {
+    return Find(registration) ? 0 : GPIBResult::Argument;
+}
+
+// Has every registered device serial-polled once by its watch, so that a request that was not
+// reported (a board without automatic serial polling) still reaches its callback.
+GPIBSRQ_EXPORT uint32_t CheckGPIBBusses(void *) {
+    State &state = Global();
+    std::lock_guard<std::mutex> guard(state.Lock);
+    if (const uint32_t loaded = state.Library.Load())
+        return loaded;
+    for (auto &entry : state.Watches)
+        entry.second->PollRequested = true;
+    return 0;
+}
+
+GPIBSRQ_EXPORT uint32_t GetLastGPIBError(void *, uint32_t registration) {
+    const std::shared_ptr<Watch> watch = Find(registration);
+    return watch ? watch->Error.exchange(0) : 0;
+}
+
+GPIBSRQ_EXPORT uint32_t SetLastTimingInformation(const uint32_t *delay, const uint64_t *counter) {
+    if (delay != nullptr || counter != nullptr)
+        GpibSrq::WriteBusTiming(delay, counter);
+    return delay != nullptr && counter != nullptr ? 0 : GPIBResult::NullArgument;
+}
+
+GPIBSRQ_EXPORT uint32_t GetLastTimingInformation(uint32_t *delay, uint64_t *counter) {
+    const GpibSrq::BusTiming timing = GpibSrq::ReadBusTiming();
+    if (delay != nullptr)
+        *delay = timing.Delay;
+    if (counter != nullptr)
+        *counter = timing.Counter;
+    return delay != nullptr && counter != nullptr ? 0 : GPIBResult::NullArgument;
+}
+
+} // extern "C"
