@@ -19,190 +19,190 @@
 #include <string>
 #include <vector>
 
-    namespace {
+namespace {
 
-    struct Instrument {
-        int Board = 0, Pad = 0, Sad = 0;
-        std::string Identification;
-        std::map<std::string, std::string> Replies;
-        std::deque<std::string> Output; // messages, END with the last byte of each
-        std::string Input;              // the message being received
-        std::string Received;           // every byte received
-        std::deque<std::string> Errors;
-        int Sre = 0, Ese = 0, Esr = 0;
-        bool QueryError = false;
-        bool RequestPending = false;
-        int LastSummary = 0;
-        int LockOwner = 0; // device handle, -1 for someone else, 0 for none
-        int LockCount = 0;
-    };
+struct Instrument {
+    int Board = 0, Pad = 0, Sad = 0;
+    std::string Identification;
+    std::map<std::string, std::string> Replies;
+    std::deque<std::string> Output; // messages, END with the last byte of each
+    std::string Input;              // the message being received
+    std::string Received;           // every byte received
+    std::deque<std::string> Errors;
+    int Sre = 0, Ese = 0, Esr = 0;
+    bool QueryError = false;
+    bool RequestPending = false;
+    int LastSummary = 0;
+    int LockOwner = 0; // device handle, -1 for someone else, 0 for none
+    int LockCount = 0;
+};
 
-    struct Board {
-        bool Present = true;
-        int Pad = 0;
-        std::map<int, int> Config;
-    };
+struct Board {
+    bool Present = true;
+    int Pad = 0;
+    std::map<int, int> Config;
+};
 
-    struct Device {
-        int Board = 0, Pad = 0, Sad = 0;
-        int Tmo = 13;
-        bool Eot = true;
-        bool ReadEos = false;
-        bool EightBit = false;
-        unsigned char EosChar = 0;
-        std::map<int, int> Config;
-    };
+struct Device {
+    int Board = 0, Pad = 0, Sad = 0;
+    int Tmo = 13;
+    bool Eot = true;
+    bool ReadEos = false;
+    bool EightBit = false;
+    unsigned char EosChar = 0;
+    std::map<int, int> Config;
+};
 
-    struct Failure {
-        std::string Function;
-        int Iberr;
-        long Ibcntl;
-    };
+struct Failure {
+    std::string Function;
+    int Iberr;
+    long Ibcntl;
+};
 
-    std::mutex gMutex;
-    std::condition_variable gChanged;
-    std::vector<Instrument> gInstruments;
-    Board gBoards[4];
-    std::map<int, Device> gDevices;
-    int gNextHandle = 16;
-    std::vector<std::string> gTrace;
-    std::vector<Failure> gFailures;
+std::mutex gMutex;
+std::condition_variable gChanged;
+std::vector<Instrument> gInstruments;
+Board gBoards[4];
+std::map<int, Device> gDevices;
+int gNextHandle = 16;
+std::vector<std::string> gTrace;
+std::vector<Failure> gFailures;
 
-    thread_local int tIbsta = 0;
-    thread_local int tIberr = 0;
-    thread_local long tIbcntl = 0;
+thread_local int tIbsta = 0;
+thread_local int tIberr = 0;
+thread_local long tIbcntl = 0;
 
-    int Status(int ibsta, int iberr = 0, long ibcntl = 0) {
-        tIbsta = ibsta;
-        tIberr = iberr;
-        tIbcntl = ibcntl;
-        return ibsta;
-    }
+int Status(int ibsta, int iberr = 0, long ibcntl = 0) {
+    tIbsta = ibsta;
+    tIberr = iberr;
+    tIbcntl = ibcntl;
+    return ibsta;
+}
 
-    int Error(int iberr, long ibcntl = 0) {
-        return Status(NI488::ERR | NI488::CMPL, iberr, ibcntl);
-    }
+int Error(int iberr, long ibcntl = 0) {
+    return Status(NI488::ERR | NI488::CMPL, iberr, ibcntl);
+}
 
-    void Trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
-    void Trace(const char *format, ...) {
-        char line[512];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(line, sizeof line, format, args);
-        va_end(args);
-        gTrace.push_back(line);
-    }
+void Trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void Trace(const char *format, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    gTrace.push_back(line);
+}
 
-    bool TakeFailure(const char *function, int &result) {
-        for (auto it = gFailures.begin(); it != gFailures.end(); ++it)
-            if (it->Function == function) {
-                result = Error(it->Iberr, it->Ibcntl);
-                gFailures.erase(it);
-                return true;
-            }
-        return false;
-    }
-
-    Instrument *FindInstrument(int board, int pad, int sad) {
-        for (Instrument &instrument : gInstruments)
-            if (instrument.Board == board && instrument.Pad == pad && instrument.Sad == sad)
-                return &instrument;
-        return nullptr;
-    }
-
-    Device *FindDevice(int ud) {
-        auto it = gDevices.find(ud);
-        return it == gDevices.end() ? nullptr : &it->second;
-    }
-
-    Instrument *InstrumentOf(const Device &device) {
-        return FindInstrument(device.Board, device.Pad, device.Sad);
-    }
-
-    std::string Upper(std::string text) {
-        for (char &c : text)
-            if (c >= 'a' && c <= 'z')
-                c = static_cast<char>(c - 'a' + 'A');
-        return text;
-    }
-
-    std::string Trim(const std::string &text) {
-        const size_t begin = text.find_first_not_of(" \t\r\n");
-        if (begin == std::string::npos)
-            return std::string();
-        return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
-    }
-
-    int StatusByte(const Instrument &instrument) {
-        return (instrument.Errors.empty() ? 0 : 4) | (instrument.Output.empty() ? 0 : 16) |
-               ((instrument.Esr & instrument.Ese) != 0 ? 32 : 0);
-    }
-
-    // A request is raised when the enabled summary gains a bit.
-    void UpdateRequest(Instrument & instrument) {
-        const int summary = StatusByte(instrument) & instrument.Sre & ~0x40;
-        if ((summary & ~instrument.LastSummary) != 0)
-            instrument.RequestPending = true;
-        instrument.LastSummary = summary;
-        gChanged.notify_all();
-    }
-
-    void Reply(Instrument & instrument, const std::string &text) {
-        instrument.Output.push_back(text + "\n");
-    }
-
-    void ProcessMessage(Instrument & instrument, const std::string &message) {
-        size_t begin = 0;
-        while (begin <= message.size()) {
-            size_t end = message.find(';', begin);
-            if (end == std::string::npos)
-                end = message.size();
-            const std::string unit = Trim(message.substr(begin, end - begin));
-            begin = end + 1;
-            if (unit.empty())
-                continue;
-            const std::string upper = Upper(unit);
-            const std::string header = upper.substr(0, upper.find(' '));
-            const std::string argument = Trim(unit.substr(header.size()));
-            const bool query = !header.empty() && header.back() == '?';
-            if (query && instrument.QueryError && header[0] != '*') {
-                instrument.Esr |= 4;
-                break;
-            }
-            if (header == "*IDN?")
-                Reply(instrument, instrument.Identification);
-            else if (header == "*CLS") {
-                instrument.Esr = 0;
-                instrument.Errors.clear();
-            } else if (header == "*SRE")
-                instrument.Sre = std::atoi(argument.c_str());
-            else if (header == "*ESE")
-                instrument.Ese = std::atoi(argument.c_str());
-            else if (header == "*ESR?") {
-                Reply(instrument, std::to_string(instrument.Esr));
-                instrument.Esr = 0;
-            } else if (header == "*STB?")
-                Reply(instrument, std::to_string(StatusByte(instrument)));
-            else if (header == "*OPC")
-                instrument.Esr |= 1;
-            else if (header == "*OPC?")
-                Reply(instrument, "1");
-            else if (header == "SYST:ERR?") {
-                if (instrument.Errors.empty()) {
-                    Reply(instrument, "0,\"No error\"");
-                } else {
-                    Reply(instrument, instrument.Errors.front());
-                    instrument.Errors.pop_front();
-                }
-            } else if (instrument.Replies.count(upper) != 0)
-                Reply(instrument, instrument.Replies[upper]);
-            else if (query) {
-                instrument.Errors.push_back("-113,\"Undefined header\"");
-                instrument.Esr |= 0x20;
-            }
+bool TakeFailure(const char *function, int &result) {
+    for (auto it = gFailures.begin(); it != gFailures.end(); ++it)
+        if (it->Function == function) {
+            result = Error(it->Iberr, it->Ibcntl);
+            gFailures.erase(it);
+            return true;
         }
-        UpdateRequest(instrument);
+    return false;
+}
+
+Instrument *FindInstrument(int board, int pad, int sad) {
+    for (Instrument &instrument : gInstruments)
+        if (instrument.Board == board && instrument.Pad == pad && instrument.Sad == sad)
+            return &instrument;
+    return nullptr;
+}
+
+Device *FindDevice(int ud) {
+    auto it = gDevices.find(ud);
+    return it == gDevices.end() ? nullptr : &it->second;
+}
+
+Instrument *InstrumentOf(const Device &device) {
+    return FindInstrument(device.Board, device.Pad, device.Sad);
+}
+
+std::string Upper(std::string text) {
+    for (char &c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+std::string Trim(const std::string &text) {
+    const size_t begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos)
+        return std::string();
+    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
+int StatusByte(const Instrument &instrument) {
+    return (instrument.Errors.empty() ? 0 : 4) | (instrument.Output.empty() ? 0 : 16) |
+           ((instrument.Esr & instrument.Ese) != 0 ? 32 : 0);
+}
+
+// A request is raised when the enabled summary gains a bit.
+void UpdateRequest(Instrument &instrument) {
+    const int summary = StatusByte(instrument) & instrument.Sre & ~0x40;
+    if ((summary & ~instrument.LastSummary) != 0)
+        instrument.RequestPending = true;
+    instrument.LastSummary = summary;
+    gChanged.notify_all();
+}
+
+void Reply(Instrument &instrument, const std::string &text) {
+    instrument.Output.push_back(text + "\n");
+}
+
+void ProcessMessage(Instrument &instrument, const std::string &message) {
+    size_t begin = 0;
+    while (begin <= message.size()) {
+        size_t end = message.find(';', begin);
+        if (end == std::string::npos)
+            end = message.size();
+        const std::string unit = Trim(message.substr(begin, end - begin));
+        begin = end + 1;
+        if (unit.empty())
+            continue;
+        const std::string upper = Upper(unit);
+        const std::string header = upper.substr(0, upper.find(' '));
+        const std::string argument = Trim(unit.substr(header.size()));
+        const bool query = !header.empty() && header.back() == '?';
+        if (query && instrument.QueryError && header[0] != '*') {
+            instrument.Esr |= 4;
+            break;
+        }
+        if (header == "*IDN?")
+            Reply(instrument, instrument.Identification);
+        else if (header == "*CLS") {
+            instrument.Esr = 0;
+            instrument.Errors.clear();
+        } else if (header == "*SRE")
+            instrument.Sre = std::atoi(argument.c_str());
+        else if (header == "*ESE")
+            instrument.Ese = std::atoi(argument.c_str());
+        else if (header == "*ESR?") {
+            Reply(instrument, std::to_string(instrument.Esr));
+            instrument.Esr = 0;
+        } else if (header == "*STB?")
+            Reply(instrument, std::to_string(StatusByte(instrument)));
+        else if (header == "*OPC")
+            instrument.Esr |= 1;
+        else if (header == "*OPC?")
+            Reply(instrument, "1");
+        else if (header == "SYST:ERR?") {
+            if (instrument.Errors.empty()) {
+                Reply(instrument, "0,\"No error\"");
+            } else {
+                Reply(instrument, instrument.Errors.front());
+                instrument.Errors.pop_front();
+            }
+        } else if (instrument.Replies.count(upper) != 0)
+            Reply(instrument, instrument.Replies[upper]);
+        else if (query) {
+            instrument.Errors.push_back("-113,\"Undefined header\"");
+            instrument.Esr |= 0x20;
+        }
     }
+    UpdateRequest(instrument);
+}
 
 } // namespace
 
