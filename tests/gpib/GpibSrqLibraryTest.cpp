@@ -1,5 +1,5 @@
-// The service-request library of tools/gpibsrq over the GPIB stand-in: requests reach the callback
-// on the library's thread, unregistering while requests arrive (also from the callback itself),
+// The service-request library of tools/gpibsrq over the GPIB stand-in: requests reach the
+// callbacks on the library's thread, unregistering while requests arrive (also from the callback itself),
 // the watch's errors handed out once, a missing GPIB-32.DLL, a timing store that ignores what it
 // cannot trust, and the bus gap kept between two processes.
 #include "gpib/NI488GPIB.h"
@@ -80,22 +80,29 @@ protected:
     int mDevice = -1;
 };
 
-TEST_F(GpibSrqLibraryTest, RequestsReachTheCallbackOnTheLibrarysThread) {
+TEST_F(GpibSrqLibraryTest, RequestsReachEveryRegistrationOfTheDeviceOnTheLibrarysThread) {
     EXPECT_NE(std::string::npos, mSrq.FilePath().find("/plugin/libgpibsrq.so")) << mSrq.FilePath();
-    Requests requests;
-    uint32_t registration = 0;
-    ASSERT_EQ(0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &requests, &registration));
-    EXPECT_NE(0u, registration);
+    Requests first, second;
+    uint32_t firstRegistration = 0, secondRegistration = 0;
+    ASSERT_EQ(0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &first, &firstRegistration));
+    ASSERT_EQ(0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &second, &secondRegistration));
+    EXPECT_NE(0u, firstRegistration);
+    EXPECT_NE(firstRegistration, secondRegistration);
+    // The test's handle and one of the library's for the device.
     EXPECT_EQ(2, OpenDevices(0, 5, 0));
-    EXPECT_EQ(0u, mLibrary.SetExpectingSRQ(nullptr, registration));
+    EXPECT_EQ(0u, mLibrary.SetExpectingSRQ(nullptr, firstRegistration));
     RaiseRequest();
-    ASSERT_TRUE(TestSupport::WaitUntil([&] { return requests.Count == 1; }, 5s));
-    EXPECT_EQ(0x50, requests.LastStatus); // RQS and MAV
-    EXPECT_TRUE(requests.OnOtherThread);
-    EXPECT_EQ(0u, mLibrary.UnRegisterSRQHandler(nullptr, registration));
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return first.Count == 1 && second.Count == 1; }, 5s));
+    EXPECT_EQ(0x50, first.LastStatus); // RQS and MAV
+    EXPECT_TRUE(first.OnOtherThread);
+    EXPECT_EQ(0u, mLibrary.UnRegisterSRQHandler(nullptr, firstRegistration));
+    RaiseRequest();
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return second.Count == 2; }, 5s));
+    EXPECT_EQ(1, first.Count);
+    EXPECT_EQ(GPIBResult::Argument, mLibrary.UnRegisterSRQHandler(nullptr, firstRegistration));
+    EXPECT_EQ(GPIBResult::Argument, mLibrary.SetExpectingSRQ(nullptr, firstRegistration));
+    EXPECT_EQ(0u, mLibrary.UnRegisterSRQHandler(nullptr, secondRegistration));
     EXPECT_EQ(1, OpenDevices(0, 5, 0));
-    EXPECT_EQ(GPIBResult::Argument, mLibrary.UnRegisterSRQHandler(nullptr, registration));
-    EXPECT_EQ(GPIBResult::Argument, mLibrary.SetExpectingSRQ(nullptr, registration));
 }
 
 TEST_F(GpibSrqLibraryTest, UnregisteringWhileRequestsArrive) {

@@ -3,11 +3,11 @@
 // bus access for every GPIB user of the machine (TimingStore).
 //
 // GPIB-32.DLL is loaded at the first registration (again at the next one when that failed) and
-// used only through its public calls. Each registration opens its own handle to the device and
-// runs a watch thread: ibwait for RQS with a short time-out, so that a stop is seen within one
-// period; on RQS, ibrsp reads the serial-poll status byte and the callback gets it. The callbacks
-// of one registration therefore never overlap. The first error the watch meets is kept for
-// GetLastGPIBError, which hands it out once.
+// used only through its public calls. A registered device gets a handle of the library's own and a
+// watch thread: ibwait for RQS with a short time-out, so that a stop is seen within one period; on
+// RQS, ibrsp reads the serial-poll status byte and the callback of every registration of that
+// device gets it, one after the other. Callbacks of one device therefore never overlap. The first
+// error the watch meets is kept for each registration until GetLastGPIBError hands it out.
 #include "TimingStore.h"
 
 #include "gpib/GPIBResultCodes.h"
@@ -15,6 +15,7 @@
 #include "gpib/GpibSrqApi.h"
 #include "platform/DynamicLibrary.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -23,6 +24,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #define GPIBSRQ_EXPORT __attribute__((visibility("default")))
 
@@ -60,21 +62,31 @@ struct Gpib32 {
     uint32_t LastError() { return GPIBResult::FromNI488Error(ThreadIberr(), ThreadIbcntl()); }
 };
 
-struct Watch {
-    int Handle = -1;
+struct Registration {
     GpibSrqCallback Callback = nullptr;
     void *Context = nullptr;
+    std::atomic<uint32_t> Error{0};
+};
+
+// One per registered device address.
+struct Watch {
+    int Board = 0, Primary = 0, Secondary = 0;
+    int Handle = -1;
     std::atomic<bool> Stop{false};
     std::atomic<bool> PollRequested{false};
-    std::atomic<uint32_t> Error{0};
     std::thread Thread; // touched only by whoever takes the watch out of the table
+    // Under State::Lock: the device's registrations and the one whose callback runs now.
+    std::vector<std::shared_ptr<Registration>> Registrations;
+    std::shared_ptr<Registration> Running;
 };
 
 struct State {
     std::mutex Lock;
     Gpib32 Library;
-    std::map<uint32_t, std::shared_ptr<Watch>> Watches;
+    std::vector<std::shared_ptr<Watch>> Watches;
+    std::map<uint32_t, std::pair<std::shared_ptr<Watch>, std::shared_ptr<Registration>>> Registrations;
     uint32_t LastRegistration = 0;
+    std::condition_variable CallbackDone; // with Lock
     // Watch threads still running, detached ones included.
     std::mutex ThreadsLock;
     std::condition_variable ThreadsDone;
@@ -88,11 +100,35 @@ State &Global() {
 }
 
 void Record(Watch &watch, uint32_t error) {
-    uint32_t none = 0;
-    watch.Error.compare_exchange_strong(none, error);
+    State &state = Global();
+    std::lock_guard<std::mutex> guard(state.Lock);
+    for (const auto &registration : watch.Registrations) {
+        uint32_t none = 0;
+        registration->Error.compare_exchange_strong(none, error);
+    }
 }
 
-// Reads the status byte; the callback gets it when the device requested service or when asked
+// Hands the status byte to every registration of the device that is still there.
+void Deliver(Watch &watch, unsigned char statusByte) {
+    State &state = Global();
+    std::unique_lock<std::mutex> guard(state.Lock);
+    const std::vector<std::shared_ptr<Registration>> registrations = watch.Registrations;
+    for (const auto &registration : registrations) {
+        if (watch.Stop)
+            break;
+        if (std::find(watch.Registrations.begin(), watch.Registrations.end(), registration) ==
+            watch.Registrations.end())
+            continue;
+        watch.Running = registration;
+        guard.unlock();
+        registration->Callback(statusByte, registration->Context);
+        guard.lock();
+        watch.Running.reset();
+        state.CallbackDone.notify_all();
+    }
+}
+
+// Reads the status byte; the callbacks get it when the device requested service or when asked
 // to have it anyway.
 void Poll(Gpib32 &library, Watch &watch, bool onlyRequests) {
     char statusByte = 0;
@@ -102,8 +138,8 @@ void Poll(Gpib32 &library, Watch &watch, bool onlyRequests) {
         return;
     }
     const auto status = static_cast<unsigned char>(statusByte);
-    if (!watch.Stop && (!onlyRequests || (status & RequestBit) != 0))
-        watch.Callback(status, watch.Context);
+    if (!onlyRequests || (status & RequestBit) != 0)
+        Deliver(watch, status);
 }
 
 void RunWatch(std::shared_ptr<Watch> watch) {
@@ -145,33 +181,25 @@ void Stop(const std::shared_ptr<Watch> &watch) {
         watch->Thread.join();
 }
 
-std::shared_ptr<Watch> Take(uint32_t registration) {
+std::shared_ptr<Registration> Find(uint32_t registration) {
     State &state = Global();
     std::lock_guard<std::mutex> guard(state.Lock);
-    auto it = state.Watches.find(registration);
-    if (it == state.Watches.end())
-        return nullptr;
-    std::shared_ptr<Watch> watch = it->second;
-    state.Watches.erase(it);
-    return watch;
-}
-
-std::shared_ptr<Watch> Find(uint32_t registration) {
-    State &state = Global();
-    std::lock_guard<std::mutex> guard(state.Lock);
-    auto it = state.Watches.find(registration);
-    return it == state.Watches.end() ? nullptr : it->second;
+    auto it = state.Registrations.find(registration);
+    return it == state.Registrations.end() ? nullptr : it->second.second;
 }
 
 void StopAll() {
-    std::map<uint32_t, std::shared_ptr<Watch>> all;
+    std::vector<std::shared_ptr<Watch>> all;
     {
         State &state = Global();
         std::lock_guard<std::mutex> guard(state.Lock);
         all.swap(state.Watches);
+        state.Registrations.clear();
+        for (const auto &watch : all)
+            watch->Registrations.clear();
     }
-    for (auto &entry : all)
-        Stop(entry.second);
+    for (const auto &watch : all)
+        Stop(watch);
 }
 
 // When the library goes: every watch stops, threads that ended their registration themselves get
@@ -190,29 +218,21 @@ struct StopAllAtUnload {
     }
 } gStopAllAtUnload;
 
-} // namespace
-
-extern "C" {
-
-GPIBSRQ_EXPORT uint32_t RegisterSRQHandler(void *, int board, int primary, int secondary,
-                                           GpibSrqCallback callback, void *context, uint32_t *registration) {
-    if (registration == nullptr || callback == nullptr)
-        return GPIBResult::Argument;
-    State &state = Global();
-    std::lock_guard<std::mutex> guard(state.Lock);
-    if (const uint32_t loaded = state.Library.Load())
-        return loaded;
+// The device's watch, started when the device has none.
+uint32_t WatchFor(State &state, int board, int primary, int secondary, std::shared_ptr<Watch> &found) {
+    for (const auto &watch : state.Watches)
+        if (watch->Board == board && watch->Primary == primary && watch->Secondary == secondary) {
+            found = watch;
+            return 0;
+        }
     auto watch = std::make_shared<Watch>();
-    watch->Callback = callback;
-    watch->Context = context;
+    watch->Board = board;
+    watch->Primary = primary;
+    watch->Secondary = secondary;
     watch->Handle = state.Library.Ibdev(board, primary, secondary, WatchTimeOutCode, 1, 0);
     if (watch->Handle < 0)
         return (state.Library.ThreadIbsta() & NI488::ERR) != 0 ? state.Library.LastError()
                                                                : GPIBResult::SystemError;
-    uint32_t id = state.LastRegistration;
-    do
-        ++id;
-    while (id == 0 || state.Watches.count(id) != 0);
     {
         std::lock_guard<std::mutex> threads(state.ThreadsLock);
         ++state.RunningThreads;
@@ -225,17 +245,61 @@ GPIBSRQ_EXPORT uint32_t RegisterSRQHandler(void *, int board, int primary, int s
         --state.RunningThreads;
         return GPIBResult::SystemError;
     }
+    state.Watches.push_back(watch);
+    found = watch;
+    return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+GPIBSRQ_EXPORT uint32_t RegisterSRQHandler(void *, int board, int primary, int secondary,
+                                           GpibSrqCallback callback, void *context, uint32_t *registration) {
+    if (registration == nullptr || callback == nullptr)
+        return GPIBResult::Argument;
+    State &state = Global();
+    std::lock_guard<std::mutex> guard(state.Lock);
+    if (const uint32_t loaded = state.Library.Load())
+        return loaded;
+    std::shared_ptr<Watch> watch;
+    if (const uint32_t started = WatchFor(state, board, primary, secondary, watch))
+        return started;
+    auto entry = std::make_shared<Registration>();
+    entry->Callback = callback;
+    entry->Context = context;
+    uint32_t id = state.LastRegistration;
+    do
+        ++id;
+    while (id == 0 || state.Registrations.count(id) != 0);
     state.LastRegistration = id;
-    state.Watches[id] = watch;
+    state.Registrations[id] = {watch, entry};
+    watch->Registrations.push_back(entry);
     *registration = id;
     return 0;
 }
 
+// Waits for the registration's running callback, unless called from it; the device's last
+// registration also ends the watch.
 GPIBSRQ_EXPORT uint32_t UnRegisterSRQHandler(void *, uint32_t registration) {
-    const std::shared_ptr<Watch> watch = Take(registration);
-    if (!watch)
+    State &state = Global();
+    std::unique_lock<std::mutex> guard(state.Lock);
+    auto it = state.Registrations.find(registration);
+    if (it == state.Registrations.end())
         return GPIBResult::Argument;
-    Stop(watch);
+    const std::shared_ptr<Watch> watch = it->second.first;
+    const std::shared_ptr<Registration> entry = it->second.second;
+    state.Registrations.erase(it);
+    auto &list = watch->Registrations;
+    list.erase(std::remove(list.begin(), list.end(), entry), list.end());
+    if (list.empty()) {
+        state.Watches.erase(std::remove(state.Watches.begin(), state.Watches.end(), watch),
+                            state.Watches.end());
+        guard.unlock();
+        Stop(watch);
+    } else if (watch->Thread.get_id() != std::this_thread::get_id()) {
+        state.CallbackDone.wait(guard, [&] { return watch->Running != entry; });
+    }
     return 0;
 }
 
@@ -251,20 +315,20 @@ GPIBSRQ_EXPORT uint32_t SetExpectingSRQ(void *, uint32_t registration) {
 }
 
 // Has every registered device serial-polled once by its watch, so that a request that was not
-// reported (a board without automatic serial polling) still reaches its callback.
+// reported (a board without automatic serial polling) still reaches the callbacks.
 GPIBSRQ_EXPORT uint32_t CheckGPIBBusses(void *) {
     State &state = Global();
     std::lock_guard<std::mutex> guard(state.Lock);
     if (const uint32_t loaded = state.Library.Load())
         return loaded;
-    for (auto &entry : state.Watches)
-        entry.second->PollRequested = true;
+    for (const auto &watch : state.Watches)
+        watch->PollRequested = true;
     return 0;
 }
 
 GPIBSRQ_EXPORT uint32_t GetLastGPIBError(void *, uint32_t registration) {
-    const std::shared_ptr<Watch> watch = Find(registration);
-    return watch ? watch->Error.exchange(0) : 0;
+    const std::shared_ptr<Registration> entry = Find(registration);
+    return entry ? entry->Error.exchange(0) : 0;
 }
 
 GPIBSRQ_EXPORT uint32_t SetLastTimingInformation(const uint32_t *delay, const uint64_t *counter) {
