@@ -116,30 +116,38 @@ TEST_F(GpibSrqLibraryTest, UnregisteringWhileRequestsArrive) {
             std::this_thread::sleep_for(1ms);
         }
     });
-    for (const char *how : {"caller", "all", "callback"}) {
+    // "beside": another registration of the device stays, so only the callback is waited for.
+    for (const std::string how : {"caller", "beside", "all", "callback"}) {
         for (int round = 0; round < 5; ++round) {
-            SCOPED_TRACE(std::string(how) + " " + std::to_string(round));
-            Requests requests;
-            uint32_t registration = 0;
-            if (std::string(how) == "callback")
+            SCOPED_TRACE(how + " " + std::to_string(round));
+            Requests requests, other;
+            uint32_t registration = 0, otherRegistration = 0;
+            if (how == "beside") {
+                ASSERT_EQ(
+                    0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &other, &otherRegistration));
+            }
+            if (how == "callback")
                 requests.Library = &mLibrary;
             ASSERT_EQ(0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &requests, &registration));
             requests.Registration = registration;
             ASSERT_TRUE(TestSupport::WaitUntil([&] { return requests.Count > 0; }, 5s));
-            if (std::string(how) == "callback") {
+            if (how == "callback") {
                 // Returns at once on the callback's thread; the watch ends after the callback.
                 ASSERT_TRUE(TestSupport::WaitUntil([&] { return requests.UnregisterResult == 0; }, 5s));
                 ASSERT_TRUE(TestSupport::WaitUntil([&] { return OpenDevices(0, 5, 0) == 1; }, 5s));
             } else {
-                EXPECT_EQ(0u, std::string(how) == "all"
-                                  ? unregisterAll(nullptr)
-                                  : mLibrary.UnRegisterSRQHandler(nullptr, registration));
+                EXPECT_EQ(0u, how == "all" ? unregisterAll(nullptr)
+                                           : mLibrary.UnRegisterSRQHandler(nullptr, registration));
                 EXPECT_FALSE(requests.Inside);
-                EXPECT_EQ(1, OpenDevices(0, 5, 0));
+                EXPECT_EQ(how == "beside" ? 2 : 1, OpenDevices(0, 5, 0));
             }
             const int seen = requests.Count;
             std::this_thread::sleep_for(40ms);
             EXPECT_EQ(seen, requests.Count);
+            if (how == "beside") {
+                EXPECT_GT(other.Count, 1);
+                EXPECT_EQ(0u, mLibrary.UnRegisterSRQHandler(nullptr, otherRegistration));
+            }
         }
     }
     raising = false;
