@@ -128,8 +128,8 @@ void Deliver(Watch &watch, unsigned char statusByte) {
     }
 }
 
-// Reads the status byte; the callbacks get it when the device requested service or when asked
-// to have it anyway.
+// Reads the status byte and hands it on: always after a reported request, after a poll that was
+// asked for only when it carries RQS.
 void Poll(Gpib32 &library, Watch &watch, bool onlyRequests) {
     char statusByte = 0;
     if ((library.Ibrsp(watch.Handle, &statusByte) & NI488::ERR) != 0) {
