@@ -2,6 +2,7 @@
 // number = the code, the address description as first argument); see NI488GPIB::GetErrorString.
 #pragma once
 
+#include "gpib/Gpib32Api.h"
 #include "platform/HostTypes.h"
 
 namespace GPIBResult {
@@ -27,5 +28,75 @@ constexpr DWORD SRQEntryPointMissing = 0x30000247; // a service-request entry po
 
 // The Windows code of an entry point that a library lacks.
 constexpr DWORD ProcedureNotFound = 127;
+
+// The result code of an NI-488.2 error (iberr, and for EDVR the driver's code in ibcntl).
+constexpr DWORD FromNI488Error(int iberr, long ibcntl) {
+    switch (iberr) {
+    case NI488::EDVR:
+        switch (static_cast<uint32_t>(ibcntl)) {
+        case 0xE1080080u:
+        case 0xE1080081u:
+            return 0x3000023B;
+        case 0xE1060071u:
+            return 0x3000023C;
+        case 0xE1060075u:
+            return 0x3000023D;
+        case 0xE1060078u:
+            return 0x3000023E;
+        case 0xE1060077u:
+            return 0x3000023F;
+        case 0xE1080086u:
+            return 0x30000240;
+        case 0xE00A0047u:
+            return 0x30000241;
+        default:
+            return SystemError;
+        }
+    case NI488::ECIC:
+        return 0x30000209;
+    case NI488::ENOL:
+        return 0x3000020A;
+    case NI488::EADR:
+        return 0x3000020B;
+    case NI488::EARG:
+        return Argument;
+    case NI488::ESAC:
+        return 0x3000020D;
+    case NI488::EABO:
+        return TimeOut;
+    case NI488::ENEB:
+        return 0x3000020F;
+    case NI488::EDMA:
+        return 0x30000210;
+    case NI488::EOIP:
+        return 0x30000211;
+    case NI488::ECAP:
+        return Capability;
+    case NI488::EFSO:
+        return 0x30000213;
+    case NI488::EBUS:
+        return 0x30000214;
+    case NI488::ESTB:
+        return 0x30000215;
+    case NI488::ESRQ:
+        return 0x30000216;
+    case NI488::ETAB:
+        return 0x30000217;
+    case NI488::ELCK:
+        return Locked;
+    case NI488::EARM:
+        return 0x30000231;
+    case NI488::EHDL:
+        return 0x30000232;
+    case NI488::EWIP:
+        return 0x30000233;
+    case NI488::ERST:
+        return 0x30000234;
+    case NI488::EPWR:
+        return 0x30000236;
+    default:
+        return UnknownGPIBError;
+    }
+}
 
 } // namespace GPIBResult

@@ -57,24 +57,6 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using Shared = NamedMutex::Shared;
 
-std::string LockDirectory() {
-    const char *dir = getenv("KORVALIS_LOCK_DIR");
-    return dir && *dir ? std::string(dir) : std::string("/tmp/korvalis-locks");
-}
-
-// Creates missing parents as ordinary directories and the lock directory itself with mode 1777,
-// so that every user's processes can create lock files in it.
-void MakeDirectories(const std::string &dir, mode_t mode) {
-    struct stat st;
-    if (dir.empty() || stat(dir.c_str(), &st) == 0)
-        return;
-    size_t slash = dir.find_last_of('/');
-    if (slash != std::string::npos && slash > 0)
-        MakeDirectories(dir.substr(0, slash), 0777);
-    if (mkdir(dir.c_str(), mode) == 0 && mode != 0777)
-        chmod(dir.c_str(), mode); // the umask may have cut the mode
-}
-
 // Safe file name: letters, digits, '-', '_' and '.' stay, every other byte of the UTF-8 name is
 // %XX. Names whose encoding would be too long keep a prefix and a hash of the whole name.
 std::string EncodeName(const std::wstring &name) {
@@ -289,47 +271,11 @@ HeldByThread *HeldList(bool create) {
     return held;
 }
 
-// Opens the lock file inside the checked lock directory: never through a symbolic link, never a
-// FIFO or device (no blocking open), never a file with a second name. Only a file made here gets
-// its mode set (other users' processes must be able to open it too).
-int OpenLockFile(const std::string &path) {
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = path.substr(0, slash);
-    const std::string name = path.substr(slash + 1);
-    int dirFd = OpenSharedDirectory(dir);
-    if (dirFd < 0 && errno == ENOENT) {
-        // The lock directory went away since construction: make it again.
-        MakeDirectories(dir, 01777);
-        dirFd = OpenSharedDirectory(dir);
-    }
-    if (dirFd < 0)
-        return -1;
-    const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-    bool created = true;
-    int fd = openat(dirFd, name.c_str(), flags | O_CREAT | O_EXCL, 0666);
-    if (fd < 0 && errno == EEXIST) {
-        created = false;
-        fd = openat(dirFd, name.c_str(), flags);
-    }
-    close(dirFd);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
-        close(fd);
-        errno = EPERM;
-        return -1;
-    }
-    if (created)
-        fchmod(fd, 0666); // the umask may have cut the mode
-    return fd;
-}
-
 // Opens the state's lock file unless it is open, with this process's holder record.
 bool OpenStateFile(Shared &s) {
     if (s.fd >= 0)
         return true;
-    s.fd = OpenLockFile(s.path);
+    s.fd = OpenSharedFile(s.path);
     if (s.fd < 0)
         return false;
     MakeRecord(s.record, static_cast<long>(getpid()));
@@ -406,7 +352,7 @@ NamedMutex::NamedMutex(const std::wstring &name) : mName(name) {
         return;
     }
     const std::string dir = LockDirectory();
-    MakeDirectories(dir, 01777);
+    MakeSharedDirectory(dir);
     const std::string path = dir + "/" + EncodeName(name);
     SharedTable &t = Table();
     std::lock_guard<std::mutex> guard(t.lock);

@@ -1,6 +1,7 @@
-// The GPIB and service-request stand-ins as one test fixture: the library path points at them,
-// their control entry points are bound, every test starts with an empty bus and the collector
-// socket is private. Helpers read the trace of GPIB calls and the bytes an instrument received.
+// The GPIB stand-in and the service-request library as one test fixture: the library path points
+// at the stand-ins and at the built libgpibsrq.so, the stand-in's control entry points are bound,
+// every test starts with an empty bus and the collector socket and lock directory are private.
+// Helpers read the trace of GPIB calls and the bytes an instrument received.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,10 +11,15 @@
 #include <vector>
 
 #include "../stand-ins/gpib-32/Gpib32StandIn.h"
-#include "../stand-ins/gpibsrq/GpibSrqStandIn.h"
 #include "core/StandInLibraries.h"
 #include "platform/DynamicLibrary.h"
 #include "support/TestSupport.h"
+
+// The stand-ins first, then the folder of the plug-in and libgpibsrq.so.
+inline std::string GpibLibraryPath() {
+    const std::string standIns = StandIns::Directory();
+    return standIns + ":" + standIns.substr(0, standIns.find_last_of('/')) + "/plugin";
+}
 
 class GpibStandInTest : public ::testing::Test {
 protected:
@@ -36,13 +42,8 @@ protected:
         Bind(mGpib, "gpibStandInTrace", TraceText);
         Bind(mGpib, "gpibStandInClearTrace", ClearTrace);
         Bind(mGpib, "gpibStandInReceived", ReceivedBytes);
-        if (!mWithServiceRequests)
-            return;
-        Bind(mSrq, "gpibsrqStandInCallbacks", Callbacks);
-        Bind(mSrq, "gpibsrqStandInRegistrations", Registrations);
-        Bind(mSrq, "gpibsrqStandInSetLastError", SetLastError);
-        Bind(mSrq, "gpibsrqStandInReset", ResetSrq);
-        ResetSrq();
+        Bind(mGpib, "gpibStandInOpenDevices", OpenDevices);
+        Bind(mGpib, "gpibStandInPendingFailures", PendingFailures);
     }
 
     template <typename F> void Bind(Platform::DynamicLibrary &library, const char *name, F &function) {
@@ -80,7 +81,7 @@ protected:
     // False: the service-request library is left alone (a library once loaded stays in the process).
     bool mWithServiceRequests = true;
     TestSupport::IsolatedEnvironment mEnvironment;
-    TestSupport::ScopedEnv mLibraryPath{"KORVALIS_LIBRARY_PATH", StandIns::Directory()};
+    TestSupport::ScopedEnv mLibraryPath{"KORVALIS_LIBRARY_PATH", GpibLibraryPath()};
     TestSupport::ScopedEnv mRegistry{"KORVALIS_REGISTRY", ""};
     Platform::DynamicLibrary mGpib;
     Platform::DynamicLibrary mSrq;
@@ -97,8 +98,6 @@ protected:
     Gpib32StandIn::TraceFunction TraceText = nullptr;
     Gpib32StandIn::ClearTraceFunction ClearTrace = nullptr;
     Gpib32StandIn::ReceivedFunction ReceivedBytes = nullptr;
-    GpibSrqStandIn::CountFunction Callbacks = nullptr;
-    GpibSrqStandIn::CountFunction Registrations = nullptr;
-    GpibSrqStandIn::SetLastErrorFunction SetLastError = nullptr;
-    GpibSrqStandIn::ResetFunction ResetSrq = nullptr;
+    Gpib32StandIn::OpenDevicesFunction OpenDevices = nullptr;
+    Gpib32StandIn::PendingFailuresFunction PendingFailures = nullptr;
 };

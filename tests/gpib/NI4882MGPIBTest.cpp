@@ -23,7 +23,7 @@ protected:
     }
     void TearDown() override {
         mGpib.reset();
-        EXPECT_EQ(0, Registrations());
+        EXPECT_EQ(0, OpenDevices(0, 5, 0));
     }
     std::unique_ptr<NI4882CompliantGPIB> mGpib;
 };
@@ -31,10 +31,11 @@ protected:
 TEST_F(NI4882MGPIBTest, OpenEnablesRequestsAndCloseDisablesThem) {
     ASSERT_EQ(0u, mGpib->OpenDevice(nullptr, 0, 5, 0));
     EXPECT_NE(0u, mGpib->GetRegistration());
-    EXPECT_EQ(1, Registrations());
+    // The driver's handle and the service-request watch's own.
+    EXPECT_EQ(2, OpenDevices(0, 5, 0));
     EXPECT_EQ("*CLS*SRE 48*ESE 1", Received(0, 5));
     EXPECT_EQ(0u, mGpib->CloseDevice(nullptr));
-    EXPECT_EQ(0, Registrations());
+    EXPECT_EQ(0, OpenDevices(0, 5, 0));
     EXPECT_EQ(0u, mGpib->GetRegistration());
     EXPECT_EQ("*CLS*SRE 48*ESE 1*SRE 0*ESE 0", Received(0, 5));
     // Closed: the disabling sends reach nothing, and nothing is unregistered.
@@ -80,9 +81,9 @@ TEST_F(NI4882MGPIBTest, HandlerReadsResponsesAndKeepsUnaskedOutput) {
     EXPECT_EQ(0u, mGpib->ReceiveGPIBString(nullptr, &rest, 100));
     EXPECT_EQ("5\n", rest);
     ClearTrace();
-    const int before = Callbacks();
     QueueOutput(0, 5, 0, "EVENT 7\n", 8);
-    ASSERT_TRUE(TestSupport::WaitUntil([&] { return Callbacks() > before; }, std::chrono::seconds(5)));
+    // The handler reads it on the request.
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return !TraceOf("ibrd").empty(); }, std::chrono::seconds(5)));
     EXPECT_EQ(0u, mGpib->SaveSendGPIB(nullptr, "", false, 64, &response));
     EXPECT_EQ("EVENT 7\n", response);
     // Handed out once: the next read waits for new output instead of repeating it.
@@ -108,9 +109,10 @@ TEST_F(NI4882MGPIBTest, QueryErrorsAreResentFiveTimes) {
 TEST_F(NI4882MGPIBTest, LibraryErrorsFollowSuccessfulCalls) {
     NI4882MGPIB plain(0, 5, 0);
     ASSERT_EQ(0u, plain.OpenDevice(nullptr, 0, 5, 0));
-    SetLastError(0x30000210);
+    // The watch meets a bus error: the next good call reports it, the one after that is clean.
+    FailNext("ibwait", NI488::EDMA, 0);
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return PendingFailures() == 0; }, std::chrono::seconds(5)));
     EXPECT_EQ(0x30000210u, plain.SendGPIB(nullptr, "*RST"));
-    SetLastError(0);
     EXPECT_EQ(0u, plain.SendGPIB(nullptr, "*RST"));
 }
 
@@ -120,7 +122,7 @@ TEST_F(NI4882MGPIBTest, DestroyingWhileRequestsArriveWaitsForTheHandler) {
         ASSERT_EQ(0u, driver->OpenDevice(nullptr, 0, 5, 0));
         QueueOutput(0, 5, 0, "X\n", 2);
         driver.reset();
-        EXPECT_EQ(0, Registrations());
+        EXPECT_EQ(0, OpenDevices(0, 5, 0));
     }
 }
 

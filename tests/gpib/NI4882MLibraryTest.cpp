@@ -12,7 +12,8 @@ namespace {
 class NI4882MLibraryTest : public GpibStandInTest {
 protected:
     // A library folder of its own: "GPIB-32.DLL" is the stand-in (or its incomplete twin) with an
-    // optional version block; the service-request library only when asked for.
+    // optional version block; the service-request library (the built one or a stand-in) only when
+    // asked for.
     void UseLibraries(const std::string &versionBlock, bool withSrq, const char *gpibFile = "libgpib-32.so",
                       const char *srqFile = "libgpibsrq.so") {
         const std::string standIns = StandIns::Directory();
@@ -20,8 +21,11 @@ protected:
         if (!versionBlock.empty())
             TestSupport::WriteFile(mFolder.File("libgpib-32.so.version"),
                                    "[StringFileInfo]\n" + versionBlock);
+        const std::string srqFolder = std::string(srqFile) == "libgpibsrq.so"
+                                          ? standIns.substr(0, standIns.find_last_of('/')) + "/plugin"
+                                          : standIns;
         if (withSrq)
-            std::filesystem::create_symlink(standIns + "/" + srqFile, mFolder.File("libgpibsrq.so"));
+            std::filesystem::create_symlink(srqFolder + "/" + srqFile, mFolder.File("libgpibsrq.so"));
         mPath = std::make_unique<TestSupport::ScopedEnv>("KORVALIS_LIBRARY_PATH", mFolder.Path());
     }
     void UseRegistry(const std::string &content) {

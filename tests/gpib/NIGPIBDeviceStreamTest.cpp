@@ -81,12 +81,14 @@ TEST_F(NIGPIBDeviceStreamTest, ConnectSetsTheEndOfStringAndWritesTerminateOnce) 
     ASSERT_EQ(0u, stream.Connect(nullptr, GpibConfiguration(5), &mClient));
     EXPECT_TRUE(stream.IsConnected());
     EXPECT_EQ(L"Global\\KORVALIS:DS:GPIB:0,5,0", stream.GetLockName());
-    EXPECT_EQ(std::vector<std::string>{"ibdev(0,5,0,13,1,0x140A)"}, TraceOf("ibdev"));
-    EXPECT_EQ((std::vector<std::string>{"ibconfig(0,7,0)", "ibconfig(16,6,1)", "ibconfig(16,12,1)",
-                                        "ibconfig(16,15,10)", "ibconfig(16,14,1)", "ibconfig(16,13,0)",
-                                        "ibconfig(16,4,1)"}),
+    // The service-request watch's handle (16) first, then the driver's (17).
+    EXPECT_EQ((std::vector<std::string>{"ibdev(0,5,0,8,1,0x0)", "ibdev(0,5,0,13,1,0x140A)"}),
+              TraceOf("ibdev"));
+    EXPECT_EQ((std::vector<std::string>{"ibconfig(0,7,0)", "ibconfig(17,6,1)", "ibconfig(17,12,1)",
+                                        "ibconfig(17,15,10)", "ibconfig(17,14,1)", "ibconfig(17,13,0)",
+                                        "ibconfig(17,4,1)"}),
               TraceOf("ibconfig"));
-    EXPECT_EQ(std::vector<std::string>{"ibtmo(16,12)"}, TraceOf("ibtmo"));
+    EXPECT_EQ(std::vector<std::string>{"ibtmo(17,12)"}, TraceOf("ibtmo"));
 
     EXPECT_EQ(0u, stream.Write(nullptr, "*IDN?", false));
     EXPECT_EQ(0u, stream.Write(nullptr, "MEAS?\n", false));
@@ -112,8 +114,8 @@ TEST_F(NIGPIBDeviceStreamTest, ConnectSetsTheEndOfStringAndWritesTerminateOnce) 
 TEST_F(NIGPIBDeviceStreamTest, EmptyReadTerminationAndEndOfMessages) {
     NIGPIBDeviceStream stream;
     ASSERT_EQ(0u, stream.Connect(nullptr, GpibConfiguration(5), &mClient));
-    EXPECT_EQ(std::vector<std::string>{"ibdev(0,5,0,13,1,0x1400)"}, TraceOf("ibdev"));
-    EXPECT_EQ(std::vector<std::string>{"ibconfig(16,12,0)"}, TraceOf("ibconfig(16,12"));
+    EXPECT_EQ(std::vector<std::string>{"ibdev(0,5,0,13,1,0x1400)"}, TraceOf("ibdev(0,5,0,13"));
+    EXPECT_EQ(std::vector<std::string>{"ibconfig(17,12,0)"}, TraceOf("ibconfig(17,12"));
     // Read termination off: END ends the read at once, no waiting for count bytes.
     stream.SetReadTermination(nullptr, "\n", false);
     stream.SetTimeout(nullptr, 5.0);
@@ -139,7 +141,7 @@ TEST_F(NIGPIBDeviceStreamTest, DelayAndBusLock) {
     ClearTrace();
     EXPECT_EQ(0u, stream.Lock(nullptr, 2.5));
     EXPECT_EQ(0u, stream.Unlock(nullptr));
-    EXPECT_EQ((std::vector<std::string>{"iblck(16,1,2500)", "iblck(16,0,0)"}), Trace());
+    EXPECT_EQ((std::vector<std::string>{"iblck(17,1,2500)", "iblck(17,0,0)"}), Trace());
     // A bus lock that fails gives the named lock back.
     HoldLock(0, 5, 0, 1);
     EXPECT_EQ(GPIBResult::Locked, stream.Lock(nullptr, 0.05));
@@ -182,7 +184,7 @@ TEST_F(NIGPIBDeviceStreamTest, AnotherProcessHoldingTheNamedLockKeepsTheBusFree)
     int status = 0;
     waitpid(child, &status, 0);
     EXPECT_EQ(0u, stream.Lock(nullptr, 2.0));
-    EXPECT_EQ(std::vector<std::string>{"iblck(16,1,2000)"}, TraceOf("iblck"));
+    EXPECT_EQ(std::vector<std::string>{"iblck(17,1,2000)"}, TraceOf("iblck"));
     EXPECT_EQ(0u, stream.Unlock(nullptr));
     for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
         close(fd);
@@ -192,12 +194,12 @@ TEST_F(NIGPIBDeviceStreamTest, TwoClientsShareTheDeviceUntilTheLastLeaves) {
     NIGPIBDeviceStream stream;
     ASSERT_EQ(0u, stream.Connect(nullptr, GpibConfiguration(5), &mClient));
     ASSERT_EQ(0u, stream.Connect(nullptr, GpibConfiguration(5), &mOtherClient));
-    EXPECT_EQ(1u, TraceOf("ibdev").size());
+    EXPECT_EQ(1u, TraceOf("ibdev(0,5,0,13").size());
     EXPECT_EQ(2u, stream.GetClientCount());
     EXPECT_EQ(0u, stream.Disconnect(nullptr, &mClient));
-    EXPECT_TRUE(TraceOf("ibonl(16,0)").empty());
+    EXPECT_TRUE(TraceOf("ibonl(17,0)").empty());
     EXPECT_EQ(0u, stream.Disconnect(nullptr, &mOtherClient));
-    EXPECT_EQ(1u, TraceOf("ibonl(16,0)").size());
+    EXPECT_EQ(1u, TraceOf("ibonl(17,0)").size());
 }
 
 TEST_F(NIGPIBDeviceStreamTest, BothKindsOnOneAddressExcludeEachOther) {
@@ -229,8 +231,8 @@ TEST_F(NIGPIBDeviceStreamTest, FailedChecksLeaveNothingOpen) {
     // A set-up step after the open fails: the device is closed again, no client registered.
     FailNext("ibtmo", 4, 0);
     EXPECT_EQ(GPIBResult::Argument, stream.Connect(nullptr, GpibConfiguration(5), &mClient));
-    EXPECT_EQ(std::vector<std::string>{"ibdev(0,5,0,13,1,0x1400)"}, TraceOf("ibdev"));
-    EXPECT_EQ(1u, TraceOf("ibonl(16,0)").size());
+    EXPECT_EQ(std::vector<std::string>{"ibdev(0,5,0,13,1,0x1400)"}, TraceOf("ibdev(0,5,0,13"));
+    EXPECT_EQ(1u, TraceOf("ibonl(17,0)").size());
     EXPECT_FALSE(stream.IsConnected());
     EXPECT_EQ(0u, stream.GetClientCount());
     EXPECT_EQ(0u, stream.Connect(nullptr, GpibConfiguration(5), &mClient));
@@ -253,7 +255,7 @@ TEST_F(NIGPIBDeviceStreamTest, CompliantStreamWaitsByServiceRequest) {
     EXPECT_EQ(0u, stream.Read(nullptr, response, 64));
     EXPECT_EQ("1.25\n", response);
     EXPECT_EQ(0u, stream.Disconnect(nullptr, &mClient));
-    EXPECT_EQ(0, Registrations());
+    EXPECT_EQ(0, OpenDevices(0, 5, 0));
 }
 
 // The driver-side device check switches the device clear off and restores it, also after a
@@ -272,7 +274,7 @@ TEST_F(NIGPIBDeviceStreamTest, DeviceCheckRestoresTheClearOption) {
         ClearTrace();
         const DWORD result = client.CheckDeviceOnStream(nullptr);
         EXPECT_EQ(std::string(expected) == "ACME", result == 0) << std::hex << result;
-        EXPECT_EQ(1u, TraceOf("ibdev").size());
+        EXPECT_EQ(1u, TraceOf("ibdev(0,5,0,13").size());
         EXPECT_TRUE(TraceOf("ibclr").empty());
         EXPECT_TRUE(configuration->GetClearDevice());
     }

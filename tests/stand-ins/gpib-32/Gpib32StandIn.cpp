@@ -1,7 +1,8 @@
 // Stand-in of the NI-488.2 library "GPIB-32.DLL": the bound entry points over simulated IEEE 488.2
 // instruments on four boards. Reads end at the count, at END (the last byte of a response) or at
 // the EOS character when the device reads with REOS; a read with nothing to send times out at once
-// (EABO). Locks wait for their time and fail with ELCK. Every call is traced.
+// (EABO). Locks wait for their time and fail with ELCK. ibwait waits for an instrument's service
+// request. Every call but ibwait is traced.
 #include "gpib/Gpib32Api.h"
 #include "Gpib32StandIn.h"
 
@@ -274,9 +275,9 @@ int ibonl(int ud, int v) {
             if (instrument->LockOwner == ud) {
                 instrument->LockOwner = 0;
                 instrument->LockCount = 0;
-                gChanged.notify_all();
             }
         gDevices.erase(ud);
+        gChanged.notify_all();
     }
     return Status(NI488::CMPL);
 }
@@ -499,6 +500,9 @@ int iblck(int ud, int v, unsigned int lockWaitTime, void *) {
 int ibrsp(int ud, char *statusByte) {
     std::lock_guard<std::mutex> lock(gMutex);
     Trace("ibrsp(%d)", ud);
+    int failed = 0;
+    if (TakeFailure("ibrsp", failed))
+        return failed;
     Device *device = FindDevice(ud);
     if (device == nullptr)
         return Error(NI488::EDVR, 0xE0140025);
@@ -509,6 +513,41 @@ int ibrsp(int ud, char *statusByte) {
         *statusByte = static_cast<char>(StatusByte(*instrument) | (instrument->RequestPending ? 0x40 : 0));
     instrument->RequestPending = false;
     return Status(NI488::CMPL);
+}
+
+// Waits for the device's service request (RQS in the mask) until its time-out (TIMO in the mask);
+// a request stays until ibrsp takes it. Not traced: a watch calls it all the time.
+int ibwait(int ud, int mask) {
+    std::unique_lock<std::mutex> lock(gMutex);
+    int failed = 0;
+    if (TakeFailure("ibwait", failed))
+        return failed;
+    if (ud >= 0 && ud <= 3)
+        return Status(NI488::CMPL);
+    Device *device = FindDevice(ud);
+    if (device == nullptr)
+        return Error(NI488::EDVR, 0xE0140025);
+    static const long timeOutMicroseconds[] = {0,       10,       30,       100,       300,       1000,
+                                               3000,    10000,    30000,    100000,    300000,    1000000,
+                                               3000000, 10000000, 30000000, 100000000, 300000000, 1000000000};
+    const bool timed = (mask & NI488::TIMO) != 0 && device->Tmo > 0 && device->Tmo <= 17;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::microseconds(timed ? timeOutMicroseconds[device->Tmo] : 0);
+    for (;;) {
+        device = FindDevice(ud);
+        if (device == nullptr)
+            return Error(NI488::EDVR, 0xE0140025);
+        const Instrument *instrument = InstrumentOf(*device);
+        const int rqs = instrument != nullptr && instrument->RequestPending ? NI488::RQS : 0;
+        if ((mask & NI488::RQS) == 0 || rqs != 0)
+            return Status(NI488::CMPL | rqs);
+        if (!timed)
+            gChanged.wait(lock);
+        else if (std::chrono::steady_clock::now() >= deadline)
+            return Status(NI488::TIMO | NI488::CMPL);
+        else
+            gChanged.wait_until(lock, deadline);
+    }
 }
 
 // Bound but never called by the plug-in.
@@ -522,9 +561,6 @@ int ibsre(int, int) {
     return Status(NI488::CMPL);
 }
 int ibpct(int) {
-    return Status(NI488::CMPL);
-}
-int ibwait(int, int) {
     return Status(NI488::CMPL);
 }
 int ibrsv(int, int) {
@@ -653,20 +689,18 @@ long gpibStandInReceived(int board, int pad, int sad, char *buffer, long size) {
     return static_cast<long>(text.size());
 }
 
-int gpibStandInWaitRequest(int board, int pad, int sad, unsigned int timeoutMs, unsigned char *statusByte) {
-    std::unique_lock<std::mutex> lock(gMutex);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        Instrument *instrument = FindInstrument(board, pad, sad);
-        if (instrument != nullptr && instrument->RequestPending) {
-            instrument->RequestPending = false;
-            if (statusByte != nullptr)
-                *statusByte = static_cast<unsigned char>(StatusByte(*instrument) | 0x40);
-            return 1;
-        }
-        if (gChanged.wait_until(lock, deadline) == std::cv_status::timeout)
-            return 0;
-    }
+int gpibStandInOpenDevices(int board, int pad, int sad) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    int count = 0;
+    for (const auto &entry : gDevices)
+        if (entry.second.Board == board && entry.second.Pad == pad && entry.second.Sad == sad)
+            ++count;
+    return count;
+}
+
+int gpibStandInPendingFailures(void) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    return static_cast<int>(gFailures.size());
 }
 
 } // extern "C"

@@ -1,6 +1,5 @@
-// What tests (and the service-request stand-in) may ask the GPIB stand-in beyond the NI-488.2
-// entry points: simulated instruments, injected failures, the trace of calls and the bytes each
-// instrument received.
+// What tests may ask the GPIB stand-in beyond the NI-488.2 entry points: simulated instruments,
+// injected failures, the trace of calls and the bytes each instrument received.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +27,10 @@ long gpibStandInTrace(char *buffer, long size);
 void gpibStandInClearTrace(void);
 // Every byte the instrument received; returns the full length.
 long gpibStandInReceived(int board, int pad, int sad, char *buffer, long size);
-// Blocks until the instrument requests service, then serial-polls it: 1 and the status byte
-// (with RQS), or 0 after the time-out.
-int gpibStandInWaitRequest(int board, int pad, int sad, unsigned int timeoutMs, unsigned char *statusByte);
+// Device handles open to that address now.
+int gpibStandInOpenDevices(int board, int pad, int sad);
+// Failures set with gpibStandInFailNext that no call has met yet.
+int gpibStandInPendingFailures(void);
 }
 
 namespace Gpib32StandIn {
@@ -46,5 +46,6 @@ using FailNextFunction = decltype(&::gpibStandInFailNext);
 using TraceFunction = decltype(&::gpibStandInTrace);
 using ClearTraceFunction = decltype(&::gpibStandInClearTrace);
 using ReceivedFunction = decltype(&::gpibStandInReceived);
-using WaitRequestFunction = decltype(&::gpibStandInWaitRequest);
+using OpenDevicesFunction = decltype(&::gpibStandInOpenDevices);
+using PendingFailuresFunction = decltype(&::gpibStandInPendingFailures);
 } // namespace Gpib32StandIn

@@ -1,0 +1,322 @@
+// The service-request library of tools/gpibsrq over the GPIB stand-in: requests reach the
+// callbacks on the library's thread, unregistering while requests arrive (also from the callback itself),
+// the watch's errors handed out once, a missing GPIB-32.DLL, a timing store that ignores what it
+// cannot trust, and the bus gap kept between two processes.
+#include "gpib/NI488GPIB.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "gpib/GPIBResultCodes.h"
+#include "gpib/GpibStandIns.h"
+#include "platform/Clock.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Requests {
+    std::atomic<int> Count{0};
+    std::atomic<int> LastStatus{0};
+    std::atomic<bool> Inside{false};
+    std::atomic<bool> OnOtherThread{true};
+    std::thread::id Caller = std::this_thread::get_id();
+    // Set for a callback that unregisters itself.
+    GPIBSRQLibrary *Library = nullptr;
+    uint32_t Registration = 0;
+    std::atomic<uint32_t> UnregisterResult{0xFFFFFFFF};
+};
+
+uint32_t Counting(unsigned char statusByte, void *context) {
+    auto &requests = *static_cast<Requests *>(context);
+    requests.Inside = true;
+    if (std::this_thread::get_id() == requests.Caller)
+        requests.OnOtherThread = false;
+    requests.LastStatus = statusByte;
+    std::this_thread::sleep_for(2ms); // a callback that is still running when unregistering starts
+    ++requests.Count;
+    requests.Inside = false;
+    if (requests.Library != nullptr && requests.Count == 1)
+        requests.UnregisterResult = requests.Library->UnRegisterSRQHandler(nullptr, requests.Registration);
+    return 0;
+}
+
+class GpibSrqLibraryTest : public GpibStandInTest {
+protected:
+    void SetUp() override {
+        GpibStandInTest::SetUp();
+        AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
+        ASSERT_EQ(0u, mLibrary.LoadGPIBSRQDLL());
+        Bind(mGpib, "ibdev", mIbdev);
+        Bind(mGpib, "ibwrt", mIbwrt);
+        Bind(mGpib, "ibclr", mIbclr);
+        Bind(mGpib, "ibonl", mIbonl);
+        // The test's own handle: the instrument requests service when it has output.
+        mDevice = mIbdev(0, 5, 0, NI488::T10s, 1, 0);
+        ASSERT_GT(mDevice, 0);
+        mIbwrt(mDevice, "*SRE 16", 7);
+    }
+    void TearDown() override {
+        mIbonl(mDevice, 0);
+        EXPECT_EQ(0, OpenDevices(0, 5, 0));
+    }
+    void RaiseRequest() {
+        mIbclr(mDevice);
+        QueueOutput(0, 5, 0, "X\n", 2);
+    }
+
+    GPIBSRQLibrary mLibrary;
+    Gpib32Api::IbdevFunction mIbdev = nullptr;
+    Gpib32Api::IbwrtFunction mIbwrt = nullptr;
+    Gpib32Api::IbclrFunction mIbclr = nullptr;
+    Gpib32Api::IbonlFunction mIbonl = nullptr;
+    int mDevice = -1;
+};
+
+TEST_F(GpibSrqLibraryTest, RequestsReachEveryRegistrationOfTheDeviceOnTheLibrarysThread) {
+    EXPECT_NE(std::string::npos, mSrq.FilePath().find("/plugin/libgpibsrq.so")) << mSrq.FilePath();
+    Requests first, second;
+    uint32_t firstRegistration = 0, secondRegistration = 0;
+    ASSERT_EQ(0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &first, &firstRegistration));
+    ASSERT_EQ(0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &second, &secondRegistration));
+    EXPECT_NE(0u, firstRegistration);
+    EXPECT_NE(firstRegistration, secondRegistration);
+    // The test's handle and one of the library's for the device.
+    EXPECT_EQ(2, OpenDevices(0, 5, 0));
+    EXPECT_EQ(0u, mLibrary.SetExpectingSRQ(nullptr, firstRegistration));
+    RaiseRequest();
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return first.Count == 1 && second.Count == 1; }, 5s));
+    EXPECT_EQ(0x50, first.LastStatus); // RQS and MAV
+    EXPECT_TRUE(first.OnOtherThread);
+    EXPECT_EQ(0u, mLibrary.UnRegisterSRQHandler(nullptr, firstRegistration));
+    RaiseRequest();
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return second.Count == 2; }, 5s));
+    EXPECT_EQ(1, first.Count);
+    EXPECT_EQ(GPIBResult::Argument, mLibrary.UnRegisterSRQHandler(nullptr, firstRegistration));
+    EXPECT_EQ(GPIBResult::Argument, mLibrary.SetExpectingSRQ(nullptr, firstRegistration));
+    EXPECT_EQ(0u, mLibrary.UnRegisterSRQHandler(nullptr, secondRegistration));
+    EXPECT_EQ(1, OpenDevices(0, 5, 0));
+}
+
+TEST_F(GpibSrqLibraryTest, UnregisteringWhileRequestsArrive) {
+    const auto unregisterAll =
+        reinterpret_cast<GpibSrqApi::UnRegisterAllHandlersFunction>(mSrq.GetSymbol("UnRegisterAllHandlers"));
+    ASSERT_NE(nullptr, unregisterAll);
+    std::atomic<bool> raising{true};
+    std::thread raiser([&] {
+        while (raising) {
+            RaiseRequest();
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    // "beside": another registration of the device stays, so only the callback is waited for.
+    for (const std::string how : {"caller", "beside", "all", "callback"}) {
+        for (int round = 0; round < 5; ++round) {
+            SCOPED_TRACE(how + " " + std::to_string(round));
+            Requests requests, other;
+            uint32_t registration = 0, otherRegistration = 0;
+            if (how == "beside") {
+                ASSERT_EQ(
+                    0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &other, &otherRegistration));
+            }
+            if (how == "callback")
+                requests.Library = &mLibrary;
+            ASSERT_EQ(0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &requests, &registration));
+            requests.Registration = registration;
+            ASSERT_TRUE(TestSupport::WaitUntil([&] { return requests.Count > 0; }, 5s));
+            if (how == "callback") {
+                // Returns at once on the callback's thread; the watch ends after the callback.
+                ASSERT_TRUE(TestSupport::WaitUntil([&] { return requests.UnregisterResult == 0; }, 5s));
+                ASSERT_TRUE(TestSupport::WaitUntil([&] { return OpenDevices(0, 5, 0) == 1; }, 5s));
+            } else {
+                EXPECT_EQ(0u, how == "all" ? unregisterAll(nullptr)
+                                           : mLibrary.UnRegisterSRQHandler(nullptr, registration));
+                EXPECT_FALSE(requests.Inside);
+                EXPECT_EQ(how == "beside" ? 2 : 1, OpenDevices(0, 5, 0));
+            }
+            const int seen = requests.Count;
+            std::this_thread::sleep_for(40ms);
+            EXPECT_EQ(seen, requests.Count);
+            if (how == "beside") {
+                EXPECT_GT(other.Count, 1);
+                EXPECT_EQ(0u, mLibrary.UnRegisterSRQHandler(nullptr, otherRegistration));
+            }
+        }
+    }
+    raising = false;
+    raiser.join();
+}
+
+TEST_F(GpibSrqLibraryTest, WatchErrorsAreHandedOutOnce) {
+    Requests requests;
+    uint32_t registration = 0;
+    ASSERT_EQ(0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &requests, &registration));
+    EXPECT_EQ(0u, mLibrary.GetLastGPIBError(nullptr, registration));
+    FailNext("ibwait", NI488::EBUS, 0);
+    FailNext("ibwait", NI488::ENOL, 0);
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return PendingFailures() == 0; }, 5s));
+    // The first error since the last question, then nothing.
+    EXPECT_EQ(0x30000214u, mLibrary.GetLastGPIBError(nullptr, registration));
+    EXPECT_EQ(0u, mLibrary.GetLastGPIBError(nullptr, registration));
+    EXPECT_EQ(0u, mLibrary.GetLastGPIBError(nullptr, registration + 1));
+    // The watch goes on after errors.
+    RaiseRequest();
+    EXPECT_TRUE(TestSupport::WaitUntil([&] { return requests.Count == 1; }, 5s));
+    EXPECT_EQ(0u, mLibrary.UnRegisterSRQHandler(nullptr, registration));
+}
+
+TEST_F(GpibSrqLibraryTest, TimingStoreIgnoresWhatItCannotTrust) {
+    const std::string store = mEnvironment.LockDir() + "/gpibsrq-timing";
+    const uint32_t delay = 1500;
+    const uint64_t now = Platform::MonotonicMicroseconds();
+    ASSERT_EQ(0u, mLibrary.SetLastTimingInformation(&delay, &now));
+    const std::string valid = TestSupport::ReadFile(store);
+    ASSERT_EQ(24u, valid.size());
+    std::string flipped = valid;
+    flipped[4] ^= 1;
+    const uint64_t ahead = now + 3600000000ull;
+    const struct {
+        const char *Title;
+        std::string Content; // written over the store; empty: the store records a counter ahead
+    } cases[] = {{"garbage", std::string(24, '\x5A')},
+                 {"short", valid.substr(0, 12)},
+                 {"changed delay", flipped},
+                 {"counter ahead of the clock", ""}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Title);
+        if (c.Content.empty())
+            mLibrary.SetLastTimingInformation(&delay, &ahead);
+        else
+            TestSupport::WriteFile(store, c.Content);
+        uint32_t readDelay = 1;
+        uint64_t readCounter = 1;
+        EXPECT_EQ(0u, mLibrary.GetLastTimingInformation(&readDelay, &readCounter));
+        EXPECT_EQ(0u, readDelay);
+        EXPECT_EQ(0u, readCounter);
+    }
+    // A link in its place is not followed: its target stays as it was.
+    const std::string target = mEnvironment.Root() + "/target";
+    TestSupport::WriteFile(target, "keep");
+    std::filesystem::remove(store);
+    std::filesystem::create_symlink(target, store);
+    mLibrary.SetLastTimingInformation(&delay, &now);
+    EXPECT_EQ("keep", TestSupport::ReadFile(target));
+}
+
+} // namespace
+
+// Without GPIB-32.DLL no registration is possible; the timing store does not need it.
+TEST(GpibSrqLibraryAlone, MissingGpib32LibraryGivesItsCode) {
+    void *loaded = dlopen("libgpib-32.so", RTLD_NOW | RTLD_NOLOAD);
+    if (loaded != nullptr) {
+        dlclose(loaded);
+        GTEST_SKIP() << "an earlier test of this process loaded GPIB-32.DLL; it cannot be unloaded";
+    }
+    TestSupport::IsolatedEnvironment environment;
+    const std::string standIns = StandIns::Directory();
+    TestSupport::ScopedEnv path("KORVALIS_LIBRARY_PATH",
+                                standIns.substr(0, standIns.find_last_of('/')) + "/plugin");
+    GPIBSRQLibrary library;
+    ASSERT_EQ(0u, library.LoadGPIBSRQDLL());
+    uint32_t registration = 0;
+    EXPECT_EQ(GPIBResult::GPIB32NotLoaded,
+              library.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, nullptr, &registration));
+    const uint32_t delay = 700;
+    const uint64_t counter = Platform::MonotonicMicroseconds();
+    EXPECT_EQ(0u, library.SetLastTimingInformation(&delay, &counter));
+    uint32_t readDelay = 0;
+    uint64_t readCounter = 0;
+    EXPECT_EQ(0u, library.GetLastTimingInformation(&readDelay, &readCounter));
+    EXPECT_EQ(delay, readDelay);
+    EXPECT_EQ(counter, readCounter);
+}
+
+// ---- Two processes on one bus ------------------------------------------------------------------
+
+namespace {
+
+std::string ChildFolder() {
+    return TestSupport::RunnerEnv("KORVALIS_GPIB_CHILD");
+}
+
+bool WaitForFile(const std::string &path) {
+    return TestSupport::WaitUntil([&] { return Platform::FileExists(path); }, 30s);
+}
+
+// Written whole under another name first: the other process never reads half a file.
+void Publish(const std::string &path, const std::string &content) {
+    TestSupport::WriteFile(path + ".tmp", content);
+    std::rename((path + ".tmp").c_str(), path.c_str());
+}
+
+class GpibSrqProcessesTest : public GpibStandInTest {};
+
+} // namespace
+
+// Runs only as a child of the test below: writes when told, first without a delay of its own,
+// then, a while later, with 200 ms; reports when each write began and the first one ended.
+TEST_F(GpibSrqProcessesTest, ChildWritesWhenTold) {
+    const std::string folder = ChildFolder();
+    if (folder.empty())
+        GTEST_SKIP() << "runs as a child process only";
+    TestSupport::ScopedEnv locks("KORVALIS_LOCK_DIR", folder + "/locks");
+    AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
+    NI488GPIB gpib(0, 5, 0);
+    gpib.SetWait(0);
+    ASSERT_EQ(0u, gpib.OpenDevice(nullptr, 0, 5, 0));
+    Publish(folder + "/ready", "");
+    ASSERT_TRUE(WaitForFile(folder + "/go"));
+    const uint64_t firstBegin = Platform::MonotonicMicroseconds();
+    ASSERT_EQ(0u, gpib.SendGPIB(nullptr, "CHILD 1"));
+    const uint64_t firstEnd = Platform::MonotonicMicroseconds();
+    std::this_thread::sleep_for(250ms);
+    gpib.SetWait(200000);
+    const uint64_t secondBegin = Platform::MonotonicMicroseconds();
+    ASSERT_EQ(0u, gpib.SendGPIB(nullptr, "CHILD 2"));
+    Publish(folder + "/times",
+            std::to_string(firstBegin) + " " + std::to_string(firstEnd) + " " + std::to_string(secondBegin));
+}
+
+TEST_F(GpibSrqProcessesTest, TwoProcessesKeepTheBusGapBetweenThem) {
+    TestSupport::TempDir folder;
+    TestSupport::ScopedEnv child("KORVALIS_GPIB_CHILD", folder.Path());
+    TestSupport::ScopedEnv locks("KORVALIS_LOCK_DIR", folder.Path() + "/locks");
+    AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
+    NI488GPIB gpib(0, 5, 0);
+    gpib.SetWait(0);
+    ASSERT_EQ(0u, gpib.OpenDevice(nullptr, 0, 5, 0));
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof(self) - 1), 0);
+    TestSupport::ProcessResult result;
+    std::thread run([&] {
+        result = TestSupport::RunProcess({self, "--gtest_filter=GpibSrqProcessesTest.ChildWritesWhenTold"},
+                                         "", 60s);
+    });
+    const bool ready = WaitForFile(folder.File("ready"));
+    // The child's first write keeps this write's 300 ms.
+    gpib.SetWait(300000);
+    const uint64_t parentBegin = Platform::MonotonicMicroseconds();
+    EXPECT_EQ(0u, gpib.SendGPIB(nullptr, "PARENT 1"));
+    gpib.SetWait(0);
+    Publish(folder.File("go"), "");
+    // This write keeps the child's 200 ms after its second write.
+    const bool reported = WaitForFile(folder.File("times"));
+    EXPECT_EQ(0u, gpib.SendGPIB(nullptr, "PARENT 2"));
+    const uint64_t parentEnd = Platform::MonotonicMicroseconds();
+    run.join();
+    ASSERT_TRUE(ready && reported) << result.Output;
+    ASSERT_EQ(0, result.ExitCode) << result.Output;
+    unsigned long long firstBegin = 0, firstEnd = 0, secondBegin = 0;
+    ASSERT_EQ(3, std::sscanf(TestSupport::ReadFile(folder.File("times")).c_str(), "%llu %llu %llu",
+                             &firstBegin, &firstEnd, &secondBegin));
+    EXPECT_GE(firstEnd, parentBegin + 300000);
+    EXPECT_GE(parentEnd, secondBegin + 200000);
+    EXPECT_GT(firstBegin, parentBegin);
+}
