@@ -109,9 +109,10 @@ DWORD PontisPecosSCPI_ADConverter::GetChannelValue(HostWindow hWnd, uint32_t *pd
     const std::string request = GetDetectorName(*pdwChannel);
     if (request.empty())
         return LogEnd(entry, PecosResult::NoDetectorResponse);
+    if (HasControlCharacter(request))
+        return LogEnd(entry, PecosResult::InvalidDetectorID);
     std::string response;
-    DWORD count = ReplyCount;
-    DWORD result = WriteReadUntilAnswer(hWnd, request, response, count, 0);
+    DWORD result = RequestReply(hWnd, request, response, ReplyCount);
     float number = 0.0f;
     if (result == 0) {
         if (response.empty() || MatchesRegex(response, "Failure", true) ||
@@ -137,14 +138,18 @@ DWORD PontisPecosSCPI_ADConverter::SetAllDetectors(HostWindow hWnd, bool bEnable
             result = PecosResult::SubscribePrefixInMap;
             continue;
         }
+        if (HasControlCharacter(name)) {
+            result = PecosResult::InvalidDetectorID;
+            continue;
+        }
         if (name.empty())
             continue;
         const std::string commandName = ReplaceAll(name, "REQ-", "");
-        result = Write(hWnd, "CMD-" + commandName + "-ENABLE-" + flag, false);
+        result = WriteLine(hWnd, "CMD-" + commandName + "-ENABLE-" + flag);
         if (result == 0)
             mTiming.Wait(delay);
         if (bEnable && result == 0) {
-            result = Write(hWnd, "CMD-" + commandName + "-ACTIVATE-" + flag, false);
+            result = WriteLine(hWnd, "CMD-" + commandName + "-ACTIVATE-" + flag);
             if (result == 0)
                 mTiming.Wait(delay);
         }

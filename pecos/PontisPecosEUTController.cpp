@@ -140,7 +140,7 @@ DWORD PontisPecosSCPI_EUTController::SetScreenText(HostWindow hWnd, const std::s
     QuellinEntry entry("PontisPecosSCPI_EUTController", "SetScreenText");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("SetScreenText(", sValue, ")"),
                    L"identifier", sIdentifier, L"value", sValue);
-    const DWORD result = Write(hWnd, sIdentifier + " " + sValue, false);
+    const DWORD result = WriteLine(hWnd, sIdentifier + " " + sValue);
     if (result == 0)
         mTiming.Wait(ScreenLinePause);
     return LogEnd(entry, result);
