@@ -135,9 +135,14 @@ TEST(PecosSimulator, CutAndPacedAnswers) {
     paced.Send("D2\n");
     EXPECT_EQ(paced.Read(1), "abc\n");
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(180));
+    // The reply is recorded once it went out.
     std::vector<std::string> events;
-    for (const auto &event : simulator.Events())
-        if (event.Kind == "cut" || event.Kind == ">")
-            events.push_back(event.Kind + " " + event.Text);
+    simulator.WaitFor([&](const std::vector<PecosTest::SimulatorEvent> &all) {
+        events.clear();
+        for (const auto &event : all)
+            if (event.Kind == "cut" || event.Kind == ">")
+                events.push_back(event.Kind + " " + event.Text);
+        return events.size() >= 2;
+    });
     EXPECT_EQ(events, (std::vector<std::string>{"cut 123", "> abc"}));
 }
