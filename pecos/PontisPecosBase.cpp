@@ -44,16 +44,12 @@ const PecosText PecosTexts[] = {
                                       "correctly?\nOr are incorrect user credentials configured?"},
 };
 
-// Entered and left with the description the call records of this class carry.
-template <typename F> DWORD Logged(const char *module, const char *name, F &&work) {
-    QuellinEntry entry(module, name);
-    entry.LogBegin(QuellinLevelNote);
-    const DWORD result = work();
+} // namespace
+
+DWORD PecosLogEnd(QuellinEntry &entry, DWORD result) {
     entry.LogEnd(ResultSeverityText(result), L"Err", result);
     return result;
 }
-
-} // namespace
 
 const char *PecosErrorText(DWORD dwCode) {
     for (const auto &entry : PecosTexts)
@@ -107,7 +103,7 @@ template <typename B> DWORD PontisPecosBase<B>::LogIn(HostWindow hWnd) {
 }
 
 template <typename B> DWORD PontisPecosBase<B>::InitDevice(HostWindow hWnd) {
-    return Logged(ModuleName, "InitDevice()", [&] {
+    return PecosLogged(ModuleName, "InitDevice()", [&] {
         DWORD result = this->ConnectStream(hWnd, false);
         if (result == 0)
             result = LogIn(hWnd);
@@ -120,7 +116,7 @@ template <typename B> DWORD PontisPecosBase<B>::InitDevice(HostWindow hWnd) {
 }
 
 template <typename B> DWORD PontisPecosBase<B>::DeInitDevice(HostWindow hWnd) {
-    return Logged(ModuleName, "DeInitDevice()", [&] {
+    return PecosLogged(ModuleName, "DeInitDevice()", [&] {
         mbConnectionWanted = false;
         const DWORD result = this->IsConnected() ? 0 : StreamResult::StreamNotConnected;
         return FirstNonZero(result, this->DisconnectStream(hWnd));
@@ -128,7 +124,7 @@ template <typename B> DWORD PontisPecosBase<B>::DeInitDevice(HostWindow hWnd) {
 }
 
 template <typename B> DWORD PontisPecosBase<B>::CheckDevice(HostWindow hWnd) {
-    return Logged(ModuleName, "CheckDevice()", [&] {
+    return PecosLogged(ModuleName, "CheckDevice()", [&] {
         DWORD result = this->ConnectStream(hWnd, false);
         if (!this->IsConnected())
             result = StreamResult::StreamNotConnected;
@@ -188,7 +184,7 @@ DWORD PontisPecosBase<B>::RequestReply(HostWindow hWnd, const std::string &sRequ
 }
 
 template <typename B> DWORD PontisPecosBase<B>::Reconnect(HostWindow hWnd) {
-    return Logged(ModuleName, "Reconnect()", [&] {
+    return PecosLogged(ModuleName, "Reconnect()", [&] {
         this->DisconnectStream(hWnd);
         DWORD result = this->ConnectStream(hWnd, false);
         if (result == 0)
@@ -227,7 +223,7 @@ template <typename B> DWORD PontisPecosBase<B>::DropLateInput(HostWindow hWnd) {
 }
 
 template <typename B> DWORD PontisPecosBase<B>::EnsureInitialized(HostWindow hWnd) {
-    return Logged(ModuleName, "EnsureInitialized()", [&] {
+    return PecosLogged(ModuleName, "EnsureInitialized()", [&] {
         if (mbInitialised && this->IsConnected())
             return DWORD{0};
         return this->InitDevice(hWnd);
@@ -260,7 +256,7 @@ DWORD PontisPecosBase<B>::SaveProgramSettings(HostWindow hWnd,
 
 template <typename B>
 DWORD PontisPecosBase<B>::AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) {
-    return Logged(ModuleName, "AddConfigurationDialogPanels()", [&] {
+    return PecosLogged(ModuleName, "AddConfigurationDialogPanels()", [&] {
         PanelResourceNameList::AddUnique(panels, new PontisPecosLoginPanel<B>(this),
                                          PontisPecosLoginPanel<B>::ResourceName,
                                          PontisPecosLoginPanel<B>::Title);

@@ -38,6 +38,15 @@ constexpr DWORD NoDetectorResponse = 0x3000BB23;
 // The text of a PECOS code, null for any other code.
 const char *PecosErrorText(DWORD dwCode);
 
+// Closes a PECOS call record with the result's severity and "Err"; returns the result.
+DWORD PecosLogEnd(QuellinEntry &entry, DWORD result);
+// Runs the work inside a call record of the module with the name (severity "Note" at entry).
+template <typename F> DWORD PecosLogged(const char *module, const char *name, F &&work) {
+    QuellinEntry entry(module, name);
+    entry.LogBegin(QuellinLevelNote);
+    return PecosLogEnd(entry, work());
+}
+
 // True when the text holds a byte 0x00-0x1F or 0x7F: such settings text never goes onto the wire.
 bool HasControlCharacter(const std::string &sText);
 
@@ -99,8 +108,6 @@ public:
     void SetUserName(std::string sUserName) { msUserName = std::move(sUserName); }
     std::string GetPassword() const { return msPassword; }
     void SetPassword(std::string sPassword) { msPassword = std::move(sPassword); }
-    bool IsInitialised() const { return mbInitialised; }
-    unsigned short GetPort() const { return mPort; }
 
 protected:
     // Before every line the driver sends: 0 while connected; a new connection and login while the
@@ -145,8 +152,10 @@ public:
     // Writes "AUTH-" + user name + ":" + password; no reply is read. Credentials with a control
     // character are not sent: AuthorisationFailed.
     DWORD AuthorizeUser(HostWindow hWnd) override;
-    // The identification check over the stream ("IDN?").
+    // The identification check over the stream ("IDN?"); GetValue 56 and the stream client's
+    // check run the same (CheckDeviceOnStream).
     DWORD CheckDevice(HostWindow hWnd) override;
+    DWORD CheckDeviceOnStream(HostWindow hWnd) override { return CheckDevice(hWnd); }
 };
 
 extern template class PontisPecosBase<ADConvertorBase>;
@@ -162,19 +171,13 @@ template <typename D> PontisPecosSCPIBase<D>::PontisPecosSCPIBase(const std::str
 template <typename D> PontisPecosSCPIBase<D>::~PontisPecosSCPIBase() = default;
 
 template <typename D> DWORD PontisPecosSCPIBase<D>::AuthorizeUser(HostWindow hWnd) {
-    QuellinEntry entry("PontisPecosSCPIBase", "AuthorizeUser()");
-    entry.LogBegin(QuellinLevelNote);
-    const DWORD result = HasControlCharacter(this->msUserName) || HasControlCharacter(this->msPassword)
-                             ? PecosResult::AuthorisationFailed
-                             : this->Write(hWnd, "AUTH-" + this->msUserName + ":" + this->msPassword, false);
-    entry.LogEnd(ResultSeverityText(result), L"Err", result);
-    return result;
+    return PecosLogged("PontisPecosSCPIBase", "AuthorizeUser()", [&] {
+        if (HasControlCharacter(this->msUserName) || HasControlCharacter(this->msPassword))
+            return PecosResult::AuthorisationFailed;
+        return this->Write(hWnd, "AUTH-" + this->msUserName + ":" + this->msPassword, false);
+    });
 }
 
 template <typename D> DWORD PontisPecosSCPIBase<D>::CheckDevice(HostWindow hWnd) {
-    QuellinEntry entry("PontisPecosSCPIBase", "CheckDevice()");
-    entry.LogBegin(QuellinLevelNote);
-    const DWORD result = D::CheckDeviceOnStream(hWnd);
-    entry.LogEnd(ResultSeverityText(result), L"Err", result);
-    return result;
+    return PecosLogged("PontisPecosSCPIBase", "CheckDevice()", [&] { return D::CheckDeviceOnStream(hWnd); });
 }

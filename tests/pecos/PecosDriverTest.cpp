@@ -3,6 +3,7 @@
 // check, settings files and the error texts.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -274,6 +275,47 @@ TEST_F(PecosDriverTest, ControlCharactersInSettingsStayOffTheWire) {
         ASSERT_TRUE(simulator.WaitForClosed(3));
         EXPECT_EQ(4u, simulator.Received().size());
     }
+}
+
+// The pauses: the detector state toggle delay before the first detector and after each command
+// line (300 ms, two detectors: five pauses switching on, three switching off), 100 ms after each
+// screen line (fourteen at init).
+TEST_F(PecosDriverTest, PausesAfterDetectorCommandsAndScreenLines) {
+    PecosSimulator simulator;
+    HostDriver ad("PONTISPECOS_AD_8"), eut("PONTISPECOS_EUT_8");
+    const std::string settings =
+        mSettings.Server(simulator.Port()).Login("u", "p").Detectors({"D1", "", "D3"}, "300").Write();
+    ASSERT_EQ(0u, ad.Load(settings));
+    ASSERT_EQ(0u, eut.Load(settings));
+    const struct {
+        const char *Call;
+        std::function<uint32_t()> Run;
+        std::chrono::milliseconds Least;
+    } calls[] = {{"AD init", [&] { return ad.Init(); }, std::chrono::milliseconds(1500)},
+                 {"AD de-init", [&] { return ad.DeInit(); }, std::chrono::milliseconds(900)},
+                 {"EUT init", [&] { return eut.Init(); }, std::chrono::milliseconds(1400)},
+                 {"EUT event", [&] { return eut.Event(40, 0.0); }, std::chrono::milliseconds(100)},
+                 {"EUT de-init", [&] { return eut.DeInit(); }, std::chrono::milliseconds(0)}};
+    for (const auto &call : calls) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(0u, call.Run()) << call.Call;
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(took, call.Least) << call.Call;
+        EXPECT_LT(took, call.Least + TestSupport::SchedulingSlack) << call.Call;
+    }
+}
+
+// The channel maximum is 10000.0 for every channel, without any traffic.
+TEST_F(PecosDriverTest, ChannelMaximumWithoutTraffic) {
+    PecosSimulator simulator;
+    HostDriver driver("PONTISPECOS_AD_8");
+    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1"})));
+    for (uint32_t channel : {0u, 7u, 8u, 0xFFFFFFFFu}) {
+        float maximum = 0;
+        EXPECT_EQ(0u, PluginExports::Get().GetValue(nullptr, driver.Id, 751, &channel, &maximum)) << channel;
+        EXPECT_FLOAT_EQ(10000.0f, maximum) << channel;
+    }
+    EXPECT_EQ(0u, simulator.Count("open"));
 }
 
 // Lines to be sent while no connection is wanted (before init, after de-init) are refused with

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,10 @@ class HostDriver {
 public:
     explicit HostDriver(const char *key, PluginExports &exports = PluginExports::Get()) : mExports(exports) {
         Created = mExports.CreateNewDeviceDriver(0, key, &Id);
+    }
+    // A driver object of the test's own making, entered in this process's driver table.
+    explicit HostDriver(std::unique_ptr<DeviceDriverBase> driver) : mExports(PluginExports::InProcess()) {
+        Created = static_cast<uint32_t>(DeviceDriverTable::Instance().Add(std::move(driver), Id));
     }
     ~HostDriver() {
         if (Created == 0)
