@@ -1,7 +1,8 @@
 // The PECOS drivers' connection, through the export procedures in the test's own process (so that
 // the driver's stream gets a short time-out) against the PECOS simulator: replies that stay
-// incomplete are no reading and close the connection, and a connection that the server closed
-// is opened again, with a login, before the next line.
+// incomplete are no reading and close the connection, a connection that the server closed is
+// opened again, with a login, before the next line, a login time-out counts as success, and the
+// call records of each driver.
 #include <gtest/gtest.h>
 
 #include <functional>
