@@ -12,11 +12,6 @@ namespace {
 
 constexpr float ChannelMaxValue = 10000.0f;
 
-DWORD LogEnd(QuellinEntry &entry, DWORD result) {
-    entry.LogEnd(ResultSeverityText(result), L"Err", result);
-    return result;
-}
-
 } // namespace
 
 // ---- PontisPecosADConverterBase ------------------------------------------------------------------
@@ -41,14 +36,14 @@ std::string PontisPecosADConverterBase::GetDetectorName(uint32_t dwChannel) cons
 
 DWORD PontisPecosADConverterBase::AddConfigurationDialogPanels(HostWindow hWnd,
                                                                PanelResourceNameList &panels) {
-    QuellinEntry entry("PontisPecosADConverterBase", "AddConfigurationDialogPanels()");
-    entry.LogBegin(QuellinLevelNote);
-    const DWORD result = PontisPecosBase<ADConvertorBase>::AddConfigurationDialogPanels(hWnd, panels);
-    if (result == 0)
-        PanelResourceNameList::AddUnique(panels, new PontisPecosDetectorMapPanel(this),
-                                         PontisPecosDetectorMapPanel::ResourceName,
-                                         PontisPecosDetectorMapPanel::Title);
-    return LogEnd(entry, result);
+    return PecosLogged("PontisPecosADConverterBase", "AddConfigurationDialogPanels()", [&] {
+        const DWORD result = PontisPecosBase<ADConvertorBase>::AddConfigurationDialogPanels(hWnd, panels);
+        if (result == 0)
+            PanelResourceNameList::AddUnique(panels, new PontisPecosDetectorMapPanel(this),
+                                             PontisPecosDetectorMapPanel::ResourceName,
+                                             PontisPecosDetectorMapPanel::Title);
+        return result;
+    });
 }
 
 DWORD PontisPecosADConverterBase::GetChannelMaxValue(HostWindow, uint32_t *, float *pfMaxValue) {
@@ -63,21 +58,21 @@ DWORD PontisPecosADConverterBase::GetChannelCount(HostWindow hWnd, uint32_t *pdw
 }
 
 DWORD PontisPecosADConverterBase::InitDevice(HostWindow hWnd) {
-    QuellinEntry entry("PontisPecosSCPI_ADConverter", "InitDevice");
-    entry.LogBegin(QuellinLevelNote);
-    DWORD result = PontisPecosBase<ADConvertorBase>::InitDevice(hWnd);
-    if (result == 0)
-        result = AfterLoginConfiguration(hWnd);
-    if (result == 0)
-        result = EnableAllDetectors(hWnd);
-    return LogEnd(entry, result);
+    return PecosLogged("PontisPecosSCPI_ADConverter", "InitDevice", [&] {
+        DWORD result = PontisPecosBase<ADConvertorBase>::InitDevice(hWnd);
+        if (result == 0)
+            result = AfterLoginConfiguration(hWnd);
+        if (result == 0)
+            result = EnableAllDetectors(hWnd);
+        return result;
+    });
 }
 
 DWORD PontisPecosADConverterBase::DeInitDevice(HostWindow hWnd) {
-    QuellinEntry entry("PontisPecosADConverterBase", "DeInitDevice");
-    entry.LogBegin(QuellinLevelNote);
-    const DWORD result = mbInitialised ? DisableAllDetectors(hWnd) : 0;
-    return LogEnd(entry, FirstNonZero(result, PontisPecosBase<ADConvertorBase>::DeInitDevice(hWnd)));
+    return PecosLogged("PontisPecosADConverterBase", "DeInitDevice", [&] {
+        const DWORD result = mbInitialised ? DisableAllDetectors(hWnd) : 0;
+        return FirstNonZero(result, PontisPecosBase<ADConvertorBase>::DeInitDevice(hWnd));
+    });
 }
 
 // ---- PontisPecosSCPI_ADConverter -----------------------------------------------------------------
@@ -104,14 +99,15 @@ DWORD PontisPecosSCPI_ADConverter::GetChannelValue(HostWindow hWnd, uint32_t *pd
     QuellinEntry entry("PontisPecosSCPI_ADConverter", "GetChannelValue()");
     entry.LogBegin(QuellinLevelNote);
     if (pdwChannel == nullptr || pfValue == nullptr)
-        return LogEnd(entry, ResultCode::ValueDataMissing);
+        return PecosLogEnd(entry, ResultCode::ValueDataMissing);
     // A channel without a detector has nothing to ask for: no request, no wait for a reply.
     const std::string request = GetDetectorName(*pdwChannel);
     if (request.empty())
-        return LogEnd(entry, PecosResult::NoDetectorResponse);
+        return PecosLogEnd(entry, PecosResult::NoDetectorResponse);
+    if (HasControlCharacter(request))
+        return PecosLogEnd(entry, PecosResult::InvalidDetectorID);
     std::string response;
-    DWORD count = ReplyCount;
-    DWORD result = WriteReadUntilAnswer(hWnd, request, response, count, 0);
+    DWORD result = RequestReply(hWnd, request, response, ReplyCount);
     float number = 0.0f;
     if (result == 0) {
         if (response.empty() || MatchesRegex(response, "Failure", true) ||
@@ -120,7 +116,7 @@ DWORD PontisPecosSCPI_ADConverter::GetChannelValue(HostWindow hWnd, uint32_t *pd
     }
     if (result == 0)
         *pfValue = number;
-    return LogEnd(entry, result);
+    return PecosLogEnd(entry, result);
 }
 
 DWORD PontisPecosSCPI_ADConverter::SetAllDetectors(HostWindow hWnd, bool bEnable) {
@@ -137,17 +133,21 @@ DWORD PontisPecosSCPI_ADConverter::SetAllDetectors(HostWindow hWnd, bool bEnable
             result = PecosResult::SubscribePrefixInMap;
             continue;
         }
+        if (HasControlCharacter(name)) {
+            result = PecosResult::InvalidDetectorID;
+            continue;
+        }
         if (name.empty())
             continue;
         const std::string commandName = ReplaceAll(name, "REQ-", "");
-        result = Write(hWnd, "CMD-" + commandName + "-ENABLE-" + flag, false);
+        result = WriteLine(hWnd, "CMD-" + commandName + "-ENABLE-" + flag);
         if (result == 0)
             mTiming.Wait(delay);
         if (bEnable && result == 0) {
-            result = Write(hWnd, "CMD-" + commandName + "-ACTIVATE-" + flag, false);
+            result = WriteLine(hWnd, "CMD-" + commandName + "-ACTIVATE-" + flag);
             if (result == 0)
                 mTiming.Wait(delay);
         }
     }
-    return LogEnd(entry, result);
+    return PecosLogEnd(entry, result);
 }

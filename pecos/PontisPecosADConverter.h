@@ -54,11 +54,15 @@ public:
     explicit PontisPecosSCPI_ADConverter(const std::string &sExpectedResponse);
     ~PontisPecosSCPI_ADConverter() override;
 
-    // Sends the channel's detector name and reads the first number of the reply.
+    // Sends the channel's detector name and reads the first number of the reply. No reply, one
+    // without its line end or one with "Failure": NoDetectorResponse; a name with a control
+    // character is not sent: InvalidDetectorID.
     DWORD GetChannelValue(HostWindow hWnd, uint32_t *pdwChannel, float *pfValue) override;
     DWORD EnableAllDetectors(HostWindow hWnd) override { return SetAllDetectors(hWnd, true); }
     DWORD DisableAllDetectors(HostWindow hWnd) override { return SetAllDetectors(hWnd, false); }
 
+    // The ENABLE (and, switching on, ACTIVATE) line of each configured detector; stops at a
+    // name with "SUB-" (SubscribePrefixInMap) or a control character (InvalidDetectorID).
     DWORD SetAllDetectors(HostWindow hWnd, bool bEnable);
     // The stored delay, at most LargestToggleDelay.
     unsigned int GetToggleDelay() const;

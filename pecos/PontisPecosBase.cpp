@@ -1,6 +1,8 @@
 // The PECOS driver base: connection defaults, login and life cycle, credentials, error texts.
 #include "pecos/PontisPecosBase.h"
 
+#include <algorithm>
+
 #include "core/ProgramSettingsDatabase.h"
 #include "core/StringUtils.h"
 #include "logging/QuellinEntry.h"
@@ -11,6 +13,10 @@ namespace {
 
 const char *const ModuleName = "PontisPecosBase<BaseType>";
 const char *const SettingsTable = "PontisPecos";
+// After a new login: input must have been quiet this long before it is dropped.
+constexpr uint32_t QuietInput = 100; // ms
+// Bytes asked of each read while waiting for the input to become quiet.
+constexpr DWORD DropReadCount = 4096;
 
 struct PecosText {
     DWORD Code;
@@ -38,22 +44,25 @@ const PecosText PecosTexts[] = {
                                       "correctly?\nOr are incorrect user credentials configured?"},
 };
 
-// Entered and left with the description the call records of this class carry.
-template <typename F> DWORD Logged(const char *module, const char *name, F &&work) {
-    QuellinEntry entry(module, name);
-    entry.LogBegin(QuellinLevelNote);
-    const DWORD result = work();
+} // namespace
+
+DWORD PecosLogEnd(QuellinEntry &entry, DWORD result) {
     entry.LogEnd(ResultSeverityText(result), L"Err", result);
     return result;
 }
-
-} // namespace
 
 const char *PecosErrorText(DWORD dwCode) {
     for (const auto &entry : PecosTexts)
         if (entry.Code == dwCode)
             return entry.Text;
     return nullptr;
+}
+
+bool HasControlCharacter(const std::string &sText) {
+    return std::any_of(sText.begin(), sText.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
 }
 
 std::string PecosVisaResource(const std::string &sServer, unsigned short port) {
@@ -88,29 +97,34 @@ template <typename B> DWORD PontisPecosBase<B>::AfterLoginConfiguration(HostWind
     return 0;
 }
 
+template <typename B> DWORD PontisPecosBase<B>::LogIn(HostWindow hWnd) {
+    const DWORD result = AuthorizeUser(hWnd);
+    return result == StreamResult::ReadTimeout ? 0 : result;
+}
+
 template <typename B> DWORD PontisPecosBase<B>::InitDevice(HostWindow hWnd) {
-    return Logged(ModuleName, "InitDevice()", [&] {
+    return PecosLogged(ModuleName, "InitDevice()", [&] {
         DWORD result = this->ConnectStream(hWnd, false);
-        if (result == 0) {
-            result = AuthorizeUser(hWnd);
-            if (result == StreamResult::ReadTimeout)
-                result = 0;
-        }
         if (result == 0)
+            result = LogIn(hWnd);
+        if (result == 0) {
             mbInitialised = true;
+            mbConnectionWanted = true;
+        }
         return result;
     });
 }
 
 template <typename B> DWORD PontisPecosBase<B>::DeInitDevice(HostWindow hWnd) {
-    return Logged(ModuleName, "DeInitDevice()", [&] {
+    return PecosLogged(ModuleName, "DeInitDevice()", [&] {
+        mbConnectionWanted = false;
         const DWORD result = this->IsConnected() ? 0 : StreamResult::StreamNotConnected;
         return FirstNonZero(result, this->DisconnectStream(hWnd));
     });
 }
 
 template <typename B> DWORD PontisPecosBase<B>::CheckDevice(HostWindow hWnd) {
-    return Logged(ModuleName, "CheckDevice()", [&] {
+    return PecosLogged(ModuleName, "CheckDevice()", [&] {
         DWORD result = this->ConnectStream(hWnd, false);
         if (!this->IsConnected())
             result = StreamResult::StreamNotConnected;
@@ -119,11 +133,97 @@ template <typename B> DWORD PontisPecosBase<B>::CheckDevice(HostWindow hWnd) {
 }
 
 template <typename B> DWORD PontisPecosBase<B>::CheckDeviceOnStream(HostWindow hWnd) {
-    return DeviceStreamClientWithStreamBase::CheckDeviceOnStream(hWnd);
+    const bool bConnected = this->IsConnected();
+    mbReplyIncomplete = false;
+    const DWORD result = DeviceStreamClientWithStreamBase::CheckDeviceOnStream(hWnd);
+    // A late identification would otherwise be read as the next value.
+    if (bConnected && mbReplyIncomplete)
+        this->DisconnectStream(hWnd);
+    return result;
+}
+
+template <typename B>
+DWORD PontisPecosBase<B>::WriteReadUntilAnswer(HostWindow hWnd, const std::string &sCommand,
+                                               std::string &sResponse, DWORD &dwCount, DWORD dwTries) {
+    const DWORD result =
+        DeviceStreamClientWithStream::WriteReadUntilAnswer(hWnd, sCommand, sResponse, dwCount, dwTries);
+    const DeviceStreamParameters parameters = this->GetParameters();
+    const std::string termination = parameters.bReadTerminationEnabled && !parameters.sReadTermination.empty()
+                                        ? parameters.sReadTermination
+                                        : std::string("\n");
+    mbReplyIncomplete = result == 0 && !EndsWith(sResponse, termination, false);
+    return result;
+}
+
+template <typename B> DWORD PontisPecosBase<B>::PrepareLine(HostWindow hWnd) {
+    // A connection that the server closed shows only once its input is read; what waits there is
+    // dropped, as the next exchange would drop it anyway.
+    if (mbConnectionWanted && this->IsConnected())
+        this->ClearInputBuffers(hWnd);
+    if (this->IsConnected())
+        return 0;
+    return mbConnectionWanted ? Reconnect(hWnd) : StreamResult::StreamNotConnected;
+}
+
+template <typename B> DWORD PontisPecosBase<B>::WriteLine(HostWindow hWnd, const std::string &sLine) {
+    const DWORD result = PrepareLine(hWnd);
+    return result == 0 ? this->Write(hWnd, sLine, false) : result;
+}
+
+template <typename B>
+DWORD PontisPecosBase<B>::RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse,
+                                       DWORD dwCount) {
+    DWORD result = PrepareLine(hWnd);
+    if (result == 0)
+        result = WriteReadUntilAnswer(hWnd, sRequest, sResponse, dwCount, 0);
+    if (result == 0 && mbReplyIncomplete) {
+        sResponse.clear();
+        this->DisconnectStream(hWnd);
+    }
+    return result;
+}
+
+template <typename B> DWORD PontisPecosBase<B>::Reconnect(HostWindow hWnd) {
+    return PecosLogged(ModuleName, "Reconnect()", [&] {
+        this->DisconnectStream(hWnd);
+        DWORD result = this->ConnectStream(hWnd, false);
+        if (result == 0)
+            result = LogIn(hWnd);
+        if (result == 0)
+            result = DropLateInput(hWnd);
+        if (result == 0 && !this->IsConnected())
+            result = StreamResult::StreamNotConnected;
+        // Never left connected without a login: the next line tries again.
+        if (result != 0)
+            this->DisconnectStream(hWnd);
+        return result;
+    });
+}
+
+template <typename B> DWORD PontisPecosBase<B>::DropLateInput(HostWindow hWnd) {
+    const double dTimeout = this->GetTimeout(hWnd);
+    const uint32_t limit = SaturatingToUnsigned(SecondsToMilliseconds(dTimeout));
+    const uint32_t start = this->mTiming.GetMilliseconds();
+    DWORD result = 0;
+    for (;;) {
+        const uint32_t wait = std::min(QuietInput, this->mTiming.RemainingTime(start, limit));
+        if (wait == 0)
+            break;
+        result = this->SetTimeout(hWnd, wait / 1000.0);
+        std::string part;
+        if (result == 0)
+            result = this->Read(hWnd, part, DropReadCount);
+        if (result == StreamResult::ReadTimeout)
+            result = 0;
+        if (result != 0 || part.empty())
+            break;
+    }
+    result = FirstNonZero(result, this->SetTimeout(hWnd, dTimeout));
+    return result == 0 ? this->ClearInputBuffers(hWnd) : result;
 }
 
 template <typename B> DWORD PontisPecosBase<B>::EnsureInitialized(HostWindow hWnd) {
-    return Logged(ModuleName, "EnsureInitialized()", [&] {
+    return PecosLogged(ModuleName, "EnsureInitialized()", [&] {
         if (mbInitialised && this->IsConnected())
             return DWORD{0};
         return this->InitDevice(hWnd);
@@ -156,7 +256,7 @@ DWORD PontisPecosBase<B>::SaveProgramSettings(HostWindow hWnd,
 
 template <typename B>
 DWORD PontisPecosBase<B>::AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) {
-    return Logged(ModuleName, "AddConfigurationDialogPanels()", [&] {
+    return PecosLogged(ModuleName, "AddConfigurationDialogPanels()", [&] {
         PanelResourceNameList::AddUnique(panels, new PontisPecosLoginPanel<B>(this),
                                          PontisPecosLoginPanel<B>::ResourceName,
                                          PontisPecosLoginPanel<B>::Title);

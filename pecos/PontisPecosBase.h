@@ -7,6 +7,12 @@
 //
 // Each driver opens a connection of its own (no sharing): two drivers on one server meet only in
 // the stream's named lock.
+//
+// PECOS replies carry nothing that ties them to their request. A reply that does not end with the
+// read termination (late, or cut off by the server) closes the connection, so that its rest can
+// never be taken as the answer to a later request. From a successful InitDevice to DeInitDevice
+// the driver wants its connection: a line to be sent while it is gone first connects and logs in
+// again; without that wish such a line gives StreamNotConnected.
 #pragma once
 
 #include <memory>
@@ -31,6 +37,18 @@ constexpr DWORD NoDetectorResponse = 0x3000BB23;
 
 // The text of a PECOS code, null for any other code.
 const char *PecosErrorText(DWORD dwCode);
+
+// Closes a PECOS call record with the result's severity and "Err"; returns the result.
+DWORD PecosLogEnd(QuellinEntry &entry, DWORD result);
+// Runs the work inside a call record of the module with the name (severity "Note" at entry).
+template <typename F> DWORD PecosLogged(const char *module, const char *name, F &&work) {
+    QuellinEntry entry(module, name);
+    entry.LogBegin(QuellinLevelNote);
+    return PecosLogEnd(entry, work());
+}
+
+// True when the text holds a byte 0x00-0x1F or 0x7F: such settings text never goes onto the wire.
+bool HasControlCharacter(const std::string &sText);
 
 // Where the PECOS server is unless the settings say otherwise.
 namespace PecosDefaults {
@@ -66,13 +84,20 @@ public:
     DWORD SaveProgramSettings(HostWindow hWnd, std::shared_ptr<ProgramSettingsDatabase> &database) override;
     // "Authorisation", then the typed base's pages and the stream client's.
     DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) override;
-    // Connect (own connection), log in; a login time-out counts as success.
+    // Connect (own connection), log in; a login time-out counts as success. Success makes the
+    // driver want its connection.
     DWORD InitDevice(HostWindow hWnd) override;
-    // Always disconnects; StreamNotConnected when there was no connection, else the disconnect's code.
+    // Always disconnects; StreamNotConnected when there was no connection, else the disconnect's
+    // code. The connection is no longer wanted.
     DWORD DeInitDevice(HostWindow hWnd) override;
     DWORD CheckDevice(HostWindow hWnd) override;
-    // GetValue 56 and the stream client's check are one: the device check by identification.
+    // GetValue 56 and the stream client's check are one: the device check by identification. A
+    // connected driver checks over its own connection and closes it when the reply stayed
+    // incomplete.
     DWORD CheckDeviceOnStream(HostWindow hWnd) override;
+    // The client's exchange; also notes whether the reply ended with the read termination.
+    DWORD WriteReadUntilAnswer(HostWindow hWnd, const std::string &sCommand, std::string &sResponse,
+                               DWORD &dwCount, DWORD dwTries) override;
     // The PECOS texts first, then the joined bases'.
     DWORD GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuffer, uint32_t dwBufferSize,
                          uint32_t *pdwRead) override;
@@ -83,10 +108,19 @@ public:
     void SetUserName(std::string sUserName) { msUserName = std::move(sUserName); }
     std::string GetPassword() const { return msPassword; }
     void SetPassword(std::string sPassword) { msPassword = std::move(sPassword); }
-    bool IsInitialised() const { return mbInitialised; }
-    unsigned short GetPort() const { return mPort; }
 
 protected:
+    // Before every line the driver sends: 0 while connected; a new connection and login while the
+    // connection is wanted; StreamNotConnected otherwise.
+    DWORD PrepareLine(HostWindow hWnd);
+    // The request and its reply as one exchange after PrepareLine. A reply that did not end with
+    // the read termination comes back empty, and the connection is closed.
+    DWORD RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse, DWORD dwCount);
+    // One line without reply after PrepareLine.
+    DWORD WriteLine(HostWindow hWnd, const std::string &sLine);
+    // AuthorizeUser, a time-out counting as success.
+    DWORD LogIn(HostWindow hWnd);
+
     // Gives the stream configurations the PECOS server's address (steps of DefaultStreamConfiguration
     // without its note); also run when the driver is built, so that a driver that is never
     // configured, or configured only by a file, connects to the PECOS server.
@@ -94,10 +128,18 @@ protected:
 
     unsigned short mPort = PecosDefaults::BasePort;
     bool mbInitialised = false;
+    bool mbConnectionWanted = false;
+    bool mbReplyIncomplete = false; // the last exchange's reply lacked the read termination
     std::string msUserName;
     std::string msPassword;
     std::string msDefaultUserName = PecosDefaults::Credential;
     std::string msDefaultPassword = PecosDefaults::Credential;
+
+private:
+    // Closes and opens the connection, logs in, and drops whatever answer the login brings.
+    DWORD Reconnect(HostWindow hWnd);
+    // Waits until no input came for QuietInput ms (at most the stream's time-out), then clears it.
+    DWORD DropLateInput(HostWindow hWnd);
 };
 
 // A concrete driver's SCPI-style protocol over D (PontisPecosADConverterBase or
@@ -107,10 +149,13 @@ public:
     explicit PontisPecosSCPIBase(const std::string &sExpectedResponse);
     ~PontisPecosSCPIBase() override;
 
-    // Writes "AUTH-" + user name + ":" + password; no reply is read.
+    // Writes "AUTH-" + user name + ":" + password; no reply is read. Credentials with a control
+    // character are not sent: AuthorisationFailed.
     DWORD AuthorizeUser(HostWindow hWnd) override;
-    // The identification check over the stream ("IDN?").
+    // The identification check over the stream ("IDN?"); GetValue 56 and the stream client's
+    // check run the same (CheckDeviceOnStream).
     DWORD CheckDevice(HostWindow hWnd) override;
+    DWORD CheckDeviceOnStream(HostWindow hWnd) override { return CheckDevice(hWnd); }
 };
 
 extern template class PontisPecosBase<ADConvertorBase>;
@@ -126,17 +171,13 @@ template <typename D> PontisPecosSCPIBase<D>::PontisPecosSCPIBase(const std::str
 template <typename D> PontisPecosSCPIBase<D>::~PontisPecosSCPIBase() = default;
 
 template <typename D> DWORD PontisPecosSCPIBase<D>::AuthorizeUser(HostWindow hWnd) {
-    QuellinEntry entry("PontisPecosSCPIBase", "AuthorizeUser()");
-    entry.LogBegin(QuellinLevelNote);
-    const DWORD result = this->Write(hWnd, "AUTH-" + this->msUserName + ":" + this->msPassword, false);
-    entry.LogEnd(ResultSeverityText(result), L"Err", result);
-    return result;
+    return PecosLogged("PontisPecosSCPIBase", "AuthorizeUser()", [&] {
+        if (HasControlCharacter(this->msUserName) || HasControlCharacter(this->msPassword))
+            return PecosResult::AuthorisationFailed;
+        return this->Write(hWnd, "AUTH-" + this->msUserName + ":" + this->msPassword, false);
+    });
 }
 
 template <typename D> DWORD PontisPecosSCPIBase<D>::CheckDevice(HostWindow hWnd) {
-    QuellinEntry entry("PontisPecosSCPIBase", "CheckDevice()");
-    entry.LogBegin(QuellinLevelNote);
-    const DWORD result = DeviceStreamClientWithStreamBase::CheckDeviceOnStream(hWnd);
-    entry.LogEnd(ResultSeverityText(result), L"Err", result);
-    return result;
+    return PecosLogged("PontisPecosSCPIBase", "CheckDevice()", [&] { return D::CheckDeviceOnStream(hWnd); });
 }

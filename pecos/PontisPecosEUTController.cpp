@@ -11,11 +11,6 @@ constexpr double LowestPower = -150.0;  // dBm; lower powers are shown as this
 constexpr double LowestField = -0.1;    // V/m; lower fields are shown as 0
 constexpr double HorizontalLimit = 1.0; // a polarisation value above it is vertical
 
-DWORD LogEnd(QuellinEntry &entry, DWORD result) {
-    entry.LogEnd(ResultSeverityText(result), L"Err", result);
-    return result;
-}
-
 } // namespace
 
 PontisPecosEUTControllerBase::PontisPecosEUTControllerBase() = default;
@@ -47,7 +42,7 @@ DWORD PontisPecosEUTControllerBase::ClearScreenText(HostWindow hWnd) {
         if (result != 0)
             break;
     }
-    return LogEnd(entry, result);
+    return PecosLogEnd(entry, result);
 }
 
 DWORD PontisPecosEUTControllerBase::HandleEvent(HostWindow hWnd, void *Data1, void *Data2) {
@@ -56,7 +51,7 @@ DWORD PontisPecosEUTControllerBase::HandleEvent(HostWindow hWnd, void *Data1, vo
     const uint32_t *event = static_cast<const uint32_t *>(Data1);
     double *value = static_cast<double *>(Data2);
     if (event == nullptr)
-        return LogEnd(entry, ResultCode::ValueDataMissing);
+        return PecosLogEnd(entry, ResultCode::ValueDataMissing);
     // Events whose line carries the value: keyword, format and the rule applied to the value first.
     enum class Rule { None, PowerFloor, FieldFloor };
     struct ValueLine {
@@ -97,7 +92,7 @@ DWORD PontisPecosEUTControllerBase::HandleEvent(HostWindow hWnd, void *Data1, vo
         break;
     case 63: // AntennaPolarisationChanged
         if (value == nullptr)
-            return LogEnd(entry, ResultCode::ValueDataMissing);
+            return PecosLogEnd(entry, ResultCode::ValueDataMissing);
         result = SetScreenText(hWnd, PolarisationKeyword(),
                                *value > HorizontalLimit ? "Polarisation: vertical\n"
                                                         : "Polarisation: horizontal\n");
@@ -107,7 +102,7 @@ DWORD PontisPecosEUTControllerBase::HandleEvent(HostWindow hWnd, void *Data1, vo
             if (line.Event != *event)
                 continue;
             if (value == nullptr)
-                return LogEnd(entry, ResultCode::ValueDataMissing);
+                return PecosLogEnd(entry, ResultCode::ValueDataMissing);
             if (line.ValueRule == Rule::PowerFloor && *value < LowestPower)
                 *value = LowestPower;
             else if (line.ValueRule == Rule::FieldFloor && *value < LowestField)
@@ -116,18 +111,18 @@ DWORD PontisPecosEUTControllerBase::HandleEvent(HostWindow hWnd, void *Data1, vo
             break;
         }
     }
-    return LogEnd(entry, result);
+    return PecosLogEnd(entry, result);
 }
 
 DWORD PontisPecosEUTControllerBase::InitDevice(HostWindow hWnd) {
-    QuellinEntry entry("PontisPecosEUTControllerBase", "InitDevice()");
-    entry.LogBegin(QuellinLevelNote);
-    DWORD result = PontisPecosBase<SwitchMatrixBase>::InitDevice(hWnd);
-    if (result == 0)
-        result = AfterLoginConfiguration(hWnd);
-    if (result == 0)
-        result = ClearScreenText(hWnd);
-    return LogEnd(entry, result);
+    return PecosLogged("PontisPecosEUTControllerBase", "InitDevice()", [&] {
+        DWORD result = PontisPecosBase<SwitchMatrixBase>::InitDevice(hWnd);
+        if (result == 0)
+            result = AfterLoginConfiguration(hWnd);
+        if (result == 0)
+            result = ClearScreenText(hWnd);
+        return result;
+    });
 }
 
 PontisPecosSCPI_EUTController::PontisPecosSCPI_EUTController(const std::string &sExpectedResponse)
@@ -140,8 +135,8 @@ DWORD PontisPecosSCPI_EUTController::SetScreenText(HostWindow hWnd, const std::s
     QuellinEntry entry("PontisPecosSCPI_EUTController", "SetScreenText");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("SetScreenText(", sValue, ")"),
                    L"identifier", sIdentifier, L"value", sValue);
-    const DWORD result = Write(hWnd, sIdentifier + " " + sValue, false);
+    const DWORD result = WriteLine(hWnd, sIdentifier + " " + sValue);
     if (result == 0)
         mTiming.Wait(ScreenLinePause);
-    return LogEnd(entry, result);
+    return PecosLogEnd(entry, result);
 }

@@ -3,7 +3,9 @@
 // check, settings files and the error texts.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -206,39 +208,23 @@ TEST_F(PecosDriverTest, StrayAndLateRepliesAreDiscardedBeforeTheNextRequest) {
     EXPECT_EQ(0u, driver.DeInit());
 }
 
-// A server that closes the connection in the middle: the read fails, de-init still ends the
-// connection, and the next init connects and logs in again.
+// A server that closes the connection in the middle of a reply: no reading, and the next read
+// connects and logs in again without switching the detectors again.
 TEST_F(PecosDriverTest, DroppedConnection) {
     PecosSimulator simulator({"--on", "D1 times=1 drop", "--value", "D1=4"});
     HostDriver driver("PONTISPECOS_AD_8");
     ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1"})));
     ASSERT_EQ(0u, driver.Init());
     float value = 99.0f;
-    EXPECT_NE(0u, driver.Read(0, value));
+    EXPECT_EQ(NoDetectorResponse, driver.Read(0, value));
     EXPECT_FLOAT_EQ(99.0f, value);
-    driver.DeInit();
-    ASSERT_TRUE(simulator.WaitForClosed(1));
-    ASSERT_EQ(0u, driver.Init());
     EXPECT_EQ(0u, driver.Read(0, value));
     EXPECT_FLOAT_EQ(4.0f, value);
     EXPECT_EQ(0u, driver.DeInit());
     ASSERT_TRUE(simulator.WaitForClosed(2));
     EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1"}),
               simulator.Received(1));
-    EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1", "CMD-D1-ENABLE-NO"}),
-              simulator.Received(2));
-}
-
-// No answer within the stream's time-out (10 s): an empty reply.
-TEST_F(PecosDriverTest, SilentDetectorTimesOut) {
-    PecosSimulator simulator({"--on", "D1 silent"});
-    HostDriver driver("PONTISPECOS_AD_8");
-    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1"})));
-    ASSERT_EQ(0u, driver.Init());
-    float value = 99.0f;
-    EXPECT_EQ(NoDetectorResponse, driver.Read(0, value));
-    EXPECT_FLOAT_EQ(99.0f, value);
-    EXPECT_EQ(0u, driver.DeInit());
+    EXPECT_EQ((Lines{"AUTH-user:pw", "D1", "CMD-D1-ENABLE-NO"}), simulator.Received(2));
 }
 
 // A detector name with "SUB-" stops switching at that detector; de-init still disconnects.
@@ -253,11 +239,109 @@ TEST_F(PecosDriverTest, SubscribePrefixStopsSwitchingButNotTheDisconnect) {
               simulator.Received());
 }
 
-TEST_F(PecosDriverTest, DeInitWithoutConnection) {
-    for (const char *key : {"PONTISPECOS_AD_8", "PONTISPECOS_EUT_8"}) {
-        HostDriver driver(key);
-        EXPECT_EQ(StreamNotConnected, driver.DeInit()) << key;
+// Settings text with a control character never goes onto the wire: such a detector name gives
+// 0x3000BB1E for its request and stops the switching as "SUB-" does; such a user name or
+// password gives 0x3000BB1D at login. The settings file keeps the text.
+TEST_F(PecosDriverTest, ControlCharactersInSettingsStayOffTheWire) {
+    for (const std::string bad : {"D2\rCMD-D9-ENABLE-YES", "\x1B[2J", "D\x7F", "D\t2"}) {
+        SCOPED_TRACE(testing::PrintToString(bad));
+        PecosSimulator simulator;
+        SettingsFile settings;
+        HostDriver driver("PONTISPECOS_AD_8");
+        ASSERT_EQ(0u, driver.Load(
+                          settings.Server(simulator.Port()).Login("u", "p").Detectors({"D1", bad}).Write()));
+        EXPECT_EQ(InvalidDetectorID, driver.Init());
+        float value = 99.0f;
+        EXPECT_EQ(InvalidDetectorID, driver.Read(1, value));
+        EXPECT_EQ(InvalidDetectorID, driver.DeInit());
+        ASSERT_TRUE(simulator.WaitForClosed(1));
+        EXPECT_EQ((Lines{"AUTH-u:p", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D1-ENABLE-NO"}),
+                  simulator.Received());
+        // (The profile writer itself refuses line breaks in values.)
+        TestSupport::TempDir dir;
+        if (bad.find('\r') == std::string::npos) {
+            ASSERT_EQ(0u, driver.Save(dir.File("saved.ini")));
+            EXPECT_NE(std::string::npos, TestSupport::ReadFile(dir.File("saved.ini")).find("=" + bad + "\n"));
+        }
+
+        for (const auto &login : {std::pair<std::string, std::string>{bad, "p"}, {"u", bad}}) {
+            SettingsFile eutSettings;
+            HostDriver eut("PONTISPECOS_EUT_8");
+            ASSERT_EQ(
+                0u, eut.Load(eutSettings.Server(simulator.Port()).Login(login.first, login.second).Write()));
+            EXPECT_EQ(AuthorisationFailed, eut.Init());
+            eut.DeInit();
+        }
+        ASSERT_TRUE(simulator.WaitForClosed(3));
+        EXPECT_EQ(4u, simulator.Received().size());
     }
+}
+
+// The pauses: the detector state toggle delay before the first detector and after each command
+// line (300 ms, two detectors: five pauses switching on, three switching off), 100 ms after each
+// screen line (fourteen at init).
+TEST_F(PecosDriverTest, PausesAfterDetectorCommandsAndScreenLines) {
+    PecosSimulator simulator;
+    HostDriver ad("PONTISPECOS_AD_8"), eut("PONTISPECOS_EUT_8");
+    const std::string settings =
+        mSettings.Server(simulator.Port()).Login("u", "p").Detectors({"D1", "", "D3"}, "300").Write();
+    ASSERT_EQ(0u, ad.Load(settings));
+    ASSERT_EQ(0u, eut.Load(settings));
+    const struct {
+        const char *Call;
+        std::function<uint32_t()> Run;
+        std::chrono::milliseconds Least;
+    } calls[] = {{"AD init", [&] { return ad.Init(); }, std::chrono::milliseconds(1500)},
+                 {"AD de-init", [&] { return ad.DeInit(); }, std::chrono::milliseconds(900)},
+                 {"EUT init", [&] { return eut.Init(); }, std::chrono::milliseconds(1400)},
+                 {"EUT event", [&] { return eut.Event(40, 0.0); }, std::chrono::milliseconds(100)},
+                 {"EUT de-init", [&] { return eut.DeInit(); }, std::chrono::milliseconds(0)}};
+    for (const auto &call : calls) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(0u, call.Run()) << call.Call;
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(took, call.Least) << call.Call;
+        EXPECT_LT(took, call.Least + TestSupport::SchedulingSlack) << call.Call;
+    }
+}
+
+// The channel maximum is 10000.0 for every channel, without any traffic.
+TEST_F(PecosDriverTest, ChannelMaximumWithoutTraffic) {
+    PecosSimulator simulator;
+    HostDriver driver("PONTISPECOS_AD_8");
+    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1"})));
+    for (uint32_t channel : {0u, 7u, 8u, 0xFFFFFFFFu}) {
+        float maximum = 0;
+        EXPECT_EQ(0u, PluginExports::Get().GetValue(nullptr, driver.Id, 751, &channel, &maximum)) << channel;
+        EXPECT_FLOAT_EQ(10000.0f, maximum) << channel;
+    }
+    EXPECT_EQ(0u, simulator.Count("open"));
+}
+
+// Lines to be sent while no connection is wanted (before init, after de-init) are refused with
+// 0x30001F41 and open nothing; so is a second de-init, whose switch-off lines have no connection.
+TEST_F(PecosDriverTest, LinesWithoutAWantedConnection) {
+    PecosSimulator simulator;
+    HostDriver ad("PONTISPECOS_AD_8"), eut("PONTISPECOS_EUT_8");
+    const std::string settings = AdSettings(simulator, {"D1"});
+    ASSERT_EQ(0u, ad.Load(settings));
+    ASSERT_EQ(0u, eut.Load(settings));
+    float value = 99.0f;
+    const std::pair<const char *, std::function<uint32_t()>> calls[] = {
+        {"read", [&] { return ad.Read(0, value); }},
+        {"event", [&] { return eut.Event(7, 150.0); }},
+        {"AD de-init", [&] { return ad.DeInit(); }},
+        {"EUT de-init", [&] { return eut.DeInit(); }}};
+    for (const char *phase : {"before init", "after de-init"}) {
+        for (const auto &call : calls)
+            EXPECT_EQ(StreamNotConnected, call.second()) << call.first << " " << phase;
+        ASSERT_EQ(0u, ad.Init());
+        ASSERT_EQ(0u, eut.Init());
+        ASSERT_EQ(0u, ad.DeInit());
+        ASSERT_EQ(0u, eut.DeInit());
+    }
+    EXPECT_FLOAT_EQ(99.0f, value);
+    EXPECT_EQ(4u, simulator.Count("open"));
 }
 
 // The EUT controller: fourteen dash lines at init, one line per known event with the value
@@ -306,13 +390,6 @@ TEST_F(PecosDriverTest, EUTControllerScreenLines) {
     EXPECT_EQ(0u, driver.DeInit());
     ASSERT_TRUE(simulator.WaitForClosed(1));
     EXPECT_EQ(Join({expected, DashLines}), simulator.Received());
-}
-
-// Events before init fail with the stream client's code; unknown events still answer 0.
-TEST_F(PecosDriverTest, EUTEventsWithoutConnection) {
-    HostDriver driver("PONTISPECOS_EUT_8");
-    EXPECT_NE(0u, driver.Event(7, 150.0));
-    EXPECT_EQ(0u, driver.Event(1, 0.0));
 }
 
 // The device check (export CheckDevice and GetValue 56): "IDN?" on a connection of its own,

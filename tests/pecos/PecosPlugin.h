@@ -1,21 +1,31 @@
 // The plug-in as the host loads it (build/plugin/PontisPecos.so, bound by name), PECOS drivers
-// created and removed through its exports, and the settings files that configure them.
+// created and removed through its exports, and the settings files that configure them. The same
+// exports also run in the test's own process (PluginExports::InProcess), where a test reaches the
+// driver object itself, for instance to give its stream a short time-out.
 #pragma once
 
 #include <dlfcn.h>
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "core/DeviceDriverBase.h"
+#include "core/DeviceDriverTable.h"
+#include "core/DriverExports.h"
+#include "pecos/PecosDriverFactory.h"
 #include "plugin/PluginExports.h"
+#include "streams/DeviceStreamClient.h"
 #include "support/TestSupport.h"
 
 namespace PecosTest {
 
+constexpr uint32_t AuthorisationFailed = 0x3000BB1D;
+constexpr uint32_t InvalidDetectorID = 0x3000BB1E;
 constexpr uint32_t NoDetectorResponse = 0x3000BB23;
 constexpr uint32_t StreamNotConnected = 0x30001F41;
 constexpr uint32_t UnknownDriverType = 0x300000CF;
@@ -29,6 +39,26 @@ struct PluginExports {
 
     static PluginExports &Get() {
         static PluginExports exports = Load();
+        return exports;
+    }
+    // The framework's export procedures linked into the test, with the PECOS factory.
+    static PluginExports &InProcess() {
+        static PluginExports exports = [] {
+            PluginExports e;
+            e.CreateNewDeviceDriver = [](uint32_t, const char *key, uint16_t *id) {
+                return static_cast<uint32_t>(PecosDriverFactory::CreateNewDeviceDriver(key, id));
+            };
+            e.RemoveDeviceDriver = &DriverExports::RemoveDeviceDriver;
+            e.LoadConfiguration = &DriverExports::LoadConfiguration;
+            e.SaveConfiguration = &DriverExports::SaveConfiguration;
+            e.CheckDevice = &DriverExports::CheckDevice;
+            e.InitDevice = &DriverExports::InitDevice;
+            e.DeInitDevice = &DriverExports::DeInitDevice;
+            e.SetValue = &DriverExports::SetValue;
+            e.GetValue = &DriverExports::GetValue;
+            e.GetErrorString = &DriverExports::GetErrorString;
+            return e;
+        }();
         return exports;
     }
     bool Loaded() const {
@@ -51,8 +81,12 @@ private:
 // One driver in the plug-in's table for the life of the object.
 class HostDriver {
 public:
-    explicit HostDriver(const char *key) : mExports(PluginExports::Get()) {
+    explicit HostDriver(const char *key, PluginExports &exports = PluginExports::Get()) : mExports(exports) {
         Created = mExports.CreateNewDeviceDriver(0, key, &Id);
+    }
+    // A driver object of the test's own making, entered in this process's driver table.
+    explicit HostDriver(std::unique_ptr<DeviceDriverBase> driver) : mExports(PluginExports::InProcess()) {
+        Created = static_cast<uint32_t>(DeviceDriverTable::Instance().Add(std::move(driver), Id));
     }
     ~HostDriver() {
         if (Created == 0)
@@ -79,6 +113,12 @@ public:
         const uint32_t result = mExports.GetErrorString(nullptr, Id, code, buffer, sizeof buffer, &read);
         text.assign(buffer, read);
         return result;
+    }
+
+    // In-process drivers only: the stream client of the driver object.
+    DeviceStreamClientWithStream *Client() const {
+        return dynamic_cast<DeviceStreamClientWithStream *>(
+            DeviceDriverTable::Instance().GetDriver(Id).get());
     }
 
     uint16_t Id = 0xFFFF;

@@ -1,6 +1,6 @@
 // The PECOS simulator as a child process of the test: started on a free loopback port (or a given
 // one), told what to answer through its control channel, and read back through its event log
-// ("N open", "N < LINE", "N > REPLY", "N drop", "N close"; see tools/pecos-sim).
+// ("N open", "N < LINE", "N > REPLY", "N cut TEXT", "N drop", "N close"; see tools/pecos-sim).
 #pragma once
 
 #include <fcntl.h>
@@ -23,7 +23,7 @@ namespace PecosTest {
 
 struct SimulatorEvent {
     unsigned Connection = 0;
-    std::string Kind; // open, <, >, partial, drop, close
+    std::string Kind; // open, <, >, cut, partial, drop, close
     std::string Text; // unescaped
 };
 

@@ -121,3 +121,28 @@ TEST(PecosSimulator, DetectorsAnswerFailureUntilEnabledAndActivated) {
     client.Send("REQ-D1\nCMD-D1-ENABLE-YES\nCMD-D1-ACTIVATE-YES\nREQ-D1\nCMD-D1-ENABLE-NO\nREQ-D1\n");
     EXPECT_EQ(client.Read(3), "Failure\n3\nFailure\n");
 }
+
+// cut= sends the first bytes of the answer and closes; pace= sends it a byte at a time.
+TEST(PecosSimulator, CutAndPacedAnswers) {
+    PecosSimulator simulator({"--on", "D1 cut=3 reply=1234.5", "--on", "D2 pace=60 reply=abc"});
+    LineClient cut(simulator.Port());
+    cut.Send("D1\n");
+    bool closed = false;
+    EXPECT_EQ(cut.Read(1, std::chrono::seconds(5), &closed), "123");
+    EXPECT_TRUE(closed);
+    LineClient paced(simulator.Port());
+    const auto start = std::chrono::steady_clock::now();
+    paced.Send("D2\n");
+    EXPECT_EQ(paced.Read(1), "abc\n");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(180));
+    // The reply is recorded once it went out.
+    std::vector<std::string> events;
+    simulator.WaitFor([&](const std::vector<PecosTest::SimulatorEvent> &all) {
+        events.clear();
+        for (const auto &event : all)
+            if (event.Kind == "cut" || event.Kind == ">")
+                events.push_back(event.Kind + " " + event.Text);
+        return events.size() >= 2;
+    });
+    EXPECT_EQ(events, (std::vector<std::string>{"cut 123", "> abc"}));
+}

@@ -6,11 +6,13 @@
 // Listens on a loopback address (port 15444 by default; 0 picks a free port) and prints
 // "listening ADDRESS PORT" once it accepts connections. Every event is written, one line each, to
 // the log file and (unless --quiet) to stdout:
-//   N open | N < LINE | N > REPLY | N partial TEXT | N drop | N close
-// where N numbers the connections from 1 and texts are escaped (\n \r \t \\ \xHH).
+//   N open | N < LINE | N > REPLY | N cut TEXT | N partial TEXT | N drop | N close
+// where N numbers the connections from 1 and texts are escaped (\n \r \t \\ \xHH); "cut" is
+// the part of a reply that went out before a rule's cut closed the connection.
 // Lines end at a line feed. "IDN?" is answered with the identification ("PECOS-8"), a detector
 // name with its --value text or a generated reading; AUTH-, CMD- and screen lines get no answer.
-// Rules (see SimulatorRules.h) change that: delay, drop, "Failure", answers to AUTH and CMD lines.
+// Rules (see SimulatorRules.h) change that: delay, drop, "Failure", answers to AUTH and CMD lines,
+// replies cut off or sent byte by byte.
 //
 // With --control the simulator reads commands from stdin and ends when stdin closes:
 //   on RULE | clear | value NAME TEXT | idn TEXT | drop | sync | quit
@@ -22,6 +24,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -135,20 +138,26 @@ public:
         }
         if (!answer.Reply)
             return;
-        const std::string data = answer.Text + "\n";
-        size_t sent = 0;
-        while (sent < data.size()) {
-            const ssize_t n = ::send(mSocket, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return;
-            sent += static_cast<size_t>(n);
+        std::string data = answer.Text + "\n";
+        const bool cut = answer.Cut && *answer.Cut < data.size();
+        if (cut)
+            data.resize(*answer.Cut);
+        if (!Send(data, answer.PaceMs))
+            return;
+        if (!cut) {
+            Record(mId, "> " + PecosSim::Escape(answer.Text));
+            return;
         }
-        Record(mId, "> " + PecosSim::Escape(answer.Text));
+        mDropped = true;
+        Record(mId, "cut " + PecosSim::Escape(data));
+        ::shutdown(mSocket, SHUT_RDWR);
     }
 
-    void Drop() { Carry(PecosSim::Answer{false, std::string(), true, 0}); }
+    void Drop() {
+        PecosSim::Answer answer;
+        answer.Drop = true;
+        Carry(answer);
+    }
 
     static void DropAll() {
         std::lock_guard<std::mutex> lock(sRegistryMutex);
@@ -173,6 +182,25 @@ private:
             Carry(answer);
         else
             gScheduler.Add(arrived + std::chrono::milliseconds(answer.DelayMs), shared_from_this(), answer);
+    }
+
+    // Every byte, or one at a time with the pause between; false when the peer is gone.
+    bool Send(const std::string &data, unsigned paceMs) {
+        const size_t step = paceMs == 0 ? data.size() : 1;
+        for (size_t sent = 0; sent < data.size();) {
+            if (sent > 0 && paceMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(paceMs));
+            const size_t end = std::min(data.size(), sent + step);
+            while (sent < end) {
+                const ssize_t n = ::send(mSocket, data.data() + sent, end - sent, MSG_NOSIGNAL);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    return false;
+                sent += static_cast<size_t>(n);
+            }
+        }
+        return true;
     }
 
     void Unregister() {

@@ -139,6 +139,14 @@ std::optional<Rule> ParseRule(const std::string &text, std::string &error) {
         if (StartsWith(token, "delay=")) {
             if (!number("delay=", rule.Action.DelayMs))
                 return std::nullopt;
+        } else if (StartsWith(token, "cut=")) {
+            unsigned cut = 0;
+            if (!number("cut=", cut))
+                return std::nullopt;
+            rule.Action.Cut = cut;
+        } else if (StartsWith(token, "pace=")) {
+            if (!number("pace=", rule.Action.PaceMs))
+                return std::nullopt;
         } else if (StartsWith(token, "times=")) {
             unsigned times = 0;
             if (!number("times=", times))
@@ -223,6 +231,8 @@ Answer Behaviour::Respond(const std::string &line) {
             return rule->Action;
         Answer answer = DefaultAnswer(line, kind);
         answer.DelayMs = rule->Action.DelayMs;
+        answer.Cut = rule->Action.Cut;
+        answer.PaceMs = rule->Action.PaceMs;
         return answer;
     }
     return DefaultAnswer(line, kind);

@@ -1,11 +1,16 @@
 // What the PECOS simulator answers: the kinds of line it tells apart, the rules a test or the
 // demo gives it, and the default answers (identification, detector values, no reply otherwise).
 //
-// A rule is one text: MATCH [delay=MS] [times=N] [drop | silent | failure | reply=TEXT...]
+// A rule is one text:
+//   MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [drop | silent | failure | reply=TEXT...]
 //   MATCH    an exact line, a prefix ending in '*', '*' for every line, or a kind: @auth, @cmd,
 //            @idn, @detector, @screen
 //   delay    the answer (or the drop) comes MS milliseconds after the line arrived
 //   times    the rule applies to the next N matching lines only
+//   cut      only the first N bytes of the answer (line feed included) are sent, then the
+//            connection closes
+//   pace     the answer goes out one byte every MS milliseconds (later lines of the connection
+//            wait for it)
 //   reply    the rest of the rule is the answer; \n \r \t \\ are escapes
 // Newer rules are tried first; a line that no rule matches gets the default answer.
 #pragma once
@@ -27,10 +32,12 @@ std::string Unescape(const std::string &text);
 
 // What happens to one received line.
 struct Answer {
-    bool Reply = false;   // send Text followed by the reply termination
-    std::string Text;     // the reply
-    bool Drop = false;    // close the connection instead of answering
-    unsigned DelayMs = 0; // when, counted from the line's arrival
+    bool Reply = false;          // send Text followed by the reply termination
+    std::string Text;            // the reply
+    bool Drop = false;           // close the connection instead of answering
+    unsigned DelayMs = 0;        // when, counted from the line's arrival
+    std::optional<unsigned> Cut; // send only this many bytes of the reply, then close
+    unsigned PaceMs = 0;         // pause between the reply's bytes
 };
 
 struct Rule {

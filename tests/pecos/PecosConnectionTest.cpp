@@ -1,0 +1,265 @@
+// The PECOS drivers' connection, through the export procedures in the test's own process (so that
+// the driver's stream gets a short time-out) against the PECOS simulator: replies that stay
+// incomplete are no reading and close the connection, a connection that the server closed is
+// opened again, with a login, before the next line, a login time-out counts as success, and the
+// call records of each driver.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/StringUtils.h"
+#include "logging/RecordCapture.h"
+#include "pecos/PecosPlugin.h"
+#include "pecos/PecosSimulator.h"
+#include "pecos/PontisPecosADConverter.h"
+#include "pecos/PontisPecosEUTController.h"
+#include "streams/StreamTestEnvironment.h"
+
+using namespace PecosTest;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+constexpr double ShortTimeout = 0.3; // s
+constexpr uint32_t EthernetNotConnected = 0x300002D3;
+constexpr int DeviceCheck = -1; // a step that runs the device check instead of a read
+
+class PecosConnectionTest : public ::testing::Test {
+protected:
+    // A driver in this process on the simulator's port, with the short time-out, initialised.
+    std::unique_ptr<HostDriver> Initialised(const char *key, unsigned port) {
+        auto driver = std::make_unique<HostDriver>(key, PluginExports::InProcess());
+        Initialise(*driver, port);
+        return driver;
+    }
+    void Initialise(HostDriver &driver, unsigned port) {
+        EXPECT_EQ(0u, driver.Created);
+        SettingsFile settings;
+        EXPECT_EQ(0u, driver.Load(settings.Server(port).Login("user", "pw").Detectors({"D1", "D2"}).Write()));
+        EXPECT_EQ(0u, driver.Client()->SetTimeout(nullptr, ShortTimeout));
+        EXPECT_EQ(0u, driver.Init());
+    }
+};
+
+// A driver whose login write times out.
+template <typename D> class LoginTimesOut : public D {
+public:
+    LoginTimesOut() : D("PECOS-8") {}
+    DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) override {
+        const DWORD result = D::Write(hWnd, sCommand, bWaitForOPC);
+        return result == 0 && sCommand.rfind("AUTH-", 0) == 0 ? StreamResult::ReadTimeout : result;
+    }
+};
+
+} // namespace
+
+// A reply that does not end with its line feed - cut off by a close, late, slower than the
+// time-out, missing - is no reading: 0x3000BB23, and the driver closes its connection, so that
+// the rest of it never becomes a later value. The same holds for the identification of a
+// connected driver. The next read connects again, with a login.
+TEST_F(PecosConnectionTest, IncompleteRepliesAreNoReadingAndCloseTheConnection) {
+    struct Step {
+        int Channel; // or DeviceCheck
+        uint32_t Result;
+        float Value; // after the step; 99 is the value the step started with
+    };
+    const struct {
+        std::vector<std::string> Rules;
+        std::vector<Step> Steps;
+    } cases[] = {
+        {{"D1 times=1 cut=2 reply=1234.5"}, {{0, NoDetectorResponse, 99}, {1, 0, 2.5f}}},
+        {{"D1 times=1 pace=100 reply=1234.5"}, {{0, NoDetectorResponse, 99}, {1, 0, 2.5f}}},
+        {{"@detector delay=400"}, {{0, NoDetectorResponse, 99}, {1, NoDetectorResponse, 99}}},
+        {{"D1 times=1 silent"}, {{0, NoDetectorResponse, 99}, {1, 0, 2.5f}}},
+        {{"IDN? times=1 delay=400", "D1 delay=150"},
+         {{DeviceCheck, IdentificationMismatch, 99}, {0, 0, 1.5f}}},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> options{"--value", "D1=1.5", "--value", "D2=2.5"};
+        for (const std::string &rule : c.Rules)
+            options.insert(options.end(), {"--on", rule});
+        SCOPED_TRACE(c.Rules.front());
+        PecosSimulator simulator(options);
+        auto driver = Initialised("PONTISPECOS_AD_8", simulator.Port());
+        for (const Step &step : c.Steps) {
+            float value = 99.0f;
+            if (step.Channel == DeviceCheck)
+                EXPECT_EQ(step.Result, driver->Check());
+            else
+                EXPECT_EQ(step.Result, driver->Read(static_cast<uint32_t>(step.Channel), value))
+                    << step.Channel;
+            EXPECT_FLOAT_EQ(step.Value, value) << step.Channel;
+        }
+        ASSERT_TRUE(simulator.Control("clear"));
+        float value = 0;
+        EXPECT_EQ(0u, driver->Read(1, value));
+        EXPECT_FLOAT_EQ(2.5f, value);
+        // The last connection is a new one with a login, and the detectors are not switched again.
+        const unsigned last = static_cast<unsigned>(simulator.Count("open"));
+        EXPECT_GE(last, 2u);
+        const Lines lines = last >= 2 ? simulator.Received(last) : Lines();
+        EXPECT_EQ("AUTH-user:pw", lines.empty() ? std::string() : lines.front());
+        for (const std::string &line : lines)
+            EXPECT_NE(0u, line.rfind("CMD-", 0)) << line;
+    }
+}
+
+// The server restarts: while it is down each line tries to connect again and fails with the
+// connect's code; once it is back, the next line connects, logs in and lets the login's late
+// answer pass before its request. A connection that the server drops is opened again too.
+TEST_F(PecosConnectionTest, ServerRestartAndDropReconnectWithLogin) {
+    auto first = std::make_unique<PecosSimulator>(std::vector<std::string>{"--value", "D1=1.5"});
+    const unsigned port = first->Port();
+    auto ad = Initialised("PONTISPECOS_AD_8", port);
+    auto eut = Initialised("PONTISPECOS_EUT_8", port);
+    float value = 0;
+    EXPECT_EQ(0u, ad->Read(0, value));
+    first.reset();
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(EthernetNotConnected, ad->Read(0, value));
+        EXPECT_EQ(EthernetNotConnected, eut->Event(41, 0.0));
+    }
+
+    PecosSimulator second({"--value", "D1=2.5", "--on", "D1 delay=60", "--on", "@auth delay=20 reply=9.75"},
+                          port);
+    ASSERT_EQ(port, second.Port());
+    EXPECT_EQ(0u, ad->Read(0, value));
+    EXPECT_FLOAT_EQ(2.5f, value);
+    EXPECT_EQ(0u, eut->Event(41, 0.0));
+    ASSERT_TRUE(second.Control("drop"));
+    ASSERT_TRUE(second.WaitForClosed(2));
+    value = 0;
+    EXPECT_EQ(0u, ad->Read(0, value));
+    EXPECT_FLOAT_EQ(2.5f, value);
+    EXPECT_EQ(0u, ad->DeInit());
+    EXPECT_EQ(0u, eut->DeInit());
+    ASSERT_TRUE(second.WaitForClosed(3));
+    EXPECT_EQ((Lines{"AUTH-user:pw", "D1"}), second.Received(1));
+    EXPECT_EQ((Lines{"AUTH-user:pw", "MODULATION Modulation Off"}), second.Received(2));
+    EXPECT_EQ((Lines{"AUTH-user:pw", "D1", "CMD-D1-ENABLE-NO", "CMD-D2-ENABLE-NO"}), second.Received(3));
+}
+
+// A login whose write times out counts as success, at init and at a reconnect: the driver is
+// initialised (de-init switches the detectors off) and wants its connection.
+TEST_F(PecosConnectionTest, LoginTimeOutCountsAsSuccess) {
+    PecosSimulator simulator({"--value", "D1=1.5"});
+    HostDriver ad(std::make_unique<LoginTimesOut<PontisPecosSCPI_ADConverter>>());
+    HostDriver eut(std::make_unique<LoginTimesOut<PontisPecosSCPI_EUTController>>());
+    Initialise(ad, simulator.Port());
+    Initialise(eut, simulator.Port());
+    ASSERT_TRUE(simulator.Control("drop"));
+    ASSERT_TRUE(simulator.WaitForClosed(2));
+    float value = 0;
+    EXPECT_EQ(0u, ad.Read(0, value));
+    EXPECT_FLOAT_EQ(1.5f, value);
+    EXPECT_EQ(0u, eut.Event(41, 0.0));
+    EXPECT_EQ(0u, ad.DeInit());
+    EXPECT_EQ(0u, eut.DeInit());
+    ASSERT_TRUE(simulator.WaitForClosed(4));
+    EXPECT_EQ((Lines{"AUTH-user:pw", "D1", "CMD-D1-ENABLE-NO", "CMD-D2-ENABLE-NO"}), simulator.Received(3));
+    EXPECT_EQ((Lines{"AUTH-user:pw", "MODULATION Modulation Off"}), simulator.Received(4));
+}
+
+namespace {
+
+// The PECOS classes' call records, in order: "> module::function [description]" for a begin,
+// "< module::function severity code" for its end.
+Lines PecosCallRecords(const std::vector<Quellin::Record> &records) {
+    static const std::set<std::wstring> modules{
+        L"PontisPecosBase<BaseType>",   L"PontisPecosSCPIBase",          L"PontisPecosADConverterBase",
+        L"PontisPecosSCPI_ADConverter", L"PontisPecosEUTControllerBase", L"PontisPecosSCPI_EUTController"};
+    std::map<std::wstring, std::wstring> open;
+    Lines lines;
+    for (const Quellin::Record &record : records) {
+        const std::wstring key = record.Process + L"/" + record.Entry;
+        if (record.RecordKind == Quellin::Record::Kind::Begin && modules.count(record.Module) != 0) {
+            open[key] = record.Module + L"::" + record.Function;
+            const std::wstring description = record.Value(L"description", L"!input");
+            lines.push_back(
+                ToStdString(L"> " + open[key] + (description.empty() ? L"" : L" " + description)));
+        } else if (record.RecordKind == Quellin::Record::Kind::End && open.count(key) != 0) {
+            lines.push_back(
+                ToStdString(L"< " + open[key] + L" " + record.Level + L" " + record.Value(L"Err")));
+            open.erase(key);
+        }
+    }
+    return lines;
+}
+
+} // namespace
+
+// The PECOS records of one init, read (event), device check (export and GetValue 56), and
+// de-init of each driver; the AD converter's second read follows a drop and reconnects.
+TEST_F(PecosConnectionTest, CallRecordsOfEachDriver) {
+    const std::string ad = "PontisPecosSCPI_ADConverter::", base = "PontisPecosBase<BaseType>::";
+    const std::string scpi = "PontisPecosSCPIBase::", eut = "PontisPecosEUTControllerBase::";
+    auto call = [](const std::string &name, const std::string &description = std::string()) {
+        return Lines{"> " + name + (description.empty() ? "" : " " + description),
+                     "< " + name + " Complete 0"};
+    };
+    auto nest = [](const std::string &name, const Lines &inner) {
+        Lines lines{"> " + name};
+        lines.insert(lines.end(), inner.begin(), inner.end());
+        lines.push_back("< " + name + " Complete 0");
+        return lines;
+    };
+    auto join = [](std::initializer_list<Lines> parts) {
+        Lines all;
+        for (const Lines &part : parts)
+            all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    const Lines login = nest(base + "InitDevice()", call(scpi + "AuthorizeUser()"));
+    Lines screen;
+    for (const char *line :
+         {"Frequency ---", "Field ---", "Forward power ---", "Reflected power ---", "Netto power ---",
+          "Carrier level ---", "Average-field: ---", "Calculated-field: ---", "Modulation ---", "Height: ---",
+          "Angle: ---", "Calculated current: ---", "Calculated voltage: ---", "Polarisation: ---"})
+        screen = join({screen, call("PontisPecosSCPI_EUTController::SetScreenText",
+                                    "SetScreenText(" + std::string(line) + "\n)")});
+    const struct {
+        const char *Key;
+        std::function<void(HostDriver &, PecosSimulator &)> Calls;
+        Lines Expected;
+    } drivers[] = {
+        {"PONTISPECOS_AD_8",
+         [](HostDriver &driver, PecosSimulator &simulator) {
+             float value = 0;
+             EXPECT_EQ(0u, driver.Read(0, value));
+             EXPECT_EQ(0u, driver.Check());
+             EXPECT_EQ(0u, PluginExports::InProcess().GetValue(nullptr, driver.Id, 56, nullptr, nullptr));
+             ASSERT_TRUE(simulator.Control("drop"));
+             ASSERT_TRUE(simulator.WaitForClosed(1));
+             EXPECT_EQ(0u, driver.Read(0, value));
+         },
+         join({nest(ad + "InitDevice", join({login, call(ad + "SetAllDetectors", "SetAllDetectors(1)")})),
+               call(ad + "GetChannelValue()"), call(scpi + "CheckDevice()"), call(scpi + "CheckDevice()"),
+               nest(ad + "GetChannelValue()", nest(base + "Reconnect()", call(scpi + "AuthorizeUser()"))),
+               nest("PontisPecosADConverterBase::DeInitDevice",
+                    join({call(ad + "SetAllDetectors", "SetAllDetectors(0)"),
+                          call(base + "DeInitDevice()")}))})},
+        {"PONTISPECOS_EUT_8",
+         [](HostDriver &driver, PecosSimulator &) {
+             EXPECT_EQ(0u, driver.Event(41, 0.0));
+             EXPECT_EQ(0u, driver.Check());
+         },
+         join({nest(eut + "InitDevice()", join({login, nest(eut + "ClearScreenText()", screen)})),
+               nest(eut + "HandleEvent()",
+                    call("PontisPecosSCPI_EUTController::SetScreenText", "SetScreenText(Modulation Off\n)")),
+               call(scpi + "CheckDevice()"), call(base + "DeInitDevice()")})},
+    };
+    RecordCapture capture(false);
+    for (const auto &d : drivers) {
+        PecosSimulator simulator({"--value", "D1=1.5"});
+        auto driver = Initialised(d.Key, simulator.Port());
+        d.Calls(*driver, simulator);
+        EXPECT_EQ(0u, driver->DeInit());
+        EXPECT_EQ(d.Expected, PecosCallRecords(capture.Records())) << d.Key;
+    }
+}
