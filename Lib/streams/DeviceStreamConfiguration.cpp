@@ -132,19 +132,29 @@ const bool gClearAtDetach = (AddProcessDetachStep(&SharedDeviceStreams::Clear), 
 } // namespace
 
 std::shared_ptr<WriteReadDeviceStream> SharedDeviceStreams::GetStreamForConfiguration(
-    const std::shared_ptr<DeviceStreamConfiguration> &configuration, bool bShare) {
-    if (!bShare)
-        return CreateStreamForConfiguration(configuration);
-    SharedStreamTable &table = Table();
+    const std::shared_ptr<DeviceStreamConfiguration> &configuration, bool bShare, bool *pbCreated) {
+    bool bCreated = false;
+    std::shared_ptr<WriteReadDeviceStream> stream;
     std::vector<std::shared_ptr<WriteReadDeviceStream>> retired;
-    std::lock_guard<std::mutex> guard(table.Lock);
-    retired = TakeRetired(table);
-    const auto found = FindEquivalent(table.Entries, configuration);
-    if (found != table.Entries.end())
-        return found->second;
-    std::shared_ptr<WriteReadDeviceStream> stream = CreateStreamForConfiguration(configuration);
-    if (stream)
-        table.Entries.emplace_back(configuration, stream);
+    if (!bShare) {
+        stream = CreateStreamForConfiguration(configuration);
+        bCreated = static_cast<bool>(stream);
+    } else {
+        SharedStreamTable &table = Table();
+        std::lock_guard<std::mutex> guard(table.Lock);
+        retired = TakeRetired(table);
+        const auto found = FindEquivalent(table.Entries, configuration);
+        if (found != table.Entries.end()) {
+            stream = found->second;
+        } else {
+            stream = CreateStreamForConfiguration(configuration);
+            bCreated = static_cast<bool>(stream);
+            if (stream)
+                table.Entries.emplace_back(configuration, stream);
+        }
+    }
+    if (pbCreated != nullptr)
+        *pbCreated = bCreated;
     return stream;
 }
 

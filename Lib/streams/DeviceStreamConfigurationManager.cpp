@@ -144,12 +144,8 @@ DWORD DeviceStreamConfigurationManager::GetSelectedDeviceStream(
                         "DeviceStreamConfigurationManager::GetSelectedDeviceStream");
         return 0;
     }
-    if (bShare)
-        stream = SharedDeviceStreams::Find(configuration);
-    if (!stream) {
-        stream = SharedDeviceStreams::GetStreamForConfiguration(configuration, bShare);
-        bCreated = static_cast<bool>(stream);
-    }
+    // One look-up: a connect racing this one must not see a stream it did not make as its own.
+    stream = SharedDeviceStreams::GetStreamForConfiguration(configuration, bShare, &bCreated);
     return 0;
 }
 
