@@ -21,7 +21,7 @@ DWORD DeviceStreamConfiguration::SaveProgramSettings(std::shared_ptr<ProgramSett
 }
 
 DWORD DeviceStreamConfiguration::ShowConfigurationDialog(HostWindow, const std::wstring &) {
-    return StreamResult::OperationNotProvided;
+    return ResultCode::OperationNotProvided;
 }
 
 DWORD DeviceStreamConfiguration::AddConfigurationDialogPanels(HostWindow, PanelResourceNameList &) {
@@ -168,18 +168,6 @@ SharedDeviceStreams::Find(const std::shared_ptr<DeviceStreamConfiguration> &conf
     return found == table.Entries.end() ? nullptr : found->second;
 }
 
-bool SharedDeviceStreams::Insert(const std::shared_ptr<DeviceStreamConfiguration> &configuration,
-                                 const std::shared_ptr<WriteReadDeviceStream> &stream) {
-    SharedStreamTable &table = Table();
-    std::vector<std::shared_ptr<WriteReadDeviceStream>> retired;
-    std::lock_guard<std::mutex> guard(table.Lock);
-    retired = TakeRetired(table);
-    if (!stream || FindEquivalent(table.Entries, configuration) != table.Entries.end())
-        return false;
-    table.Entries.emplace_back(configuration, stream);
-    return true;
-}
-
 void SharedDeviceStreams::EraseStream(const DeviceStreamSeparatedReadWrite *stream) {
     SharedStreamTable &table = Table();
     std::lock_guard<std::mutex> guard(table.Lock);
@@ -190,19 +178,6 @@ void SharedDeviceStreams::EraseStream(const DeviceStreamSeparatedReadWrite *stre
         } else {
             ++entry;
         }
-    }
-}
-
-void SharedDeviceStreams::EraseConfiguration(
-    const std::shared_ptr<DeviceStreamConfiguration> &configuration) {
-    SharedStreamTable &table = Table();
-    std::vector<std::shared_ptr<WriteReadDeviceStream>> retired;
-    std::lock_guard<std::mutex> guard(table.Lock);
-    retired = TakeRetired(table);
-    const auto found = FindEquivalent(table.Entries, configuration);
-    if (found != table.Entries.end()) {
-        retired.push_back(std::move(found->second));
-        table.Entries.erase(found);
     }
 }
 

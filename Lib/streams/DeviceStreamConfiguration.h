@@ -144,13 +144,8 @@ public:
     // The stream of an equal configuration; empty when none.
     static std::shared_ptr<WriteReadDeviceStream>
     Find(const std::shared_ptr<DeviceStreamConfiguration> &configuration);
-    // Enters the pair unless an equal configuration is present; false then.
-    static bool Insert(const std::shared_ptr<DeviceStreamConfiguration> &configuration,
-                       const std::shared_ptr<WriteReadDeviceStream> &stream);
     // Drops the entries of this stream (and only those).
     static void EraseStream(const DeviceStreamSeparatedReadWrite *stream);
-    // Drops the entry of an equal configuration.
-    static void EraseConfiguration(const std::shared_ptr<DeviceStreamConfiguration> &configuration);
     static size_t Size();
     // Empties the map (process detach, before the socket layer ends).
     static void Clear();

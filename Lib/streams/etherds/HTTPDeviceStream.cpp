@@ -21,20 +21,6 @@ constexpr DWORD CollectChunkSize = 500000;
 const StreamTypeRegistrar gStreamRegistrar(KindId, &CreateStreamOf<HTTPDeviceStream>);
 const StreamTypeRegistrar gConfigurationRegistrar(KindId, &CreateConfigurationOf<HTTPDeviceStreamConfig>);
 
-// Pieces at every line feed; empty pieces stay, the text after the last line feed only when it is
-// not empty.
-std::vector<std::string> SplitLines(const std::string &sText) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end = sText.find('\n'); end != std::string::npos; end = sText.find('\n', start)) {
-        lines.push_back(sText.substr(start, end - start));
-        start = end + 1;
-    }
-    if (start < sText.size())
-        lines.push_back(sText.substr(start));
-    return lines;
-}
-
 } // namespace
 
 std::string EncodeRequestPath(const std::string &sPath) {
@@ -144,8 +130,11 @@ DWORD HTTPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD) {
     if (msResponse.empty()) {
         result = StreamResult::HttpAllDataRead;
     } else {
+        // Pieces at every line feed: empty ones stay, the text after the last only when not empty.
+        std::vector<std::string> lines;
+        SplitString(msResponse, lines, "\n", true);
         bool bHeadersDone = false;
-        for (const std::string &line : SplitLines(msResponse)) {
+        for (const std::string &line : lines) {
             const std::string piece = TrimRightWith(line, "\r\n");
             if (bHeadersDone) {
                 sResponse = piece;
