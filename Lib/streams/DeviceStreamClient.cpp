@@ -9,6 +9,7 @@
 #include "core/Timing.h"
 #include "logging/MakeString.h"
 #include "logging/QuellinEntry.h"
+#include "platform/Text.h"
 #include "visa/VISADeviceStream.h"
 
 namespace {
@@ -16,7 +17,6 @@ namespace {
 constexpr const char *ClientModule = "DeviceStreamClientWithStreamBase";
 constexpr const char *BlockModule = "DeviceStreamClientWithStream";
 constexpr const char *StatusNumberPattern = "[+]?[0-9]+";
-constexpr DWORD OperationNotProvided = 0x300000CB;
 
 ClearDeviceOptionSwitch &ClearOptionSwitch() {
     static ClearDeviceOptionSwitch optionSwitch = nullptr;
@@ -53,16 +53,12 @@ const char *ConnectionKindName(int kind) {
     }
 }
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 // The first "#" that starts a block header. A definite header needs all its length digits; "#0"
 // counts when the text ends at most one byte after it, or anywhere with bIndefiniteWithData.
 bool FindBlockHeader(const std::string &sText, bool bIndefiniteWithData, size_t &nStart, size_t &nDigits,
                      size_t &nLength) {
     for (size_t hash = sText.find('#'); hash != std::string::npos; hash = sText.find('#', hash + 1)) {
-        if (hash + 1 >= sText.size() || !IsDigit(sText[hash + 1]))
+        if (hash + 1 >= sText.size() || !Platform::IsAsciiDigit(sText[hash + 1]))
             continue;
         const size_t digits = static_cast<size_t>(sText[hash + 1] - '0');
         if (digits == 0) {
@@ -78,7 +74,7 @@ bool FindBlockHeader(const std::string &sText, bool bIndefiniteWithData, size_t 
         size_t length = 0;
         bool bNumber = true;
         for (size_t i = hash + 2; i < hash + 2 + digits && bNumber; ++i) {
-            bNumber = IsDigit(sText[i]);
+            bNumber = Platform::IsAsciiDigit(sText[i]);
             length = length * 10 + static_cast<size_t>(sText[i] - '0');
         }
         if (!bNumber)
@@ -181,7 +177,7 @@ DWORD DeviceStreamClientWithStreamBase::GetErrorString(HostWindow hWnd, DWORD dw
     } else {
         if (mEmbedded) {
             result = mEmbedded->GetErrorString(hWnd, dwCode, sBuffer, dwBufferSize, pdwLength);
-            if (result == OperationNotProvided) {
+            if (result == ResultCode::OperationNotProvided) {
                 result = 0;
                 ClearErrorText(sBuffer, dwBufferSize, pdwLength);
             }

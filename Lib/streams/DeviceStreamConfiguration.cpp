@@ -21,7 +21,7 @@ DWORD DeviceStreamConfiguration::SaveProgramSettings(std::shared_ptr<ProgramSett
 }
 
 DWORD DeviceStreamConfiguration::ShowConfigurationDialog(HostWindow, const std::wstring &) {
-    return StreamResult::OperationNotProvided;
+    return ResultCode::OperationNotProvided;
 }
 
 DWORD DeviceStreamConfiguration::AddConfigurationDialogPanels(HostWindow, PanelResourceNameList &) {
@@ -132,19 +132,29 @@ const bool gClearAtDetach = (AddProcessDetachStep(&SharedDeviceStreams::Clear), 
 } // namespace
 
 std::shared_ptr<WriteReadDeviceStream> SharedDeviceStreams::GetStreamForConfiguration(
-    const std::shared_ptr<DeviceStreamConfiguration> &configuration, bool bShare) {
-    if (!bShare)
-        return CreateStreamForConfiguration(configuration);
-    SharedStreamTable &table = Table();
+    const std::shared_ptr<DeviceStreamConfiguration> &configuration, bool bShare, bool *pbCreated) {
+    bool bCreated = false;
+    std::shared_ptr<WriteReadDeviceStream> stream;
     std::vector<std::shared_ptr<WriteReadDeviceStream>> retired;
-    std::lock_guard<std::mutex> guard(table.Lock);
-    retired = TakeRetired(table);
-    const auto found = FindEquivalent(table.Entries, configuration);
-    if (found != table.Entries.end())
-        return found->second;
-    std::shared_ptr<WriteReadDeviceStream> stream = CreateStreamForConfiguration(configuration);
-    if (stream)
-        table.Entries.emplace_back(configuration, stream);
+    if (!bShare) {
+        stream = CreateStreamForConfiguration(configuration);
+        bCreated = static_cast<bool>(stream);
+    } else {
+        SharedStreamTable &table = Table();
+        std::lock_guard<std::mutex> guard(table.Lock);
+        retired = TakeRetired(table);
+        const auto found = FindEquivalent(table.Entries, configuration);
+        if (found != table.Entries.end()) {
+            stream = found->second;
+        } else {
+            stream = CreateStreamForConfiguration(configuration);
+            bCreated = static_cast<bool>(stream);
+            if (stream)
+                table.Entries.emplace_back(configuration, stream);
+        }
+    }
+    if (pbCreated != nullptr)
+        *pbCreated = bCreated;
     return stream;
 }
 
@@ -158,18 +168,6 @@ SharedDeviceStreams::Find(const std::shared_ptr<DeviceStreamConfiguration> &conf
     return found == table.Entries.end() ? nullptr : found->second;
 }
 
-bool SharedDeviceStreams::Insert(const std::shared_ptr<DeviceStreamConfiguration> &configuration,
-                                 const std::shared_ptr<WriteReadDeviceStream> &stream) {
-    SharedStreamTable &table = Table();
-    std::vector<std::shared_ptr<WriteReadDeviceStream>> retired;
-    std::lock_guard<std::mutex> guard(table.Lock);
-    retired = TakeRetired(table);
-    if (!stream || FindEquivalent(table.Entries, configuration) != table.Entries.end())
-        return false;
-    table.Entries.emplace_back(configuration, stream);
-    return true;
-}
-
 void SharedDeviceStreams::EraseStream(const DeviceStreamSeparatedReadWrite *stream) {
     SharedStreamTable &table = Table();
     std::lock_guard<std::mutex> guard(table.Lock);
@@ -180,19 +178,6 @@ void SharedDeviceStreams::EraseStream(const DeviceStreamSeparatedReadWrite *stre
         } else {
             ++entry;
         }
-    }
-}
-
-void SharedDeviceStreams::EraseConfiguration(
-    const std::shared_ptr<DeviceStreamConfiguration> &configuration) {
-    SharedStreamTable &table = Table();
-    std::vector<std::shared_ptr<WriteReadDeviceStream>> retired;
-    std::lock_guard<std::mutex> guard(table.Lock);
-    retired = TakeRetired(table);
-    const auto found = FindEquivalent(table.Entries, configuration);
-    if (found != table.Entries.end()) {
-        retired.push_back(std::move(found->second));
-        table.Entries.erase(found);
     }
 }
 

@@ -135,20 +135,17 @@ std::vector<std::string> GetRegisteredKinds();
 class SharedDeviceStreams {
 public:
     // With bShare: the stream of an equal configuration when there is one, else a new stream that
-    // is entered under the configuration. Without bShare: always a new stream, never entered.
-    // Empty when the kind has no stream creator.
+    // is entered under the configuration (one look-up under the lock). Without bShare: always a
+    // new stream, never entered. Empty when the kind has no stream creator. pbCreated (when
+    // given) tells whether the stream was made by this call.
     static std::shared_ptr<WriteReadDeviceStream>
-    GetStreamForConfiguration(const std::shared_ptr<DeviceStreamConfiguration> &configuration, bool bShare);
+    GetStreamForConfiguration(const std::shared_ptr<DeviceStreamConfiguration> &configuration, bool bShare,
+                              bool *pbCreated = nullptr);
     // The stream of an equal configuration; empty when none.
     static std::shared_ptr<WriteReadDeviceStream>
     Find(const std::shared_ptr<DeviceStreamConfiguration> &configuration);
-    // Enters the pair unless an equal configuration is present; false then.
-    static bool Insert(const std::shared_ptr<DeviceStreamConfiguration> &configuration,
-                       const std::shared_ptr<WriteReadDeviceStream> &stream);
     // Drops the entries of this stream (and only those).
     static void EraseStream(const DeviceStreamSeparatedReadWrite *stream);
-    // Drops the entry of an equal configuration.
-    static void EraseConfiguration(const std::shared_ptr<DeviceStreamConfiguration> &configuration);
     static size_t Size();
     // Empties the map (process detach, before the socket layer ends).
     static void Clear();

@@ -1,7 +1,6 @@
 // The stream configuration manager and its "Communication" page.
 #include "streams/DeviceStreamConfigurationManager.h"
 
-#include <algorithm>
 #include <vector>
 
 #include <wx/notebook.h>
@@ -36,20 +35,10 @@ bool DeviceStreamConfigurationManager::GetDefaultStreamConfigurationLoaded() {
 void DeviceStreamConfigurationManager::SetSupportedStreams(const std::string &sList) {
     mConfigurations.clear();
     std::vector<std::string> kinds;
-    if (!sList.empty()) {
-        size_t start = 0;
-        while (start <= sList.size()) {
-            const size_t end = std::min(sList.find(';', start), sList.size());
-            if (end > start)
-                kinds.push_back(sList.substr(start, end - start));
-            start = end + 1;
-        }
-    } else {
+    if (!sList.empty())
+        SplitString(sList, kinds, ";", false);
+    else
         kinds = GetRegisteredKinds();
-        const auto manual = std::find(kinds.begin(), kinds.end(), "Manual");
-        if (manual != kinds.end())
-            std::rotate(kinds.begin(), manual, manual + 1);
-    }
     for (const std::string &kind : kinds)
         if (std::shared_ptr<DeviceStreamConfiguration> configuration = CreateConfigurationOfKind(kind))
             mConfigurations[configuration->GetIDString()] = configuration;
@@ -144,18 +133,9 @@ DWORD DeviceStreamConfigurationManager::GetSelectedDeviceStream(
                         "DeviceStreamConfigurationManager::GetSelectedDeviceStream");
         return 0;
     }
-    if (bShare)
-        stream = SharedDeviceStreams::Find(configuration);
-    if (!stream) {
-        stream = SharedDeviceStreams::GetStreamForConfiguration(configuration, bShare);
-        bCreated = static_cast<bool>(stream);
-    }
+    // One look-up: a connect racing this one must not see a stream it did not make as its own.
+    stream = SharedDeviceStreams::GetStreamForConfiguration(configuration, bShare, &bCreated);
     return 0;
-}
-
-void DeviceStreamConfigurationManager::DropSharedStream() {
-    if (std::shared_ptr<DeviceStreamConfiguration> configuration = GetSelectedConfiguration())
-        SharedDeviceStreams::EraseConfiguration(configuration);
 }
 
 DWORD DeviceStreamConfigurationManager::ConfigureSelectedStream(HostWindow hWnd, const std::wstring &sTitle) {

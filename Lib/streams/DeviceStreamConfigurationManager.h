@@ -71,8 +71,8 @@ public:
     virtual DWORD SetGPIBConfiguration(const NI488GPIBConfiguration &configuration);
     virtual DWORD SetRS232Configuration(const RS232Configuration &configuration);
 
-    // The kinds separated by ";" (empty items dropped); an empty list gives every registered kind
-    // with "Manual" first. Kinds without a configuration creator are skipped.
+    // The kinds separated by ";" (empty items dropped); an empty list gives every registered kind.
+    // Kinds without a configuration creator are skipped.
     void SetSupportedStreams(const std::string &sList);
     std::shared_ptr<DeviceStreamConfiguration> FindConfiguration(const std::string &sKind) const;
     // The configuration of the selected kind, or of the default kind while none is selected.
@@ -84,8 +84,6 @@ public:
     // The selected configuration's own dialog.
     DWORD ConfigureSelectedStream(HostWindow hWnd, const std::wstring &sTitle);
     bool IsInVisaErrorOrWarningRange(DWORD dwErr) const;
-    // Removes the selected configuration's entry from the shared-stream map.
-    void DropSharedStream();
 
     const ConfigurationMap &GetConfigurations() const { return mConfigurations; }
     std::string GetSelected() const { return msSelected; }

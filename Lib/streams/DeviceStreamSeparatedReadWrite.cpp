@@ -82,7 +82,7 @@ void DeviceStreamSeparatedReadWrite::SetMinimumDelay(DWORD dwMicroseconds) {
 
 DWORD DeviceStreamSeparatedReadWrite::Connect(HostWindow, std::shared_ptr<DeviceStreamConfiguration>,
                                               DeviceStreamClient *) {
-    return StreamResult::OperationNotProvided;
+    return ResultCode::OperationNotProvided;
 }
 
 DWORD DeviceStreamSeparatedReadWrite::Disconnect(HostWindow, DeviceStreamClient *) {
@@ -102,11 +102,11 @@ DWORD DeviceStreamSeparatedReadWrite::Unlock(HostWindow) {
 }
 
 DWORD DeviceStreamSeparatedReadWrite::Write(HostWindow, const std::string &, bool) {
-    return StreamResult::OperationNotProvided;
+    return ResultCode::OperationNotProvided;
 }
 
 DWORD DeviceStreamSeparatedReadWrite::Read(HostWindow, std::string &, DWORD) {
-    return StreamResult::OperationNotProvided;
+    return ResultCode::OperationNotProvided;
 }
 
 DWORD DeviceStreamSeparatedReadWrite::ClearInputBuffers(HostWindow) {

@@ -17,6 +17,7 @@
 #include <set>
 #include <string>
 
+#include "core/ResultCodes.h"
 #include "platform/HostTypes.h"
 #include "streams/CommunicationDelayer.h"
 #include "streams/StreamLocking.h"
@@ -24,9 +25,9 @@
 class DeviceStreamClient;
 class DeviceStreamConfiguration;
 
-// Result codes that every stream kind shares.
+// Result codes that every stream kind shares (besides ResultCode::OperationNotProvided, the default
+// of Connect, Write and Read).
 namespace StreamResult {
-constexpr DWORD OperationNotProvided = 0x300000CB;     // default of Connect, Write, Read
 constexpr DWORD EmbeddedStreamMissing = 0x30000006;    // a decorator or client holds no stream
 constexpr DWORD ReadTimeout = 0x3000012E;              // the end of the data for the write-read
 constexpr DWORD OperationCompleteMissing = 0x3000019A; // no reply to the "*OPC?" of a write

@@ -6,11 +6,11 @@
 #include "core/PanelResourceName.h"
 #include "core/StringUtils.h"
 #include "logging/LoggedMessageBox.h"
+#include "platform/MessageBox.h"
 
 namespace {
 
 constexpr const char *KindId = "Manual";
-constexpr unsigned int IconInformation = 0x40;
 
 const StreamTypeRegistrar gStreamRegistrar(KindId, &CreateStreamOf<ManualDeviceStream>);
 const StreamTypeRegistrar gConfigurationRegistrar(KindId,
@@ -39,7 +39,7 @@ DWORD ManualDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bo
     mParameters.Delayer.WaitRemainingDelay();
     const std::string text = WithWriteTermination(sCommand);
     bool bSuppressed = false;
-    MessageBoxA(hWnd, text, "Manual instructions", IconInformation, &bSuppressed);
+    MessageBoxA(hWnd, text, "Manual instructions", Platform::MbIconInformation, &bSuppressed);
     mParameters.Delayer.StoreLastCommunicationTime();
     return bSuppressed ? StreamResult::OperatorInstructionsNotShown : 0;
 }
@@ -58,7 +58,7 @@ DWORD ManualDeviceStream::GetErrorString(HostWindow, DWORD dwCode, char *sBuffer
 ManualDeviceStreamConfiguration::ManualDeviceStreamConfiguration() : DeviceStreamConfiguration(KindId) {}
 
 DWORD ManualDeviceStreamConfiguration::ShowConfigurationDialog(HostWindow hWnd, const std::wstring &sTitle) {
-    MessageBoxW(hWnd, L"This Device Driver cannot be configured", sTitle, IconInformation);
+    MessageBoxW(hWnd, L"This Device Driver cannot be configured", sTitle, Platform::MbIconInformation);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 #include "streams/StreamLocking.h"
 
 #include <atomic>
+#include <system_error>
 #include <thread>
 
 #include "platform/NamedMutex.h"
@@ -96,7 +97,15 @@ DWORD Event::Wait(DWORD dwMilliseconds) {
     std::shared_ptr<Platform::Event> handle = std::atomic_load(&mHandle);
     if (!handle)
         return StreamResult::EventClosed;
-    return handle->Wait(dwMilliseconds) == Platform::WaitObject0 ? 0 : StreamResult::EventTimeout;
+    try {
+        const DWORD outcome = handle->Wait(dwMilliseconds);
+        if (outcome == Platform::WaitObject0)
+            return 0;
+        // A wait that failed is no time-out: its own code goes to the caller.
+        return outcome == Platform::WaitTimeout ? StreamResult::EventTimeout : outcome;
+    } catch (const std::system_error &error) {
+        return error.code().value() != 0 ? static_cast<DWORD>(error.code().value()) : Platform::WaitFailed;
+    }
 }
 
 DWORD Event::Close() {

@@ -64,7 +64,8 @@ public:
     DWORD Create();
     DWORD Set();
     DWORD Reset();
-    // 0 when signalled, EventTimeout at the deadline, EventClosed when closed.
+    // 0 when signalled, EventTimeout at the deadline, EventClosed when closed; a failed wait gives
+    // the system's code (the wait's failure outcome, or the errno-style code of its error).
     DWORD Wait(DWORD dwMilliseconds);
     // Sets the event (releasing every waiter), yields once and closes it.
     DWORD Close();

@@ -48,7 +48,7 @@ public:
                 if (!sResponse.empty())
                     counter.Succeeded();
                 if (!counter.IsFinished())
-                    result = ReadAppending(hWnd, sResponse, Missing(dwCount, sResponse), dwCount);
+                    result = ReadAppending(hWnd, sResponse, MissingBytes(dwCount, sResponse), dwCount);
             }
         }
         return result;
@@ -74,7 +74,7 @@ public:
             ThrowIfError(readAgain.Run([&]() {
                 sResponse = TrimLeftWith(sResponse, "\r\n");
                 if (sResponse.empty())
-                    ThrowIfError(ReadAppending(hWnd, sResponse, Missing(dwCount, sResponse), dwCount));
+                    ThrowIfError(ReadAppending(hWnd, sResponse, MissingBytes(dwCount, sResponse), dwCount));
             }));
         });
     }
@@ -83,7 +83,7 @@ public:
 
 private:
     // Bytes of count not yet in the response; 0 when it holds count or more.
-    static DWORD Missing(DWORD dwCount, const std::string &sResponse) {
+    static DWORD MissingBytes(DWORD dwCount, const std::string &sResponse) {
         return sResponse.size() >= dwCount ? 0 : static_cast<DWORD>(dwCount - sResponse.size());
     }
 

@@ -9,6 +9,7 @@
 
 #include "core/SwitchMatrixBase.h"
 #include "core/TwoBaseClasses.h"
+#include "logging/RecordCapture.h"
 #include "streams/LoopbackServer.h"
 #include "streams/StreamClientFixture.h"
 #include "streams/StreamTestEnvironment.h"
@@ -146,6 +147,41 @@ TEST_F(ClientTest, AVisaResourceFromTheHostsFileReachesTheInstrumentAsATcpSocket
     EXPECT_FALSE(client.UsesGPIB());
     EXPECT_EQ(0u, client.CheckDeviceOnStream(nullptr));
     EXPECT_EQ("PONG\n", WriteRead(client, "PING"));
+}
+
+// The connection kind follows the selected stream kind; a client that is not connected says with
+// each answer that it cannot be sure.
+TEST(UsedCommunication, FollowsTheSelectedKindAndWarnsWhileNotConnected) {
+    RecordCapture capture(false);
+    const struct {
+        const char *Kind;
+        bool Gpib, Serial, Tcp, Udp;
+    } cases[] = {{"GPIB", true, false, false, false},
+                 {"CompliantGPIB", true, false, false, false},
+                 {"RS-232", false, true, false, false},
+                 {"UDP", false, false, false, true},
+                 {"TCPIP", false, false, true, false}};
+    for (const auto &c : cases) {
+        DeviceStreamClientWithStream client("");
+        client.GetConfigurationManager().SetSupportedStreams("GPIB;CompliantGPIB;RS-232;UDP;TCPIP");
+        client.GetConfigurationManager().SetSelected(c.Kind);
+        EXPECT_EQ(c.Gpib, client.UsesGPIB()) << c.Kind;
+        EXPECT_EQ(c.Serial, client.UsesSerial()) << c.Kind;
+        EXPECT_EQ(c.Tcp, client.UsesTCPIP()) << c.Kind;
+        EXPECT_EQ(c.Udp, client.UsesUDP()) << c.Kind;
+        EXPECT_FALSE(client.GetUsedCommunication(DeviceStreamClientWithStream::TCPIPVXI11)) << c.Kind;
+    }
+    std::vector<std::wstring> texts;
+    for (const Quellin::Record &record :
+         RecordCapture::WithModule(capture.Records(), L"DeviceStreamClientWithStream"))
+        if (record.Function == L"GetUsedCommunication")
+            texts.push_back(record.Level + L" " + record.Value(L"description"));
+    const std::wstring warning = L"Warning GetUsedCommunication(): Used communication method cannot be "
+                                 L"determined correctly if connection is not opened!";
+    ASSERT_EQ(50u, texts.size());
+    EXPECT_EQ(warning, texts[0]);
+    EXPECT_EQ(L"Note GetUsedCommunication 'GPIB' returns ' true'.", texts[1]);
+    EXPECT_EQ(25, std::count(texts.begin(), texts.end(), warning));
 }
 
 struct IdentificationCase {

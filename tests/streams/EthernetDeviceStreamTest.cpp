@@ -13,6 +13,7 @@
 #include "core/ProgramSettingsDatabase.h"
 #include "platform/Clock.h"
 #include "streams/etherds/EthernetDeviceStream.h"
+#include "streams/etherds/HTTPDeviceStream.h"
 
 namespace {
 
@@ -281,6 +282,35 @@ TEST(EthernetConnect, ARefusedConnectionIsRetriedWithPausesUntilTheTimeOut) {
     EXPECT_FALSE(stream.IsConnected());
     EXPECT_FALSE(stream.HasSingleClient());
     EXPECT_EQ(0x300002D2u, stream.Connect(nullptr, ConfigurationFor("tcpip://[::1]:5025"), Client(0)));
+}
+
+// An unset address would be this machine: an empty server or a name that does not resolve must
+// not reach whatever listens on the local port of that number.
+TEST(EthernetConnect, AnEmptyOrUnresolvableServerFailsAtOnceAndOpensNothing) {
+    LoopbackServer local;
+    const std::string port = std::to_string(local.Port());
+    const std::pair<std::string, DWORD> addresses[] = {
+        {"tcpip://:" + port, 0x300002D0u},
+        {"tcpip://pecos-lab-typo.invalid:" + port, 0x300002D3u},
+    };
+    const std::pair<std::shared_ptr<NetworkBasedDeviceStream>,
+                    std::shared_ptr<NetworkBasedDeviceStreamConfig>>
+        kinds[] = {{std::make_shared<EthernetDeviceStream>(), std::make_shared<EthernetDeviceStreamConfig>()},
+                   {std::make_shared<HTTPDeviceStream>(), std::make_shared<HTTPDeviceStreamConfig>()}};
+    for (const auto &[stream, configuration] : kinds)
+        for (const auto &[address, code] : addresses) {
+            const std::string what = stream->GetKindId() + " " + address;
+            configuration->SetDefaultServer("127.0.0.1");
+            configuration->SetAddress(address);
+            stream->SetTimeout(nullptr, 2.0);
+            const uint64_t start = Platform::MonotonicMicroseconds();
+            EXPECT_EQ(code, stream->Connect(nullptr, configuration, Client(0))) << what;
+            EXPECT_LT(MillisecondsSince(start), 1000.0) << what;
+            EXPECT_FALSE(stream->IsConnected()) << what;
+            EXPECT_NE(0u, stream->Write(nullptr, "*IDN?", false)) << what;
+        }
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(0u, local.ConnectionCount());
 }
 
 TEST(EthernetConnect, AWriteOnAClosedStreamSendsNothingAndSaysSo) {

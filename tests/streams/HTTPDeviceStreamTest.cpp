@@ -139,6 +139,23 @@ TEST_F(HTTPStreamTest, CollectingTheResponseEndsAtTheTimeout) {
     EXPECT_EQ("more", body);
 }
 
+// A keep-alive server answers on the connection and never closes it: the response is complete
+// by its length at once, and the stream closes the connection for the next request.
+TEST_F(HTTPStreamTest, AKeepAliveServerCostsNoTimeOut) {
+    LoopbackServer server;
+    server.SetResponder([](const std::string &line) { return line == "\r\n" ? std::string(Hello) : ""; });
+    ASSERT_EQ(0u, Connect(server.Address()));
+    for (const char *path : {"a", "b"}) {
+        const uint64_t start = Platform::MonotonicMicroseconds();
+        EXPECT_EQ(0u, mStream.Write(nullptr, path, false));
+        EXPECT_LT((Platform::MonotonicMicroseconds() - start) / 1e6, 1.0) << path;
+        std::string body;
+        EXPECT_EQ(0u, mStream.Read(nullptr, body, 1));
+        EXPECT_EQ("hello", body);
+    }
+    EXPECT_EQ(2u, server.ConnectionCount());
+}
+
 TEST(HTTPResponse, CompleteByLengthOrByItsEnd) {
     const std::pair<const char *, bool> cases[] = {
         {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhell", false},

@@ -69,14 +69,22 @@ TEST_F(PluginStreamKinds, EveryFrameworkKindIsRegisteredInThePlugin) {
     ASSERT_NE(kinds, nullptr);
     const std::vector<std::string> inPlugin = kinds();
     EXPECT_EQ(inPlugin, GetRegisteredKinds());
-    EXPECT_NE(std::find(inPlugin.begin(), inPlugin.end(), "TCPIP"), inPlugin.end());
+    const std::vector<std::string> all = {"CompliantGPIB", "GPIB",  "HTTP", "Manual",
+                                          "RS-232",        "TCPIP", "UDP",  "VISA"};
+    EXPECT_EQ(all, inPlugin);
 
     auto *create = Inside<std::shared_ptr<DeviceStreamConfiguration>(const std::string &)>(
         "_Z25CreateConfigurationOfKindRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE");
-    const std::shared_ptr<DeviceStreamConfiguration> configuration = create("TCPIP");
-    ASSERT_TRUE(configuration);
-    EXPECT_EQ(configuration->GetIDString(), "TCPIP");
-    EXPECT_EQ(configuration->GetIdentifier(), "ETHER:tcpip://192.168.13.89:7895");
+    auto *createStream = Inside<WriteReadDeviceStream *(const std::string &)>(
+        "_Z12CreateStreamRKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE");
+    // Each kind has its configuration and its stream.
+    for (const std::string &kind : all) {
+        const std::shared_ptr<DeviceStreamConfiguration> configuration = create(kind);
+        ASSERT_TRUE(configuration) << kind;
+        EXPECT_EQ(kind, configuration->GetIDString());
+        EXPECT_TRUE(std::unique_ptr<WriteReadDeviceStream>(createStream(kind))) << kind;
+    }
+    EXPECT_EQ(create("TCPIP")->GetIdentifier(), "ETHER:tcpip://192.168.13.89:7895");
 }
 
 } // namespace

@@ -3,12 +3,15 @@
 // with its retries and log texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "ScriptedStream.h"
 #include "StreamTestEnvironment.h"
 #include "core/DriverRecords.h"
+#include "streams/DeviceStreamConfigurationManager.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -114,6 +117,37 @@ TEST(SharedStreams, TheMapKeepsAStreamAliveThatDisconnectsItsLastClientThroughAR
     stream->Disconnect(nullptr, ClientEntry(0));
     EXPECT_EQ(1, stream->Closes);
     SharedDeviceStreams::Clear();
+}
+
+// Drivers that connect at the same moment to one configuration: exactly one of them made the
+// stream they all share (only that one gives the stream its settings).
+TEST(SharedStreams, RacingConnectsAgreeOnWhoMadeTheStream) {
+    constexpr int Drivers = 8;
+    for (int round = 0; round < 100; ++round) {
+        std::vector<std::unique_ptr<DeviceStreamConfigurationManager>> managers;
+        for (int i = 0; i < Drivers; ++i) {
+            managers.push_back(std::make_unique<DeviceStreamConfigurationManager>());
+            managers.back()->SetSupportedStreams(ScriptedKind);
+            managers.back()->SetSelected(ScriptedKind);
+        }
+        std::vector<std::shared_ptr<WriteReadDeviceStream>> streams(Drivers);
+        bool created[Drivers] = {};
+        std::atomic<int> ready{0};
+        std::vector<std::thread> threads;
+        for (int i = 0; i < Drivers; ++i)
+            threads.emplace_back([&, i] {
+                ++ready;
+                while (ready < Drivers)
+                    std::this_thread::yield();
+                managers[i]->GetSelectedDeviceStream(streams[i], true, created[i]);
+            });
+        for (std::thread &thread : threads)
+            thread.join();
+        ASSERT_EQ(1, std::count(std::begin(created), std::end(created), true)) << "round " << round;
+        for (const auto &stream : streams)
+            ASSERT_EQ(streams[0], stream);
+        SharedDeviceStreams::Clear();
+    }
 }
 
 // ---- Registries -----------------------------------------------------------------------------------

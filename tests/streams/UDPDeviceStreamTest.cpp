@@ -4,6 +4,7 @@
 // CTest resource lock for it.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "LoopbackDatagramPeer.h"
@@ -109,6 +110,83 @@ TEST_F(UDPStreamTest, NoDatagramWithinTheTimeoutIsTheReadTimeout) {
     EXPECT_EQ("", response);
     EXPECT_GE(elapsed, 250.0);
     EXPECT_LT(elapsed, 2000.0);
+}
+
+TEST_F(UDPStreamTest, AReadTakesNoMoreThanADatagramHoldsWhateverTheCount) {
+    ASSERT_EQ(0u, Connect());
+    const struct {
+        DWORD Count;
+        size_t Size;
+        DWORD Result;
+    } cases[] = {{0xFFFFFFFF, 5, StreamResult::ReadTimeout},
+                 {0xFFFFFFFF, 65507, StreamResult::ReadTimeout},
+                 {65507, 65507, 0}};
+    for (const auto &c : cases) {
+        const std::string datagram(c.Size, 'd');
+        mPeer.SendTo(51456, datagram);
+        std::string response;
+        EXPECT_EQ(c.Result, mStream.Read(nullptr, response, c.Count)) << c.Count << " " << c.Size;
+        EXPECT_EQ(datagram, response);
+    }
+}
+
+// Late answers of earlier commands wait in the socket: none of them is taken as the answer.
+TEST_F(UDPStreamTest, ClearingDropsEveryWaitingDatagram) {
+    ASSERT_EQ(0u, Connect());
+    for (const char *stale : {"STALE1\n", "STALE2\n", "STALE3\n"})
+        mPeer.SendTo(51456, stale);
+    std::this_thread::sleep_for(20ms);
+    std::thread answer([&] {
+        std::string datagram;
+        uint16_t sender = 0;
+        if (mPeer.Receive(datagram, sender) && datagram == "MEAS?\n")
+            mPeer.SendTo(sender, "FRESH\n");
+    });
+    std::string response;
+    DWORD count = 100;
+    EXPECT_EQ(0u, mStream.WriteRead(nullptr, "MEAS?", response, count, 1));
+    answer.join();
+    EXPECT_EQ("FRESH\n", response);
+}
+
+TEST_F(UDPStreamTest, APeerThatKeepsSendingHoldsTheClearingNoLongerThanTheTimeout) {
+    ASSERT_EQ(0u, Connect());
+    mStream.SetTimeout(nullptr, 0.3);
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        const uint64_t end = Platform::MonotonicMicroseconds() + 5000000;
+        while (!stop && Platform::MonotonicMicroseconds() < end)
+            mPeer.SendTo(51456, "noise");
+    });
+    std::this_thread::sleep_for(20ms);
+    const uint64_t start = Platform::MonotonicMicroseconds();
+    EXPECT_EQ(0u, mStream.ClearInputBuffers(nullptr));
+    const double elapsed = (Platform::MonotonicMicroseconds() - start) / 1000.0;
+    stop = true;
+    flood.join();
+    EXPECT_LT(elapsed, 1500.0);
+}
+
+// A name that does not resolve would leave the peer unset, which is this machine.
+TEST_F(UDPStreamTest, AnEmptyOrUnresolvableServerIsNeverSentTo) {
+    const std::string port = std::to_string(mPeer.Port());
+    const std::pair<std::string, DWORD> addresses[] = {
+        {"tcpip://:" + port, StreamResult::EthernetNoServer},
+        {"tcpip://gone.invalid:" + port, StreamResult::EthernetNotConnected}};
+    for (const auto &[address, code] : addresses) {
+        mConfiguration->SetDefaultServer("127.0.0.1");
+        mConfiguration->SetAddress(address);
+        EXPECT_EQ(code, Connect()) << address;
+        EXPECT_FALSE(mStream.IsConnected()) << address;
+    }
+    // Every write resolves the peer again: a name that stopped resolving fails the write.
+    mConfiguration->SetAddress(mPeer.Address());
+    ASSERT_EQ(0u, Connect());
+    mConfiguration->SetAddress("tcpip://gone.invalid:" + port);
+    EXPECT_EQ(StreamResult::EthernetNotConnected, mStream.Write(nullptr, "MEAS?", false));
+    std::string datagram;
+    uint16_t sender = 0;
+    EXPECT_FALSE(mPeer.Receive(datagram, sender, 100ms)) << datagram;
 }
 
 TEST_F(UDPStreamTest, WriteReadGivesTheAnswerDatagram) {

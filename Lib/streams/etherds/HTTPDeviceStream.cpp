@@ -21,20 +21,6 @@ constexpr DWORD CollectChunkSize = 500000;
 const StreamTypeRegistrar gStreamRegistrar(KindId, &CreateStreamOf<HTTPDeviceStream>);
 const StreamTypeRegistrar gConfigurationRegistrar(KindId, &CreateConfigurationOf<HTTPDeviceStreamConfig>);
 
-// Pieces at every line feed; empty pieces stay, the text after the last line feed only when it is
-// not empty.
-std::vector<std::string> SplitLines(const std::string &sText) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end = sText.find('\n'); end != std::string::npos; end = sText.find('\n', start)) {
-        lines.push_back(sText.substr(start, end - start));
-        start = end + 1;
-    }
-    if (start < sText.size())
-        lines.push_back(sText.substr(start));
-    return lines;
-}
-
 } // namespace
 
 std::string EncodeRequestPath(const std::string &sPath) {
@@ -83,34 +69,24 @@ DWORD HTTPDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool
                                                  false);
     }
     if (result == 0) {
-        const DWORD deadline = TimeoutMilliseconds();
-        const DWORD start = static_cast<DWORD>(mTimer.GetMilliseconds());
-        size_t got = 0;
-        do {
-            std::string chunk;
-            result = NetworkBasedDeviceStream::Read(hWnd, chunk, CollectChunkSize);
-            if (result == StreamResult::ReadTimeout || result == StreamResult::EthernetReadError)
-                result = 0;
-            got = 0;
-            if (result == 0) {
-                got = chunk.size();
-                msResponse += chunk;
-                if (IsResponseComplete(msResponse))
-                    got = 0;
-            }
-        } while (got > 0 && result == 0 && mTimer.ElapsedSince(start) < deadline);
-        // Bytes that arrived with the response belong to it, also those after the line where it
-        // counted as complete (a body without a length behind the header's empty line).
-        msResponse += msPendingInput;
-        msPendingInput.clear();
-    }
-    entry.Log(QuellinLevelNote, L"Message", "WaitForClose()");
-    if (result == 0) {
-        const uint32_t milliseconds = TimeoutMilliseconds();
-        // The server's close is noticed by the receive that finds the end of the data; anything
-        // it still sent before belongs to the response.
-        if (IsConnected() && Platform::WaitReadable(mSocket->GetSocket(), milliseconds, &mbInterrupted))
-            msResponse += ReadBytes(CollectChunkSize);
+        // Everything the server sends until the response is complete by its length, the server
+        // closes the connection, or the time-out has passed since the request went out. A
+        // response without a length ends with the connection.
+        mbInterrupted = false;
+        const uint32_t start = mTimer.GetMilliseconds();
+        uint32_t remaining = TimeoutMilliseconds();
+        while (remaining > 0 && IsConnected() && Completeness(msResponse) != Complete::ByLength) {
+            const std::string chunk = ReadAvailable(CollectChunkSize, remaining);
+            if (chunk.empty() && mSocket->Error() && mSocket->LastError() != wxSOCKET_TIMEDOUT)
+                break;
+            msResponse += chunk;
+            remaining = mbInterrupted ? 0 : mTimer.RemainingTime(start, TimeoutMilliseconds());
+        }
+        entry.Log(QuellinLevelNote, L"Message", "WaitForClose()");
+        // A server that keeps the connection open (keep-alive) never closes it: that is done
+        // here, and the next request connects again.
+        if (IsConnected())
+            InternalDisconnect(hWnd);
         mParameters.Delayer.StoreLastCommunicationTime();
     }
     entry.LogEnd(ResultSeverityText(result), L"Read", msResponse, L"Err", result);
@@ -118,7 +94,7 @@ DWORD HTTPDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool
     return result;
 }
 
-bool HTTPDeviceStream::IsResponseComplete(const std::string &sResponse) {
+HTTPDeviceStream::Complete HTTPDeviceStream::Completeness(const std::string &sResponse) {
     std::string separator = "\r\n\r\n";
     size_t end = sResponse.find(separator);
     if (sResponse.find("HTTP/1.0") != std::string::npos && end == std::string::npos) {
@@ -126,7 +102,7 @@ bool HTTPDeviceStream::IsResponseComplete(const std::string &sResponse) {
         end = sResponse.find(separator);
     }
     if (end == std::string::npos)
-        return false;
+        return Complete::No;
     const std::string headers = sResponse.substr(0, end);
     static const std::regex LengthHeader("^Content-Length:[ ]?([0-9]*)",
                                          std::regex::ECMAScript | std::regex::icase | std::regex::multiline);
@@ -134,12 +110,16 @@ bool HTTPDeviceStream::IsResponseComplete(const std::string &sResponse) {
     const size_t bodySize = sResponse.size() - (end + separator.size());
     if (std::regex_search(headers, match, LengthHeader)) {
         if (match[1].length() == 0)
-            return false;
-        return ParseUnsigned(match[1].str()) <= bodySize;
+            return Complete::No;
+        return ParseUnsigned(match[1].str()) <= bodySize ? Complete::ByLength : Complete::No;
     }
     if (sResponse.size() - end <= separator.size())
-        return true;
-    return sResponse.back() == '\n' || sResponse.back() == '\r';
+        return Complete::WithoutLength;
+    return sResponse.back() == '\n' || sResponse.back() == '\r' ? Complete::WithoutLength : Complete::No;
+}
+
+bool HTTPDeviceStream::IsResponseComplete(const std::string &sResponse) {
+    return Completeness(sResponse) != Complete::No;
 }
 
 DWORD HTTPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD) {
@@ -150,8 +130,11 @@ DWORD HTTPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD) {
     if (msResponse.empty()) {
         result = StreamResult::HttpAllDataRead;
     } else {
+        // Pieces at every line feed: empty ones stay, the text after the last only when not empty.
+        std::vector<std::string> lines;
+        SplitString(msResponse, lines, "\n", true);
         bool bHeadersDone = false;
-        for (const std::string &line : SplitLines(msResponse)) {
+        for (const std::string &line : lines) {
             const std::string piece = TrimRightWith(line, "\r\n");
             if (bHeadersDone) {
                 sResponse = piece;

@@ -1,14 +1,15 @@
 // The "HTTP" stream kind: a written command becomes the path of a GET request
 // ("GET " + path + " HTTP/1.1\r\n\r\n", no header lines) on a TCP connection, the whole response is
-// collected, and the next Read hands out the first line of its body. The server is expected to
-// close the connection after each response; the next request connects again.
+// collected, and the next Read hands out the first line of its body. Each request has a
+// connection of its own: the next request connects again.
 //
 // The path is the command without trailing blanks and line ends, with "/" in front when it lacks
 // one. Blanks and other control characters inside it would break the request line: they go out
-// percent-encoded, everything else as written. Collecting stops once the response is complete, a
-// read brings nothing, or the stream's time-out has passed since the request went out; bytes that
-// came with the response are kept with it. Then the stream waits (at most the time-out) for the
-// server to close the connection.
+// percent-encoded, everything else as written. Collecting stops as soon as the body its
+// Content-Length names is in, when the server closes the connection (the end of a response
+// without a length), or when the stream's time-out has passed since the request went out; bytes
+// that came with the response are kept with it. A connection the server left open (keep-alive)
+// is then closed by the stream.
 //
 // HTTPDeviceStreamConfig keeps its address in the table "HTTP" (key "Address").
 #pragma once
@@ -34,6 +35,9 @@ public:
     const std::string &GetResponseBuffer() const { return msResponse; }
 
 private:
+    enum class Complete { No, ByLength, WithoutLength };
+    Complete Completeness(const std::string &sResponse);
+
     std::string msResponse;
 };
 

@@ -192,13 +192,19 @@ DWORD NetworkBasedDeviceStream::DetermineIPAddress(HostWindow,
     const std::string &port = parts.Port;
     if (!parts.HasPort) {
         result = StreamResult::EthernetNoPort;
-    } else if (!parts.HasServer) {
+    } else if (!parts.HasServer || server.empty()) {
+        // "tcpip://:5025" names no server: that is no licence to reach this machine.
         result = StreamResult::EthernetNoServer;
     } else if (parts.IsIPv4OrName) {
         address = new wxIPV4address();
-        // A name that does not resolve leaves the address unset: the connect fails later.
-        address->Hostname(wxString::FromUTF8(server.c_str()));
-        address->Service(wxString::FromUTF8(port.c_str()));
+        // A name that does not resolve would leave the address unset, which wx takes as this
+        // machine: it must not be connected to.
+        if (!address->Hostname(wxString::FromUTF8(server.c_str())) ||
+            !address->Service(wxString::FromUTF8(port.c_str()))) {
+            delete address;
+            address = nullptr;
+            result = StreamResult::EthernetNotConnected;
+        }
     } else {
         address = nullptr;
         result = StreamResult::EthernetUnsupportedHost;

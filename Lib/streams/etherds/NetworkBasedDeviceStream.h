@@ -67,7 +67,8 @@ public:
     virtual DWORD InternalDisconnect(HostWindow hWnd);
 
     // Resolves the configuration's address into a new wxIPV4address that the caller deletes; 0
-    // and address untouched when the configuration is not a network one.
+    // and address untouched when the configuration is not a network one. An empty server gives
+    // EthernetNoServer, a name that does not resolve EthernetNotConnected, both without an address.
     DWORD DetermineIPAddress(HostWindow hWnd, std::shared_ptr<DeviceStreamConfiguration> configuration,
                              wxIPV4address *&address);
 

@@ -1,6 +1,7 @@
 // The UDP stream, its configuration and their registration as the kind "UDP".
 #include "streams/etherds/UDPDeviceStream.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -15,6 +16,10 @@ namespace {
 
 constexpr const char *KindId = "UDP";
 constexpr const char *ClassName = "UDPDeviceStream";
+// The largest payload of one IPv4 datagram: no read needs a larger block.
+constexpr DWORD LargestDatagram = 65507;
+// Bytes taken per dropped datagram (the rest of a longer one is dropped with it).
+constexpr DWORD DiscardChunk = 4096;
 
 const StreamTypeRegistrar gStreamRegistrar(KindId, &CreateStreamOf<UDPDeviceStream>);
 const StreamTypeRegistrar gConfigurationRegistrar(KindId, &CreateConfigurationOf<UDPDeviceStreamConfig>);
@@ -94,9 +99,10 @@ DWORD UDPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount) {
         // A blocking socket would wait for ever: the datagram must be there within the time-out.
         const uint32_t milliseconds = TimeoutMilliseconds();
         if (Platform::WaitReadable(socket->GetSocket(), milliseconds, &mbInterrupted)) {
-            std::vector<char> block(static_cast<size_t>(dwCount) + 1);
+            const DWORD capacity = std::min(dwCount, LargestDatagram);
+            std::vector<char> block(static_cast<size_t>(capacity) + 1);
             wxIPV4address sender;
-            socket->RecvFrom(sender, block.data(), dwCount);
+            socket->RecvFrom(sender, block.data(), capacity);
             mdwLastWriteCount = socket->LastReadCount();
             if (socket->Error() && socket->LastError() != wxSOCKET_NOERROR &&
                 socket->LastError() != wxSOCKET_TIMEDOUT)
@@ -117,6 +123,21 @@ DWORD UDPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount) {
                  "Read(" + QuoteString(sResponse) + ", " + std::to_string(dwCount) + ")", L"Err", result,
                  L"ReceiveString", sResponse);
     return result;
+}
+
+DWORD UDPDeviceStream::ClearInputBuffers(HostWindow) {
+    // Each receive takes one datagram: all that wait are dropped, but a peer that keeps sending
+    // holds the clearing no longer than the time-out.
+    const uint32_t start = mTimer.GetMilliseconds();
+    const uint32_t timeout = TimeoutMilliseconds();
+    // An empty datagram or a reported error is taken like any other: the next one is looked at.
+    while (InputWaiting()) {
+        ReadBytes(DiscardChunk);
+        if (mTimer.ElapsedSince(start) >= timeout)
+            break;
+    }
+    msPendingInput.clear();
+    return 0;
 }
 
 UDPDeviceStreamConfig::UDPDeviceStreamConfig() : NetworkBasedDeviceStreamConfig(KindId, "localhost", 63452) {}

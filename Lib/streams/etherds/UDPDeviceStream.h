@@ -21,8 +21,10 @@ public:
     // One datagram to the peer, resolved again from the configuration; EthernetNotConnected
     // without a socket.
     DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) override;
-    // One datagram of at most dwCount bytes.
+    // One datagram of at most dwCount bytes (and never more than a datagram holds).
     DWORD Read(HostWindow hWnd, std::string &sResponse, DWORD dwCount) override;
+    // Drops every datagram that waits, for at most the time-out.
+    DWORD ClearInputBuffers(HostWindow hWnd) override;
     // Resolves the peer and binds the local port; EthernetServerNotCreated when the port could not
     // be bound.
     DWORD InternalConnect(HostWindow hWnd) override;
