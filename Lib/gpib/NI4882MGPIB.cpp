@@ -258,7 +258,9 @@ DWORD NI4882CompliantGPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sTex
 
     if (IsHandlerThread()) {
         // Inside the handler no service request can be awaited: plain send and read.
-        for (int nRound = 0; nRound < 5 && result == 0; ++nRound) {
+        // A read that fails five times returns its error.
+        constexpr int Rounds = 5;
+        for (int nRound = 0; nRound < Rounds; ++nRound) {
             if (!sCommand.empty()) {
                 result = SendGPIB(hWnd, sCommand);
                 if (result != 0)
@@ -271,19 +273,20 @@ DWORD NI4882CompliantGPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sTex
                 break;
             entry.Log(QuellinLevelWarning, QuellinDescription,
                       L"They might be problems with reading response from receiveGPIB");
-            mTiming.Wait(100);
-            result = 0;
+            if (nRound + 1 < Rounds)
+                mTiming.Wait(100);
         }
         entry.LogEnd(ResultSeverityText(result), L"Err", result, L"response", response->substr(0, 80));
         return result;
     }
 
-    // The handler may change the time-out for a moment: the wait uses the one of this call.
-    const unsigned int nTimeOut = GetTimeOutMilliseconds();
+    unsigned int nTimeOut = 0;
     // Whether a service request is awaited: only then does the handler's error count.
     bool bExpecting = false;
     {
         std::lock_guard<std::recursive_mutex> section(mSection);
+        // Read under the section: a running handler sets 10 ms for its own read for a moment.
+        nTimeOut = GetTimeOutMilliseconds();
         if (!sText.empty())
             response->clear();
         mlSuggestedReadSize = nReadResponseBytes;

@@ -2,6 +2,7 @@
 #include "rs232/RS232DeviceDriver.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -23,17 +24,43 @@ constexpr DWORD VisaTimeoutStatus = 0xBFFF0015;
 // The VISA library files RS-232 tries: the maker's first.
 constexpr int VisaLibraryPreference = 0;
 
-using SharedPortEntry = std::pair<RS232Configuration *, RS232RunTimeData *>;
+struct SharedPortEntry {
+    RS232Configuration *Configuration; // copy of the first opener's settings
+    RS232RunTimeData *RunTimeData;
+    // The port's first open or last close runs outside the lock; the port's next opener waits.
+    bool Busy = false;
+};
 
-// Port number -> (copy of the first opener's settings, run-time object), guarded by the lock.
+// Port number -> entry, guarded by the lock.
 std::map<int, SharedPortEntry> &SharedRS232Ports() {
     static std::map<int, SharedPortEntry> ports;
     return ports;
 }
 
-std::recursive_mutex &SharedRS232PortsLock() {
-    static std::recursive_mutex lock;
+std::mutex &SharedRS232PortsLock() {
+    static std::mutex lock;
     return lock;
+}
+
+// Signalled when a port's open or close has ended.
+std::condition_variable &SharedRS232PortsChanged() {
+    static std::condition_variable changed;
+    return changed;
+}
+
+void SetPortBusy(int nCOMPort, bool bBusy) {
+    const auto found = SharedRS232Ports().find(nCOMPort);
+    if (found != SharedRS232Ports().end())
+        found->second.Busy = bBusy;
+    if (!bBusy)
+        SharedRS232PortsChanged().notify_all();
+}
+
+void WaitWhilePortBusy(std::unique_lock<std::mutex> &guard, int nCOMPort) {
+    SharedRS232PortsChanged().wait(guard, [nCOMPort] {
+        const auto found = SharedRS232Ports().find(nCOMPort);
+        return found == SharedRS232Ports().end() || !found->second.Busy;
+    });
 }
 
 } // namespace
@@ -50,9 +77,9 @@ RS232SharedDeviceDriver::RS232SharedDeviceDriver() {
 }
 
 RS232RunTimeData *RS232DeviceDriver::FindSharedRunTimeData(int nCOMPort) {
-    std::lock_guard<std::recursive_mutex> guard(SharedRS232PortsLock());
+    std::lock_guard<std::mutex> guard(SharedRS232PortsLock());
     const auto found = SharedRS232Ports().find(nCOMPort);
-    return found != SharedRS232Ports().end() ? found->second.second : nullptr;
+    return found != SharedRS232Ports().end() ? found->second.RunTimeData : nullptr;
 }
 
 RS232RunTimeData *RS232DeviceDriver::GetSharedRunTimeData() {
@@ -61,12 +88,12 @@ RS232RunTimeData *RS232DeviceDriver::GetSharedRunTimeData() {
     auto &ports = SharedRS232Ports();
     const auto found = ports.find(mnCOMPort);
     if (found != ports.end()) {
-        if (found->second.first->IsSameConfiguration(*this) && mbCOMPortSharing)
-            return found->second.second;
+        if (found->second.Configuration->IsSameConfiguration(*this) && mbCOMPortSharing)
+            return found->second.RunTimeData;
         return nullptr;
     }
     RS232RunTimeData *runTimeData = CreateRunTimeDataObject();
-    ports.emplace(mnCOMPort, SharedPortEntry(new RS232Configuration(*this), runTimeData));
+    ports.emplace(mnCOMPort, SharedPortEntry{new RS232Configuration(*this), runTimeData});
     return runTimeData;
 }
 
@@ -77,8 +104,8 @@ void RS232DeviceDriver::RemoveSharedRunTimeData() {
     const auto found = ports.find(mnOpenedPort);
     if (found == ports.end())
         return;
-    delete found->second.first;
-    delete found->second.second;
+    delete found->second.Configuration;
+    delete found->second.RunTimeData;
     ports.erase(found);
 }
 
@@ -110,13 +137,20 @@ DWORD RS232DeviceDriver::Open(BaudRate eBaudRate, Parity eParity, DataBits eData
         return result;
     bool bOpened = false;
     {
-        std::lock_guard<std::recursive_mutex> guard(SharedRS232PortsLock());
+        std::unique_lock<std::mutex> guard(SharedRS232PortsLock());
+        WaitWhilePortBusy(guard, mnCOMPort);
         RS232RunTimeData *runTimeData = GetSharedRunTimeData();
         if (runTimeData == nullptr)
             return RS232Result::PortAccessDenied;
         mnOpenedPort = mnCOMPort;
-        if (!runTimeData->IsOpen())
+        if (!runTimeData->IsOpen()) {
+            // Opening may take seconds (a VISA open waits for its lock): other ports go ahead.
+            SetPortBusy(mnOpenedPort, true);
+            guard.unlock();
             result = runTimeData->Open(eBaudRate, eParity, eDataBits, eStopBits, *this);
+            guard.lock();
+            SetPortBusy(mnOpenedPort, false);
+        }
         if (runTimeData->IsOpen()) {
             runTimeData->IncrementUsageCount();
             mpRunTimeData = runTimeData;
@@ -133,12 +167,16 @@ DWORD RS232DeviceDriver::Open(BaudRate eBaudRate, Parity eParity, DataBits eData
 }
 
 DWORD RS232DeviceDriver::Close() {
-    std::lock_guard<std::recursive_mutex> guard(SharedRS232PortsLock());
+    std::unique_lock<std::mutex> guard(SharedRS232PortsLock());
     if (mpRunTimeData != nullptr && mbCountedUse) {
         mpRunTimeData->DecrementUsageCount();
         if (mpRunTimeData->GetUsageCount() == 0) {
+            SetPortBusy(mnOpenedPort, true);
+            guard.unlock();
             mpRunTimeData->Close();
+            guard.lock();
             RemoveSharedRunTimeData();
+            SharedRS232PortsChanged().notify_all();
         }
     }
     mpRunTimeData = nullptr;

@@ -2,7 +2,9 @@
 // with a deadline and show its settings page. The open state of a port lives in a run-time object
 // kept in the process-wide registry SharedRS232Ports under the port number, so that drivers with
 // equal settings and sharing on use one open port, each counted once; the last user's close
-// closes the port and drops the entry. RS232SharedDeviceDriver is the driver with sharing on.
+// closes the port and drops the entry. A port's first open and last close run outside the
+// registry's lock, so other ports go ahead; the port's next opener waits for them.
+// RS232SharedDeviceDriver is the driver with sharing on.
 #pragma once
 
 #include <string>
