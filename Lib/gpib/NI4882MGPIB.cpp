@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr const wchar_t *ModuleName = L"NIGPIBDD";
-
 constexpr unsigned char MessageAvailable = 16; // status byte bit MAV
 constexpr unsigned char EventSummary = 32;     // status byte bit ESB
 constexpr int EventOperationComplete = 1;      // event status bit OPC
@@ -35,10 +33,6 @@ int FirstInteger(const std::string &sText, bool &bFound) {
     int nValue = 0;
     bFound = RegExMatch(sText, "[-+]?[0-9]+", nValue, false) == 0;
     return bFound ? nValue : 0;
-}
-
-long ReadSize(unsigned long nBytes) {
-    return static_cast<long>(std::min<unsigned long>(nBytes, 0x7FFFFFFF));
 }
 
 } // namespace
@@ -71,7 +65,7 @@ DWORD NI4882MGPIB::StopServiceRequests(HostWindow hWnd) {
 }
 
 DWORD NI4882MGPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSecondary) {
-    QuellinEntry entry(ModuleName, L"NI4882MGPIB::OpenDevice");
+    QuellinEntry entry(GPIBLogModule, L"NI4882MGPIB::OpenDevice");
     entry.LogBegin(QuellinLevelNote, L"board", nBoard, L"primary", nPrimary, L"secondary", nSecondary);
     DWORD result = mLibrary.LoadGPIB32DLLs();
     if (result == 0)
@@ -181,7 +175,7 @@ DWORD NI4882CompliantGPIB::SendCommand(HostWindow hWnd, const std::string &sText
 }
 
 DWORD NI4882CompliantGPIB::SRQHandler(unsigned char statusByte) {
-    QuellinEntry entry(ModuleName, L"SRQHandler");
+    QuellinEntry entry(GPIBLogModule, L"SRQHandler");
     entry.LogBegin(QuellinLevelNote, L"bSTB", statusByte, L"meState", static_cast<int>(meState),
                    L"mlSuggestedReadSize", static_cast<unsigned long>(mlSuggestedReadSize));
     std::lock_guard<std::recursive_mutex> section(mSection);
@@ -247,7 +241,7 @@ DWORD NI4882CompliantGPIB::SRQHandler(unsigned char statusByte) {
 
 DWORD NI4882CompliantGPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sText, bool bWaitForOPC,
                                         unsigned long nReadResponseBytes, std::string *response) {
-    QuellinEntry entry(ModuleName, L"NI4882CompliantGPIB::SaveSendGPIB");
+    QuellinEntry entry(GPIBLogModule, L"NI4882CompliantGPIB::SaveSendGPIB");
     entry.LogBegin(QuellinLevelNote, L"text", sText.substr(0, 80), L"waitForOPC", bWaitForOPC,
                    L"readResponseBytes", nReadResponseBytes);
     std::string sDiscarded;

@@ -19,8 +19,6 @@
 namespace {
 
 constexpr const char *ModuleName = "RS232";
-constexpr DWORD PortTimeout = 3000;
-constexpr DWORD VisaTimeoutStatus = 0xBFFF0015;
 // The VISA library files RS-232 tries: the maker's first.
 constexpr int VisaLibraryPreference = 0;
 
@@ -136,6 +134,7 @@ DWORD RS232DeviceDriver::Open(BaudRate eBaudRate, Parity eParity, DataBits eData
     if (result != 0)
         return result;
     bool bOpened = false;
+    mbOpenFailed = false;
     {
         std::unique_lock<std::mutex> guard(SharedRS232PortsLock());
         WaitWhilePortBusy(guard, mnCOMPort);
@@ -156,9 +155,11 @@ DWORD RS232DeviceDriver::Open(BaudRate eBaudRate, Parity eParity, DataBits eData
             mpRunTimeData = runTimeData;
             mbCountedUse = true;
             bOpened = result == 0;
-        } else if (runTimeData->GetUsageCount() == 0) {
+        } else {
+            mbOpenFailed = true;
             // A failed first open leaves no entry behind.
-            RemoveSharedRunTimeData();
+            if (runTimeData->GetUsageCount() == 0)
+                RemoveSharedRunTimeData();
         }
     }
     if (bOpened)
@@ -181,21 +182,22 @@ DWORD RS232DeviceDriver::Close() {
     }
     mpRunTimeData = nullptr;
     mbCountedUse = false;
+    mbOpenFailed = false;
     return 0;
 }
 
 DWORD RS232DeviceDriver::Lock(double dSeconds) {
-    return mpRunTimeData != nullptr ? mpRunTimeData->Lock(dSeconds) : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->Lock(dSeconds) : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::Unlock() {
-    return mpRunTimeData != nullptr ? mpRunTimeData->Unlock() : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->Unlock() : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::Read(std::string &sText, DWORD dwCount) {
     if (mpRunTimeData == nullptr) {
         sText.clear();
-        return RS232Result::NoRunTimeData;
+        return ClosedResult();
     }
     return mpRunTimeData->Read(sText, dwCount);
 }
@@ -218,14 +220,16 @@ DWORD RS232DeviceDriver::Read(char *pBuffer, DWORD dwCount, DWORD *pdwReadCount)
 }
 
 DWORD RS232DeviceDriver::Write(const std::string &sText) {
-    return mpRunTimeData != nullptr ? mpRunTimeData->Write(sText) : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->Write(sText) : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::Write(const char *pData, DWORD dwLength, DWORD *pdwWrittenCount) {
     const std::string sText = pData != nullptr ? std::string(pData, dwLength) : std::string();
+    DWORD dwWritten = 0;
+    const DWORD result = mpRunTimeData != nullptr ? mpRunTimeData->Write(sText, dwWritten) : ClosedResult();
     if (pdwWrittenCount != nullptr)
-        *pdwWrittenCount = dwLength;
-    return Write(sText);
+        *pdwWrittenCount = dwWritten;
+    return result;
 }
 
 DWORD RS232DeviceDriver::OptimizedRead(std::string &sText, DWORD vlCount, DWORD dwTimeoutMilliseconds,
@@ -255,7 +259,7 @@ DWORD RS232DeviceDriver::OptimizedRead(std::string &sText, DWORD vlCount, DWORD 
                     result = 0;
                 }
             }
-            result = FirstNonZero(result, SetTimeout(PortTimeout));
+            result = FirstNonZero(result, SetTimeout(RS232RunTimeData::PortTimeout));
         }
         if (!sPiece.empty()) {
             sText += sPiece;
@@ -266,7 +270,7 @@ DWORD RS232DeviceDriver::OptimizedRead(std::string &sText, DWORD vlCount, DWORD 
             if (mbNewLineReturnIsEndOfString && (sPiece.back() == '\n' || sPiece.back() == '\r'))
                 bKeepReading = false;
         }
-        if (result == VisaTimeoutStatus && sText.size() < vlCount)
+        if (result == RS232RunTimeData::VisaTimeoutStatus && sText.size() < vlCount)
             result = RS232Result::ReadTimeout;
         if (result == RS232Result::ReadTimeout) {
             ClearLastError();
@@ -317,26 +321,24 @@ DWORD RS232DeviceDriver::GetErrorString(HostWindow hWnd, DWORD dwCode, char *pBu
 }
 
 DWORD RS232DeviceDriver::ClearInBuffer() {
-    return mpRunTimeData != nullptr ? mpRunTimeData->ClearInBuffer() : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->ClearInBuffer() : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::ClearOutBuffer() {
-    return mpRunTimeData != nullptr ? mpRunTimeData->ClearOutBuffer() : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->ClearOutBuffer() : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::SetReadTermination(const std::string &sTermination) {
-    return mpRunTimeData != nullptr ? mpRunTimeData->SetReadTermination(sTermination)
-                                    : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->SetReadTermination(sTermination) : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::ApplyNewLineTermination() {
-    return mpRunTimeData != nullptr ? mpRunTimeData->ApplyNewLineTermination() : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->ApplyNewLineTermination() : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::WaitCommEvent(DWORD dwTimeout, DWORD &dwAvailable) {
     dwAvailable = 0;
-    return mpRunTimeData != nullptr ? mpRunTimeData->WaitCommEvent(dwTimeout, dwAvailable)
-                                    : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->WaitCommEvent(dwTimeout, dwAvailable) : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::SetTimeout(DWORD dwMilliseconds) {

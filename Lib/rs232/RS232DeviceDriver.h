@@ -39,7 +39,7 @@ public:
     // The buffer holds count + 1 bytes: at most count bytes and a terminating 0.
     virtual DWORD Read(char *pBuffer, DWORD dwCount, DWORD *pdwReadCount);
     virtual DWORD Write(const std::string &sText);
-    // Reports length as written, whatever the write gives.
+    // Reports the bytes the port took.
     virtual DWORD Write(const char *pData, DWORD dwLength, DWORD *pdwWrittenCount);
     // Up to vlCount bytes within the time, ending early at msReceiveString or, with
     // NewLineReturnIsEndOfString, at a piece that ends in LF or CR. The deadline is no error.
@@ -74,9 +74,16 @@ protected:
     RS232RunTimeData *mpRunTimeData = nullptr;
 
 private:
+    // What a forwarding call answers without a run-time object: the closed port's code after an
+    // open that failed, else NoRunTimeData.
+    DWORD ClosedResult() const {
+        return mbOpenFailed ? RS232Result::PortNotOpen : RS232Result::NoRunTimeData;
+    }
+
     // Whether mpRunTimeData carries one counted use, and the registry key it was taken under.
     bool mbCountedUse = false;
     int mnOpenedPort = 0;
+    bool mbOpenFailed = false;
 };
 
 class RS232SharedDeviceDriver : public RS232DeviceDriver {

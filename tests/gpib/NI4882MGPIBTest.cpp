@@ -94,7 +94,7 @@ TEST_F(NI4882MGPIBTest, HandlerReadsResponsesAndKeepsUnaskedOutput) {
 }
 
 // A driver whose handler takes its time over unasked output (right after it set 10 ms for the
-// read) and, once, reads from inside the handler through the status-byte hook.
+// read) and, once, sends and reads from inside the handler through the status-byte hook.
 class HookedGPIB : public NI4882CompliantGPIB {
 public:
     using NI4882CompliantGPIB::NI4882CompliantGPIB;
@@ -106,7 +106,7 @@ public:
     }
     DWORD OnSRQStatusByte(unsigned char) override {
         if (ReadInHook && !HookDone) {
-            HookResult = SaveSendGPIB(nullptr, "", false, 64, &HookResponse);
+            HookResult = SaveSendGPIB(nullptr, HookCommand, false, 64, &HookResponse);
             HookDone = true;
         }
         return 0;
@@ -114,7 +114,7 @@ public:
     std::atomic<bool> SlowUnaskedRead{false}, InUnaskedRead{false};
     std::atomic<bool> ReadInHook{false}, HookDone{false};
     std::atomic<DWORD> HookResult{0};
-    std::string HookResponse;
+    std::string HookCommand, HookResponse;
 
 private:
     const std::thread::id mCaller = std::this_thread::get_id();
@@ -135,17 +135,50 @@ TEST_F(NI4882MGPIBTest, ACallDuringTheHandlersOwnReadWaitsThreeOfItsTimeOuts) {
     EXPECT_EQ(100u, driver.GetTimeOutMilliseconds());
 }
 
-TEST_F(NI4882MGPIBTest, AReadFromInsideTheHandlerReturnsItsErrorAfterFiveTries) {
-    HookedGPIB driver(0, 5, 0);
-    ASSERT_EQ(0u, driver.OpenDevice(nullptr, 0, 5, 0));
-    ClearTrace();
-    driver.ReadInHook = true;
-    // The handler reads the output itself; the hook's reads find nothing.
-    QueueOutput(0, 5, 0, "X\n", 2);
-    ASSERT_TRUE(TestSupport::WaitUntil([&] { return driver.HookDone.load(); }, std::chrono::seconds(5)));
-    EXPECT_EQ(GPIBResult::TimeOut, driver.HookResult.load());
-    EXPECT_EQ("", driver.HookResponse);
-    EXPECT_EQ(6u, TraceOf("ibrd").size()); // the handler's own read and five tries
+TEST_F(NI4882MGPIBTest, InsideTheHandlerAReadIsTriedFiveTimesAndKeepsItsError) {
+    const struct {
+        const char *Command;
+        DWORD Result;
+        const char *Response;
+        size_t Reads; // the handler's own read of the output first
+    } cases[] = {{"MEAS?", 0, "1.25\n", 2}, {"", GPIBResult::TimeOut, "", 6}};
+    for (const auto &c : cases) {
+        HookedGPIB driver(0, 5, 0);
+        ASSERT_EQ(0u, driver.OpenDevice(nullptr, 0, 5, 0));
+        ClearTrace();
+        driver.HookCommand = c.Command;
+        driver.ReadInHook = true;
+        QueueOutput(0, 5, 0, "X\n", 2);
+        ASSERT_TRUE(TestSupport::WaitUntil([&] { return driver.HookDone.load(); }, std::chrono::seconds(5)));
+        EXPECT_EQ(c.Result, driver.HookResult.load()) << c.Command;
+        EXPECT_EQ(c.Response, driver.HookResponse) << c.Command;
+        EXPECT_EQ(c.Reads, TraceOf("ibrd").size()) << c.Command;
+    }
+}
+
+TEST_F(NI4882MGPIBTest, TheEventStatusIsAskedUpToFiveTimes) {
+    const struct {
+        int FailedReads;
+        DWORD Result;
+        size_t Asked;
+    } cases[] = {{2, 0, 3}, {5, GPIBResult::NoServiceRequest, 5}};
+    for (const auto &c : cases) {
+        auto driver = std::make_unique<NI4882CompliantGPIB>(0, 5, 0);
+        ASSERT_EQ(0u, driver->OpenDevice(nullptr, 0, 5, 0));
+        driver->SetTimeOutMilliseconds(nullptr, 300);
+        ClearTrace();
+        for (int n = 0; n < c.FailedReads; ++n)
+            FailNext("ibrd", NI488::EABO, 0);
+        std::string response;
+        EXPECT_EQ(c.Result, driver->SaveSendGPIB(nullptr, "VOLT 5", true, 0, &response)) << c.FailedReads;
+        // Without an answer the event status counts as 0: no operation complete.
+        EXPECT_TRUE(TestSupport::WaitUntil([&] { return TraceOf("ibwrt(16,\"*ESR?\"").size() >= c.Asked; },
+                                           std::chrono::seconds(5)));
+        EXPECT_EQ(c.Asked, TraceOf("ibwrt(16,\"*ESR?\"").size()) << c.FailedReads;
+        driver.reset();
+        Reset();
+        AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
+    }
 }
 
 TEST_F(NI4882MGPIBTest, QueryErrorsAreResentFiveTimes) {
