@@ -28,6 +28,8 @@ constexpr DWORD SRQEntryPointMissing = 0x30000247; // a service-request entry po
 
 // The Windows code of an entry point that a library lacks.
 constexpr DWORD ProcedureNotFound = 127;
+// The Windows code of a library that could not be freed (ERROR_INVALID_HANDLE).
+constexpr DWORD LibraryNotFreed = 6;
 
 // The result code of an NI-488.2 error (iberr, and for EDVR the driver's code in ibcntl).
 constexpr DWORD FromNI488Error(int iberr, long ibcntl) {

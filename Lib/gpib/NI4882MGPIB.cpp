@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr const wchar_t *ModuleName = L"NIGPIBDD";
-
 constexpr unsigned char MessageAvailable = 16; // status byte bit MAV
 constexpr unsigned char EventSummary = 32;     // status byte bit ESB
 constexpr int EventOperationComplete = 1;      // event status bit OPC
@@ -35,10 +33,6 @@ int FirstInteger(const std::string &sText, bool &bFound) {
     int nValue = 0;
     bFound = RegExMatch(sText, "[-+]?[0-9]+", nValue, false) == 0;
     return bFound ? nValue : 0;
-}
-
-long ReadSize(unsigned long nBytes) {
-    return static_cast<long>(std::min<unsigned long>(nBytes, 0x7FFFFFFF));
 }
 
 } // namespace
@@ -71,7 +65,7 @@ DWORD NI4882MGPIB::StopServiceRequests(HostWindow hWnd) {
 }
 
 DWORD NI4882MGPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSecondary) {
-    QuellinEntry entry(ModuleName, L"NI4882MGPIB::OpenDevice");
+    QuellinEntry entry(GPIBLogModule, L"NI4882MGPIB::OpenDevice");
     entry.LogBegin(QuellinLevelNote, L"board", nBoard, L"primary", nPrimary, L"secondary", nSecondary);
     DWORD result = mLibrary.LoadGPIB32DLLs();
     if (result == 0)
@@ -181,7 +175,7 @@ DWORD NI4882CompliantGPIB::SendCommand(HostWindow hWnd, const std::string &sText
 }
 
 DWORD NI4882CompliantGPIB::SRQHandler(unsigned char statusByte) {
-    QuellinEntry entry(ModuleName, L"SRQHandler");
+    QuellinEntry entry(GPIBLogModule, L"SRQHandler");
     entry.LogBegin(QuellinLevelNote, L"bSTB", statusByte, L"meState", static_cast<int>(meState),
                    L"mlSuggestedReadSize", static_cast<unsigned long>(mlSuggestedReadSize));
     std::lock_guard<std::recursive_mutex> section(mSection);
@@ -247,7 +241,7 @@ DWORD NI4882CompliantGPIB::SRQHandler(unsigned char statusByte) {
 
 DWORD NI4882CompliantGPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sText, bool bWaitForOPC,
                                         unsigned long nReadResponseBytes, std::string *response) {
-    QuellinEntry entry(ModuleName, L"NI4882CompliantGPIB::SaveSendGPIB");
+    QuellinEntry entry(GPIBLogModule, L"NI4882CompliantGPIB::SaveSendGPIB");
     entry.LogBegin(QuellinLevelNote, L"text", sText.substr(0, 80), L"waitForOPC", bWaitForOPC,
                    L"readResponseBytes", nReadResponseBytes);
     std::string sDiscarded;
@@ -258,7 +252,9 @@ DWORD NI4882CompliantGPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sTex
 
     if (IsHandlerThread()) {
         // Inside the handler no service request can be awaited: plain send and read.
-        for (int nRound = 0; nRound < 5 && result == 0; ++nRound) {
+        // A read that fails five times returns its error.
+        constexpr int Rounds = 5;
+        for (int nRound = 0; nRound < Rounds; ++nRound) {
             if (!sCommand.empty()) {
                 result = SendGPIB(hWnd, sCommand);
                 if (result != 0)
@@ -271,19 +267,20 @@ DWORD NI4882CompliantGPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sTex
                 break;
             entry.Log(QuellinLevelWarning, QuellinDescription,
                       L"They might be problems with reading response from receiveGPIB");
-            mTiming.Wait(100);
-            result = 0;
+            if (nRound + 1 < Rounds)
+                mTiming.Wait(100);
         }
         entry.LogEnd(ResultSeverityText(result), L"Err", result, L"response", response->substr(0, 80));
         return result;
     }
 
-    // The handler may change the time-out for a moment: the wait uses the one of this call.
-    const unsigned int nTimeOut = GetTimeOutMilliseconds();
+    unsigned int nTimeOut = 0;
     // Whether a service request is awaited: only then does the handler's error count.
     bool bExpecting = false;
     {
         std::lock_guard<std::recursive_mutex> section(mSection);
+        // Read under the section: a running handler sets 10 ms for its own read for a moment.
+        nTimeOut = GetTimeOutMilliseconds();
         if (!sText.empty())
             response->clear();
         mlSuggestedReadSize = nReadResponseBytes;

@@ -47,8 +47,8 @@ protected:
 
 class NI4882CompliantGPIB : public NI4882MGPIB {
 public:
-    // States of a running SaveSendGPIB.
-    enum State { Idle = 0, Sending = 1, WaitingForOPC = 2, WaitingForResponse = 3, Complete = 4 };
+    // States of a running SaveSendGPIB (1, a send without waiting, goes straight to Complete).
+    enum State { Idle = 0, WaitingForOPC = 2, WaitingForResponse = 3, Complete = 4 };
 
     NI4882CompliantGPIB(int nBoard, int nPrimary, int nSecondary);
     ~NI4882CompliantGPIB() override;

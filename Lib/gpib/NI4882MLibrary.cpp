@@ -2,6 +2,7 @@
 // operations.
 #include "gpib/NI4882MLibrary.h"
 
+#include <functional>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -15,7 +16,6 @@
 
 namespace {
 
-constexpr const wchar_t *ModuleName = L"NIGPIBDD";
 constexpr const wchar_t *NIKey = L"HKEY_LOCAL_MACHINE\\Software\\National Instruments\\NI-488.2M";
 constexpr const wchar_t *AgilentKey = L"HKEY_LOCAL_MACHINE\\Software\\Agilent\\IO Libraries\\CurrentVersion";
 
@@ -52,7 +52,7 @@ TimingFallback &ProcessTiming() {
 GPIBCheckVersion::~GPIBCheckVersion() = default;
 
 DWORD GPIBCheckVersion::CheckNI4882MVersion() {
-    QuellinEntry entry(ModuleName, L"CheckNI4882MVersion");
+    QuellinEntry entry(GPIBLogModule, L"CheckNI4882MVersion");
     entry.LogBegin(QuellinLevelNote);
     bool bEnabled = false;
     DWORD result = HasAgilent488EnabledMode(bEnabled);
@@ -98,7 +98,7 @@ DWORD GPIBCheckVersion::CheckNI4882MVersion() {
 }
 
 DWORD GPIBCheckVersion::HasAgilent488EnabledMode(bool &bEnabled) {
-    QuellinEntry entry(ModuleName, L"HasAgilent488EnabledMode");
+    QuellinEntry entry(GPIBLogModule, L"HasAgilent488EnabledMode");
     entry.LogBegin(QuellinLevelNote);
     bEnabled = false;
     std::wstring sVendorVersion = L"??";
@@ -150,7 +150,7 @@ void GPIBSRQLibrary::ClearEntryPoints() {
 DWORD GPIBSRQLibrary::LoadGPIBSRQDLL() {
     if (mModule.IsLoaded())
         return 0;
-    QuellinEntry entry(ModuleName, L"LoadGPIBSRQDLL");
+    QuellinEntry entry(GPIBLogModule, L"LoadGPIBSRQDLL");
     entry.LogBegin(QuellinLevelNote);
     DWORD result = 0;
     if (!mModule.Load(GpibSrqApi::LibraryName)) {
@@ -178,7 +178,9 @@ DWORD GPIBSRQLibrary::LoadGPIBSRQDLL() {
 }
 
 DWORD GPIBSRQLibrary::UnloadGPIBSRQDLL() {
-    mModule.Unload();
+    // A library that could not be freed stays bound.
+    if (!mModule.Unload())
+        return GPIBResult::LibraryNotFreed;
     ClearEntryPoints();
     return 0;
 }
@@ -236,7 +238,7 @@ DWORD GPIBSRQLibrary::SetLastTimingInformation(const uint32_t *delay, const uint
 
 NI4882MLibrary::NI4882MLibrary() {
     ResetConfigCache();
-    QuellinEntry entry(ModuleName, L"NI4882MLibrary");
+    QuellinEntry entry(GPIBLogModule, L"NI4882MLibrary");
     entry.Log(QuellinLevelNote, QuellinDescription, L"NI4882MLibrary has been loaded");
 }
 
@@ -289,7 +291,7 @@ DWORD NI4882MLibrary::LoadGPIB32DLLs() {
         const DWORD check = CheckNI4882MVersion();
         if (check != 0)
             return check;
-        QuellinEntry entry(ModuleName, L"LoadGPIB32DLLs");
+        QuellinEntry entry(GPIBLogModule, L"LoadGPIB32DLLs");
         entry.LogBegin(QuellinLevelNote, QuellinDescription, L"Load GPIB32 DLL's");
         if (!mModule.Load(NI488::LibraryName)) {
             entry.LogEnd(QuellinLevelError, L"Err", GPIBResult::GPIB32NotLoaded);
@@ -322,7 +324,9 @@ DWORD NI4882MLibrary::LoadGPIB32DLLs() {
 
 DWORD NI4882MLibrary::UnloadGPIB32DLLs() {
     mSRQLibrary.UnloadGPIBSRQDLL();
-    mModule.Unload();
+    // A library that could not be freed stays bound.
+    if (!mModule.Unload())
+        return GPIBResult::LibraryNotFreed;
     ClearEntryPoints();
     return 0;
 }
@@ -383,7 +387,7 @@ DWORD NI4882MLibrary::SendGPIB(HostWindow hWnd, const std::string &sText) {
     if (mIbwrt == nullptr)
         return GPIBResult::GPIB32NotLoaded;
     const std::string sDescription = FormatString("SendGPIB(\"%.80s\")", sText.c_str());
-    QuellinEntry entry(ModuleName, L"SendGPIB");
+    QuellinEntry entry(GPIBLogModule, L"SendGPIB");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
     WaitBusDelay();
     const int nIbsta = mIbwrt(mnDeviceHandle, sText.data(), static_cast<long>(sText.size()));
@@ -399,7 +403,7 @@ DWORD NI4882MLibrary::ReceiveGPIB(HostWindow hWnd, char *buffer, long maxLen) {
     if (buffer == nullptr || maxLen < 0)
         return GPIBResult::Argument;
     const std::string sDescription = MakeString("ReceiveGPIB(<buffer>, ", maxLen, ")");
-    QuellinEntry entry(ModuleName, L"ReceiveGPIB");
+    QuellinEntry entry(GPIBLogModule, L"ReceiveGPIB");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
     WaitBusDelay();
     const int nIbsta = mIbrd(mnDeviceHandle, buffer, maxLen);
@@ -433,56 +437,37 @@ DWORD NI4882MLibrary::ReceiveGPIBString(HostWindow hWnd, std::string *out, long 
     return result;
 }
 
-DWORD NI4882MLibrary::ClearGPIB(HostWindow hWnd) {
+DWORD NI4882MLibrary::TimedDeviceCall(HostWindow hWnd, const char *sFunction, bool bBound,
+                                      const std::function<int()> &call) {
     if (mnDeviceHandle == -1)
         return 0;
-    if (mIbclr == nullptr)
+    if (!bBound)
         return GPIBResult::GPIB32NotLoaded;
-    QuellinEntry entry(ModuleName, L"ClearGPIB");
+    QuellinEntry entry(GPIBLogModule, ToStdWstring(sFunction));
     entry.LogBegin(QuellinLevelNote);
     WaitBusDelay();
-    const int nIbsta = mIbclr(mnDeviceHandle);
+    const int nIbsta = call();
     RecordBusAccess();
-    return FinishCall(entry, hWnd, nIbsta, true, "ClearGPIB()");
+    return FinishCall(entry, hWnd, nIbsta, true, std::string(sFunction) + "()");
+}
+
+DWORD NI4882MLibrary::ClearGPIB(HostWindow hWnd) {
+    return TimedDeviceCall(hWnd, "ClearGPIB", mIbclr != nullptr, [this] { return mIbclr(mnDeviceHandle); });
 }
 
 DWORD NI4882MLibrary::GoOnlineDevice(HostWindow hWnd) {
-    if (mnDeviceHandle == -1)
-        return 0;
-    if (mIbonl == nullptr)
-        return GPIBResult::GPIB32NotLoaded;
-    QuellinEntry entry(ModuleName, L"GoOnlineDevice");
-    entry.LogBegin(QuellinLevelNote);
-    WaitBusDelay();
-    const int nIbsta = mIbonl(mnDeviceHandle, 1);
-    RecordBusAccess();
-    return FinishCall(entry, hWnd, nIbsta, true, "GoOnlineDevice()");
+    return TimedDeviceCall(hWnd, "GoOnlineDevice", mIbonl != nullptr,
+                           [this] { return mIbonl(mnDeviceHandle, 1); });
 }
 
 DWORD NI4882MLibrary::GoOfflineDevice(HostWindow hWnd) {
-    if (mnDeviceHandle == -1)
-        return 0;
-    if (mIbonl == nullptr)
-        return GPIBResult::GPIB32NotLoaded;
-    QuellinEntry entry(ModuleName, L"GoOfflineDevice");
-    entry.LogBegin(QuellinLevelNote);
-    WaitBusDelay();
-    const int nIbsta = mIbonl(mnDeviceHandle, 0);
-    RecordBusAccess();
-    return FinishCall(entry, hWnd, nIbsta, true, "GoOfflineDevice()");
+    return TimedDeviceCall(hWnd, "GoOfflineDevice", mIbonl != nullptr,
+                           [this] { return mIbonl(mnDeviceHandle, 0); });
 }
 
 DWORD NI4882MLibrary::GoToLocalDevice(HostWindow hWnd) {
-    if (mnDeviceHandle == -1)
-        return 0;
-    if (mIbloc == nullptr)
-        return GPIBResult::GPIB32NotLoaded;
-    QuellinEntry entry(ModuleName, L"GoToLocalDevice");
-    entry.LogBegin(QuellinLevelNote);
-    WaitBusDelay();
-    const int nIbsta = mIbloc(mnDeviceHandle);
-    RecordBusAccess();
-    return FinishCall(entry, hWnd, nIbsta, true, "GoToLocalDevice()");
+    return TimedDeviceCall(hWnd, "GoToLocalDevice", mIbloc != nullptr,
+                           [this] { return mIbloc(mnDeviceHandle); });
 }
 
 DWORD NI4882MLibrary::CommandGPIB(HostWindow hWnd, const std::string &sCommand) {
@@ -491,7 +476,7 @@ DWORD NI4882MLibrary::CommandGPIB(HostWindow hWnd, const std::string &sCommand) 
     if (mIbcmd == nullptr)
         return GPIBResult::GPIB32NotLoaded;
     const std::string sDescription = FormatString("CommandGPIB(\"%s\")", sCommand.c_str());
-    QuellinEntry entry(ModuleName, L"CommandGPIB");
+    QuellinEntry entry(GPIBLogModule, L"CommandGPIB");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
     WaitBusDelay();
     const int nIbsta = mIbcmd(mnBoardHandle, sCommand.data(), static_cast<long>(sCommand.size()));
@@ -506,7 +491,7 @@ DWORD NI4882MLibrary::OpenDeviceConnection(HostWindow hWnd, int nBoard, int nPri
     const std::string sDescription =
         FormatString("OpenDeviceConnection(%d, %d, %d, %d, %d, %c)", nBoard, nPrimary, nSecondary,
                      nTimeOutCode, nEndOfStringMode, cEndOfString);
-    QuellinEntry entry(ModuleName, L"OpenDeviceConnection");
+    QuellinEntry entry(GPIBLogModule, L"OpenDeviceConnection");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
     const int nEos = ((nEndOfStringMode << 10) & 0x1C00) | static_cast<unsigned char>(cEndOfString);
     WaitBusDelay();
@@ -525,7 +510,7 @@ DWORD NI4882MLibrary::FindBoard(HostWindow, int nBoard) {
     if (mIbfindW == nullptr)
         return GPIBResult::GPIB32NotLoaded;
     const std::string sDescription = FormatString("FindBoard(%d)", nBoard);
-    QuellinEntry entry(ModuleName, L"FindBoard");
+    QuellinEntry entry(GPIBLogModule, L"FindBoard");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
     const std::wstring sName = FormatWString(L"GPIB%d", nBoard);
     const int nHandle = mIbfindW(sName.c_str());
@@ -544,7 +529,7 @@ DWORD NI4882MLibrary::ConfigBoardGPIB(HostWindow hWnd, int nOption, int nValue) 
     if (mIbconfig == nullptr)
         return GPIBResult::GPIB32NotLoaded;
     const std::string sDescription = FormatString("ConfigBoardGPIB(%d, %d)", nOption, nValue);
-    QuellinEntry entry(ModuleName, L"ConfigBoardGPIB");
+    QuellinEntry entry(GPIBLogModule, L"ConfigBoardGPIB");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
     const int nIbsta = mIbconfig(mnBoardHandle, nOption, nValue);
     return FinishCall(entry, hWnd, nIbsta, false, sDescription);
@@ -558,7 +543,7 @@ DWORD NI4882MLibrary::ConfigDeviceGPIB(HostWindow hWnd, int nOption, int nValue)
     if (mIbconfig == nullptr)
         return GPIBResult::GPIB32NotLoaded;
     const std::string sDescription = FormatString("ConfigDeviceGPIB(%d, %d)", nOption, nValue);
-    QuellinEntry entry(ModuleName, L"ConfigDeviceGPIB");
+    QuellinEntry entry(GPIBLogModule, L"ConfigDeviceGPIB");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
     const int nIbsta = mIbconfig(mnDeviceHandle, nOption, nValue);
     if ((nIbsta & NI488::ERR) == 0) {
@@ -574,7 +559,7 @@ DWORD NI4882MLibrary::AskConfigBoardGPIB(HostWindow hWnd, int nOption, int *pnVa
     if (mIbask == nullptr)
         return GPIBResult::GPIB32NotLoaded;
     const std::string sDescription = FormatString("AskConfigBoardGPIB(%d)", nOption);
-    QuellinEntry entry(ModuleName, L"AskConfigBoardGPIB");
+    QuellinEntry entry(GPIBLogModule, L"AskConfigBoardGPIB");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
     int nValue = 0;
     const int nIbsta = mIbask(mnBoardHandle, nOption, &nValue);
@@ -590,7 +575,7 @@ DWORD NI4882MLibrary::SetTimeOutGPIB(HostWindow hWnd, int nCode) {
     if (mIbtmo == nullptr)
         return GPIBResult::GPIB32NotLoaded;
     const std::string sDescription = FormatString("SetTimeOutGPIB(%d)", nCode);
-    QuellinEntry entry(ModuleName, L"SetTimeOutGPIB");
+    QuellinEntry entry(GPIBLogModule, L"SetTimeOutGPIB");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
     const int nIbsta = mIbtmo(mnDeviceHandle, nCode);
     return FinishCall(entry, hWnd, nIbsta, true, sDescription);
@@ -601,7 +586,7 @@ DWORD NI4882MLibrary::LockDevice(HostWindow hWnd, unsigned int nWaitMilliseconds
         return 0;
     if (mIblck == nullptr)
         return GPIBResult::GPIB32NotLoaded;
-    QuellinEntry entry(ModuleName, L"LockDevice");
+    QuellinEntry entry(GPIBLogModule, L"LockDevice");
     entry.LogBegin(QuellinLevelNote, L"waitMs", nWaitMilliseconds);
     const int nIbsta = mIblck(mnDeviceHandle, 1, nWaitMilliseconds, nullptr);
     if ((nIbsta & NI488::ERR) != 0) {
@@ -624,7 +609,7 @@ DWORD NI4882MLibrary::UnLockDevice(HostWindow hWnd) {
         return 0;
     if (mIblck == nullptr)
         return GPIBResult::GPIB32NotLoaded;
-    QuellinEntry entry(ModuleName, L"UnLockDevice");
+    QuellinEntry entry(GPIBLogModule, L"UnLockDevice");
     entry.LogBegin(QuellinLevelNote);
     const int nIbsta = mIblck(mnDeviceHandle, 0, 0, nullptr);
     if ((nIbsta & NI488::ERR) != 0 && CallThreadIberr() == NI488::ELCK) {
@@ -639,7 +624,7 @@ DWORD NI4882MLibrary::UnLockDevice(HostWindow hWnd) {
 DWORD NI4882MLibrary::ConvertGPIBErrorCode(HostWindow, int nIberr, long nIbcntl, bool bDeviceCall,
                                            const std::string &sDescription) {
     const DWORD result = GPIBResult::FromNI488Error(nIberr, nIbcntl);
-    QuellinEntry entry(ModuleName, L"ConvertGPIBErrorCode");
+    QuellinEntry entry(GPIBLogModule, L"ConvertGPIBErrorCode");
     entry.Log(QuellinLevelError, QuellinDescription, sDescription, L"vnGPIBError", nIberr, L"gpibCount",
               nIbcntl, L"deviceCall", bDeviceCall, L"Err", result);
     return result;

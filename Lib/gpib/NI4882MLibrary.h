@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/Timing.h"
@@ -19,6 +20,9 @@
 #include "platform/HostTypes.h"
 
 class QuellinEntry;
+
+// Module name of the GPIB call records.
+inline constexpr const wchar_t *GPIBLogModule = L"NIGPIBDD";
 
 class GPIBCheckVersion {
 public:
@@ -40,6 +44,7 @@ public:
 
     // 0 when loaded. A library that lacks one of the four registration entry points is not kept.
     DWORD LoadGPIBSRQDLL();
+    // 0, or LibraryNotFreed with the library still loaded and bound.
     DWORD UnloadGPIBSRQDLL();
     bool IsLoaded() const { return mModule.IsLoaded(); }
 
@@ -79,6 +84,8 @@ public:
     // Checks the installed version, binds GPIB-32.DLL (a library that lacks an entry point is not
     // kept) and then loads GPIBSRQ.DLL; once bound, only the GPIBSRQ.DLL step repeats.
     DWORD LoadGPIB32DLLs();
+    // Unloads GPIBSRQ.DLL (its result ignored), then GPIB-32.DLL: 0, or LibraryNotFreed with the
+    // library still loaded and bound.
     DWORD UnloadGPIB32DLLs();
     bool IsLoaded() const { return mModule.IsLoaded(); }
 
@@ -130,6 +137,10 @@ private:
     void ResetConfigCache();
     void WaitBusDelay();
     void RecordBusAccess();
+    // A logged call on the device handle with the bus delay kept, whose description is the
+    // function's name and "()"; 0 without a device.
+    DWORD TimedDeviceCall(HostWindow hWnd, const char *sFunction, bool bBound,
+                          const std::function<int()> &call);
     // Logs the end of a call whose status is nIbsta; converts an error.
     DWORD FinishCall(QuellinEntry &entry, HostWindow hWnd, int nIbsta, bool bDeviceCall,
                      const std::string &sDescription);

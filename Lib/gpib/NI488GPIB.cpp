@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr const wchar_t *ModuleName = L"NIGPIBDD";
-
 // Milliseconds of each NI-488.2 time-out code; codes 1 to 4 (10 to 300 µs) count as 1 ms, code 0
 // (no time-out) as one hour.
 constexpr unsigned int TimeOutTable[18] = {3600000, 1,   1,    1,    1,     1,     3,      10,     30,
@@ -77,7 +75,7 @@ DWORD NI488GPIB::PrepareBoard(HostWindow hWnd, int nBoard) {
 }
 
 DWORD NI488GPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSecondary) {
-    QuellinEntry entry(ModuleName, L"OpenDevice");
+    QuellinEntry entry(GPIBLogModule, L"OpenDevice");
     entry.LogBegin(QuellinLevelNote, L"board", nBoard, L"primary", nPrimary, L"secondary", nSecondary);
     DWORD result = PrepareBoard(hWnd, nBoard);
     if (result == 0) {
@@ -141,7 +139,7 @@ DWORD NI488GPIB::GetIdentificationString(HostWindow hWnd, std::string *reply) {
     if (result == 0) {
         result = ReceiveGPIBString(hWnd, reply, 100);
     } else {
-        QuellinEntry entry(ModuleName, L"GetIdentificationString");
+        QuellinEntry entry(GPIBLogModule, L"GetIdentificationString");
         entry.Log(QuellinLevelError, QuellinDescription,
                   L"Something went wrong sending the get identification request", L"Err", result);
     }
@@ -174,7 +172,7 @@ DWORD NI488GPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sText, bool bW
     const std::string sCommand = WithOperationCompleteQuery(sText, bWaitForOPC);
     DWORD result = SendGPIB(hWnd, sCommand);
     if (bWaitForOPC) {
-        QuellinEntry entry(ModuleName, L"SaveSendGPIB");
+        QuellinEntry entry(GPIBLogModule, L"SaveSendGPIB");
         entry.Log(QuellinLevelWarning, QuellinDescription, L"receive the 1 of the *OPC? question");
         if (result == 0) {
             std::string sReply;
@@ -182,13 +180,12 @@ DWORD NI488GPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sText, bool bW
         }
     }
     if (nReadResponseBytes > 0) {
-        QuellinEntry entry(ModuleName, L"SaveSendGPIB");
+        QuellinEntry entry(GPIBLogModule, L"SaveSendGPIB");
         entry.Log(QuellinLevelWarning, QuellinDescription, L"No response where it should have responded");
         if (result == 0) {
             std::string sDiscarded;
-            result =
-                ReceiveGPIBString(hWnd, response != nullptr ? response : &sDiscarded,
-                                  static_cast<long>(std::min<unsigned long>(nReadResponseBytes, 0x7FFFFFFF)));
+            result = ReceiveGPIBString(hWnd, response != nullptr ? response : &sDiscarded,
+                                       ReadSize(nReadResponseBytes));
         }
     }
     return result;

@@ -5,6 +5,7 @@
 // its NI4882MLibrary. Its configuration part's "Wait" is the library's bus delay.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -93,6 +94,11 @@ public:
     static constexpr DWORD LanguageResource = 573;
 
 protected:
+    // A byte count as a read takes it: at most 0x7FFFFFFF.
+    static long ReadSize(unsigned long nBytes) {
+        return static_cast<long>(std::min<unsigned long>(nBytes, 0x7FFFFFFF));
+    }
+
     NI4882MLibrary mLibrary;
 
 private:

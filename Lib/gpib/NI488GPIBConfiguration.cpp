@@ -106,10 +106,10 @@ wxBEGIN_EVENT_TABLE(NI488GPIBConfigurationDialog, ValidatorBasedPanel)
     EVT_INIT_DIALOG(NI488GPIBConfigurationDialog::OnInitDialog)
     EVT_CHECKBOX(XRCID("chkAdvancedConfiguration"), NI488GPIBConfigurationDialog::OnCheck)
 wxEND_EVENT_TABLE()
-    // clang-format on
 
-    NI488GPIBConfigurationDialog::NI488GPIBConfigurationDialog(NI488GPIBConfiguration *pConfiguration)
+NI488GPIBConfigurationDialog::NI488GPIBConfigurationDialog(NI488GPIBConfiguration *pConfiguration)
     : mConfiguration(pConfiguration) {}
+// clang-format on
 
 void NI488GPIBConfigurationDialog::OnInitDialog(wxInitDialogEvent &event) {
     QuellinEntry entry(L"NI488GPIBConfigurationDialog", L"OnInitDialog");

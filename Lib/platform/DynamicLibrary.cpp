@@ -101,12 +101,18 @@ bool DynamicLibrary::Load(const std::string &dllName) {
     return true;
 }
 
-void DynamicLibrary::Unload() {
+bool DynamicLibrary::Unload() {
     if (mHandle != nullptr) {
-        dlclose(mHandle);
+        dlerror();
+        if (dlclose(mHandle) != 0) {
+            const char *error = dlerror();
+            mLastError = error != nullptr ? error : "the library could not be closed";
+            return false;
+        }
         mHandle = nullptr;
     }
     mFilePath.clear();
+    return true;
 }
 
 void *DynamicLibrary::GetSymbol(const char *name) {

@@ -20,7 +20,8 @@ public:
 
     // False when the library cannot be found or loaded (LastError says why).
     bool Load(const std::string &dllName);
-    void Unload();
+    // False when the library could not be closed: it stays loaded (LastError says why).
+    bool Unload();
     bool IsLoaded() const { return mHandle != nullptr; }
     // Null when not loaded or the entry point is missing.
     void *GetSymbol(const char *name);

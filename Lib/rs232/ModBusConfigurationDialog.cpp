@@ -3,8 +3,7 @@
 
 #include <wx/xrc/xmlres.h>
 
-#include "core/ModBusDeviceDriver.h"
-#include "rs232/RS232DeviceDriver.h"
+#include "rs232/ModBusDeviceDriver.h"
 #include "ui/wxCustomValidator.h"
 
 // clang-format off
@@ -12,10 +11,10 @@ wxBEGIN_EVENT_TABLE(ModBusConfigurationDialog, ValidatorBasedDialog)
     EVT_INIT_DIALOG(ModBusConfigurationDialog::OnInitDialog)
     EVT_BUTTON(XRCID("ID_COMPORT"), ModBusConfigurationDialog::OnRS232Configuration)
 wxEND_EVENT_TABLE()
-    // clang-format on
 
-    ModBusConfigurationDialog::ModBusConfigurationDialog(ModBusDeviceDriver *pDriver)
+ModBusConfigurationDialog::ModBusConfigurationDialog(ModBusDeviceDriver *pDriver)
     : mDriver(pDriver) {}
+// clang-format on
 
 void ModBusConfigurationDialog::OnInitDialog(wxInitDialogEvent &event) {
     if (FindWindow("ID_ADDRESS") != nullptr)
@@ -26,8 +25,6 @@ void ModBusConfigurationDialog::OnInitDialog(wxInitDialogEvent &event) {
 }
 
 void ModBusConfigurationDialog::OnRS232Configuration(wxCommandEvent &) {
-    // The port settings belong to the same driver object, when it is an RS-232 driver.
-    if (auto *port = dynamic_cast<RS232DeviceDriver *>(mDriver))
-        port->CreateConfigurationPanel(static_cast<HostWindow>(wxGetTopLevelParent(this)),
-                                       "RS232 Configuration");
+    mDriver->CreateConfigurationPanel(static_cast<HostWindow>(wxGetTopLevelParent(this)),
+                                      "RS232 Configuration");
 }

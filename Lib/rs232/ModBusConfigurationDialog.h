@@ -1,6 +1,6 @@
 // The ModBus address dialog (XRC dialog "ModBusConfigurationDialog"): the station's bus address
-// "ID_ADDRESS" and a button "ID_COMPORT" that opens the serial settings of the port when the
-// driver is also an RS232DeviceDriver (it lives here, beside the RS-232 driver, for that reason).
+// "ID_ADDRESS" and a button "ID_COMPORT" that opens the serial settings of the driver's port (it
+// lives here, beside the RS-232 driver, for that reason).
 #pragma once
 
 #include <wx/event.h>

@@ -12,10 +12,10 @@
 wxBEGIN_EVENT_TABLE(RS232ConfigurationPanel, ValidatorBasedPanel)
     EVT_INIT_DIALOG(RS232ConfigurationPanel::OnInitDialog)
 wxEND_EVENT_TABLE()
-    // clang-format on
 
-    RS232ConfigurationPanel::RS232ConfigurationPanel(RS232Configuration *configuration)
+RS232ConfigurationPanel::RS232ConfigurationPanel(RS232Configuration *configuration)
     : mConfiguration(configuration) {}
+// clang-format on
 
 void RS232ConfigurationPanel::OnInitDialog(wxInitDialogEvent &event) {
     using Configuration = RS232Configuration;

@@ -2,6 +2,7 @@
 #include "rs232/RS232DeviceDriver.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -18,22 +19,46 @@
 namespace {
 
 constexpr const char *ModuleName = "RS232";
-constexpr DWORD PortTimeout = 3000;
-constexpr DWORD VisaTimeoutStatus = 0xBFFF0015;
 // The VISA library files RS-232 tries: the maker's first.
 constexpr int VisaLibraryPreference = 0;
 
-using SharedPortEntry = std::pair<RS232Configuration *, RS232RunTimeData *>;
+struct SharedPortEntry {
+    RS232Configuration *Configuration; // copy of the first opener's settings
+    RS232RunTimeData *RunTimeData;
+    // The port's first open or last close runs outside the lock; the port's next opener waits.
+    bool Busy = false;
+};
 
-// Port number -> (copy of the first opener's settings, run-time object), guarded by the lock.
+// Port number -> entry, guarded by the lock.
 std::map<int, SharedPortEntry> &SharedRS232Ports() {
     static std::map<int, SharedPortEntry> ports;
     return ports;
 }
 
-std::recursive_mutex &SharedRS232PortsLock() {
-    static std::recursive_mutex lock;
+std::mutex &SharedRS232PortsLock() {
+    static std::mutex lock;
     return lock;
+}
+
+// Signalled when a port's open or close has ended.
+std::condition_variable &SharedRS232PortsChanged() {
+    static std::condition_variable changed;
+    return changed;
+}
+
+void SetPortBusy(int nCOMPort, bool bBusy) {
+    const auto found = SharedRS232Ports().find(nCOMPort);
+    if (found != SharedRS232Ports().end())
+        found->second.Busy = bBusy;
+    if (!bBusy)
+        SharedRS232PortsChanged().notify_all();
+}
+
+void WaitWhilePortBusy(std::unique_lock<std::mutex> &guard, int nCOMPort) {
+    SharedRS232PortsChanged().wait(guard, [nCOMPort] {
+        const auto found = SharedRS232Ports().find(nCOMPort);
+        return found == SharedRS232Ports().end() || !found->second.Busy;
+    });
 }
 
 } // namespace
@@ -50,9 +75,9 @@ RS232SharedDeviceDriver::RS232SharedDeviceDriver() {
 }
 
 RS232RunTimeData *RS232DeviceDriver::FindSharedRunTimeData(int nCOMPort) {
-    std::lock_guard<std::recursive_mutex> guard(SharedRS232PortsLock());
+    std::lock_guard<std::mutex> guard(SharedRS232PortsLock());
     const auto found = SharedRS232Ports().find(nCOMPort);
-    return found != SharedRS232Ports().end() ? found->second.second : nullptr;
+    return found != SharedRS232Ports().end() ? found->second.RunTimeData : nullptr;
 }
 
 RS232RunTimeData *RS232DeviceDriver::GetSharedRunTimeData() {
@@ -61,12 +86,12 @@ RS232RunTimeData *RS232DeviceDriver::GetSharedRunTimeData() {
     auto &ports = SharedRS232Ports();
     const auto found = ports.find(mnCOMPort);
     if (found != ports.end()) {
-        if (found->second.first->IsSameConfiguration(*this) && mbCOMPortSharing)
-            return found->second.second;
+        if (found->second.Configuration->IsSameConfiguration(*this) && mbCOMPortSharing)
+            return found->second.RunTimeData;
         return nullptr;
     }
     RS232RunTimeData *runTimeData = CreateRunTimeDataObject();
-    ports.emplace(mnCOMPort, SharedPortEntry(new RS232Configuration(*this), runTimeData));
+    ports.emplace(mnCOMPort, SharedPortEntry{new RS232Configuration(*this), runTimeData});
     return runTimeData;
 }
 
@@ -77,8 +102,8 @@ void RS232DeviceDriver::RemoveSharedRunTimeData() {
     const auto found = ports.find(mnOpenedPort);
     if (found == ports.end())
         return;
-    delete found->second.first;
-    delete found->second.second;
+    delete found->second.Configuration;
+    delete found->second.RunTimeData;
     ports.erase(found);
 }
 
@@ -109,22 +134,32 @@ DWORD RS232DeviceDriver::Open(BaudRate eBaudRate, Parity eParity, DataBits eData
     if (result != 0)
         return result;
     bool bOpened = false;
+    mbOpenFailed = false;
     {
-        std::lock_guard<std::recursive_mutex> guard(SharedRS232PortsLock());
+        std::unique_lock<std::mutex> guard(SharedRS232PortsLock());
+        WaitWhilePortBusy(guard, mnCOMPort);
         RS232RunTimeData *runTimeData = GetSharedRunTimeData();
         if (runTimeData == nullptr)
             return RS232Result::PortAccessDenied;
         mnOpenedPort = mnCOMPort;
-        if (!runTimeData->IsOpen())
+        if (!runTimeData->IsOpen()) {
+            // Opening may take seconds (a VISA open waits for its lock): other ports go ahead.
+            SetPortBusy(mnOpenedPort, true);
+            guard.unlock();
             result = runTimeData->Open(eBaudRate, eParity, eDataBits, eStopBits, *this);
+            guard.lock();
+            SetPortBusy(mnOpenedPort, false);
+        }
         if (runTimeData->IsOpen()) {
             runTimeData->IncrementUsageCount();
             mpRunTimeData = runTimeData;
             mbCountedUse = true;
             bOpened = result == 0;
-        } else if (runTimeData->GetUsageCount() == 0) {
+        } else {
+            mbOpenFailed = true;
             // A failed first open leaves no entry behind.
-            RemoveSharedRunTimeData();
+            if (runTimeData->GetUsageCount() == 0)
+                RemoveSharedRunTimeData();
         }
     }
     if (bOpened)
@@ -133,31 +168,36 @@ DWORD RS232DeviceDriver::Open(BaudRate eBaudRate, Parity eParity, DataBits eData
 }
 
 DWORD RS232DeviceDriver::Close() {
-    std::lock_guard<std::recursive_mutex> guard(SharedRS232PortsLock());
+    std::unique_lock<std::mutex> guard(SharedRS232PortsLock());
     if (mpRunTimeData != nullptr && mbCountedUse) {
         mpRunTimeData->DecrementUsageCount();
         if (mpRunTimeData->GetUsageCount() == 0) {
+            SetPortBusy(mnOpenedPort, true);
+            guard.unlock();
             mpRunTimeData->Close();
+            guard.lock();
             RemoveSharedRunTimeData();
+            SharedRS232PortsChanged().notify_all();
         }
     }
     mpRunTimeData = nullptr;
     mbCountedUse = false;
+    mbOpenFailed = false;
     return 0;
 }
 
 DWORD RS232DeviceDriver::Lock(double dSeconds) {
-    return mpRunTimeData != nullptr ? mpRunTimeData->Lock(dSeconds) : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->Lock(dSeconds) : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::Unlock() {
-    return mpRunTimeData != nullptr ? mpRunTimeData->Unlock() : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->Unlock() : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::Read(std::string &sText, DWORD dwCount) {
     if (mpRunTimeData == nullptr) {
         sText.clear();
-        return RS232Result::NoRunTimeData;
+        return ClosedResult();
     }
     return mpRunTimeData->Read(sText, dwCount);
 }
@@ -180,14 +220,16 @@ DWORD RS232DeviceDriver::Read(char *pBuffer, DWORD dwCount, DWORD *pdwReadCount)
 }
 
 DWORD RS232DeviceDriver::Write(const std::string &sText) {
-    return mpRunTimeData != nullptr ? mpRunTimeData->Write(sText) : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->Write(sText) : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::Write(const char *pData, DWORD dwLength, DWORD *pdwWrittenCount) {
     const std::string sText = pData != nullptr ? std::string(pData, dwLength) : std::string();
+    DWORD dwWritten = 0;
+    const DWORD result = mpRunTimeData != nullptr ? mpRunTimeData->Write(sText, dwWritten) : ClosedResult();
     if (pdwWrittenCount != nullptr)
-        *pdwWrittenCount = dwLength;
-    return Write(sText);
+        *pdwWrittenCount = dwWritten;
+    return result;
 }
 
 DWORD RS232DeviceDriver::OptimizedRead(std::string &sText, DWORD vlCount, DWORD dwTimeoutMilliseconds,
@@ -217,7 +259,7 @@ DWORD RS232DeviceDriver::OptimizedRead(std::string &sText, DWORD vlCount, DWORD 
                     result = 0;
                 }
             }
-            result = FirstNonZero(result, SetTimeout(PortTimeout));
+            result = FirstNonZero(result, SetTimeout(RS232RunTimeData::PortTimeout));
         }
         if (!sPiece.empty()) {
             sText += sPiece;
@@ -228,7 +270,7 @@ DWORD RS232DeviceDriver::OptimizedRead(std::string &sText, DWORD vlCount, DWORD 
             if (mbNewLineReturnIsEndOfString && (sPiece.back() == '\n' || sPiece.back() == '\r'))
                 bKeepReading = false;
         }
-        if (result == VisaTimeoutStatus && sText.size() < vlCount)
+        if (result == RS232RunTimeData::VisaTimeoutStatus && sText.size() < vlCount)
             result = RS232Result::ReadTimeout;
         if (result == RS232Result::ReadTimeout) {
             ClearLastError();
@@ -279,26 +321,24 @@ DWORD RS232DeviceDriver::GetErrorString(HostWindow hWnd, DWORD dwCode, char *pBu
 }
 
 DWORD RS232DeviceDriver::ClearInBuffer() {
-    return mpRunTimeData != nullptr ? mpRunTimeData->ClearInBuffer() : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->ClearInBuffer() : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::ClearOutBuffer() {
-    return mpRunTimeData != nullptr ? mpRunTimeData->ClearOutBuffer() : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->ClearOutBuffer() : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::SetReadTermination(const std::string &sTermination) {
-    return mpRunTimeData != nullptr ? mpRunTimeData->SetReadTermination(sTermination)
-                                    : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->SetReadTermination(sTermination) : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::ApplyNewLineTermination() {
-    return mpRunTimeData != nullptr ? mpRunTimeData->ApplyNewLineTermination() : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->ApplyNewLineTermination() : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::WaitCommEvent(DWORD dwTimeout, DWORD &dwAvailable) {
     dwAvailable = 0;
-    return mpRunTimeData != nullptr ? mpRunTimeData->WaitCommEvent(dwTimeout, dwAvailable)
-                                    : RS232Result::NoRunTimeData;
+    return mpRunTimeData != nullptr ? mpRunTimeData->WaitCommEvent(dwTimeout, dwAvailable) : ClosedResult();
 }
 
 DWORD RS232DeviceDriver::SetTimeout(DWORD dwMilliseconds) {

@@ -2,7 +2,9 @@
 // with a deadline and show its settings page. The open state of a port lives in a run-time object
 // kept in the process-wide registry SharedRS232Ports under the port number, so that drivers with
 // equal settings and sharing on use one open port, each counted once; the last user's close
-// closes the port and drops the entry. RS232SharedDeviceDriver is the driver with sharing on.
+// closes the port and drops the entry. A port's first open and last close run outside the
+// registry's lock, so other ports go ahead; the port's next opener waits for them.
+// RS232SharedDeviceDriver is the driver with sharing on.
 #pragma once
 
 #include <string>
@@ -37,7 +39,7 @@ public:
     // The buffer holds count + 1 bytes: at most count bytes and a terminating 0.
     virtual DWORD Read(char *pBuffer, DWORD dwCount, DWORD *pdwReadCount);
     virtual DWORD Write(const std::string &sText);
-    // Reports length as written, whatever the write gives.
+    // Reports the bytes the port took.
     virtual DWORD Write(const char *pData, DWORD dwLength, DWORD *pdwWrittenCount);
     // Up to vlCount bytes within the time, ending early at msReceiveString or, with
     // NewLineReturnIsEndOfString, at a piece that ends in LF or CR. The deadline is no error.
@@ -72,9 +74,16 @@ protected:
     RS232RunTimeData *mpRunTimeData = nullptr;
 
 private:
+    // What a forwarding call answers without a run-time object: the closed port's code after an
+    // open that failed, else NoRunTimeData.
+    DWORD ClosedResult() const {
+        return mbOpenFailed ? RS232Result::PortNotOpen : RS232Result::NoRunTimeData;
+    }
+
     // Whether mpRunTimeData carries one counted use, and the registry key it was taken under.
     bool mbCountedUse = false;
     int mnOpenedPort = 0;
+    bool mbOpenFailed = false;
 };
 
 class RS232SharedDeviceDriver : public RS232DeviceDriver {

@@ -422,10 +422,10 @@ DWORD RS232DeviceStream::GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBu
 wxBEGIN_EVENT_TABLE(RS232DSConfigurationDialog, ValidatorBasedPanel)
     EVT_INIT_DIALOG(RS232DSConfigurationDialog::OnInitDialog)
 wxEND_EVENT_TABLE()
-    // clang-format on
 
-    RS232DSConfigurationDialog::RS232DSConfigurationDialog(RS232DeviceStreamConfiguration *configuration)
+RS232DSConfigurationDialog::RS232DSConfigurationDialog(RS232DeviceStreamConfiguration *configuration)
     : mConfiguration(configuration) {}
+// clang-format on
 
 void RS232DSConfigurationDialog::OnInitDialog(wxInitDialogEvent &event) {
     using Configuration = RS232DeviceStreamConfiguration;

@@ -44,6 +44,11 @@ private:
 
 class RS232RunTimeData : public UsageCountTemplate<unsigned int> {
 public:
+    // The port's time-out between transfers, in milliseconds.
+    static constexpr DWORD PortTimeout = 3000;
+    // A VISA time-out (VI_ERROR_TMO) as it reaches the driver.
+    static constexpr DWORD VisaTimeoutStatus = 0xBFFF0015;
+
     RS232RunTimeData() = default;
     virtual ~RS232RunTimeData() = default;
     RS232RunTimeData(const RS232RunTimeData &) = delete;
@@ -56,7 +61,12 @@ public:
     virtual DWORD Unlock() = 0;
     // Up to count bytes; fewer at the time-out give ReadTimeout with what came.
     virtual DWORD Read(std::string &sText, DWORD dwCount) = 0;
-    virtual DWORD Write(const std::string &sText) = 0;
+    // dwWritten: the bytes the port took (none when the write failed before the data).
+    virtual DWORD Write(const std::string &sText, DWORD &dwWritten) = 0;
+    DWORD Write(const std::string &sText) {
+        DWORD dwWritten = 0;
+        return Write(sText, dwWritten);
+    }
     virtual DWORD ClearOutBuffer() = 0;
     virtual DWORD ClearInBuffer() = 0;
     virtual DWORD GetInputQueueCount() = 0;
@@ -88,7 +98,8 @@ public:
     DWORD Lock(double dSeconds) override;
     DWORD Unlock() override;
     DWORD Read(std::string &sText, DWORD dwCount) override;
-    DWORD Write(const std::string &sText) override;
+    using RS232RunTimeData::Write;
+    DWORD Write(const std::string &sText, DWORD &dwWritten) override;
     DWORD ClearOutBuffer() override;
     DWORD ClearInBuffer() override;
     DWORD GetInputQueueCount() override;
@@ -103,6 +114,7 @@ public:
     void ClearLastError() override;
     DWORD GetErrorString(HostWindow hWnd, DWORD dwCode, char *pBuffer, uint32_t dwSize,
                          uint32_t *pdwLength) override;
+    // Whether the port can still report its queues; the port keeps no communication-error flags.
     virtual DWORD GetCommError();
 
     // The port itself (tests read its modem-line requests).
@@ -119,7 +131,6 @@ private:
 
     Platform::SerialPort mPort;
     DWORD mdwLastError = 0;
-    DWORD mdwCommErrors = 0;
     bool mbRTSAroundWrite = false;
 };
 
@@ -141,7 +152,9 @@ public:
     DWORD Lock(double dSeconds) override;
     DWORD Unlock() override;
     DWORD Read(std::string &sText, DWORD dwCount) override;
-    DWORD Write(const std::string &sText) override;
+    using RS232RunTimeData::Write;
+    // The whole text counts as written when the session took it.
+    DWORD Write(const std::string &sText, DWORD &dwWritten) override;
     DWORD ClearOutBuffer() override;
     DWORD ClearInBuffer() override;
     DWORD GetInputQueueCount() override;

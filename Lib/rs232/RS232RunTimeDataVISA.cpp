@@ -12,7 +12,6 @@
 namespace {
 
 constexpr int RS232LibraryPreference = 0;
-constexpr DWORD VisaTimeoutStatus = 0xBFFF0015;
 constexpr uint32_t MinimumTimeout = 20;
 
 } // namespace
@@ -79,10 +78,13 @@ DWORD RS232RunTimeDataVISA::Read(std::string &sText, DWORD dwCount) {
     return result;
 }
 
-DWORD RS232RunTimeDataVISA::Write(const std::string &sText) {
+DWORD RS232RunTimeDataVISA::Write(const std::string &sText, DWORD &dwWritten) {
+    dwWritten = 0;
     DWORD result = mSession->Write(sText);
-    if (result == 0)
+    if (result == 0) {
+        dwWritten = static_cast<DWORD>(sText.size());
         result = mSession->FlushOutputBuffers();
+    }
     return result;
 }
 

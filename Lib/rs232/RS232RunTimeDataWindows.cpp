@@ -17,7 +17,6 @@ constexpr const char *ModuleName = "RS232";
 constexpr DWORD ErrorAlreadyExists = 183;
 constexpr DWORD ErrorInvalidFunction = 1;
 constexpr DWORD QueueSize = 10240;
-constexpr DWORD PortTimeout = 3000;
 constexpr DWORD ClearTries = 3;
 
 Timing &ProcessTiming() {
@@ -151,7 +150,8 @@ DWORD RS232RunTimeDataWindows::Read(std::string &sText, DWORD dwCount) {
     return result;
 }
 
-DWORD RS232RunTimeDataWindows::Write(const std::string &sText) {
+DWORD RS232RunTimeDataWindows::Write(const std::string &sText, DWORD &dwWritten) {
+    dwWritten = 0;
     QuellinEntry entry(ModuleName, FormatString("Write(\"%.80s\")", sText.c_str()));
     entry.LogBegin(QuellinLevelNote, L"buffer", Head80(sText));
     if (!IsOpen()) {
@@ -168,6 +168,7 @@ DWORD RS232RunTimeDataWindows::Write(const std::string &sText) {
     size_t written = 0;
     if (result == 0) {
         const DWORD error = mPort.Write(sText.data(), sText.size(), written);
+        dwWritten = static_cast<DWORD>(written);
         if (error != 0)
             result = Fail(error);
     }
@@ -343,7 +344,6 @@ DWORD RS232RunTimeDataWindows::GetLastErrorCode() const {
 
 void RS232RunTimeDataWindows::ClearLastError() {
     mdwLastError = 0;
-    mdwCommErrors = 0;
 }
 
 DWORD RS232RunTimeDataWindows::GetErrorString(HostWindow, DWORD, char *pBuffer, uint32_t dwSize,

@@ -111,6 +111,8 @@ protected:
     DWORD ReadWithinTimeout(HostWindow hWnd, const std::function<DWORD(bool &bMore)> &readPiece,
                             DWORD &restored);
 
+    // Bytes of the last write; the network and UDP reads keep the count of their last read here
+    // as well (GetLastWriteCount then gives that).
     DWORD mdwLastWriteCount = 0;
     bool mbConnected = false;
     DeviceStreamParameters mParameters;

@@ -3,8 +3,10 @@
 // and resends, and unregistering before the driver goes.
 #include "gpib/NI4882MGPIB.h"
 
+#include <atomic>
 #include <chrono>
 #include <memory>
+#include <thread>
 
 #include "gpib/GPIBResultCodes.h"
 #include "gpib/GpibStandIns.h"
@@ -90,6 +92,94 @@ TEST_F(NI4882MGPIBTest, HandlerReadsResponsesAndKeepsUnaskedOutput) {
     mGpib->SetTimeOutMilliseconds(nullptr, 30);
     EXPECT_EQ(GPIBResult::NoServiceRequest, mGpib->SaveSendGPIB(nullptr, "", false, 64, &response));
     EXPECT_TRUE(TraceOf("ibwrt").empty());
+}
+
+// A driver whose handler takes its time over unasked output (right after it set 10 ms for the
+// read) and, once, sends and reads from inside the handler through the status-byte hook.
+class HookedGPIB : public NI4882CompliantGPIB {
+public:
+    using NI4882CompliantGPIB::NI4882CompliantGPIB;
+    DWORD CheckLastGPIBError(HostWindow hWnd, DWORD result) override {
+        if (SlowUnaskedRead && std::this_thread::get_id() != mCaller && GetTimeOutMilliseconds() == 10 &&
+            !InUnaskedRead.exchange(true))
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        return NI4882CompliantGPIB::CheckLastGPIBError(hWnd, result);
+    }
+    DWORD OnSRQStatusByte(unsigned char) override {
+        if (ReadInHook && !HookDone) {
+            HookResult = SaveSendGPIB(nullptr, HookCommand, false, 64, &HookResponse);
+            HookDone = true;
+        }
+        return 0;
+    }
+    std::atomic<bool> SlowUnaskedRead{false}, InUnaskedRead{false};
+    std::atomic<bool> ReadInHook{false}, HookDone{false};
+    std::atomic<DWORD> HookResult{0};
+    std::string HookCommand, HookResponse;
+
+private:
+    const std::thread::id mCaller = std::this_thread::get_id();
+};
+
+TEST_F(NI4882MGPIBTest, ACallDuringTheHandlersOwnReadWaitsThreeOfItsTimeOuts) {
+    HookedGPIB driver(0, 5, 0);
+    ASSERT_EQ(0u, driver.OpenDevice(nullptr, 0, 5, 0));
+    ASSERT_EQ(0u, driver.SendGPIB(nullptr, "*ESE 0"));
+    driver.SetTimeOutMilliseconds(nullptr, 100);
+    driver.SlowUnaskedRead = true;
+    QueueOutput(0, 5, 0, "EVENT 7\n", 8);
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return driver.InUnaskedRead.load(); }, std::chrono::seconds(5)));
+    const auto start = std::chrono::steady_clock::now();
+    std::string response;
+    EXPECT_EQ(GPIBResult::NoServiceRequest, driver.SaveSendGPIB(nullptr, "VOLT 5", true, 0, &response));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_EQ(100u, driver.GetTimeOutMilliseconds());
+}
+
+TEST_F(NI4882MGPIBTest, InsideTheHandlerAReadIsTriedFiveTimesAndKeepsItsError) {
+    const struct {
+        const char *Command;
+        DWORD Result;
+        const char *Response;
+        size_t Reads; // the handler's own read of the output first
+    } cases[] = {{"MEAS?", 0, "1.25\n", 2}, {"", GPIBResult::TimeOut, "", 6}};
+    for (const auto &c : cases) {
+        HookedGPIB driver(0, 5, 0);
+        ASSERT_EQ(0u, driver.OpenDevice(nullptr, 0, 5, 0));
+        ClearTrace();
+        driver.HookCommand = c.Command;
+        driver.ReadInHook = true;
+        QueueOutput(0, 5, 0, "X\n", 2);
+        ASSERT_TRUE(TestSupport::WaitUntil([&] { return driver.HookDone.load(); }, std::chrono::seconds(5)));
+        EXPECT_EQ(c.Result, driver.HookResult.load()) << c.Command;
+        EXPECT_EQ(c.Response, driver.HookResponse) << c.Command;
+        EXPECT_EQ(c.Reads, TraceOf("ibrd").size()) << c.Command;
+    }
+}
+
+TEST_F(NI4882MGPIBTest, TheEventStatusIsAskedUpToFiveTimes) {
+    const struct {
+        int FailedReads;
+        DWORD Result;
+        size_t Asked;
+    } cases[] = {{2, 0, 3}, {5, GPIBResult::NoServiceRequest, 5}};
+    for (const auto &c : cases) {
+        auto driver = std::make_unique<NI4882CompliantGPIB>(0, 5, 0);
+        ASSERT_EQ(0u, driver->OpenDevice(nullptr, 0, 5, 0));
+        driver->SetTimeOutMilliseconds(nullptr, 300);
+        ClearTrace();
+        for (int n = 0; n < c.FailedReads; ++n)
+            FailNext("ibrd", NI488::EABO, 0);
+        std::string response;
+        EXPECT_EQ(c.Result, driver->SaveSendGPIB(nullptr, "VOLT 5", true, 0, &response)) << c.FailedReads;
+        // Without an answer the event status counts as 0: no operation complete.
+        EXPECT_TRUE(TestSupport::WaitUntil([&] { return TraceOf("ibwrt(16,\"*ESR?\"").size() >= c.Asked; },
+                                           std::chrono::seconds(5)));
+        EXPECT_EQ(c.Asked, TraceOf("ibwrt(16,\"*ESR?\"").size()) << c.FailedReads;
+        driver.reset();
+        Reset();
+        AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
+    }
 }
 
 TEST_F(NI4882MGPIBTest, QueryErrorsAreResentFiveTimes) {

@@ -2,10 +2,27 @@
 // library's version block, libraries that are missing or lack entry points, and the timing store.
 #include "gpib/NI4882MLibrary.h"
 
+#include <dlfcn.h>
+
+#include <atomic>
 #include <filesystem>
 
+#include "core/DriverRecords.h"
 #include "gpib/GPIBResultCodes.h"
 #include "gpib/GpibStandIns.h"
+#include "logging/RecordTable.h"
+
+namespace {
+std::atomic<bool> gRefuseUnload{false};
+} // namespace
+
+// dlclose as this program's code sees it: refuses on demand, as a library that cannot be freed.
+extern "C" int dlclose(void *handle) {
+    if (gRefuseUnload)
+        return -1;
+    static const auto next = reinterpret_cast<int (*)(void *)>(dlsym(RTLD_NEXT, "dlclose"));
+    return next(handle);
+}
 
 namespace {
 
@@ -115,7 +132,15 @@ TEST_F(NI4882MLibraryWithoutSRQTest, MissingServiceRequestLibraryFailsEveryLoad)
     EXPECT_EQ(GPIBResult::SRQLibraryNotLoaded, library.LoadGPIB32DLLs());
     EXPECT_TRUE(library.IsLoaded());
     ClearTrace();
-    EXPECT_EQ(GPIBResult::SRQLibraryNotLoaded, library.LoadGPIB32DLLs());
+    {
+        // Again only the service-request library is tried: GPIB-32.DLL is not bound anew.
+        DriverRecords records;
+        EXPECT_EQ(GPIBResult::SRQLibraryNotLoaded, library.LoadGPIB32DLLs());
+        EXPECT_EQ(
+            (std::vector<std::string>{"B LoadGPIBSRQDLL Note", "E LoadGPIBSRQDLL Error | Err=0x30000246"}),
+            RecordTable::Rows(records.Take(), GPIBLogModule));
+        EXPECT_TRUE(Trace().empty());
+    }
     EXPECT_EQ(0u, library.UnloadGPIB32DLLs());
     EXPECT_FALSE(library.IsLoaded());
     GPIBSRQLibrary srq;
@@ -126,6 +151,28 @@ TEST_F(NI4882MLibraryWithoutSRQTest, MissingServiceRequestLibraryFailsEveryLoad)
     EXPECT_EQ(GPIBResult::SRQEntryPointMissing, srq.UnRegisterSRQHandler(nullptr, 1));
     EXPECT_EQ(GPIBResult::SRQEntryPointMissing, srq.SetExpectingSRQ(nullptr, 1));
     EXPECT_EQ(0u, srq.GetLastGPIBError(nullptr, 1));
+}
+
+TEST_F(NI4882MLibraryTest, ALibraryThatCannotBeFreedStaysBound) {
+    struct Refusal {
+        Refusal() { gRefuseUnload = true; }
+        ~Refusal() { gRefuseUnload = false; }
+    };
+    NI4882MLibrary library;
+    ASSERT_EQ(0u, library.LoadGPIB32DLLs());
+    {
+        Refusal refusal;
+        EXPECT_EQ(GPIBResult::LibraryNotFreed, library.GetTimingLibrary().UnloadGPIBSRQDLL());
+        EXPECT_EQ(GPIBResult::LibraryNotFreed, library.UnloadGPIB32DLLs());
+    }
+    EXPECT_TRUE(library.IsLoaded());
+    EXPECT_TRUE(library.GetTimingLibrary().IsLoaded());
+    // Still bound: the calls reach the library.
+    EXPECT_EQ(0u, library.FindBoard(nullptr, 0));
+    EXPECT_NE(0, library.CallThreadIbsta());
+    EXPECT_EQ(0u, library.UnloadGPIB32DLLs());
+    EXPECT_FALSE(library.IsLoaded());
+    EXPECT_FALSE(library.GetTimingLibrary().IsLoaded());
 }
 
 TEST_F(NI4882MLibraryTest, TimingFallbackHoldsThePairWithinTheProcess) {

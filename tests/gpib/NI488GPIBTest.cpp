@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cstring>
 
+#include "core/DriverRecords.h"
 #include "gpib/GPIBResultCodes.h"
 #include "gpib/GpibStandIns.h"
+#include "logging/RecordTable.h"
 
 namespace {
 
@@ -60,6 +62,74 @@ TEST_F(NI488GPIBTest, OpenFailuresCloseTheDevice) {
     EXPECT_EQ(std::vector<std::string>{"iblck(16,1,100)"}, TraceOf("iblck"));
     EXPECT_EQ(std::vector<std::string>{"ibonl(16,0)"}, TraceOf("ibonl(16,0"));
     EXPECT_FALSE(mGpib.IsDeviceOpen());
+}
+
+TEST_F(NI488GPIBTest, ABoardOpensWithoutADeviceAndSetsHS488) {
+    ASSERT_EQ(0u, mGpib.OpenBoard(nullptr, 0));
+    EXPECT_EQ(0, mGpib.GetLibrary().GetBoardHandle());
+    EXPECT_FALSE(mGpib.IsDeviceOpen());
+    EXPECT_EQ(0u, mGpib.EnableHS488(nullptr));
+    EXPECT_EQ(0u, mGpib.DisableHS488(nullptr));
+    EXPECT_EQ((std::vector<std::string>{"ibfindW(GPIB0)", "ibconfig(0,7,0)", "ibconfig(0,31,5)",
+                                        "ibconfig(0,31,0)"}),
+              Trace());
+    // A board that is missing or out of range leaves no board handle.
+    SetBoard(1, 0, 0);
+    EXPECT_EQ(GPIBResult::NoBoardHandle, mGpib.OpenBoard(nullptr, 1));
+    EXPECT_EQ(-1, mGpib.GetLibrary().GetBoardHandle());
+    EXPECT_EQ(GPIBResult::BoardOutOfRange, mGpib.OpenBoard(nullptr, 4));
+    // An open device is closed first.
+    ASSERT_EQ(0u, mGpib.OpenDevice(nullptr, 0, 5, 0));
+    ClearTrace();
+    ASSERT_EQ(0u, mGpib.OpenBoard(nullptr, 0));
+    EXPECT_FALSE(mGpib.IsDeviceOpen());
+    EXPECT_EQ(std::vector<std::string>{"ibonl(16,0)"}, TraceOf("ibonl"));
+}
+
+TEST_F(NI488GPIBTest, FailuresAreLoggedWithTheirTexts) {
+    DriverRecords records;
+    SetBoard(0, 1, 5);
+    EXPECT_EQ(GPIBResult::DeviceAtBoardAddress, mGpib.OpenDevice(nullptr, 0, 5, 0));
+    const std::vector<std::string> atBoardAddress = {
+        "B OpenDevice Note",
+        "B CheckNI4882MVersion Note",
+        "B HasAgilent488EnabledMode Note",
+        "E HasAgilent488EnabledMode Complete | Err=0x00000000",
+        "N CheckNI4882MVersion Note | Not in Agilent GPIB mode, using National Instruments GPIB instead.",
+        "N CheckNI4882MVersion Note | NI key not found. National Instruments is probably not installed. "
+        "Software may continue with Agilent IO software.",
+        "E CheckNI4882MVersion Complete | CheckNI4882MVersion. Used NI 488.2M library version is. | "
+        "Err=0x00000000",
+        "B LoadGPIB32DLLs Note | Load GPIB32 DLL's",
+        "E LoadGPIB32DLLs Complete",
+        "B LoadGPIBSRQDLL Note",
+        "E LoadGPIBSRQDLL Complete | Err=0x00000000",
+        "B FindBoard Note | FindBoard(0)",
+        "E FindBoard Complete",
+        "B ConfigBoardGPIB Note | ConfigBoardGPIB(7, 0)",
+        "E ConfigBoardGPIB Complete | Err=0x00000000",
+        "B AskConfigBoardGPIB Note | AskConfigBoardGPIB(1)",
+        "E AskConfigBoardGPIB Complete | Err=0x00000000",
+        "E OpenDevice Error | Err=0x30000235"};
+    EXPECT_EQ(atBoardAddress, RecordTable::Rows(records.Take(), GPIBLogModule));
+
+    SetBoard(0, 1, 0);
+    ASSERT_EQ(0u, mGpib.OpenDevice(nullptr, 0, 5, 0));
+    records.Take();
+    FailNext("ibwrt", NI488::ENOL, 0);
+    std::string reply;
+    EXPECT_EQ(0x3000020Au, mGpib.GetIdentificationString(nullptr, &reply));
+    EXPECT_EQ(GPIBResult::TimeOut, mGpib.ReceiveGPIBString(nullptr, &reply, 100));
+    const std::vector<std::string> transfers = {
+        "B SendGPIB Note | SendGPIB(\"*IDN?\")",
+        "N ConvertGPIBErrorCode Error | SendGPIB(\"*IDN?\") | Err=0x3000020A",
+        "E SendGPIB Error | Err=0x3000020A",
+        "N GetIdentificationString Error | Something went wrong sending the get identification request | "
+        "Err=0x3000020A",
+        "B ReceiveGPIB Note | ReceiveGPIB(<buffer>, 100)",
+        "N ConvertGPIBErrorCode Error | ReceiveGPIB(<buffer>, 100) | Err=0x3000020E",
+        "E ReceiveGPIB Error | Err=0x3000020E"};
+    EXPECT_EQ(transfers, RecordTable::Rows(records.Take(), GPIBLogModule));
 }
 
 TEST_F(NI488GPIBTest, MillisecondsBecomeTimeOutCodes) {

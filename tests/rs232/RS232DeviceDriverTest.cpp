@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/DriverRecords.h"
+#include "logging/RecordTable.h"
 #include "core/StandInLibraries.h"
 #include "platform/SerialPort.h"
 #include "rs232/RS232DeviceDriver.h"
@@ -128,17 +129,38 @@ TEST_F(RS232DeviceDriverTest, AMissingPortAndAPortInUseGiveTheirCodes) {
     EXPECT_EQ(0u, OpenAsConfigured(*driver));
 }
 
-TEST_F(RS232DeviceDriverTest, TheFailedOpenIsLoggedInDutch) {
+TEST_F(RS232DeviceDriverTest, FailuresAreLoggedWithTheirTexts) {
     DriverRecords records;
-    TestSupport::ScopedEnv path("KORVALIS_COM8", "/nonexistent/port");
+    {
+        TestSupport::ScopedEnv path("KORVALIS_COM8", "/nonexistent/port");
+        auto missing = MakeDriver();
+        missing->SetCOMPort(8);
+        EXPECT_EQ(RS232Result::PortNotFound, OpenAsConfigured(*missing));
+    }
+    RS232RunTimeDataWindows closed;
+    EXPECT_EQ(0u, closed.Close());
+    EXPECT_EQ(RS232Result::PortNotOpen, closed.ClearInBuffer());
+    const std::vector<std::string> failures = {
+        "B CreateRunTimeDataObject Note",
+        "E CreateRunTimeDataObject Complete",
+        "B Open Note",
+        "N Open Error | De COM-poort is niet goed geopend",
+        "E Open Error | Open(8) | Err=0x3000012F",
+        "B Close Note",
+        "E Close Warning | Close(closing while not opened) | Err=0x00000000",
+        "B ClearInBuffer() Note",
+        "E ClearInBuffer() Error | ClearInBuffer(PurgeComm returned error: 805306668)"};
+    EXPECT_EQ(failures, RecordTable::Rows(records.Take(), L"RS232"));
+
     auto driver = MakeDriver();
-    driver->SetCOMPort(8);
-    EXPECT_EQ(RS232Result::PortNotFound, OpenAsConfigured(*driver));
-    bool bFound = false;
-    for (const Quellin::Record &record : records.Take())
-        if (record.Module == L"RS232" && record.Value(L"Message") == L"De COM-poort is niet goed geopend")
-            bFound = true;
-    EXPECT_TRUE(bFound);
+    ASSERT_EQ(0u, OpenAsConfigured(*driver));
+    records.Take();
+    ASSERT_TRUE(mTerminal.Send("abc"));
+    std::string text;
+    EXPECT_EQ(RS232Result::ReadTimeout, driver->Read(text, 5));
+    const std::vector<std::string> timeout = {"B Read() Note",
+                                              "E Read() Error | Read(\"abc\", 5) | Err=0x3000012E"};
+    EXPECT_EQ(timeout, RecordTable::Rows(records.Take(), L"RS232"));
 }
 
 TEST_F(RS232DeviceDriverTest, DriversWithEqualSettingsShareOnePortUntilTheLastCloses) {
@@ -283,7 +305,7 @@ TEST_F(RS232DeviceDriverTest, AClosedDriverAnswersWithoutAPort) {
     EXPECT_EQ("", text);
     DWORD written = 0;
     EXPECT_EQ(RS232Result::NoRunTimeData, driver->Write("abc", 3, &written));
-    EXPECT_EQ(3u, written);
+    EXPECT_EQ(0u, written);
     EXPECT_EQ(RS232Result::NoRunTimeData, driver->Lock(1.0));
     EXPECT_EQ(RS232Result::NoRunTimeData, driver->ClearInBuffer());
     EXPECT_EQ(0u, driver->SetTimeout(10));
@@ -296,6 +318,44 @@ TEST_F(RS232DeviceDriverTest, AClosedDriverAnswersWithoutAPort) {
     EXPECT_EQ(0u, closed.Close());
     EXPECT_EQ(RS232Result::PortNotOpen, closed.Write("x"));
     EXPECT_EQ(RS232Result::PortNotOpen, closed.GetLastErrorCode());
+}
+
+TEST_F(RS232DeviceDriverTest, AfterAFailedOpenTheCallsAnswerThatThePortIsClosed) {
+    TestSupport::ScopedEnv path("KORVALIS_COM8", "/nonexistent/port");
+    auto driver = MakeDriver();
+    driver->SetCOMPort(8);
+    ASSERT_EQ(RS232Result::PortNotFound, OpenAsConfigured(*driver));
+    std::string text;
+    DWORD written = 9;
+    DWORD available = 0;
+    const std::pair<const char *, DWORD> calls[] = {{"Read", driver->Read(text, 4)},
+                                                    {"Write", driver->Write("abc", 3, &written)},
+                                                    {"Lock", driver->Lock(1.0)},
+                                                    {"ClearInBuffer", driver->ClearInBuffer()},
+                                                    {"WaitCommEvent", driver->WaitCommEvent(10, available)}};
+    for (const auto &call : calls)
+        EXPECT_EQ(RS232Result::PortNotOpen, call.second) << call.first;
+    EXPECT_EQ(0u, written);
+    // Closed, the driver holds nothing.
+    EXPECT_EQ(0u, driver->Close());
+    EXPECT_EQ(RS232Result::NoRunTimeData, driver->Read(text, 4));
+}
+
+TEST_F(RS232DeviceDriverTest, AWriteReportsTheBytesThePortTook) {
+    auto driver = MakeDriver();
+    driver->SetCOMPort(9);
+    DWORD written = 0;
+    {
+        TestSupport::PseudoTerminal other{9};
+        ASSERT_TRUE(other.IsReady());
+        ASSERT_EQ(0u, OpenAsConfigured(*driver));
+        EXPECT_EQ(0u, driver->Write("ab", 2, &written));
+        EXPECT_EQ(2u, written);
+    }
+    // The other end is gone: the write fails and nothing counts as written.
+    written = 9;
+    EXPECT_NE(0u, driver->Write("abc", 3, &written));
+    EXPECT_EQ(0u, written);
 }
 
 TEST_F(RS232DeviceDriverTest, ErrorTextsComeFromTheLanguageLibrary) {

@@ -104,6 +104,43 @@ TEST_F(RS232VisaTest, TheStreamTalksThroughVisaWithALockPerTransaction) {
     stream.Disconnect(nullptr, reinterpret_cast<DeviceStreamClient *>(&client));
 }
 
+TEST_F(RS232VisaTest, ASlowOpenHoldsUpOnlyItsOwnPort) {
+    // Someone else holds the port's VISA lock: the driver's open waits for it (up to 5 s).
+    VisaBase holder(0);
+    holder.SetResourceName("ASRL11::INSTR");
+    ASSERT_EQ(0u, holder.OpenDevice(1000));
+    ASSERT_EQ(0u, holder.Lock(1000));
+    RS232SharedDeviceDriver first, second;
+    first.SetCOMPort(Port);
+    second.SetCOMPort(Port);
+    DWORD firstResult = 1, secondResult = 1;
+    std::thread firstOpen([&] { firstResult = first.Open(Br9600, None, Data8, Stop1); });
+    EXPECT_TRUE(TestSupport::WaitUntil([&] { return !mTrace.Calls("viOpen", "COM11").empty(); },
+                                       std::chrono::seconds(5)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    TestSupport::PseudoTerminal otherTerminal{12};
+    RS232DeviceDriver other;
+    other.SetCOMPort(12);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0u, other.Open(Br9600, None, Data8, Stop1));
+    EXPECT_EQ(0u, other.Close());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+
+    // An opener of the same port waits for the first open and then shares it.
+    std::thread secondOpen([&] { secondResult = second.Open(Br9600, None, Data8, Stop1); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(0u, holder.CloseAll());
+    firstOpen.join();
+    secondOpen.join();
+    EXPECT_EQ(0u, firstResult);
+    EXPECT_EQ(0u, secondResult);
+    RS232RunTimeData *shared = RS232DeviceDriver::FindSharedRunTimeData(Port);
+    ASSERT_NE(nullptr, shared);
+    EXPECT_EQ(2u, shared->GetUsageCount());
+    EXPECT_EQ(2u, mTrace.Calls("viOpen", "ASRL11::INSTR").size()); // the holder's and the first's
+}
+
 TEST_F(RS232VisaTest, AClosedDriverTakesVisaTextsFromATemporarySession) {
     RS232DeviceDriver driver;
     char buffer[256] = {};
