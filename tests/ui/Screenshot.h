@@ -28,6 +28,7 @@
 #include <wx/notebook.h>
 #include <wx/panel.h>
 #include <wx/statbox.h>
+#include <wx/toplevel.h>
 #include <wx/utils.h>
 #include <wx/window.h>
 
@@ -168,6 +169,9 @@ WaitUntilPainted(wxWindow &window, wxWindow &page, wxImage &shot,
                  std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
     if (ControlAreas(window, page).empty())
         return ::testing::AssertionFailure() << "the page shows no control";
+    // Another program's window must not cover it.
+    if (wxWindow *top = wxGetTopLevelParent(&window))
+        top->Raise();
     const PaintCounter paints(page);
     page.Refresh();
     wxImage previous;
