@@ -3,6 +3,7 @@
 #include "platform/ExclusiveFile.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -13,6 +14,15 @@ namespace Platform {
 bool IsRegularFile(const std::string &path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string CreateUniqueFile(const std::string &prefix) {
+    std::string path = prefix + "XXXXXX";
+    const int fd = mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0)
+        return std::string();
+    ::close(fd);
+    return path;
 }
 
 ExclusiveAppendFile::~ExclusiveAppendFile() {

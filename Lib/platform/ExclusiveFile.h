@@ -12,6 +12,11 @@ namespace Platform {
 // True when the path names an existing regular file (not a directory, not missing).
 bool IsRegularFile(const std::string &path);
 
+// Makes a new empty file, readable and writable by its owner only, named prefix followed by six
+// random characters. The name is taken exclusively: whatever already exists under it, a link too,
+// is never opened. Its path, or "" when none could be made (errno tells why).
+std::string CreateUniqueFile(const std::string &prefix);
+
 class ExclusiveAppendFile {
 public:
     enum class OpenResult { Opened, Busy, Failed };

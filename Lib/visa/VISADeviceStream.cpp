@@ -13,6 +13,7 @@
 #include "core/Timing.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
+#include "platform/ExclusiveFile.h"
 
 namespace {
 
@@ -139,16 +140,23 @@ void VISADeviceStream::StoreHiSLIPResult(const HiSLIPIdentifier &key, bool bValu
         return;
     namespace fs = std::filesystem;
     std::error_code error;
-    // The entry is written into a fresh file beside the memory file, which then replaces it: a
-    // link in its place is replaced, never followed.
-    const std::string sStaging = sPath + "." + std::to_string(Platform::CurrentProcessId()) + ".new";
-    fs::remove(sStaging, error);
-    if (fs::is_regular_file(fs::symlink_status(sPath, error)))
-        fs::copy_file(sPath, sStaging, error);
+    // The entry is written into a new file beside the memory file, which then replaces it: a link
+    // in its place is replaced, never followed. The new file's name cannot be foreseen and is taken
+    // exclusively, so nothing placed in a shared temporary directory beforehand is written through.
+    const std::string sStaging = Platform::CreateUniqueFile(sPath + ".");
+    if (sStaging.empty())
+        return;
+    if (fs::is_regular_file(fs::symlink_status(sPath, error)) &&
+        !fs::copy_file(sPath, sStaging, fs::copy_options::overwrite_existing, error)) {
+        fs::remove(sStaging, error); // the entries already remembered are not given up
+        return;
+    }
     {
         std::shared_ptr<ProgramSettingsDatabase> database = CreateINIProgramSettingsDatabase(sStaging);
-        if (!database)
+        if (!database) {
+            fs::remove(sStaging, error);
             return;
+        }
         database->Open();
         database->PushTable(key.Section);
         database->WriteBool(ToUpper(key.Identifier.GetText()), bValue);

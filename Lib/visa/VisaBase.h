@@ -90,7 +90,6 @@ public:
     ViUInt16 GetInterfaceType() const { return mInterfaceType; }
     bool IsHiSLIP() const { return mbHiSLIP; }
     ViUInt32 GetTimeout() const { return mTimeout; }
-    bool IsLibraryLoaded() const { return mLibrary.IsLoaded(); }
     // Size of the read buffer (it only grows).
     ViUInt32 GetReadBufferSize() const { return mnReadBufferSize; }
 

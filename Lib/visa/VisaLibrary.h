@@ -48,7 +48,6 @@ public:
     // Whether VISA can be loaded; a library loaded only for the question is unloaded again.
     DWORD IsAvailable(bool &bAvailable);
     DWORD Unload();
-    int GetPreference() const { return mnPreference; }
     // Path of the loaded file ("" when none).
     const std::string &LoadedFile() const { return mLibrary.FilePath(); }
 

@@ -2,6 +2,7 @@
 // every page, and values typed into the login and detector pages reaching the PECOS server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,34 +35,25 @@ protected:
         return titles;
     }
 
-    // Photographs every page of the shown dialog into build/screenshots (or a scratch folder).
+    // Photographs every tab of the shown dialog, each once its own controls show, as
+    // build/screenshots/<prefix>-<n>-<title>.png; no two tabs give the same picture.
     void Photograph(wxDialog &dialog, const std::string &prefix) {
-        const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
-        const std::string folder = binary.empty() ? mScratch.Path() : binary + "/screenshots";
-        ASSERT_TRUE(wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
         dialog.Show();
         auto *tabs = Find<wxNotebook>(dialog, GenericTabsName);
         ASSERT_NE(nullptr, tabs);
+        std::vector<wxImage> shots;
         for (size_t i = 0; i < tabs->GetPageCount(); ++i) {
             tabs->SetSelection(i);
-            wxWindow *page = tabs->GetPage(i);
-            EXPECT_TRUE(Pump([&] { return page->IsShownOnScreen(); }));
-            // Painting may take a while on a loaded machine: photograph until the page shows.
-            wxImage shot;
-            Pump([&] {
-                shot = ConfigurationWindowTest::Photograph(dialog);
-                return CountColours(shot) > 3;
-            });
-            EXPECT_GT(CountColours(shot), 3u) << prefix << " page " << i << " looks blank";
             std::string title = tabs->GetPageText(i).utf8_string();
             std::replace(title.begin(), title.end(), ' ', '-');
-            const std::string file =
-                folder + "/" + prefix + "-" + std::to_string(i + 1) + "-" + title + ".png";
-            EXPECT_TRUE(shot.SaveFile(wxString::FromUTF8(file.c_str()), wxBITMAP_TYPE_PNG)) << file;
+            wxImage shot;
+            EXPECT_TRUE(Screenshot::Capture(dialog, *tabs->GetPage(i),
+                                            prefix + "-" + std::to_string(i + 1) + "-" + title, &shot));
+            for (const wxImage &earlier : shots)
+                EXPECT_FALSE(Screenshot::Same(earlier, shot)) << title << " shows an earlier tab";
+            shots.push_back(shot);
         }
     }
-
-    TestSupport::TempDir mScratch;
 };
 
 } // namespace

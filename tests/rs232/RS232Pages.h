@@ -44,18 +44,10 @@ protected:
         SetModalDialogSink([this, shot, check](wxDialog &dialog) {
             mShown = true;
             dialog.Show();
-            EXPECT_TRUE(Pump([&] { return dialog.IsShownOnScreen(); }));
-            const wxImage image = PaintedImage(dialog, shot);
-            const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
-            const std::string folder = binary.empty() ? mScratch.Path() : binary + "/screenshots";
-            EXPECT_TRUE(wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
-            const std::string file = folder + "/" + shot + ".png";
-            EXPECT_TRUE(image.SaveFile(wxString::FromUTF8(file.c_str()), wxBITMAP_TYPE_PNG));
-            EXPECT_GT(TestSupport::ReadFile(file).size(), 100u) << file;
+            EXPECT_TRUE(Screenshot::Capture(dialog, dialog, shot));
             return check(dialog);
         });
     }
 
     bool mShown = false;
-    TestSupport::TempDir mScratch;
 };

@@ -61,33 +61,22 @@ TEST_F(EthernetPageTest, WhatTheUserTypesIsStoredAndCancelStoresNothing) {
 
 // Saves build/screenshots/ethernet-page.png for a person to look at.
 TEST_F(EthernetPageTest, ScreenshotShowsTheAddressField) {
-    const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
-    TestSupport::TempDir scratch;
-    const std::string folder = binary.empty() ? scratch.Path() : binary + "/screenshots";
-    ASSERT_TRUE(wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
-    const std::string file = folder + "/ethernet-page.png";
     EthernetDeviceStreamConfig configuration;
     configuration.SetAddress("tcpip://127.0.0.1:15444");
+    bool bShown = false;
     SetModalDialogSink([&](wxDialog &dialog) {
+        bShown = true;
         dialog.Show();
         auto *address = Find<wxTextCtrl>(dialog, "txtAddress");
         EXPECT_NE(nullptr, address);
-        if (address == nullptr)
-            return wxID_CANCEL;
-        EXPECT_EQ("tcpip://127.0.0.1:15444", address->GetValue());
-        EXPECT_TRUE(Pump([&] { return address->IsShownOnScreen(); }));
-        // Until the page has painted (two seconds at most).
-        wxImage shot;
-        Pump([&] {
-            shot = Photograph(dialog);
-            return CountColours(shot) > 3;
-        });
-        EXPECT_GT(CountColours(shot), 3u) << "the page looks blank";
-        EXPECT_TRUE(shot.SaveFile(wxString::FromUTF8(file.c_str()), wxBITMAP_TYPE_PNG));
+        if (address != nullptr) {
+            EXPECT_EQ("tcpip://127.0.0.1:15444", address->GetValue());
+        }
+        EXPECT_TRUE(Screenshot::Capture(dialog, dialog, "ethernet-page"));
         return wxID_CANCEL;
     });
     ShowPage(configuration);
-    EXPECT_GT(TestSupport::ReadFile(file).size(), 100u);
+    EXPECT_TRUE(bShown);
 }
 
 } // namespace

@@ -34,38 +34,13 @@ const StreamTypeRegistrar gKindB(
 
 class StreamClientPagesTest : public ConfigurationWindowTest {
 protected:
-    // Shows the page of the tab and saves what the dialog shows.
+    // Shows the page of the tab and saves the dialog's picture once every control of the page shows.
     void Photograph(wxDialog &dialog, int tab, const std::string &name) {
         auto *tabs = Find<wxNotebook>(dialog, GenericTabsName);
         ASSERT_NE(nullptr, tabs);
         dialog.Show();
         tabs->SetSelection(tab);
-        wxWindow *page = tabs->GetPage(tab);
-        EXPECT_TRUE(PumpLong([&] { return page->IsShownOnScreen(); }));
-        // Until the page has painted its controls.
-        wxImage shot;
-        PumpLong([&] {
-            shot = ConfigurationWindowTest::Photograph(dialog);
-            return CountColours(shot) > 3u;
-        });
-        EXPECT_GT(CountColours(shot), 3u) << name << " looks blank";
-        const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
-        const std::string folder = binary.empty() ? mScratch.Path() : binary + "/screenshots";
-        ASSERT_TRUE(wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
-        EXPECT_TRUE(
-            shot.SaveFile(wxString::FromUTF8((folder + "/" + name + ".png").c_str()), wxBITMAP_TYPE_PNG));
-    }
-
-    // Pump with a deadline for a loaded machine (sanitizer builds beside other builds).
-    static bool PumpLong(const std::function<bool()> &condition) {
-        const wxLongLong deadline = wxGetLocalTimeMillis() + 10000;
-        while (!condition()) {
-            if (wxGetLocalTimeMillis() > deadline)
-                return false;
-            wxTheApp->Yield(true);
-            wxMilliSleep(10);
-        }
-        return true;
+        EXPECT_TRUE(Screenshot::Capture(dialog, *tabs->GetPage(tab), name));
     }
 
     DWORD ShowPages(DeviceStreamClientWithStream &client) {
@@ -74,8 +49,6 @@ protected:
         EXPECT_EQ(2u, pages.size());
         return ShowTabbedConfigurationPages(HostHandle(), pages, L"Stream client");
     }
-
-    TestSupport::TempDir mScratch;
 };
 
 } // namespace

@@ -211,35 +211,6 @@ protected:
     // of a page).
     static wxImage Photograph(wxWindow &window) { return Screenshot::Photograph(window); }
 
-    // Number of distinct colours, at most limit: a drawn page has text and frames, a blank one
-    // a single colour.
-    static size_t CountColours(const wxImage &image, size_t limit = 64) {
-        std::vector<uint32_t> seen;
-        const unsigned char *data = image.GetData();
-        const size_t pixels = static_cast<size_t>(image.GetWidth()) * image.GetHeight();
-        for (size_t i = 0; i < pixels && seen.size() < limit; ++i) {
-            const uint32_t colour = (data[3 * i] << 16) | (data[3 * i + 1] << 8) | data[3 * i + 2];
-            if (std::find(seen.begin(), seen.end(), colour) == seen.end())
-                seen.push_back(colour);
-        }
-        return seen.size();
-    }
-
-    // Raises the shown dialog until it is painted (other programs may show windows on the same
-    // screen) and checks that its picture is not blank; the picture.
-    static wxImage PaintedImage(wxWindow &dialog, const std::string &name) {
-        wxImage image;
-        const wxLongLong deadline = wxGetLocalTimeMillis() + 5000;
-        do {
-            dialog.Raise();
-            const wxLongLong pause = wxGetLocalTimeMillis() + 100;
-            Pump([&] { return wxGetLocalTimeMillis() > pause; });
-            image = Photograph(dialog);
-        } while (CountColours(image) <= 3 && wxGetLocalTimeMillis() < deadline);
-        EXPECT_GT(CountColours(image), 3u) << name << " looks blank";
-        return image;
-    }
-
     // Runs show while a timer watches for its modal dialog: when the dialog is first on screen (or
     // after ten seconds) inspect sees it, then the dialog is cancelled. Whether it was on screen.
     static bool InspectModalDialog(const std::function<void()> &show,
@@ -266,16 +237,9 @@ protected:
         return bSeen;
     }
 
-    // PaintedImage, saved as <build>/screenshots/<name>.png.
+    // Saves <build>/screenshots/<name>.png of the shown dialog once every control of it shows.
     static void SaveScreenshot(wxWindow &dialog, const std::string &name) {
-        const wxImage image = PaintedImage(dialog, name);
-        const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
-        if (binary.empty())
-            return;
-        const std::string folder = binary + "/screenshots";
-        ASSERT_TRUE(wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
-        const std::string file = folder + "/" + name + ".png";
-        EXPECT_TRUE(image.SaveFile(wxString::FromUTF8(file.c_str()), wxBITMAP_TYPE_PNG));
+        EXPECT_TRUE(Screenshot::Capture(dialog, dialog, name));
     }
 
     wxFrame *mHost = nullptr;

@@ -5,11 +5,12 @@
 //     EXPECT_TRUE(Screenshot::Capture(dialog, *page, "my-page"));
 //
 // The window must be shown; the page is the part whose controls are checked (the window itself
-// when it is the page).
+// when it is the page, e.g. a whole dialog).
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -21,11 +22,13 @@
 #include <wx/bitmap.h>
 #include <wx/dcclient.h>
 #include <wx/dcmemory.h>
+#include <wx/eventfilter.h>
 #include <wx/filename.h>
 #include <wx/image.h>
 #include <wx/notebook.h>
 #include <wx/panel.h>
 #include <wx/statbox.h>
+#include <wx/toplevel.h>
 #include <wx/utils.h>
 #include <wx/window.h>
 
@@ -88,6 +91,13 @@ inline std::vector<Area> ControlAreas(wxWindow &window, wxWindow &page) {
     return areas;
 }
 
+// Whether two pictures are the same, pixel for pixel.
+inline bool Same(const wxImage &a, const wxImage &b) {
+    return a.IsOk() && b.IsOk() && a.GetSize() == b.GetSize() &&
+           std::equal(a.GetData(), a.GetData() + 3 * static_cast<size_t>(a.GetWidth()) * a.GetHeight(),
+                      b.GetData());
+}
+
 inline uint32_t Pixel(const wxImage &image, int x, int y) {
     const unsigned char *p = image.GetData() + 3 * (static_cast<size_t>(y) * image.GetWidth() + x);
     return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
@@ -130,22 +140,47 @@ inline std::vector<wxString> BlankControls(const wxImage &image, wxWindow &windo
     return blank;
 }
 
-// Waits until two pictures in a row are equal and every control shows something; the picture.
+// Counts the paint events of a window while it lives. (A filter, not a bound handler: the picture
+// may be taken inside one of the window's own event handlers.)
+class PaintCounter : public wxEventFilter {
+public:
+    explicit PaintCounter(wxWindow &window) : mWindow(window) { wxEvtHandler::AddFilter(this); }
+    ~PaintCounter() override { wxEvtHandler::RemoveFilter(this); }
+    PaintCounter(const PaintCounter &) = delete;
+    PaintCounter &operator=(const PaintCounter &) = delete;
+    int Count() const { return mCount; }
+
+    int FilterEvent(wxEvent &event) override {
+        if (event.GetEventType() == wxEVT_PAINT && event.GetEventObject() == &mWindow)
+            ++mCount;
+        return Event_Skip;
+    }
+
+private:
+    wxWindow &mWindow;
+    int mCount = 0;
+};
+
+// Waits until the page has been drawn anew, two pictures in a row are equal and every control
+// shows something; the picture. (Until a newly shown or selected page is drawn, the screen may
+// still show what was there before: an earlier tab or an earlier window.)
 inline ::testing::AssertionResult
 WaitUntilPainted(wxWindow &window, wxWindow &page, wxImage &shot,
                  std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
     if (ControlAreas(window, page).empty())
         return ::testing::AssertionFailure() << "the page shows no control";
+    // Another program's window must not cover it.
+    if (wxWindow *top = wxGetTopLevelParent(&window))
+        top->Raise();
+    const PaintCounter paints(page);
+    page.Refresh();
     wxImage previous;
     std::vector<wxString> blank;
     const bool painted = Pump(
         [&] {
             window.Update();
             shot = Photograph(window);
-            const bool stable =
-                previous.IsOk() && previous.GetSize() == shot.GetSize() &&
-                std::equal(shot.GetData(), shot.GetData() + 3 * shot.GetWidth() * shot.GetHeight(),
-                           previous.GetData());
+            const bool stable = paints.Count() > 0 && Same(previous, shot);
             previous = shot.Copy();
             blank = BlankControls(shot, window, page);
             return stable && blank.empty();
@@ -154,7 +189,10 @@ WaitUntilPainted(wxWindow &window, wxWindow &page, wxImage &shot,
     if (painted)
         return ::testing::AssertionSuccess();
     ::testing::AssertionResult failure = ::testing::AssertionFailure();
-    failure << "not painted within " << timeout.count() << " ms; controls showing only the background:";
+    failure << "not painted within " << timeout.count() << " ms";
+    if (paints.Count() == 0)
+        failure << "; the page was not drawn";
+    failure << "; controls showing only the background:";
     for (const wxString &name : blank)
         failure << " " << name.utf8_string();
     return failure;
@@ -171,10 +209,14 @@ inline std::string Folder() {
     return folder;
 }
 
-// Waits until the window is painted, checks the page's controls and saves <folder>/<name>.png.
-inline ::testing::AssertionResult Capture(wxWindow &window, wxWindow &page, const std::string &name) {
+// Waits until the window is painted, checks the page's controls and saves <folder>/<name>.png;
+// the picture also goes to *picture when given.
+inline ::testing::AssertionResult Capture(wxWindow &window, wxWindow &page, const std::string &name,
+                                          wxImage *picture = nullptr) {
     wxImage shot;
     ::testing::AssertionResult painted = WaitUntilPainted(window, page, shot);
+    if (picture != nullptr)
+        *picture = shot;
     const std::string file = Folder() + "/" + name + ".png";
     if (shot.IsOk() && !shot.SaveFile(wxString::FromUTF8(file.c_str()), wxBITMAP_TYPE_PNG))
         return ::testing::AssertionFailure() << "cannot write " << file;

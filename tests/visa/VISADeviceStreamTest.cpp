@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "core/ProgramSettingsDatabase.h"
 #include "core/ResultCodes.h"
@@ -234,8 +235,34 @@ TEST_F(VISAStreamTest, TheMemoryFileReplacesALinkInsteadOfFollowingIt) {
     // A second entry keeps the first.
     VISADeviceStream::StoreHiSLIPResult(HiSLIPIdentifier{VISAIdentifier("TCPIP1::b::hislip0::INSTR")}, false);
     EXPECT_FALSE(VISADeviceStream::ShouldTryHiSLIP(key));
+    std::set<std::string> left;
     for (const auto &entry : std::filesystem::directory_iterator(mTemp.Path()))
-        EXPECT_NE(".new", entry.path().extension()) << "staging file left behind";
+        if (entry.path().filename().string().find("HISLIP") != std::string::npos)
+            left.insert(entry.path().filename().string());
+    EXPECT_EQ(std::set<std::string>{"KORVALIS_HISLIP.INI"}, left) << "staging file left behind";
+}
+
+// Whatever waits under a name that could be foreseen beside the memory file (another user's file or
+// link in a shared temporary directory) is neither written through nor removed.
+TEST_F(VISAStreamTest, TheMemoryFileIsNotWrittenThroughAForeseeableName) {
+    const std::string memory = mTemp.File("KORVALIS_HISLIP.INI");
+    const std::string victim = mTemp.File("victim.txt");
+    const std::string placed = memory + "." + std::to_string(::getpid()) + ".new";
+    for (const bool bLink : {false, true}) {
+        TestSupport::WriteFile(victim, "[HiSLIP]\nOTHER=1\n");
+        if (bLink)
+            std::filesystem::create_symlink(victim, placed);
+        else
+            TestSupport::WriteFile(placed, "[HiSLIP]\nOTHER=1\n");
+        VISADeviceStream::StoreHiSLIPResult(HiSLIPIdentifier{VISAIdentifier("TCPIP0::a::hislip0::INSTR")},
+                                            false);
+        EXPECT_EQ("[HiSLIP]\nTCPIP0::A::HISLIP0::INSTR=0\n", TestSupport::ReadFile(memory)) << bLink;
+        EXPECT_EQ(bLink, std::filesystem::is_symlink(placed)) << bLink;
+        EXPECT_EQ("[HiSLIP]\nOTHER=1\n", TestSupport::ReadFile(placed)) << bLink;
+        EXPECT_EQ("[HiSLIP]\nOTHER=1\n", TestSupport::ReadFile(victim)) << bLink;
+        std::filesystem::remove(placed);
+        std::filesystem::remove(memory);
+    }
 }
 
 TEST_F(VISAStreamTest, WithoutVisaNothingIsOpenedOrRemembered) {

@@ -2,6 +2,11 @@
 // open, transfers, terminations, time-outs, locks, buffers, error texts and the serial operations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <sstream>
+
 #include "core/ResultCodes.h"
 #include "visa/VisaBase.h"
 #include "visa/VisaTestFixtures.h"
@@ -9,6 +14,55 @@
 using namespace VisaTest;
 
 namespace {
+
+// An attribute id as the stand-in's trace shows it, and an attribute write: "<id> <value>".
+std::string Id(ViAttr attribute) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(attribute));
+    return text;
+}
+std::string Attribute(ViAttr attribute, unsigned value) {
+    return Id(attribute) + " " + std::to_string(value);
+}
+
+// What the trace shows of some attributes: the writes in order and the ids read.
+struct AttributeUse {
+    std::vector<std::string> Written;
+    std::set<std::string> Read;
+};
+
+// With bReadBack each successful write must be followed by a read of the attribute (the
+// effective value).
+AttributeUse UseOf(const Trace &trace, const std::vector<ViAttr> &attributes, bool bReadBack) {
+    std::set<std::string> ids;
+    for (ViAttr attribute : attributes)
+        ids.insert(Id(attribute));
+    AttributeUse use;
+    const std::vector<std::string> lines = trace.Lines();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::istringstream in(lines[i]);
+        std::string library, call, vi, id, value, arrow, status;
+        in >> library >> call >> vi >> id >> value >> arrow >> status;
+        if (ids.count(id) == 0)
+            continue;
+        if (call == "viGetAttribute")
+            use.Read.insert(id);
+        if (call != "viSetAttribute")
+            continue;
+        use.Written.push_back(id + " " + value);
+        if (bReadBack && status == "0x00000000")
+            EXPECT_TRUE(i + 1 < lines.size() &&
+                        lines[i + 1].find(" viGetAttribute " + vi + " " + id + " ") != std::string::npos)
+                << lines[i] << " is not read back";
+    }
+    return use;
+}
+
+const std::vector<ViAttr> SetterAttributes = {VI_ATTR_TMO_VALUE,       VI_ATTR_TERMCHAR,
+                                              VI_ATTR_TERMCHAR_EN,     VI_ATTR_ASRL_END_IN,
+                                              VI_ATTR_SUPPRESS_END_EN, VI_ATTR_SEND_END_EN};
+const std::vector<ViAttr> EndAttributes = {VI_ATTR_TERMCHAR_EN, VI_ATTR_ASRL_END_IN, VI_ATTR_SUPPRESS_END_EN,
+                                           VI_ATTR_SEND_END_EN};
 
 class VisaSessionTest : public ::testing::Test {
 protected:
@@ -167,6 +221,160 @@ TEST_F(VisaSessionTest, BufferOperationsOnLanSessionsAreMapped) {
     EXPECT_EQ(0u, closed.Read(10, text));
     EXPECT_TRUE(text.empty());
     EXPECT_EQ(0u, closed.Lock(10));
+}
+
+struct SetterStep {
+    const char *what;
+    std::function<DWORD(VisaBase &)> set;
+    std::vector<std::string> written;
+    const char *refused = ""; // attributes whose writes the library refuses
+};
+
+// On an open socket session each setter reads the attribute first and writes (and reads back) only
+// what differs; a refused END suppression counts as done.
+TEST_F(VisaSessionTest, SettersWriteAnAttributeOnlyWhenItsValueDiffers) {
+    VisaBase session(VisaSystemLibraryOnly);
+    session.SetResourceName(SocketResource(mServer));
+    ASSERT_EQ(0u, session.OpenDevice(2000));
+    const SetterStep steps[] = {
+        {"same time-out", [](VisaBase &v) { return v.SetTimeout(10000); }, {}},
+        {"new time-out",
+         [](VisaBase &v) { return v.SetTimeout(2500); },
+         {Attribute(VI_ATTR_TMO_VALUE, 2500)}},
+        {"termination in use",
+         [](VisaBase &v) { return v.SetTermination(true, '\n', true); },
+         {Attribute(VI_ATTR_TERMCHAR_EN, 1)}},
+        {"same termination", [](VisaBase &v) { return v.SetTermination(true, '\n', true); }, {}},
+        {"new character",
+         [](VisaBase &v) { return v.SetTermination(true, '\r', true); },
+         {Attribute(VI_ATTR_TERMCHAR, 13)}},
+        {"character disabled",
+         [](VisaBase &v) { return v.SetTermination(true, '\n', false); },
+         {Attribute(VI_ATTR_TERMCHAR_EN, 0), Attribute(VI_ATTR_SUPPRESS_END_EN, 0)}},
+        {"not in use",
+         [](VisaBase &v) { return v.SetTermination(false, '\n', false); },
+         {Attribute(VI_ATTR_SUPPRESS_END_EN, 1)}},
+        {"suppression refused",
+         [](VisaBase &v) { return v.SetTermination(true, '\n', false); },
+         {Attribute(VI_ATTR_SUPPRESS_END_EN, 0)},
+         "3FFF0036"},
+        {"same END", [](VisaBase &v) { return v.SetEndSettings(true, '\n', true); }, {}},
+        {"no END",
+         [](VisaBase &v) { return v.SetEndSettings(false, '\r', false); },
+         {Attribute(VI_ATTR_SEND_END_EN, 0)}},
+        {"END again",
+         [](VisaBase &v) { return v.SetEndSettings(true, '\n', true); },
+         {Attribute(VI_ATTR_SEND_END_EN, 1)}},
+    };
+    for (const SetterStep &step : steps) {
+        TestSupport::ScopedEnv refused("KORVALIS_VISA_REFUSED", step.refused);
+        mTrace.Clear();
+        EXPECT_EQ(0u, step.set(session)) << step.what;
+        EXPECT_EQ(step.written, UseOf(mTrace, SetterAttributes, true).Written) << step.what;
+    }
+    EXPECT_EQ(2500u, session.GetTimeout());
+}
+
+struct TerminationCase {
+    const char *what;
+    const char *resource;
+    std::vector<std::string> openWritten;  // opened with the termination stored as not in use
+    std::vector<std::string> inUseWritten; // then the termination taken into use
+    bool bSuppressionTouched;
+    const char *unsupported = "";
+};
+
+// Which attribute ends reads at the termination (VI_ATTR_ASRL_END_IN on serial sessions,
+// VI_ATTR_TERMCHAR_EN on the others), and that HiSLIP sessions leave the END suppression alone.
+TEST_F(VisaSessionTest, EachKindOfSessionEndsReadsThroughItsOwnAttributes) {
+    PseudoTerminal port{3};
+    ASSERT_TRUE(port.IsReady()) << "no pseudo-terminal";
+    const std::string listed = "myscope=" + std::to_string(mServer.Port());
+    TestSupport::ScopedEnv instr("KORVALIS_VISA_INSTR_PORTS", listed);
+    TestSupport::ScopedEnv hislip("KORVALIS_VISA_HISLIP_PORTS", listed);
+    const std::string suppress1 = Attribute(VI_ATTR_SUPPRESS_END_EN, 1),
+                      suppress0 = Attribute(VI_ATTR_SUPPRESS_END_EN, 0);
+    const TerminationCase cases[] = {
+        {"socket", "", {suppress1}, {Attribute(VI_ATTR_TERMCHAR_EN, 1)}, true},
+        {"VXI-11",
+         "TCPIP0::myscope::INSTR",
+         {suppress1},
+         {Attribute(VI_ATTR_TERMCHAR_EN, 1), suppress0},
+         true},
+        {"HiSLIP", "TCPIP0::myscope::hislip0::INSTR", {}, {Attribute(VI_ATTR_TERMCHAR_EN, 1)}, false},
+        {"HiSLIP by name",
+         "TCPIP0::myscope::hislip0::INSTR",
+         {},
+         {Attribute(VI_ATTR_TERMCHAR_EN, 1)},
+         false,
+         "3FFF0703"},
+        {"serial",
+         "ASRL3::INSTR",
+         {Attribute(VI_ATTR_ASRL_END_IN, 0), suppress1},
+         {Attribute(VI_ATTR_ASRL_END_IN, 2), suppress0},
+         true},
+    };
+    for (const TerminationCase &c : cases) {
+        TestSupport::ScopedEnv unsupported("KORVALIS_VISA_UNSUPPORTED", c.unsupported);
+        VisaBase session(VisaSystemLibraryOnly);
+        session.SetResourceName(*c.resource != 0 ? c.resource : SocketResource(mServer));
+        session.SetTermination(false, '\n', true);
+        mTrace.Clear();
+        ASSERT_EQ(0u, session.OpenDevice(2000)) << c.what;
+        const AttributeUse open = UseOf(mTrace, EndAttributes, false);
+        EXPECT_EQ(c.openWritten, open.Written) << c.what;
+        mTrace.Clear();
+        EXPECT_EQ(0u, session.SetTermination(true, '\n', true)) << c.what;
+        const AttributeUse inUse = UseOf(mTrace, EndAttributes, true);
+        EXPECT_EQ(c.inUseWritten, inUse.Written) << c.what;
+        const std::string suppression = Id(VI_ATTR_SUPPRESS_END_EN);
+        EXPECT_EQ(c.bSuppressionTouched, open.Read.count(suppression) + inUse.Read.count(suppression) > 0)
+            << c.what;
+        EXPECT_EQ(1u, open.Read.count(Id(VI_ATTR_SEND_END_EN)))
+            << c.what << ": END on writes is read at every open";
+    }
+}
+
+struct BufferCase {
+    const char *what;
+    const char *resource;
+    std::vector<std::string> buffers; // "mask=<m> size=<n>" of each viSetBuf
+    std::vector<std::string> queue;   // the queue length written
+    size_t events;                    // serial-character events enabled
+    DWORD result;
+    const char *refused = "";
+};
+
+// The open sizes the buffers, and on serial sessions the event queue before it enables the
+// serial-character event; a refused queue length fails the open.
+TEST_F(VisaSessionTest, TheOpenSizesBuffersAndTheSerialEventQueue) {
+    PseudoTerminal port{3};
+    ASSERT_TRUE(port.IsReady()) << "no pseudo-terminal";
+    const std::string queue = Attribute(VI_ATTR_MAX_QUEUE_LENGTH, 1024);
+    const BufferCase cases[] = {
+        {"socket", "", {"mask=3 size=512"}, {}, 0, 0},
+        {"serial", "ASRL3::INSTR", {"mask=3 size=512", "mask=48 size=10240"}, {queue}, 1, 0},
+        {"serial, queue refused",
+         "ASRL3::INSTR",
+         {"mask=3 size=512", "mask=48 size=10240"},
+         {queue},
+         0,
+         VisaStatusCode(VI_ERROR_NSUP_ATTR_STATE),
+         "3FFF0005"},
+    };
+    for (const BufferCase &c : cases) {
+        TestSupport::ScopedEnv refused("KORVALIS_VISA_REFUSED", c.refused);
+        VisaBase session(VisaSystemLibraryOnly);
+        session.SetResourceName(*c.resource != 0 ? c.resource : SocketResource(mServer));
+        mTrace.Clear();
+        EXPECT_EQ(c.result, session.OpenDevice(2000)) << c.what;
+        std::vector<std::string> buffers;
+        for (const std::string &line : mTrace.Calls("viSetBuf"))
+            buffers.push_back(line.substr(line.find("mask="), line.find(" ->") - line.find("mask=")));
+        EXPECT_EQ(c.buffers, buffers) << c.what;
+        EXPECT_EQ(c.queue, UseOf(mTrace, {VI_ATTR_MAX_QUEUE_LENGTH}, false).Written) << c.what;
+        EXPECT_EQ(c.events, mTrace.Calls("viEnableEvent").size()) << c.what;
+    }
 }
 
 struct TextCase {

@@ -78,36 +78,10 @@ protected:
         EXPECT_TRUE(bShown);
     }
 
-    void Photograph(wxDialog &dialog, const std::string &name) {
-        const std::string binary = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR");
-        const std::string folder = binary.empty() ? mScratch.Path() : binary + "/screenshots";
-        ASSERT_TRUE(wxFileName::Mkdir(folder, wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
+    // Saves build/screenshots/<name>.png once every control of the page shows.
+    static void Photograph(wxDialog &dialog, const std::string &name) {
         dialog.Show();
-        EXPECT_TRUE(Pump([&] { return dialog.IsShownOnScreen(); }));
-        // GTK draws a newly shown window only after its first frames (until then the screen keeps
-        // what was there before): photographs from 800 ms on until the page shows more than one
-        // colour and two photographs 50 ms apart agree, bounded by Pump's deadline.
-        wxImage shot, previous;
-        wxLongLong next = 0;
-        const wxLongLong earliest = wxGetLocalTimeMillis() + 800;
-        dialog.Refresh();
-        const auto painted = [&] {
-            if (wxGetLocalTimeMillis() < next)
-                return false;
-            next = wxGetLocalTimeMillis() + 50;
-            dialog.Update();
-            previous = shot;
-            shot = ConfigurationWindowTest::Photograph(dialog);
-            return wxGetLocalTimeMillis() > earliest && CountColours(shot) > 3 && previous.IsOk() &&
-                   previous.GetSize() == shot.GetSize() &&
-                   memcmp(previous.GetData(), shot.GetData(), 3u * shot.GetWidth() * shot.GetHeight()) == 0;
-        };
-        for (int attempt = 0; attempt < 3 && !Pump(painted); ++attempt) {
-        }
-        EXPECT_GT(CountColours(shot), 3u) << name << " looks blank";
-        const std::string file = folder + "/" + name + ".png";
-        EXPECT_TRUE(shot.SaveFile(wxString::FromUTF8(file.c_str()), wxBITMAP_TYPE_PNG));
-        EXPECT_GT(TestSupport::ReadFile(file).size(), 100u) << file;
+        EXPECT_TRUE(Screenshot::Capture(dialog, dialog, name));
     }
 
     TestSupport::TempDir mScratch;

@@ -4,7 +4,9 @@
 //   TCPIP[n]::host[::inst0]::INSTR     a raw socket to the port that $KORVALIS_VISA_INSTR_PORTS
 //                                      gives the host ("host=port;host=port"): a loopback host is
 //                                      connected itself, any other on 127.0.0.1
-//   TCPIP[n]::host::hislipN::INSTR     refused as an absent resource
+//   TCPIP[n]::host::hislipN::INSTR     a HiSLIP session: like INSTR with the port that
+//                                      $KORVALIS_VISA_HISLIP_PORTS gives the host; absent when not
+//                                      listed
 //   ASRL<n>[::INSTR]                   $KORVALIS_COM<n>, else /dev/ttyS<n-1>
 // Reads end as the standard says: at the count, at the termination character when
 // VI_ATTR_TERMCHAR_EN (or VI_ATTR_ASRL_END_IN = TERMCHAR) is set, at END (on TCP: the end of the
@@ -68,6 +70,7 @@ struct Session {
     ViUInt16 dataBits = 8, parity = 0, stopBits = 10, flow = 0, endIn = VI_ASRL_END_TERMCHAR, endOut = 0;
     ViInt16 dtr = 1, rts = 1;
     bool charEvents = false;
+    bool hislip = false;
 };
 
 struct ResourceLock {
@@ -217,9 +220,9 @@ bool IsLoopbackHost(const std::string &host) {
     return inet_pton(AF_INET, host.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
 }
 
-// Port of an INSTR host from $KORVALIS_VISA_INSTR_PORTS; 0 when the host is not listed.
-unsigned InstrPort(const std::string &host) {
-    const char *list = std::getenv("KORVALIS_VISA_INSTR_PORTS");
+// Port of a host from the list in the variable ("host=port;host=port"); 0 when it is not listed.
+unsigned ListedPort(const char *variable, const std::string &host) {
+    const char *list = std::getenv(variable);
     if (list == nullptr)
         return 0;
     const std::string text(list);
@@ -441,14 +444,14 @@ ViStatus OpenDevice(const ParsedName &parsed, ViUInt32 timeout, Session &session
             return VI_ERROR_RSRC_NFOUND;
         return ApplyLine(session);
     }
-    if (parsed.hislip)
-        return VI_ERROR_RSRC_NFOUND;
+    session.hislip = parsed.hislip;
     if (parsed.kind == Kind::Socket) {
         if (!IsLoopbackHost(parsed.host))
             return VI_ERROR_RSRC_NFOUND;
         return ConnectLoopback(parsed.host, parsed.port, timeout, session.fd);
     }
-    const unsigned port = InstrPort(parsed.host);
+    const unsigned port =
+        ListedPort(parsed.hislip ? "KORVALIS_VISA_HISLIP_PORTS" : "KORVALIS_VISA_INSTR_PORTS", parsed.host);
     if (port == 0)
         return VI_ERROR_RSRC_NFOUND;
     return ConnectLoopback(IsLoopbackHost(parsed.host) ? parsed.host : "127.0.0.1", port, timeout,
@@ -1037,7 +1040,7 @@ ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void *attrValue) {
             if (s->kind != Kind::Instr)
                 status = VI_ERROR_NSUP_ATTR;
             else
-                put16(VI_FALSE);
+                put16(s->hislip ? VI_TRUE : VI_FALSE);
             break;
         case VI_ATTR_ASRL_AVAIL_NUM:
             if (!serial)
