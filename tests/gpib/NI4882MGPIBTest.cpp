@@ -173,9 +173,9 @@ TEST_F(NI4882MGPIBTest, TheEventStatusIsAskedUpToFiveTimes) {
         std::string response;
         EXPECT_EQ(c.Result, driver->SaveSendGPIB(nullptr, "VOLT 5", true, 0, &response)) << c.FailedReads;
         // Without an answer the event status counts as 0: no operation complete.
-        EXPECT_TRUE(TestSupport::WaitUntil([&] { return TraceOf("ibwrt(16,\"*ESR?\"").size() >= c.Asked; },
+        EXPECT_TRUE(TestSupport::WaitUntil([&] { return TraceOf("ibwrt(17,\"*ESR?\"").size() >= c.Asked; },
                                            std::chrono::seconds(5)));
-        EXPECT_EQ(c.Asked, TraceOf("ibwrt(16,\"*ESR?\"").size()) << c.FailedReads;
+        EXPECT_EQ(c.Asked, TraceOf("ibwrt(17,\"*ESR?\"").size()) << c.FailedReads;
         driver.reset();
         Reset();
         AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
