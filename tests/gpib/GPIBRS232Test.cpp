@@ -142,7 +142,8 @@ TEST_F(GPIBRS232Test, ThePageIsOneTabAndItsSetupButtonsDoNothingForAFreeStanding
     EXPECT_EQ("GPIB/RS232", pages[0]->GetTitle());
     SetModalDialogSink([&](wxDialog &dialog) {
         dialog.Show();
-        Pump([&] { return dialog.IsShownOnScreen(); });
+        // Shown, and the set-up buttons follow the choice (RS-232 by default).
+        Pump([&] { return dialog.IsShownOnScreen() && !dialog.FindWindow("ID_GPIBSETUP")->IsEnabled(); });
         SaveScreenshot(dialog, "gpib-rs232-choice");
         const size_t windows = wxTopLevelWindows.GetCount();
         for (const char *name : {"ID_RS232SETUP", "ID_GPIBSETUP"}) {

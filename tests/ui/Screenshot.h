@@ -169,18 +169,27 @@ WaitUntilPainted(wxWindow &window, wxWindow &page, wxImage &shot,
                  std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
     if (ControlAreas(window, page).empty())
         return ::testing::AssertionFailure() << "the page shows no control";
+    // Work queued by the page's own handlers (CallAfter) changes what it shows: let it run first.
+    wxTheApp->ProcessPendingEvents();
     // Another program's window must not cover it.
     if (wxWindow *top = wxGetTopLevelParent(&window))
         top->Raise();
     const PaintCounter paints(page);
     page.Refresh();
     wxImage previous;
+    // GTK redraws a native control some frames after its state changed: the picture counts as
+    // final once it has not changed for a while.
+    constexpr auto Settled = std::chrono::milliseconds(100);
+    auto unchangedSince = std::chrono::steady_clock::now();
     std::vector<wxString> blank;
     const bool painted = Pump(
         [&] {
             window.Update();
             shot = Photograph(window);
-            const bool stable = paints.Count() > 0 && Same(previous, shot);
+            const auto now = std::chrono::steady_clock::now();
+            if (!Same(previous, shot))
+                unchangedSince = now;
+            const bool stable = paints.Count() > 0 && now - unchangedSince >= Settled;
             previous = shot.Copy();
             blank = BlankControls(shot, window, page);
             return stable && blank.empty();
