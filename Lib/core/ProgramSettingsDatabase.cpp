@@ -232,6 +232,10 @@ bool INIProgramSettingsDatabase::ReadBool(const std::string &key, bool defaultVa
     return ParseBool(ReadStdString(key, BoolToString(defaultValue)));
 }
 
+bool INIProgramSettingsDatabase::IsReadable() const {
+    return !Platform::IsProfileFileRefused(ToStdWstring(mLocation).c_str());
+}
+
 void INIProgramSettingsDatabase::WriteString(const std::string &key, const std::wstring &value) {
     if (!IsOpen())
         return;
