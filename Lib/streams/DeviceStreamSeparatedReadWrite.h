@@ -110,6 +110,8 @@ protected:
     DWORD ReadWithinTimeout(HostWindow hWnd, const std::function<DWORD(bool &bMore)> &readPiece,
                             DWORD &restored);
 
+    // What GetLastWriteCount hands out: the bytes of the last write (VISA, RS-232), but UDP's Read
+    // keeps the size of the datagram it read here too.
     DWORD mdwLastWriteCount = 0;
     bool mbConnected = false;
     DeviceStreamParameters mParameters;
