@@ -21,12 +21,14 @@ DeviceDriverTable::~DeviceDriverTable() {
 
 DWORD DeviceDriverTable::Add(std::unique_ptr<DeviceDriverBase> driver, DeviceIDType &deviceID) {
     std::shared_ptr<DeviceDriverBase> shared(std::move(driver));
+    std::shared_ptr<DriverCallLock> callLock = std::make_shared<DriverCallLock>();
     {
         std::lock_guard<std::mutex> guard(mLock);
         for (size_t index = 0; index < mSlots.size(); ++index) {
             if (!mSlots[index].mInUse) {
                 mSlots[index].mInUse = true;
                 mSlots[index].mDriver = std::move(shared);
+                mSlots[index].mCallLock = std::move(callLock);
                 deviceID = static_cast<DeviceIDType>(index);
                 return ResultCode::Success;
             }
@@ -35,6 +37,7 @@ DWORD DeviceDriverTable::Add(std::unique_ptr<DeviceDriverBase> driver, DeviceIDT
             mSlots.emplace_back();
             mSlots.back().mInUse = true;
             mSlots.back().mDriver = std::move(shared);
+            mSlots.back().mCallLock = std::move(callLock);
             deviceID = static_cast<DeviceIDType>(mSlots.size() - 1);
             return ResultCode::Success;
         }
@@ -57,12 +60,28 @@ std::shared_ptr<DeviceDriverBase> DeviceDriverTable::GetDriver(DeviceIDType devi
     return mSlots[deviceID].GetDriver();
 }
 
+std::shared_ptr<DriverCallLock> DeviceDriverTable::GetCallLock(DeviceIDType deviceID) const {
+    std::lock_guard<std::mutex> guard(mLock);
+    if (deviceID >= mSlots.size() || !mSlots[deviceID].mInUse)
+        return nullptr;
+    return mSlots[deviceID].mCallLock;
+}
+
+std::shared_ptr<DeviceDriverBase> DeviceDriverTable::GetDriver(DeviceIDType deviceID,
+                                                               const DriverCallLock &callLock) const {
+    std::lock_guard<std::mutex> guard(mLock);
+    if (deviceID >= mSlots.size() || mSlots[deviceID].mCallLock.get() != &callLock)
+        return nullptr;
+    return mSlots[deviceID].GetDriver();
+}
+
 bool DeviceDriverTable::Remove(DeviceIDType deviceID) {
     std::shared_ptr<DeviceDriverBase> removed;
     {
         std::lock_guard<std::mutex> guard(mLock);
         if (deviceID < mSlots.size() && mSlots[deviceID].mInUse) {
             removed = std::move(mSlots[deviceID].mDriver);
+            mSlots[deviceID].mCallLock.reset();
             mSlots[deviceID].mInUse = false;
         }
         while (!mSlots.empty() && !mSlots.back().mInUse)

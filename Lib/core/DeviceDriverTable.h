@@ -2,8 +2,11 @@
 // of its slot; the lowest free slot is reused and free slots at the end are dropped, so a handle
 // stays valid until its own driver is removed. Handles 0 to 0xFFFE can name drivers, 0xFFFF never.
 //
-// Table operations take the table's lock; drivers run outside it. A driver that one thread is
-// calling when another removes it is deleted when that call ends.
+// Table operations take the table's lock; drivers run outside it. Each driver has a call lock of
+// its own (recursive per thread) that the exports hold around every call on it, so that calls on
+// one driver take turns and calls on different drivers run side by side. Waiting callers share
+// ownership of that lock, so removing the driver never destroys a lock that someone waits on. A
+// driver that one thread is calling when another removes it is deleted when that call ends.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +19,10 @@
 
 class DeviceDriverBase;
 
-// One slot: free, or in use with the driver that the table owns.
+// Serialises the calls on one driver.
+using DriverCallLock = std::recursive_mutex;
+
+// One slot: free, or in use with the driver that the table owns and the driver's call lock.
 class DeviceDriverHolder {
 public:
     bool IsInUse() const { return mInUse; }
@@ -27,6 +33,7 @@ private:
     friend class DeviceDriverTable;
     bool mInUse = false;
     std::shared_ptr<DeviceDriverBase> mDriver;
+    std::shared_ptr<DriverCallLock> mCallLock;
 };
 
 class DeviceDriverTable {
@@ -51,6 +58,11 @@ public:
     bool IsValidHandle(DeviceIDType deviceID) const;
     // The handle's driver, null when the handle names none.
     std::shared_ptr<DeviceDriverBase> GetDriver(DeviceIDType deviceID) const;
+    // The call lock of the handle's driver, null when the handle names none.
+    std::shared_ptr<DriverCallLock> GetCallLock(DeviceIDType deviceID) const;
+    // The handle's driver if it is still the one that owns callLock, else null (the driver was
+    // removed, and maybe another took its handle, while the caller waited for the lock).
+    std::shared_ptr<DeviceDriverBase> GetDriver(DeviceIDType deviceID, const DriverCallLock &callLock) const;
     // Deletes the handle's driver (outside the lock) and frees its slot, then drops free slots
     // from the end. False when the handle named no driver.
     bool Remove(DeviceIDType deviceID);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -25,11 +27,22 @@ using DriverCall = std::function<DWORD(DeviceDriverBase &)>;
 
 // Steps 3 to 5 of every export: the driver's result, a queued warning after success, or the
 // refusal of a handle that names no driver. ranDriver tells whether a driver was called.
+//
+// The call runs under the driver's call lock: a second host thread waits until the first one's
+// call on that driver (a configuration dialog included) has ended, and the driver's own calls
+// back into the exports on the same thread go ahead. The GPIB service-request handler calls
+// driver code directly, never through here, so it never waits for this lock.
 uint32_t CallDriver(HostWindow hWnd, DeviceIDType id, bool fetchWarning, const DriverCall &call,
                     bool *ranDriver = nullptr) {
     if (ranDriver != nullptr)
         *ranDriver = false;
-    std::shared_ptr<DeviceDriverBase> driver = DeviceDriverTable::Instance().GetDriver(id);
+    DeviceDriverTable &table = DeviceDriverTable::Instance();
+    const std::shared_ptr<DriverCallLock> callLock = table.GetCallLock(id);
+    if (!callLock)
+        return static_cast<uint32_t>(ResultCode::NoDriverForDeviceID);
+    const std::lock_guard<DriverCallLock> serialised(*callLock);
+    // Released before the lock: a driver removed during this call is deleted under it.
+    const std::shared_ptr<DeviceDriverBase> driver = table.GetDriver(id, *callLock);
     if (!driver)
         return static_cast<uint32_t>(ResultCode::NoDriverForDeviceID);
     if (ranDriver != nullptr)

@@ -4,6 +4,7 @@
 #include "core/StringUtils.h"
 #include "logging/QuellinEntry.h"
 #include "platform/Profile.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <utility>
@@ -28,6 +29,30 @@ std::string BytesToStdString(const U8String &bytes) {
 
 U8String StdStringToBytes(const std::string &text) {
     return U8String(text.begin(), text.end());
+}
+
+// True when the number that "%u" would read from the text has a minus sign or needs more than
+// 32 bits; "%u" would hand either back wrapped around.
+bool UnsignedOutOfRange(const std::string &text) {
+    size_t position = 0;
+    while (position < text.size() && Platform::IsAsciiSpace(text[position]))
+        ++position;
+    const bool negative = position < text.size() && text[position] == '-';
+    if (position < text.size() && (text[position] == '-' || text[position] == '+'))
+        ++position;
+    const size_t first = position;
+    while (position < text.size() && Platform::IsAsciiDigit(text[position]))
+        ++position;
+    if (position == first)
+        return false; // no number: the parser's 0
+    if (negative)
+        return true;
+    size_t significant = first;
+    while (significant < position && text[significant] == '0')
+        ++significant;
+    const std::string digits = text.substr(significant, position - significant);
+    const std::string largest = "4294967295";
+    return digits.size() > largest.size() || (digits.size() == largest.size() && digits > largest);
 }
 
 } // namespace
@@ -213,7 +238,11 @@ long INIProgramSettingsDatabase::ReadLong(const std::string &key, long defaultVa
 }
 
 unsigned int INIProgramSettingsDatabase::ReadUnsigned(const std::string &key, unsigned int defaultValue) {
-    return ParseUnsigned(ReadStdString(key, UnsignedToString(defaultValue)));
+    const std::string text = ReadStdString(key, UnsignedToString(defaultValue));
+    // A negative or too large number keeps the default rather than becoming a huge value.
+    if (UnsignedOutOfRange(text))
+        return defaultValue;
+    return ParseUnsigned(text);
 }
 
 int INIProgramSettingsDatabase::ReadInt(const std::string &key, int defaultValue) {
@@ -230,6 +259,10 @@ float INIProgramSettingsDatabase::ReadFloat(const std::string &key, float defaul
 
 bool INIProgramSettingsDatabase::ReadBool(const std::string &key, bool defaultValue) {
     return ParseBool(ReadStdString(key, BoolToString(defaultValue)));
+}
+
+bool INIProgramSettingsDatabase::IsReadable() const {
+    return !Platform::IsProfileFileRefused(ToStdWstring(mLocation).c_str());
 }
 
 void INIProgramSettingsDatabase::WriteString(const std::string &key, const std::wstring &value) {

@@ -89,6 +89,8 @@ public:
     virtual void Close();
 
     bool IsOpen() const { return mOpenCount != 0; }
+    // False when the store exists but cannot be read.
+    virtual bool IsReadable() const { return true; }
     // True once a write was refused by the store; the saving object reports it.
     bool HasWriteFailed() const { return mWriteFailed; }
 
@@ -145,6 +147,9 @@ public:
     double ReadDouble(const std::string &key, double defaultValue) override;
     float ReadFloat(const std::string &key, float defaultValue) override;
     bool ReadBool(const std::string &key, bool defaultValue) override;
+
+    // False for a file that exists but is not read (no regular file, too large, not readable).
+    bool IsReadable() const override;
 
     // Characters the read buffer holds now (it starts at InitialReadSize and only grows).
     uint32_t GetReadBufferCapacity() const { return mReadBufferCapacity; }

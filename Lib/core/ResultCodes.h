@@ -24,6 +24,7 @@ constexpr DWORD SettingIdNotHandled = 0x300000D4;  // SetSetting: setting identi
 constexpr DWORD KorvalisVersionTooOld = 0x300000D7; // text: the table's, MinimumKorvalisVersion, the end
 constexpr DWORD ConfigurationNoFileName = 0x300000E0;
 constexpr DWORD ConfigurationNotWritten = 0x300000E1;
+constexpr DWORD ConfigurationNotRead = 0x300000E2; // the file exists but is not read
 // Refusals of host arguments that cannot be used: the call does nothing else.
 constexpr DWORD ValueDataMissing = 0x300000E8;
 constexpr DWORD FilledSizeMissing = 0x300000E9;
@@ -57,6 +58,7 @@ inline constexpr CodeText FrameworkCodes[] = {
      "The used Korvalis version is too old. This driver can only be used in Korvalis version "},
     {ConfigurationNoFileName, "No configuration file name given"},
     {ConfigurationNotWritten, "The configuration file could not be written"},
+    {ConfigurationNotRead, "The configuration file could not be read"},
     {ValueDataMissing, "A data address that this value identifier needs was not given."},
     {FilledSizeMissing, "The address that receives the length of the text was not given."},
     {TextBufferMissing, "A text or text buffer that the call needs was not given."},
@@ -81,6 +83,7 @@ constexpr const char *KorvalisVersionTooOldText = FrameworkText(KorvalisVersionT
 constexpr const char *KorvalisVersionTooOldTextEnd = " and higher";
 constexpr const char *ConfigurationNoFileNameText = FrameworkText(ConfigurationNoFileName);
 constexpr const char *ConfigurationNotWrittenText = FrameworkText(ConfigurationNotWritten);
+constexpr const char *ConfigurationNotReadText = FrameworkText(ConfigurationNotRead);
 constexpr const char *ValueDataMissingText = FrameworkText(ValueDataMissing);
 constexpr const char *FilledSizeMissingText = FrameworkText(FilledSizeMissing);
 constexpr const char *TextBufferMissingText = FrameworkText(TextBufferMissing);

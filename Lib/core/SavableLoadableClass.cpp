@@ -11,6 +11,8 @@ const char *ConfigurationErrorText(DWORD code) {
         return ConfigurationNoFileNameText;
     case ConfigurationNotWritten:
         return ConfigurationNotWrittenText;
+    case ConfigurationNotRead:
+        return ConfigurationNotReadText;
     default:
         return nullptr;
     }
@@ -31,6 +33,9 @@ DWORD SaveLoadConfigurationConvertor::LoadConfiguration(HostWindow hWnd, const c
         CreateINIProgramSettingsDatabase(std::string(Filename));
     if (!database)
         return 0;
+    // Every read of such a file would give its default: the settings stay as they are.
+    if (!database->IsReadable())
+        return ConfigurationNotRead;
     database->Open();
     const DWORD result = LoadProgramSettings(hWnd, database);
     database->Close();

@@ -16,6 +16,8 @@ constexpr DWORD ConfigurationNoFileName = ResultCode::ConfigurationNoFileName;
 constexpr const char *ConfigurationNoFileNameText = ResultCode::ConfigurationNoFileNameText;
 constexpr DWORD ConfigurationNotWritten = ResultCode::ConfigurationNotWritten;
 constexpr const char *ConfigurationNotWrittenText = ResultCode::ConfigurationNotWrittenText;
+constexpr DWORD ConfigurationNotRead = ResultCode::ConfigurationNotRead;
+constexpr const char *ConfigurationNotReadText = ResultCode::ConfigurationNotReadText;
 
 // Text of the codes above; null for any other code.
 const char *ConfigurationErrorText(DWORD code);
@@ -29,7 +31,8 @@ public:
 
 class SaveLoadConfigurationConvertor : public SavableLoadableClass {
 public:
-    // Loads the most derived object from the INI file of that name (used as given).
+    // Loads the most derived object from the INI file of that name (used as given). A missing
+    // file loads the defaults; a file that exists but cannot be read loads nothing.
     virtual DWORD LoadConfiguration(HostWindow hWnd, const char *Filename);
     // Saves into that file; sections and keys the save does not write stay as they were.
     virtual DWORD SaveConfiguration(HostWindow hWnd, const char *Filename);

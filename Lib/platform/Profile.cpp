@@ -531,6 +531,11 @@ bool WritePrivateProfileString(const wchar_t *section, const wchar_t *key, const
     return Save(path, ini);
 }
 
+bool IsProfileFileRefused(const wchar_t *fileName) {
+    IniFile ini;
+    return fileName != nullptr && !Load(WideToUtf8(fileName), ini);
+}
+
 bool FindProfileString(const std::wstring &section, const std::wstring &key, std::wstring &value,
                        const std::wstring &fileName) {
     IniFile ini;

@@ -32,6 +32,10 @@ uint32_t GetPrivateProfileString(const wchar_t *section, const wchar_t *key, con
 bool WritePrivateProfileString(const wchar_t *section, const wchar_t *key, const wchar_t *value,
                                const wchar_t *fileName);
 
+// True when the file exists but is not read: no regular file, larger than 16 MB, or not
+// readable. A missing file is not refused (its reads give the defaults).
+bool IsProfileFileRefused(const wchar_t *fileName);
+
 // Convenience forms over std::wstring.
 std::wstring ReadProfileString(const std::wstring &section, const std::wstring &key,
                                const std::wstring &defaultValue, const std::wstring &fileName);

@@ -10,10 +10,9 @@
 wxBEGIN_EVENT_TABLE(AntennaEfficiencyPanel, ValidatorBasedPanel)
     EVT_INIT_DIALOG(AntennaEfficiencyPanel::OnInitDialog)
 wxEND_EVENT_TABLE()
-    // clang-format on
 
-    AntennaEfficiencyPanel::AntennaEfficiencyPanel(AntennaBase *pAntenna)
-    : mAntenna(pAntenna) {}
+AntennaEfficiencyPanel::AntennaEfficiencyPanel(AntennaBase *pAntenna) : mAntenna(pAntenna) {}
+// clang-format on
 
 void AntennaEfficiencyPanel::OnInitDialog(wxInitDialogEvent &event) {
     AttachValidator(this, "ID_EFFICIENCY",

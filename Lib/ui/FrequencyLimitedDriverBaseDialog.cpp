@@ -38,10 +38,10 @@ wxBEGIN_EVENT_TABLE(FrequencyLimitedDriverBaseDialog, ValidatorBasedDialog)
     EVT_CHECKBOX(XRCID("ID_USEDEFAULTSTOP"), FrequencyLimitedDriverBaseDialog::OnUseDefaultClicked)
     EVT_SHOW(FrequencyLimitedDriverBaseDialog::OnShow)
 wxEND_EVENT_TABLE()
-    // clang-format on
 
-    FrequencyLimitedDriverBaseDialog::FrequencyLimitedDriverBaseDialog(FrequencyLimitedDriverBase *pDriver)
+FrequencyLimitedDriverBaseDialog::FrequencyLimitedDriverBaseDialog(FrequencyLimitedDriverBase *pDriver)
     : mDriver(pDriver) {}
+// clang-format on
 
 void FrequencyLimitedDriverBaseDialog::OnInitDialog(wxInitDialogEvent &event) {
     QuellinEntry entry("FrequencyLimitedDriverBaseDialog", "OnInitDialog");

@@ -380,11 +380,11 @@ wxBEGIN_EVENT_TABLE(VISADeviceStreamConfigurationDialog, VisaResourcePage)
     EVT_CHOICE(XRCID("ID_CBORS232"), VISADeviceStreamConfigurationDialog::BuildResourceName)
     EVT_CHOICE(XRCID("ID_OPTGPIB"), VISADeviceStreamConfigurationDialog::BuildResourceName)
 wxEND_EVENT_TABLE()
-    // clang-format on
 
-    VISADeviceStreamConfigurationDialog::VISADeviceStreamConfigurationDialog(
-        VISADeviceStreamConfiguration *configuration)
+VISADeviceStreamConfigurationDialog::VISADeviceStreamConfigurationDialog(
+    VISADeviceStreamConfiguration *configuration)
     : VisaResourcePage(StreamPagePatterns), mConfiguration(configuration) {}
+// clang-format on
 
 void VISADeviceStreamConfigurationDialog::OnInit(wxInitDialogEvent &event) {
     InitialisePage(mConfiguration != nullptr ? mConfiguration->GetResourceName() : std::string());

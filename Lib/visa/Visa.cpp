@@ -112,10 +112,10 @@ wxBEGIN_EVENT_TABLE(VisaConfigurationDialog, VisaResourcePage)
     EVT_CHOICE(XRCID("ID_CBORS232"), VisaConfigurationDialog::OnResourceChanged)
     EVT_CHOICE(XRCID("ID_OPTGPIB"), VisaConfigurationDialog::OnResourceChanged)
 wxEND_EVENT_TABLE()
-    // clang-format on
 
-    VisaConfigurationDialog::VisaConfigurationDialog(Visa *owner)
+VisaConfigurationDialog::VisaConfigurationDialog(Visa *owner)
     : VisaResourcePage(VisaPanelPatterns), mOwner(owner) {}
+// clang-format on
 
 void VisaConfigurationDialog::OnInit(wxInitDialogEvent &event) {
     InitialisePage(mOwner != nullptr ? mOwner->GetResourceName() : std::string());

@@ -9,7 +9,9 @@
 
 #include <clocale>
 #include <memory>
+#include <iterator>
 #include <string>
+#include <utility>
 
 using TestSupport::ReadFile;
 using TestSupport::WriteFile;
@@ -195,6 +197,35 @@ TEST_F(SettingsFileTest, HandWrittenTexts) {
     EXPECT_TRUE(db->ReadBool("Answer", false));
     EXPECT_EQ(db->ReadInt("Count", 7), 0);
     EXPECT_FALSE(db->ReadBool("Count", true));
+}
+
+// A stored unsigned number with a minus sign or beyond 32 bits keeps the caller's default instead
+// of wrapping around; a text that is no number still reads as 0.
+TEST_F(SettingsFileTest, UnsignedTextsOutsideTheRangeKeepTheDefault) {
+    const std::pair<const char *, unsigned int> cases[] = {{"-5", 7u},
+                                                           {" -1", 7u},
+                                                           {"-0", 7u},
+                                                           {"4294967296", 7u},
+                                                           {"99999999999999999999", 7u},
+                                                           {"4294967295", 4294967295u},
+                                                           {"00004294967295", 4294967295u},
+                                                           {"+12", 12u},
+                                                           {"12 s", 12u},
+                                                           {"abc", 0u},
+                                                           {"-abc", 0u},
+                                                           {"", 0u}};
+    std::string text = "[PontisPecos_ADConverter]\n";
+    for (size_t n = 0; n < std::size(cases); ++n)
+        text += "Key" + std::to_string(n) + "=" + cases[n].first + "\n";
+    WriteFile(mFile, text);
+    auto db = Create();
+    db->Open();
+    db->PushTable("PontisPecos_ADConverter");
+    for (size_t n = 0; n < std::size(cases); ++n) {
+        const std::string key = "Key" + std::to_string(n);
+        EXPECT_EQ(cases[n].second, db->ReadUnsigned(key, 7u)) << cases[n].first;
+        EXPECT_EQ(cases[n].second, db->ReadValue(key, 7ul)) << cases[n].first;
+    }
 }
 
 TEST_F(SettingsFileTest, LineBreaksInValuesDoNotBreakTheFile) {

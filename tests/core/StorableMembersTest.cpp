@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+
+#include <sys/stat.h>
 
 #include "../logging/RecordCapture.h"
 #include "core/ProgramSettingsDatabase.h"
@@ -167,4 +170,33 @@ TEST_F(StorableMembersTest, ASaveThatCannotReachTheFileIsAnError) {
     // Loading from there finds nothing and keeps the values.
     EXPECT_EQ(0u, driver.LoadConfiguration(nullptr, (parent + "/config.ini").c_str()));
     EXPECT_EQ("PECOS", driver.Name.GetValue());
+}
+
+TEST_F(StorableMembersTest, AFileThatExistsButIsRefusedLoadsNothing) {
+    namespace fs = std::filesystem;
+    const std::string root = mCapture.Environment().Root();
+    const std::string settings = "[PontisPecos_ADConverter]\nDetector 1 name=from file\n";
+    const struct {
+        const char *Kind;
+        std::function<void(const std::string &)> Make;
+    } cases[] = {
+        {"directory", [](const std::string &path) { fs::create_directory(path); }},
+        {"FIFO", [](const std::string &path) { ASSERT_EQ(0, ::mkfifo(path.c_str(), 0600)); }},
+        {"link to /dev/zero", [](const std::string &path) { fs::create_symlink("/dev/zero", path); }},
+        {"file over 16 MiB",
+         [&](const std::string &path) {
+             TestSupport::WriteFile(path, settings);
+             fs::resize_file(path, (16u << 20) + 1);
+         }},
+    };
+    for (const auto &c : cases) {
+        const std::string path = root + "/refused-" + std::to_string(&c - cases);
+        c.Make(path);
+        TestDriver driver;
+        driver.Name.SetValue("kept");
+        EXPECT_EQ(ConfigurationNotRead, driver.LoadConfiguration(nullptr, path.c_str())) << c.Kind;
+        EXPECT_EQ("kept", driver.Name.GetValue()) << c.Kind;
+        EXPECT_EQ(0, driver.Failing.Loads) << c.Kind;
+    }
+    EXPECT_STREQ("The configuration file could not be read", ConfigurationErrorText(ConfigurationNotRead));
 }

@@ -229,43 +229,86 @@ TEST_F(DriverTableExports, ASuccessfulCallHandsOverOneQueuedWarningOldestFirst) 
               0x3C000004u);
 }
 
-TEST_F(DriverTableExports, RemovingADriverThatIsStillInACallDeletesItWhenTheCallEnds) {
-    struct BlockingDriver : TestDriver {
-        using TestDriver::TestDriver;
-        DWORD InitDevice(HostWindow) override {
-            std::unique_lock<std::mutex> lock(Lock);
-            Entered = true;
-            Changed.notify_all();
-            Changed.wait_for(lock, std::chrono::seconds(10), [this] { return Release; });
-            return 0;
-        }
-        std::mutex Lock;
-        std::condition_variable Changed;
-        bool Entered = false, Release = false;
-    };
-    std::atomic<int> destroyed{0};
+namespace {
+
+// A driver whose InitDevice calls back into the exports on its own thread, then holds until the
+// test releases it.
+struct BlockingDriver : TestDriver {
+    using TestDriver::TestDriver;
+    DWORD InitDevice(HostWindow) override {
+        Reentered = ::CheckDevice(nullptr, 0);
+        std::unique_lock<std::mutex> lock(Lock);
+        Entered = true;
+        Changed.notify_all();
+        Changed.wait_for(lock, std::chrono::seconds(10), [this] { return Release; });
+        return 0;
+    }
+    bool WaitEntered() {
+        std::unique_lock<std::mutex> lock(Lock);
+        return Changed.wait_for(lock, std::chrono::seconds(10), [&] { return Entered; });
+    }
+    void ReleaseCall() {
+        std::lock_guard<std::mutex> lock(Lock);
+        Release = true;
+        Changed.notify_all();
+    }
+    std::mutex Lock;
+    std::condition_variable Changed;
+    bool Entered = false, Release = false;
+    uint32_t Reentered = 0xFFFFFFFF;
+};
+
+// Enters a BlockingDriver at handle 0.
+BlockingDriver *AddBlockingDriver(std::atomic<int> &destroyed) {
     auto owned = std::make_unique<BlockingDriver>(&destroyed);
     BlockingDriver *driver = owned.get();
-    DeviceIDType id = 0;
-    ASSERT_EQ(DeviceDriverTable::Instance().Add(std::move(owned), id), 0u);
+    DeviceIDType id = 0xFFFF;
+    EXPECT_EQ(DeviceDriverTable::Instance().Add(std::move(owned), id), 0u);
+    EXPECT_EQ(id, 0);
+    return driver;
+}
+
+} // namespace
+
+TEST_F(DriverTableExports, RemovingADriverThatIsStillInACallDeletesItWhenTheCallEnds) {
+    std::atomic<int> destroyed{0};
+    BlockingDriver *driver = AddBlockingDriver(destroyed);
 
     auto call = std::async(std::launch::async, [] { return InitDevice(nullptr, 0); });
-    {
-        std::unique_lock<std::mutex> lock(driver->Lock);
-        ASSERT_TRUE(
-            driver->Changed.wait_for(lock, std::chrono::seconds(10), [&] { return driver->Entered; }));
-    }
+    ASSERT_TRUE(driver->WaitEntered());
     // The table is not locked while the driver runs: removing and adding go on.
     EXPECT_EQ(RemoveDeviceDriver(nullptr, 0), 0u);
     EXPECT_EQ(destroyed, 0);
     EXPECT_EQ(CheckDevice(nullptr, 0), NoDriver);
-    {
-        std::lock_guard<std::mutex> lock(driver->Lock);
-        driver->Release = true;
-        driver->Changed.notify_all();
-    }
+    driver->ReleaseCall();
     ASSERT_EQ(call.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(call.get(), 0u);
+    EXPECT_EQ(destroyed, 1);
+}
+
+// A second host thread's call on a busy driver waits for the first call (and finds the driver
+// gone when it was removed meanwhile); the driver's own calls back into the exports go ahead,
+// and so do calls on other drivers.
+TEST_F(DriverTableExports, CallsOnOneDriverTakeTurnsCallsOnOtherDriversGoAhead) {
+    std::atomic<int> destroyed{0};
+    BlockingDriver *busy = AddBlockingDriver(destroyed);
+    TestDriver *other = AddDriver(1);
+
+    auto init = std::async(std::launch::async, [] { return InitDevice(nullptr, 0); });
+    ASSERT_TRUE(busy->WaitEntered());
+    EXPECT_EQ(busy->Reentered, 0u);
+    EXPECT_EQ(CheckDevice(nullptr, 1), 0u);
+    EXPECT_EQ(other->Calls, 1);
+    EXPECT_EQ(init.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+
+    auto waiting = std::async(std::launch::async, [] { return CheckDevice(nullptr, 0); });
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    EXPECT_EQ(RemoveDeviceDriver(nullptr, 0), 0u);
+    busy->ReleaseCall();
+    ASSERT_EQ(init.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(init.get(), 0u);
+    EXPECT_EQ(waiting.get(), NoDriver);
     EXPECT_EQ(destroyed, 1);
 }
 
