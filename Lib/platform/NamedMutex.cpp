@@ -66,6 +66,7 @@ struct NamedMutex::Shared {
     void *mapping = nullptr;    // the lock file's first bytes, shared with every process
     TurnRecord *turn = nullptr; // inside mapping; null when the file could not be mapped
     uint32_t ticket = 0;        // the owner's ticket while it holds the file lock
+    uint32_t pid = 0;           // this process's id, taken when fd was opened
     bool abandoned = false;     // the last owner thread ended without releasing
     std::atomic<uint32_t> waiting{0};
     ~Shared();
@@ -243,10 +244,9 @@ void PassTurn(TurnRecord &turn, uint32_t ticket) {
 }
 
 // True when the record names a holder that never released: a process id with its check word.
-bool TakeOverHolder(TurnRecord &turn) {
+bool TakeOverHolder(TurnRecord &turn, uint32_t me) {
     const uint32_t holder = Load(turn.holder);
     const bool named = holder != 0 && holder <= LargestProcessId && Load(turn.check) == ~holder;
-    const uint32_t me = static_cast<uint32_t>(getpid());
     Store(turn.check, ~me);
     Store(turn.holder, me);
     return named;
@@ -421,6 +421,7 @@ bool OpenStateFile(Shared &s) {
     s.fd = OpenLockFile(s.path);
     if (s.fd < 0)
         return false;
+    s.pid = static_cast<uint32_t>(getpid());
     MapTurnRecord(s);
     return true;
 }
@@ -457,6 +458,8 @@ FileLock PollFileLock(int fd, bool infinite, SteadyClock::time_point deadline) {
 FileLock LockFileInTurn(int fd, TurnRecord &turn, uint32_t &ticket, bool infinite,
                         SteadyClock::time_point deadline) {
     ticket = FetchAdd(turn.next, 1);
+    if (TurnsAhead(ticket, Load(turn.serving)) <= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return FileLock::Obtained;
     uint32_t seen = Load(turn.serving);
     auto since = SteadyClock::now();
     for (;;) {
@@ -589,7 +592,7 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
                                      : PollFileLock(fd, infinite, deadline);
             const bool named = result != FileLock::Obtained || StillNamed(fd);
             if (named && result == FileLock::Obtained && turn != nullptr) {
-                abandoned = TakeOverHolder(*turn);
+                abandoned = TakeOverHolder(*turn, s.pid);
             } else if (!named) {
                 flock(fd, LOCK_UN);
                 if (turn != nullptr)
