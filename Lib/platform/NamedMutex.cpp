@@ -387,15 +387,17 @@ void MapTurnRecord(Shared &s) {
     struct stat st;
     if (fstat(s.fd, &st) != 0)
         return;
-    if (st.st_size < TurnFileSize && fallocate(s.fd, 0, 0, TurnFileSize) != 0) {
-        // A file system without fallocate: zeros after the end only, nothing that is there.
-        static const char zeros[TurnFileSize] = {};
-        const off_t size = std::max<off_t>(st.st_size, 0);
-        if (pwrite(s.fd, zeros, static_cast<size_t>(TurnFileSize - size), size) != TurnFileSize - size)
+    if (st.st_size < TurnFileSize) {
+        if (fallocate(s.fd, 0, 0, TurnFileSize) != 0) {
+            // A file system without fallocate: zeros after the end only, nothing that is there.
+            static const char zeros[TurnFileSize] = {};
+            const off_t size = std::max<off_t>(st.st_size, 0);
+            if (pwrite(s.fd, zeros, static_cast<size_t>(TurnFileSize - size), size) != TurnFileSize - size)
+                return;
+        }
+        if (fstat(s.fd, &st) != 0 || st.st_size < TurnFileSize)
             return;
     }
-    if (fstat(s.fd, &st) != 0 || st.st_size < TurnFileSize)
-        return;
     void *mapping =
         mmap(nullptr, static_cast<size_t>(TurnFileSize), PROT_READ | PROT_WRITE, MAP_SHARED, s.fd, 0);
     if (mapping == MAP_FAILED)
