@@ -6,6 +6,7 @@
 #include "core/StringUtils.h"
 #include "logging/MakeString.h"
 #include "logging/QuellinEntry.h"
+#include "pecos/DetectorNumber.h"
 #include "pecos/PontisPecosPanels.h"
 
 namespace {
@@ -111,7 +112,7 @@ DWORD PontisPecosSCPI_ADConverter::GetChannelValue(HostWindow hWnd, uint32_t *pd
     float number = 0.0f;
     if (result == 0) {
         if (response.empty() || MatchesRegex(response, "Failure", true) ||
-            !ParseDetectorReply(response, number))
+            !ReadDetectorNumber(response, number))
             result = PecosResult::NoDetectorResponse;
     }
     if (result == 0)

@@ -1,13 +1,17 @@
 // Named mutexes and events.
 //
 // Every object of one name in the process shares one state (owner thread, recursion count, the
-// lock file's descriptor), found through a process-wide table keyed by the lock file's path. The
-// descriptor is opened at the first wait and stays open while an object of the name exists, so an
-// uncontended wait and release cost flock, one read and two writes. Across processes the owner
-// holds flock on that file; between the threads of this process (which share the descriptor and
-// so its flock) the state's owner decides. The owner writes its process id into the file and
-// clears it on release, so a new owner that finds an id there knows the previous holder died
-// while holding it (WaitAbandoned). A thread that ends while holding a mutex abandons it too.
+// lock file's descriptor and mapping), found through a process-wide table keyed by the lock
+// file's path. Between the threads of this process the state's owner decides; across processes
+// the owner holds flock on the lock file, the one kernel object that lets go of a holder that
+// died. The file also carries a turn record that every process maps: a ticket counter, the ticket
+// being served, a wake-up word for futex waits and the holder's process id. A process takes a
+// ticket and tries flock when its turn comes; a release hands the turn on and wakes the waiters at
+// once, so a releasing process queues behind those that were waiting. The record is a hint that
+// anybody may scribble on: flock alone decides who holds the lock, a waiter whose turn does not
+// come while the lock is free takes it after a short grace, and every value read is checked.
+// A new owner that finds a holder's id in the record knows that it died holding it
+// (WaitAbandoned). A thread that ends while holding a mutex abandons it too.
 #include "platform/NamedMutex.h"
 
 #include "platform/SharedDirectory.h"
@@ -28,15 +32,28 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace Platform {
 
-// Size of the holder record at the start of a lock file.
-constexpr size_t RecordSize = 16;
+// The turn record: plain 32-bit words at a fixed place of the lock file, after the 16 bytes that
+// earlier versions used for a text record. Only the __atomic built-ins touch them.
+struct TurnRecord {
+    uint32_t wake;    // changes at every hand-over; waiters sleep on it (futex)
+    uint32_t next;    // the next ticket to hand out
+    uint32_t serving; // the ticket whose turn it is (held or about to be taken)
+    uint32_t spare;
+    uint32_t holder; // process id of the holder, 0 after a clean release
+    uint32_t check;  // ~holder: a holder id counts only with it
+};
+constexpr off_t TurnOffset = 16;
+constexpr off_t TurnFileSize = TurnOffset + static_cast<off_t>(sizeof(TurnRecord)); // 40 bytes
 
 struct NamedMutex::Shared {
     std::string path; // lock file; empty for an unnamed mutex (this process only)
@@ -45,9 +62,12 @@ struct NamedMutex::Shared {
     std::thread::id owner;  // default id: nobody
     bool acquiring = false; // the owner is still waiting for the file lock
     uint32_t count = 0;
-    int fd = -1;                  // the lock file, open from the first wait on (-1: not open)
-    char record[RecordSize] = {}; // this process's holder record, made when fd was opened
-    bool abandoned = false;       // the last owner thread ended without releasing
+    int fd = -1;                // the lock file, open from the first wait on (-1: not open)
+    void *mapping = nullptr;    // the lock file's first bytes, shared with every process
+    TurnRecord *turn = nullptr; // inside mapping; null when the file could not be mapped
+    uint32_t ticket = 0;        // the owner's ticket while it holds the file lock
+    uint32_t pid = 0;           // this process's id, taken when fd was opened
+    bool abandoned = false;     // the last owner thread ended without releasing
     std::atomic<uint32_t> waiting{0};
     ~Shared();
 };
@@ -131,6 +151,10 @@ void FinishFork(bool child) {
             // The child owns nothing. Its inherited descriptor shares the parent's open file and
             // so its flock, which a lock by the child would join and which would outlive the
             // parent: close it (without touching the file's content); the child opens its own.
+            if (state->mapping != nullptr)
+                munmap(state->mapping, static_cast<size_t>(TurnFileSize));
+            state->mapping = nullptr;
+            state->turn = nullptr;
             if (state->fd >= 0)
                 close(state->fd);
             state->fd = -1;
@@ -154,43 +178,75 @@ void AfterForkInChild() {
     FinishFork(true);
 }
 
-// The holder record: the process id in a fixed slot at the start of the file, blanked on a clean
-// release. It is overwritten in place, never truncated.
-constexpr char BlankRecord[RecordSize + 1] = "               \n";
-static_assert(sizeof BlankRecord == RecordSize + 1, "a record is 15 characters and a line end");
+// ---- The turn record ----------------------------------------------------------------------------
 
-void MakeRecord(char (&record)[RecordSize], long pid) {
-    char text[RecordSize + 1];
-    snprintf(text, sizeof text, "%-15ld\n", pid);
-    std::copy(text, text + RecordSize, record);
+// How long a waiter whose turn it is next lets the lock lie free before it takes it (the waiter
+// whose turn it was has died, timed out or is slow), and how long waiters further back wait for
+// the turn to move at all before they look at the lock themselves.
+constexpr auto HandOverGrace = std::chrono::milliseconds(2);
+constexpr auto StallBackstop = std::chrono::milliseconds(20);
+// Largest process id Linux hands out.
+constexpr uint32_t LargestProcessId = 4194304;
+
+uint32_t Load(const uint32_t &word) {
+    return __atomic_load_n(&word, __ATOMIC_SEQ_CST);
+}
+void Store(uint32_t &word, uint32_t value) {
+    __atomic_store_n(&word, value, __ATOMIC_SEQ_CST);
+}
+uint32_t FetchAdd(uint32_t &word, uint32_t value) {
+    return __atomic_fetch_add(&word, value, __ATOMIC_SEQ_CST);
+}
+bool CompareExchange(uint32_t &word, uint32_t expected, uint32_t value) {
+    return __atomic_compare_exchange_n(&word, &expected, value, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
 }
 
-void WriteRecord(int fd, const char *record) {
-    if (pwrite(fd, record, RecordSize, 0) != static_cast<ssize_t>(RecordSize)) {
-        // Without a record a later death of this process is reported as a plain WaitObject0.
-    }
+// Tickets wrap around: the distance from the ticket being served to ours.
+int32_t TurnsAhead(uint32_t ticket, uint32_t serving) {
+    return static_cast<int32_t>(ticket - serving);
 }
 
-// Reads the previous holder's record and writes ours. True when a record was there.
-bool TakeOverRecord(int fd, const char *record) {
-    char old[RecordSize];
-    ssize_t n = pread(fd, old, sizeof old, 0);
-    bool abandoned = false;
-    for (ssize_t i = 0; i < n; ++i)
-        abandoned = abandoned || (old[i] >= '0' && old[i] <= '9');
-    WriteRecord(fd, record);
-    return abandoned;
+void FutexWait(uint32_t &word, uint32_t expected, std::chrono::nanoseconds timeout) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+    timespec relative{static_cast<time_t>(seconds.count()), static_cast<long>((timeout - seconds).count())};
+    // Not FUTEX_PRIVATE_FLAG: the word lives in a file mapping that other processes share.
+    syscall(SYS_futex, &word, FUTEX_WAIT, expected, &relative, nullptr, 0);
 }
 
-// Gives up the file lock; the descriptor stays open for the next wait. A clean release clears the
-// holder record; an abandoned one leaves it so that the next owner in any process sees
-// WaitAbandoned.
+void FutexWakeAll(uint32_t &word) {
+    syscall(SYS_futex, &word, FUTEX_WAKE, std::numeric_limits<int>::max(), nullptr, nullptr, 0);
+}
+
+// Moves the turn on from ticket (when it is still ticket's turn) and wakes the waiters.
+void PassTurn(TurnRecord &turn, uint32_t ticket) {
+    CompareExchange(turn.serving, ticket, ticket + 1);
+    FetchAdd(turn.wake, 1);
+    if (Load(turn.next) != Load(turn.serving))
+        FutexWakeAll(turn.wake);
+}
+
+// True when the record names a holder that never released: a process id with its check word.
+bool TakeOverHolder(TurnRecord &turn, uint32_t me) {
+    const uint32_t holder = Load(turn.holder);
+    const bool named = holder != 0 && holder <= LargestProcessId && Load(turn.check) == ~holder;
+    Store(turn.check, ~me);
+    Store(turn.holder, me);
+    return named;
+}
+
+// Gives up the file lock and hands the turn on; the descriptor stays open for the next wait. A
+// clean release clears the holder record; an abandoned one leaves it so that the next owner in
+// any process sees WaitAbandoned.
 void DropFileLock(Shared &s, bool clean) {
     if (s.fd < 0)
         return;
-    if (clean)
-        WriteRecord(s.fd, BlankRecord); // (a record left behind only means WaitAbandoned next)
+    if (clean && s.turn != nullptr) {
+        Store(s.turn->holder, 0);
+        Store(s.turn->check, 0);
+    }
     flock(s.fd, LOCK_UN);
+    if (s.turn != nullptr)
+        PassTurn(*s.turn, s.ticket);
 }
 
 // Mutexes the calling thread holds, abandoned when the thread ends.
@@ -271,26 +327,58 @@ HeldByThread *HeldList(bool create) {
     return held;
 }
 
-// Opens the state's lock file unless it is open, with this process's holder record.
+// Maps the turn record of the open lock file. A file too short for it (made by an earlier version,
+// or just created) is lengthened, never cut; a file that cannot be mapped is locked without it.
+void MapTurnRecord(Shared &s) {
+    struct stat st;
+    if (fstat(s.fd, &st) != 0)
+        return;
+    if (st.st_size < TurnFileSize) {
+        if (fallocate(s.fd, 0, 0, TurnFileSize) != 0) {
+            // A file system without fallocate: zeros after the end only, nothing that is there.
+            static const char zeros[TurnFileSize] = {};
+            const off_t size = std::max<off_t>(st.st_size, 0);
+            if (pwrite(s.fd, zeros, static_cast<size_t>(TurnFileSize - size), size) != TurnFileSize - size)
+                return;
+        }
+        if (fstat(s.fd, &st) != 0 || st.st_size < TurnFileSize)
+            return;
+    }
+    void *mapping =
+        mmap(nullptr, static_cast<size_t>(TurnFileSize), PROT_READ | PROT_WRITE, MAP_SHARED, s.fd, 0);
+    if (mapping == MAP_FAILED)
+        return;
+    s.mapping = mapping;
+    s.turn = reinterpret_cast<TurnRecord *>(static_cast<char *>(mapping) + TurnOffset);
+}
+
+void CloseStateFile(Shared &s) {
+    if (s.mapping != nullptr)
+        munmap(s.mapping, static_cast<size_t>(TurnFileSize));
+    s.mapping = nullptr;
+    s.turn = nullptr;
+    if (s.fd >= 0)
+        close(s.fd);
+    s.fd = -1;
+}
+
+// Opens the state's lock file and maps its turn record unless it is open.
 bool OpenStateFile(Shared &s) {
     if (s.fd >= 0)
         return true;
     s.fd = OpenSharedFile(s.path);
     if (s.fd < 0)
         return false;
-    MakeRecord(s.record, static_cast<long>(getpid()));
-    // Reading the record then leaves the access time alone (allowed on our own files only).
-    const int flags = fcntl(s.fd, F_GETFL);
-    if (flags >= 0)
-        fcntl(s.fd, F_SETFL, flags | O_NOATIME);
+    s.pid = static_cast<uint32_t>(getpid());
+    MapTurnRecord(s);
     return true;
 }
 
 enum class FileLock { Obtained, TimedOut, Failed };
 
-// flock on the lock file: blocking for an infinite wait, else tried again after growing pauses
-// until the deadline (at least once).
-FileLock LockFile(int fd, bool infinite, SteadyClock::time_point deadline) {
+// flock on a lock file without a turn record: blocking for an infinite wait, else tried again
+// after growing pauses until the deadline (at least once).
+FileLock PollFileLock(int fd, bool infinite, SteadyClock::time_point deadline) {
     if (infinite) {
         int rc;
         while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
@@ -311,6 +399,53 @@ FileLock LockFile(int fd, bool infinite, SteadyClock::time_point deadline) {
     }
 }
 
+// flock on the lock file in turn: a ticket, then a sleep on the wake word until the turn is ours.
+// The lock is tried out of turn when the turn has not moved for a while (its ticket's waiter is
+// gone) and once more at the deadline, so that a free lock is never missed; whoever takes it out
+// of turn moves the turn to its ticket, and the waiters passed over try at every hand-over.
+FileLock LockFileInTurn(int fd, TurnRecord &turn, uint32_t &ticket, bool infinite,
+                        SteadyClock::time_point deadline) {
+    ticket = FetchAdd(turn.next, 1);
+    if (TurnsAhead(ticket, Load(turn.serving)) <= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return FileLock::Obtained;
+    uint32_t seen = Load(turn.serving);
+    auto since = SteadyClock::now();
+    for (;;) {
+        const uint32_t wake = Load(turn.wake);
+        const uint32_t serving = Load(turn.serving);
+        auto now = SteadyClock::now();
+        if (serving != seen) {
+            seen = serving;
+            since = now;
+        }
+        const int32_t ahead = TurnsAhead(ticket, serving);
+        const SteadyClock::duration patience = ahead <= 1 ? HandOverGrace : StallBackstop;
+        const bool last = !infinite && now >= deadline;
+        if (ahead <= 0 || now - since >= patience || last) {
+            if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                // Out of turn: the turn moves to this ticket (never back).
+                uint32_t current = Load(turn.serving);
+                while (TurnsAhead(ticket, current) > 0 && !CompareExchange(turn.serving, current, ticket))
+                    current = Load(turn.serving);
+                return FileLock::Obtained;
+            }
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                PassTurn(turn, ticket);
+                return FileLock::Failed;
+            }
+            if (last) {
+                PassTurn(turn, ticket);
+                return FileLock::TimedOut;
+            }
+            since = now; // somebody holds it: patience again
+        }
+        SteadyClock::duration sleep = since + patience - now;
+        if (!infinite)
+            sleep = std::min<SteadyClock::duration>(sleep, deadline - now);
+        FutexWait(turn.wake, wake, std::max<SteadyClock::duration>(sleep, std::chrono::microseconds(50)));
+    }
+}
+
 // False when the open lock file has lost its name (removed, or its directory was): processes that
 // open the name now get another file, so a lock on this one would exclude nobody.
 // Asks for the link count alone: a query of the times would make every later write update them
@@ -326,11 +461,9 @@ bool StillNamed(int fd) {
 NamedMutex::Shared::~Shared() {
     // The last object of the name is gone: a lock still held counts as abandoned. The lock is
     // given up explicitly: a child forked meanwhile may still share the open file.
-    if (fd >= 0) {
-        if (owner != std::thread::id())
-            flock(fd, LOCK_UN);
-        close(fd);
-    }
+    if (fd >= 0 && owner != std::thread::id() && !acquiring)
+        DropFileLock(*this, false);
+    CloseStateFile(*this);
     if (path.empty())
         return;
     SharedTable &t = Table();
@@ -400,18 +533,24 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
             // Other threads of the process wait on the condition meanwhile; the file lock is taken
             // outside the state lock (the owner alone uses or replaces the descriptor).
             const int fd = s.fd;
+            TurnRecord *turn = s.turn;
+            uint32_t ticket = 0;
             guard.unlock();
-            result = LockFile(fd, infinite, deadline);
+            result = turn != nullptr ? LockFileInTurn(fd, *turn, ticket, infinite, deadline)
+                                     : PollFileLock(fd, infinite, deadline);
             const bool named = result != FileLock::Obtained || StillNamed(fd);
-            if (named && result == FileLock::Obtained)
-                abandoned = TakeOverRecord(fd, s.record);
-            else if (!named)
+            if (named && result == FileLock::Obtained && turn != nullptr) {
+                abandoned = TakeOverHolder(*turn, s.pid);
+            } else if (!named) {
                 flock(fd, LOCK_UN);
+                if (turn != nullptr)
+                    PassTurn(*turn, ticket);
+            }
             guard.lock();
+            s.ticket = ticket;
             if (named)
                 break;
-            close(s.fd); // open the file of that name now
-            s.fd = -1;
+            CloseStateFile(s); // open the file of that name now
             result = FileLock::Failed;
         }
         if (result != FileLock::Obtained) {

@@ -5,15 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -177,6 +181,147 @@ TEST_F(NamedMutexTest, KilledHolderCountsAsObtained) {
     // A clean release leaves no trace of a dead holder.
     EXPECT_EQ(WaitObject0, mutex.Wait(0));
     EXPECT_TRUE(mutex.Release());
+}
+
+// The process that releases queues behind the one that was waiting, and the hand-over wakes it.
+TEST_F(NamedMutexTest, AReleasingProcessQueuesBehindAWaitingOne) {
+    NamedMutex mutex(mName);
+    ASSERT_EQ(WaitObject0, mutex.Wait(0));
+    ChildProcess waiter([&](ChildProcess &self) {
+        NamedMutex own(mName);
+        self.Send('W');
+        const DWORD result = own.Wait(5000);
+        self.Send(Code(result));
+        std::this_thread::sleep_for(100ms);
+        return own.Release() ? 0 : 2;
+    });
+    ASSERT_EQ('W', waiter.Receive());
+    std::this_thread::sleep_for(100ms); // the child is queued by now
+    ASSERT_TRUE(mutex.Release());
+    const auto released = SteadyClock::now();
+    EXPECT_EQ(WaitObject0, mutex.Wait(5000));
+    EXPECT_GE(ElapsedMs(released), 90) << "taken back ahead of the waiting process";
+    EXPECT_EQ('O', waiter.Receive(0ms));
+    EXPECT_TRUE(mutex.Release());
+    EXPECT_EQ(0, waiter.Join());
+}
+
+// Processes that take the lock again at once are served in turn: nobody waits much longer than
+// one round of the others' holds, and nobody times out.
+TEST_F(NamedMutexTest, ContendingProcessesAreServedInTurn) {
+    constexpr int Processes = 8;
+    constexpr int Rounds = 8;
+    constexpr auto Hold = 4ms;
+    std::vector<std::unique_ptr<ChildProcess>> children;
+    for (int i = 0; i < Processes; ++i) {
+        children.push_back(std::make_unique<ChildProcess>([&](ChildProcess &self) {
+            NamedMutex own(mName);
+            if (self.Receive() != 'S')
+                return 1;
+            long longest = 0;
+            for (int round = 0; round < Rounds; ++round) {
+                const auto start = SteadyClock::now();
+                if (own.Wait(5000) != WaitObject0)
+                    return 2;
+                longest = std::max(longest, ElapsedMs(start));
+                std::this_thread::sleep_for(Hold);
+                own.Release();
+            }
+            self.Send(static_cast<char>(std::min(longest / 2, 120L) + 1)); // in 2 ms steps
+            return 0;
+        }));
+        ASSERT_TRUE(children.back()->Started());
+    }
+    for (auto &child : children)
+        child->Send('S');
+    const long fairTurn = Processes * static_cast<long>(Hold.count());
+    for (auto &child : children) {
+        const long longest = (child->Receive() - 1) * 2L;
+        EXPECT_GE(longest, 0);
+        EXPECT_LE(longest, 4 * fairTurn) << "a wait far longer than one round of turns";
+        EXPECT_EQ(0, child->Join()) << "a wait timed out";
+    }
+}
+
+// A waiter that times out or is killed while queued does not hold up those behind it.
+TEST_F(NamedMutexTest, AQueuedWaiterThatLeavesHoldsNobodyUp) {
+    for (const bool killed : {true, false}) {
+        SCOPED_TRACE(killed ? "killed" : "timed out");
+        NamedMutex mutex(mName);
+        ASSERT_EQ(WaitObject0, mutex.Wait(0));
+        auto queue = [&](DWORD timeout) {
+            return std::make_unique<ChildProcess>([&, timeout](ChildProcess &self) {
+                NamedMutex own(mName);
+                self.Send('W');
+                const DWORD result = own.Wait(timeout);
+                self.Send(Code(result));
+                return result == WaitObject0 && own.Release() ? 0 : 2;
+            });
+        };
+        auto leaving = queue(killed ? 10000 : 300);
+        ASSERT_EQ('W', leaving->Receive());
+        std::this_thread::sleep_for(50ms);
+        auto behind = queue(5000);
+        ASSERT_EQ('W', behind->Receive());
+        std::this_thread::sleep_for(50ms);
+        if (killed) {
+            leaving->Kill();
+            EXPECT_EQ(-1, leaving->Join());
+        } else {
+            EXPECT_EQ('T', leaving->Receive());
+        }
+        ASSERT_TRUE(mutex.Release());
+        const auto released = SteadyClock::now();
+        EXPECT_EQ('O', behind->Receive());
+        EXPECT_LT(ElapsedMs(released), 200);
+        EXPECT_EQ(0, behind->Join());
+    }
+}
+
+// Any local user may write the turn record: nonsense in it never lets two processes hold the
+// lock, nor keeps a free lock from being taken before the deadline.
+TEST_F(NamedMutexTest, NonsenseInTheTurnRecordCostsNoExclusion) {
+    struct Garbage {
+        const char *what;
+        uint32_t words[6]; // wake, next, serving, spare, holder, check
+    };
+    const uint32_t pid = static_cast<uint32_t>(getpid());
+    const Garbage cases[] = {
+        {"all ones", {~0u, ~0u, ~0u, ~0u, ~0u, ~0u}},
+        {"turn far ahead", {7, 5, 0x80000000u, 0, 0, 0}},
+        {"turn far behind", {7, 0x70000000u, 3, 0, 0, 0}},
+        {"holder without its check", {0, 0, 0, 0, pid, 0}},
+        {"holder out of range", {0, 0, 0, 0, 0x7FFFFFFFu, ~0x7FFFFFFFu}},
+    };
+    const std::string path = NamedMutex::LockFilePath(mName);
+    for (const Garbage &garbage : cases) {
+        SCOPED_TRACE(garbage.what);
+        NamedMutex mutex(mName);
+        ASSERT_EQ(WaitObject0, mutex.Wait(0));
+        ASSERT_TRUE(mutex.Release());
+        const int fd = open(path.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(static_cast<ssize_t>(sizeof garbage.words),
+                  pwrite(fd, garbage.words, sizeof garbage.words, 16));
+        close(fd);
+
+        ChildProcess holder([&](ChildProcess &self) {
+            NamedMutex own(mName);
+            const DWORD result = own.Wait(1000);
+            self.Send(result == WaitAbandoned ? 'O' : Code(result));
+            if (self.Receive() != 'R')
+                return 1;
+            return own.Release() ? 0 : 2;
+        });
+        ASSERT_EQ('O', holder.Receive());
+        EXPECT_EQ(WaitTimeout, mutex.Wait(0));
+        holder.Send('R');
+        EXPECT_EQ(0, holder.Join());
+        const auto start = SteadyClock::now();
+        EXPECT_EQ(WaitObject0, mutex.Wait(1000));
+        EXPECT_LT(ElapsedMs(start), 500);
+        EXPECT_TRUE(mutex.Release());
+    }
 }
 
 TEST_F(NamedMutexTest, RecursiveForItsOwnerWithBalancedReleases) {

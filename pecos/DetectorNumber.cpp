@@ -1,0 +1,82 @@
+// The number in a PECOS detector reply, found without the regular expression.
+#include "pecos/DetectorNumber.h"
+
+#include <charconv>
+
+#include "core/StringUtils.h"
+
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Printable ASCII, tabs and line ends: text in which the expression sees just these bytes.
+bool IsPlainReply(const std::string &text) {
+    for (const char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u == 0 || u > 0x7F)
+            return false;
+    }
+    return true;
+}
+
+// Where the pattern [-+]?[0-9]*\.?[0-9]+(?:[eE][-+]?[0-9]+)? matches at begin, and how far: its
+// longest match there, which is the one the expression returns (the greedy parts give back
+// digits only to the [0-9]+ that must follow them). npos when it does not match at begin.
+size_t MatchEnd(const std::string &text, size_t begin) {
+    const size_t size = text.size();
+    size_t i = begin;
+    if (i < size && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    const size_t digits = i;
+    while (i < size && IsDigit(text[i]))
+        ++i;
+    size_t end;
+    if (i + 1 < size && text[i] == '.' && IsDigit(text[i + 1])) {
+        end = i + 2;
+        while (end < size && IsDigit(text[end]))
+            ++end;
+    } else if (i > digits) {
+        end = i;
+    } else {
+        return std::string::npos;
+    }
+    if (end < size && (text[end] == 'e' || text[end] == 'E')) {
+        size_t exponent = end + 1;
+        if (exponent < size && (text[exponent] == '+' || text[exponent] == '-'))
+            ++exponent;
+        if (exponent < size && IsDigit(text[exponent])) {
+            while (exponent < size && IsDigit(text[exponent]))
+                ++exponent;
+            end = exponent;
+        }
+    }
+    return end;
+}
+
+} // namespace
+
+bool ReadDetectorNumber(const std::string &sReply, float &fValue) {
+    double number = 0.0;
+    if (!IsPlainReply(sReply)) {
+        if (RegexMatch<double>(sReply, FloatNumberPattern, number, false) != 0)
+            return false;
+        fValue = static_cast<float>(number);
+        return true;
+    }
+    for (size_t begin = 0; begin < sReply.size(); ++begin) {
+        const size_t end = MatchEnd(sReply, begin);
+        if (end == std::string::npos)
+            continue;
+        // from_chars reads what strtod reads but a leading '+'; out of range goes the long way.
+        const char *first = sReply.data() + begin + (sReply[begin] == '+' ? 1 : 0);
+        const char *last = sReply.data() + end;
+        const auto converted = std::from_chars(first, last, number);
+        if (converted.ec != std::errc() || converted.ptr != last)
+            number = ParseDouble(sReply.substr(begin, end - begin));
+        fValue = static_cast<float>(number);
+        return true;
+    }
+    return false;
+}
