@@ -4,20 +4,7 @@
 #include "pecos/PontisPecosADConverter.h"
 #include "pecos/PontisPecosBase.h"
 
-// clang-format off
-wxBEGIN_EVENT_TABLE_TEMPLATE1(PontisPecosLoginPanel, ValidatorBasedPanel, B)
-    EVT_INIT_DIALOG(PontisPecosLoginPanel<B>::HandleInitDialog)
-    EVT_SHOW(PontisPecosLoginPanel<B>::HandleShow)
-wxEND_EVENT_TABLE()
-
-wxBEGIN_EVENT_TABLE(PontisPecosDetectorMapPanel, ValidatorBasedPanel)
-    EVT_INIT_DIALOG(PontisPecosDetectorMapPanel::HandleInitDialog)
-    EVT_SHOW(PontisPecosDetectorMapPanel::HandleShow)
-wxEND_EVENT_TABLE()
-    // clang-format on
-
-    template <typename B>
-    void PontisPecosLoginPanel<B>::OnInitDialog(wxInitDialogEvent &event) {
+template <typename B> void PontisPecosLoginPanel<B>::OnInitDialog(wxInitDialogEvent &event) {
     if (mDriver != nullptr) {
         using Validator = wxTemplatePropertyValidator<PontisPecosBase<B>, std::string>;
         AttachValidator(
@@ -29,9 +16,6 @@ wxEND_EVENT_TABLE()
     }
     event.Skip(true);
 }
-
-template class PontisPecosLoginPanel<ADConvertorBase>;
-template class PontisPecosLoginPanel<SwitchMatrixBase>;
 
 wxTemplatePropertyValidator<StorableMemberVariable<std::string>, std::string> *
 PontisPecosDetectorMapPanel::MakeDetectorNameValidator(StorableMemberVariable<std::string> &detector) {
@@ -47,3 +31,18 @@ void PontisPecosDetectorMapPanel::OnInitDialog(wxInitDialogEvent &event) {
                             MakeDetectorNameValidator(mDriver->GetDetectorMember(n - 1)));
     event.Skip(true);
 }
+
+// clang-format off
+wxBEGIN_EVENT_TABLE_TEMPLATE1(PontisPecosLoginPanel, ValidatorBasedPanel, B)
+    EVT_INIT_DIALOG(PontisPecosLoginPanel<B>::HandleInitDialog)
+    EVT_SHOW(PontisPecosLoginPanel<B>::HandleShow)
+wxEND_EVENT_TABLE()
+
+wxBEGIN_EVENT_TABLE(PontisPecosDetectorMapPanel, ValidatorBasedPanel)
+    EVT_INIT_DIALOG(PontisPecosDetectorMapPanel::HandleInitDialog)
+    EVT_SHOW(PontisPecosDetectorMapPanel::HandleShow)
+wxEND_EVENT_TABLE()
+
+template class PontisPecosLoginPanel<ADConvertorBase>;
+template class PontisPecosLoginPanel<SwitchMatrixBase>;
+// clang-format on

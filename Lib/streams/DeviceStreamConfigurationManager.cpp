@@ -215,11 +215,11 @@ DWORD DeviceStreamConfigurationManager::GetErrorString(HostWindow, DWORD dwCode,
 wxBEGIN_EVENT_TABLE(DeviceStreamConfigurationManagerConfigurationPanel, wxPanel)
     EVT_INIT_DIALOG(DeviceStreamConfigurationManagerConfigurationPanel::OnInitDialog)
 wxEND_EVENT_TABLE()
-    // clang-format on
 
-    DeviceStreamConfigurationManagerConfigurationPanel::DeviceStreamConfigurationManagerConfigurationPanel(
-        DeviceStreamConfigurationManager *manager)
+DeviceStreamConfigurationManagerConfigurationPanel::DeviceStreamConfigurationManagerConfigurationPanel(
+    DeviceStreamConfigurationManager *manager)
     : mManager(manager) {}
+// clang-format on
 
 void DeviceStreamConfigurationManagerConfigurationPanel::OnInitDialog(wxInitDialogEvent &event) {
     event.Skip(true);
