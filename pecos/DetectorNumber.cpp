@@ -4,12 +4,9 @@
 #include <charconv>
 
 #include "core/StringUtils.h"
+#include "platform/Text.h"
 
 namespace {
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 // Printable ASCII, tabs and line ends: text in which the expression sees just these bytes.
 bool IsPlainReply(const std::string &text) {
@@ -30,12 +27,12 @@ size_t MatchEnd(const std::string &text, size_t begin) {
     if (i < size && (text[i] == '+' || text[i] == '-'))
         ++i;
     const size_t digits = i;
-    while (i < size && IsDigit(text[i]))
+    while (i < size && Platform::IsAsciiDigit(text[i]))
         ++i;
     size_t end;
-    if (i + 1 < size && text[i] == '.' && IsDigit(text[i + 1])) {
+    if (i + 1 < size && text[i] == '.' && Platform::IsAsciiDigit(text[i + 1])) {
         end = i + 2;
-        while (end < size && IsDigit(text[end]))
+        while (end < size && Platform::IsAsciiDigit(text[end]))
             ++end;
     } else if (i > digits) {
         end = i;
@@ -46,8 +43,8 @@ size_t MatchEnd(const std::string &text, size_t begin) {
         size_t exponent = end + 1;
         if (exponent < size && (text[exponent] == '+' || text[exponent] == '-'))
             ++exponent;
-        if (exponent < size && IsDigit(text[exponent])) {
-            while (exponent < size && IsDigit(text[exponent]))
+        if (exponent < size && Platform::IsAsciiDigit(text[exponent])) {
+            while (exponent < size && Platform::IsAsciiDigit(text[exponent]))
                 ++exponent;
             end = exponent;
         }
