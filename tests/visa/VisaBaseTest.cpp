@@ -50,10 +50,11 @@ AttributeUse UseOf(const Trace &trace, const std::vector<ViAttr> &attributes, bo
         if (call != "viSetAttribute")
             continue;
         use.Written.push_back(id + " " + value);
-        if (bReadBack && status == "0x00000000")
+        if (bReadBack && status == "0x00000000") {
             EXPECT_TRUE(i + 1 < lines.size() &&
                         lines[i + 1].find(" viGetAttribute " + vi + " " + id + " ") != std::string::npos)
                 << lines[i] << " is not read back";
+        }
     }
     return use;
 }
