@@ -54,6 +54,14 @@ DWORD QuellinEntry::MailSlotSocket::Open(const std::wstring &slotName) {
     return 0;
 }
 
+void QuellinEntry::MailSlotSocket::OpenAgainWhenDue() {
+    if (mWriter.IsOpen() || !mWriter.LookDue())
+        return;
+    std::lock_guard<std::mutex> guard(mNameLock);
+    if (!mWriter.IsOpen())
+        mWriter.Open(mSlotName);
+}
+
 void QuellinEntry::MailSlotSocket::Close() {
     mWriter.Close();
 }
@@ -64,20 +72,73 @@ DWORD QuellinEntry::MailSlotSocket::Send(const std::wstring &record) {
 
 // ---- Entry ---------------------------------------------------------------------------------------
 
+void QuellinEntry::OpenProcessSocket() {
+    MailSlotSocket *socket = ProcessSocket();
+    if (socket == nullptr)
+        return;
+    // The slot is named once; after that only a look that is due costs anything.
+    static const bool named = [socket] {
+        socket->Open(QuellinSlotName);
+        return true;
+    }();
+    (void)named;
+    socket->OpenAgainWhenDue();
+}
+
 QuellinEntry::QuellinEntry(std::wstring module, std::wstring function)
     : mModule(ReplaceSeparators(std::move(module), mFieldSeparator, mReplacement)),
       mFunction(ReplaceSeparators(std::move(function), mFieldSeparator, mReplacement)) {
-    static const std::wstring SlotName = QuellinSlotName;
-    if (MailSlotSocket *socket = ProcessSocket())
-        socket->Open(SlotName);
+    OpenProcessSocket();
 }
 
 QuellinEntry::QuellinEntry(std::string module, std::string function)
     : QuellinEntry(ToStdWstring(module), ToStdWstring(function)) {}
 
-QuellinEntry::QuellinEntry(const char *module, const char *function)
-    : QuellinEntry(Platform::Utf8ToWide(module != nullptr ? module : ""),
-                   Platform::Utf8ToWide(function != nullptr ? function : "")) {}
+QuellinEntry::QuellinEntry(const char *module, const char *function) {
+    if (!KeepNames(module, function)) {
+        mModule = ReplaceSeparators(Platform::Utf8ToWide(module != nullptr ? module : ""), mFieldSeparator,
+                                    mReplacement);
+        mFunction = ReplaceSeparators(Platform::Utf8ToWide(function != nullptr ? function : ""),
+                                      mFieldSeparator, mReplacement);
+    }
+    OpenProcessSocket();
+}
+
+QuellinEntry::QuellinEntry(const wchar_t *module, const wchar_t *function) {
+    if (!KeepNames(module, function)) {
+        mModule = ReplaceSeparators(module != nullptr ? module : L"", mFieldSeparator, mReplacement);
+        mFunction = ReplaceSeparators(function != nullptr ? function : L"", mFieldSeparator, mReplacement);
+    }
+    OpenProcessSocket();
+}
+
+template <typename C> bool QuellinEntry::KeepNames(const C *module, const C *function) {
+    const C *names[2] = {module, function};
+    for (int n = 0; n < 2; ++n) {
+        const C *name = names[n];
+        size_t i = 0;
+        for (; name != nullptr && name[i] != 0; ++i) {
+            if (i == KeptNameLength)
+                return false;
+            if constexpr (sizeof(C) == 1) {
+                if (static_cast<unsigned char>(name[i]) >= 0x80)
+                    return false; // UTF-8 is decoded when the names are made
+            }
+            mKept[n][i] = static_cast<wchar_t>(name[i]);
+        }
+        mKept[n][i] = 0;
+    }
+    mNamesKept = true;
+    return true;
+}
+
+void QuellinEntry::MakeNames() const {
+    if (!mNamesKept)
+        return;
+    mNamesKept = false;
+    mModule = ReplaceSeparators(mKept[0], mFieldSeparator, mReplacement);
+    mFunction = ReplaceSeparators(mKept[1], mFieldSeparator, mReplacement);
+}
 
 QuellinEntry::~QuellinEntry() {
     if (!mBegun)
@@ -185,6 +246,7 @@ DWORD QuellinEntry::Deliver(const std::wstring &record) {
 }
 
 DWORD QuellinEntry::SendBegin(std::wstring_view level, const std::wstring &arguments) {
+    MakeNames();
     std::wstring record;
     AppendCallHead(record, mBeginTag);
     record += mModule;
@@ -207,6 +269,7 @@ DWORD QuellinEntry::SendEnd(std::wstring_view level, const std::wstring &argumen
 }
 
 DWORD QuellinEntry::SendNote(std::wstring_view level, const std::wstring &arguments) {
+    MakeNames();
     std::wstring record = mNoteTag;
     record += mFieldSeparator;
     record += FormatTime(Platform::WallClockNow());
@@ -225,6 +288,7 @@ DWORD QuellinEntry::SendNote(std::wstring_view level, const std::wstring &argume
 }
 
 void QuellinEntry::WarnMisuse(bool doubleBegin, const std::wstring &refusedArguments) {
+    MakeNames();
     if (doubleBegin)
         Log(QuellinLevelWarning, QuellinDescription, L"LogBegin sended twice", L"Warning",
             L"LogBegin sended 2 times", L"Module", mModule, L"Function", mFunction, QuellinMarkerGeneral,
