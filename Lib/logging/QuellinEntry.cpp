@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <cwchar>
 #include <utility>
 
 #include "core/Version.h"
@@ -112,32 +114,41 @@ QuellinEntry::QuellinEntry(const wchar_t *module, const wchar_t *function) {
     OpenProcessSocket();
 }
 
-template <typename C> bool QuellinEntry::KeepNames(const C *module, const C *function) {
-    const C *names[2] = {module, function};
-    for (int n = 0; n < 2; ++n) {
-        const C *name = names[n];
-        size_t i = 0;
-        for (; name != nullptr && name[i] != 0; ++i) {
-            if (i == KeptNameLength)
-                return false;
-            if constexpr (sizeof(C) == 1) {
-                if (static_cast<unsigned char>(name[i]) >= 0x80)
-                    return false; // UTF-8 is decoded when the names are made
-            }
-            mKept[n][i] = static_cast<wchar_t>(name[i]);
-        }
-        mKept[n][i] = 0;
-    }
-    mNamesKept = true;
+bool QuellinEntry::KeepNames(const char *module, const char *function) {
+    const size_t moduleLength = module != nullptr ? strnlen(module, KeptNameLength + 1) : 0;
+    const size_t functionLength = function != nullptr ? strnlen(function, KeptNameLength + 1) : 0;
+    if (moduleLength > KeptNameLength || functionLength > KeptNameLength)
+        return false;
+    std::memcpy(mKeptNarrow[0], module, moduleLength);
+    mKeptNarrow[0][moduleLength] = 0;
+    std::memcpy(mKeptNarrow[1], function, functionLength);
+    mKeptNarrow[1][functionLength] = 0;
+    mKept = Kept::Narrow;
+    return true;
+}
+
+bool QuellinEntry::KeepNames(const wchar_t *module, const wchar_t *function) {
+    const size_t moduleLength = module != nullptr ? wcsnlen(module, KeptNameLength + 1) : 0;
+    const size_t functionLength = function != nullptr ? wcsnlen(function, KeptNameLength + 1) : 0;
+    if (moduleLength > KeptNameLength || functionLength > KeptNameLength)
+        return false;
+    std::wmemcpy(mKeptWide[0], module, moduleLength);
+    mKeptWide[0][moduleLength] = 0;
+    std::wmemcpy(mKeptWide[1], function, functionLength);
+    mKeptWide[1][functionLength] = 0;
+    mKept = Kept::Wide;
     return true;
 }
 
 void QuellinEntry::MakeNames() const {
-    if (!mNamesKept)
+    if (mKept == Kept::None)
         return;
-    mNamesKept = false;
-    mModule = ReplaceSeparators(mKept[0], mFieldSeparator, mReplacement);
-    mFunction = ReplaceSeparators(mKept[1], mFieldSeparator, mReplacement);
+    const bool narrow = mKept == Kept::Narrow;
+    mKept = Kept::None;
+    mModule = ReplaceSeparators(narrow ? Platform::Utf8ToWide(mKeptNarrow[0]) : std::wstring(mKeptWide[0]),
+                                mFieldSeparator, mReplacement);
+    mFunction = ReplaceSeparators(narrow ? Platform::Utf8ToWide(mKeptNarrow[1]) : std::wstring(mKeptWide[1]),
+                                  mFieldSeparator, mReplacement);
 }
 
 QuellinEntry::~QuellinEntry() {

@@ -171,9 +171,9 @@ private:
     void WarnMisuse(bool doubleBegin, const std::wstring &refusedArguments);
 
     static void OpenProcessSocket();
-    // Copies short names given as pointers into mKept (narrow ones only when ASCII); false when
-    // they do not fit.
-    template <typename C> bool KeepNames(const C *module, const C *function);
+    // Copies names given as pointers into the entry; false when they do not fit.
+    bool KeepNames(const char *module, const char *function);
+    bool KeepNames(const wchar_t *module, const wchar_t *function);
     // The kept names as mModule and mFunction.
     void MakeNames() const;
 
@@ -181,10 +181,15 @@ private:
     mutable std::wstring mModule;
     mutable std::wstring mFunction;
     std::wstring mPending;
-    // Names kept in the entry itself until a record needs them: most entries send nothing.
+    // Names kept in the entry itself, as given, until a record needs them: most entries send
+    // nothing.
     static constexpr size_t KeptNameLength = 63;
-    mutable bool mNamesKept = false;
-    wchar_t mKept[2][KeptNameLength + 1];
+    enum class Kept { None, Narrow, Wide };
+    mutable Kept mKept = Kept::None;
+    union {
+        char mKeptNarrow[2][KeptNameLength + 1];
+        wchar_t mKeptWide[2][KeptNameLength + 1];
+    };
 
     // Fixed for every entry.
     static constexpr const wchar_t *mNoteTag = L"!logn";

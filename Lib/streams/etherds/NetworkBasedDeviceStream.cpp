@@ -303,7 +303,7 @@ bool NetworkBasedDeviceStream::SendAll(const std::string &sText, uint32_t dwMill
     while (sent < sText.size()) {
         mSocket->Write(sText.data() + sent, static_cast<wxUint32>(sText.size() - sent));
         sent += mSocket->LastWriteCount();
-        if (mSocket->Error() || mTimer.ElapsedSince(start) >= dwMilliseconds)
+        if (sent == sText.size() || mSocket->Error() || mTimer.ElapsedSince(start) >= dwMilliseconds)
             break;
     }
     mdwLastWriteCount = static_cast<DWORD>(sent);
