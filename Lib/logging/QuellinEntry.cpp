@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <cwchar>
 #include <utility>
 
 #include "core/Version.h"
@@ -54,6 +56,14 @@ DWORD QuellinEntry::MailSlotSocket::Open(const std::wstring &slotName) {
     return 0;
 }
 
+void QuellinEntry::MailSlotSocket::OpenAgainWhenDue() {
+    if (mWriter.IsOpen() || !mWriter.LookDue())
+        return;
+    std::lock_guard<std::mutex> guard(mNameLock);
+    if (!mWriter.IsOpen())
+        mWriter.Open(mSlotName);
+}
+
 void QuellinEntry::MailSlotSocket::Close() {
     mWriter.Close();
 }
@@ -64,20 +74,82 @@ DWORD QuellinEntry::MailSlotSocket::Send(const std::wstring &record) {
 
 // ---- Entry ---------------------------------------------------------------------------------------
 
+void QuellinEntry::OpenProcessSocket() {
+    MailSlotSocket *socket = ProcessSocket();
+    if (socket == nullptr)
+        return;
+    // The slot is named once; after that only a look that is due costs anything.
+    static const bool named = [socket] {
+        socket->Open(QuellinSlotName);
+        return true;
+    }();
+    (void)named;
+    socket->OpenAgainWhenDue();
+}
+
 QuellinEntry::QuellinEntry(std::wstring module, std::wstring function)
     : mModule(ReplaceSeparators(std::move(module), mFieldSeparator, mReplacement)),
       mFunction(ReplaceSeparators(std::move(function), mFieldSeparator, mReplacement)) {
-    static const std::wstring SlotName = QuellinSlotName;
-    if (MailSlotSocket *socket = ProcessSocket())
-        socket->Open(SlotName);
+    OpenProcessSocket();
 }
 
 QuellinEntry::QuellinEntry(std::string module, std::string function)
     : QuellinEntry(ToStdWstring(module), ToStdWstring(function)) {}
 
-QuellinEntry::QuellinEntry(const char *module, const char *function)
-    : QuellinEntry(Platform::Utf8ToWide(module != nullptr ? module : ""),
-                   Platform::Utf8ToWide(function != nullptr ? function : "")) {}
+QuellinEntry::QuellinEntry(const char *module, const char *function) {
+    if (!KeepNames(module, function)) {
+        mModule = ReplaceSeparators(Platform::Utf8ToWide(module != nullptr ? module : ""), mFieldSeparator,
+                                    mReplacement);
+        mFunction = ReplaceSeparators(Platform::Utf8ToWide(function != nullptr ? function : ""),
+                                      mFieldSeparator, mReplacement);
+    }
+    OpenProcessSocket();
+}
+
+QuellinEntry::QuellinEntry(const wchar_t *module, const wchar_t *function) {
+    if (!KeepNames(module, function)) {
+        mModule = ReplaceSeparators(module != nullptr ? module : L"", mFieldSeparator, mReplacement);
+        mFunction = ReplaceSeparators(function != nullptr ? function : L"", mFieldSeparator, mReplacement);
+    }
+    OpenProcessSocket();
+}
+
+bool QuellinEntry::KeepNames(const char *module, const char *function) {
+    const size_t moduleLength = module != nullptr ? strnlen(module, KeptNameLength + 1) : 0;
+    const size_t functionLength = function != nullptr ? strnlen(function, KeptNameLength + 1) : 0;
+    if (moduleLength > KeptNameLength || functionLength > KeptNameLength)
+        return false;
+    std::memcpy(mKeptNarrow[0], module, moduleLength);
+    mKeptNarrow[0][moduleLength] = 0;
+    std::memcpy(mKeptNarrow[1], function, functionLength);
+    mKeptNarrow[1][functionLength] = 0;
+    mKept = Kept::Narrow;
+    return true;
+}
+
+bool QuellinEntry::KeepNames(const wchar_t *module, const wchar_t *function) {
+    const size_t moduleLength = module != nullptr ? wcsnlen(module, KeptNameLength + 1) : 0;
+    const size_t functionLength = function != nullptr ? wcsnlen(function, KeptNameLength + 1) : 0;
+    if (moduleLength > KeptNameLength || functionLength > KeptNameLength)
+        return false;
+    std::wmemcpy(mKeptWide[0], module, moduleLength);
+    mKeptWide[0][moduleLength] = 0;
+    std::wmemcpy(mKeptWide[1], function, functionLength);
+    mKeptWide[1][functionLength] = 0;
+    mKept = Kept::Wide;
+    return true;
+}
+
+void QuellinEntry::MakeNames() const {
+    if (mKept == Kept::None)
+        return;
+    const bool narrow = mKept == Kept::Narrow;
+    mKept = Kept::None;
+    mModule = ReplaceSeparators(narrow ? Platform::Utf8ToWide(mKeptNarrow[0]) : std::wstring(mKeptWide[0]),
+                                mFieldSeparator, mReplacement);
+    mFunction = ReplaceSeparators(narrow ? Platform::Utf8ToWide(mKeptNarrow[1]) : std::wstring(mKeptWide[1]),
+                                  mFieldSeparator, mReplacement);
+}
 
 QuellinEntry::~QuellinEntry() {
     if (!mBegun)
@@ -185,6 +257,7 @@ DWORD QuellinEntry::Deliver(const std::wstring &record) {
 }
 
 DWORD QuellinEntry::SendBegin(std::wstring_view level, const std::wstring &arguments) {
+    MakeNames();
     std::wstring record;
     AppendCallHead(record, mBeginTag);
     record += mModule;
@@ -207,6 +280,7 @@ DWORD QuellinEntry::SendEnd(std::wstring_view level, const std::wstring &argumen
 }
 
 DWORD QuellinEntry::SendNote(std::wstring_view level, const std::wstring &arguments) {
+    MakeNames();
     std::wstring record = mNoteTag;
     record += mFieldSeparator;
     record += FormatTime(Platform::WallClockNow());
@@ -225,6 +299,7 @@ DWORD QuellinEntry::SendNote(std::wstring_view level, const std::wstring &argume
 }
 
 void QuellinEntry::WarnMisuse(bool doubleBegin, const std::wstring &refusedArguments) {
+    MakeNames();
     if (doubleBegin)
         Log(QuellinLevelWarning, QuellinDescription, L"LogBegin sended twice", L"Warning",
             L"LogBegin sended 2 times", L"Module", mModule, L"Function", mFunction, QuellinMarkerGeneral,

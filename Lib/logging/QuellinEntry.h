@@ -49,6 +49,9 @@ public:
         // Connects to the slot when a collector created it; a name other than the last one closes
         // the old connection first. Does nothing while open. Returns 0.
         DWORD Open(const std::wstring &slotName);
+        // Open of the slot of the last Open, when due: not while open, nor while the collector's
+        // absence is remembered (then without a lock or a system call).
+        void OpenAgainWhenDue();
         void Close();
         bool IsOpen() const { return mWriter.IsOpen(); }
         // One record as one datagram of UTF-16LE. 0 when sent or closed, else the error code; a
@@ -63,8 +66,10 @@ public:
 
     QuellinEntry(std::wstring module, std::wstring function);
     QuellinEntry(std::string module, std::string function);
-    // Names as literals (a null pointer is an empty name): no narrow copies on the way.
+    // Names as literals (a null pointer is an empty name): no copies on the heap unless a record
+    // needs them.
     QuellinEntry(const char *module, const char *function);
+    QuellinEntry(const wchar_t *module, const wchar_t *function);
     // Writes an "Auto End" record when still begun. Never throws.
     ~QuellinEntry();
     QuellinEntry(const QuellinEntry &) = delete;
@@ -143,8 +148,14 @@ public:
     // The time field: seconds, '.', milliseconds unpadded (7 ms -> ".7").
     static std::wstring FormatTime(const Platform::WallTime &time);
 
-    const std::wstring &GetModule() const { return mModule; }
-    const std::wstring &GetFunction() const { return mFunction; }
+    const std::wstring &GetModule() const {
+        MakeNames();
+        return mModule;
+    }
+    const std::wstring &GetFunction() const {
+        MakeNames();
+        return mFunction;
+    }
     const std::wstring &GetPending() const { return mPending; }
     bool IsBegun() const { return mBegun; }
 
@@ -159,10 +170,26 @@ private:
     // The double-begin (true) or end-without-begin (false) warning note.
     void WarnMisuse(bool doubleBegin, const std::wstring &refusedArguments);
 
+    static void OpenProcessSocket();
+    // Copies names given as pointers into the entry; false when they do not fit.
+    bool KeepNames(const char *module, const char *function);
+    bool KeepNames(const wchar_t *module, const wchar_t *function);
+    // The kept names as mModule and mFunction.
+    void MakeNames() const;
+
     bool mBegun = false;
-    std::wstring mModule;
-    std::wstring mFunction;
+    mutable std::wstring mModule;
+    mutable std::wstring mFunction;
     std::wstring mPending;
+    // Names kept in the entry itself, as given, until a record needs them: most entries send
+    // nothing.
+    static constexpr size_t KeptNameLength = 63;
+    enum class Kept { None, Narrow, Wide };
+    mutable Kept mKept = Kept::None;
+    union {
+        char mKeptNarrow[2][KeptNameLength + 1];
+        wchar_t mKeptWide[2][KeptNameLength + 1];
+    };
 
     // Fixed for every entry.
     static constexpr const wchar_t *mNoteTag = L"!logn";

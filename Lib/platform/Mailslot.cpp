@@ -93,11 +93,24 @@ MailslotWriter::~MailslotWriter() {
     Close();
 }
 
+void MailslotWriter::SetFd(int fd) {
+    mFd = fd;
+    mOpen.store(fd >= 0, std::memory_order_release);
+}
+
+bool MailslotWriter::LookDue() const {
+    const uint64_t until = mMissUntil.load(std::memory_order_acquire);
+    return until == 0 ||
+           mMissUntilGeneration.load(std::memory_order_relaxed) !=
+               gReaderGeneration.load(std::memory_order_relaxed) ||
+           MonotonicMicroseconds() >= until;
+}
+
 bool MailslotWriter::Open(const std::wstring &slotName) {
     std::lock_guard<std::mutex> guard(mLock);
     if (mFd >= 0) {
         close(mFd);
-        mFd = -1;
+        SetFd(-1);
     }
     // Most calls find no collector. A miss is remembered for a short while, so that a logged call
     // costs no system call then; a collector created in this process is noticed at once.
@@ -112,14 +125,17 @@ bool MailslotWriter::Open(const std::wstring &slotName) {
         mMissSlot = slotName;
         mMissTime = now;
         mMissGeneration = generation;
+        mMissUntilGeneration.store(generation, std::memory_order_relaxed);
+        mMissUntil.store(now + MissRetryMicroseconds, std::memory_order_release);
         return false;
     };
     int fd = ConnectTo(mPath);
     if (fd < 0)
         return miss();
-    mFd = fd;
+    SetFd(fd);
     mSkipWaiting = false;
     mMissRemembered = false;
+    mMissUntil.store(0, std::memory_order_release);
     return true;
 }
 
@@ -127,13 +143,8 @@ void MailslotWriter::Close() {
     std::lock_guard<std::mutex> guard(mLock);
     if (mFd >= 0) {
         close(mFd);
-        mFd = -1;
+        SetFd(-1);
     }
-}
-
-bool MailslotWriter::IsOpen() const {
-    std::lock_guard<std::mutex> guard(mLock);
-    return mFd >= 0;
 }
 
 uint32_t MailslotWriter::Send(const void *data, size_t size) {
@@ -171,9 +182,9 @@ uint32_t MailslotWriter::Send(const void *data, size_t size) {
         }
         if (ReaderGone(error)) {
             close(mFd);
-            mFd = -1;
+            SetFd(-1);
             // A collector that was restarted gets the record: one reconnection, no waiting.
-            if (!resent && (mFd = ConnectTo(mPath)) >= 0) {
+            if (!resent && (SetFd(ConnectTo(mPath)), mFd >= 0)) {
                 resent = true;
                 mSkipWaiting = true;
                 continue;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,7 +28,10 @@ public:
     // is looked for again after 1 ms, or at once when a reader of this process was created since.
     bool Open(const std::wstring &slotName);
     void Close();
-    bool IsOpen() const;
+    // Neither takes a lock nor makes a system call.
+    bool IsOpen() const { return mOpen.load(std::memory_order_acquire); }
+    // False while the miss of the last Open is remembered (an Open of that slot would not look).
+    bool LookDue() const;
     // Sends the bytes as one datagram. 0 on success or when closed (nothing sent); otherwise an
     // errno-style code. A full queue waits up to 100 ms for the reader; after one such wait ran
     // out, later sends do not wait until one succeeds. A reader that went away closes the writer;
@@ -37,14 +41,20 @@ public:
     uint32_t SendRecord(const std::wstring &record);
 
 private:
+    void SetFd(int fd);
+
     mutable std::mutex mLock;
     int mFd = -1;
+    std::atomic<bool> mOpen{false}; // mFd >= 0, readable without the lock
     std::string mPath;
     bool mSkipWaiting = false;
     bool mMissRemembered = false;
     std::wstring mMissSlot;
     uint64_t mMissTime = 0;
     uint64_t mMissGeneration = 0;
+    // The remembered miss for LookDue: when it ends (0: none) and the reader generation it is for.
+    std::atomic<uint64_t> mMissUntil{0};
+    std::atomic<uint64_t> mMissUntilGeneration{0};
 };
 
 // Reader side (the collector and tests).

@@ -1,10 +1,10 @@
 // Named mutexes and events.
 //
 // Every object of one name in the process shares one state (owner thread, recursion count, the
-// lock file's descriptor and mapping), found through a process-wide table keyed by the lock
+// lock file's descriptor, the turn record), found through a process-wide table keyed by the lock
 // file's path. Between the threads of this process the state's owner decides; across processes
 // the owner holds flock on the lock file, the one kernel object that lets go of a holder that
-// died. The file also carries a turn record that every process maps: a ticket counter, the ticket
+// died. Beside it the processes share a turn record (TurnSegment.h): a ticket counter, the ticket
 // being served, a wake-up word for futex waits and the holder's process id. A process takes a
 // ticket and tries flock when its turn comes; a release hands the turn on and wakes the waiters at
 // once, so a releasing process queues behind those that were waiting. The record is a hint that
@@ -16,6 +16,7 @@
 
 #include "platform/SharedDirectory.h"
 #include "platform/Text.h"
+#include "platform/TurnSegment.h"
 
 #include <algorithm>
 #include <atomic>
@@ -35,25 +36,12 @@
 #include <linux/futex.h>
 #include <pthread.h>
 #include <sys/file.h>
-#include <sys/mman.h>
+#include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace Platform {
-
-// The turn record: plain 32-bit words at a fixed place of the lock file, after the 16 bytes that
-// earlier versions used for a text record. Only the __atomic built-ins touch them.
-struct TurnRecord {
-    uint32_t wake;    // changes at every hand-over; waiters sleep on it (futex)
-    uint32_t next;    // the next ticket to hand out
-    uint32_t serving; // the ticket whose turn it is (held or about to be taken)
-    uint32_t spare;
-    uint32_t holder; // process id of the holder, 0 after a clean release
-    uint32_t check;  // ~holder: a holder id counts only with it
-};
-constexpr off_t TurnOffset = 16;
-constexpr off_t TurnFileSize = TurnOffset + static_cast<off_t>(sizeof(TurnRecord)); // 40 bytes
 
 struct NamedMutex::Shared {
     std::string path; // lock file; empty for an unnamed mutex (this process only)
@@ -62,12 +50,13 @@ struct NamedMutex::Shared {
     std::thread::id owner;  // default id: nobody
     bool acquiring = false; // the owner is still waiting for the file lock
     uint32_t count = 0;
-    int fd = -1;                // the lock file, open from the first wait on (-1: not open)
-    void *mapping = nullptr;    // the lock file's first bytes, shared with every process
-    TurnRecord *turn = nullptr; // inside mapping; null when the file could not be mapped
-    uint32_t ticket = 0;        // the owner's ticket while it holds the file lock
-    uint32_t pid = 0;           // this process's id, taken when fd was opened
-    bool abandoned = false;     // the last owner thread ended without releasing
+    int fd = -1;                    // the lock file, open from the first wait on (-1: not open)
+    TurnSegment *segment = nullptr; // the file's turn record, attached while fd is open
+    int segmentId = -1;             // its System V id
+    TurnRecord *turn = nullptr;     // inside segment; null without one (locked by flock alone)
+    uint32_t ticket = 0;            // the owner's ticket while it holds the file lock
+    uint32_t pid = 0;               // this process's id, taken when fd was opened
+    bool abandoned = false;         // the last owner thread ended without releasing
     std::atomic<uint32_t> waiting{0};
     ~Shared();
 };
@@ -119,6 +108,8 @@ void BeforeFork();
 void AfterForkInParent();
 void AfterForkInChild();
 
+std::atomic<bool> gTableMade{false};
+
 SharedTable &Table() {
     // Made in static storage and never destroyed: nothing stays on the heap once every mutex is
     // gone, so an unloaded library leaves nothing behind.
@@ -126,6 +117,7 @@ SharedTable &Table() {
     static SharedTable *table = [] {
         auto *t = new (storage) SharedTable;
         pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
+        gTableMade = true;
         return t;
     }();
     return *table;
@@ -151,9 +143,10 @@ void FinishFork(bool child) {
             // The child owns nothing. Its inherited descriptor shares the parent's open file and
             // so its flock, which a lock by the child would join and which would outlive the
             // parent: close it (without touching the file's content); the child opens its own.
-            if (state->mapping != nullptr)
-                munmap(state->mapping, static_cast<size_t>(TurnFileSize));
-            state->mapping = nullptr;
+            if (state->segment != nullptr)
+                shmdt(state->segment);
+            state->segment = nullptr;
+            state->segmentId = -1;
             state->turn = nullptr;
             if (state->fd >= 0)
                 close(state->fd);
@@ -209,7 +202,7 @@ int32_t TurnsAhead(uint32_t ticket, uint32_t serving) {
 void FutexWait(uint32_t &word, uint32_t expected, std::chrono::nanoseconds timeout) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
     timespec relative{static_cast<time_t>(seconds.count()), static_cast<long>((timeout - seconds).count())};
-    // Not FUTEX_PRIVATE_FLAG: the word lives in a file mapping that other processes share.
+    // Not FUTEX_PRIVATE_FLAG: the word lives in memory that other processes share.
     syscall(SYS_futex, &word, FUTEX_WAIT, expected, &relative, nullptr, 0);
 }
 
@@ -327,42 +320,140 @@ HeldByThread *HeldList(bool create) {
     return held;
 }
 
-// Maps the turn record of the open lock file. A file too short for it (made by an earlier version,
-// or just created) is lengthened, never cut; a file that cannot be mapped is locked without it.
-void MapTurnRecord(Shared &s) {
-    struct stat st;
-    if (fstat(s.fd, &st) != 0)
-        return;
-    if (st.st_size < TurnFileSize) {
-        if (fallocate(s.fd, 0, 0, TurnFileSize) != 0) {
-            // A file system without fallocate: zeros after the end only, nothing that is there.
-            static const char zeros[TurnFileSize] = {};
-            const off_t size = std::max<off_t>(st.st_size, 0);
-            if (pwrite(s.fd, zeros, static_cast<size_t>(TurnFileSize - size), size) != TurnFileSize - size)
-                return;
+// ---- The turn segment ---------------------------------------------------------------------------
+
+// Set once the segments were let go at exit or unload: nothing is attached after that.
+std::atomic<bool> gSegmentsSwept{false};
+
+// How long a process that attaches lets a segment's closing mark stand (its last user is deciding
+// whether to remove it, a matter of two system calls), and how long one that leaves waits for
+// another leaving at the same time.
+constexpr auto ClosingPatience = std::chrono::milliseconds(2);
+constexpr auto ClosingPause = std::chrono::microseconds(100);
+
+// Sets word to value when it is still zero; true when it holds value then.
+bool Claim(uint64_t &word, uint64_t value) {
+    uint64_t expected = 0;
+    return __atomic_compare_exchange_n(&word, &expected, value, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST) ||
+           expected == value;
+}
+
+} // namespace
+
+key_t TurnSegmentKey(dev_t device, ino_t inode) {
+    uint64_t hash = 1469598103934665603ull; // FNV-1a over the magic, the device and the inode
+    for (uint64_t word : {TurnSegmentMagic, static_cast<uint64_t>(device), static_cast<uint64_t>(inode)}) {
+        for (int i = 0; i < 8; ++i) {
+            hash ^= (word >> (8 * i)) & 0xFF;
+            hash *= 1099511628211ull;
         }
-        if (fstat(s.fd, &st) != 0 || st.st_size < TurnFileSize)
-            return;
     }
-    void *mapping =
-        mmap(nullptr, static_cast<size_t>(TurnFileSize), PROT_READ | PROT_WRITE, MAP_SHARED, s.fd, 0);
-    if (mapping == MAP_FAILED)
+    const auto key = static_cast<key_t>((hash ^ (hash >> 32)) & 0x7FFFFFFF);
+    return key == IPC_PRIVATE ? 1 : key;
+}
+
+namespace {
+
+// Attaches the turn segment of the open lock file, made (zeroed, mode 0666 so that every user's
+// processes share it) when missing. Without one - no System V shared memory, a segment of the key
+// that is of another size, another file's or not ours to use - the file is locked by flock alone.
+void AttachTurnSegment(Shared &s) {
+    struct stat st;
+    if (gSegmentsSwept.load() || fstat(s.fd, &st) != 0)
         return;
-    s.mapping = mapping;
-    s.turn = reinterpret_cast<TurnRecord *>(static_cast<char *>(mapping) + TurnOffset);
+    const key_t key = TurnSegmentKey(st.st_dev, st.st_ino);
+    const auto since = SteadyClock::now();
+    for (;;) {
+        const int id = shmget(key, sizeof(TurnSegment), IPC_CREAT | 0666);
+        if (id < 0)
+            return;
+        struct shmid_ds info;
+        if (shmctl(id, IPC_STAT, &info) != 0 || info.shm_segsz != sizeof(TurnSegment))
+            return;
+        void *address = shmat(id, nullptr, 0);
+        if (address == reinterpret_cast<void *>(-1))
+            return;
+        auto *segment = static_cast<TurnSegment *>(address);
+        // Attached before the closing mark is read: a leaving process that set it counts us.
+        const uint32_t closing = Load(segment->closing);
+        const bool patient = SteadyClock::now() - since < ClosingPatience;
+        if (closing != 0 && patient) {
+            // Being removed (the next shmget makes a new one), or kept: look again.
+            shmdt(address);
+            std::this_thread::sleep_for(ClosingPause);
+            continue;
+        }
+        // A mark that stays belongs to a process that died deciding (or is nonsense): cleared.
+        if (closing != 0)
+            CompareExchange(segment->closing, closing, 0);
+        if (!Claim(segment->magic, TurnSegmentMagic) || !Claim(segment->device, st.st_dev) ||
+            !Claim(segment->inode, st.st_ino)) {
+            shmdt(address);
+            return;
+        }
+        s.segment = segment;
+        s.segmentId = id;
+        s.turn = &segment->turn;
+        return;
+    }
+}
+
+// Detaches the turn segment. The last process attached removes it (when its user may), so that
+// segments do not outlive the processes that use them; the closing mark keeps a process attaching
+// meanwhile off a segment that goes.
+void DetachTurnSegment(Shared &s) {
+    if (s.segment == nullptr)
+        return;
+    TurnSegment &segment = *s.segment;
+    const auto since = SteadyClock::now();
+    bool marked = false;
+    while (!(marked = CompareExchange(segment.closing, 0, 1)) && SteadyClock::now() - since < ClosingPatience)
+        std::this_thread::sleep_for(ClosingPause);
+    if (marked) {
+        struct shmid_ds info;
+        const bool last = shmctl(s.segmentId, IPC_STAT, &info) == 0 && info.shm_nattch == 1;
+        if (!last || shmctl(s.segmentId, IPC_RMID, nullptr) != 0)
+            Store(segment.closing, 0);
+    }
+    shmdt(s.segment);
+    s.segment = nullptr;
+    s.segmentId = -1;
+    s.turn = nullptr;
 }
 
 void CloseStateFile(Shared &s) {
-    if (s.mapping != nullptr)
-        munmap(s.mapping, static_cast<size_t>(TurnFileSize));
-    s.mapping = nullptr;
-    s.turn = nullptr;
+    DetachTurnSegment(s);
     if (s.fd >= 0)
         close(s.fd);
     s.fd = -1;
 }
 
-// Opens the state's lock file and maps its turn record unless it is open.
+// Mutex objects that are never destroyed (held by objects that live until the process ends) would
+// leave their segments behind: at exit, and when this code is unloaded, every state lets go of its
+// segment as a last object would. A state whose owner is still taking the file lock keeps it.
+struct SegmentSweeper {
+    ~SegmentSweeper() {
+        gSegmentsSwept = true;
+        if (!gTableMade)
+            return;
+        SharedTable &t = Table();
+        std::vector<std::shared_ptr<Shared>> states;
+        {
+            std::lock_guard<std::mutex> guard(t.lock);
+            for (auto &entry : t.entries)
+                if (auto state = entry.second.lock())
+                    states.push_back(std::move(state));
+        }
+        for (auto &state : states) {
+            std::lock_guard<std::mutex> guard(state->lock);
+            if (!state->acquiring)
+                DetachTurnSegment(*state);
+        }
+        // states lets go here, outside the table lock (a last reference erases its table entry).
+    }
+} gSegmentSweeper;
+
+// Opens the state's lock file and attaches its turn record unless it is open.
 bool OpenStateFile(Shared &s) {
     if (s.fd >= 0)
         return true;
@@ -370,7 +461,7 @@ bool OpenStateFile(Shared &s) {
     if (s.fd < 0)
         return false;
     s.pid = static_cast<uint32_t>(getpid());
-    MapTurnRecord(s);
+    AttachTurnSegment(s);
     return true;
 }
 

@@ -3,8 +3,8 @@
 // A named mutex is recursive per thread with owner tracking, shared by every object of the same
 // name in the process, and exclusive across processes through flock on a file in
 // $KORVALIS_LOCK_DIR (default /tmp/korvalis-locks). Processes that wait are served in the order
-// they came (a turn record mapped from the lock file). A lock whose holder died counts as
-// obtained. The lock file stays open and mapped (once per name) while an object of its name exists.
+// they came (a turn record in System V shared memory). A lock whose holder died counts as
+// obtained. The lock file stays open (once per name) while an object of its name exists.
 #pragma once
 
 #include <cstdint>

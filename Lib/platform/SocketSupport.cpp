@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <climits>
@@ -25,9 +26,21 @@ bool WaitReadable(int socket, uint32_t milliseconds, const std::atomic<bool> *in
     constexpr uint64_t InterruptSlice = 20;
     if (socket < 0)
         return false;
-    const uint64_t deadline = MonotonicMicroseconds() + static_cast<uint64_t>(milliseconds) * 1000u;
-    for (;;) {
-        const uint64_t now = MonotonicMicroseconds();
+    if (milliseconds == 0) {
+        // A look only: no clock.
+        if (interrupt != nullptr && interrupt->load())
+            return false;
+        pollfd watched{socket, POLLIN, 0};
+        int rc;
+        while ((rc = poll(&watched, 1, 0)) < 0 && errno == EINTR) {
+        }
+        return rc > 0;
+    }
+    uint64_t now = MonotonicMicroseconds();
+    const uint64_t deadline = now + static_cast<uint64_t>(milliseconds) * 1000u;
+    for (bool first = true;; first = false) {
+        if (!first)
+            now = MonotonicMicroseconds();
         if (interrupt != nullptr && interrupt->load())
             return false;
         uint64_t left = now >= deadline ? 0 : (deadline - now + 999u) / 1000u;
@@ -40,6 +53,17 @@ bool WaitReadable(int socket, uint32_t milliseconds, const std::atomic<bool> *in
         if (rc == 0 ? MonotonicMicroseconds() >= deadline : errno != EINTR)
             return false;
     }
+}
+
+long ReceiveWaiting(int socket, void *buffer, size_t size) {
+    if (socket < 0)
+        return -1;
+    ssize_t received;
+    while ((received = recv(socket, buffer, size, MSG_DONTWAIT)) < 0 && errno == EINTR) {
+    }
+    if (received > 0)
+        return static_cast<long>(received);
+    return received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
 }
 
 } // namespace Platform

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 namespace Platform {
@@ -16,5 +17,10 @@ int TcpNoDelayOption();
 // milliseconds (0: look once, do not wait). False for an invalid descriptor, and as soon as the
 // interrupt flag (when given; looked at every 20 ms) is set.
 bool WaitReadable(int socket, uint32_t milliseconds, const std::atomic<bool> *interrupt = nullptr);
+
+// Bytes that wait on the socket already, taken without waiting: their count (above 0), 0 when none
+// are there yet, -1 at the end of the data or on an error (left for the caller's own receive to
+// find and report).
+long ReceiveWaiting(int socket, void *buffer, size_t size);
 
 } // namespace Platform

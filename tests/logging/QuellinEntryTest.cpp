@@ -143,6 +143,20 @@ TEST_F(QuellinEntryTest, SeparatorsInNamesReplaced) {
     wide.LogEnd(L"Complete");
 }
 
+// Names given as pointers are taken when the entry is made, short and long ones alike.
+TEST_F(QuellinEntryTest, NamesAreTakenWhenTheEntryIsMade) {
+    std::string module = "Mod;ule";
+    std::string function = std::string(80, 'f') + ";";
+    QuellinEntry entry(module.c_str(), function.c_str());
+    module.assign(module.size(), 'X');
+    function.assign(function.size(), 'X');
+    entry.Log(L"Note");
+    auto records = Records(1);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Module, L"Mod*ule");
+    EXPECT_EQ(records[0].Function, std::wstring(80, L'f') + L"*");
+}
+
 TEST_F(QuellinEntryTest, Utf8NamesAndValuesArriveWhole) {
     QuellinEntry entry("M\xC3\xB6"
                        "dul",

@@ -1,11 +1,13 @@
 // Named mutexes across threads and processes, and events.
 #include "platform/NamedMutex.h"
+#include "platform/TurnSegment.h"
 
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -19,6 +21,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -281,29 +284,30 @@ TEST_F(NamedMutexTest, AQueuedWaiterThatLeavesHoldsNobodyUp) {
 // Any local user may write the turn record: nonsense in it never lets two processes hold the
 // lock, nor keeps a free lock from being taken before the deadline.
 TEST_F(NamedMutexTest, NonsenseInTheTurnRecordCostsNoExclusion) {
-    struct Garbage {
-        const char *what;
-        uint32_t words[6]; // wake, next, serving, spare, holder, check
-    };
     const uint32_t pid = static_cast<uint32_t>(getpid());
-    const Garbage cases[] = {
-        {"all ones", {~0u, ~0u, ~0u, ~0u, ~0u, ~0u}},
-        {"turn far ahead", {7, 5, 0x80000000u, 0, 0, 0}},
-        {"turn far behind", {7, 0x70000000u, 3, 0, 0, 0}},
-        {"holder without its check", {0, 0, 0, 0, pid, 0}},
-        {"holder out of range", {0, 0, 0, 0, 0x7FFFFFFFu, ~0x7FFFFFFFu}},
+    const std::pair<const char *, std::function<void(TurnSegment &)>> cases[] = {
+        {"all ones", [](TurnSegment &s) { memset(&s.turn, 0xFF, sizeof s.turn); }},
+        {"turn far ahead", [](TurnSegment &s) { s.turn = {7, 5, 0x80000000u, 0, 0, 0}; }},
+        {"turn far behind", [](TurnSegment &s) { s.turn = {7, 0x70000000u, 3, 0, 0, 0}; }},
+        {"holder without its check", [pid](TurnSegment &s) { s.turn = {0, 0, 0, 0, pid, 0}; }},
+        {"holder out of range", [](TurnSegment &s) { s.turn = {0, 0, 0, 0, 0x7FFFFFFFu, ~0x7FFFFFFFu}; }},
+        {"closing mark left", [](TurnSegment &s) { s.closing = ~0u; }},
+        {"another file's", [](TurnSegment &s) { s.inode = ~s.inode; }},
     };
     const std::string path = NamedMutex::LockFilePath(mName);
-    for (const Garbage &garbage : cases) {
-        SCOPED_TRACE(garbage.what);
+    for (const auto &[what, scribble] : cases) {
+        SCOPED_TRACE(what);
         NamedMutex mutex(mName);
         ASSERT_EQ(WaitObject0, mutex.Wait(0));
         ASSERT_TRUE(mutex.Release());
-        const int fd = open(path.c_str(), O_WRONLY);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(static_cast<ssize_t>(sizeof garbage.words),
-                  pwrite(fd, garbage.words, sizeof garbage.words, 16));
-        close(fd);
+        struct stat st;
+        ASSERT_EQ(0, stat(path.c_str(), &st));
+        const int id = shmget(TurnSegmentKey(st.st_dev, st.st_ino), 0, 0);
+        ASSERT_GE(id, 0);
+        void *segment = shmat(id, nullptr, 0);
+        ASSERT_NE(reinterpret_cast<void *>(-1), segment);
+        scribble(*static_cast<TurnSegment *>(segment));
+        shmdt(segment);
 
         ChildProcess holder([&](ChildProcess &self) {
             NamedMutex own(mName);
@@ -322,6 +326,40 @@ TEST_F(NamedMutexTest, NonsenseInTheTurnRecordCostsNoExclusion) {
         EXPECT_LT(ElapsedMs(start), 500);
         EXPECT_TRUE(mutex.Release());
     }
+}
+
+// Any local user may also cut a lock file or write into it while others hold and wait: nobody
+// crashes and the lock still excludes.
+TEST_F(NamedMutexTest, ALockFileCutOrOverwrittenCostsNoExclusion) {
+    const std::string path = NamedMutex::LockFilePath(mName);
+    auto rewrite = [&](const std::string &content) {
+        const int fd = open(path.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(0, ftruncate(fd, 0));
+        EXPECT_EQ(static_cast<ssize_t>(content.size()), write(fd, content.data(), content.size()));
+        close(fd);
+    };
+    NamedMutex mutex(mName);
+    ASSERT_EQ(WaitObject0, mutex.Wait(0));
+    ChildProcess waiter([&](ChildProcess &self) {
+        NamedMutex own(mName);
+        self.Send('W');
+        self.Send(Code(own.Wait(5000)));
+        if (self.Receive() != 'R')
+            return 1;
+        return own.Release() ? 0 : 2;
+    });
+    ASSERT_EQ('W', waiter.Receive());
+    std::this_thread::sleep_for(50ms); // queued by now
+    rewrite("");
+    ASSERT_TRUE(mutex.Release());
+    EXPECT_EQ('O', waiter.Receive());
+    rewrite(std::string(4096, '\xA5'));
+    EXPECT_EQ(WaitTimeout, mutex.Wait(0));
+    waiter.Send('R');
+    EXPECT_EQ(0, waiter.Join());
+    EXPECT_EQ(WaitObject0, mutex.Wait(1000));
+    EXPECT_TRUE(mutex.Release());
 }
 
 TEST_F(NamedMutexTest, RecursiveForItsOwnerWithBalancedReleases) {

@@ -110,6 +110,8 @@ protected:
     std::atomic<bool> mbInterrupted{false};
     std::unique_ptr<char[]> mReceiveBuffer;
     DWORD mdwReceiveBufferCapacity = 0;
+    // Receives left that wait before they look (answers came later than the last direct look).
+    unsigned muWaitFirst = 0;
 };
 
 class NetworkBasedDeviceStreamConfig : public DeviceStreamConfiguration {
