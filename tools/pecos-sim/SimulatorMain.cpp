@@ -236,8 +236,10 @@ void Scheduler::Run() {
             mWake.wait(lock);
             continue;
         }
-        if (Clock::now() < mJobs.top().Due) {
-            mWake.wait_until(lock, mJobs.top().Due);
+        // A copy: a job added while this waits may move the queue's storage.
+        const Clock::time_point due = mJobs.top().Due;
+        if (Clock::now() < due) {
+            mWake.wait_until(lock, due);
             continue;
         }
         Job job = mJobs.top();
