@@ -114,28 +114,39 @@ QuellinEntry::QuellinEntry(const wchar_t *module, const wchar_t *function) {
     OpenProcessSocket();
 }
 
+namespace {
+
+// Copies both names into the kept buffers; false when either is longer than a buffer holds.
+template <typename C, size_t N> bool CopyNames(const C *module, const C *function, C (&kept)[2][N]) {
+    const C *names[] = {module, function};
+    size_t lengths[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        if (names[i] == nullptr)
+            continue;
+        while (lengths[i] < N && names[i][lengths[i]] != 0)
+            ++lengths[i];
+        if (lengths[i] == N)
+            return false;
+    }
+    for (int i = 0; i < 2; ++i) {
+        std::copy_n(names[i] != nullptr ? names[i] : kept[i], lengths[i], kept[i]);
+        kept[i][lengths[i]] = 0;
+    }
+    return true;
+}
+
+} // namespace
+
 bool QuellinEntry::KeepNames(const char *module, const char *function) {
-    const size_t moduleLength = module != nullptr ? strnlen(module, KeptNameLength + 1) : 0;
-    const size_t functionLength = function != nullptr ? strnlen(function, KeptNameLength + 1) : 0;
-    if (moduleLength > KeptNameLength || functionLength > KeptNameLength)
+    if (!CopyNames(module, function, mKeptNarrow))
         return false;
-    std::memcpy(mKeptNarrow[0], module, moduleLength);
-    mKeptNarrow[0][moduleLength] = 0;
-    std::memcpy(mKeptNarrow[1], function, functionLength);
-    mKeptNarrow[1][functionLength] = 0;
     mKept = Kept::Narrow;
     return true;
 }
 
 bool QuellinEntry::KeepNames(const wchar_t *module, const wchar_t *function) {
-    const size_t moduleLength = module != nullptr ? wcsnlen(module, KeptNameLength + 1) : 0;
-    const size_t functionLength = function != nullptr ? wcsnlen(function, KeptNameLength + 1) : 0;
-    if (moduleLength > KeptNameLength || functionLength > KeptNameLength)
+    if (!CopyNames(module, function, mKeptWide))
         return false;
-    std::wmemcpy(mKeptWide[0], module, moduleLength);
-    mKeptWide[0][moduleLength] = 0;
-    std::wmemcpy(mKeptWide[1], function, functionLength);
-    mKeptWide[1][functionLength] = 0;
     mKept = Kept::Wide;
     return true;
 }
