@@ -456,7 +456,10 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
         while (!counter.IsFinished()) {
             counter.NewTry();
             try {
-                uint32_t remaining = mTimer.RemainingTime(start, TimeoutMilliseconds());
+                // The first try starts with the whole time-out: the clock was read just now.
+                uint32_t remaining = counter.GetCurrentTry() == 1
+                                         ? TimeoutMilliseconds()
+                                         : mTimer.RemainingTime(start, TimeoutMilliseconds());
                 bool going = remaining > 0 && FindResponseEnd(s, dwCount) == std::string::npos;
                 while (going) {
                     if (!IsConnected())
@@ -484,9 +487,14 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
                         result = StreamResult::EthernetReadError;
                         going = false;
                     }
-                    remaining = mTimer.RemainingTime(start, TimeoutMilliseconds());
-                    if (remaining == 0 || mbInterrupted || FindResponseEnd(s, dwCount) != std::string::npos)
+                    // A response ended by its count or its termination needs no clock.
+                    if (s.size() >= dwCount || FindReadTermination(s) != std::string::npos || mbInterrupted) {
                         going = false;
+                    } else {
+                        remaining = mTimer.RemainingTime(start, TimeoutMilliseconds());
+                        if (remaining == 0 || FindResponseEnd(s, dwCount) != std::string::npos)
+                            going = false;
+                    }
                 }
                 if (result != 0)
                     mTimer.Wait(10);
