@@ -5,6 +5,7 @@
 #include <cctype>
 #include <exception>
 #include <limits>
+#include <utility>
 
 #include <wx/sckaddr.h>
 #include <wx/socket.h>
@@ -443,8 +444,8 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
     mdwLastWriteCount = 0;
     mParameters.Delayer.WaitRemainingDelay();
     // Bytes left over from the last response come first, also when the connection is gone.
-    std::string s = msPendingInput;
-    msPendingInput.clear();
+    std::string s;
+    s.swap(msPendingInput);
     mdwLastWriteCount = static_cast<DWORD>(s.size());
     DWORD result = 0;
     if (!IsConnected()) {
@@ -515,17 +516,17 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
     }
     if (result == 0) {
         const size_t end = FindResponseEnd(s, dwCount);
-        if (end != std::string::npos) {
+        if (end != std::string::npos && end < s.size()) {
             mdwLastWriteCount = static_cast<DWORD>(end);
             sResponse = s.substr(0, end);
             msPendingInput = s.substr(end);
         } else {
             mdwLastWriteCount = static_cast<DWORD>(s.size());
-            sResponse = s;
+            sResponse = std::move(s);
         }
     } else {
         // Nothing is thrown away: the next Read starts with it.
-        msPendingInput = s;
+        msPendingInput = std::move(s);
     }
     if (dwCount != mdwLastWriteCount || FindReadTermination(sResponse) == std::string::npos)
         result = result != 0 ? result : StreamResult::ReadTimeout;
