@@ -495,6 +495,25 @@ TEST_F(NamedMutexTest, ALockFileRemovedMeanwhileGivesWayToTheNewOne) {
     EXPECT_TRUE(mutex.Release());
 }
 
+// Without another process opening the name, a removed lock file is still noticed, within about a
+// second: the mutex makes the file anew and excludes through it.
+TEST_F(NamedMutexTest, ARemovedLockFileIsNoticedWithoutANewOpen) {
+    const std::string path = NamedMutex::LockFilePath(mName);
+    NamedMutex mutex(mName);
+    ASSERT_EQ(WaitObject0, mutex.Wait(0));
+    ASSERT_TRUE(mutex.Release());
+    ASSERT_TRUE(std::filesystem::remove(path));
+    std::this_thread::sleep_for(1100ms);
+    ASSERT_EQ(WaitObject0, mutex.Wait(0));
+    EXPECT_TRUE(std::filesystem::exists(path));
+    ChildProcess other([&](ChildProcess &) {
+        NamedMutex own(mName);
+        return own.Wait(0) == WaitTimeout ? 0 : 1;
+    });
+    EXPECT_EQ(0, other.Join());
+    EXPECT_TRUE(mutex.Release());
+}
+
 TEST_F(NamedMutexTest, LockFilesLiveInTheLockDirectoryUnderSafeNames) {
     const std::string path = NamedMutex::LockFilePath(mName);
     ASSERT_EQ(mEnv.LockDir() + "/", path.substr(0, mEnv.LockDir().size() + 1));
