@@ -636,12 +636,15 @@ void NetworkBasedDeviceStreamConfig::SetDefaultPort(unsigned short port) {
 
 // ---- Page ----------------------------------------------------------------------------------------
 
+// clang-format off
 wxBEGIN_EVENT_TABLE(NetworkBasedDeviceStreamConfigPanel, ValidatorBasedPanel)
-    EVT_INIT_DIALOG(NetworkBasedDeviceStreamConfigPanel::OnInitDialog) wxEND_EVENT_TABLE()
+    EVT_INIT_DIALOG(NetworkBasedDeviceStreamConfigPanel::OnInitDialog)
+wxEND_EVENT_TABLE()
 
-        NetworkBasedDeviceStreamConfigPanel::NetworkBasedDeviceStreamConfigPanel(
-            NetworkBasedDeviceStreamConfig *configuration)
+NetworkBasedDeviceStreamConfigPanel::NetworkBasedDeviceStreamConfigPanel(
+    NetworkBasedDeviceStreamConfig *configuration)
     : mConfiguration(configuration) {}
+// clang-format on
 
 void NetworkBasedDeviceStreamConfigPanel::OnInitDialog(wxInitDialogEvent &event) {
     if (mConfiguration != nullptr)
