@@ -1,13 +1,17 @@
 // One channel read of the PECOS AD converter (GetValue 750 through the plug-in's exports, the
 // plug-in loaded as the host loads it) against the PECOS simulator answering at once, beside a
-// plain socket client sending the same request to the same simulator in the same run. The parts
+// plain socket client sending the same request to the same simulator in the same run, and the plain
+// client with the system calls that the driver's lock and input look take on top. The parts
 // of the driver's road are measured on their own: the driver called directly (no export layer),
 // the stream lock, one logged call without a collector, and the reply parsing.
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -83,7 +87,22 @@ int ConnectToSimulator() {
     return fd;
 }
 
-// The plain client: one connection, the request line out, bytes in until the line end.
+// One request of the plain client: the line out, bytes in until the line end; false when the
+// answer is not the simulator's.
+bool PlainExchange(int fd, const std::string &line) {
+    ::send(fd, line.data(), line.size(), 0);
+    std::string reply;
+    char buffer[256];
+    while (reply.find('\n') == std::string::npos) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        reply.append(buffer, static_cast<size_t>(n));
+    }
+    return std::strtof(reply.c_str(), nullptr) == Answer;
+}
+
+// The plain client: one connection, one exchange per read.
 void PlainSocketClient(benchmark::State &state) {
     const int fd = ConnectToSimulator();
     if (fd < 0) {
@@ -92,20 +111,37 @@ void PlainSocketClient(benchmark::State &state) {
     }
     const std::string line = std::string(Request) + "\n";
     for (auto _ : state) {
-        ::send(fd, line.data(), line.size(), 0);
-        std::string reply;
-        char buffer[256];
-        while (reply.find('\n') == std::string::npos) {
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                break;
-            reply.append(buffer, static_cast<size_t>(n));
-        }
-        if (std::strtof(reply.c_str(), nullptr) != Answer) {
+        if (!PlainExchange(fd, line)) {
             state.SkipWithError("wrong answer");
             break;
         }
     }
+    ::close(fd);
+}
+
+// The plain client with the system calls that the driver's guarantees take on top: the file lock
+// taken and given back, and the look for waiting input before the request.
+void PlainClientWithLockCalls(benchmark::State &state) {
+    const int fd = ConnectToSimulator();
+    const std::string lockFile = (World().mDir / "plain.lock").string();
+    const int lock = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 || lock < 0) {
+        state.SkipWithError("connect or open failed");
+        return;
+    }
+    const std::string line = std::string(Request) + "\n";
+    for (auto _ : state) {
+        ::flock(lock, LOCK_EX | LOCK_NB);
+        pollfd look{fd, POLLIN, 0};
+        ::poll(&look, 1, 0);
+        const bool right = PlainExchange(fd, line);
+        ::flock(lock, LOCK_UN);
+        if (!right) {
+            state.SkipWithError("wrong answer");
+            break;
+        }
+    }
+    ::close(lock);
     ::close(fd);
 }
 
@@ -196,6 +232,7 @@ template <bool (*Parse)(const std::string &, float &)> void ReplyParsing(benchma
 } // namespace
 
 BENCHMARK(PlainSocketClient)->UseRealTime();
+BENCHMARK(PlainClientWithLockCalls)->UseRealTime();
 BENCHMARK(ExportsGetValue750)->UseRealTime();
 BENCHMARK(DriverGetChannelValue)->UseRealTime();
 BENCHMARK(StreamLockUnlock);

@@ -155,10 +155,10 @@ DWORD PontisPecosBase<B>::WriteReadUntilAnswer(HostWindow hWnd, const std::strin
     return result;
 }
 
-template <typename B> DWORD PontisPecosBase<B>::PrepareLine(HostWindow hWnd) {
+template <typename B> DWORD PontisPecosBase<B>::PrepareLine(HostWindow hWnd, bool bLook) {
     // A connection that the server closed shows only once its input is read; what waits there is
     // dropped, as the next exchange would drop it anyway.
-    if (mbConnectionWanted && this->IsConnected())
+    if (bLook && mbConnectionWanted && this->IsConnected())
         this->ClearInputBuffers(hWnd);
     if (this->IsConnected())
         return 0;
@@ -166,16 +166,22 @@ template <typename B> DWORD PontisPecosBase<B>::PrepareLine(HostWindow hWnd) {
 }
 
 template <typename B> DWORD PontisPecosBase<B>::WriteLine(HostWindow hWnd, const std::string &sLine) {
-    const DWORD result = PrepareLine(hWnd);
+    const DWORD result = PrepareLine(hWnd, true);
     return result == 0 ? this->Write(hWnd, sLine, false) : result;
 }
 
 template <typename B>
 DWORD PontisPecosBase<B>::RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse,
                                        DWORD dwCount) {
-    DWORD result = PrepareLine(hWnd);
+    DWORD result = PrepareLine(hWnd, false);
     if (result == 0)
         result = WriteReadUntilAnswer(hWnd, sRequest, sResponse, dwCount, 0);
+    // Not connected after the exchange's look: the request was not written.
+    if (result == StreamResult::EthernetNotConnected && mbConnectionWanted && !this->IsConnected()) {
+        result = Reconnect(hWnd);
+        if (result == 0)
+            result = WriteReadUntilAnswer(hWnd, sRequest, sResponse, dwCount, 0);
+    }
     if (result == 0 && mbReplyIncomplete) {
         sResponse.clear();
         this->DisconnectStream(hWnd);

@@ -111,10 +111,13 @@ public:
 
 protected:
     // Before every line the driver sends: 0 while connected; a new connection and login while the
-    // connection is wanted; StreamNotConnected otherwise.
-    DWORD PrepareLine(HostWindow hWnd);
-    // The request and its reply as one exchange after PrepareLine. A reply that did not end with
-    // the read termination comes back empty, and the connection is closed.
+    // connection is wanted; StreamNotConnected otherwise. bLook first reads what waits, which shows
+    // a connection that the server closed.
+    DWORD PrepareLine(HostWindow hWnd, bool bLook);
+    // The request and its reply as one exchange after PrepareLine. The exchange's own look at the
+    // input finds a connection that the server closed; nothing was sent then, and the exchange runs
+    // once more on a new connection. A reply that did not end with the read termination comes back
+    // empty, and the connection is closed.
     DWORD RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse, DWORD dwCount);
     // One line without reply after PrepareLine.
     DWORD WriteLine(HostWindow hWnd, const std::string &sLine);

@@ -443,12 +443,16 @@ bool Contains(const std::string &text, const std::string &part, bool bIgnoreCase
 bool StartsWith(const std::string &text, const std::string &prefix, bool bIgnoreCase) {
     if (text.size() < prefix.size())
         return false;
+    if (!bIgnoreCase)
+        return text.compare(0, prefix.size(), prefix) == 0;
     return CompareStrings(prefix, text.substr(0, prefix.size()), bIgnoreCase) == 0;
 }
 
 bool EndsWith(const std::string &text, const std::string &suffix, bool bIgnoreCase) {
     if (text.size() < suffix.size())
         return false;
+    if (!bIgnoreCase)
+        return text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
     return CompareStrings(suffix, text.substr(text.size() - suffix.size()), bIgnoreCase) == 0;
 }
 
@@ -635,8 +639,29 @@ bool IsPlainAscii(const std::string &text) {
 
 // A pattern of plain ASCII without any character that has a meaning in an expression.
 bool IsLiteralPattern(const std::string &pattern) {
-    return !pattern.empty() && IsPlainAscii(pattern) &&
-           pattern.find_first_of("\\^$.|?*+()[]{}") == std::string::npos;
+    return !pattern.empty() && std::all_of(pattern.begin(), pattern.end(), [](char c) {
+        switch (c) {
+        case '\\':
+        case '^':
+        case '$':
+        case '.':
+        case '|':
+        case '?':
+        case '*':
+        case '+':
+        case '(':
+        case ')':
+        case '[':
+        case ']':
+        case '{':
+        case '}':
+            return false;
+        default: {
+            const auto u = static_cast<unsigned char>(c);
+            return u != 0 && u < 0x80;
+        }
+        }
+    });
 }
 
 char AsciiLower(char c) {

@@ -116,6 +116,14 @@ QuellinEntry::QuellinEntry(const wchar_t *module, const wchar_t *function) {
 
 namespace {
 
+size_t BoundedLength(const char *text, size_t limit) {
+    return strnlen(text, limit);
+}
+
+size_t BoundedLength(const wchar_t *text, size_t limit) {
+    return wcsnlen(text, limit);
+}
+
 // Copies both names into the kept buffers; false when either is longer than a buffer holds.
 template <typename C, size_t N> bool CopyNames(const C *module, const C *function, C (&kept)[2][N]) {
     const C *names[] = {module, function};
@@ -123,13 +131,13 @@ template <typename C, size_t N> bool CopyNames(const C *module, const C *functio
     for (int i = 0; i < 2; ++i) {
         if (names[i] == nullptr)
             continue;
-        while (lengths[i] < N && names[i][lengths[i]] != 0)
-            ++lengths[i];
+        lengths[i] = BoundedLength(names[i], N);
         if (lengths[i] == N)
             return false;
     }
     for (int i = 0; i < 2; ++i) {
-        std::copy_n(names[i] != nullptr ? names[i] : kept[i], lengths[i], kept[i]);
+        if (names[i] != nullptr)
+            std::memcpy(kept[i], names[i], lengths[i] * sizeof(C));
         kept[i][lengths[i]] = 0;
     }
     return true;

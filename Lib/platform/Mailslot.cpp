@@ -24,7 +24,8 @@ namespace {
 
 // Bumped whenever a reader of this process binds a slot: writers then look again at once.
 std::atomic<uint64_t> gReaderGeneration{0};
-// How long a writer trusts that a slot it did not find is still missing.
+// How long a writer trusts that a slot it did not find is still missing; measured on the coarse
+// clock, so up to a tick longer.
 constexpr uint64_t MissRetryMicroseconds = 1000;
 
 constexpr const char *DefaultMailslotDir = "/tmp/korvalis-mailslot";
@@ -103,7 +104,7 @@ bool MailslotWriter::LookDue() const {
     return until == 0 ||
            mMissUntilGeneration.load(std::memory_order_relaxed) !=
                gReaderGeneration.load(std::memory_order_relaxed) ||
-           MonotonicMicroseconds() >= until;
+           CoarseMonotonicMicroseconds() >= until;
 }
 
 bool MailslotWriter::Open(const std::wstring &slotName) {
@@ -114,7 +115,7 @@ bool MailslotWriter::Open(const std::wstring &slotName) {
     }
     // Most calls find no collector. A miss is remembered for a short while, so that a logged call
     // costs no system call then; a collector created in this process is noticed at once.
-    const uint64_t now = MonotonicMicroseconds();
+    const uint64_t now = CoarseMonotonicMicroseconds();
     const uint64_t generation = gReaderGeneration.load(std::memory_order_relaxed);
     if (mMissRemembered && generation == mMissGeneration && now - mMissTime < MissRetryMicroseconds &&
         slotName == mMissSlot)

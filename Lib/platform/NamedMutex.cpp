@@ -14,6 +14,7 @@
 // (WaitAbandoned). A thread that ends while holding a mutex abandons it too.
 #include "platform/NamedMutex.h"
 
+#include "platform/Clock.h"
 #include "platform/SharedDirectory.h"
 #include "platform/Text.h"
 #include "platform/TurnSegment.h"
@@ -50,13 +51,18 @@ struct NamedMutex::Shared {
     std::thread::id owner;  // default id: nobody
     bool acquiring = false; // the owner is still waiting for the file lock
     uint32_t count = 0;
-    int fd = -1;                    // the lock file, open from the first wait on (-1: not open)
-    TurnSegment *segment = nullptr; // the file's turn record, attached while fd is open
-    int segmentId = -1;             // its System V id
-    TurnRecord *turn = nullptr;     // inside segment; null without one (locked by flock alone)
-    uint32_t ticket = 0;            // the owner's ticket while it holds the file lock
-    uint32_t pid = 0;               // this process's id, taken when fd was opened
-    bool abandoned = false;         // the last owner thread ended without releasing
+    int fd = -1;                      // the lock file, open from the first wait on (-1: not open)
+    TurnSegment *segment = nullptr;   // the file's turn record, attached while fd is open
+    int segmentId = -1;               // its System V id
+    TurnRecord *turn = nullptr;       // inside segment; null without one (locked by flock alone)
+    TurnSegment *directory = nullptr; // the lock directory's segment, attached while fd is open
+    int directoryId = -1;             // its System V id
+    bool nameKnown = false;           // the link count was found above 0 ...
+    uint32_t nameOpened = 0;          // ... when the directory's count of opened files was this
+    uint64_t nameCheckedAt = 0;       // ... at this time (coarse monotonic microseconds)
+    uint32_t ticket = 0;              // the owner's ticket while it holds the file lock
+    uint32_t pid = 0;                 // this process's id, taken when fd was opened
+    bool abandoned = false;           // the last owner thread ended without releasing
     std::atomic<uint32_t> waiting{0};
     ~Shared();
 };
@@ -145,9 +151,14 @@ void FinishFork(bool child) {
             // parent: close it (without touching the file's content); the child opens its own.
             if (state->segment != nullptr)
                 shmdt(state->segment);
+            if (state->directory != nullptr)
+                shmdt(state->directory);
             state->segment = nullptr;
             state->segmentId = -1;
             state->turn = nullptr;
+            state->directory = nullptr;
+            state->directoryId = -1;
+            state->nameKnown = false;
             if (state->fd >= 0)
                 close(state->fd);
             state->fd = -1;
@@ -178,6 +189,8 @@ void AfterForkInChild() {
 // the turn to move at all before they look at the lock themselves.
 constexpr auto HandOverGrace = std::chrono::milliseconds(2);
 constexpr auto StallBackstop = std::chrono::milliseconds(20);
+// How long the link count found last stands while no lock file was opened in the directory.
+constexpr uint64_t NameTrustMicroseconds = 1000000;
 // Largest process id Linux hands out.
 constexpr uint32_t LargestProcessId = 4194304;
 
@@ -340,39 +353,59 @@ bool Claim(uint64_t &word, uint64_t value) {
 
 } // namespace
 
-key_t TurnSegmentKey(dev_t device, ino_t inode) {
-    uint64_t hash = 1469598103934665603ull; // FNV-1a over the magic, the device and the inode
-    for (uint64_t word : {TurnSegmentMagic, static_cast<uint64_t>(device), static_cast<uint64_t>(inode)}) {
-        for (int i = 0; i < 8; ++i) {
-            hash ^= (word >> (8 * i)) & 0xFF;
-            hash *= 1099511628211ull;
-        }
-    }
+namespace {
+
+constexpr uint64_t HashStart = 1469598103934665603ull; // FNV-1a
+
+uint64_t HashByte(uint64_t hash, unsigned char byte) {
+    return (hash ^ byte) * 1099511628211ull;
+}
+
+key_t SegmentKey(uint64_t magic, uint64_t first, uint64_t second) {
+    uint64_t hash = HashStart;
+    for (uint64_t word : {magic, first, second})
+        for (int i = 0; i < 8; ++i)
+            hash = HashByte(hash, static_cast<unsigned char>(word >> (8 * i)));
     const auto key = static_cast<key_t>((hash ^ (hash >> 32)) & 0x7FFFFFFF);
     return key == IPC_PRIVATE ? 1 : key;
 }
 
+} // namespace
+
+key_t TurnSegmentKey(dev_t device, ino_t inode) {
+    return SegmentKey(TurnSegmentMagic, static_cast<uint64_t>(device), static_cast<uint64_t>(inode));
+}
+
+uint64_t DirectoryHash(const std::string &directory) {
+    uint64_t hash = HashStart;
+    for (unsigned char c : directory)
+        hash = HashByte(hash, c);
+    return hash;
+}
+
+key_t DirectorySegmentKey(uint64_t directoryHash) {
+    return SegmentKey(DirectorySegmentMagic, 0, directoryHash);
+}
+
 namespace {
 
-// Attaches the turn segment of the open lock file, made (zeroed, mode 0666 so that every user's
-// processes share it) when missing. Without one - no System V shared memory, a segment of the key
-// that is of another size, another file's or not ours to use - the file is locked by flock alone.
-void AttachTurnSegment(Shared &s) {
-    struct stat st;
-    if (gSegmentsSwept.load() || fstat(s.fd, &st) != 0)
-        return;
-    const key_t key = TurnSegmentKey(st.st_dev, st.st_ino);
+// Attaches the segment of a key, made (zeroed, mode 0666 so that every user's processes share it)
+// when missing, and claims it for magic, device and inode. Null without one: no System V shared
+// memory, a segment of the key that is of another size, another's or not ours to use.
+TurnSegment *AttachSegment(key_t key, uint64_t magic, uint64_t device, uint64_t inode, int &segmentId) {
+    if (gSegmentsSwept.load())
+        return nullptr;
     const auto since = SteadyClock::now();
     for (;;) {
         const int id = shmget(key, sizeof(TurnSegment), IPC_CREAT | 0666);
         if (id < 0)
-            return;
+            return nullptr;
         struct shmid_ds info;
         if (shmctl(id, IPC_STAT, &info) != 0 || info.shm_segsz != sizeof(TurnSegment))
-            return;
+            return nullptr;
         void *address = shmat(id, nullptr, 0);
         if (address == reinterpret_cast<void *>(-1))
-            return;
+            return nullptr;
         auto *segment = static_cast<TurnSegment *>(address);
         // Attached before the closing mark is read: a leaving process that set it counts us.
         const uint32_t closing = Load(segment->closing);
@@ -386,43 +419,64 @@ void AttachTurnSegment(Shared &s) {
         // A mark that stays belongs to a process that died deciding (or is nonsense): cleared.
         if (closing != 0)
             CompareExchange(segment->closing, closing, 0);
-        if (!Claim(segment->magic, TurnSegmentMagic) || !Claim(segment->device, st.st_dev) ||
-            !Claim(segment->inode, st.st_ino)) {
+        if (!Claim(segment->magic, magic) || !Claim(segment->device, device) ||
+            !Claim(segment->inode, inode)) {
             shmdt(address);
-            return;
+            return nullptr;
         }
-        s.segment = segment;
-        s.segmentId = id;
-        s.turn = &segment->turn;
-        return;
+        segmentId = id;
+        return segment;
     }
 }
 
-// Detaches the turn segment. The last process attached removes it (when its user may), so that
-// segments do not outlive the processes that use them; the closing mark keeps a process attaching
-// meanwhile off a segment that goes.
-void DetachTurnSegment(Shared &s) {
-    if (s.segment == nullptr)
+// Detaches a segment. The last process attached removes it (when its user may), so that segments
+// do not outlive the processes that use them; the closing mark keeps a process attaching meanwhile
+// off a segment that goes.
+void DetachSegment(TurnSegment *&segment, int &segmentId) {
+    if (segment == nullptr)
         return;
-    TurnSegment &segment = *s.segment;
     const auto since = SteadyClock::now();
     bool marked = false;
-    while (!(marked = CompareExchange(segment.closing, 0, 1)) && SteadyClock::now() - since < ClosingPatience)
+    while (!(marked = CompareExchange(segment->closing, 0, 1)) &&
+           SteadyClock::now() - since < ClosingPatience)
         std::this_thread::sleep_for(ClosingPause);
     if (marked) {
         struct shmid_ds info;
-        const bool last = shmctl(s.segmentId, IPC_STAT, &info) == 0 && info.shm_nattch == 1;
-        if (!last || shmctl(s.segmentId, IPC_RMID, nullptr) != 0)
-            Store(segment.closing, 0);
+        const bool last = shmctl(segmentId, IPC_STAT, &info) == 0 && info.shm_nattch == 1;
+        if (!last || shmctl(segmentId, IPC_RMID, nullptr) != 0)
+            Store(segment->closing, 0);
     }
-    shmdt(s.segment);
-    s.segment = nullptr;
-    s.segmentId = -1;
+    shmdt(segment);
+    segment = nullptr;
+    segmentId = -1;
+}
+
+// The turn segment of the open lock file; without one the file is locked by flock alone. Beside
+// it the lock directory's segment, whose count of opened lock files this open moves on.
+void AttachSegments(Shared &s) {
+    struct stat st;
+    if (fstat(s.fd, &st) != 0)
+        return;
+    s.segment = AttachSegment(TurnSegmentKey(st.st_dev, st.st_ino), TurnSegmentMagic, st.st_dev, st.st_ino,
+                              s.segmentId);
+    s.turn = s.segment != nullptr ? &s.segment->turn : nullptr;
+    const uint64_t directory = DirectoryHash(s.path.substr(0, s.path.find_last_of('/')));
+    s.directory =
+        AttachSegment(DirectorySegmentKey(directory), DirectorySegmentMagic, 0, directory, s.directoryId);
+    if (s.directory != nullptr)
+        FetchAdd(s.directory->opened, 1);
+    s.nameKnown = false;
+}
+
+void DetachSegments(Shared &s) {
+    DetachSegment(s.segment, s.segmentId);
     s.turn = nullptr;
+    DetachSegment(s.directory, s.directoryId);
+    s.nameKnown = false;
 }
 
 void CloseStateFile(Shared &s) {
-    DetachTurnSegment(s);
+    DetachSegments(s);
     if (s.fd >= 0)
         close(s.fd);
     s.fd = -1;
@@ -447,7 +501,7 @@ struct SegmentSweeper {
         for (auto &state : states) {
             std::lock_guard<std::mutex> guard(state->lock);
             if (!state->acquiring)
-                DetachTurnSegment(*state);
+                DetachSegments(*state);
         }
         // states lets go here, outside the table lock (a last reference erases its table entry).
     }
@@ -461,16 +515,39 @@ bool OpenStateFile(Shared &s) {
     if (s.fd < 0)
         return false;
     s.pid = static_cast<uint32_t>(getpid());
-    AttachTurnSegment(s);
+    AttachSegments(s);
     return true;
 }
 
 enum class FileLock { Obtained, TimedOut, Failed };
 
+// The end of a wait, read from the clock when a wait first needs it: a lock that is had at once
+// reads no clock.
+class Deadline {
+public:
+    explicit Deadline(DWORD timeoutMilliseconds)
+        : mInfinite(timeoutMilliseconds == Infinite),
+          mTimeout(std::chrono::milliseconds(timeoutMilliseconds)) {}
+    bool IsInfinite() const { return mInfinite; }
+    SteadyClock::time_point At() {
+        if (!mKnown) {
+            mAt = SteadyClock::now() + mTimeout;
+            mKnown = true;
+        }
+        return mAt;
+    }
+
+private:
+    bool mInfinite;
+    bool mKnown = false;
+    SteadyClock::duration mTimeout;
+    SteadyClock::time_point mAt;
+};
+
 // flock on a lock file without a turn record: blocking for an infinite wait, else tried again
 // after growing pauses until the deadline (at least once).
-FileLock PollFileLock(int fd, bool infinite, SteadyClock::time_point deadline) {
-    if (infinite) {
+FileLock PollFileLock(int fd, Deadline &deadline) {
+    if (deadline.IsInfinite()) {
         int rc;
         while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
         }
@@ -483,9 +560,9 @@ FileLock PollFileLock(int fd, bool infinite, SteadyClock::time_point deadline) {
         if (errno != EWOULDBLOCK && errno != EINTR)
             return FileLock::Failed;
         const auto now = SteadyClock::now();
-        if (now >= deadline)
+        if (now >= deadline.At())
             return FileLock::TimedOut;
-        std::this_thread::sleep_for(std::min<SteadyClock::duration>(pause, deadline - now));
+        std::this_thread::sleep_for(std::min<SteadyClock::duration>(pause, deadline.At() - now));
         pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(10));
     }
 }
@@ -494,8 +571,8 @@ FileLock PollFileLock(int fd, bool infinite, SteadyClock::time_point deadline) {
 // The lock is tried out of turn when the turn has not moved for a while (its ticket's waiter is
 // gone) and once more at the deadline, so that a free lock is never missed; whoever takes it out
 // of turn moves the turn to its ticket, and the waiters passed over try at every hand-over.
-FileLock LockFileInTurn(int fd, TurnRecord &turn, uint32_t &ticket, bool infinite,
-                        SteadyClock::time_point deadline) {
+FileLock LockFileInTurn(int fd, TurnRecord &turn, uint32_t &ticket, Deadline &deadline) {
+    const bool infinite = deadline.IsInfinite();
     ticket = FetchAdd(turn.next, 1);
     if (TurnsAhead(ticket, Load(turn.serving)) <= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0)
         return FileLock::Obtained;
@@ -511,7 +588,7 @@ FileLock LockFileInTurn(int fd, TurnRecord &turn, uint32_t &ticket, bool infinit
         }
         const int32_t ahead = TurnsAhead(ticket, serving);
         const SteadyClock::duration patience = ahead <= 1 ? HandOverGrace : StallBackstop;
-        const bool last = !infinite && now >= deadline;
+        const bool last = !infinite && now >= deadline.At();
         if (ahead <= 0 || now - since >= patience || last) {
             if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
                 // Out of turn: the turn moves to this ticket (never back).
@@ -532,7 +609,7 @@ FileLock LockFileInTurn(int fd, TurnRecord &turn, uint32_t &ticket, bool infinit
         }
         SteadyClock::duration sleep = since + patience - now;
         if (!infinite)
-            sleep = std::min<SteadyClock::duration>(sleep, deadline - now);
+            sleep = std::min<SteadyClock::duration>(sleep, deadline.At() - now);
         FutexWait(turn.wake, wake, std::max<SteadyClock::duration>(sleep, std::chrono::microseconds(50)));
     }
 }
@@ -541,10 +618,30 @@ FileLock LockFileInTurn(int fd, TurnRecord &turn, uint32_t &ticket, bool infinit
 // open the name now get another file, so a lock on this one would exclude nobody.
 // Asks for the link count alone: a query of the times would make every later write update them
 // at full resolution.
-bool StillNamed(int fd) {
+bool HasLinks(int fd) {
     struct statx st;
     return statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_NLINK, &st) != 0 ||
            (st.stx_mask & STATX_NLINK) == 0 || st.stx_nlink > 0;
+}
+
+// HasLinks for the state's file, asked only when it could have changed: another file of the name
+// can only come into use through an open, and every open in the directory moves its count on. The
+// count is a hint that anybody may scribble on, so the link count is asked at least once a
+// second as well, and always without a directory segment. Run by the owner while it acquires.
+bool StillNamed(Shared &s, int fd) {
+    uint32_t opened = 0;
+    uint64_t now = 0;
+    if (s.directory != nullptr) {
+        opened = Load(s.directory->opened);
+        now = CoarseMonotonicMicroseconds();
+        if (s.nameKnown && opened == s.nameOpened && now - s.nameCheckedAt < NameTrustMicroseconds)
+            return true;
+    }
+    const bool named = HasLinks(fd);
+    s.nameKnown = named && s.directory != nullptr;
+    s.nameOpened = opened;
+    s.nameCheckedAt = now;
+    return named;
 }
 
 } // namespace
@@ -593,8 +690,7 @@ NamedMutex::~NamedMutex() = default;
 
 DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
     Shared &s = *mShared;
-    const bool infinite = timeoutMilliseconds == Infinite;
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(infinite ? 0 : timeoutMilliseconds);
+    Deadline deadline(timeoutMilliseconds);
     const auto me = std::this_thread::get_id();
 
     std::unique_lock<std::mutex> guard(s.lock);
@@ -610,10 +706,12 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
         ~Counted() { --count; }
     } counted(s.waiting);
     auto isFree = [&s] { return s.owner == std::thread::id(); };
-    if (infinite)
-        s.released.wait(guard, isFree);
-    else if (!s.released.wait_until(guard, deadline, isFree))
-        return WaitTimeout;
+    if (!isFree()) {
+        if (deadline.IsInfinite())
+            s.released.wait(guard, isFree);
+        else if (!s.released.wait_until(guard, deadline.At(), isFree))
+            return WaitTimeout;
+    }
 
     s.owner = me;
     bool abandoned = false;
@@ -627,9 +725,9 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
             TurnRecord *turn = s.turn;
             uint32_t ticket = 0;
             guard.unlock();
-            result = turn != nullptr ? LockFileInTurn(fd, *turn, ticket, infinite, deadline)
-                                     : PollFileLock(fd, infinite, deadline);
-            const bool named = result != FileLock::Obtained || StillNamed(fd);
+            result =
+                turn != nullptr ? LockFileInTurn(fd, *turn, ticket, deadline) : PollFileLock(fd, deadline);
+            const bool named = result != FileLock::Obtained || StillNamed(s, fd);
             if (named && result == FileLock::Obtained && turn != nullptr) {
                 abandoned = TakeOverHolder(*turn, s.pid);
             } else if (!named) {

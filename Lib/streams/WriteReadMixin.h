@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "core/StringUtils.h"
 #include "platform/HostTypes.h"
@@ -96,8 +97,12 @@ private:
         DWORD result = this->Read(hWnd, part, dwWanted);
         if (result == StreamResult::ReadTimeout)
             result = 0;
-        if (result == 0)
-            sResponse += part;
+        if (result == 0) {
+            if (sResponse.empty())
+                sResponse = std::move(part);
+            else
+                sResponse += part;
+        }
         return result;
     }
 

@@ -192,6 +192,11 @@ TEST(TextEditTest, ReplaceSurroundRemoveEscape) {
 TEST(CompareTest, CaseFlagAndBounds) {
     EXPECT_TRUE(EndsWith("*IDN?\n", "", false));
     EXPECT_TRUE(EndsWith("*IDN?\n", "\n", false));
+    EXPECT_FALSE(EndsWith("*IDN?\n", "\r\n", false));
+    EXPECT_FALSE(EndsWith("\n", "?\n", false));
+    EXPECT_FALSE(EndsWith("REPLY OK", "ok", false));
+    EXPECT_TRUE(EndsWith("REPLY OK", "ok", true));
+    EXPECT_TRUE(StartsWith("pecos-8", "pecos", false));
     EXPECT_FALSE(StartsWith("ab", "abc", false));
     EXPECT_TRUE(StartsWith("pecos-8", "PECOS", true));
     EXPECT_FALSE(StartsWith("pecos-8", "PECOS", false));
@@ -322,6 +327,17 @@ TEST(RegexTest, LiteralPatternsMatchAsTheExpressionDoes) {
         {"a OK b", "OK", false},
         {"xFaIlUrEx", "fAiLuRe", true},
         {"  ", " ", false},
+        // Patterns with a character of meaning go to the expression.
+        {"abc", "a.c", false},
+        {"a+b", "a+b", false},
+        {"a$b", "a$b", false},
+        {"a^b", "a^b", false},
+        {"a|b", "x|b", false},
+        {"a?", "ab?", false},
+        {"a*", "ab*", false},
+        {"a[b]", "[b]", false},
+        {"a{2}", "a{2}", false},
+        {"a\\d", "\\d", false},
     };
     for (const Case &c : cases) {
         std::string matched;

@@ -157,6 +157,28 @@ TEST_F(QuellinEntryTest, NamesAreTakenWhenTheEntryIsMade) {
     EXPECT_EQ(records[0].Function, std::wstring(80, L'f') + L"*");
 }
 
+// Names around the length that an entry keeps in place arrive whole, narrow and wide.
+TEST_F(QuellinEntryTest, NamesAtTheKeptLengthArriveWhole) {
+    const size_t lengths[] = {62, 63, 64, 65};
+    for (size_t length : lengths) {
+        {
+            const std::string module(length, 'm');
+            QuellinEntry entry(module.c_str(), "f");
+            entry.Log(L"Note");
+        }
+        {
+            const std::wstring function(length, L'w');
+            QuellinEntry entry(L"M", function.c_str());
+            entry.Log(L"Note");
+        }
+        auto records = Records(2);
+        ASSERT_EQ(records.size(), 2u) << length;
+        EXPECT_EQ(records[0].Module, std::wstring(length, L'm')) << length;
+        EXPECT_EQ(records[1].Function, std::wstring(length, L'w')) << length;
+        EXPECT_EQ(records[1].Module, L"M") << length;
+    }
+}
+
 TEST_F(QuellinEntryTest, Utf8NamesAndValuesArriveWhole) {
     QuellinEntry entry("M\xC3\xB6"
                        "dul",

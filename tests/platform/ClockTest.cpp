@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <thread>
 
@@ -43,4 +44,16 @@ TEST(ClockTest, ThreadsHaveTheirOwnIds) {
     std::thread([&] { worker = CurrentThreadId(); }).join();
     EXPECT_NE(worker, 0u);
     EXPECT_NE(worker, mainThread);
+}
+
+TEST(ClockTest, TheCoarseClockIsTheMonotonicClockLateByATickAtMost) {
+    for (int i = 0; i < 3; ++i) {
+        const uint64_t before = MonotonicMicroseconds();
+        const uint64_t coarse = CoarseMonotonicMicroseconds();
+        const uint64_t after = MonotonicMicroseconds();
+        EXPECT_LE(coarse, after);
+        EXPECT_LT(before - std::min(before, coarse), 50000u) << "more than a tick behind";
+        SleepMilliseconds(11);
+        EXPECT_GT(CoarseMonotonicMicroseconds(), coarse) << "a sleep longer than a tick passes one";
+    }
 }

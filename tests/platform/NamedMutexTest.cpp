@@ -187,26 +187,31 @@ TEST_F(NamedMutexTest, KilledHolderCountsAsObtained) {
 }
 
 // The process that releases queues behind the one that was waiting, and the hand-over wakes it.
+// A waiter that gets no processor within the hand-over's grace is passed over by design, so a
+// loaded machine may cost a round; taking the lock back ahead of the waiter fails every round.
 TEST_F(NamedMutexTest, AReleasingProcessQueuesBehindAWaitingOne) {
     NamedMutex mutex(mName);
-    ASSERT_EQ(WaitObject0, mutex.Wait(0));
-    ChildProcess waiter([&](ChildProcess &self) {
-        NamedMutex own(mName);
-        self.Send('W');
-        const DWORD result = own.Wait(5000);
-        self.Send(Code(result));
-        std::this_thread::sleep_for(100ms);
-        return own.Release() ? 0 : 2;
-    });
-    ASSERT_EQ('W', waiter.Receive());
-    std::this_thread::sleep_for(100ms); // the child is queued by now
-    ASSERT_TRUE(mutex.Release());
-    const auto released = SteadyClock::now();
-    EXPECT_EQ(WaitObject0, mutex.Wait(5000));
-    EXPECT_GE(ElapsedMs(released), 90) << "taken back ahead of the waiting process";
-    EXPECT_EQ('O', waiter.Receive(0ms));
-    EXPECT_TRUE(mutex.Release());
-    EXPECT_EQ(0, waiter.Join());
+    bool queued = false;
+    for (int round = 0; round < 3 && !queued; ++round) {
+        ASSERT_EQ(WaitObject0, mutex.Wait(0));
+        ChildProcess waiter([&](ChildProcess &self) {
+            NamedMutex own(mName);
+            self.Send('W');
+            const DWORD result = own.Wait(5000);
+            self.Send(Code(result));
+            std::this_thread::sleep_for(100ms);
+            return own.Release() ? 0 : 2;
+        });
+        ASSERT_EQ('W', waiter.Receive());
+        std::this_thread::sleep_for(100ms); // the child is queued by now
+        ASSERT_TRUE(mutex.Release());
+        const auto released = SteadyClock::now();
+        EXPECT_EQ(WaitObject0, mutex.Wait(5000));
+        queued = ElapsedMs(released) >= 90 && waiter.Receive(0ms) == 'O';
+        EXPECT_TRUE(mutex.Release());
+        EXPECT_EQ(0, waiter.Join());
+    }
+    EXPECT_TRUE(queued) << "taken back ahead of the waiting process";
 }
 
 // Processes that take the lock again at once are served in turn: nobody waits much longer than
@@ -492,6 +497,25 @@ TEST_F(NamedMutexTest, ALockFileRemovedMeanwhileGivesWayToTheNewOne) {
     holder.Send('R');
     EXPECT_EQ(0, holder.Join());
     EXPECT_EQ(WaitObject0, mutex.Wait(0));
+    EXPECT_TRUE(mutex.Release());
+}
+
+// Without another process opening the name, a removed lock file is still noticed, within about a
+// second: the mutex makes the file anew and excludes through it.
+TEST_F(NamedMutexTest, ARemovedLockFileIsNoticedWithoutANewOpen) {
+    const std::string path = NamedMutex::LockFilePath(mName);
+    NamedMutex mutex(mName);
+    ASSERT_EQ(WaitObject0, mutex.Wait(0));
+    ASSERT_TRUE(mutex.Release());
+    ASSERT_TRUE(std::filesystem::remove(path));
+    std::this_thread::sleep_for(1100ms);
+    ASSERT_EQ(WaitObject0, mutex.Wait(0));
+    EXPECT_TRUE(std::filesystem::exists(path));
+    ChildProcess other([&](ChildProcess &) {
+        NamedMutex own(mName);
+        return own.Wait(0) == WaitTimeout ? 0 : 1;
+    });
+    EXPECT_EQ(0, other.Join());
     EXPECT_TRUE(mutex.Release());
 }
 

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <exception>
 #include <limits>
+#include <utility>
 
 #include <wx/sckaddr.h>
 #include <wx/socket.h>
@@ -443,8 +444,8 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
     mdwLastWriteCount = 0;
     mParameters.Delayer.WaitRemainingDelay();
     // Bytes left over from the last response come first, also when the connection is gone.
-    std::string s = msPendingInput;
-    msPendingInput.clear();
+    std::string s;
+    s.swap(msPendingInput);
     mdwLastWriteCount = static_cast<DWORD>(s.size());
     DWORD result = 0;
     if (!IsConnected()) {
@@ -456,7 +457,10 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
         while (!counter.IsFinished()) {
             counter.NewTry();
             try {
-                uint32_t remaining = mTimer.RemainingTime(start, TimeoutMilliseconds());
+                // The first try starts with the whole time-out: the clock was read just now.
+                uint32_t remaining = counter.GetCurrentTry() == 1
+                                         ? TimeoutMilliseconds()
+                                         : mTimer.RemainingTime(start, TimeoutMilliseconds());
                 bool going = remaining > 0 && FindResponseEnd(s, dwCount) == std::string::npos;
                 while (going) {
                     if (!IsConnected())
@@ -484,9 +488,14 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
                         result = StreamResult::EthernetReadError;
                         going = false;
                     }
-                    remaining = mTimer.RemainingTime(start, TimeoutMilliseconds());
-                    if (remaining == 0 || mbInterrupted || FindResponseEnd(s, dwCount) != std::string::npos)
+                    // A response ended by its count or its termination needs no clock.
+                    if (s.size() >= dwCount || FindReadTermination(s) != std::string::npos || mbInterrupted) {
                         going = false;
+                    } else {
+                        remaining = mTimer.RemainingTime(start, TimeoutMilliseconds());
+                        if (remaining == 0 || FindResponseEnd(s, dwCount) != std::string::npos)
+                            going = false;
+                    }
                 }
                 if (result != 0)
                     mTimer.Wait(10);
@@ -507,17 +516,17 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
     }
     if (result == 0) {
         const size_t end = FindResponseEnd(s, dwCount);
-        if (end != std::string::npos) {
+        if (end != std::string::npos && end < s.size()) {
             mdwLastWriteCount = static_cast<DWORD>(end);
             sResponse = s.substr(0, end);
             msPendingInput = s.substr(end);
         } else {
             mdwLastWriteCount = static_cast<DWORD>(s.size());
-            sResponse = s;
+            sResponse = std::move(s);
         }
     } else {
         // Nothing is thrown away: the next Read starts with it.
-        msPendingInput = s;
+        msPendingInput = std::move(s);
     }
     if (dwCount != mdwLastWriteCount || FindReadTermination(sResponse) == std::string::npos)
         result = result != 0 ? result : StreamResult::ReadTimeout;
@@ -627,12 +636,15 @@ void NetworkBasedDeviceStreamConfig::SetDefaultPort(unsigned short port) {
 
 // ---- Page ----------------------------------------------------------------------------------------
 
+// clang-format off
 wxBEGIN_EVENT_TABLE(NetworkBasedDeviceStreamConfigPanel, ValidatorBasedPanel)
-    EVT_INIT_DIALOG(NetworkBasedDeviceStreamConfigPanel::OnInitDialog) wxEND_EVENT_TABLE()
+    EVT_INIT_DIALOG(NetworkBasedDeviceStreamConfigPanel::OnInitDialog)
+wxEND_EVENT_TABLE()
 
-        NetworkBasedDeviceStreamConfigPanel::NetworkBasedDeviceStreamConfigPanel(
-            NetworkBasedDeviceStreamConfig *configuration)
+NetworkBasedDeviceStreamConfigPanel::NetworkBasedDeviceStreamConfigPanel(
+    NetworkBasedDeviceStreamConfig *configuration)
     : mConfiguration(configuration) {}
+// clang-format on
 
 void NetworkBasedDeviceStreamConfigPanel::OnInitDialog(wxInitDialogEvent &event) {
     if (mConfiguration != nullptr)
