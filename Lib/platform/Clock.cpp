@@ -8,18 +8,6 @@
 
 namespace Platform {
 
-uint64_t MonotonicMicroseconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
-}
-
-uint64_t CoarseMonotonicMicroseconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
-}
-
 WallTime WallClockNow() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
