@@ -151,31 +151,26 @@ template <typename C, size_t N> bool CopyNames(const C *module, const C *functio
 
 } // namespace
 
-bool QuellinEntry::KeepNames(const char *module, const char *function) {
-    // Literals stay where they are for as long as this code is loaded: no copy needed.
+// Literals stay where they are for as long as this code is loaded: they are kept by address.
+template <typename C, size_t N>
+QuellinEntry::Kept QuellinEntry::KeepNamesIn(const C *module, const C *function, const C *(&literals)[2],
+                                             C (&copies)[2][N], Kept literalKind, Kept copyKind) {
     if (Platform::AreReadOnlyInThisModule(module, function)) {
-        mNarrowLiterals[0] = module;
-        mNarrowLiterals[1] = function;
-        mKept = Kept::NarrowLiterals;
-        return true;
+        literals[0] = module;
+        literals[1] = function;
+        return literalKind;
     }
-    if (!CopyNames(module, function, mKeptNarrow))
-        return false;
-    mKept = Kept::Narrow;
-    return true;
+    return CopyNames(module, function, copies) ? copyKind : Kept::None;
+}
+
+bool QuellinEntry::KeepNames(const char *module, const char *function) {
+    mKept = KeepNamesIn(module, function, mNarrowLiterals, mKeptNarrow, Kept::NarrowLiterals, Kept::Narrow);
+    return mKept != Kept::None;
 }
 
 bool QuellinEntry::KeepNames(const wchar_t *module, const wchar_t *function) {
-    if (Platform::AreReadOnlyInThisModule(module, function)) {
-        mWideLiterals[0] = module;
-        mWideLiterals[1] = function;
-        mKept = Kept::WideLiterals;
-        return true;
-    }
-    if (!CopyNames(module, function, mKeptWide))
-        return false;
-    mKept = Kept::Wide;
-    return true;
+    mKept = KeepNamesIn(module, function, mWideLiterals, mKeptWide, Kept::WideLiterals, Kept::Wide);
+    return mKept != Kept::None;
 }
 
 void QuellinEntry::MakeNames() const {

@@ -185,6 +185,12 @@ private:
     bool KeepNames(const wchar_t *module, const wchar_t *function);
     // The kept names as mModule and mFunction.
     void MakeNames() const;
+    enum class Kept { None, Narrow, Wide, NarrowLiterals, WideLiterals };
+    // Keeps literal names by address and others as copies: the kind kept, None when copies do not
+    // fit.
+    template <typename C, size_t N>
+    static Kept KeepNamesIn(const C *module, const C *function, const C *(&literals)[2], C (&copies)[2][N],
+                            Kept literalKind, Kept copyKind);
 
     bool mBegun = false;
     mutable std::wstring mModule;
@@ -193,7 +199,6 @@ private:
     // Names kept in the entry itself, as given, until a record needs them: most entries send
     // nothing. Literals of this module are kept as pointers, other names as copies.
     static constexpr size_t KeptNameLength = 63;
-    enum class Kept { None, Narrow, Wide, NarrowLiterals, WideLiterals };
     mutable Kept mKept = Kept::None;
     union {
         char mKeptNarrow[2][KeptNameLength + 1];
