@@ -205,6 +205,36 @@ void SocketInputLook(benchmark::State &state) {
     ::close(fd);
 }
 
+// Taking an answer that has arrived: one receive on a socket made blocking in slices (the
+// stream's way), against a wait for readiness and a receive on a non-blocking one. Both rows send
+// the answer first, so their difference is the receive's.
+template <bool InSlices> void AnswerReceive(benchmark::State &state) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        state.SkipWithError("socketpair failed");
+        return;
+    }
+    if (InSlices)
+        Platform::MakeBlockingInSlices(pair[0]);
+    else
+        ::fcntl(pair[0], F_SETFL, ::fcntl(pair[0], F_GETFL) | O_NONBLOCK);
+    char buffer[64];
+    for (auto _ : state) {
+        if (::send(pair[1], "12.5\n", 5, MSG_NOSIGNAL) != 5) {
+            state.SkipWithError("send failed");
+            break;
+        }
+        long received = 0;
+        if (InSlices)
+            received = Platform::ReceiveWithin(pair[0], buffer, sizeof(buffer), 1000);
+        else if (Platform::WaitReadable(pair[0], 1000))
+            received = ::recv(pair[0], buffer, sizeof(buffer), MSG_DONTWAIT);
+        benchmark::DoNotOptimize(received);
+    }
+    ::close(pair[0]);
+    ::close(pair[1]);
+}
+
 // One call record (entry, begin, end) while no collector listens.
 void LoggedCallWithoutCollector(benchmark::State &state) {
     World();
@@ -237,6 +267,8 @@ BENCHMARK(ExportsGetValue750)->UseRealTime();
 BENCHMARK(DriverGetChannelValue)->UseRealTime();
 BENCHMARK(StreamLockUnlock);
 BENCHMARK(SocketInputLook);
+BENCHMARK(AnswerReceive<true>)->Name("AnswerReceiveInSlices");
+BENCHMARK(AnswerReceive<false>)->Name("AnswerReceivePollFirst");
 BENCHMARK(LoggedCallWithoutCollector);
 BENCHMARK(ReplyParsing<ReadDetectorNumber>)->Name("ReplyParsing");
 BENCHMARK(ReplyParsing<ParseDetectorReply>)->Name("ReplyParsingWithExpression");

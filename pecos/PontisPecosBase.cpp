@@ -147,10 +147,9 @@ DWORD PontisPecosBase<B>::WriteReadUntilAnswer(HostWindow hWnd, const std::strin
                                                std::string &sResponse, DWORD &dwCount, DWORD dwTries) {
     const DWORD result =
         DeviceStreamClientWithStream::WriteReadUntilAnswer(hWnd, sCommand, sResponse, dwCount, dwTries);
-    const DeviceStreamParameters parameters = this->GetParameters();
-    const std::string termination = parameters.bReadTerminationEnabled && !parameters.sReadTermination.empty()
-                                        ? parameters.sReadTermination
-                                        : std::string("\n");
+    std::string termination = this->GetReadTerminationInUse();
+    if (termination.empty())
+        termination = "\n";
     mbReplyIncomplete = result == 0 && !EndsWith(sResponse, termination, false);
     return result;
 }

@@ -332,6 +332,7 @@ void DeviceDriverBase::PushWarningToQueue(DWORD dwCode) {
         std::lock_guard<std::mutex> lock(mWarningLock);
         if (mbQueuedWarningsSupported) {
             mWarningQueue.push_back(dwCode);
+            mWarningCount.store(mWarningQueue.size(), std::memory_order_relaxed);
             return;
         }
     }
@@ -348,6 +349,7 @@ void DeviceDriverBase::GetQueuedWarning(uint32_t *pdwCode, uint32_t *pnRemaining
             code = static_cast<uint32_t>(mWarningQueue.front());
             mWarningQueue.pop_front();
             const size_t left = mWarningQueue.size();
+            mWarningCount.store(left, std::memory_order_relaxed);
             remaining = left > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
                                                                     : static_cast<uint32_t>(left);
         }
@@ -359,8 +361,7 @@ void DeviceDriverBase::GetQueuedWarning(uint32_t *pdwCode, uint32_t *pnRemaining
 }
 
 unsigned int DeviceDriverBase::GetQueuedWarningCount() {
-    std::lock_guard<std::mutex> lock(mWarningLock);
-    const size_t count = mWarningQueue.size();
+    const size_t count = mWarningCount.load(std::memory_order_relaxed);
     return count > std::numeric_limits<unsigned int>::max() ? std::numeric_limits<unsigned int>::max()
                                                             : static_cast<unsigned int>(count);
 }

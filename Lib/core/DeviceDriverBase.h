@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -151,6 +152,8 @@ private:
     // fetches. Never held while driver code runs.
     mutable std::mutex mWarningLock;
     std::deque<DWORD> mWarningQueue;
+    // The queue's size, changed under the lock and read without it after every call.
+    std::atomic<size_t> mWarningCount{0};
     bool mbQueuedWarningsSupported = false;
     Version mKorvalisVersion;
 };

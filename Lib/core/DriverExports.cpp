@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,8 +22,6 @@ namespace {
 const char *const ModuleName = "DeviceDriver";
 const char *const FilledByCall = "(..)";
 
-using DriverCall = std::function<DWORD(DeviceDriverBase &)>;
-
 // Steps 3 to 5 of every export: the driver's result, a queued warning after success, or the
 // refusal of a handle that names no driver. ranDriver tells whether a driver was called.
 //
@@ -32,7 +29,11 @@ using DriverCall = std::function<DWORD(DeviceDriverBase &)>;
 // call on that driver (a configuration dialog included) has ended, and the driver's own calls
 // back into the exports on the same thread go ahead. The GPIB service-request handler calls
 // driver code directly, never through here, so it never waits for this lock.
-uint32_t CallDriver(HostWindow hWnd, DeviceIDType id, bool fetchWarning, const DriverCall &call,
+//
+// The call is any callable DWORD(DeviceDriverBase &): taken as it is, not wrapped in a
+// std::function, which would allocate for every call that captures more than two references.
+template <typename Call>
+uint32_t CallDriver(HostWindow hWnd, DeviceIDType id, bool fetchWarning, const Call &call,
                     bool *ranDriver = nullptr) {
     if (ranDriver != nullptr)
         *ranDriver = false;

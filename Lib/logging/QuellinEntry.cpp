@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/Version.h"
+#include "platform/ModuleImage.h"
 #include "platform/Text.h"
 
 // ---- The process-wide socket ----------------------------------------------------------------------
@@ -20,7 +21,14 @@ std::atomic<bool> SocketDestroyed{false};
 
 struct SocketHolder {
     QuellinEntry::MailSlotSocket Socket;
-    ~SocketHolder() { SocketDestroyed.store(true); }
+    explicit SocketHolder(std::atomic<QuellinEntry::MailSlotSocket *> &made) : Made(made) {
+        Made.store(&Socket, std::memory_order_release);
+    }
+    ~SocketHolder() {
+        Made.store(nullptr, std::memory_order_release);
+        SocketDestroyed.store(true);
+    }
+    std::atomic<QuellinEntry::MailSlotSocket *> &Made;
 };
 
 // The replacement of the field separator in module and function names.
@@ -32,13 +40,8 @@ std::wstring ReplaceSeparators(std::wstring text, wchar_t separator, wchar_t rep
 } // namespace
 
 QuellinEntry::MailSlotSocket *QuellinEntry::ProcessSocket() {
-    static SocketHolder holder;
+    static SocketHolder holder(sMadeSocket);
     return SocketDestroyed.load(std::memory_order_relaxed) ? nullptr : &holder.Socket;
-}
-
-bool QuellinEntry::TransportOpen() {
-    MailSlotSocket *socket = ProcessSocket();
-    return socket != nullptr && socket->IsOpen();
 }
 
 QuellinEntry::MailSlotSocket::~MailSlotSocket() {
@@ -75,6 +78,9 @@ DWORD QuellinEntry::MailSlotSocket::Send(const std::wstring &record) {
 // ---- Entry ---------------------------------------------------------------------------------------
 
 void QuellinEntry::OpenProcessSocket() {
+    // Open already: nothing to look for.
+    if (TransportOpen())
+        return;
     MailSlotSocket *socket = ProcessSocket();
     if (socket == nullptr)
         return;
@@ -145,29 +151,51 @@ template <typename C, size_t N> bool CopyNames(const C *module, const C *functio
 
 } // namespace
 
+// Literals stay where they are for as long as this code is loaded: they are kept by address.
+template <typename C, size_t N>
+QuellinEntry::Kept QuellinEntry::KeepNamesIn(const C *module, const C *function, const C *(&literals)[2],
+                                             C (&copies)[2][N], Kept literalKind, Kept copyKind) {
+    if (Platform::AreReadOnlyInThisModule(module, function)) {
+        literals[0] = module;
+        literals[1] = function;
+        return literalKind;
+    }
+    return CopyNames(module, function, copies) ? copyKind : Kept::None;
+}
+
 bool QuellinEntry::KeepNames(const char *module, const char *function) {
-    if (!CopyNames(module, function, mKeptNarrow))
-        return false;
-    mKept = Kept::Narrow;
-    return true;
+    mKept = KeepNamesIn(module, function, mNarrowLiterals, mKeptNarrow, Kept::NarrowLiterals, Kept::Narrow);
+    return mKept != Kept::None;
 }
 
 bool QuellinEntry::KeepNames(const wchar_t *module, const wchar_t *function) {
-    if (!CopyNames(module, function, mKeptWide))
-        return false;
-    mKept = Kept::Wide;
-    return true;
+    mKept = KeepNamesIn(module, function, mWideLiterals, mKeptWide, Kept::WideLiterals, Kept::Wide);
+    return mKept != Kept::None;
 }
 
 void QuellinEntry::MakeNames() const {
-    if (mKept == Kept::None)
-        return;
-    const bool narrow = mKept == Kept::Narrow;
+    std::wstring names[2];
+    for (int i = 0; i < 2; ++i) {
+        switch (mKept) {
+        case Kept::None:
+            return;
+        case Kept::Narrow:
+            names[i] = Platform::Utf8ToWide(mKeptNarrow[i]);
+            break;
+        case Kept::Wide:
+            names[i] = mKeptWide[i];
+            break;
+        case Kept::NarrowLiterals:
+            names[i] = Platform::Utf8ToWide(mNarrowLiterals[i]);
+            break;
+        case Kept::WideLiterals:
+            names[i] = mWideLiterals[i];
+            break;
+        }
+    }
     mKept = Kept::None;
-    mModule = ReplaceSeparators(narrow ? Platform::Utf8ToWide(mKeptNarrow[0]) : std::wstring(mKeptWide[0]),
-                                mFieldSeparator, mReplacement);
-    mFunction = ReplaceSeparators(narrow ? Platform::Utf8ToWide(mKeptNarrow[1]) : std::wstring(mKeptWide[1]),
-                                  mFieldSeparator, mReplacement);
+    mModule = ReplaceSeparators(std::move(names[0]), mFieldSeparator, mReplacement);
+    mFunction = ReplaceSeparators(std::move(names[1]), mFieldSeparator, mReplacement);
 }
 
 QuellinEntry::~QuellinEntry() {

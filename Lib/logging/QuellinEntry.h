@@ -10,6 +10,7 @@
 // 'a:<name>;<UTF-16 units>;<value>;' for every other type; markers ("!input", ...) stand alone.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -82,8 +83,10 @@ public:
     static bool IsCollectorListening() { return TransportOpen(); }
 
     // ---- Record writers: 0, or the error code of a failed send ----
+    // The level is anything a std::wstring_view is made of; it is measured only when a record is
+    // sent.
 
-    template <typename... Args> DWORD LogBegin(std::wstring_view level, const Args &...args) {
+    template <typename Level, typename... Args> DWORD LogBegin(const Level &level, const Args &...args) {
         if (!TransportOpen())
             return 0;
         if (mBegun) {
@@ -91,10 +94,10 @@ public:
             return 0;
         }
         mBegun = true;
-        return SendBegin(level, PackArguments(args...));
+        return SendBegin(std::wstring_view(level), PackArguments(args...));
     }
 
-    template <typename... Args> DWORD LogEnd(std::wstring_view level, const Args &...args) {
+    template <typename Level, typename... Args> DWORD LogEnd(const Level &level, const Args &...args) {
         if (!TransportOpen())
             return 0;
         if (!mBegun) {
@@ -102,13 +105,13 @@ public:
             return 0;
         }
         mBegun = false;
-        return SendEnd(level, PackArguments(args...));
+        return SendEnd(std::wstring_view(level), PackArguments(args...));
     }
 
-    template <typename... Args> DWORD Log(std::wstring_view level, const Args &...args) {
+    template <typename Level, typename... Args> DWORD Log(const Level &level, const Args &...args) {
         if (!TransportOpen())
             return 0;
-        return SendNote(level, PackArguments(args...));
+        return SendNote(std::wstring_view(level), PackArguments(args...));
     }
 
     // Parks arguments for the next record of this entry, whatever its kind.
@@ -160,7 +163,13 @@ public:
     bool IsBegun() const { return mBegun; }
 
 private:
-    static bool TransportOpen();
+    // The process-wide socket once it was made, null before and after unload.
+    static inline std::atomic<MailSlotSocket *> sMadeSocket{nullptr};
+
+    static bool TransportOpen() {
+        const MailSlotSocket *socket = sMadeSocket.load(std::memory_order_acquire);
+        return socket != nullptr && socket->IsOpen();
+    }
     DWORD SendBegin(std::wstring_view level, const std::wstring &arguments);
     DWORD SendEnd(std::wstring_view level, const std::wstring &arguments);
     DWORD SendNote(std::wstring_view level, const std::wstring &arguments);
@@ -171,24 +180,31 @@ private:
     void WarnMisuse(bool doubleBegin, const std::wstring &refusedArguments);
 
     static void OpenProcessSocket();
-    // Copies names given as pointers into the entry; false when they do not fit.
+    // Keeps names given as pointers in the entry; false when copies do not fit.
     bool KeepNames(const char *module, const char *function);
     bool KeepNames(const wchar_t *module, const wchar_t *function);
     // The kept names as mModule and mFunction.
     void MakeNames() const;
+    enum class Kept { None, Narrow, Wide, NarrowLiterals, WideLiterals };
+    // Keeps literal names by address and others as copies: the kind kept, None when copies do not
+    // fit.
+    template <typename C, size_t N>
+    static Kept KeepNamesIn(const C *module, const C *function, const C *(&literals)[2], C (&copies)[2][N],
+                            Kept literalKind, Kept copyKind);
 
     bool mBegun = false;
     mutable std::wstring mModule;
     mutable std::wstring mFunction;
     std::wstring mPending;
     // Names kept in the entry itself, as given, until a record needs them: most entries send
-    // nothing.
+    // nothing. Literals of this module are kept as pointers, other names as copies.
     static constexpr size_t KeptNameLength = 63;
-    enum class Kept { None, Narrow, Wide };
     mutable Kept mKept = Kept::None;
     union {
         char mKeptNarrow[2][KeptNameLength + 1];
         wchar_t mKeptWide[2][KeptNameLength + 1];
+        const char *mNarrowLiterals[2];
+        const wchar_t *mWideLiterals[2];
     };
 
     // Fixed for every entry.

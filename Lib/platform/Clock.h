@@ -2,15 +2,27 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace Platform {
 
 // CLOCK_MONOTONIC in microseconds.
-uint64_t MonotonicMicroseconds();
+inline uint64_t MonotonicMicroseconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
 
 // The same clock at the resolution of the system's tick (a few milliseconds), read at a fraction of
 // the cost: for intervals that may run late by a tick.
-uint64_t CoarseMonotonicMicroseconds();
+inline uint64_t CoarseMonotonicMicroseconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+// The tick of the coarse clock: how far it may lag behind MonotonicMicroseconds.
+uint64_t CoarseMonotonicTickMicroseconds();
 
 // Wall clock: seconds since 1970-01-01 UTC and milliseconds 0..999, taken in one read.
 struct WallTime {

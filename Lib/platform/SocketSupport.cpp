@@ -3,8 +3,10 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <cerrno>
 #include <climits>
@@ -55,11 +57,35 @@ bool WaitReadable(int socket, uint32_t milliseconds, const std::atomic<bool> *in
     }
 }
 
-long ReceiveWaiting(int socket, void *buffer, size_t size) {
+bool MakeBlockingInSlices(int socket) {
+    if (socket < 0)
+        return false;
+    timeval slice{};
+    slice.tv_usec = static_cast<suseconds_t>(ReceiveSliceMilliseconds) * 1000;
+    // The sends' limit first: a blocking send without one could wait for ever on a peer that
+    // reads nothing.
+    if (setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &slice, sizeof(slice)) != 0 ||
+        setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof(slice)) != 0)
+        return false;
+    const int flags = fcntl(socket, F_GETFL);
+    return flags >= 0 && ((flags & O_NONBLOCK) == 0 || fcntl(socket, F_SETFL, flags & ~O_NONBLOCK) == 0);
+}
+
+long ReceiveWithin(int socket, void *buffer, size_t size, uint32_t milliseconds,
+                   const std::atomic<bool> *interrupt) {
     if (socket < 0)
         return -1;
+    int flags = 0;
+    if (milliseconds == 0 || (interrupt != nullptr && interrupt->load())) {
+        flags = MSG_DONTWAIT;
+    } else if (milliseconds < ReceiveSliceMilliseconds) {
+        // Shorter than the socket's own limit: a wait of just that long first.
+        if (!WaitReadable(socket, milliseconds, interrupt))
+            return 0;
+        flags = MSG_DONTWAIT;
+    }
     ssize_t received;
-    while ((received = recv(socket, buffer, size, MSG_DONTWAIT)) < 0 && errno == EINTR) {
+    while ((received = recv(socket, buffer, size, flags)) < 0 && errno == EINTR) {
     }
     if (received > 0)
         return static_cast<long>(received);

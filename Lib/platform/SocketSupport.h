@@ -18,9 +18,21 @@ int TcpNoDelayOption();
 // interrupt flag (when given; looked at every 20 ms) is set.
 bool WaitReadable(int socket, uint32_t milliseconds, const std::atomic<bool> *interrupt = nullptr);
 
-// Bytes that wait on the socket already, taken without waiting: their count (above 0), 0 when none
-// are there yet, -1 at the end of the data or on an error (left for the caller's own receive to
-// find and report).
-long ReceiveWaiting(int socket, void *buffer, size_t size);
+// The wait that a blocking receive or send of ReceiveWithin makes at most before it returns
+// (with nothing), so that a caller sees an interrupt or its deadline within that time.
+inline constexpr uint32_t ReceiveSliceMilliseconds = 20;
+
+// Makes the connected stream socket blocking, with receives and sends that give up after
+// ReceiveSliceMilliseconds: one system call then waits for an answer and takes it. False (and the
+// socket as it was) when the system refuses.
+bool MakeBlockingInSlices(int socket);
+
+// One receive of at most size bytes into the buffer of a socket made blocking in slices: the count
+// (above 0) once bytes came, 0 when none came within the milliseconds (0: take only what waits; at
+// most one slice is waited, a caller loops until its own deadline), -1 at the end of the data or
+// on an error (left for the caller's own receive to find and report). Never more than one slice
+// while the interrupt flag (when given) is set.
+long ReceiveWithin(int socket, void *buffer, size_t size, uint32_t milliseconds,
+                   const std::atomic<bool> *interrupt = nullptr);
 
 } // namespace Platform

@@ -94,6 +94,12 @@ public:
     virtual DeviceStreamParameters GetParameters() {
         return mEmbedded ? mEmbedded->GetParameters() : DeviceStreamParameters();
     }
+    virtual std::string GetReadTerminationInUse() {
+        if (mEmbedded)
+            return mEmbedded->GetReadTerminationInUse();
+        const DeviceStreamParameters defaults;
+        return defaults.bReadTerminationEnabled ? defaults.sReadTermination : std::string();
+    }
     virtual void SetParameters(const DeviceStreamParameters &parameters) {
         if (mEmbedded)
             mEmbedded->SetParameters(parameters);

@@ -145,6 +145,10 @@ DeviceStreamParameters DeviceStreamSeparatedReadWrite::GetParameters() {
     return mParameters;
 }
 
+std::string DeviceStreamSeparatedReadWrite::GetReadTerminationInUse() {
+    return mParameters.bReadTerminationEnabled ? mParameters.sReadTermination : std::string();
+}
+
 void DeviceStreamSeparatedReadWrite::SetParameters(const DeviceStreamParameters &parameters) {
     mParameters = parameters;
 }

@@ -79,6 +79,9 @@ public:
                                  uint32_t *pdwLength);
     virtual void InterruptWait();
     virtual DeviceStreamParameters GetParameters();
+    // The read termination when it is on, else empty: what GetParameters tells of it, without
+    // the copy.
+    virtual std::string GetReadTerminationInUse();
     virtual void SetParameters(const DeviceStreamParameters &parameters);
     // Connected and used by exactly one client.
     virtual bool HasSingleClient();

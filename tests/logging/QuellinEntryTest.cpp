@@ -143,6 +143,24 @@ TEST_F(QuellinEntryTest, SeparatorsInNamesReplaced) {
     wide.LogEnd(L"Complete");
 }
 
+// Names in writable memory are taken when the entry is made, static ones as well.
+TEST_F(QuellinEntryTest, NamesInWritableStaticMemoryAreTakenWhenTheEntryIsMade) {
+    static char module[] = "Static;Module";
+    static wchar_t function[] = L"StaticFunction";
+    QuellinEntry narrow(module, "f");
+    QuellinEntry wide(L"M", function);
+    module[0] = 'X';
+    function[0] = L'X';
+    narrow.Log(L"Note");
+    wide.Log(L"Note");
+    auto records = Records(2);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].Module, L"Static*Module");
+    EXPECT_EQ(records[1].Function, L"StaticFunction");
+    module[0] = 'S';
+    function[0] = L'S';
+}
+
 // Names given as pointers are taken when the entry is made, short and long ones alike.
 TEST_F(QuellinEntryTest, NamesAreTakenWhenTheEntryIsMade) {
     std::string module = "Mod;ule";

@@ -208,6 +208,72 @@ TEST_F(EthernetStreamTest, APeerThatClosesEndsTheReadAtOnceWithWhatArrived) {
     EXPECT_EQ(0x300002D3u, mStream.Read(nullptr, response, 100));
 }
 
+TEST_F(EthernetStreamTest, APeerThatResetsEndsTheReadAtOnceWithWhatArrived) {
+    mServer.Send(0, "PART");
+    std::string response;
+    mStream.SetTimeout(nullptr, 0.05);
+    ASSERT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
+    ASSERT_EQ("PART", response);
+    mStream.SetTimeout(nullptr, 2.0);
+    mServer.Reset(0);
+    const uint64_t start = Platform::MonotonicMicroseconds();
+    EXPECT_NE(0u, mStream.Read(nullptr, response, 100));
+    EXPECT_EQ("", response);
+    EXPECT_LT(MillisecondsSince(start), 500.0);
+    EXPECT_FALSE(mStream.IsConnected());
+}
+
+// A wait for the answer ends at its time-out, short ones included, or soon after an interrupt.
+TEST_F(EthernetStreamTest, AWaitingReadEndsOnTimeOrWhenInterrupted) {
+    struct Case {
+        double Timeout;     // seconds
+        int InterruptAfter; // milliseconds; -1: none
+        double AtLeast;     // milliseconds
+        double Below;       // milliseconds
+    };
+    const Case cases[] = {
+        {0.005, -1, 4.5, 60.0}, {0.015, -1, 14.5, 70.0}, {0.045, -1, 44.5, 100.0}, {5.0, 50, 45.0, 400.0}};
+    for (const Case &c : cases) {
+        mStream.SetTimeout(nullptr, c.Timeout);
+        std::thread interrupter;
+        if (c.InterruptAfter >= 0)
+            interrupter = std::thread([this, &c] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(c.InterruptAfter));
+                mStream.InterruptWait();
+            });
+        std::string response;
+        const uint64_t start = Platform::MonotonicMicroseconds();
+        EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100)) << c.Timeout;
+        const double took = MillisecondsSince(start);
+        if (interrupter.joinable())
+            interrupter.join();
+        EXPECT_EQ("", response) << c.Timeout;
+        EXPECT_GE(took, c.AtLeast) << c.Timeout;
+        EXPECT_LT(took, c.Below) << c.Timeout;
+        EXPECT_TRUE(mStream.IsConnected()) << c.Timeout;
+    }
+    // The connection still carries answers afterwards.
+    mServer.Send(0, "OK\n");
+    std::string response;
+    mStream.SetTimeout(nullptr, 2.0);
+    EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
+    EXPECT_EQ("OK\n", response);
+}
+
+TEST_F(EthernetStreamTest, AWriteToAPeerThatReadsNothingFailsAfterTheTimeOut) {
+    mServer.SetReceiving(false);
+    mStream.SetTimeout(nullptr, 0.3);
+    const std::string block(32u << 20, 'x');
+    const uint64_t start = Platform::MonotonicMicroseconds();
+    EXPECT_EQ(0x300002D4u, mStream.Write(nullptr, block, false));
+    const double took = MillisecondsSince(start);
+    EXPECT_GE(took, 250.0);
+    EXPECT_LT(took, 3000.0);
+    EXPECT_GT(mStream.GetLastWriteCount(), 0u);
+    EXPECT_LT(mStream.GetLastWriteCount(), block.size());
+    mServer.SetReceiving(true);
+}
+
 TEST_F(EthernetStreamTest, PendingInputIsHandedOutAfterTheConnectionIsGone) {
     mServer.Send(0, "A\nB\n");
     std::string response;

@@ -114,6 +114,19 @@ public:
         }
     }
 
+    // Closes connection n with a reset instead of the end of the data.
+    void Reset(size_t n) {
+        std::lock_guard<std::mutex> guard(mLock);
+        if (n < mConnections.size() && mConnections[n].Socket >= 0) {
+            const linger abort{1, 0};
+            ::setsockopt(mConnections[n].Socket, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
+            ::close(mConnections[n].Socket);
+            mConnections[n].Socket = -1;
+        }
+    }
+    // While off, nothing more is received: a peer's sends fill the buffers and then wait.
+    void SetReceiving(bool receiving) { mReceiving = receiving; }
+
 private:
     struct Connection {
         int Socket;
@@ -137,7 +150,7 @@ private:
             {
                 std::lock_guard<std::mutex> guard(mLock);
                 for (const Connection &connection : mConnections)
-                    watched.push_back({connection.Socket, POLLIN, 0});
+                    watched.push_back({mReceiving ? connection.Socket : -1, POLLIN, 0});
             }
             if (::poll(watched.data(), watched.size(), 10) <= 0)
                 continue;
@@ -189,6 +202,7 @@ private:
     int mListener = -1;
     uint16_t mPort = 0;
     std::atomic<bool> mStop{false};
+    std::atomic<bool> mReceiving{true};
     std::thread mThread;
     std::mutex mLock;
     std::condition_variable mChanged;

@@ -287,6 +287,21 @@ TEST(CommunicationDelay, TheSecondTransferWaitsTheRestOfTheMinimumDelay) {
     EXPECT_EQ(delayer.GetLastTransferTime(), copy.GetLastTransferTime());
 }
 
+// A transfer noted while no delay is set still counts in full for a delay set afterwards.
+TEST(CommunicationDelay, ADelaySetAfterAnUndelayedTransferIsKeptInFull) {
+    for (const DWORD delay : {2000u, 5000u, 20000u}) {
+        CommunicationDelayer delayer;
+        delayer.SetMinimumDelay(0);
+        const uint64_t before = Platform::MonotonicMicroseconds();
+        delayer.StoreLastCommunicationTime();
+        delayer.SetMinimumDelay(delay);
+        delayer.WaitRemainingDelay();
+        const uint64_t waited = Platform::MonotonicMicroseconds() - before;
+        EXPECT_GE(waited, delay) << delay;
+        EXPECT_LT(waited, delay + 100000u) << delay;
+    }
+}
+
 // ---- Write-read -----------------------------------------------------------------------------------
 
 class WriteReadTest : public ::testing::Test {

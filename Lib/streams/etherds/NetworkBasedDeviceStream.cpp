@@ -228,6 +228,7 @@ DWORD NetworkBasedDeviceStream::InternalConnect(HostWindow hWnd) {
     if (result == 0 && address != nullptr) {
         auto *client = new wxSocketClient(ClientSocketFlags);
         mSocket = client;
+        mbReceiveInSlices = false;
         client->SetTimeout(SocketTimeoutSeconds());
         mParameters.Delayer.WaitRemainingDelay();
         const uint32_t start = mTimer.GetMilliseconds();
@@ -246,6 +247,7 @@ DWORD NetworkBasedDeviceStream::InternalConnect(HostWindow hWnd) {
             // Short commands go out at once instead of waiting for the peer's acknowledgement.
             const int on = 1;
             client->SetOption(Platform::TcpOptionLevel(), Platform::TcpNoDelayOption(), &on, sizeof(on));
+            mbReceiveInSlices = Platform::MakeBlockingInSlices(client->GetSocket());
         }
     }
     if (result == 0 && !IsConnected())
@@ -383,24 +385,22 @@ bool NetworkBasedDeviceStream::InputWaiting() {
 std::string NetworkBasedDeviceStream::ReadAvailable(DWORD n, uint32_t dwWaitMilliseconds) {
     if (mSocket == nullptr || n == 0 || !IsConnected())
         return std::string();
-    // Bytes that are there already are taken at once, one system call instead of a wait and a
-    // receive. Where answers come later than that (the peer runs on another processor), the next
-    // receives wait first and look directly only now and then.
-    constexpr unsigned WaitFirstAfterMiss = 16;
-    if (muWaitFirst > 0) {
-        --muWaitFirst;
-    } else if (!mbInterrupted) {
+    const int socket = mSocket->GetSocket();
+    if (mbReceiveInSlices) {
+        // One system call waits for the answer and takes it.
         const DWORD size = std::min(n, LargestReceive);
         EnsureReceiveBuffer(size);
-        const long received = Platform::ReceiveWaiting(mSocket->GetSocket(), mReceiveBuffer.get(), size);
+        const long received =
+            Platform::ReceiveWithin(socket, mReceiveBuffer.get(), size, dwWaitMilliseconds, &mbInterrupted);
         if (received > 0)
             return std::string(mReceiveBuffer.get(), static_cast<size_t>(received));
-        if (received == 0)
-            muWaitFirst = WaitFirstAfterMiss;
         // The end of the data or an error: wx's receive below finds it and keeps its state.
+        if (received == 0 || !Platform::WaitReadable(socket, 0))
+            return std::string();
+        return ReadBytes(n);
     }
     // Readable means data or the end of the data: the receive does not block either way.
-    if (!Platform::WaitReadable(mSocket->GetSocket(), dwWaitMilliseconds, &mbInterrupted))
+    if (!Platform::WaitReadable(socket, dwWaitMilliseconds, &mbInterrupted))
         return std::string();
     return ReadBytes(n);
 }

@@ -84,8 +84,9 @@ protected:
     size_t FindResponseEnd(const std::string &s, DWORD dwCount);
     // True when input (or the end of the data) waits in the socket; does not block.
     bool InputWaiting();
-    // Waits up to the milliseconds for input, then takes at most n bytes of what waits (one
-    // receive, so never more than asked); empty when nothing came.
+    // Waits for input, then takes at most n bytes of what waits (one receive, so never more than
+    // asked); empty when nothing came. A wait may end after a slice of the milliseconds: callers
+    // loop until their own deadline.
     std::string ReadAvailable(DWORD n, uint32_t dwWaitMilliseconds);
     // One receive of at most n bytes; blocks while nothing waits.
     std::string ReadBytes(DWORD n);
@@ -110,8 +111,8 @@ protected:
     std::atomic<bool> mbInterrupted{false};
     std::unique_ptr<char[]> mReceiveBuffer;
     DWORD mdwReceiveBufferCapacity = 0;
-    // Receives left that wait before they look (answers came later than the last direct look).
-    unsigned muWaitFirst = 0;
+    // The socket blocks in slices (Platform::MakeBlockingInSlices): a receive waits by itself.
+    bool mbReceiveInSlices = false;
 };
 
 class NetworkBasedDeviceStreamConfig : public DeviceStreamConfiguration {
