@@ -84,12 +84,12 @@ long ReceiveWithin(int socket, void *buffer, size_t size, uint32_t milliseconds,
             return 0;
         flags = MSG_DONTWAIT;
     }
-    ssize_t received;
-    while ((received = recv(socket, buffer, size, flags)) < 0 && errno == EINTR) {
-    }
+    // A signal ends the wait like its slice (a receive with a time-out is not restarted): the
+    // caller looks at its deadline and its interrupt before it waits again.
+    const ssize_t received = recv(socket, buffer, size, flags);
     if (received > 0)
         return static_cast<long>(received);
-    return received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+    return received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
 }
 
 } // namespace Platform

@@ -3,9 +3,12 @@
 // Nagle's rule, write-read through the stream, and two processes sharing one stream name.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 #include "LoopbackServer.h"
@@ -258,6 +261,70 @@ TEST_F(EthernetStreamTest, AWaitingReadEndsOnTimeOrWhenInterrupted) {
     mStream.SetTimeout(nullptr, 2.0);
     EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
     EXPECT_EQ("OK\n", response);
+}
+
+// Signals to the calling thread (a profiler's timer, say) while it waits for an answer or for
+// room to send.
+class EthernetSignalTest : public EthernetStreamTest {
+protected:
+    void SetUp() override {
+        EthernetStreamTest::SetUp();
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        sigemptyset(&action.sa_mask);
+        ASSERT_EQ(0, sigaction(SIGUSR1, &action, &mPrevious));
+        const pthread_t caller = pthread_self();
+        mSignaller = std::thread([this, caller] {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+            while (!mDone && std::chrono::steady_clock::now() < until) {
+                pthread_kill(caller, SIGUSR1);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    }
+    void TearDown() override {
+        StopSignals();
+        sigaction(SIGUSR1, &mPrevious, nullptr);
+        EthernetStreamTest::TearDown();
+    }
+    void StopSignals() {
+        mDone = true;
+        if (mSignaller.joinable())
+            mSignaller.join();
+    }
+
+    struct sigaction mPrevious {};
+    std::atomic<bool> mDone{false};
+    std::thread mSignaller;
+};
+
+// The read still ends at its time-out instead of waiting again from the start after every signal.
+TEST_F(EthernetSignalTest, AReadEndsAtItsTimeOut) {
+    mStream.SetTimeout(nullptr, 0.1);
+    std::string response;
+    const uint64_t start = Platform::MonotonicMicroseconds();
+    EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
+    const double took = MillisecondsSince(start);
+    StopSignals();
+    EXPECT_GE(took, 95.0);
+    EXPECT_LT(took, 1000.0);
+}
+
+// A write that waits for room goes on after each signal and sends everything.
+TEST_F(EthernetSignalTest, AWriteThatWaitsForRoomSendsEverything) {
+    mServer.SetReceiving(false);
+    std::thread resume([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        mServer.SetReceiving(true);
+    });
+    mStream.SetTimeout(nullptr, 5.0);
+    mStream.SetWriteTermination(nullptr, "\n", false);
+    const std::string block(8u << 20, 'x');
+    EXPECT_EQ(0u, mStream.Write(nullptr, block, false));
+    StopSignals();
+    resume.join();
+    EXPECT_EQ(block.size(), mStream.GetLastWriteCount());
+    EXPECT_TRUE(mServer.WaitForReceived(0, block, std::chrono::seconds(10)));
 }
 
 TEST_F(EthernetStreamTest, AWriteToAPeerThatReadsNothingFailsAfterTheTimeOut) {
