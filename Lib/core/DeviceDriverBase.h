@@ -10,8 +10,8 @@
 // untyped addresses whose type the value identifier gives.
 #pragma once
 
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>

@@ -1,9 +1,9 @@
 // Socket option values and the readiness wait over poll.
 #include "platform/SocketSupport.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
