@@ -43,12 +43,6 @@ uint64_t Timing::ReadCounter() {
     return Platform::MonotonicMicroseconds();
 }
 
-uint64_t Timing::ReadCounterRoundedUp() {
-    // The coarse clock lags by up to one tick: a tick on top keeps it from being early.
-    static const uint64_t tick = Platform::CoarseMonotonicTickMicroseconds();
-    return Platform::CoarseMonotonicMicroseconds() + tick;
-}
-
 void Timing::Pause(uint32_t milliseconds) {
     if (milliseconds == 0)
         std::this_thread::yield();

@@ -15,9 +15,6 @@ public:
     virtual void Wait(uint32_t milliseconds);
     // The high-resolution counter, in microseconds.
     virtual uint64_t ReadCounter();
-    // The same counter at the system tick's resolution, never behind the high-resolution one:
-    // cheaper to read, for times that may be taken a tick late.
-    uint64_t ReadCounterRoundedUp();
 
     // Blocks for the given microseconds: sleeps in 10 ms steps while more than 20 ms remain,
     // yields while more than 3 ms remain, then polls the counter.

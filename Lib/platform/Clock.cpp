@@ -8,15 +8,6 @@
 
 namespace Platform {
 
-uint64_t CoarseMonotonicTickMicroseconds() {
-    timespec resolution{};
-    if (clock_getres(CLOCK_MONOTONIC_COARSE, &resolution) != 0)
-        return 10000; // the longest tick in use (100 Hz)
-    // Rounded up: a lag of a fraction of a microsecond counts as one.
-    return static_cast<uint64_t>(resolution.tv_sec) * 1000000u +
-           (static_cast<uint64_t>(resolution.tv_nsec) + 999u) / 1000u;
-}
-
 WallTime WallClockNow() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);

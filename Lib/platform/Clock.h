@@ -21,9 +21,6 @@ inline uint64_t CoarseMonotonicMicroseconds() {
     return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
 }
 
-// The tick of the coarse clock: how far it may lag behind MonotonicMicroseconds.
-uint64_t CoarseMonotonicTickMicroseconds();
-
 // Wall clock: seconds since 1970-01-01 UTC and milliseconds 0..999, taken in one read.
 struct WallTime {
     int64_t Seconds;

@@ -27,23 +27,17 @@ void CommunicationDelayer::SetMinimumDelay(DWORD dwMicroseconds) {
 void CommunicationDelayer::WaitRemainingDelay() {
     if (!mTimer.PerformanceCounterAvailable() || mdwMinimumDelay == 0)
         return;
-    // 64-bit throughout: days of uptime neither wrap nor overflow the difference. A time rounded
-    // up beyond now counts as now.
-    const uint64_t now = mTimer.ReadCounter();
-    const uint64_t last = static_cast<uint64_t>(mnLastTransferTime);
-    const uint64_t passed = now > last ? mTimer.TicksToMicroseconds(now, last) : 0;
+    // 64-bit throughout: days of uptime neither wrap nor overflow the difference.
+    const uint64_t passed =
+        mTimer.TicksToMicroseconds(mTimer.ReadCounter(), static_cast<uint64_t>(mnLastTransferTime));
     if (passed > std::numeric_limits<uint32_t>::max() || passed >= mdwMinimumDelay)
         return;
     mTimer.WaitPrecise(mdwMinimumDelay - passed);
 }
 
 void CommunicationDelayer::StoreLastCommunicationTime() {
-    if (!mTimer.PerformanceCounterAvailable())
-        return;
-    // Without a delay the time counts only once one is set: then a tick's resolution will do,
-    // rounded up so that the delay is never cut short.
-    mnLastTransferTime =
-        static_cast<int64_t>(mdwMinimumDelay == 0 ? mTimer.ReadCounterRoundedUp() : mTimer.ReadCounter());
+    if (mTimer.PerformanceCounterAvailable())
+        mnLastTransferTime = static_cast<int64_t>(mTimer.ReadCounter());
 }
 
 DeviceStreamParameters::DeviceStreamParameters() {
