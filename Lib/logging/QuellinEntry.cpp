@@ -174,24 +174,15 @@ bool QuellinEntry::KeepNames(const wchar_t *module, const wchar_t *function) {
 }
 
 void QuellinEntry::MakeNames() const {
+    if (mKept == Kept::None)
+        return;
+    const bool narrow = mKept == Kept::Narrow || mKept == Kept::NarrowLiterals;
     std::wstring names[2];
     for (int i = 0; i < 2; ++i) {
-        switch (mKept) {
-        case Kept::None:
-            return;
-        case Kept::Narrow:
-            names[i] = Platform::Utf8ToWide(mKeptNarrow[i]);
-            break;
-        case Kept::Wide:
-            names[i] = mKeptWide[i];
-            break;
-        case Kept::NarrowLiterals:
-            names[i] = Platform::Utf8ToWide(mNarrowLiterals[i]);
-            break;
-        case Kept::WideLiterals:
-            names[i] = mWideLiterals[i];
-            break;
-        }
+        if (narrow)
+            names[i] = Platform::Utf8ToWide(mKept == Kept::Narrow ? mKeptNarrow[i] : mNarrowLiterals[i]);
+        else
+            names[i] = mKept == Kept::Wide ? mKeptWide[i] : mWideLiterals[i];
     }
     mKept = Kept::None;
     mModule = ReplaceSeparators(std::move(names[0]), mFieldSeparator, mReplacement);
