@@ -32,8 +32,16 @@ constexpr const wchar_t *LogModule = L"wxDLLApp";
 constexpr unsigned int IconError = 0x10;
 constexpr int ToolTipDisplayMilliseconds = 10000;
 
-std::mutex gSinkLock;
-ModalDialogSink gSink;
+// Reached through a function, safe whatever the order in which static objects are made.
+struct SinkSlot {
+    std::mutex Lock;
+    ModalDialogSink Sink;
+};
+
+SinkSlot &Sink() {
+    static SinkSlot slot;
+    return slot;
+}
 
 // Deletes a window at once: a top-level window's Destroy() only queues it for an event loop that
 // the host may never run. A window that a parent took with it is already gone.
@@ -135,8 +143,9 @@ int AnswerFromEnvironment() {
 int RunModal(wxDialog &dialog) {
     ModalDialogSink sink;
     {
-        std::lock_guard<std::mutex> guard(gSinkLock);
-        sink = gSink;
+        SinkSlot &slot = Sink();
+        std::lock_guard<std::mutex> guard(slot.Lock);
+        sink = slot.Sink;
     }
     if (!sink && !Platform::IsNonInteractive())
         return dialog.ShowModal();
@@ -155,8 +164,9 @@ int RunModal(wxDialog &dialog) {
 } // namespace
 
 void SetModalDialogSink(ModalDialogSink sink) {
-    std::lock_guard<std::mutex> guard(gSinkLock);
-    gSink = std::move(sink);
+    SinkSlot &slot = Sink();
+    std::lock_guard<std::mutex> guard(slot.Lock);
+    slot.Sink = std::move(sink);
 }
 
 int ShowConfigurationWindowAsDialog(wxWindow *window, HostWindow hWnd, const wxString &resourceName,

@@ -19,6 +19,10 @@
 //   set-setting ID SETTING VALUE                get-driver-version ID
 //   get-error-string ID CODE [SIZE]             all ID (every export once)
 //   sleep MS                                    echo TEXT
+// korvalis-wxhost only, for the next call that opens a window (a person's part at it):
+//   operator photograph FOLDER PREFIX           every tab as FOLDER/PREFIX-<n>-<title>.png
+//   operator set CONTROL VALUE                  type VALUE into the control named CONTROL
+//   operator answer ok|cancel                   then press that button (a message box: at once)
 #include <dlfcn.h>
 
 #include <cerrno>
@@ -41,6 +45,8 @@
 #include <wx/app.h>
 #include <wx/frame.h>
 #include <wx/init.h>
+
+#include "tools/host/DialogOperator.h"
 #endif
 
 namespace {
@@ -273,6 +279,22 @@ std::string Quote(const char *text, uint32_t size) {
 
 bool Run(Host &host, std::vector<std::string> args);
 
+#ifdef KORVALIS_HOST_WITH_WX
+DialogOperator *gOperator = nullptr;
+
+bool RunOperator(const std::vector<std::string> &args) {
+    if (gOperator != nullptr && args.size() == 4 && args[1] == "photograph")
+        gOperator->Photograph(args[2], args[3]);
+    else if (gOperator != nullptr && args.size() == 4 && args[1] == "set")
+        gOperator->Set(args[2], args[3]);
+    else if (gOperator == nullptr || args.size() != 3 || args[1] != "answer" || !gOperator->Answer(args[2])) {
+        std::printf("bad operator command\n");
+        return false;
+    }
+    return true;
+}
+#endif
+
 bool RunAll(Host &host, const std::string &id) {
     const char *calls[] = {"registered", "unregistered", "check", "init", "deinit", "configure"};
     bool ok = true;
@@ -310,6 +332,10 @@ bool Run(Host &host, std::vector<std::string> args) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::strtol(arg(1, "0").c_str(), nullptr, 10)));
         return true;
     }
+#ifdef KORVALIS_HOST_WITH_WX
+    if (cmd == "operator")
+        return RunOperator(args);
+#endif
     if (cmd == "echo") {
         std::string text;
         for (size_t i = 1; i < args.size(); ++i)
@@ -351,7 +377,16 @@ bool Run(Host &host, std::vector<std::string> args) {
                              {"configure", "ShowConfigurationDialog", fn.ShowConfigurationDialog}};
     for (const auto &s : simple) {
         if (cmd == s.command) {
-            PrintResult(s.name, s.fn(w, id));
+#ifdef KORVALIS_HOST_WITH_WX
+            if (gOperator != nullptr)
+                gOperator->Arm();
+#endif
+            const uint32_t r = s.fn(w, id);
+#ifdef KORVALIS_HOST_WITH_WX
+            if (gOperator != nullptr)
+                gOperator->Finish();
+#endif
+            PrintResult(s.name, r);
             return true;
         }
     }
@@ -503,6 +538,8 @@ int main(int argc, char **argv) {
         return 1;
     }
     wxTheApp->CallOnInit();
+    DialogOperator dialogOperator;
+    gOperator = &dialogOperator;
     wxFrame *frame = nullptr;
     if (hwnd == "window") {
         frame = new wxFrame(nullptr, wxID_ANY, "Korvalis");
