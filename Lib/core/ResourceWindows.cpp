@@ -31,6 +31,8 @@ constexpr const char *DriverLogDescription = "wxDLLApp";
 constexpr const wchar_t *LogModule = L"wxDLLApp";
 constexpr unsigned int IconError = 0x10;
 constexpr int ToolTipDisplayMilliseconds = 10000;
+// Room around a tab's title in the tab strip (the theme's padding and borders).
+constexpr int TabTitlePadding = 40;
 
 // Reached through a function, safe whatever the order in which static objects are made.
 struct SinkSlot {
@@ -127,6 +129,26 @@ void TakeMinimumSizeOfFirstChildren(wxWindow *dialog, wxWindow *target) {
             continue;
         target->SetMinSize(children.front()->GetMinSize());
     }
+}
+
+// The notebook grows to its largest page and to a tab strip that shows every title (a notebook on
+// a page first): the first page alone would cut larger pages off, and GTK hides tabs that do not
+// fit behind scroll arrows.
+void GrowToEveryPage(wxNotebook *notebook) {
+    wxSize size = notebook->GetMinSize();
+    int strip = 0;
+    for (size_t i = 0; i < notebook->GetPageCount(); ++i) {
+        wxWindow *page = notebook->GetPage(i);
+        for (wxWindow *child : page->GetChildren())
+            if (auto *inner = dynamic_cast<wxNotebook *>(child)) {
+                GrowToEveryPage(inner);
+                page->InvalidateBestSize();
+            }
+        size.IncTo(notebook->CalcSizeFromPage(page->GetBestSize()));
+        strip += notebook->GetTextExtent(notebook->GetPageText(i)).x + TabTitlePadding;
+    }
+    size.IncTo(wxSize(strip, 0));
+    notebook->SetMinSize(size);
 }
 
 void FitToContent(wxDialog *dialog) {
@@ -313,6 +335,7 @@ wxDialog *ShowGenericTabbedDialog(const PanelResourceNameList &panels, wxWindow 
     }
     if (notebook != nullptr) {
         TakeMinimumSizeOfFirstChildren(dialog, notebook);
+        GrowToEveryPage(notebook);
         FitToContent(dialog);
     } else {
         DeleteWindow(dialog);

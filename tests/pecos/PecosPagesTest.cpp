@@ -136,15 +136,17 @@ TEST(PecosDialogsInTheHost, OpenAndStoreWhatWasChanged) {
     struct Case {
         const char *Key;
         const char *Prefix;
-        size_t Tabs;
+        const char *Title;
+        size_t Pictures;      // every tab, and the second tab of the stream choice
         std::string Typed;    // operator lines
         std::string Expected; // in the saved file
     };
     const Case cases[] = {
-        {"PONTISPECOS_AD_8", "pecos-ad", 4,
+        {"PONTISPECOS_AD_8", "pecos-ad", "PECOS-8 AD converter", 5,
          "operator set ID_USERNAME operator\noperator set ID_DETECTOR_NAME3 SENSOR-3\n",
          "Detector 3 name=SENSOR-3"},
-        {"PONTISPECOS_EUT_8", "pecos-eut", 3, "operator set ID_USERNAME operator\n", "UserName=operator"},
+        {"PONTISPECOS_EUT_8", "pecos-eut", "PECOS-8 EUT controller", 4, "operator set ID_USERNAME operator\n",
+         "UserName=operator"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.Key);
@@ -156,7 +158,9 @@ TEST(PecosDialogsInTheHost, OpenAndStoreWhatWasChanged) {
                                    "operator answer ok\nconfigure $ID\nsave-config $ID " + saved + "\n");
         ASSERT_EQ(0, r.ExitCode) << r.Output;
         EXPECT_NE(std::string::npos, r.Output.find("ShowConfigurationDialog result=0x00000000")) << r.Output;
-        EXPECT_EQ(c.Tabs, Count(r.Output, "operator photographed " + folder)) << r.Output;
+        EXPECT_NE(std::string::npos, r.Output.find(std::string("operator sees \"") + c.Title + "\""))
+            << r.Output;
+        EXPECT_EQ(c.Pictures, Count(r.Output, "operator photographed " + folder)) << r.Output;
         EXPECT_EQ(0u, Count(r.Output, "operator could not")) << r.Output;
         const std::string file = TestSupport::ReadFile(saved);
         EXPECT_NE(std::string::npos, file.find(c.Expected)) << file;

@@ -147,30 +147,47 @@ void DialogOperator::Act(wxDialog &dialog) {
     }
 }
 
+void DialogOperator::Shoot(wxDialog &dialog, wxWindow &page, std::string name) {
+    std::replace(name.begin(), name.end(), ' ', '-');
+    const std::string file = mFolder + "/" + mPrefix + "-" + name + ".png";
+    wxImage shot;
+    std::string why;
+    const bool painted = WindowPhotograph::WaitUntilPainted(dialog, page, shot, why);
+    if (shot.IsOk() && shot.SaveFile(wxString::FromUTF8(file.c_str()), wxBITMAP_TYPE_PNG))
+        Say((painted ? "photographed " : "photographed unpainted (" + why + ") ") + file);
+    else
+        Say("could not photograph " + file);
+}
+
+// Every tab, and every further tab of a notebook on a tab, each selected in turn; what was
+// selected is selected again (a page may act on its selection).
 void DialogOperator::PhotographTabs(wxDialog &dialog) {
     wxFileName::Mkdir(wxString::FromUTF8(mFolder.c_str()), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
     if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr)
         wxImage::AddHandler(new wxPNGHandler);
     auto *tabs = dynamic_cast<wxNotebook *>(dialog.FindWindow("GenericTabs"));
-    const size_t count = tabs != nullptr ? tabs->GetPageCount() : 1;
-    for (size_t i = 0; i < count; ++i) {
-        std::string title = dialog.GetTitle().utf8_string();
-        wxWindow *page = &dialog;
-        if (tabs != nullptr) {
-            tabs->SetSelection(i);
-            title = tabs->GetPageText(i).utf8_string();
-            page = tabs->GetPage(i);
-        }
-        std::replace(title.begin(), title.end(), ' ', '-');
-        const std::string file = mFolder + "/" + mPrefix + "-" + std::to_string(i + 1) + "-" + title + ".png";
-        wxImage shot;
-        std::string why;
-        const bool painted = WindowPhotograph::WaitUntilPainted(dialog, *page, shot, why);
-        if (shot.IsOk() && shot.SaveFile(wxString::FromUTF8(file.c_str()), wxBITMAP_TYPE_PNG))
-            Say((painted ? "photographed " : "photographed unpainted (" + why + ") ") + file);
-        else
-            Say("could not photograph " + file);
+    if (tabs == nullptr) {
+        Shoot(dialog, dialog, "1-" + dialog.GetTitle().utf8_string());
+        return;
     }
-    if (tabs != nullptr && count > 0)
-        tabs->SetSelection(0);
+    const int selected = tabs->GetSelection();
+    for (size_t i = 0; i < tabs->GetPageCount(); ++i) {
+        tabs->SetSelection(i);
+        const std::string name = std::to_string(i + 1) + "-" + tabs->GetPageText(i).utf8_string();
+        Shoot(dialog, *tabs->GetPage(i), name);
+        for (wxWindow *child : tabs->GetPage(i)->GetChildren()) {
+            auto *inner = dynamic_cast<wxNotebook *>(child);
+            if (inner == nullptr)
+                continue;
+            const int innerSelected = inner->GetSelection();
+            for (size_t k = 0; k < inner->GetPageCount(); ++k) {
+                if (static_cast<int>(k) == innerSelected)
+                    continue; // in the tab's own picture
+                inner->SetSelection(k);
+                Shoot(dialog, *inner->GetPage(k), name + "-" + inner->GetPageText(k).utf8_string());
+            }
+            inner->SetSelection(innerSelected);
+        }
+    }
+    tabs->SetSelection(selected);
 }

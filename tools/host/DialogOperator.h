@@ -21,7 +21,7 @@ public:
     DialogOperator(const DialogOperator &) = delete;
     DialogOperator &operator=(const DialogOperator &) = delete;
 
-    // Pictures go to <folder>/<prefix>-<n>-<tab title>.png.
+    // Pictures go to <folder>/<prefix>-<n>-<tab title>[-<inner tab title>].png.
     void Photograph(const std::string &folder, const std::string &prefix);
     void Set(const std::string &control, const std::string &value);
     // "ok" or "cancel"; false for any other answer.
@@ -37,6 +37,7 @@ private:
     void OnTimer(wxTimerEvent &event);
     void Act(wxDialog &dialog);
     void PhotographTabs(wxDialog &dialog);
+    void Shoot(wxDialog &dialog, wxWindow &page, std::string name);
 
     wxTimer mTimer;
     std::string mFolder;
