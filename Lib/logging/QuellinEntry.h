@@ -1,6 +1,7 @@
 // The call log. Every logged operation builds one QuellinEntry on its stack; its writers send a
 // begin record, note records and an end record to the log collector through the mailslot
-// "QuellinSlot". While no collector listens, every writer returns 0 after one test of the handle.
+// "QuellinSlot". While no collector listens, every writer returns 0 after one test of the handle;
+// a call begun then ends without a record when a collector came meanwhile.
 //
 // Records (each field followed by ';'):
 //   begin: !logb;<process>;<entry>;<seconds>.<ms>;<module>;<function>;<level>;[!input;]<arguments>
@@ -87,21 +88,29 @@ public:
     // sent.
 
     template <typename Level, typename... Args> DWORD LogBegin(const Level &level, const Args &...args) {
-        if (!TransportOpen())
+        if (!TransportOpen()) {
+            mBegunUnsent = true;
             return 0;
+        }
         if (mBegun) {
             WarnMisuse(true, PackArguments(args...));
             return 0;
         }
         mBegun = true;
+        mBegunUnsent = false;
         return SendBegin(std::wstring_view(level), PackArguments(args...));
     }
 
     template <typename Level, typename... Args> DWORD LogEnd(const Level &level, const Args &...args) {
-        if (!TransportOpen())
+        if (!TransportOpen()) {
+            mBegunUnsent = false;
             return 0;
+        }
         if (!mBegun) {
-            WarnMisuse(false, PackArguments(args...));
+            // A begin that no collector saw ends without a record: the collector came meanwhile.
+            if (!mBegunUnsent)
+                WarnMisuse(false, PackArguments(args...));
+            mBegunUnsent = false;
             return 0;
         }
         mBegun = false;
@@ -193,6 +202,8 @@ private:
                             Kept literalKind, Kept copyKind);
 
     bool mBegun = false;
+    // A begin skipped while no collector listened, not yet ended.
+    bool mBegunUnsent = false;
     mutable std::wstring mModule;
     mutable std::wstring mFunction;
     std::wstring mPending;

@@ -475,17 +475,21 @@ TEST_F(QuellinEntryNoCollectorTest, WritersReturnZeroAndChangeNothing) {
     ExpectNextIsMark(collector);
 }
 
-TEST_F(QuellinEntryNoCollectorTest, SkippedBeginMeetsLaterCollector) {
+// A call begun before the collector came ends without a record; a second end still warns.
+TEST_F(QuellinEntryNoCollectorTest, SkippedBeginEndsQuietlyWhenACollectorCame) {
     QuellinEntry early("M", "early");
     EXPECT_EQ(early.LogBegin(L"Note"), 0u);
     Quellin::Collector collector;
     ASSERT_TRUE(collector.IsOpen());
     QuellinEntry later("M", "later"); // opens the socket
+    ASSERT_TRUE(QuellinEntry::IsCollectorListening());
+    EXPECT_EQ(early.LogEnd(L"Complete"), 0u);
     EXPECT_EQ(early.LogEnd(L"Complete"), 0u);
     auto r = collector.Next(2s);
     ASSERT_TRUE(r.has_value());
-    EXPECT_EQ(r->RecordKind, Record::Kind::Note);
-    EXPECT_EQ(r->Value(L"description"), L"LogEnd without LogBegin");
+    EXPECT_EQ(r->Function, L"early");
+    EXPECT_EQ(r->Value(L"Warning 1"), L"LogEnd sended without LogBegin");
+    ExpectNextIsMark(collector);
 }
 
 } // namespace

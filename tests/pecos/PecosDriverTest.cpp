@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "pecos/PecosPlugin.h"
 #include "pecos/PecosSimulator.h"
 
@@ -37,6 +41,20 @@ Lines Join(std::initializer_list<Lines> parts) {
     for (const auto &part : parts)
         all.insert(all.end(), part.begin(), part.end());
     return all;
+}
+
+// True when a loopback listener could bind the port now.
+bool LoopbackPortFree(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
 }
 
 class PecosDriverTest : public ::testing::Test {
@@ -472,7 +490,9 @@ TEST_F(PecosDriverTest, SettingsRoundTrip) {
 // 127.0.0.1:15444.
 TEST_F(PecosDriverTest, UnconfiguredDriversUseTheDefaultPort) {
     PecosSimulator simulator({}, 15444);
-    ASSERT_EQ(15444u, simulator.Port()) << "port 15444 is taken";
+    if (simulator.Port() != 15444u && !LoopbackPortFree(15444))
+        GTEST_SKIP() << "port 15444 is in use on this machine";
+    ASSERT_EQ(15444u, simulator.Port());
     {
         HostDriver never("PONTISPECOS_EUT_8");
         ASSERT_EQ(0u, never.Init());

@@ -80,7 +80,8 @@ public:
             return c;
         return 0;
     }
-    void Kill() { kill(mPid, SIGKILL); }
+    void Kill() { Signal(SIGKILL); }
+    void Signal(int signal) { kill(mPid, signal); }
     // Exit code, or -1 when the child did not end in time (it is killed then).
     int Join(std::chrono::milliseconds timeout = 10s) {
         auto deadline = SteadyClock::now() + timeout;
@@ -182,6 +183,37 @@ TEST_F(NamedMutexTest, KilledHolderCountsAsObtained) {
     EXPECT_EQ(WaitAbandoned, mutex.Wait(2000));
     EXPECT_TRUE(mutex.Release());
     // A clean release leaves no trace of a dead holder.
+    EXPECT_EQ(WaitObject0, mutex.Wait(0));
+    EXPECT_TRUE(mutex.Release());
+}
+
+// A stopped holder still holds: a timed wait ends at its deadline, and once the holder goes on
+// and releases, the next wait obtains it.
+TEST_F(NamedMutexTest, StoppedHolderKeepsItAndWaitsTimeOut) {
+    NamedMutex mutex(mName);
+    ChildProcess holder([&](ChildProcess &self) {
+        NamedMutex own(mName);
+        self.Send(Code(own.Wait(0)));
+        if (self.Receive(30s) != 'R')
+            return 1;
+        return own.Release() ? 0 : 2;
+    });
+    ASSERT_EQ('O', holder.Receive());
+    holder.Signal(SIGSTOP);
+    auto timed = std::async(std::launch::async, [&] {
+        const auto start = SteadyClock::now();
+        const DWORD result = mutex.Wait(300);
+        return std::make_pair(result, ElapsedMs(start));
+    });
+    const bool inTime = timed.wait_for(5s) == std::future_status::ready;
+    holder.Signal(SIGCONT);
+    holder.Send('R');
+    ASSERT_TRUE(inTime) << "the wait went past its deadline";
+    const auto [result, waited] = timed.get();
+    EXPECT_EQ(WaitTimeout, result);
+    EXPECT_GE(waited, 300);
+    EXPECT_LT(waited, 300 + TestSupport::SchedulingSlack.count());
+    EXPECT_EQ(0, holder.Join());
     EXPECT_EQ(WaitObject0, mutex.Wait(0));
     EXPECT_TRUE(mutex.Release());
 }
