@@ -161,6 +161,7 @@ TEST_F(GpibSrqLibraryTest, WatchErrorsAreHandedOutOnce) {
     uint32_t registration = 0;
     ASSERT_EQ(0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &requests, &registration));
     EXPECT_EQ(0u, mLibrary.GetLastGPIBError(nullptr, registration));
+    FailNext("ibwait", NI488::ELCK, 0); // another process's interface lock: no error of ours
     FailNext("ibwait", NI488::EBUS, 0);
     FailNext("ibwait", NI488::ENOL, 0);
     ASSERT_TRUE(TestSupport::WaitUntil([&] { return PendingFailures() == 0; }, 5s));
