@@ -351,7 +351,9 @@ void NI4882MLibrary::WaitBusDelay() {
     uint32_t nLastDelay = 0;
     uint64_t nLastCounter = 0;
     mSRQLibrary.GetLastTimingInformation(&nLastDelay, &nLastCounter);
-    const uint64_t nDelay = std::max<uint64_t>(mdwBusDelay & 0xFFFFFFFFu, nLastDelay);
+    const uint64_t nLastKept =
+        std::min<uint64_t>(nLastDelay, MillisecondsToMicroseconds(mnIOTimeOutMilliseconds));
+    const uint64_t nDelay = std::max<uint64_t>(mdwBusDelay & 0xFFFFFFFFu, nLastKept);
     if (nDelay == 0)
         return;
     const uint64_t nPassed = mTiming.TicksToMicroseconds(nLastCounter, mTiming.ReadCounter());

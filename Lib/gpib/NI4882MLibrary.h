@@ -5,10 +5,12 @@
 // GPIB-32.DLL and runs the logged bus operations on one board and one device handle.
 //
 // Every bus operation with a handle of -1 does nothing and returns 0. Operations marked as timed
-// keep the larger of the own and the last user's bus delay between two bus accesses.
+// keep the larger of the own and the last user's bus delay between two bus accesses; the last
+// user's delay counts at most for the device's I/O time-out (any local user may write the store).
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -130,6 +132,8 @@ public:
     bool LastReadEnded() const { return mbLastReadEnded; }
     DWORD GetBusDelay() const { return mdwBusDelay; }
     void SetBusDelay(DWORD dwMicroseconds) { mdwBusDelay = dwMicroseconds; }
+    // The device's I/O time-out: the most of another user's bus delay that is kept.
+    void SetIOTimeOutMilliseconds(unsigned int nMilliseconds) { mnIOTimeOutMilliseconds = nMilliseconds; }
     GPIBSRQLibrary &GetTimingLibrary() { return mSRQLibrary; }
 
 private:
@@ -181,5 +185,6 @@ private:
     long mlLastReadCount = 0;
     bool mbLastReadEnded = false;
     DWORD mdwBusDelay = 0;
+    std::atomic<unsigned int> mnIOTimeOutMilliseconds{10000};
     Timing mTiming;
 };

@@ -275,6 +275,7 @@ DWORD NI488GPIB::SetTimeOutCode(HostWindow hWnd, int nCode) {
         nCode = NI488::T10s;
     mnTimeOutMilliseconds = TimeOutTable[nCode];
     mnTimeOutCode = nCode;
+    mLibrary.SetIOTimeOutMilliseconds(TimeOutTable[nCode]);
     if (!mLibrary.IsDeviceOpen())
         return 0;
     return CheckLastGPIBError(hWnd, mLibrary.SetTimeOutGPIB(hWnd, nCode));

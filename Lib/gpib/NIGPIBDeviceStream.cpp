@@ -173,11 +173,15 @@ DWORD NIGPIBDeviceStream::Unlock(HostWindow hWnd) {
     return FirstNonZero(result, WriteReadDeviceStream::Unlock(hWnd));
 }
 
+bool NIGPIBDeviceStream::IsDeviceOpen() {
+    return IsConnected() && mDriver;
+}
+
 DWORD NIGPIBDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) {
+    if (!IsDeviceOpen())
+        return StreamResult::StreamNotConnected;
     const std::string sText = WithOperationCompleteQuery(sCommand, bWaitForOPC);
-    DWORD result = 0;
-    if (mDriver)
-        result = mDriver->SendGPIB(hWnd, WithWriteTermination(sText));
+    DWORD result = mDriver->SendGPIB(hWnd, WithWriteTermination(sText));
     if (result == 0 && bWaitForOPC) {
         std::string sReply;
         result = Read(hWnd, sReply, 10);
@@ -187,6 +191,8 @@ DWORD NIGPIBDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bo
 
 DWORD NIGPIBDeviceStream::Read(HostWindow hWnd, std::string &sResponse, DWORD dwCount) {
     sResponse.clear();
+    if (!IsDeviceOpen())
+        return StreamResult::StreamNotConnected;
     DWORD restore = 0;
     const DWORD result = ReadWithinTimeout(
         hWnd,
@@ -287,8 +293,8 @@ DWORD NI4882CompliantGPIBDeviceStream::VerifyConfiguration(
 }
 
 DWORD NI4882CompliantGPIBDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) {
-    if (mCompliantDriver == nullptr)
-        return 0;
+    if (!IsDeviceOpen() || mCompliantDriver == nullptr)
+        return StreamResult::StreamNotConnected;
     return mCompliantDriver->SendCommand(hWnd, WithWriteTermination(sCommand), bWaitForOPC);
 }
 
@@ -303,8 +309,8 @@ DWORD NI4882CompliantGPIBDeviceStream::ReadPiece(HostWindow hWnd, std::string &s
 
 DWORD NI4882CompliantGPIBDeviceStream::WriteAndRead(HostWindow hWnd, const std::string &sCommand,
                                                     bool bWaitForOPC, std::string &sResponse, DWORD dwCount) {
-    if (mCompliantDriver == nullptr)
-        return 0;
+    if (!IsDeviceOpen() || mCompliantDriver == nullptr)
+        return StreamResult::StreamNotConnected;
     const std::string sText = WithWriteTermination(sCommand);
     if (!sText.empty() || bWaitForOPC)
         ClearInputBuffers(hWnd);

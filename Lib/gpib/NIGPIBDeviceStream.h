@@ -63,6 +63,9 @@ public:
 protected:
     // Takes ownership; null drops the driver.
     virtual void SetDriver(NI488GPIB *driver);
+    // Connected with a driver: writes and reads of a stream whose connect failed answer
+    // StreamNotConnected and send nothing (the driver answers 0 on a closed device).
+    bool IsDeviceOpen();
 
 private:
     std::unique_ptr<NI488GPIB> mDriver;

@@ -54,6 +54,26 @@ void SetPortBusy(int nCOMPort, bool bBusy) {
         SharedRS232PortsChanged().notify_all();
 }
 
+// A port's first open or last close outside the registry's lock: the port is marked busy and the
+// lock left; the lock is taken again and the mark cleared on every way out, a throw included.
+class PortBusyMark {
+public:
+    PortBusyMark(std::unique_lock<std::mutex> &guard, int nCOMPort) : mGuard(guard), mnCOMPort(nCOMPort) {
+        SetPortBusy(mnCOMPort, true);
+        mGuard.unlock();
+    }
+    ~PortBusyMark() {
+        mGuard.lock();
+        SetPortBusy(mnCOMPort, false);
+    }
+    PortBusyMark(const PortBusyMark &) = delete;
+    PortBusyMark &operator=(const PortBusyMark &) = delete;
+
+private:
+    std::unique_lock<std::mutex> &mGuard;
+    int mnCOMPort;
+};
+
 void WaitWhilePortBusy(std::unique_lock<std::mutex> &guard, int nCOMPort) {
     SharedRS232PortsChanged().wait(guard, [nCOMPort] {
         const auto found = SharedRS232Ports().find(nCOMPort);
@@ -66,8 +86,13 @@ void WaitWhilePortBusy(std::unique_lock<std::mutex> &guard, int nCOMPort) {
 RS232DeviceDriver::RS232DeviceDriver() = default;
 
 RS232DeviceDriver::~RS232DeviceDriver() {
-    if (mpRunTimeData != nullptr)
+    if (mpRunTimeData == nullptr)
+        return;
+    try {
         Close();
+    } catch (...) {
+        // The use is given up and the port's mark cleared whatever the close met.
+    }
 }
 
 RS232SharedDeviceDriver::RS232SharedDeviceDriver() {
@@ -86,9 +111,16 @@ RS232RunTimeData *RS232DeviceDriver::GetSharedRunTimeData() {
     auto &ports = SharedRS232Ports();
     const auto found = ports.find(mnCOMPort);
     if (found != ports.end()) {
-        if (found->second.Configuration->IsSameConfiguration(*this) && mbCOMPortSharing)
-            return found->second.RunTimeData;
-        return nullptr;
+        RS232RunTimeData *runTimeData = found->second.RunTimeData;
+        if (runTimeData->IsOpen() || runTimeData->GetUsageCount() > 0) {
+            if (found->second.Configuration->IsSameConfiguration(*this) && mbCOMPortSharing)
+                return runTimeData;
+            return nullptr;
+        }
+        // Closed and unused: left by an open or close that threw.
+        delete found->second.Configuration;
+        delete runTimeData;
+        ports.erase(found);
     }
     RS232RunTimeData *runTimeData = CreateRunTimeDataObject();
     ports.emplace(mnCOMPort, SharedPortEntry{new RS232Configuration(*this), runTimeData});
@@ -144,11 +176,8 @@ DWORD RS232DeviceDriver::Open(BaudRate eBaudRate, Parity eParity, DataBits eData
         mnOpenedPort = mnCOMPort;
         if (!runTimeData->IsOpen()) {
             // Opening may take seconds (a VISA open waits for its lock): other ports go ahead.
-            SetPortBusy(mnOpenedPort, true);
-            guard.unlock();
+            const PortBusyMark busy(guard, mnOpenedPort);
             result = runTimeData->Open(eBaudRate, eParity, eDataBits, eStopBits, *this);
-            guard.lock();
-            SetPortBusy(mnOpenedPort, false);
         }
         if (runTimeData->IsOpen()) {
             runTimeData->IncrementUsageCount();
@@ -169,20 +198,21 @@ DWORD RS232DeviceDriver::Open(BaudRate eBaudRate, Parity eParity, DataBits eData
 
 DWORD RS232DeviceDriver::Close() {
     std::unique_lock<std::mutex> guard(SharedRS232PortsLock());
-    if (mpRunTimeData != nullptr && mbCountedUse) {
-        mpRunTimeData->DecrementUsageCount();
-        if (mpRunTimeData->GetUsageCount() == 0) {
-            SetPortBusy(mnOpenedPort, true);
-            guard.unlock();
-            mpRunTimeData->Close();
-            guard.lock();
-            RemoveSharedRunTimeData();
-            SharedRS232PortsChanged().notify_all();
-        }
-    }
+    // The use is given up first, also when the close throws.
+    RS232RunTimeData *runTimeData = mbCountedUse ? mpRunTimeData : nullptr;
     mpRunTimeData = nullptr;
     mbCountedUse = false;
     mbOpenFailed = false;
+    if (runTimeData != nullptr) {
+        runTimeData->DecrementUsageCount();
+        if (runTimeData->GetUsageCount() == 0) {
+            {
+                const PortBusyMark busy(guard, mnOpenedPort);
+                runTimeData->Close();
+            }
+            RemoveSharedRunTimeData();
+        }
+    }
     return 0;
 }
 

@@ -5,6 +5,8 @@
 #include "gpib/NI488GPIB.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -159,6 +161,7 @@ TEST_F(GpibSrqLibraryTest, WatchErrorsAreHandedOutOnce) {
     uint32_t registration = 0;
     ASSERT_EQ(0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &requests, &registration));
     EXPECT_EQ(0u, mLibrary.GetLastGPIBError(nullptr, registration));
+    FailNext("ibwait", NI488::ELCK, 0); // another process's interface lock: no error of ours
     FailNext("ibwait", NI488::EBUS, 0);
     FailNext("ibwait", NI488::ENOL, 0);
     ASSERT_TRUE(TestSupport::WaitUntil([&] { return PendingFailures() == 0; }, 5s));
@@ -201,6 +204,22 @@ TEST_F(GpibSrqLibraryTest, TimingStoreIgnoresWhatItCannotTrust) {
         EXPECT_EQ(0u, readDelay);
         EXPECT_EQ(0u, readCounter);
     }
+    // Trusted contents cost an access at most its time-out; the file's flock held next to nothing.
+    NI488GPIB gpib(0, 5, 0);
+    ASSERT_EQ(0u, gpib.OpenDevice(nullptr, 0, 5, 0));
+    ASSERT_EQ(0u, gpib.SetTimeOutMilliseconds(nullptr, 100));
+    const int holder = open(store.c_str(), O_RDWR | O_CLOEXEC); // its flock acts as another process's
+    for (const uint32_t hostile : {0xFFFFFFFFu, 0u}) {
+        mLibrary.SetLastTimingInformation(&hostile, &now);
+        ASSERT_TRUE(hostile != 0 || flock(holder, LOCK_EX) == 0);
+        const auto start = std::chrono::steady_clock::now();
+        std::string reply;
+        for (int exchange = 0; exchange < 15; ++exchange)
+            EXPECT_EQ(0u, gpib.SaveSendGPIB(nullptr, "*IDN?", false, 100, &reply));
+        EXPECT_EQ("ACME,SOURCE,1,2\n", reply);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms + TestSupport::SchedulingSlack) << hostile;
+    }
+    close(holder);
     // A link in its place is not followed: its target stays as it was.
     const std::string target = mEnvironment.Root() + "/target";
     TestSupport::WriteFile(target, "keep");

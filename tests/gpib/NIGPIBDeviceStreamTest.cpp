@@ -237,6 +237,20 @@ TEST_F(NIGPIBDeviceStreamTest, FailedChecksLeaveNothingOpen) {
     EXPECT_EQ(0u, stream.GetClientCount());
     EXPECT_EQ(0u, stream.Connect(nullptr, GpibConfiguration(5), &mClient));
     EXPECT_TRUE(stream.IsConnected());
+    // A refused connect (no instrument at the address): writes and reads reach nothing.
+    for (const char *kind : {GPIBStreamKind, CompliantGPIBStreamKind}) {
+        std::unique_ptr<NIGPIBDeviceStream> refused(
+            kind == GPIBStreamKind ? new NIGPIBDeviceStream : new NI4882CompliantGPIBDeviceStream);
+        EXPECT_EQ(0x3000020Au, refused->Connect(nullptr, GpibConfiguration(6, kind), &mOtherClient)) << kind;
+        ClearTrace();
+        std::string response;
+        DWORD count = 10;
+        EXPECT_EQ(StreamResult::StreamNotConnected, refused->Write(nullptr, "*IDN?", false)) << kind;
+        EXPECT_EQ(StreamResult::StreamNotConnected, refused->Read(nullptr, response, count)) << kind;
+        EXPECT_EQ(StreamResult::StreamNotConnected, refused->WriteRead(nullptr, "*IDN?", response, count, 1))
+            << kind;
+        EXPECT_TRUE(TraceOf("ibwrt").empty() && TraceOf("ibrd").empty()) << kind;
+    }
 }
 
 TEST_F(NIGPIBDeviceStreamTest, CompliantStreamWaitsByServiceRequest) {

@@ -7,7 +7,8 @@
 // watch thread: ibwait for RQS with a short time-out, so that a stop is seen within one period; on
 // RQS, ibrsp reads the serial-poll status byte and the callback of every registration of that
 // device gets it, one after the other. Callbacks of one device therefore never overlap. The first
-// error the watch meets is kept for each registration until GetLastGPIBError hands it out.
+// error the watch meets is kept for each registration until GetLastGPIBError hands it out; a
+// time-out is none, and neither is ELCK (another process holds the interface lock).
 #include "TimingStore.h"
 
 #include "gpib/GPIBResultCodes.h"
@@ -128,13 +129,20 @@ void Deliver(Watch &watch, unsigned char statusByte) {
     }
 }
 
+// Records the calling thread's last error, unless it is ELCK: another process's interface lock
+// is no error of this process. Then pauses, so that a failing call does not spin.
+void RecordError(Gpib32 &library, Watch &watch) {
+    if (library.ThreadIberr() != NI488::ELCK)
+        Record(watch, library.LastError());
+    std::this_thread::sleep_for(ErrorPause);
+}
+
 // Reads the status byte and hands it on: always after a reported request, after a poll that was
 // asked for only when it carries RQS.
 void Poll(Gpib32 &library, Watch &watch, bool onlyRequests) {
     char statusByte = 0;
     if ((library.Ibrsp(watch.Handle, &statusByte) & NI488::ERR) != 0) {
-        Record(watch, library.LastError());
-        std::this_thread::sleep_for(ErrorPause);
+        RecordError(library, watch);
         return;
     }
     const auto status = static_cast<unsigned char>(statusByte);
@@ -155,10 +163,8 @@ void RunWatch(std::shared_ptr<Watch> watch) {
             break;
         if ((ibsta & NI488::ERR) != 0) {
             const bool quiet = (ibsta & NI488::TIMO) != 0 && library.ThreadIberr() == NI488::EABO;
-            if (!quiet) {
-                Record(*watch, library.LastError());
-                std::this_thread::sleep_for(ErrorPause);
-            }
+            if (!quiet)
+                RecordError(library, *watch);
             continue;
         }
         if ((ibsta & NI488::RQS) != 0)

@@ -35,16 +35,21 @@ uint64_t CheckWord(uint32_t delay, uint64_t counter) {
     return x;
 }
 
-// flock without waiting long: a holder keeps it only for one read or write.
+// How long the file's flock is waited for. A holder of ours keeps it only for one read or write;
+// one that keeps it longer (any local user can) must not slow the bus access, which then keeps
+// this process's own timing.
+constexpr uint64_t LockWait = 3000; // microseconds
+constexpr uint64_t LockRetryPause = 200;
+
 bool LockFile(int fd, int operation) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    const uint64_t deadline = Platform::MonotonicMicroseconds() + LockWait;
+    for (;;) {
         if (flock(fd, operation | LOCK_NB) == 0)
             return true;
-        if (errno != EWOULDBLOCK && errno != EINTR)
+        if ((errno != EWOULDBLOCK && errno != EINTR) || Platform::MonotonicMicroseconds() >= deadline)
             return false;
-        Platform::SleepMilliseconds(1);
+        Platform::SleepMicroseconds(LockRetryPause);
     }
-    return false;
 }
 
 class Store {

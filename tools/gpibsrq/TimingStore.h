@@ -3,7 +3,9 @@
 // (no link followed, a regular file with one name, made 0666, never truncated), holding plain
 // numbers that are read under a shared and written under an exclusive flock. What is read is
 // checked (size, mark, check word, a counter not ahead of the clock); anything else counts as
-// nothing recorded. When the file cannot be used, the pair is kept within the process.
+// nothing recorded. When the file cannot be used, or its flock is not had within a few
+// milliseconds, the pair is kept within the process. Any local user may write the file: its
+// readers bound what they take from it.
 #pragma once
 
 #include <cstdint>
