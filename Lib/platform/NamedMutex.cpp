@@ -12,6 +12,23 @@
 // come while the lock is free takes it after a short grace, and every value read is checked.
 // A new owner that finds a holder's id in the record knows that it died holding it
 // (WaitAbandoned). A thread that ends while holding a mutex abandons it too.
+//
+// The segments' life. A process attaches the turn segment of a lock file when it opens the file
+// at its first wait on the name, making it (zeroed, mode 0666) when there is none; the first to
+// attach claims it for the file (magic, device, inode), and one that is of another size or
+// claimed for another file is not used. It stays attached while the file is open: until the last
+// object of the name in the process goes, the file is found without its name, the process ends
+// or this code is unloaded; a forked child only lets go of the parent's attachment. The process
+// that detaches last removes the segment (when it may): it marks the segment closing, sees that
+// nobody else is attached and removes it; a process attaching meanwhile waits for the mark to go
+// and attaches again (to a new segment when the old one went), and a mark that stays (its process
+// died) is cleared after a short while. The lock directory has a segment of its own, made,
+// attached and removed the same way, that counts the lock files opened there: an owner asks the
+// lock file's link count only when that count moved since it last asked, or a second has passed.
+// Without System V shared memory, or without a usable turn segment, the lock is flock alone: an
+// infinite wait blocks in flock, a timed one tries it after growing pauses, waiters take no turns
+// and a holder that died in another process is not reported as WaitAbandoned. Without a
+// directory segment the link count is asked at every acquisition.
 #include "platform/NamedMutex.h"
 
 #include "platform/Clock.h"
