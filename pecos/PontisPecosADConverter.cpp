@@ -80,7 +80,10 @@ DWORD PontisPecosADConverterBase::DeInitDevice(HostWindow hWnd) {
 
 PontisPecosSCPI_ADConverter::PontisPecosSCPI_ADConverter(const std::string &sExpectedResponse)
     : PontisPecosSCPIBase<PontisPecosADConverterBase>(sExpectedResponse),
-      mToggleDelay(DefaultToggleDelay, mStorableMembers, SettingsTable, "DetectorStateToggleDelay") {}
+      mToggleDelay(DefaultToggleDelay, mStorableMembers, SettingsTable, "DetectorStateToggleDelay") {
+    // The title of its windows until the host's table "Common" gives another.
+    msDescription = ToStdWstring(sExpectedResponse) + L" AD converter";
+}
 
 PontisPecosSCPI_ADConverter::~PontisPecosSCPI_ADConverter() = default;
 

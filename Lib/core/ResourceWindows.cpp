@@ -30,9 +30,19 @@ namespace {
 constexpr const char *DriverLogDescription = "wxDLLApp";
 constexpr const wchar_t *LogModule = L"wxDLLApp";
 constexpr int ToolTipDisplayMilliseconds = 10000;
+// Room around a tab's title in the tab strip (the theme's padding and borders).
+constexpr int TabTitlePadding = 40;
 
-std::mutex gSinkLock;
-ModalDialogSink gSink;
+// Reached through a function, safe whatever the order in which static objects are made.
+struct SinkSlot {
+    std::mutex Lock;
+    ModalDialogSink Sink;
+};
+
+SinkSlot &Sink() {
+    static SinkSlot slot;
+    return slot;
+}
 
 // Deletes a window at once: a top-level window's Destroy() only queues it for an event loop that
 // the host may never run. A window that a parent took with it is already gone.
@@ -120,6 +130,26 @@ void TakeMinimumSizeOfFirstChildren(wxWindow *dialog, wxWindow *target) {
     }
 }
 
+// The notebook grows to its largest page and to a tab strip that shows every title (a notebook on
+// a page first): the first page alone would cut larger pages off, and GTK hides tabs that do not
+// fit behind scroll arrows.
+void GrowToEveryPage(wxNotebook *notebook) {
+    wxSize size = notebook->GetMinSize();
+    int strip = 0;
+    for (size_t i = 0; i < notebook->GetPageCount(); ++i) {
+        wxWindow *page = notebook->GetPage(i);
+        for (wxWindow *child : page->GetChildren())
+            if (auto *inner = dynamic_cast<wxNotebook *>(child)) {
+                GrowToEveryPage(inner);
+                page->InvalidateBestSize();
+            }
+        size.IncTo(notebook->CalcSizeFromPage(page->GetBestSize()));
+        strip += notebook->GetTextExtent(notebook->GetPageText(i)).x + TabTitlePadding;
+    }
+    size.IncTo(wxSize(strip, 0));
+    notebook->SetMinSize(size);
+}
+
 void FitToContent(wxDialog *dialog) {
     dialog->Layout();
     dialog->Fit();
@@ -134,8 +164,9 @@ int AnswerFromEnvironment() {
 int RunModal(wxDialog &dialog) {
     ModalDialogSink sink;
     {
-        std::lock_guard<std::mutex> guard(gSinkLock);
-        sink = gSink;
+        SinkSlot &slot = Sink();
+        std::lock_guard<std::mutex> guard(slot.Lock);
+        sink = slot.Sink;
     }
     if (!sink && !Platform::IsNonInteractive())
         return dialog.ShowModal();
@@ -154,8 +185,9 @@ int RunModal(wxDialog &dialog) {
 } // namespace
 
 void SetModalDialogSink(ModalDialogSink sink) {
-    std::lock_guard<std::mutex> guard(gSinkLock);
-    gSink = std::move(sink);
+    SinkSlot &slot = Sink();
+    std::lock_guard<std::mutex> guard(slot.Lock);
+    slot.Sink = std::move(sink);
 }
 
 int ShowConfigurationWindowAsDialog(wxWindow *window, HostWindow hWnd, const wxString &resourceName,
@@ -302,6 +334,7 @@ wxDialog *ShowGenericTabbedDialog(const PanelResourceNameList &panels, wxWindow 
     }
     if (notebook != nullptr) {
         TakeMinimumSizeOfFirstChildren(dialog, notebook);
+        GrowToEveryPage(notebook);
         FitToContent(dialog);
     } else {
         DeleteWindow(dialog);

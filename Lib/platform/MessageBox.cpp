@@ -15,11 +15,27 @@ namespace Platform {
 
 namespace {
 
-std::mutex gSinkLock;
-MessageBoxSink gSink;
+// Reached through functions: the module entry sets the GUI thread while the plug-in's static
+// objects are still being made, and a namespace-scope object made after it would be reset.
+struct SinkSlot {
+    std::mutex Lock;
+    MessageBoxSink Sink;
+};
 
-std::atomic<bool> gGuiThreadSet{false};
-std::thread::id gGuiThread;
+SinkSlot &Sink() {
+    static SinkSlot slot;
+    return slot;
+}
+
+struct GuiThreadRecord {
+    std::atomic<bool> Set{false};
+    std::thread::id Id;
+};
+
+GuiThreadRecord &GuiThread() {
+    static GuiThreadRecord record;
+    return record;
+}
 
 // The buttons of a style, in the order MbDefButtonN counts them.
 std::vector<int> Buttons(unsigned style) {
@@ -108,8 +124,9 @@ int DefaultButton(unsigned style) {
 MessageBoxAnswer ShowMessageBox(const MessageBoxRequest &request) {
     MessageBoxSink sink;
     {
-        std::lock_guard<std::mutex> guard(gSinkLock);
-        sink = gSink;
+        SinkSlot &slot = Sink();
+        std::lock_guard<std::mutex> guard(slot.Lock);
+        sink = slot.Sink;
     }
     if (sink)
         return MessageBoxAnswer{sink(request), true, false};
@@ -122,17 +139,20 @@ MessageBoxAnswer ShowMessageBox(const MessageBoxRequest &request) {
 }
 
 void SetMessageBoxSink(MessageBoxSink sink) {
-    std::lock_guard<std::mutex> guard(gSinkLock);
-    gSink = std::move(sink);
+    SinkSlot &slot = Sink();
+    std::lock_guard<std::mutex> guard(slot.Lock);
+    slot.Sink = std::move(sink);
 }
 
 void SetGuiThread() {
-    gGuiThread = std::this_thread::get_id();
-    gGuiThreadSet.store(true, std::memory_order_release);
+    GuiThreadRecord &record = GuiThread();
+    record.Id = std::this_thread::get_id();
+    record.Set.store(true, std::memory_order_release);
 }
 
 bool IsGuiThread() {
-    return gGuiThreadSet.load(std::memory_order_acquire) && gGuiThread == std::this_thread::get_id();
+    const GuiThreadRecord &record = GuiThread();
+    return record.Set.load(std::memory_order_acquire) && record.Id == std::this_thread::get_id();
 }
 
 } // namespace Platform

@@ -1,5 +1,6 @@
-// The PECOS drivers' configuration dialog under Xvfb: the tabs in their order, screenshots of
-// every page, and values typed into the login and detector pages reaching the PECOS server.
+// The PECOS drivers' configuration dialog under Xvfb: the tabs in their order, values typed into
+// the login and detector pages reaching the PECOS server, and the dialogs as the wx host meets
+// them, with screenshots of every tab.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,26 +35,6 @@ protected:
         EXPECT_EQ(0u, driver.ShowTabbedConfigurationDialog(HostHandle()));
         return titles;
     }
-
-    // Photographs every tab of the shown dialog, each once its own controls show, as
-    // build/screenshots/<prefix>-<n>-<title>.png; no two tabs give the same picture.
-    void Photograph(wxDialog &dialog, const std::string &prefix) {
-        dialog.Show();
-        auto *tabs = Find<wxNotebook>(dialog, GenericTabsName);
-        ASSERT_NE(nullptr, tabs);
-        std::vector<wxImage> shots;
-        for (size_t i = 0; i < tabs->GetPageCount(); ++i) {
-            tabs->SetSelection(i);
-            std::string title = tabs->GetPageText(i).utf8_string();
-            std::replace(title.begin(), title.end(), ' ', '-');
-            wxImage shot;
-            EXPECT_TRUE(Screenshot::Capture(dialog, *tabs->GetPage(i),
-                                            prefix + "-" + std::to_string(i + 1) + "-" + title, &shot));
-            for (const wxImage &earlier : shots)
-                EXPECT_FALSE(Screenshot::Same(earlier, shot)) << title << " shows an earlier tab";
-            shots.push_back(shot);
-        }
-    }
 };
 
 } // namespace
@@ -64,7 +45,6 @@ TEST_F(PecosPagesTest, ADConverterTabsScreenshotsAndEditedValuesOnTheWire) {
     SettingsFile settings;
     ASSERT_EQ(0u, driver.LoadConfiguration(HostHandle(), settings.Server(simulator.Port()).Write().c_str()));
     const auto titles = ShowDialog(driver, [&](wxDialog &dialog) {
-        Photograph(dialog, "pecos-ad");
         Find<wxTextCtrl>(dialog, "ID_USERNAME")->SetValue("operator");
         Find<wxTextCtrl>(dialog, "ID_PASSWORD")->SetValue("s3cret");
         Find<wxTextCtrl>(dialog, "ID_DETECTOR_NAME3")->SetValue("SENSOR-3");
@@ -88,10 +68,7 @@ TEST_F(PecosPagesTest, ADConverterTabsScreenshotsAndEditedValuesOnTheWire) {
 
 TEST_F(PecosPagesTest, EUTControllerHasNoDetectorMap) {
     PontisPecosSCPI_EUTController driver("PECOS-8");
-    const auto titles = ShowDialog(driver, [&](wxDialog &dialog) {
-        Photograph(dialog, "pecos-eut");
-        return wxID_CANCEL;
-    });
+    const auto titles = ShowDialog(driver, [&](wxDialog &) { return wxID_CANCEL; });
     EXPECT_EQ((std::vector<std::string>{"Authorisation", "Communication", "Identification"}), titles);
 }
 
@@ -133,4 +110,73 @@ TEST_F(PecosPagesTest, ConnectionDefaultsAreSetWhenTheDriverIsBuilt) {
     EXPECT_EQ(2u, manager.GetConfigurations().size());
     EXPECT_EQ(0u, driver.DefaultStreamConfiguration(HostHandle()));
     EXPECT_EQ("TCPIP::127.0.0.1::15444::SOCKET", visa->GetResourceName());
+}
+
+// The dialogs as the wx host meets them: the plug-in loaded by dlopen and nothing of the test in
+// its process. A person (the host's operator) photographs every tab, types and presses OK; with
+// no person, the answer "ok" stores what the dialog holds; a message box reaches its answer.
+TEST(PecosDialogsInTheHost, OpenAndStoreWhatWasChanged) {
+    if (std::getenv("DISPLAY") == nullptr)
+        GTEST_SKIP() << "the wx host needs a display";
+    const std::string host = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR") + "/tools/korvalis-wxhost";
+    const std::string folder = TestSupport::RunnerEnv("KORVALIS_BINARY_DIR") + "/screenshots";
+    TestSupport::IsolatedEnvironment isolated;
+    auto Count = [](const std::string &text, const std::string &pattern) {
+        size_t n = 0;
+        for (size_t at = text.find(pattern); at != std::string::npos; at = text.find(pattern, at + 1))
+            ++n;
+        return n;
+    };
+    auto run = [&](const std::string &interactive, const std::string &script) {
+        TestSupport::ScopedEnv mode("KORVALIS_NONINTERACTIVE", interactive == "person" ? "0" : "1");
+        TestSupport::ScopedEnv answer("KORVALIS_DIALOG_ANSWER", "ok");
+        return TestSupport::RunProcess({host, "--hwnd", "window", "--script", "-"}, script,
+                                       std::chrono::seconds(120));
+    };
+    struct Case {
+        const char *Key;
+        const char *Prefix;
+        const char *Title;
+        size_t Pictures;      // every tab, and the second tab of the stream choice
+        std::string Typed;    // operator lines
+        std::string Expected; // in the saved file
+    };
+    const Case cases[] = {
+        {"PONTISPECOS_AD_8", "pecos-ad", "PECOS-8 AD converter", 5,
+         "operator set ID_USERNAME operator\noperator set ID_DETECTOR_NAME3 SENSOR-3\n",
+         "Detector 3 name=SENSOR-3"},
+        {"PONTISPECOS_EUT_8", "pecos-eut", "PECOS-8 EUT controller", 4, "operator set ID_USERNAME operator\n",
+         "UserName=operator"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Key);
+        SettingsFile settings;
+        const std::string loaded = settings.Server(1).Login("carol", "pw").Write();
+        const std::string saved = isolated.Root() + "/" + c.Prefix + ".ini";
+        auto r = run("person", std::string("create ") + c.Key + "\nload-config $ID " + loaded +
+                                   "\noperator photograph " + folder + " " + c.Prefix + "\n" + c.Typed +
+                                   "operator answer ok\nconfigure $ID\nsave-config $ID " + saved + "\n");
+        ASSERT_EQ(0, r.ExitCode) << r.Output;
+        EXPECT_NE(std::string::npos, r.Output.find("ShowConfigurationDialog result=0x00000000")) << r.Output;
+        EXPECT_NE(std::string::npos, r.Output.find(std::string("operator sees \"") + c.Title + "\""))
+            << r.Output;
+        EXPECT_EQ(c.Pictures, Count(r.Output, "operator photographed " + folder)) << r.Output;
+        EXPECT_EQ(0u, Count(r.Output, "operator could not")) << r.Output;
+        const std::string file = TestSupport::ReadFile(saved);
+        EXPECT_NE(std::string::npos, file.find(c.Expected)) << file;
+        EXPECT_NE(std::string::npos, file.find("UserName=operator")) << file;
+
+        // No person: the loaded values pass the dialog and are stored.
+        r = run("none", std::string("create ") + c.Key + "\nload-config $ID " + loaded +
+                            "\nconfigure $ID\nsave-config $ID " + saved + "\n");
+        EXPECT_NE(std::string::npos, r.Output.find("ShowConfigurationDialog result=0x00000000")) << r.Output;
+        EXPECT_NE(std::string::npos, TestSupport::ReadFile(saved).find("UserName=carol"));
+    }
+    // A message box reaches the operator: without its resources the dialog cannot be loaded.
+    TestSupport::ScopedEnv noResources("KORVALIS_XRC_PATH", isolated.Root());
+    auto r = run("person", "create PONTISPECOS_EUT_8\noperator answer ok\nconfigure $ID\n");
+    EXPECT_NE(std::string::npos,
+              r.Output.find("could not be loaded. The configuration window cannot be shown."))
+        << r.Output;
+    EXPECT_NE(std::string::npos, r.Output.find("ShowConfigurationDialog result=0x00000000")) << r.Output;
 }

@@ -47,6 +47,7 @@ TEST(EthernetConfiguration, AddressesAreNormalisedWithTheDefaultsForWhatIsMissin
         {"tcpip://10.0.0.7:0", "tcpip://10.0.0.7:7895"},
         {"tcpip://10.0.0.7:x", "tcpip://10.0.0.7:7895"},
         {"tcpip://10.0.0.7:70000", "tcpip://10.0.0.7:7895"},
+        {"tcpip://10.0.0.7:4294972191", "tcpip://10.0.0.7:7895"},
         {"10.0.0.7:5025", "tcpip://192.168.13.89:7895"},
         {"tcpip://instrument.local:5025", "tcpip://instrument.local:5025"},
         {"tcpip://[::1]:5025", "tcpip://[::1]:5025"},

@@ -216,6 +216,7 @@ protected:
     static bool InspectModalDialog(const std::function<void()> &show,
                                    const std::function<void(wxDialog &)> &inspect) {
         bool bSeen = false;
+        bool bShown = false;
         int ticks = 0;
         wxTimer timer;
         timer.Bind(wxEVT_TIMER, [&](wxTimerEvent &) {
@@ -223,7 +224,12 @@ protected:
                 auto *dialog = dynamic_cast<wxDialog *>(window);
                 if (dialog == nullptr || !dialog->IsModal())
                     continue;
-                if (++ticks > 100 || (dialog->IsShownOnScreen() && !bSeen)) {
+                // Seen one tick after it is first shown, with the work its showing queued done (on
+                // a loaded machine the show event may come after the window is on screen).
+                const bool bWasShown = bShown;
+                bShown = dialog->IsShownOnScreen();
+                wxTheApp->ProcessPendingEvents();
+                if (++ticks > 100 || (bShown && bWasShown && !bSeen)) {
                     bSeen = dialog->IsShownOnScreen();
                     inspect(*dialog);
                     dialog->EndModal(wxID_CANCEL);

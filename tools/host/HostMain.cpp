@@ -29,6 +29,8 @@
 #include <wx/frame.h>
 #include <wx/init.h>
 
+#include "tools/host/DialogOperator.h"
+
 const char *const CommandLine::Program = "korvalis-wxhost";
 #else
 const char *const CommandLine::Program = "korvalis-host";
@@ -252,6 +254,22 @@ std::string Quote(const char *text, uint32_t size) {
 
 bool Run(Host &host, std::vector<std::string> args);
 
+#ifdef KORVALIS_HOST_WITH_WX
+DialogOperator *gOperator = nullptr;
+
+bool RunOperator(const std::vector<std::string> &args) {
+    if (gOperator != nullptr && args.size() == 4 && args[1] == "photograph")
+        gOperator->Photograph(args[2], args[3]);
+    else if (gOperator != nullptr && args.size() == 4 && args[1] == "set")
+        gOperator->Set(args[2], args[3]);
+    else if (gOperator == nullptr || args.size() != 3 || args[1] != "answer" || !gOperator->Answer(args[2])) {
+        std::fprintf(stderr, "%s: bad operator command\n", Program);
+        return false;
+    }
+    return true;
+}
+#endif
+
 bool RunAll(Host &host, const std::string &id) {
     const char *calls[] = {"registered", "unregistered", "check", "init", "deinit", "configure"};
     bool ok = true;
@@ -308,6 +326,10 @@ bool Run(Host &host, std::vector<std::string> args) {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
         return true;
     }
+#ifdef KORVALIS_HOST_WITH_WX
+    if (cmd == "operator")
+        return RunOperator(args);
+#endif
     if (cmd == "echo") {
         std::string text;
         for (size_t i = 1; i < args.size(); ++i)
@@ -347,7 +369,16 @@ bool Run(Host &host, std::vector<std::string> args) {
                              {"configure", "ShowConfigurationDialog", fn.ShowConfigurationDialog}};
     for (const auto &s : simple) {
         if (cmd == s.command) {
-            PrintResult(s.name, s.fn(w, id));
+#ifdef KORVALIS_HOST_WITH_WX
+            if (gOperator != nullptr)
+                gOperator->Arm();
+#endif
+            const uint32_t r = s.fn(w, id);
+#ifdef KORVALIS_HOST_WITH_WX
+            if (gOperator != nullptr)
+                gOperator->Finish();
+#endif
+            PrintResult(s.name, r);
             return true;
         }
     }
@@ -493,6 +524,10 @@ void PrintUsage() {
         "  all ID                                       every export once\n"
         "  sleep MS\n"
         "  echo TEXT\n"
+        "korvalis-wxhost only, for the next call that opens a window (a person's part at it):\n"
+        "  operator photograph FOLDER PREFIX            every tab as FOLDER/PREFIX-<n>-<title>.png\n"
+        "  operator set CONTROL VALUE                   type VALUE into the control named CONTROL\n"
+        "  operator answer ok|cancel                    then press that button (a message box: at once)\n"
         "Whole numbers are decimal or 0x hexadecimal, X a decimal number, SIZE at most %llu\n"
         "(256 when not given). obj: passes the address of a slot that holds one of the host's automation\n"
         "objects, as SetValue id 3 takes them; their AddRef and Release calls are printed.\n"
@@ -553,6 +588,8 @@ int main(int argc, char **argv) {
         return 1;
     }
     wxTheApp->CallOnInit();
+    DialogOperator dialogOperator;
+    gOperator = &dialogOperator;
     wxFrame *frame = nullptr;
     if (hwnd == "window") {
         frame = new wxFrame(nullptr, wxID_ANY, "Korvalis");

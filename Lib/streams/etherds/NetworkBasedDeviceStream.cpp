@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <exception>
 #include <limits>
 #include <utility>
@@ -610,9 +611,13 @@ std::string NetworkBasedDeviceStreamConfig::GetAddress() {
         server = parts.Server;
     unsigned short port = defaultPort;
     if (parts.HasPort) {
-        // A port that does not convert, or does not fit 16 bits, leaves the default.
-        const unsigned int parsed = ParseUnsignedOr(parts.Port, 0);
-        if (parsed > 0 && parsed <= 0xFFFF)
+        // Only a number from 1 to 65535, digits alone, is a port; anything else leaves the default
+        // (a scan would wrap 4294982740 round to 15444).
+        unsigned long parsed = 0;
+        const char *first = parts.Port.data();
+        const char *last = first + parts.Port.size();
+        const auto [end, error] = std::from_chars(first, last, parsed);
+        if (error == std::errc() && end == last && parsed > 0 && parsed <= 0xFFFF)
             port = static_cast<unsigned short>(parsed);
     }
     const std::string address = "tcpip://" + server + ":" + std::to_string(port);

@@ -1,0 +1,193 @@
+#include "tools/host/DialogOperator.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/combobox.h>
+#include <wx/dialog.h>
+#include <wx/filename.h>
+#include <wx/imagpng.h>
+#include <wx/msgdlg.h>
+#include <wx/notebook.h>
+#include <wx/textctrl.h>
+
+#include "tools/host/WindowPhotograph.h"
+
+namespace {
+
+constexpr int LookIntervalMilliseconds = 50;
+
+void Say(const std::string &line) {
+    std::printf("operator %s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+wxDialog *ShownModalDialog() {
+    for (wxWindow *window : wxTopLevelWindows) {
+        auto *dialog = dynamic_cast<wxDialog *>(window);
+        if (dialog != nullptr && dialog->IsModal() && dialog->IsShown())
+            return dialog;
+    }
+    return nullptr;
+}
+
+bool SetControl(wxWindow &control, const wxString &value) {
+    if (auto *text = dynamic_cast<wxTextCtrl *>(&control)) {
+        text->SetValue(value);
+        return true;
+    }
+    if (auto *combo = dynamic_cast<wxComboBox *>(&control)) {
+        combo->SetValue(value);
+        return true;
+    }
+    if (auto *choice = dynamic_cast<wxChoice *>(&control))
+        return choice->SetStringSelection(value);
+    if (auto *check = dynamic_cast<wxCheckBox *>(&control)) {
+        check->SetValue(value == "1" || value.Lower() == "true");
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+DialogOperator::DialogOperator() : mTimer(this) {
+    Bind(wxEVT_TIMER, &DialogOperator::OnTimer, this);
+}
+
+DialogOperator::~DialogOperator() {
+    mTimer.Stop();
+}
+
+void DialogOperator::Photograph(const std::string &folder, const std::string &prefix) {
+    mFolder = folder;
+    mPrefix = prefix;
+}
+
+void DialogOperator::Set(const std::string &control, const std::string &value) {
+    mValues.emplace_back(control, value);
+}
+
+bool DialogOperator::Answer(const std::string &button) {
+    if (button == "ok")
+        mAnswer = wxID_OK;
+    else if (button == "cancel")
+        mAnswer = wxID_CANCEL;
+    else
+        return false;
+    return true;
+}
+
+void DialogOperator::Arm() {
+    mActed = false;
+    if (mPrefix.empty() && mValues.empty() && mAnswer == 0)
+        return;
+    if (!mHooked)
+        Register();
+    mHooked = true;
+    mTimer.Start(LookIntervalMilliseconds);
+}
+
+void DialogOperator::Finish() {
+    const bool waited = mTimer.IsRunning();
+    mTimer.Stop();
+    if (mHooked)
+        Unregister();
+    mHooked = false;
+    if (waited && !mActed)
+        Say("saw no dialog");
+    mFolder.clear();
+    mPrefix.clear();
+    mValues.clear();
+    mAnswer = 0;
+}
+
+int DialogOperator::Enter(wxDialog *dialog) {
+    auto *box = dynamic_cast<wxMessageDialogBase *>(dialog);
+    if (box == nullptr || mAnswer == 0)
+        return wxID_NONE; // shown as usual
+    mTimer.Stop();
+    mActed = true;
+    Say("reads \"" + box->GetMessage().utf8_string() + "\"");
+    Say(mAnswer == wxID_OK ? "presses OK" : "presses Cancel");
+    return mAnswer;
+}
+
+void DialogOperator::OnTimer(wxTimerEvent &) {
+    wxDialog *dialog = ShownModalDialog();
+    if (dialog == nullptr)
+        return;
+    mTimer.Stop();
+    mActed = true;
+    Act(*dialog);
+}
+
+void DialogOperator::Act(wxDialog &dialog) {
+    Say("sees \"" + dialog.GetTitle().utf8_string() + "\"");
+    if (!mPrefix.empty())
+        PhotographTabs(dialog);
+    for (const auto &[name, value] : mValues) {
+        wxWindow *control = wxWindow::FindWindowByName(wxString::FromUTF8(name.c_str()), &dialog);
+        const bool done = control != nullptr && SetControl(*control, wxString::FromUTF8(value.c_str()));
+        Say((done ? "set " : "could not set ") + name);
+    }
+    if (mAnswer == 0)
+        return; // a person answers
+    Say(mAnswer == wxID_OK ? "presses OK" : "presses Cancel");
+    // Through the button, as a click: OK validates and stores before the dialog ends.
+    if (auto *button = dynamic_cast<wxButton *>(dialog.FindWindow(mAnswer))) {
+        wxCommandEvent click(wxEVT_BUTTON, mAnswer);
+        click.SetEventObject(button);
+        button->GetEventHandler()->ProcessEvent(click);
+    } else {
+        dialog.EndModal(mAnswer);
+    }
+}
+
+void DialogOperator::Shoot(wxDialog &dialog, wxWindow &page, std::string name) {
+    std::replace(name.begin(), name.end(), ' ', '-');
+    const std::string file = mFolder + "/" + mPrefix + "-" + name + ".png";
+    wxImage shot;
+    std::string why;
+    const bool painted = WindowPhotograph::WaitUntilPainted(dialog, page, shot, why);
+    if (shot.IsOk() && shot.SaveFile(wxString::FromUTF8(file.c_str()), wxBITMAP_TYPE_PNG))
+        Say((painted ? "photographed " : "photographed unpainted (" + why + ") ") + file);
+    else
+        Say("could not photograph " + file);
+}
+
+// Every tab, and every further tab of a notebook on a tab, each selected in turn; what was
+// selected is selected again (a page may act on its selection).
+void DialogOperator::PhotographTabs(wxDialog &dialog) {
+    wxFileName::Mkdir(wxString::FromUTF8(mFolder.c_str()), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+    if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr)
+        wxImage::AddHandler(new wxPNGHandler);
+    auto *tabs = dynamic_cast<wxNotebook *>(dialog.FindWindow("GenericTabs"));
+    if (tabs == nullptr) {
+        Shoot(dialog, dialog, "1-" + dialog.GetTitle().utf8_string());
+        return;
+    }
+    const int selected = tabs->GetSelection();
+    for (size_t i = 0; i < tabs->GetPageCount(); ++i) {
+        tabs->SetSelection(i);
+        const std::string name = std::to_string(i + 1) + "-" + tabs->GetPageText(i).utf8_string();
+        Shoot(dialog, *tabs->GetPage(i), name);
+        for (wxWindow *child : tabs->GetPage(i)->GetChildren()) {
+            auto *inner = dynamic_cast<wxNotebook *>(child);
+            if (inner == nullptr)
+                continue;
+            const int innerSelected = inner->GetSelection();
+            for (size_t k = 0; k < inner->GetPageCount(); ++k) {
+                if (static_cast<int>(k) == innerSelected)
+                    continue; // in the tab's own picture
+                inner->SetSelection(k);
+                Shoot(dialog, *inner->GetPage(k), name + "-" + inner->GetPageText(k).utf8_string());
+            }
+            inner->SetSelection(innerSelected);
+        }
+    }
+    tabs->SetSelection(selected);
+}

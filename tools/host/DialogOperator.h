@@ -1,0 +1,49 @@
+// The wx host's stand-in for a person at the plug-in's windows: once the next modal dialog is
+// shown, it photographs every tab, types the queued values into the named controls and presses
+// the queued button; a message box it answers with that button as it opens. It prints one line
+// for each step.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <wx/event.h>
+#include <wx/modalhook.h>
+#include <wx/timer.h>
+
+class wxDialog;
+
+class DialogOperator : public wxEvtHandler, private wxModalDialogHook {
+public:
+    DialogOperator();
+    ~DialogOperator() override;
+    DialogOperator(const DialogOperator &) = delete;
+    DialogOperator &operator=(const DialogOperator &) = delete;
+
+    // Pictures go to <folder>/<prefix>-<n>-<tab title>[-<inner tab title>].png.
+    void Photograph(const std::string &folder, const std::string &prefix);
+    void Set(const std::string &control, const std::string &value);
+    // "ok" or "cancel"; false for any other answer.
+    bool Answer(const std::string &button);
+
+    // Watches for the dialog while the host's call runs; Finish forgets what was not done.
+    void Arm();
+    void Finish();
+
+private:
+    int Enter(wxDialog *dialog) override;
+    void Exit(wxDialog *) override {}
+    void OnTimer(wxTimerEvent &event);
+    void Act(wxDialog &dialog);
+    void PhotographTabs(wxDialog &dialog);
+    void Shoot(wxDialog &dialog, wxWindow &page, std::string name);
+
+    wxTimer mTimer;
+    std::string mFolder;
+    std::string mPrefix;
+    std::vector<std::pair<std::string, std::string>> mValues;
+    int mAnswer = 0;
+    bool mActed = false;
+    bool mHooked = false;
+};
