@@ -8,7 +8,9 @@
 
 namespace {
 
-// Printable ASCII, tabs and line ends: text in which the expression sees just these bytes.
+// True when no byte is NUL or above 0x7F (control characters included): text that the expression
+// sees byte for byte. A NUL or a non-ASCII byte can change what it sees, so such a reply goes to
+// the expression itself.
 bool IsPlainReply(const std::string &text) {
     for (const char c : text) {
         const unsigned char u = static_cast<unsigned char>(c);

@@ -91,14 +91,6 @@ unsigned int PontisPecosSCPI_ADConverter::GetToggleDelay() const {
     return std::min(mToggleDelay.GetValue(), LargestToggleDelay);
 }
 
-bool ParseDetectorReply(const std::string &sReply, float &fValue) {
-    double number = 0.0;
-    if (RegexMatch<double>(sReply, FloatNumberPattern, number, false) != 0)
-        return false;
-    fValue = static_cast<float>(number);
-    return true;
-}
-
 DWORD PontisPecosSCPI_ADConverter::GetChannelValue(HostWindow hWnd, uint32_t *pdwChannel, float *pfValue) {
     QuellinEntry entry("PontisPecosSCPI_ADConverter", "GetChannelValue()");
     entry.LogBegin(QuellinLevelNote);

@@ -70,6 +70,3 @@ public:
 private:
     StorableMemberVariable<unsigned int> mToggleDelay;
 };
-
-// The first number in a reply, as the pattern FloatNumberPattern finds it; false when there is none.
-bool ParseDetectorReply(const std::string &sReply, float &fValue);

@@ -9,11 +9,11 @@
 #include "logging/LoggedMessageBox.h"
 #include "logging/MakeString.h"
 #include "logging/QuellinEntry.h"
+#include "platform/MessageBox.h"
 
 namespace {
 
 constexpr const wchar_t *ModuleName = L"ADConvertorBase";
-constexpr unsigned int IconInformation = 0x40;
 constexpr const wchar_t *DeviceDriverBaseCall = L"GetValue(\"DeviceDriverBaseCall\")";
 
 } // namespace
@@ -110,7 +110,8 @@ DWORD ADConvertorBase::GetChannelCountValue() {
 DWORD ADConvertorBase::ShowConfigurationDialogUnavailable(HostWindow hWnd) {
     QuellinEntry entry(ModuleName, L"ShowConfigurationDialogUnavailable");
     entry.Log(QuellinLevelNote);
-    MessageBoxW(hWnd, L"This Device Driver cannot be configured", GetDriverDescription(), IconInformation);
+    MessageBoxW(hWnd, L"This Device Driver cannot be configured", GetDriverDescription(),
+                Platform::MbIconInformation);
     return 0;
 }
 

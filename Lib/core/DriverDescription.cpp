@@ -13,12 +13,11 @@
 #include "logging/LoggedMessageBox.h"
 #include "logging/MakeString.h"
 #include "logging/QuellinEntry.h"
+#include "platform/MessageBox.h"
 
 namespace {
 
 constexpr const wchar_t *ModuleName = L"DeviceDriverBase";
-constexpr unsigned int IconError = 0x10;
-constexpr unsigned int IconInformation = 0x40;
 constexpr uint32_t ErrorTextSize = 1024;
 
 } // namespace
@@ -103,7 +102,8 @@ DWORD DeviceDriverBase::ShowTabbedConfigurationDialog(HostWindow hWnd) {
 DWORD DeviceDriverBase::ShowConfigurationDialogUnavailable(HostWindow hWnd) {
     QuellinEntry entry(ModuleName, L"ShowConfigurationDialogUnavailable");
     entry.Log(QuellinLevelNote, L"Message", L"Device cannot be configured");
-    MessageBoxW(hWnd, L"This Device Driver cannot be configured", GetDriverDescription(), IconInformation);
+    MessageBoxW(hWnd, L"This Device Driver cannot be configured", GetDriverDescription(),
+                Platform::MbIconInformation);
     return 0;
 }
 
@@ -120,7 +120,7 @@ void DeviceDriverBase::ShowError(HostWindow hWnd, DWORD dwCode) {
         read = ErrorTextSize - 1;
     const std::wstring message = MakeWString(L"Error: ", std::string(text, read), L"\n\nCode: ", dwCode,
                                              L" (hex: 0x", FormatString("%08lx", dwCode), L")");
-    MessageBoxW(hWnd, message, GetDriverDescription(), IconError);
+    MessageBoxW(hWnd, message, GetDriverDescription(), Platform::MbIconError);
 }
 
 DWORD ShowConfigurationPages(HostWindow hWnd, const PanelResourceNameList &panels,

@@ -38,7 +38,7 @@ DWORD clsTovikLng::Load() {
             // A half-bound library is not kept: the next call tries again and fails the same way,
             // instead of answering with empty texts as if the library worked.
             FreeModule();
-            return ErrorEntryPointNotFound;
+            return Platform::EntryPointNotFound;
         }
     }
     if (mLoadLanguageResource != nullptr) {

@@ -14,9 +14,9 @@ constexpr const char *TovikLangLoadFailureText = "Can not load TovikLang.dll";
 
 class clsTovikLng {
 public:
-    // Windows error codes of Load.
-    static constexpr DWORD ErrorLibraryNotFound = 126;    // the library cannot be loaded
-    static constexpr DWORD ErrorEntryPointNotFound = 127; // an entry point is missing
+    // Windows error code of Load when the library cannot be loaded (a missing entry point gives
+    // Platform::EntryPointNotFound).
+    static constexpr DWORD ErrorLibraryNotFound = 126;
 
     explicit clsTovikLng(DWORD dwResourceNumber);
     virtual ~clsTovikLng();

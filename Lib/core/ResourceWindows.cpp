@@ -29,7 +29,6 @@ namespace {
 
 constexpr const char *DriverLogDescription = "wxDLLApp";
 constexpr const wchar_t *LogModule = L"wxDLLApp";
-constexpr unsigned int IconError = 0x10;
 constexpr int ToolTipDisplayMilliseconds = 10000;
 // Room around a tab's title in the tab strip (the theme's padding and borders).
 constexpr int TabTitlePadding = 40;
@@ -273,7 +272,7 @@ wxDialog *ShowDialog(wxDialog *dialog, wxWindow *parent, const wxString &resourc
     const wxString label = dialog->GetLabel();
     if (label.empty()) {
         MessageBoxW(nullptr, L"Name in ShowDialog in IsEmpty(): " + ToStdWstring(label), L"debugging",
-                    IconError);
+                    Platform::MbIconError);
         return nullptr;
     }
     return dialog;
@@ -285,7 +284,7 @@ wxFrame *LoadFrameFromResource(wxFrame *frame, wxWindow *parent, const wxString 
     const wxString label = frame->GetLabel();
     if (label.empty()) {
         MessageBoxW(nullptr, L"Name in LoadFrameFromResource in IsEmpty(): " + ToStdWstring(label),
-                    L"debugging", IconError);
+                    L"debugging", Platform::MbIconError);
         return nullptr;
     }
     return frame;
@@ -378,7 +377,7 @@ int ShowDialogModal(wxWindow *parent, wxDialog *dialog, const wxString &title) {
             parent,
             FormatString("Dialog ('%s') could not be loaded. The configuration window cannot be shown.",
                          sTitle.c_str()),
-            sTitle, IconError);
+            sTitle, Platform::MbIconError);
         return 0;
     }
     wxWeakRef<wxWindow> owner(parent);

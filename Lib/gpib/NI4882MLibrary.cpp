@@ -162,7 +162,7 @@ DWORD GPIBSRQLibrary::LoadGPIBSRQDLL() {
                             mModule.Bind("SetExpectingSRQ", mSetExpectingSRQ);
         if (!bBound) {
             // Not kept: the next load tries again and reports the same failure.
-            result = GPIBResult::ProcedureNotFound;
+            result = Platform::EntryPointNotFound;
             mModule.Unload();
             ClearEntryPoints();
         } else {
@@ -314,8 +314,8 @@ DWORD NI4882MLibrary::LoadGPIB32DLLs() {
             // A library without every entry point is not kept: no bus call can reach a missing one.
             mModule.Unload();
             ClearEntryPoints();
-            entry.LogEnd(QuellinLevelError, L"Err", GPIBResult::ProcedureNotFound);
-            return GPIBResult::ProcedureNotFound;
+            entry.LogEnd(QuellinLevelError, L"Err", Platform::EntryPointNotFound);
+            return Platform::EntryPointNotFound;
         }
         entry.LogEnd(QuellinLevelComplete);
     }

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr unsigned int ErrorMessageStyle = 48; // OK button, exclamation icon
+constexpr unsigned int ErrorMessageStyle = Platform::MbOk | Platform::MbIconWarning;
 
 // One note record of the box, the box itself, and a warning when nobody could see it. The
 // description quotes the texts in their narrow form; the record carries them as given.

@@ -160,14 +160,6 @@ public:
     // The time field: seconds, '.', milliseconds unpadded (7 ms -> ".7").
     static std::wstring FormatTime(const Platform::WallTime &time);
 
-    const std::wstring &GetModule() const {
-        MakeNames();
-        return mModule;
-    }
-    const std::wstring &GetFunction() const {
-        MakeNames();
-        return mFunction;
-    }
     const std::wstring &GetPending() const { return mPending; }
     bool IsBegun() const { return mBegun; }
 

@@ -4,7 +4,13 @@
 
 #include <string>
 
+#include "platform/HostTypes.h"
+
 namespace Platform {
+
+// The Windows error of a library that lacks an entry point (ERROR_PROC_NOT_FOUND), the code by
+// which the layers that bind libraries report one.
+constexpr DWORD EntryPointNotFound = 127;
 
 std::string MapLibraryName(const std::string &dllName);
 // The file that Load tries first: the first match in $KORVALIS_LIBRARY_PATH, else the mapped name

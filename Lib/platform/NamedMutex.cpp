@@ -12,6 +12,23 @@
 // come while the lock is free takes it after a short grace, and every value read is checked.
 // A new owner that finds a holder's id in the record knows that it died holding it
 // (WaitAbandoned). A thread that ends while holding a mutex abandons it too.
+//
+// The segments' life. A process attaches the turn segment of a lock file when it opens the file
+// at its first wait on the name, making it (zeroed, mode 0666) when there is none; the first to
+// attach claims it for the file (magic, device, inode), and one that is of another size or
+// claimed for another file is not used. It stays attached while the file is open: until the last
+// object of the name in the process goes, the file is found without its name, the process ends
+// or this code is unloaded; a forked child only lets go of the parent's attachment. The process
+// that detaches last removes the segment (when it may): it marks the segment closing, sees that
+// nobody else is attached and removes it; a process attaching meanwhile waits for the mark to go
+// and attaches again (to a new segment when the old one went), and a mark that stays (its process
+// died) is cleared after a short while. The lock directory has a segment of its own, made,
+// attached and removed the same way, that counts the lock files opened there: an owner asks the
+// lock file's link count only when that count moved since it last asked, or a second has passed.
+// Without System V shared memory, or without a usable turn segment, the lock is flock alone: an
+// infinite wait blocks in flock, a timed one tries it after growing pauses, waiters take no turns
+// and a holder that died in another process is not reported as WaitAbandoned. Without a
+// directory segment the link count is asked at every acquisition.
 #include "platform/NamedMutex.h"
 
 #include "platform/Clock.h"
@@ -51,18 +68,18 @@ struct NamedMutex::Shared {
     std::thread::id owner;  // default id: nobody
     bool acquiring = false; // the owner is still waiting for the file lock
     uint32_t count = 0;
-    int fd = -1;                      // the lock file, open from the first wait on (-1: not open)
-    TurnSegment *segment = nullptr;   // the file's turn record, attached while fd is open
-    int segmentId = -1;               // its System V id
-    TurnRecord *turn = nullptr;       // inside segment; null without one (locked by flock alone)
-    TurnSegment *directory = nullptr; // the lock directory's segment, attached while fd is open
-    int directoryId = -1;             // its System V id
-    bool nameKnown = false;           // the link count was found above 0 ...
-    uint32_t nameOpened = 0;          // ... when the directory's count of opened files was this
-    uint64_t nameCheckedAt = 0;       // ... at this time (coarse monotonic microseconds)
-    uint32_t ticket = 0;              // the owner's ticket while it holds the file lock
-    uint32_t pid = 0;                 // this process's id, taken when fd was opened
-    bool abandoned = false;           // the last owner thread ended without releasing
+    int fd = -1;                           // the lock file, open from the first wait on (-1: not open)
+    TurnSegment *segment = nullptr;        // the file's turn record, attached while fd is open
+    int segmentId = -1;                    // its System V id
+    TurnRecord *turn = nullptr;            // inside segment; null without one (locked by flock alone)
+    DirectorySegment *directory = nullptr; // the lock directory's segment, attached while fd is open
+    int directoryId = -1;                  // its System V id
+    bool nameKnown = false;                // the link count was found above 0 ...
+    uint32_t nameOpened = 0;               // ... when the directory's count of opened files was this
+    uint64_t nameCheckedAt = 0;            // ... at this time (coarse monotonic microseconds)
+    uint32_t ticket = 0;                   // the owner's ticket while it holds the file lock
+    uint32_t pid = 0;                      // this process's id, taken when fd was opened
+    bool abandoned = false;                // the last owner thread ended without releasing
     std::atomic<uint32_t> waiting{0};
     ~Shared();
 };
@@ -389,24 +406,34 @@ key_t DirectorySegmentKey(uint64_t directoryHash) {
 
 namespace {
 
+// Claims a segment for its lock file or directory: true when it is (now) that one's.
+bool ClaimSegment(TurnSegment &segment, uint64_t device, uint64_t inode) {
+    return Claim(segment.magic, TurnSegmentMagic) && Claim(segment.device, device) &&
+           Claim(segment.inode, inode);
+}
+bool ClaimSegment(DirectorySegment &segment, uint64_t directoryHash) {
+    return Claim(segment.magic, DirectorySegmentMagic) && Claim(segment.path, directoryHash);
+}
+
 // Attaches the segment of a key, made (zeroed, mode 0666 so that every user's processes share it)
-// when missing, and claims it for magic, device and inode. Null without one: no System V shared
+// when missing, and claims it for the identity given. Null without one: no System V shared
 // memory, a segment of the key that is of another size, another's or not ours to use.
-TurnSegment *AttachSegment(key_t key, uint64_t magic, uint64_t device, uint64_t inode, int &segmentId) {
+template <typename Segment, typename... Identity>
+Segment *AttachSegment(key_t key, int &segmentId, Identity... identity) {
     if (gSegmentsSwept.load())
         return nullptr;
     const auto since = SteadyClock::now();
     for (;;) {
-        const int id = shmget(key, sizeof(TurnSegment), IPC_CREAT | 0666);
+        const int id = shmget(key, sizeof(Segment), IPC_CREAT | 0666);
         if (id < 0)
             return nullptr;
         struct shmid_ds info;
-        if (shmctl(id, IPC_STAT, &info) != 0 || info.shm_segsz != sizeof(TurnSegment))
+        if (shmctl(id, IPC_STAT, &info) != 0 || info.shm_segsz != sizeof(Segment))
             return nullptr;
         void *address = shmat(id, nullptr, 0);
         if (address == reinterpret_cast<void *>(-1))
             return nullptr;
-        auto *segment = static_cast<TurnSegment *>(address);
+        auto *segment = static_cast<Segment *>(address);
         // Attached before the closing mark is read: a leaving process that set it counts us.
         const uint32_t closing = Load(segment->closing);
         const bool patient = SteadyClock::now() - since < ClosingPatience;
@@ -419,8 +446,7 @@ TurnSegment *AttachSegment(key_t key, uint64_t magic, uint64_t device, uint64_t 
         // A mark that stays belongs to a process that died deciding (or is nonsense): cleared.
         if (closing != 0)
             CompareExchange(segment->closing, closing, 0);
-        if (!Claim(segment->magic, magic) || !Claim(segment->device, device) ||
-            !Claim(segment->inode, inode)) {
+        if (!ClaimSegment(*segment, identity...)) {
             shmdt(address);
             return nullptr;
         }
@@ -432,7 +458,7 @@ TurnSegment *AttachSegment(key_t key, uint64_t magic, uint64_t device, uint64_t 
 // Detaches a segment. The last process attached removes it (when its user may), so that segments
 // do not outlive the processes that use them; the closing mark keeps a process attaching meanwhile
 // off a segment that goes.
-void DetachSegment(TurnSegment *&segment, int &segmentId) {
+template <typename Segment> void DetachSegment(Segment *&segment, int &segmentId) {
     if (segment == nullptr)
         return;
     const auto since = SteadyClock::now();
@@ -457,12 +483,12 @@ void AttachSegments(Shared &s) {
     struct stat st;
     if (fstat(s.fd, &st) != 0)
         return;
-    s.segment = AttachSegment(TurnSegmentKey(st.st_dev, st.st_ino), TurnSegmentMagic, st.st_dev, st.st_ino,
-                              s.segmentId);
+    s.segment =
+        AttachSegment<TurnSegment>(TurnSegmentKey(st.st_dev, st.st_ino), s.segmentId,
+                                   static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
     s.turn = s.segment != nullptr ? &s.segment->turn : nullptr;
     const uint64_t directory = DirectoryHash(s.path.substr(0, s.path.find_last_of('/')));
-    s.directory =
-        AttachSegment(DirectorySegmentKey(directory), DirectorySegmentMagic, 0, directory, s.directoryId);
+    s.directory = AttachSegment<DirectorySegment>(DirectorySegmentKey(directory), s.directoryId, directory);
     if (s.directory != nullptr)
         FetchAdd(s.directory->opened, 1);
     s.nameKnown = false;

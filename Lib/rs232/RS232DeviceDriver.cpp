@@ -284,7 +284,7 @@ DWORD RS232DeviceDriver::OptimizedRead(std::string &sText, DWORD vlCount, DWORD 
             result = SetTimeout(timing.RemainingTime(start, timeout));
             if (result == 0) {
                 result = Read(sPiece, toRead);
-                if (result == RS232Result::ReadTimeout) {
+                if (result == StreamResult::ReadTimeout) {
                     ClearLastError();
                     result = 0;
                 }
@@ -301,8 +301,8 @@ DWORD RS232DeviceDriver::OptimizedRead(std::string &sText, DWORD vlCount, DWORD 
                 bKeepReading = false;
         }
         if (result == RS232RunTimeData::VisaTimeoutStatus && sText.size() < vlCount)
-            result = RS232Result::ReadTimeout;
-        if (result == RS232Result::ReadTimeout) {
+            result = StreamResult::ReadTimeout;
+        if (result == StreamResult::ReadTimeout) {
             ClearLastError();
             result = 0;
         }

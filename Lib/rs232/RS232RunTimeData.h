@@ -11,14 +11,15 @@
 #include "core/EnumClass.h"
 #include "platform/HostTypes.h"
 #include "platform/SerialPort.h"
+#include "streams/DeviceStreamSeparatedReadWrite.h"
 
 class RS232Configuration;
 
-// Own result codes of the port access.
+// Own result codes of the port access. A read that ends at its time-out gives every stream's read
+// time-out, StreamResult::ReadTimeout.
 namespace RS232Result {
 constexpr DWORD PortNotOpen = 0x3000012C;
 constexpr DWORD NotAllBytesWritten = 0x3000012D;
-constexpr DWORD ReadTimeout = 0x3000012E;
 constexpr DWORD PortNotFound = 0x3000012F;
 constexpr DWORD PortAccessDenied = 0x30000130;
 constexpr DWORD NoRunTimeData = 0x30000137;
@@ -59,7 +60,7 @@ public:
     virtual DWORD Close() = 0;
     virtual DWORD Lock(double dSeconds) = 0;
     virtual DWORD Unlock() = 0;
-    // Up to count bytes; fewer at the time-out give ReadTimeout with what came.
+    // Up to count bytes; fewer at the time-out give StreamResult::ReadTimeout with what came.
     virtual DWORD Read(std::string &sText, DWORD dwCount) = 0;
     // dwWritten: the bytes the port took (none when the write failed before the data).
     virtual DWORD Write(const std::string &sText, DWORD &dwWritten) = 0;

@@ -74,7 +74,7 @@ DWORD RS232RunTimeDataVISA::Read(std::string &sText, DWORD dwCount) {
     sText.clear();
     DWORD result = mSession->Read(dwCount, sText);
     if (result == VisaTimeoutStatus && sText.size() < dwCount)
-        result = RS232Result::ReadTimeout;
+        result = StreamResult::ReadTimeout;
     return result;
 }
 

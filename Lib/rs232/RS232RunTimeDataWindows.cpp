@@ -142,7 +142,7 @@ DWORD RS232RunTimeDataWindows::Read(std::string &sText, DWORD dwCount) {
         if (error != 0)
             result = Fail(error);
         else if (read < dwCount)
-            result = mdwLastError = RS232Result::ReadTimeout;
+            result = mdwLastError = StreamResult::ReadTimeout;
     }
     entry.LogEnd(ResultSeverityText(result), QuellinDescription,
                  FormatString("Read(\"%.80s\", %d)", sText.c_str(), static_cast<int>(dwCount)), L"buffer",

@@ -28,7 +28,7 @@ ViUInt8 TerminationCharacter(const std::string &sTermination) {
 
 // Failures that say nothing about the instrument's HiSLIP form.
 bool IsLibraryFailure(DWORD result) {
-    return result == ResultCode::VisaLibraryNotFound || result == VisaEntryPointNotFound;
+    return result == ResultCode::VisaLibraryNotFound || result == Platform::EntryPointNotFound;
 }
 
 } // namespace

@@ -205,7 +205,7 @@ DWORD VisaLibrary::LoadVisaDLL() {
         for (const Binding &binding : bindings) {
             if (binding.bind(*this))
                 continue;
-            result = VisaEntryPointNotFound;
+            result = Platform::EntryPointNotFound;
             entry.Log(QuellinLevelError, L"Message",
                       ToStdWstring(std::string(binding.name) + " could not be found in VISA32.DLL"));
             // A half-bound library is not kept: callers would see "loaded" with null entries.

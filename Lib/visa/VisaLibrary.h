@@ -16,9 +16,6 @@
 inline constexpr const char *VisaSystemLibraryName = "visa32.DLL";
 inline constexpr const char *VisaMakerLibraryName = "Pelmora.DLL";
 
-// The operating system's error of a missing entry point (ERROR_PROC_NOT_FOUND).
-constexpr DWORD VisaEntryPointNotFound = 127;
-
 // Library preferences.
 constexpr int VisaPreferMakerLibrary = 0;  // "Pelmora.DLL", then "visa32.DLL"
 constexpr int VisaPreferSystemLibrary = 1; // "visa32.DLL", then "Pelmora.DLL"
@@ -41,7 +38,7 @@ public:
     VisaLibrary &operator=(const VisaLibrary &) = delete;
 
     // 0 when a library is loaded and all seventeen entry points are bound; 0x300002E5 when no
-    // library file loads; VisaEntryPointNotFound (library unloaded again) when one is missing.
+    // library file loads; Platform::EntryPointNotFound (library unloaded again) when one is missing.
     DWORD LoadVisaDLL();
     DWORD LoadLibrary(const std::string &sFileName);
     bool IsLoaded() const { return mLibrary.IsLoaded(); }

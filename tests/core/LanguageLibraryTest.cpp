@@ -106,7 +106,7 @@ TEST(LanguageLibraryIncompleteTest, MissingEntryPointFailsEveryCallAndKeepsNothi
     TestSupport::ScopedEnv path("KORVALIS_LIBRARY_PATH", folder.Path());
 
     clsTovikLng language(587);
-    EXPECT_EQ(language.Load(), clsTovikLng::ErrorEntryPointNotFound);
+    EXPECT_EQ(language.Load(), Platform::EntryPointNotFound);
     EXPECT_FALSE(language.IsLibraryLoaded());
     EXPECT_EQ(language.getText(1), "Can not load TovikLang.dll");
     // A half-bound library once answered the second call with an empty text.

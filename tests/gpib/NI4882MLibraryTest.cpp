@@ -107,10 +107,10 @@ TEST_F(NI4882MLibraryTest, InstalledVersionDecides) {
 TEST_F(NI4882MLibraryTest, LibraryWithoutAnEntryPointIsNotKept) {
     UseLibraries("", true, "libgpib-32-incomplete.so");
     NI4882MLibrary library;
-    EXPECT_EQ(GPIBResult::ProcedureNotFound, library.LoadGPIB32DLLs());
+    EXPECT_EQ(Platform::EntryPointNotFound, library.LoadGPIB32DLLs());
     EXPECT_FALSE(library.IsLoaded());
     EXPECT_EQ(0, library.CallThreadIbsta());
-    EXPECT_EQ(GPIBResult::ProcedureNotFound, library.LoadGPIB32DLLs());
+    EXPECT_EQ(Platform::EntryPointNotFound, library.LoadGPIB32DLLs());
     EXPECT_EQ(GPIBResult::BoardOutOfRange, library.FindBoard(nullptr, 7));
     EXPECT_EQ(GPIBResult::GPIB32NotLoaded, library.FindBoard(nullptr, 0));
 }

@@ -180,7 +180,7 @@ TEST_F(RS232DeviceDriverTest, FailuresAreLoggedWithTheirTexts) {
     records.Take();
     ASSERT_TRUE(mTerminal.Send("abc"));
     std::string text;
-    EXPECT_EQ(RS232Result::ReadTimeout, driver->Read(text, 5));
+    EXPECT_EQ(StreamResult::ReadTimeout, driver->Read(text, 5));
     const std::vector<std::string> timeout = {"B Read() Note",
                                               "E Read() Error | Read(\"abc\", 5) | Err=0x3000012E"};
     EXPECT_EQ(timeout, RecordTable::Rows(records.Take(), L"RS232"));
@@ -271,21 +271,21 @@ TEST_F(RS232DeviceDriverTest, AReadThatTimesOutGivesWhatCameAndTheTimeoutCode) {
     ASSERT_EQ(0u, driver->SetTimeout(0)); // still 100 ms for a read
     std::string text = "old";
     auto start = Clock::now();
-    EXPECT_EQ(RS232Result::ReadTimeout, driver->Read(text, 5));
+    EXPECT_EQ(StreamResult::ReadTimeout, driver->Read(text, 5));
     EXPECT_GE(MillisecondsSince(start), 90);
     EXPECT_EQ("", text);
 
     // The gap after the last byte ends a read that has begun.
     ASSERT_TRUE(mTerminal.Send("abc"));
     start = Clock::now();
-    EXPECT_EQ(RS232Result::ReadTimeout, driver->Read(text, 5));
+    EXPECT_EQ(StreamResult::ReadTimeout, driver->Read(text, 5));
     EXPECT_LT(MillisecondsSince(start), 90);
     EXPECT_EQ("abc", text);
 
     // The time-out stays stored until the next wait reports it, once.
     ASSERT_TRUE(mTerminal.Send("q"));
     DWORD available = 0;
-    EXPECT_EQ(RS232Result::ReadTimeout, driver->WaitCommEvent(100, available));
+    EXPECT_EQ(StreamResult::ReadTimeout, driver->WaitCommEvent(100, available));
     EXPECT_EQ(0u, driver->WaitCommEvent(1000, available));
     EXPECT_EQ(1u, available);
     EXPECT_EQ(0u, driver->Read(text, 1));
@@ -293,7 +293,7 @@ TEST_F(RS232DeviceDriverTest, AReadThatTimesOutGivesWhatCameAndTheTimeoutCode) {
     // A count that would wrap a buffer size is read like any other.
     ASSERT_TRUE(mTerminal.Send("xyz"));
     start = Clock::now();
-    EXPECT_EQ(RS232Result::ReadTimeout, driver->Read(text, 0xFFFFFFFF));
+    EXPECT_EQ(StreamResult::ReadTimeout, driver->Read(text, 0xFFFFFFFF));
     EXPECT_EQ("xyz", text);
 
     char buffer[4] = {'?', '?', '?', '?'};

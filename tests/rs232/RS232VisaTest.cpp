@@ -78,7 +78,7 @@ TEST_F(RS232VisaTest, ReadsEndAtTheLineEndTheCountOrTheTimeout) {
 
     ASSERT_EQ(0u, driver.SetTimeout(100));
     ASSERT_TRUE(mTerminal.Send("abc"));
-    EXPECT_EQ(RS232Result::ReadTimeout, driver.Read(text, 5));
+    EXPECT_EQ(StreamResult::ReadTimeout, driver.Read(text, 5));
     EXPECT_EQ("abc", text);
 }
 

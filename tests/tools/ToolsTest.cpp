@@ -1,5 +1,5 @@
-// The outside programs as people and tests run them: the host's command and script modes, and the
-// log collector as a process that prints the records it receives.
+// The outside programs as people and tests run them: their command-line conventions, the host's
+// command and script modes, and the log collector as a process that prints the records it receives.
 #include "platform/Mailslot.h"
 #include "support/TestSupport.h"
 
@@ -28,6 +28,43 @@ std::vector<std::string> Lines(const std::string &text) {
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
+}
+
+// Every tool: --help on standard output with exit 0, a bad option and a number it cannot read on
+// standard error with a non-zero exit.
+TEST(ToolCommandLineTest, HelpOnStandardOutputErrorsOnStandardError) {
+    IsolatedEnvironment env;
+    const struct {
+        std::string Program, Listed;
+        std::vector<std::string> BadNumber;
+    } tools[] = {{"korvalis-host", "get-error-string", {"get-value", "5", "750", "u32:7x"}},
+                 {"korvalis-wxhost", "get-error-string", {"set-setting", "5", "4003", "one"}},
+                 {"quellin-collector", "--timeout", {"--count", "abc"}},
+                 {"pecos-simulator", "sync", {"--port", ""}}};
+    for (const auto &tool : tools) {
+        SCOPED_TRACE(tool.Program);
+        // Standard output in Output, standard error in Errors.
+        auto run = [&](std::vector<std::string> args) {
+            const std::string errors = env.Root() + "/stderr.txt";
+            args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>'" + errors + "'",
+                                       RunnerEnv("KORVALIS_BINARY_DIR") + "/tools/" + tool.Program});
+            auto result = std::make_pair(RunProcess(args, "", 20s), std::string());
+            result.second = ReadFile(errors);
+            return result;
+        };
+        const auto [help, helpErrors] = run({"--help"});
+        EXPECT_EQ(0, help.ExitCode) << helpErrors;
+        EXPECT_EQ(0u, help.Output.rfind("usage: " + tool.Program + " ", 0)) << help.Output;
+        EXPECT_NE(std::string::npos, help.Output.find(tool.Listed)) << help.Output;
+        EXPECT_EQ("", helpErrors);
+        const auto [option, optionErrors] = run({"--no-such-option"});
+        EXPECT_EQ(2, option.ExitCode) << option.Output << optionErrors;
+        EXPECT_EQ("", option.Output);
+        EXPECT_NE(std::string::npos, optionErrors.find("unknown option --no-such-option")) << optionErrors;
+        const auto [number, numberErrors] = run(tool.BadNumber);
+        EXPECT_NE(0, number.ExitCode) << number.Output << numberErrors;
+        EXPECT_NE(std::string::npos, numberErrors.find(tool.Program + ": bad ")) << numberErrors;
+    }
 }
 
 class HostProgramTest : public ::testing::Test {

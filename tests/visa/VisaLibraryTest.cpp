@@ -54,7 +54,7 @@ TEST(VisaLibraryTest, AMissingEntryPointLeavesNothingBound) {
     LibraryFolder folder(LibraryFolder::Files{{IncompleteLibrary, SystemLibrary}});
     RecordCapture capture;
     VisaLibrary library(VisaSystemLibraryOnly);
-    EXPECT_EQ(VisaEntryPointNotFound, library.LoadVisaDLL());
+    EXPECT_EQ(Platform::EntryPointNotFound, library.LoadVisaDLL());
     EXPECT_FALSE(library.IsLoaded());
     // Entry points bound before the missing one answer "not found" as well.
     ViSession rm = 0;
@@ -70,7 +70,7 @@ TEST(VisaLibraryTest, AMissingEntryPointLeavesNothingBound) {
     EXPECT_EQ(std::vector<std::wstring>{L"viEnableEvent could not be found in VISA32.DLL"}, messages);
     // A session on such a library reports the binding failure.
     VisaBase session(VisaSystemLibraryOnly);
-    EXPECT_EQ(VisaEntryPointNotFound, session.OpenDevice(100));
+    EXPECT_EQ(Platform::EntryPointNotFound, session.OpenDevice(100));
     EXPECT_FALSE(session.IsOpen());
 }
 

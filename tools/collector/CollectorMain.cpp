@@ -1,8 +1,5 @@
-// quellin-collector: creates the call-log mailslot and prints every record that arrives.
-//   quellin-collector [--slot NAME] [--raw] [--count N] [--timeout S]
-// Prints "listening <path>" first, then one line per record (fields, or the raw text with --raw),
-// control characters and NULs written as \xNN.
-// Ends after N records, after S seconds without a record, or on SIGINT/SIGTERM.
+// quellin-collector: creates the call-log mailslot and prints every record that arrives
+// (`quellin-collector --help` tells how).
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +7,10 @@
 #include <string>
 
 #include "QuellinRecord.h"
+#include "common/CommandLine.h"
 #include "platform/Text.h"
+
+const char *const CommandLine::Program = "quellin-collector";
 
 namespace {
 
@@ -19,9 +19,24 @@ void OnSignal(int) {
     gStop = 1;
 }
 
-int Usage() {
-    std::fprintf(stderr, "usage: quellin-collector [--slot NAME] [--raw] [--count N] [--timeout S]\n");
-    return 2;
+constexpr const char *Synopsis = "usage: quellin-collector [--slot NAME] [--raw] [--count N] [--timeout S]\n"
+                                 "       quellin-collector --help\n";
+// Seconds without a record that --timeout takes at most.
+constexpr double LargestTimeout = 1e6;
+
+void PrintUsage() {
+    std::printf("%s", Synopsis);
+    std::printf("Creates the call-log mailslot NAME (default QuellinSlot) in $KORVALIS_MAILSLOT_DIR and\n"
+                "prints \"listening <path>\", then one line per record that arrives: its fields, or with\n"
+                "--raw its text, control characters and NULs written as \\xNN. Ends after N records, after\n"
+                "S seconds (a decimal number up to %g) without a record, or on SIGINT or SIGTERM.\n"
+                "Exit status: 0, 1 when the mailslot cannot be made, 2 for a usage error, 3 when fewer\n"
+                "than N records came.\n",
+                LargestTimeout);
+}
+
+int UsageError(const std::string &problem) {
+    return CommandLine::UsageError(problem, Synopsis);
 }
 
 } // namespace
@@ -33,16 +48,27 @@ int main(int argc, char **argv) {
     double timeout = -1;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--raw")
+        const bool valueFollows = i + 1 < argc;
+        uint32_t records = 0;
+        if (a == "--help" || a == "-h") {
+            PrintUsage();
+            return 0;
+        } else if (a == "--raw") {
             raw = true;
-        else if (a == "--slot" && i + 1 < argc)
+        } else if (a == "--slot" && valueFollows) {
             slot = Platform::Utf8ToWide(argv[++i]);
-        else if (a == "--count" && i + 1 < argc)
-            count = std::strtol(argv[++i], nullptr, 10);
-        else if (a == "--timeout" && i + 1 < argc)
-            timeout = std::strtod(argv[++i], nullptr);
-        else
-            return Usage();
+        } else if (a == "--count" && valueFollows) {
+            if (!CommandLine::ReadNumber("count", argv[++i], records))
+                return UsageError("");
+            count = records;
+        } else if (a == "--timeout" && valueFollows) {
+            if (!CommandLine::ReadNumber("timeout", argv[++i], 0, LargestTimeout, timeout))
+                return UsageError("");
+        } else if (a == "--slot" || a == "--count" || a == "--timeout") {
+            return UsageError(a + " needs a value");
+        } else {
+            return UsageError("unknown option " + a);
+        }
     }
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);

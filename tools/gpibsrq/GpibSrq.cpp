@@ -56,7 +56,7 @@ struct Gpib32 {
             Module.Bind("ibonl", Ibonl) && Module.Bind("ibwait", Ibwait) && Module.Bind("ibrsp", Ibrsp))
             return 0;
         Module.Unload();
-        return GPIBResult::ProcedureNotFound;
+        return Platform::EntryPointNotFound;
     }
 
     // The result code of the calling thread's last call.

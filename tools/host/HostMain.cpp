@@ -1,28 +1,10 @@
-// korvalis-host: loads the plug-in the way the Korvalis application does and calls its exports.
-//
-//   korvalis-host [--plugin PATH] [--hwnd window|none|0xHEX] COMMAND [ARGS...]
-//   korvalis-host [--plugin PATH] --script FILE|-
+// korvalis-host: loads the plug-in the way the Korvalis application does and calls its exports;
+// korvalis-wxhost is the same host as a wx program. `korvalis-host --help` lists the commands.
 //
 // A script holds one command per line ('#' starts a comment); "$ID" stands for the DeviceID that
-// the last "create" returned. Every call prints one line: "<Export> result=0x<code> ...".
-// Commands:
-//   load | unload | reload                      (re)load the plug-in in this process
-//   create KEY                                  CreateNewDeviceDriver
-//   remove|registered|unregistered|check|init|deinit|configure ID
-//   load-config|save-config ID FILE             (FILE "null" passes a null pointer)
-//   set-value|get-value ID VALUEID [ARG1 [ARG2]] ARG = u32:N | f64:X | f32:X | str:TEXT | null
-//                                               | obj:eut | obj:testdata | obj:items
-//     (obj: the address of a slot holding one of the host's automation objects, as SetValue id 3
-//      takes them; every AddRef and Release on them is printed)
-//   get-value-string ID VALUEID [DATA1 [SIZE]]
-//   get-info ID INFO      get-info-string ID INFO [SIZE]
-//   set-setting ID SETTING VALUE                get-driver-version ID
-//   get-error-string ID CODE [SIZE]             all ID (every export once)
-//   sleep MS                                    echo TEXT
-// korvalis-wxhost only, for the next call that opens a window (a person's part at it):
-//   operator photograph FOLDER PREFIX           every tab as FOLDER/PREFIX-<n>-<title>.png
-//   operator set CONTROL VALUE                  type VALUE into the control named CONTROL
-//   operator answer ok|cancel                   then press that button (a message box: at once)
+// the last "create" returned. Every call prints one line on standard output,
+// "<Export> result=0x<code> ...", which tests read; everything that goes wrong is said on standard
+// error.
 #include <dlfcn.h>
 
 #include <cerrno>
@@ -39,6 +21,7 @@
 #include <vector>
 
 #include "VBObject/HostAutomationObject.h"
+#include "common/CommandLine.h"
 #include "plugin/PluginExports.h"
 
 #ifdef KORVALIS_HOST_WITH_WX
@@ -47,9 +30,15 @@
 #include <wx/init.h>
 
 #include "tools/host/DialogOperator.h"
+
+const char *const CommandLine::Program = "korvalis-wxhost";
+#else
+const char *const CommandLine::Program = "korvalis-host";
 #endif
 
 namespace {
+
+using CommandLine::Program;
 
 // The host's automation objects: the EUT, test data with its standard test data, and the
 // information items. The host keeps one reference to each for its whole run.
@@ -118,14 +107,14 @@ public:
             return true;
         mHandle = dlopen(mPluginPath.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (mHandle == nullptr) {
-            std::printf("load failed: %s\n", dlerror());
+            std::fprintf(stderr, "%s: load failed: %s\n", Program, dlerror());
             return false;
         }
         bool complete = true;
 #define PONTIS_BIND(name, args)                                                                              \
     mExports.name = reinterpret_cast<PFN_##name>(dlsym(mHandle, #name));                                     \
     if (mExports.name == nullptr) {                                                                          \
-        std::printf("missing export %s\n", #name);                                                           \
+        std::fprintf(stderr, "%s: missing export %s\n", Program, #name);                                     \
         complete = false;                                                                                    \
     }
         PONTIS_EXPORT_LIST(PONTIS_BIND)
@@ -174,26 +163,28 @@ struct DataArg {
     IHostAutomationObject *object = nullptr;
     enum { None, U32, F64, F32, Str, Raw, Object } kind = Raw;
 
+    // False, after a message, for a text of none of the forms in the usage.
     bool Parse(const std::string &text) {
+        const std::string prefix = text.substr(0, 4);
+        const std::string value = text.size() > 4 ? text.substr(4) : std::string();
         if (text == "null") {
             kind = None;
-        } else if (text.rfind("u32:", 0) == 0) {
+        } else if (prefix == "u32:") {
             kind = U32;
-            u32 = static_cast<uint32_t>(std::strtoul(text.c_str() + 4, nullptr, 0));
-        } else if (text.rfind("f64:", 0) == 0) {
+            return CommandLine::ReadNumber("u32 value", value, u32);
+        } else if (prefix == "f64:") {
             kind = F64;
-            f64 = std::strtod(text.c_str() + 4, nullptr);
-        } else if (text.rfind("f32:", 0) == 0) {
+            return CommandLine::ReadNumber("f64 value", value, f64);
+        } else if (prefix == "f32:") {
             kind = F32;
-            f32 = std::strtof(text.c_str() + 4, nullptr);
-        } else if (text.rfind("str:", 0) == 0) {
+            return CommandLine::ReadNumber("f32 value", value, f32);
+        } else if (prefix == "str:") {
             kind = Str;
-            str = text.substr(4);
-        } else if (text.rfind("obj:", 0) == 0) {
+            str = value;
+        } else if (prefix == "obj:" && (object = HostAutomationObject(value)) != nullptr) {
             kind = Object;
-            object = HostAutomationObject(text.substr(4));
-            return object != nullptr;
         } else {
+            std::fprintf(stderr, "%s: bad data argument '%s'\n", Program, text.c_str());
             return false;
         }
         return true;
@@ -254,24 +245,8 @@ struct DataArg {
     }
 };
 
-uint32_t ParseId(const std::string &text, const Host &host) {
-    if (text == "$ID")
-        return host.LastID;
-    return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 0));
-}
-
-// A buffer size that the host really allocates: a word, at most 64 MiB.
-bool ParseBufferSize(const std::string &text, uint32_t &size) {
-    constexpr unsigned long long Largest = 64ull << 20;
-    char *end = nullptr;
-    unsigned long long value = std::strtoull(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || text[0] == '-' || value > Largest) {
-        std::printf("bad buffer size %s (0 to %llu)\n", text.c_str(), Largest);
-        return false;
-    }
-    size = static_cast<uint32_t>(value);
-    return true;
-}
+// A buffer size that the host really allocates: at most 64 MiB.
+constexpr uint64_t LargestBufferSize = 64ull << 20;
 
 std::string Quote(const char *text, uint32_t size) {
     return "\"" + std::string(text, text + size) + "\"";
@@ -288,7 +263,7 @@ bool RunOperator(const std::vector<std::string> &args) {
     else if (gOperator != nullptr && args.size() == 4 && args[1] == "set")
         gOperator->Set(args[2], args[3]);
     else if (gOperator == nullptr || args.size() != 3 || args[1] != "answer" || !gOperator->Answer(args[2])) {
-        std::printf("bad operator command\n");
+        std::fprintf(stderr, "%s: bad operator command\n", Program);
         return false;
     }
     return true;
@@ -321,6 +296,22 @@ bool Run(Host &host, std::vector<std::string> args) {
     auto arg = [&](size_t i, const char *fallback = "") {
         return i < args.size() ? args[i] : std::string(fallback);
     };
+    // Argument i as a number; a missing one is refused too.
+    auto number = [&](size_t i, const char *what, auto &value) {
+        if (i >= args.size()) {
+            std::fprintf(stderr, "%s: %s needs the %s\n", Program, cmd.c_str(), what);
+            return false;
+        }
+        return CommandLine::ReadNumber(what, args[i], value);
+    };
+    // A buffer size that the host really allocates.
+    auto bufferSize = [&](size_t i, uint32_t &size) {
+        uint64_t value = 0;
+        if (!CommandLine::ReadNumber("buffer size", arg(i, "256"), LargestBufferSize, value))
+            return false;
+        size = static_cast<uint32_t>(value);
+        return true;
+    };
 
     if (cmd == "load")
         return host.Load();
@@ -329,7 +320,10 @@ bool Run(Host &host, std::vector<std::string> args) {
     if (cmd == "reload")
         return host.Unload() && host.Load();
     if (cmd == "sleep") {
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::strtol(arg(1, "0").c_str(), nullptr, 10)));
+        uint32_t milliseconds = 0;
+        if (!number(1, "milliseconds", milliseconds))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
         return true;
     }
 #ifdef KORVALIS_HOST_WITH_WX
@@ -357,11 +351,9 @@ bool Run(Host &host, std::vector<std::string> args) {
     }
     if (cmd == "all")
         return RunAll(host, arg(1, "$ID"));
-    if (args.size() < 2) {
-        std::printf("missing DeviceID for %s\n", cmd.c_str());
+    uint32_t id = host.LastID;
+    if (arg(1) != "$ID" && !number(1, "DeviceID", id))
         return false;
-    }
-    uint32_t id = ParseId(args[1], host);
 
     struct Simple {
         const char *command;
@@ -399,12 +391,11 @@ bool Run(Host &host, std::vector<std::string> args) {
         return true;
     }
     if (cmd == "set-value" || cmd == "get-value") {
-        uint32_t valueId = static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0));
+        uint32_t valueId = 0;
         DataArg d1, d2;
-        if ((args.size() > 3 && !d1.Parse(args[3])) || (args.size() > 4 && !d2.Parse(args[4]))) {
-            std::printf("bad data argument\n");
+        if (!number(2, "value id", valueId) || (args.size() > 3 && !d1.Parse(args[3])) ||
+            (args.size() > 4 && !d2.Parse(args[4])))
             return false;
-        }
         bool set = cmd == "set-value";
         uint32_t r = set ? fn.SetValue(w, id, valueId, d1.Pointer(), d2.Pointer())
                          : fn.GetValue(w, id, valueId, d1.Pointer(), d2.Pointer());
@@ -412,10 +403,10 @@ bool Run(Host &host, std::vector<std::string> args) {
         return true;
     }
     if (cmd == "get-value-string") {
-        uint32_t valueId = static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0));
+        uint32_t valueId = 0;
         std::string data1 = arg(3, "null");
         uint32_t size = 0;
-        if (!ParseBufferSize(arg(4, "256"), size))
+        if (!number(2, "value id", valueId) || !bufferSize(4, size))
             return false;
         std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
         uint32_t filled = 0;
@@ -427,31 +418,34 @@ bool Run(Host &host, std::vector<std::string> args) {
         return true;
     }
     if (cmd == "get-info") {
+        uint32_t info = 0;
+        if (!number(2, "information id", info))
+            return false;
         double value = 0;
-        uint32_t r =
-            fn.GetInfo(w, id, static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0)), &value);
+        uint32_t r = fn.GetInfo(w, id, info, &value);
         std::ostringstream v;
         v << "value=" << value;
         PrintResult("GetInfo", r, v.str());
         return true;
     }
     if (cmd == "get-info-string") {
+        uint32_t info = 0;
         uint32_t size = 0;
-        if (!ParseBufferSize(arg(3, "256"), size))
+        if (!number(2, "information id", info) || !bufferSize(3, size))
             return false;
         std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
         uint32_t filled = 0;
-        uint32_t r =
-            fn.GetInfoString(w, id, static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0)),
-                             size ? buffer.data() : nullptr, size, &filled);
+        uint32_t r = fn.GetInfoString(w, id, info, size ? buffer.data() : nullptr, size, &filled);
         PrintResult("GetInfoString", r,
                     "filled=" + std::to_string(filled) +
                         " text=" + Quote(buffer.data(), std::min(filled, size)));
         return true;
     }
     if (cmd == "set-setting") {
-        uint32_t setting = static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0));
-        double value = std::strtod(arg(3, "0").c_str(), nullptr);
+        uint32_t setting = 0;
+        double value = 0;
+        if (!number(2, "setting id", setting) || !number(3, "setting value", value))
+            return false;
         PrintResult("SetSetting", fn.SetSetting(w, id, setting, value));
         return true;
     }
@@ -463,9 +457,9 @@ bool Run(Host &host, std::vector<std::string> args) {
         return true;
     }
     if (cmd == "get-error-string") {
-        uint32_t code = static_cast<uint32_t>(std::strtoul(arg(2, "0").c_str(), nullptr, 0));
+        uint32_t code = 0;
         uint32_t size = 0;
-        if (!ParseBufferSize(arg(3, "256"), size))
+        if (!number(2, "code", code) || !bufferSize(3, size))
             return false;
         std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
         uint32_t read = 0;
@@ -474,7 +468,7 @@ bool Run(Host &host, std::vector<std::string> args) {
                     "read=" + std::to_string(read) + " text=" + Quote(buffer.data(), std::min(read, size)));
         return true;
     }
-    std::printf("unknown command %s\n", cmd.c_str());
+    std::fprintf(stderr, "%s: unknown command %s\n", Program, cmd.c_str());
     return false;
 }
 
@@ -499,10 +493,50 @@ std::string DefaultPluginPath(const char *argv0) {
     return dir + "/../plugin/PontisPecos.so";
 }
 
-int Usage() {
-    std::fprintf(stderr, "usage: korvalis-host [--plugin PATH] [--hwnd window|none|0xHEX] (--script FILE|- | "
-                         "COMMAND ARGS...)\n");
-    return 2;
+std::string Synopsis() {
+    const std::string name = Program;
+    return "usage: " + name + " [--plugin PATH] [--hwnd window|none|0xHEX] COMMAND [ARGS...]\n       " +
+           name + " [--plugin PATH] [--hwnd window|none|0xHEX] --script FILE|-\n       " + name + " --help\n";
+}
+
+// The whole usage, on standard output.
+void PrintUsage() {
+    std::printf("%s", Synopsis().c_str());
+    std::printf(
+        "Loads the plug-in (--plugin, else $KORVALIS_PLUGIN, else ../plugin/PontisPecos.so beside the\n"
+        "program) as the Korvalis application does and calls its exports: one COMMAND, or one per line of\n"
+        "FILE ('-': standard input; '#' starts a comment, $ID is the DeviceID of the last create). Every\n"
+        "call prints \"<Export> result=0x<code> ...\". --hwnd passes the window handle: none (null), a\n"
+        "number, or (korvalis-wxhost only) window, a frame of its own.\n"
+        "Commands:\n"
+        "  load | unload | reload                       (re)load the plug-in in this process\n"
+        "  create KEY                                   CreateNewDeviceDriver\n"
+        "  remove|registered|unregistered|check|init|deinit|configure ID\n"
+        "  load-config|save-config ID FILE              (FILE null passes a null pointer)\n"
+        "  set-value|get-value ID VALUEID [ARG1 [ARG2]] ARG: u32:N f64:X f32:X str:TEXT null\n"
+        "                                               obj:eut obj:testdata obj:items\n"
+        "  get-value-string ID VALUEID [DATA1 [SIZE]]\n"
+        "  get-info ID INFO\n"
+        "  get-info-string ID INFO [SIZE]\n"
+        "  set-setting ID SETTING X\n"
+        "  get-driver-version ID\n"
+        "  get-error-string ID CODE [SIZE]\n"
+        "  all ID                                       every export once\n"
+        "  sleep MS\n"
+        "  echo TEXT\n"
+        "korvalis-wxhost only, for the next call that opens a window (a person's part at it):\n"
+        "  operator photograph FOLDER PREFIX            every tab as FOLDER/PREFIX-<n>-<title>.png\n"
+        "  operator set CONTROL VALUE                   type VALUE into the control named CONTROL\n"
+        "  operator answer ok|cancel                    then press that button (a message box: at once)\n"
+        "Whole numbers are decimal or 0x hexadecimal, X a decimal number, SIZE at most %llu\n"
+        "(256 when not given). obj: passes the address of a slot that holds one of the host's automation\n"
+        "objects, as SetValue id 3 takes them; their AddRef and Release calls are printed.\n"
+        "Exit status: 0 when every command ran, 1 when one failed, 2 for a usage error.\n",
+        static_cast<unsigned long long>(LargestBufferSize));
+}
+
+int UsageError(const std::string &problem) {
+    return CommandLine::UsageError(problem, Synopsis());
 }
 
 } // namespace
@@ -514,19 +548,35 @@ int main(int argc, char **argv) {
     int i = 1;
     for (; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--plugin" && i + 1 < argc)
+        const bool valueFollows = i + 1 < argc;
+        if (a == "--help" || a == "-h") {
+            PrintUsage();
+            return 0;
+        } else if (a == "--plugin" && valueFollows) {
             plugin = argv[++i];
-        else if (a == "--script" && i + 1 < argc)
+        } else if (a == "--script" && valueFollows) {
             script = argv[++i];
-        else if (a == "--hwnd" && i + 1 < argc)
+        } else if (a == "--hwnd" && valueFollows) {
             hwnd = argv[++i];
-        else if (a.rfind("--", 0) == 0)
-            return Usage();
-        else
+        } else if (a == "--plugin" || a == "--script" || a == "--hwnd") {
+            return UsageError(a + " needs a value");
+        } else if (a.rfind("-", 0) == 0 && a != "-") {
+            return UsageError("unknown option " + a);
+        } else {
             break;
+        }
     }
     if (script.empty() && i >= argc)
-        return Usage();
+        return UsageError("no command and no script");
+    uint64_t handle = 0;
+    if (hwnd != "none" && hwnd != "window" && !CommandLine::ReadNumber("window handle", hwnd, handle))
+        return 2;
+#ifndef KORVALIS_HOST_WITH_WX
+    if (hwnd == "window") {
+        std::fprintf(stderr, "%s: --hwnd window needs korvalis-wxhost\n", Program);
+        return 2;
+    }
+#endif
 
 #ifdef KORVALIS_HOST_WITH_WX
     // A host that is itself a wx program: its application object exists before the plug-in loads.
@@ -534,7 +584,7 @@ int main(int argc, char **argv) {
     char *wxArgv[] = {argv[0], nullptr};
     wxApp::SetInstance(new wxApp());
     if (!wxEntryStart(wxArgc, wxArgv)) {
-        std::fprintf(stderr, "korvalis-wxhost: wx could not start\n");
+        std::fprintf(stderr, "%s: wx could not start\n", Program);
         return 1;
     }
     wxTheApp->CallOnInit();
@@ -548,16 +598,11 @@ int main(int argc, char **argv) {
 #endif
 
     Host host(plugin);
-    if (hwnd == "window") {
 #ifdef KORVALIS_HOST_WITH_WX
-        host.Window = frame;
-#else
-        std::fprintf(stderr, "korvalis-host: --hwnd window needs korvalis-wxhost\n");
-        return 2;
+    host.Window = frame;
 #endif
-    } else if (hwnd != "none") {
-        host.Window = reinterpret_cast<void *>(std::strtoull(hwnd.c_str(), nullptr, 0));
-    }
+    if (handle != 0)
+        host.Window = reinterpret_cast<void *>(static_cast<uintptr_t>(handle));
 
     bool ok = true;
     if (!script.empty()) {
@@ -566,7 +611,7 @@ int main(int argc, char **argv) {
         if (script != "-") {
             file.open(script);
             if (!file) {
-                std::fprintf(stderr, "korvalis-host: cannot read %s\n", script.c_str());
+                std::fprintf(stderr, "%s: cannot read %s\n", Program, script.c_str());
                 return 2;
             }
             in = &file;

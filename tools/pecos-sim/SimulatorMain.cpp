@@ -1,22 +1,6 @@
 // pecos-simulator: a stand-in for the PECOS test system's text server, for tests and the demo.
-//
-//   pecos-simulator [--port N] [--bind 127.x.x.x] [--log FILE] [--quiet] [--control]
-//                   [--idn TEXT] [--value NAME=TEXT]... [--on RULE]... [--strict] [--require-enable]
-//
-// Listens on a loopback address (port 15444 by default; 0 picks a free port) and prints
-// "listening ADDRESS PORT" once it accepts connections. Every event is written, one line each, to
-// the log file and (unless --quiet) to stdout:
-//   N open | N < LINE | N > REPLY | N cut TEXT | N partial TEXT | N drop | N close
-// where N numbers the connections from 1 and texts are escaped (\n \r \t \\ \xHH); "cut" is
-// the part of a reply that went out before a rule's cut closed the connection.
-// Lines end at a line feed. "IDN?" is answered with the identification ("PECOS-8"), a detector
-// name with its --value text or a generated reading; AUTH-, CMD- and screen lines get no answer.
-// Rules (see SimulatorRules.h) change that: delay, drop, "Failure", answers to AUTH and CMD lines,
-// replies cut off or sent byte by byte.
-//
-// With --control the simulator reads commands from stdin and ends when stdin closes:
-//   on RULE | clear | value NAME TEXT | idn TEXT | drop | sync | quit
-// Each command is acknowledged with "ok" (or "error TEXT") on stdout.
+// `pecos-simulator --help` tells its options, events, answers and control commands; the rules are
+// told in SimulatorRules.h.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -40,6 +24,9 @@
 #include <thread>
 
 #include "SimulatorRules.h"
+#include "common/CommandLine.h"
+
+const char *const CommandLine::Program = "pecos-simulator";
 
 namespace {
 
@@ -341,11 +328,38 @@ bool Control(const std::string &line) {
     return true;
 }
 
-int Usage() {
-    std::fprintf(stderr,
-                 "usage: pecos-simulator [--port N] [--bind 127.x.x.x] [--log FILE] [--quiet] [--control]\n"
-                 "       [--idn TEXT] [--value NAME=TEXT]... [--on RULE]... [--strict] [--require-enable]\n");
-    return 2;
+constexpr const char *Synopsis =
+    "usage: pecos-simulator [--port N] [--bind 127.x.x.x] [--log FILE] [--quiet] [--control]\n"
+    "                       [--idn TEXT] [--value NAME=TEXT]... [--on RULE]... [--strict] "
+    "[--require-enable]\n"
+    "       pecos-simulator --help\n";
+
+void PrintUsage() {
+    std::printf("%s", Synopsis);
+    std::printf(
+        "Listens on a loopback address (--bind, default 127.0.0.1; --port, default 15444, 0 picks a free\n"
+        "port) and prints \"listening ADDRESS PORT\" once it accepts connections. Every event goes, one\n"
+        "line each, to the --log file and (unless --quiet) to standard output:\n"
+        "  N open | N < LINE | N > REPLY | N cut TEXT | N partial TEXT | N drop | N close\n"
+        "N numbers the connections from 1; texts are escaped (\\n \\r \\t \\\\ \\xHH); \"cut\" is the part "
+        "of\n"
+        "a reply that went out before a rule's cut closed the connection.\n"
+        "Lines end at a line feed. IDN? is answered with the identification (--idn, default PECOS-8), a\n"
+        "detector name with its --value text or a generated reading; AUTH-, CMD- and screen lines get no\n"
+        "answer. --strict: unknown detectors answer \"Failure\"; --require-enable: detectors answer\n"
+        "\"Failure\" until enabled and activated.\n"
+        "--on RULE: MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [drop | silent | failure | reply=TEXT]\n"
+        "  MATCH is a line, a prefix ending in '*', '*', or @auth @cmd @idn @detector @screen; newer\n"
+        "  rules are tried first (numbers up to %lu).\n"
+        "--control: commands on standard input, each answered \"ok\" or \"error TEXT\"; ends when it "
+        "closes:\n"
+        "  on RULE | clear | value NAME TEXT | idn TEXT | drop | sync | quit\n"
+        "Exit status: 0, 1 when it cannot listen or open the log, 2 for a usage error.\n",
+        PecosSim::LargestRuleNumber);
+}
+
+int UsageError(const std::string &problem) {
+    return CommandLine::UsageError(problem, Synopsis);
 }
 
 } // namespace
@@ -357,12 +371,14 @@ int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (option == "--port" && hasValue) {
-            char *end = nullptr;
-            const unsigned long value = std::strtoul(argv[++i], &end, 10);
-            if (*end != '\0' || value > 65535)
-                return Usage();
-            port = static_cast<unsigned>(value);
+        if (option == "--help" || option == "-h") {
+            PrintUsage();
+            return 0;
+        } else if (option == "--port" && hasValue) {
+            uint16_t value = 0;
+            if (!CommandLine::ReadNumber("port", argv[++i], value))
+                return UsageError("");
+            port = value;
         } else if (option == "--bind" && hasValue) {
             bindAddress = argv[++i];
         } else if (option == "--log" && hasValue) {
@@ -379,16 +395,19 @@ int main(int argc, char **argv) {
             gBehaviour.SetIdentification(PecosSim::Unescape(argv[++i]));
         } else if (option == "--value" && hasValue) {
             if (!SetValue(argv[++i], '='))
-                return Usage();
+                return UsageError(std::string("bad --value ") + argv[i]);
         } else if (option == "--on" && hasValue) {
             if (!AddRule(argv[++i]))
-                return Usage();
+                return UsageError("");
         } else if (option == "--strict") {
             gBehaviour.SetStrict(true);
         } else if (option == "--require-enable") {
             gBehaviour.SetRequireEnable(true);
+        } else if (option == "--port" || option == "--bind" || option == "--log" || option == "--idn" ||
+                   option == "--value" || option == "--on") {
+            return UsageError(option + " needs a value");
         } else {
-            return Usage();
+            return UsageError("unknown option " + option);
         }
     }
 

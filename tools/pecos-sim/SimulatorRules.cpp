@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "common/CommandLine.h"
+
 namespace PecosSim {
 
 namespace {
@@ -127,9 +129,8 @@ std::optional<Rule> ParseRule(const std::string &text, std::string &error) {
     std::string token;
     while (in >> token) {
         auto number = [&](const std::string &prefix, unsigned &out) {
-            char *end = nullptr;
-            const unsigned long value = std::strtoul(token.c_str() + prefix.size(), &end, 10);
-            if (end == token.c_str() + prefix.size() || *end != '\0' || value > 3600000UL) {
+            uint64_t value = 0;
+            if (!CommandLine::ParseNumber(token.substr(prefix.size()), LargestRuleNumber, value)) {
                 error = "bad number in " + token;
                 return false;
             }

@@ -47,6 +47,9 @@ struct Rule {
     bool DefaultReply = true; // neither reply, failure, silent nor drop given: the default answer
 };
 
+// The largest number a rule takes (an hour in milliseconds).
+constexpr unsigned long LargestRuleNumber = 3600000;
+
 // Parses a rule text; an error text on failure.
 std::optional<Rule> ParseRule(const std::string &text, std::string &error);
 
