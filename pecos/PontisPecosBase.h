@@ -12,7 +12,7 @@
 // read termination (late, or cut off by the server) closes the connection, so that its rest can
 // never be taken as the answer to a later request. From a successful InitDevice to DeInitDevice
 // the driver wants its connection: a line to be sent while it is gone first connects and logs in
-// again; without that wish such a line gives StreamNotConnected.
+// again, once; without that wish such a line gives StreamNotConnected.
 #pragma once
 
 #include <memory>
@@ -110,16 +110,17 @@ public:
     void SetPassword(std::string sPassword) { msPassword = std::move(sPassword); }
 
 protected:
-    // Before every line the driver sends: 0 while connected; a new connection and login while the
-    // connection is wanted; StreamNotConnected otherwise. bLook first reads what waits, which shows
-    // a connection that the server closed.
-    DWORD PrepareLine(HostWindow hWnd, bool bLook);
-    // The request and its reply as one exchange after PrepareLine. The exchange's own look at the
-    // input finds a connection that the server closed; nothing was sent then, and the exchange runs
-    // once more on a new connection. A reply that did not end with the read termination comes back
-    // empty, and the connection is closed.
+    // Every line the driver sends goes through here: while the connection is gone but wanted, a new
+    // connection and login come first; while it is not wanted, StreamNotConnected and nothing is
+    // sent. bLook first reads what waits, which shows a connection that the server closed. A send
+    // that finds the connection gone (the exchange's own look at the input, a VISA session that lost
+    // it) runs once more on a new connection. One reconnect per line at most: a failed one returns
+    // its code at once.
+    template <typename F> DWORD SendOnConnection(HostWindow hWnd, bool bLook, F &&send);
+    // The request and its reply as one exchange. A reply that did not end with the read termination
+    // comes back empty, and the connection is closed.
     DWORD RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse, DWORD dwCount);
-    // One line without reply after PrepareLine.
+    // One line without reply.
     DWORD WriteLine(HostWindow hWnd, const std::string &sLine);
     // AuthorizeUser, a time-out counting as success.
     DWORD LogIn(HostWindow hWnd);
