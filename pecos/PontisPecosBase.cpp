@@ -110,7 +110,8 @@ template <typename B> DWORD PontisPecosBase<B>::InitDevice(HostWindow hWnd) {
         if (result == 0) {
             mbInitialised = true;
             mbConnectionWanted = true;
-        }
+        } else
+            CloseAfterFailedInit(hWnd);
         return result;
     });
 }
@@ -192,6 +193,11 @@ DWORD PontisPecosBase<B>::RequestReply(HostWindow hWnd, const std::string &sRequ
         this->DisconnectStream(hWnd);
     }
     return result;
+}
+
+template <typename B> void PontisPecosBase<B>::CloseAfterFailedInit(HostWindow hWnd) {
+    mbConnectionWanted = false;
+    this->DisconnectStream(hWnd);
 }
 
 template <typename B> DWORD PontisPecosBase<B>::Reconnect(HostWindow hWnd) {

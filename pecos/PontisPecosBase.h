@@ -12,7 +12,8 @@
 // read termination (late, or cut off by the server) closes the connection, so that its rest can
 // never be taken as the answer to a later request. From a successful InitDevice to DeInitDevice
 // the driver wants its connection: a line to be sent while it is gone first connects and logs in
-// again, once; without that wish such a line gives StreamNotConnected.
+// again, once; without that wish such a line gives StreamNotConnected. An InitDevice that fails
+// closes the connection again, so that no line goes out without a login.
 #pragma once
 
 #include <memory>
@@ -85,7 +86,7 @@ public:
     // "Authorisation", then the typed base's pages and the stream client's.
     DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) override;
     // Connect (own connection), log in; a login time-out counts as success. Success makes the
-    // driver want its connection.
+    // driver want its connection; a failure closes it.
     DWORD InitDevice(HostWindow hWnd) override;
     // Always disconnects; StreamNotConnected when there was no connection, else the disconnect's
     // code. The connection is no longer wanted.
@@ -122,6 +123,9 @@ protected:
     DWORD RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse, DWORD dwCount);
     // One line without reply.
     DWORD WriteLine(HostWindow hWnd, const std::string &sLine);
+    // After an InitDevice that failed: the connection is closed and no longer wanted, so that no line
+    // goes out before an InitDevice succeeds.
+    void CloseAfterFailedInit(HostWindow hWnd);
     // AuthorizeUser, a time-out counting as success.
     DWORD LogIn(HostWindow hWnd);
 

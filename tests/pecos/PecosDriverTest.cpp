@@ -227,13 +227,13 @@ TEST_F(PecosDriverTest, DroppedConnection) {
     EXPECT_EQ((Lines{"AUTH-user:pw", "D1", "CMD-D1-ENABLE-NO"}), simulator.Received(2));
 }
 
-// A detector name with "SUB-" stops switching at that detector; de-init still disconnects.
+// A detector name with "SUB-" stops switching at that detector; the failed init switches off, disconnects.
 TEST_F(PecosDriverTest, SubscribePrefixStopsSwitchingButNotTheDisconnect) {
     PecosSimulator simulator;
     HostDriver driver("PONTISPECOS_AD_8");
     ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1", "SUB-D2", "D3"})));
     EXPECT_EQ(0x3000BB22u, driver.Init());
-    EXPECT_EQ(0x3000BB22u, driver.DeInit());
+    EXPECT_EQ(StreamNotConnected, driver.DeInit());
     ASSERT_TRUE(simulator.WaitForClosed(1));
     EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D1-ENABLE-NO"}),
               simulator.Received());
@@ -253,7 +253,8 @@ TEST_F(PecosDriverTest, ControlCharactersInSettingsStayOffTheWire) {
         EXPECT_EQ(InvalidDetectorID, driver.Init());
         float value = 99.0f;
         EXPECT_EQ(InvalidDetectorID, driver.Read(1, value));
-        EXPECT_EQ(InvalidDetectorID, driver.DeInit());
+        EXPECT_EQ(StreamNotConnected, driver.Read(0, value));
+        EXPECT_EQ(StreamNotConnected, driver.DeInit());
         ASSERT_TRUE(simulator.WaitForClosed(1));
         EXPECT_EQ((Lines{"AUTH-u:p", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D1-ENABLE-NO"}),
                   simulator.Received());
@@ -270,6 +271,7 @@ TEST_F(PecosDriverTest, ControlCharactersInSettingsStayOffTheWire) {
             ASSERT_EQ(
                 0u, eut.Load(eutSettings.Server(simulator.Port()).Login(login.first, login.second).Write()));
             EXPECT_EQ(AuthorisationFailed, eut.Init());
+            EXPECT_EQ(StreamNotConnected, eut.Event(41, 0.0));
             eut.DeInit();
         }
         ASSERT_TRUE(simulator.WaitForClosed(3));
