@@ -63,8 +63,14 @@ DWORD PontisPecosADConverterBase::InitDevice(HostWindow hWnd) {
         DWORD result = PontisPecosBase<ADConvertorBase>::InitDevice(hWnd);
         if (result == 0)
             result = AfterLoginConfiguration(hWnd);
-        if (result == 0)
+        if (result == 0) {
             result = EnableAllDetectors(hWnd);
+            // What was switched on is switched off again, as at de-init.
+            if (result != 0)
+                DisableAllDetectors(hWnd);
+        }
+        if (result != 0)
+            CloseAfterFailedInit(hWnd);
         return result;
     });
 }

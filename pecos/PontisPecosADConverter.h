@@ -27,7 +27,8 @@ public:
     // 10000.0 for every channel.
     DWORD GetChannelMaxValue(HostWindow hWnd, uint32_t *pdwChannel, float *pfMaxValue) override;
     DWORD GetChannelCount(HostWindow hWnd, uint32_t *pdwCount) override;
-    // Connect, log in, switch the detectors on.
+    // Connect, log in, switch the detectors on. A failure switches off what was switched on and
+    // closes the connection.
     DWORD InitDevice(HostWindow hWnd) override;
     // Switch the detectors off (once an InitDevice succeeded), then disconnect; the disconnect
     // happens in every case and the first failure is returned.

@@ -110,7 +110,8 @@ template <typename B> DWORD PontisPecosBase<B>::InitDevice(HostWindow hWnd) {
         if (result == 0) {
             mbInitialised = true;
             mbConnectionWanted = true;
-        }
+        } else
+            CloseAfterFailedInit(hWnd);
         return result;
     });
 }
@@ -154,38 +155,49 @@ DWORD PontisPecosBase<B>::WriteReadUntilAnswer(HostWindow hWnd, const std::strin
     return result;
 }
 
-template <typename B> DWORD PontisPecosBase<B>::PrepareLine(HostWindow hWnd, bool bLook) {
+template <typename B>
+template <typename F>
+DWORD PontisPecosBase<B>::SendOnConnection(HostWindow hWnd, bool bLook, F &&send) {
     // A connection that the server closed shows only once its input is read; what waits there is
     // dropped, as the next exchange would drop it anyway.
     if (bLook && mbConnectionWanted && this->IsConnected())
         this->ClearInputBuffers(hWnd);
-    if (this->IsConnected())
-        return 0;
-    return mbConnectionWanted ? Reconnect(hWnd) : StreamResult::StreamNotConnected;
+    const bool bReconnect = !this->IsConnected();
+    if (bReconnect && !mbConnectionWanted)
+        return StreamResult::StreamNotConnected;
+    DWORD result = bReconnect ? Reconnect(hWnd) : 0;
+    if (result == 0)
+        result = send();
+    if (result != 0 && !bReconnect && mbConnectionWanted && !this->IsConnected()) {
+        result = Reconnect(hWnd);
+        if (result == 0)
+            result = send();
+    }
+    return result;
 }
 
 template <typename B> DWORD PontisPecosBase<B>::WriteLine(HostWindow hWnd, const std::string &sLine) {
-    const DWORD result = PrepareLine(hWnd, true);
-    return result == 0 ? this->Write(hWnd, sLine, false) : result;
+    return SendOnConnection(hWnd, true, [&] { return this->Write(hWnd, sLine, false); });
 }
 
 template <typename B>
 DWORD PontisPecosBase<B>::RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse,
                                        DWORD dwCount) {
-    DWORD result = PrepareLine(hWnd, false);
-    if (result == 0)
-        result = WriteReadUntilAnswer(hWnd, sRequest, sResponse, dwCount, 0);
-    // Not connected after the exchange's look: the request was not written.
-    if (result == StreamResult::EthernetNotConnected && mbConnectionWanted && !this->IsConnected()) {
-        result = Reconnect(hWnd);
-        if (result == 0)
-            result = WriteReadUntilAnswer(hWnd, sRequest, sResponse, dwCount, 0);
-    }
+    const DWORD result = SendOnConnection(hWnd, false, [&] {
+        // Nothing of a failed exchange can become the answer of the next.
+        sResponse.clear();
+        return WriteReadUntilAnswer(hWnd, sRequest, sResponse, dwCount, 0);
+    });
     if (result == 0 && mbReplyIncomplete) {
         sResponse.clear();
         this->DisconnectStream(hWnd);
     }
     return result;
+}
+
+template <typename B> void PontisPecosBase<B>::CloseAfterFailedInit(HostWindow hWnd) {
+    mbConnectionWanted = false;
+    this->DisconnectStream(hWnd);
 }
 
 template <typename B> DWORD PontisPecosBase<B>::Reconnect(HostWindow hWnd) {

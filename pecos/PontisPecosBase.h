@@ -12,7 +12,8 @@
 // read termination (late, or cut off by the server) closes the connection, so that its rest can
 // never be taken as the answer to a later request. From a successful InitDevice to DeInitDevice
 // the driver wants its connection: a line to be sent while it is gone first connects and logs in
-// again; without that wish such a line gives StreamNotConnected.
+// again, once; without that wish such a line gives StreamNotConnected. An InitDevice that fails
+// closes the connection again, so that no line goes out without a login.
 #pragma once
 
 #include <memory>
@@ -85,7 +86,7 @@ public:
     // "Authorisation", then the typed base's pages and the stream client's.
     DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) override;
     // Connect (own connection), log in; a login time-out counts as success. Success makes the
-    // driver want its connection.
+    // driver want its connection; a failure closes it.
     DWORD InitDevice(HostWindow hWnd) override;
     // Always disconnects; StreamNotConnected when there was no connection, else the disconnect's
     // code. The connection is no longer wanted.
@@ -110,17 +111,21 @@ public:
     void SetPassword(std::string sPassword) { msPassword = std::move(sPassword); }
 
 protected:
-    // Before every line the driver sends: 0 while connected; a new connection and login while the
-    // connection is wanted; StreamNotConnected otherwise. bLook first reads what waits, which shows
-    // a connection that the server closed.
-    DWORD PrepareLine(HostWindow hWnd, bool bLook);
-    // The request and its reply as one exchange after PrepareLine. The exchange's own look at the
-    // input finds a connection that the server closed; nothing was sent then, and the exchange runs
-    // once more on a new connection. A reply that did not end with the read termination comes back
-    // empty, and the connection is closed.
+    // Every line the driver sends goes through here: while the connection is gone but wanted, a new
+    // connection and login come first; while it is not wanted, StreamNotConnected and nothing is
+    // sent. bLook first reads what waits, which shows a connection that the server closed. A send
+    // that finds the connection gone (the exchange's own look at the input, a VISA session that lost
+    // it) runs once more on a new connection. One reconnect per line at most: a failed one returns
+    // its code at once.
+    template <typename F> DWORD SendOnConnection(HostWindow hWnd, bool bLook, F &&send);
+    // The request and its reply as one exchange. A reply that did not end with the read termination
+    // comes back empty, and the connection is closed.
     DWORD RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse, DWORD dwCount);
-    // One line without reply after PrepareLine.
+    // One line without reply.
     DWORD WriteLine(HostWindow hWnd, const std::string &sLine);
+    // After an InitDevice that failed: the connection is closed and no longer wanted, so that no line
+    // goes out before an InitDevice succeeds.
+    void CloseAfterFailedInit(HostWindow hWnd);
     // AuthorizeUser, a time-out counting as success.
     DWORD LogIn(HostWindow hWnd);
 

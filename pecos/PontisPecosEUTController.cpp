@@ -121,6 +121,8 @@ DWORD PontisPecosEUTControllerBase::InitDevice(HostWindow hWnd) {
             result = AfterLoginConfiguration(hWnd);
         if (result == 0)
             result = ClearScreenText(hWnd);
+        if (result != 0)
+            CloseAfterFailedInit(hWnd);
         return result;
     });
 }

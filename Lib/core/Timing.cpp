@@ -112,6 +112,18 @@ void Timing::WaitPrecise(uint64_t microseconds) {
     }
 }
 
+void Timing::Sleep(uint32_t milliseconds) {
+    const uint64_t start = ReadCounter();
+    const uint64_t total = MillisecondsToMicroseconds(milliseconds);
+    for (;;) {
+        const uint64_t elapsed = TicksToMicroseconds(start, ReadCounter());
+        if (elapsed >= total)
+            return;
+        // Rounded up: a pause of 0 would only yield, and the loop would poll.
+        Pause(static_cast<uint32_t>(MicrosecondsToMilliseconds(total - elapsed + 999)));
+    }
+}
+
 uint64_t MillisecondsToMicroseconds(uint64_t milliseconds) {
     return milliseconds * 1000u;
 }

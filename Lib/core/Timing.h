@@ -19,6 +19,9 @@ public:
     // Blocks for the given microseconds: sleeps in 10 ms steps while more than 20 ms remain,
     // yields while more than 3 ms remain, then polls the counter.
     void WaitPrecise(uint64_t microseconds);
+    // Blocks for at least the given milliseconds by sleeping only, never polling: for pauses whose
+    // end may come a little late, such as those between the tries of a connect.
+    void Sleep(uint32_t milliseconds);
 
     uint32_t GetMilliseconds();
     uint32_t ElapsedSince(uint32_t start);

@@ -265,6 +265,10 @@ DWORD VISADeviceStream::Disconnect(HostWindow hWnd, DeviceStreamClient *clientEn
     return 0;
 }
 
+bool VISADeviceStream::IsConnected() {
+    return WriteReadDeviceStream::IsConnected() && !mVisa.GetSession().IsConnectionLost();
+}
+
 DWORD VISADeviceStream::Lock(HostWindow hWnd, double dSeconds) {
     DWORD result = WriteReadDeviceStream::Lock(hWnd, dSeconds);
     if (result != 0)

@@ -2,8 +2,9 @@
 // its configuration (the resource name, table "VISA"), its page "VisaConfiguration" and its
 // registration. Terminations and the time-out are mirrored onto the session; Connect opens the
 // session, for a plain LAN instrument first in its HiSLIP form; Lock adds a VISA lock to the
-// stream's named lock. The HiSLIP memory file "KORVALIS_HISLIP.INI" in the temporary directory
-// remembers per instrument that its HiSLIP form could not be opened.
+// stream's named lock. A session whose transfer found its connection lost counts as not
+// connected, so that its clients connect anew. The HiSLIP memory file "KORVALIS_HISLIP.INI" in the
+// temporary directory remembers per instrument that its HiSLIP form could not be opened.
 #pragma once
 
 #include <memory>
@@ -90,6 +91,8 @@ public:
     DWORD Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamConfiguration> configuration,
                   DeviceStreamClient *clientEntry) override;
     DWORD Disconnect(HostWindow hWnd, DeviceStreamClient *clientEntry) override;
+    // Not while the session has lost its connection: the stream's clients then connect anew.
+    bool IsConnected() override;
     // The stream's named lock, then the VISA lock.
     DWORD Lock(HostWindow hWnd, double dSeconds) override;
     DWORD Unlock(HostWindow hWnd) override;

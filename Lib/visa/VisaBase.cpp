@@ -189,6 +189,7 @@ DWORD VisaBase::CloseSession() {
         mSession = 0;
     }
     mbSerialCharacterEvent = false;
+    mbConnectionLost = false;
     return 0;
 }
 
@@ -204,6 +205,11 @@ DWORD VisaBase::CloseAll() {
 
 // ---- Transfers ------------------------------------------------------------------------------------
 
+void VisaBase::NoteConnectionStatus(ViStatus status) {
+    if (status == VI_ERROR_CONN_LOST || (status == VI_ERROR_IO && mnDeviceKind == VisaDeviceSOCKET))
+        mbConnectionLost = true;
+}
+
 DWORD VisaBase::Read(size_t nCount, std::string &sText) {
     sText.clear();
     if (!IsOpen() || nCount == 0)
@@ -218,6 +224,7 @@ DWORD VisaBase::Read(size_t nCount, std::string &sText) {
     }
     ViUInt32 nReceived = 0;
     const ViStatus status = mLibrary.Read(mSession, mReadBuffer.get(), static_cast<ViUInt32>(n), &nReceived);
+    NoteConnectionStatus(status);
     nReceived = std::min<ViUInt32>(nReceived, static_cast<ViUInt32>(n));
     if (nReceived > 0)
         sText.assign(reinterpret_cast<const char *>(mReadBuffer.get()), nReceived);
@@ -250,6 +257,7 @@ DWORD VisaBase::Write(const std::string &sText) {
     ViUInt32 nWritten = 0;
     const ViStatus status = mLibrary.Write(
         mSession, sCopy.data(), static_cast<ViUInt32>(std::min<size_t>(sCopy.size(), UINT32_MAX)), &nWritten);
+    NoteConnectionStatus(status);
     if (status == VI_ERROR_IO && IsSerial())
         return 0;
     return Code(status);

@@ -62,6 +62,9 @@ public:
 
     DWORD OpenDevice(ViUInt32 openTimeout);
     bool IsOpen() const;
+    // A transfer of the open session found its connection gone: VI_ERROR_CONN_LOST, or an I/O
+    // error of a socket resource (what a peer that closed gives). Cleared when the session closes.
+    bool IsConnectionLost() const { return mbConnectionLost; }
     DWORD CloseSession();
     // Closes session and resource manager and unloads the library.
     DWORD CloseAll();
@@ -96,6 +99,7 @@ public:
 protected:
     DWORD ReadResourceInfo();
     VisaDeviceKind DetermineDeviceKind();
+    void NoteConnectionStatus(ViStatus status);
     bool IsSerial() const { return mInterfaceType == VI_INTF_ASRL; }
 
     std::string msResourceName = DefaultResourceName;
@@ -105,6 +109,7 @@ protected:
     VisaDeviceKind mnDeviceKind = VisaDeviceUnknown;
     ViUInt16 mIOProtocol = 0;
     bool mbHiSLIP = false;
+    bool mbConnectionLost = false;
     ViUInt8 mWriteTermination = '\n';
     bool mbAppendWriteTermination = true;
     bool mbSendEnd = true;

@@ -5,6 +5,7 @@
 // call records of each driver.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -37,23 +38,28 @@ protected:
         Initialise(*driver, port);
         return driver;
     }
-    void Initialise(HostDriver &driver, unsigned port) {
+    void Initialise(HostDriver &driver, unsigned port, uint32_t result = 0) {
         EXPECT_EQ(0u, driver.Created);
         SettingsFile settings;
         EXPECT_EQ(0u, driver.Load(settings.Server(port).Login("user", "pw").Detectors({"D1", "D2"}).Write()));
         EXPECT_EQ(0u, driver.Client()->SetTimeout(nullptr, ShortTimeout));
-        EXPECT_EQ(0u, driver.Init());
+        EXPECT_EQ(result, driver.Init());
     }
 };
 
-// A driver whose login write times out.
-template <typename D> class LoginTimesOut : public D {
+// A driver whose login write answers the code once the line went out, or (bLogin false) whose
+// configuration after the login answers it.
+template <typename D> class FaultyDriver : public D {
 public:
-    LoginTimesOut() : D("PECOS-8") {}
+    explicit FaultyDriver(DWORD code = StreamResult::ReadTimeout, bool bLogin = true)
+        : D("PECOS-8"), Code(code), AtLogin(bLogin) {}
     DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) override {
         const DWORD result = D::Write(hWnd, sCommand, bWaitForOPC);
-        return result == 0 && sCommand.rfind("AUTH-", 0) == 0 ? StreamResult::ReadTimeout : result;
+        return result == 0 && AtLogin && sCommand.rfind("AUTH-", 0) == 0 ? Code : result;
     }
+    DWORD AfterLoginConfiguration(HostWindow) override { return AtLogin ? 0 : Code; }
+    const DWORD Code;
+    const bool AtLogin;
 };
 
 } // namespace
@@ -121,8 +127,13 @@ TEST_F(PecosConnectionTest, ServerRestartAndDropReconnectWithLogin) {
     EXPECT_EQ(0u, ad->Read(0, value));
     first.reset();
 
+    ASSERT_EQ(0u, ad->Client()->SetTimeout(nullptr, 1.0)); // one connect per read, sleeping between tries
     for (int attempt = 0; attempt < 2; ++attempt) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::clock_t cpu = std::clock();
         EXPECT_EQ(EthernetNotConnected, ad->Read(0, value));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900));
+        EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 4);
         EXPECT_EQ(EthernetNotConnected, eut->Event(41, 0.0));
     }
 
@@ -149,8 +160,8 @@ TEST_F(PecosConnectionTest, ServerRestartAndDropReconnectWithLogin) {
 // initialised (de-init switches the detectors off) and wants its connection.
 TEST_F(PecosConnectionTest, LoginTimeOutCountsAsSuccess) {
     PecosSimulator simulator({"--value", "D1=1.5"});
-    HostDriver ad(std::make_unique<LoginTimesOut<PontisPecosSCPI_ADConverter>>());
-    HostDriver eut(std::make_unique<LoginTimesOut<PontisPecosSCPI_EUTController>>());
+    HostDriver ad(std::make_unique<FaultyDriver<PontisPecosSCPI_ADConverter>>());
+    HostDriver eut(std::make_unique<FaultyDriver<PontisPecosSCPI_EUTController>>());
     Initialise(ad, simulator.Port());
     Initialise(eut, simulator.Port());
     ASSERT_TRUE(simulator.Control("drop"));
@@ -164,6 +175,23 @@ TEST_F(PecosConnectionTest, LoginTimeOutCountsAsSuccess) {
     ASSERT_TRUE(simulator.WaitForClosed(4));
     EXPECT_EQ((Lines{"AUTH-user:pw", "D1", "CMD-D1-ENABLE-NO", "CMD-D2-ENABLE-NO"}), simulator.Received(3));
     EXPECT_EQ((Lines{"AUTH-user:pw", "MODULATION Modulation Off"}), simulator.Received(4));
+}
+
+// A failed login write or after-login configuration closes the connection; no line goes out (0x30001F41).
+TEST_F(PecosConnectionTest, AFailedInitLeavesNoConnection) {
+    for (const bool bLogin : {true, false}) {
+        PecosSimulator simulator;
+        const DWORD code = bLogin ? 0x300002D4 : 0x30001F46;
+        HostDriver ad(std::make_unique<FaultyDriver<PontisPecosSCPI_ADConverter>>(code, bLogin));
+        HostDriver eut(std::make_unique<FaultyDriver<PontisPecosSCPI_EUTController>>(code, bLogin));
+        for (HostDriver *driver : {&ad, &eut})
+            Initialise(*driver, simulator.Port(), code);
+        float value = 0;
+        EXPECT_EQ(StreamNotConnected, ad.Read(0, value));
+        EXPECT_EQ(StreamNotConnected, eut.Event(41, 0.0));
+        ASSERT_TRUE(simulator.WaitForClosed(2));
+        EXPECT_EQ(Lines(2, "AUTH-user:pw"), simulator.Received()) << bLogin;
+    }
 }
 
 namespace {

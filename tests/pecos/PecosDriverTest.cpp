@@ -245,13 +245,13 @@ TEST_F(PecosDriverTest, DroppedConnection) {
     EXPECT_EQ((Lines{"AUTH-user:pw", "D1", "CMD-D1-ENABLE-NO"}), simulator.Received(2));
 }
 
-// A detector name with "SUB-" stops switching at that detector; de-init still disconnects.
+// A detector name with "SUB-" stops switching at that detector; the failed init switches off, disconnects.
 TEST_F(PecosDriverTest, SubscribePrefixStopsSwitchingButNotTheDisconnect) {
     PecosSimulator simulator;
     HostDriver driver("PONTISPECOS_AD_8");
     ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1", "SUB-D2", "D3"})));
     EXPECT_EQ(0x3000BB22u, driver.Init());
-    EXPECT_EQ(0x3000BB22u, driver.DeInit());
+    EXPECT_EQ(StreamNotConnected, driver.DeInit());
     ASSERT_TRUE(simulator.WaitForClosed(1));
     EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D1-ENABLE-NO"}),
               simulator.Received());
@@ -271,7 +271,8 @@ TEST_F(PecosDriverTest, ControlCharactersInSettingsStayOffTheWire) {
         EXPECT_EQ(InvalidDetectorID, driver.Init());
         float value = 99.0f;
         EXPECT_EQ(InvalidDetectorID, driver.Read(1, value));
-        EXPECT_EQ(InvalidDetectorID, driver.DeInit());
+        EXPECT_EQ(StreamNotConnected, driver.Read(0, value));
+        EXPECT_EQ(StreamNotConnected, driver.DeInit());
         ASSERT_TRUE(simulator.WaitForClosed(1));
         EXPECT_EQ((Lines{"AUTH-u:p", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D1-ENABLE-NO"}),
                   simulator.Received());
@@ -288,6 +289,7 @@ TEST_F(PecosDriverTest, ControlCharactersInSettingsStayOffTheWire) {
             ASSERT_EQ(
                 0u, eut.Load(eutSettings.Server(simulator.Port()).Login(login.first, login.second).Write()));
             EXPECT_EQ(AuthorisationFailed, eut.Init());
+            EXPECT_EQ(StreamNotConnected, eut.Event(41, 0.0));
             eut.DeInit();
         }
         ASSERT_TRUE(simulator.WaitForClosed(3));
@@ -510,9 +512,10 @@ TEST_F(PecosDriverTest, UnconfiguredDriversUseTheDefaultPort) {
 }
 
 // Over VISA (the stand-in VISA library): the same lines, and two drivers hold a session each on
-// the one socket resource.
+// the one socket resource. After a server restart the next read opens a new session and logs in.
 TEST_F(PecosDriverTest, OverVisaTheSameLinesOnASessionPerDriver) {
-    PecosSimulator simulator({"--value", "D1=2.25"});
+    auto first = std::make_unique<PecosSimulator>(std::vector<std::string>{"--value", "D1=2.25"});
+    PecosSimulator &simulator = *first;
     mSettings.Set("Stream Config", "Selected", "VISA")
         .Set("Stream Config.VISA", "Identifier",
              "TCPIP::127.0.0.1::" + std::to_string(simulator.Port()) + "::SOCKET")
@@ -529,11 +532,17 @@ TEST_F(PecosDriverTest, OverVisaTheSameLinesOnASessionPerDriver) {
     EXPECT_EQ(0u, ad.Read(0, value));
     EXPECT_FLOAT_EQ(2.25f, value);
     EXPECT_EQ(0u, eut.Event(41, 0.0));
-    EXPECT_EQ(0u, ad.DeInit());
     EXPECT_EQ(0u, eut.DeInit());
-    ASSERT_TRUE(simulator.WaitForClosed(3));
+    ASSERT_TRUE(simulator.WaitForClosed(2));
     EXPECT_EQ(Lines{"IDN?"}, simulator.Received(1));
-    EXPECT_EQ((Lines{"AUTH-v:w", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1", "CMD-D1-ENABLE-NO"}),
-              simulator.Received(2));
+    EXPECT_EQ((Lines{"AUTH-v:w", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1"}), simulator.Received(2));
     EXPECT_EQ(Join({{"AUTH-v:w"}, DashLines, {"MODULATION Modulation Off"}}), simulator.Received(3));
+    const unsigned port = simulator.Port();
+    first.reset();
+    PecosSimulator restarted({"--value", "D1=3.5"}, port);
+    EXPECT_EQ(0u, ad.Read(0, value));
+    EXPECT_FLOAT_EQ(3.5f, value);
+    EXPECT_EQ(0u, ad.DeInit());
+    ASSERT_TRUE(restarted.WaitForClosed(1));
+    EXPECT_EQ((Lines{"AUTH-v:w", "D1", "CMD-D1-ENABLE-NO"}), restarted.Received());
 }

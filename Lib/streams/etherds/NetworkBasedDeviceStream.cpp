@@ -235,14 +235,15 @@ DWORD NetworkBasedDeviceStream::InternalConnect(HostWindow hWnd) {
         const uint32_t start = mTimer.GetMilliseconds();
         const uint32_t timeout = TimeoutMilliseconds();
         bool connected = false;
-        // A refused connection is tried again until the time-out has passed, with a pause between.
+        // A refused connection is tried again until the time-out has passed, with a pause between
+        // that sleeps: a host waiting on a stopped server holds no processor core.
         while (!connected && mTimer.ElapsedSince(start) < timeout) {
             client->Connect(*address, true);
             mParameters.Delayer.StoreLastCommunicationTime();
             connected = client->IsConnected();
             const uint32_t remaining = mTimer.RemainingTime(start, timeout);
             if (!connected && remaining > 0)
-                mTimer.Wait(std::min(remaining, ConnectRetryPause));
+                mTimer.Sleep(std::min(remaining, ConnectRetryPause));
         }
         if (connected) {
             // Short commands go out at once instead of waiting for the peer's acknowledgement.
