@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -88,7 +89,10 @@ TEST_F(PecosDriverTest, FactoryKnowsBothKeysWhateverTheirCaseAndBlanks) {
     EXPECT_EQ(UnknownDriverType, PluginExports::Get().CreateNewDeviceDriver(0, "PONTISPECOS_AD_8", nullptr));
 }
 
-TEST_F(PecosDriverTest, ErrorTextsOfThePecosCodes) {
+// Every code that the PECOS drivers return has its text, and the same one whether the driver never
+// connected, failed to connect, is connected or was de-initialised. An empty text in the table
+// stands for the text that the fresh driver gave.
+TEST_F(PecosDriverTest, ErrorTextsInEveryConnectionState) {
     const std::pair<uint32_t, std::string> texts[] = {
         {0x3000BB1D,
          "Authorisation has failed.\nPlease make sure the right credentials are used and try again.\n"},
@@ -108,14 +112,46 @@ TEST_F(PecosDriverTest, ErrorTextsOfThePecosCodes) {
         {0x3000BB23,
          "No detector response was returned.\nAre the detector names configured correctly?\nOr are "
          "incorrect user credentials configured?"},
-        {StreamNotConnected, "Device stream is not connected."}};
+        {StreamNotConnected, "Device stream is not connected."},
+        {0x300002D0, "Ethernet Address Has No Server"},
+        {0x300002D1, "Ethernet Address Has No Port"},
+        {0x300002D2, "Ethernet Unsupported Host Type"},
+        {0x300002D3, "Ethernet not connected"},
+        {0x300002D4, "Ethernet Write Error detected"},
+        {0x300002D5, "Ethernet Read Error detected"},
+        {0xBFFF0015, "Timeout expired before operation completed."}};
+    // Texts of our own or built from the driver's state: the fresh driver's text in every state.
+    const uint32_t described[] = {0x30000006, 0x3000012E, 0x3000019F, 0x300001A1, IdentificationMismatch,
+                                  0x30001F40, 0x30001F43, 0x30001F44, 0x300000D7, 0x300000E1,
+                                  0x300000E2, 0x300000EE, 0x300002E5};
+    PecosSimulator simulator;
+    const std::string connected = mSettings.Server(simulator.Port()).Write();
+    SettingsFile noServer;
+    const std::string failing = noServer.Set("Stream Config.Ethernet", "Address", "tcpip://:15444").Write();
     for (const char *key : {"PONTISPECOS_AD_8", "PONTISPECOS_EUT_8"}) {
         HostDriver driver(key);
-        for (const auto &expected : texts) {
-            std::string text;
-            EXPECT_EQ(0u, driver.ErrorText(expected.first, text)) << std::hex << expected.first;
-            EXPECT_EQ(expected.second, text) << key;
-        }
+        std::map<uint32_t, std::string> known(std::begin(texts), std::end(texts));
+        for (uint32_t code : described)
+            known[code];
+        auto expectTexts = [&](const char *state) {
+            for (auto &[code, expected] : known) {
+                std::string text;
+                EXPECT_EQ(0u, driver.ErrorText(code, text)) << std::hex << code;
+                EXPECT_FALSE(text.empty()) << key << " " << state << " " << std::hex << code;
+                if (expected.empty())
+                    expected = text;
+                EXPECT_EQ(expected, text) << key << " " << state;
+            }
+        };
+        expectTexts("fresh");
+        ASSERT_EQ(0u, driver.Load(failing));
+        ASSERT_EQ(0x300002D0u, driver.Init());
+        expectTexts("after a failed connect");
+        ASSERT_EQ(0u, driver.Load(connected));
+        ASSERT_EQ(0u, driver.Init());
+        expectTexts("connected");
+        ASSERT_EQ(0u, driver.DeInit());
+        expectTexts("after de-init");
     }
 }
 
