@@ -3,6 +3,8 @@
 // check, settings files and the error texts.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -10,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "core/StringUtils.h"
+#include "logging/RecordCapture.h"
 #include "pecos/PecosPlugin.h"
 #include "pecos/PecosSimulator.h"
 
@@ -502,6 +506,48 @@ TEST_F(PecosDriverTest, SettingsRoundTrip) {
     ASSERT_TRUE(simulator.WaitForClosed(2));
     EXPECT_EQ("AUTH-Ann:p=w;1", simulator.Received(1).at(0));
     EXPECT_EQ("AUTH-vurno:vurno", simulator.Received(2).at(0));
+}
+
+// The password reaches the server unchanged, but no call record holds it or its first half: the
+// login line's records show it masked, at init and at a reconnect, over TCP and over VISA, and the
+// records of the settings' load and save show nothing of it.
+TEST_F(PecosDriverTest, ThePasswordStaysOutOfTheCallLog) {
+    const std::string password = ("Zq7!mW" + std::to_string(::getpid()) + "-xR4kkkkkkk").substr(0, 20);
+    // VISA's write record shows 80 bytes: the line is cut there with 12 bytes of the password.
+    const std::string user(62, 'u');
+    RecordCapture capture(false);
+    for (const std::string kind : {"TCPIP", "VISA"}) {
+        PecosSimulator simulator({"--value", "D1=1"});
+        const std::string port = std::to_string(simulator.Port());
+        SettingsFile settings;
+        settings.Set("Stream Config", "Selected", kind)
+            .Set("Stream Config.Ethernet", "Address", "tcpip://127.0.0.1:" + port)
+            .Set("Stream Config.VISA", "Identifier", "TCPIP::127.0.0.1::" + port + "::SOCKET")
+            .Login(user, password)
+            .Detectors({"D1"});
+        HostDriver driver("PONTISPECOS_AD_8");
+        ASSERT_EQ(0u, driver.Load(settings.Write()));
+        ASSERT_EQ(0u, driver.Init());
+        if (kind == "TCPIP") {
+            ASSERT_TRUE(simulator.Control("drop"));
+            ASSERT_TRUE(simulator.WaitForClosed(1));
+            float value = 0;
+            EXPECT_EQ(0u, driver.Read(0, value));
+        }
+        EXPECT_EQ(0u, driver.Save(settings.Path()));
+        EXPECT_EQ(0u, driver.DeInit());
+        const size_t logins = kind == "TCPIP" ? 2 : 1;
+        ASSERT_TRUE(simulator.WaitForClosed(logins));
+        for (unsigned connection = 1; connection <= logins; ++connection)
+            EXPECT_EQ("AUTH-" + user + ":" + password, simulator.Received(connection).at(0)) << kind;
+    }
+    size_t masked = 0;
+    for (const Quellin::Record &record : capture.Records()) {
+        const std::string raw = ToStdString(record.Raw);
+        EXPECT_EQ(std::string::npos, raw.find(password.substr(0, password.size() / 2))) << raw;
+        masked += raw.find("AUTH-" + user + ":********") != std::string::npos;
+    }
+    EXPECT_GE(masked, 3u);
 }
 
 // Drivers that were never configured, or configured by a file without stream settings, go to
