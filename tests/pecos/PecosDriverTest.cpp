@@ -3,8 +3,6 @@
 // check, settings files and the error texts.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -94,8 +92,7 @@ TEST_F(PecosDriverTest, FactoryKnowsBothKeysWhateverTheirCaseAndBlanks) {
 }
 
 // Every code that the PECOS drivers return has its text, and the same one whether the driver never
-// connected, failed to connect, is connected or was de-initialised. An empty text in the table
-// stands for the text that the fresh driver gave.
+// connected, failed to connect, is connected or was de-initialised.
 TEST_F(PecosDriverTest, ErrorTextsInEveryConnectionState) {
     const std::pair<uint32_t, std::string> texts[] = {
         {0x3000BB1D,
@@ -117,17 +114,12 @@ TEST_F(PecosDriverTest, ErrorTextsInEveryConnectionState) {
          "No detector response was returned.\nAre the detector names configured correctly?\nOr are "
          "incorrect user credentials configured?"},
         {StreamNotConnected, "Device stream is not connected."},
-        {0x300002D0, "Ethernet Address Has No Server"},
-        {0x300002D1, "Ethernet Address Has No Port"},
-        {0x300002D2, "Ethernet Unsupported Host Type"},
-        {0x300002D3, "Ethernet not connected"},
-        {0x300002D4, "Ethernet Write Error detected"},
-        {0x300002D5, "Ethernet Read Error detected"},
-        {0xBFFF0015, "Timeout expired before operation completed."}};
-    // Texts of our own or built from the driver's state: the fresh driver's text in every state.
-    const uint32_t described[] = {0x30000006, 0x3000012E, 0x3000019F, 0x300001A1, IdentificationMismatch,
-                                  0x30001F40, 0x30001F43, 0x30001F44, 0x300000D7, 0x300000E1,
-                                  0x300000E2, 0x300000EE, 0x300002E5};
+        {0x300002D3, "Ethernet not connected"}};
+    // Texts worded elsewhere: the fresh driver's text in every state.
+    const uint32_t described[] = {0x300002D0, 0x300002D1, 0x300002D2, 0x300002D4, 0x300002D5,
+                                  0xBFFF0015, 0x30000006, 0x3000012E, 0x3000019F, 0x300001A1,
+                                  0x30000096, 0x30001F40, 0x30001F43, 0x30001F44, 0x300000D7,
+                                  0x300000E1, 0x300000E2, 0x300000EE, 0x300002E5};
     PecosSimulator simulator;
     const std::string connected = mSettings.Server(simulator.Port()).Write();
     SettingsFile noServer;
@@ -140,8 +132,8 @@ TEST_F(PecosDriverTest, ErrorTextsInEveryConnectionState) {
         auto expectTexts = [&](const char *state) {
             for (auto &[code, expected] : known) {
                 std::string text;
-                EXPECT_EQ(0u, driver.ErrorText(code, text)) << std::hex << code;
-                EXPECT_FALSE(text.empty()) << key << " " << state << " " << std::hex << code;
+                EXPECT_TRUE(driver.ErrorText(code, text) == 0 && !text.empty())
+                    << key << " " << state << " " << std::hex << code;
                 if (expected.empty())
                     expected = text;
                 EXPECT_EQ(expected, text) << key << " " << state;
@@ -509,10 +501,9 @@ TEST_F(PecosDriverTest, SettingsRoundTrip) {
 }
 
 // The password reaches the server unchanged, but no call record holds it or its first half: the
-// login line's records show it masked, at init and at a reconnect, over TCP and over VISA, and the
-// records of the settings' load and save show nothing of it.
+// login line's records (init, reconnect; TCP, VISA) mask it, the settings' load and save show none.
 TEST_F(PecosDriverTest, ThePasswordStaysOutOfTheCallLog) {
-    const std::string password = ("Zq7!mW" + std::to_string(::getpid()) + "-xR4kkkkkkk").substr(0, 20);
+    const std::string password = "Zq7!mW4-xR9#kTb2pLv8";
     // VISA's write record shows 80 bytes: the line is cut there with 12 bytes of the password.
     const std::string user(62, 'u');
     RecordCapture capture(false);
