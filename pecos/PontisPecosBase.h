@@ -22,6 +22,7 @@
 #include "core/ADConvertorBase.h"
 #include "core/SwitchMatrixBase.h"
 #include "core/TwoBaseClasses.h"
+#include "logging/ConcealedText.h"
 #include "logging/QuellinEntry.h"
 #include "streams/DeviceStreamClient.h"
 
@@ -157,8 +158,8 @@ public:
     explicit PontisPecosSCPIBase(const std::string &sExpectedResponse);
     ~PontisPecosSCPIBase() override;
 
-    // Writes "AUTH-" + user name + ":" + password; no reply is read. Credentials with a control
-    // character are not sent: AuthorisationFailed.
+    // Writes "AUTH-" + user name + ":" + password; no reply is read. The records of the write show
+    // the password masked. Credentials with a control character are not sent: AuthorisationFailed.
     DWORD AuthorizeUser(HostWindow hWnd) override;
     // The identification check over the stream ("IDN?"); GetValue 56 and the stream client's
     // check run the same (CheckDeviceOnStream).
@@ -182,7 +183,10 @@ template <typename D> DWORD PontisPecosSCPIBase<D>::AuthorizeUser(HostWindow hWn
     return PecosLogged("PontisPecosSCPIBase", "AuthorizeUser()", [&] {
         if (HasControlCharacter(this->msUserName) || HasControlCharacter(this->msPassword))
             return PecosResult::AuthorisationFailed;
-        return this->Write(hWnd, "AUTH-" + this->msUserName + ":" + this->msPassword, false);
+        const std::string sLine = "AUTH-" + this->msUserName + ":" + this->msPassword;
+        // The password goes to the server as it is, but into no call record.
+        const ConcealedText concealed(sLine, sLine.size() - this->msPassword.size());
+        return this->Write(hWnd, sLine, false);
     });
 }
 

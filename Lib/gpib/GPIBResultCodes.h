@@ -26,6 +26,12 @@ constexpr DWORD NI4882MOld = 0x3000023A;           // NI-488.2M major version 3 
 constexpr DWORD SRQLibraryNotLoaded = 0x30000246;  // GPIBSRQ.DLL could not be loaded
 constexpr DWORD SRQEntryPointMissing = 0x30000247; // a service-request entry point is not bound
 
+// The layer's own codes: NullArgument, NoServiceRequest and NoBoardHandle to SRQEntryPointMissing.
+constexpr bool IsGPIBCode(DWORD code) {
+    return code == NullArgument || code == NoServiceRequest ||
+           (code >= NoBoardHandle && code <= SRQEntryPointMissing);
+}
+
 // The Windows code of a library that could not be freed (ERROR_INVALID_HANDLE).
 constexpr DWORD LibraryNotFreed = 6;
 

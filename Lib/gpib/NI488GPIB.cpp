@@ -197,19 +197,24 @@ DWORD NI488GPIB::GetErrorString(HostWindow, DWORD code, char *buffer, uint32_t n
     if (code == GPIBResult::SpecificSystemError) {
         sText = FormatString("Specific System Error: %s", msSpecificSystemError.c_str());
     } else if (code >= 0x30000000) {
-        clsTovikLng language(LanguageResource);
-        const std::string sBoard = FormatValue<int>(GetBoard(), "%i");
-        const std::string sPrimary = FormatValue<int>(GetPrimaryAddress(), "%i");
-        std::string sAddress;
-        if (GetSecondaryAddress() > 0)
-            sAddress = language.getText(2, sBoard, sPrimary, FormatValue<int>(GetSecondaryAddress(), "%i"));
-        else
-            sAddress = language.getText(1, sBoard, sPrimary);
-        sText = language.getText(code, sAddress);
+        sText = LanguageErrorText(code, *this);
     }
     if (!sText.empty())
         CopyStringToBuffer(sText, buffer, nBufferSize, read);
     return 0;
+}
+
+std::string NI488GPIB::LanguageErrorText(DWORD code, const NI488GPIBConfiguration &address) {
+    clsTovikLng language(LanguageResource);
+    const std::string sBoard = FormatValue<int>(address.GetBoard(), "%i");
+    const std::string sPrimary = FormatValue<int>(address.GetPrimaryAddress(), "%i");
+    std::string sAddress;
+    if (address.GetSecondaryAddress() > 0)
+        sAddress =
+            language.getText(2, sBoard, sPrimary, FormatValue<int>(address.GetSecondaryAddress(), "%i"));
+    else
+        sAddress = language.getText(1, sBoard, sPrimary);
+    return language.getText(code, sAddress);
 }
 
 DWORD NI488GPIB::EnableHS488(HostWindow hWnd) {

@@ -42,6 +42,8 @@ public:
     // The code's text with the device's address; the buffer is emptied first. Always 0.
     virtual DWORD GetErrorString(HostWindow hWnd, DWORD code, char *buffer, uint32_t nBufferSize,
                                  uint32_t *read);
+    // The language library's text of the code with the address description of the configuration.
+    static std::string LanguageErrorText(DWORD code, const NI488GPIBConfiguration &address);
     virtual DWORD EnableHS488(HostWindow hWnd);
     virtual DWORD DisableHS488(HostWindow hWnd);
     virtual DWORD QueryDeviceStatus(HostWindow hWnd, DWORD previous);

@@ -8,6 +8,7 @@
 #include "core/ResourceWindows.h"
 #include "core/StringUtils.h"
 #include "core/Timing.h"
+#include "gpib/GPIBResultCodes.h"
 #include "logging/QuellinEntry.h"
 #include "streams/DeviceStreamClient.h"
 
@@ -375,6 +376,10 @@ std::string NIGPIBDeviceStreamConfiguration::GetIdentifier() {
 
 bool NIGPIBDeviceStreamConfiguration::IsValid() {
     return NI488GPIBConfiguration::IsValid();
+}
+
+std::string NIGPIBDeviceStreamConfiguration::GetErrorText(DWORD dwCode) {
+    return GPIBResult::IsGPIBCode(dwCode) ? NI488GPIB::LanguageErrorText(dwCode, *this) : std::string();
 }
 
 NICompliantGPIBDeviceStreamConfiguration::NICompliantGPIBDeviceStreamConfiguration()

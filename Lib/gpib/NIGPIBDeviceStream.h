@@ -108,6 +108,8 @@ public:
     bool LessThan(std::shared_ptr<DeviceStreamConfiguration> other) override;
     std::string GetIdentifier() override;
     bool IsValid() override;
+    // The GPIB layer's codes: the driver's texts with this address.
+    std::string GetErrorText(DWORD dwCode) override;
 
     using NI488GPIBConfiguration::GetIdentifier;
     using NI488GPIBConfiguration::IsValid;

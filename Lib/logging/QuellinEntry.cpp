@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/Version.h"
+#include "logging/ConcealedText.h"
 #include "platform/ModuleImage.h"
 #include "platform/Text.h"
 
@@ -200,8 +201,10 @@ QuellinEntry::~QuellinEntry() {
 }
 
 void QuellinEntry::AddPending(const std::wstring &name, const std::wstring &value) {
-    mPending += MakeWString(L"a", mTypeSeparator, name, mFieldSeparator, Platform::Utf16Length(value),
-                            mFieldSeparator, value, mFieldSeparator);
+    std::wstring shown = value;
+    ConcealedText::Conceal(shown);
+    mPending += MakeWString(L"a", mTypeSeparator, name, mFieldSeparator, Platform::Utf16Length(shown),
+                            mFieldSeparator, shown, mFieldSeparator);
 }
 
 // ---- Packing -------------------------------------------------------------------------------------
@@ -226,6 +229,7 @@ std::wstring QuellinEntry::JoinFields(const std::wstring *first, const std::wstr
         }
         if (i + 1 < fields.size()) {
             std::wstring tag = SplitTypePrefix(fields[i + 1]);
+            ConcealedText::Conceal(fields[i + 1]);
             fields[i].insert(0, tag);
             if (fields[i][0] == L'a') {
                 fields[i] += mFieldSeparator;

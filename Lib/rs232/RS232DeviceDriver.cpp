@@ -329,7 +329,6 @@ void RS232DeviceDriver::AddConfigurationPanel(PanelResourceNameList &panels) {
 
 DWORD RS232DeviceDriver::GetErrorString(HostWindow hWnd, DWORD dwCode, char *pBuffer, uint32_t dwSize,
                                         uint32_t *pdwLength) {
-    clsTovikLng language(LanguageBase);
     ClearErrorText(pBuffer, dwSize, pdwLength);
     uint32_t length = 0;
     DWORD result = 0;
@@ -340,14 +339,18 @@ DWORD RS232DeviceDriver::GetErrorString(HostWindow hWnd, DWORD dwCode, char *pBu
         result = session.GetErrorString(hWnd, dwCode, pBuffer, dwSize, &length);
     }
     if (length == 0) {
-        const std::string sPort = language.getText(PortTextId, FormatValue<int>(mnCOMPort, "%i"));
-        const std::string sMessage = language.getText(dwCode, sPort);
+        const std::string sMessage = LanguageErrorText(dwCode, mnCOMPort);
         if (!sMessage.empty())
             CopyStringToBuffer(sMessage, pBuffer, dwSize, &length);
     }
     if (pdwLength != nullptr)
         *pdwLength = length;
     return result;
+}
+
+std::string RS232DeviceDriver::LanguageErrorText(DWORD dwCode, int nCOMPort) {
+    clsTovikLng language(LanguageBase);
+    return language.getText(dwCode, language.getText(PortTextId, FormatValue<int>(nCOMPort, "%i")));
 }
 
 DWORD RS232DeviceDriver::ClearInBuffer() {

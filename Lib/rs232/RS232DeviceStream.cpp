@@ -115,6 +115,12 @@ bool RS232DeviceStreamConfiguration::IsValid() {
     return mnCOMPort >= RS232Configuration::MinimumCOMPort && mnCOMPort <= RS232Configuration::MaximumCOMPort;
 }
 
+std::string RS232DeviceStreamConfiguration::GetErrorText(DWORD dwCode) {
+    const bool bOwn = (dwCode >= RS232Result::PortNotOpen && dwCode <= RS232Result::PortAccessDenied) ||
+                      dwCode == RS232Result::NoRunTimeData;
+    return bOwn ? RS232DeviceDriver::LanguageErrorText(dwCode, mnCOMPort) : std::string();
+}
+
 int RS232DeviceStreamConfiguration::GetCOMPort() const {
     return mnCOMPort;
 }

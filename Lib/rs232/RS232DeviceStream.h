@@ -41,6 +41,8 @@ public:
     // "RS232:COM<n>".
     std::string GetIdentifier() override;
     bool IsValid() override;
+    // The port access's own codes: the driver's texts with this port.
+    std::string GetErrorText(DWORD dwCode) override;
 
     virtual int GetCOMPort() const;
     virtual void SetCOMPort(int nPort);

@@ -28,6 +28,10 @@ DWORD DeviceStreamConfiguration::AddConfigurationDialogPanels(HostWindow, PanelR
     return 0;
 }
 
+std::string DeviceStreamConfiguration::GetErrorText(DWORD) {
+    return std::string();
+}
+
 int DeviceStreamConfiguration::Compare(const DeviceStreamConfiguration *other) const {
     if (other == nullptr)
         return 1;

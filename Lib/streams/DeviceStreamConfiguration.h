@@ -40,6 +40,9 @@ public:
     virtual DWORD ShowConfigurationDialog(HostWindow hWnd, const std::wstring &sTitle);
     // Adds the kind's page to the list; the base adds nothing.
     virtual DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels);
+    // The kind's text of one of its own codes, known without a stream, so that a code has its
+    // text whether or not a stream was ever made; empty for other codes. The base knows none.
+    virtual std::string GetErrorText(DWORD dwCode);
     virtual bool LessThan(std::shared_ptr<DeviceStreamConfiguration> other) = 0;
     // Names the instrument connection; the stream's lock name is made from it.
     virtual std::string GetIdentifier() = 0;

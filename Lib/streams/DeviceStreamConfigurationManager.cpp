@@ -191,16 +191,22 @@ DWORD DeviceStreamConfigurationManager::GetErrorString(HostWindow, DWORD dwCode,
     case StreamResult::CouldNotSetValue:
         sText = StreamManagerText::CouldNotSetValue;
         break;
-    default:
-        if (GetSelectedConfiguration() && IsInVisaErrorOrWarningRange(dwCode)) {
+    default: {
+        const std::shared_ptr<DeviceStreamConfiguration> selected = GetSelectedConfiguration();
+        if (selected && IsInVisaErrorOrWarningRange(dwCode)) {
             // The error texts' library preference: the system's VISA library first.
             VisaBase visa(VisaErrorTextPreference);
             char text[256] = "";
             uint32_t length = 0;
             visa.GetErrorString(nullptr, dwCode, text, sizeof text, &length);
             sText.assign(text, length);
+        } else if (selected) {
+            sText = selected->GetErrorText(dwCode);
         }
+        if (sText.empty() && StreamResult::SharedText(dwCode) != nullptr)
+            sText = StreamResult::SharedText(dwCode);
         break;
+    }
     }
     QuellinEntry entry(ManagerModule, "GetErrorString");
     entry.Log(QuellinLevelNote, L"dwCode", dwCode, L"possibleError", sText);

@@ -64,8 +64,9 @@ public:
     virtual DWORD ShowConfigurationDialog(HostWindow hWnd, const std::wstring &sTitle);
     // The "Communication" page; 0.
     virtual DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels);
-    // Texts of 0x30001F40-0x30001F44 and 0x30001F46, and VISA's texts (a VISA session of library
-    // preference 1) while a configuration is selected; written only when no text was written yet. 0.
+    // Texts of 0x30001F40-0x30001F44 and 0x30001F46; while a configuration is selected VISA's texts
+    // (a VISA session of library preference 1) and the selected kind's own; then the plain texts of
+    // the shared stream codes. Written only when no text was written yet. 0.
     virtual DWORD GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuffer, uint32_t dwBufferSize,
                                  uint32_t *pdwRead);
     virtual DWORD SetGPIBConfiguration(const NI488GPIBConfiguration &configuration);

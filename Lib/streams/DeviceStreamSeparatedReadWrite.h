@@ -38,6 +38,27 @@ constexpr DWORD StreamNotCreated = 0x30001F43;
 constexpr DWORD InvalidConfigurationObject = 0x30001F44;
 constexpr DWORD DeviceSystemError = 0x30001F45;
 constexpr DWORD CouldNotSetValue = 0x30001F46;
+
+// Plain texts of the shared codes that no stream kind describes, the lock's and the event's
+// included; the stream client gives them when nothing else knew a text.
+inline constexpr ResultCode::CodeText SharedCodes[] = {
+    {EmbeddedStreamMissing, "The driver holds no device stream."},
+    {ReadTimeout, "The device did not send the complete response within the time-out."},
+    {OperationCompleteMissing, "The device did not report operation complete within the time-out."},
+    {EventClosed, "The event of the device stream is not open."},
+    {EventNotCreated, "The event of the device stream could not be created."},
+    {EventTimeout, "The wait for the event of the device stream timed out."},
+    {LockNotAvailable, "The lock of the device stream is not available."},
+    {LockTimeout, "The lock of the device stream was not obtained within the time-out."},
+};
+
+// The table's text of a code; null for any other code.
+constexpr const char *SharedText(DWORD code) {
+    for (const ResultCode::CodeText &entry : SharedCodes)
+        if (entry.Code == code)
+            return entry.Text;
+    return nullptr;
+}
 } // namespace StreamResult
 
 // The command with ";*OPC?" appended ("*OPC?" alone for an empty one) when waiting for operation

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "core/StringUtils.h"
+#include "logging/RecordCapture.h"
 #include "pecos/PecosPlugin.h"
 #include "pecos/PecosSimulator.h"
 
@@ -106,7 +109,9 @@ TEST_F(PecosDriverTest, FactoryKnowsBothKeysWhateverTheirCaseAndBlanks) {
     EXPECT_EQ(UnknownDriverType, PluginExports::Get().CreateNewDeviceDriver(0, "PONTISPECOS_AD_8", nullptr));
 }
 
-TEST_F(PecosDriverTest, ErrorTextsOfThePecosCodes) {
+// Every code that the PECOS drivers return has its text, and the same one whether the driver never
+// connected, failed to connect, is connected or was de-initialised.
+TEST_F(PecosDriverTest, ErrorTextsInEveryConnectionState) {
     const std::pair<uint32_t, std::string> texts[] = {
         {0x3000BB1D,
          "Authorisation has failed.\nPlease make sure the right credentials are used and try again.\n"},
@@ -126,14 +131,40 @@ TEST_F(PecosDriverTest, ErrorTextsOfThePecosCodes) {
         {0x3000BB23,
          "No detector response was returned.\nAre the detector names configured correctly?\nOr are "
          "incorrect user credentials configured?"},
-        {StreamNotConnected, "Device stream is not connected."}};
+        {StreamNotConnected, "Device stream is not connected."},
+        {0x300002D3, "Ethernet not connected"}};
+    // Texts worded elsewhere: the fresh driver's text in every state.
+    const uint32_t described[] = {0x300002D0, 0x300002D1, 0x300002D2, 0x300002D4, 0x300002D5,
+                                  0xBFFF0015, 0x30000006, 0x3000012E, 0x3000019F, 0x300001A1,
+                                  0x30000096, 0x30001F40, 0x30001F43, 0x30001F44, 0x300000D7,
+                                  0x300000E1, 0x300000E2, 0x300000EE, 0x300002E5};
+    PecosSimulator simulator;
+    const std::string connected = mSettings.Server(simulator.Port()).Write();
+    SettingsFile noServer;
+    const std::string failing = noServer.Set("Stream Config.Ethernet", "Address", "tcpip://:15444").Write();
     for (const char *key : {"PONTISPECOS_AD_8", "PONTISPECOS_EUT_8"}) {
         HostDriver driver(key);
-        for (const auto &expected : texts) {
-            std::string text;
-            EXPECT_EQ(0u, driver.ErrorText(expected.first, text)) << std::hex << expected.first;
-            EXPECT_EQ(expected.second, text) << key;
-        }
+        std::map<uint32_t, std::string> known(std::begin(texts), std::end(texts));
+        for (uint32_t code : described)
+            known[code];
+        auto expectTexts = [&](const char *state) {
+            for (auto &[code, expected] : known) {
+                std::string text;
+                EXPECT_TRUE(driver.ErrorText(code, text) == 0 && !text.empty()) << state << std::hex << code;
+                if (expected.empty())
+                    expected = text;
+                EXPECT_EQ(expected, text) << key << " " << state;
+            }
+        };
+        expectTexts("fresh");
+        ASSERT_EQ(0u, driver.Load(failing));
+        ASSERT_EQ(0x300002D0u, driver.Init());
+        expectTexts("after a failed connect");
+        ASSERT_EQ(0u, driver.Load(connected));
+        ASSERT_EQ(0u, driver.Init());
+        expectTexts("connected");
+        ASSERT_EQ(0u, driver.DeInit());
+        expectTexts("after de-init");
     }
 }
 
@@ -486,6 +517,48 @@ TEST_F(PecosDriverTest, SettingsRoundTrip) {
     ASSERT_TRUE(simulator.WaitForClosed(2));
     EXPECT_EQ("AUTH-Ann:p=w;1", simulator.Received(1).at(0));
     EXPECT_EQ("AUTH-vurno:vurno", simulator.Received(2).at(0));
+}
+
+// The password reaches the server unchanged, but no call record holds it or its first half: the
+// login line's records (init, reconnect; TCP, VISA) mask it, the settings' load and save show none.
+TEST_F(PecosDriverTest, ThePasswordStaysOutOfTheCallLog) {
+    const std::string password = "Zq7!mW4-xR9#kTb2pLv8";
+    // VISA's write record shows 80 bytes: the line is cut there with 12 bytes of the password.
+    const std::string user(62, 'u');
+    RecordCapture capture(false);
+    for (const std::string kind : {"TCPIP", "VISA"}) {
+        PecosSimulator simulator({"--value", "D1=1"});
+        const std::string port = std::to_string(simulator.Port());
+        SettingsFile settings;
+        settings.Set("Stream Config", "Selected", kind)
+            .Set("Stream Config.Ethernet", "Address", "tcpip://127.0.0.1:" + port)
+            .Set("Stream Config.VISA", "Identifier", "TCPIP::127.0.0.1::" + port + "::SOCKET")
+            .Login(user, password)
+            .Detectors({"D1"});
+        HostDriver driver("PONTISPECOS_AD_8");
+        ASSERT_EQ(0u, driver.Load(settings.Write()));
+        ASSERT_EQ(0u, driver.Init());
+        float value = 0;
+        EXPECT_EQ(0u, driver.Read(0, value));
+        if (kind == "TCPIP") {
+            ASSERT_TRUE(simulator.Control("drop"));
+            ASSERT_TRUE(simulator.WaitForClosed(1));
+            EXPECT_EQ(0u, driver.Read(0, value));
+        }
+        EXPECT_EQ(0u, driver.Save(settings.Path()));
+        EXPECT_EQ(0u, driver.DeInit());
+        const size_t logins = kind == "TCPIP" ? 2 : 1;
+        ASSERT_TRUE(simulator.WaitForClosed(logins));
+        for (unsigned connection = 1; connection <= logins; ++connection)
+            EXPECT_EQ("AUTH-" + user + ":" + password, simulator.Received(connection).at(0)) << kind;
+    }
+    size_t masked = 0;
+    for (const Quellin::Record &record : capture.Records()) {
+        const std::string raw = ToStdString(record.Raw);
+        EXPECT_EQ(std::string::npos, raw.find(password.substr(0, password.size() / 2))) << raw;
+        masked += raw.find("AUTH-" + user + ":********") != std::string::npos;
+    }
+    EXPECT_GE(masked, 3u);
 }
 
 // Drivers that were never configured, or configured by a file without stream settings, go to

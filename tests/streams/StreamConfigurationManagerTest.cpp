@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "streams/StreamClientFixture.h"
 
@@ -179,6 +180,30 @@ TEST(StreamConfigurationManagerTest, VisaCodesGetVisaTextsWhileAConfigurationIsS
     manager.SetSelected("TCPIP");
     EXPECT_EQ(0u, manager.GetErrorString(nullptr, VisaTimeout, text, sizeof text, &length));
     EXPECT_NE(0u, length);
+}
+
+// Without a stream: the selected kind's texts, else the plain texts of the shared stream codes.
+TEST(StreamConfigurationManagerTest, TheSelectedKindsTextsNeedNoStream) {
+    TestSupport::IsolatedEnvironment environment;
+    const std::tuple<const char *, DWORD, std::string> cases[] = {
+        {"TCPIP", 0x300002D3, "Ethernet not connected"},
+        {"TCPIP", 0x300002D8,
+         "Could not connect to the specified address and port (192.168.13.89:7895). The receiving address "
+         "should be a local address and port."},
+        {"TCPIP", 0x3000012E, "The device did not send the complete response within the time-out."},
+        {"GPIB", 0x3000020A, "board 0, address 1: No listener on the GPIB bus."},
+        {"GPIB", 0x3000019A, "board 0, address 1: The device did not request service in time."},
+        {"RS-232", 0x3000012F, "COM1 does not exist."},
+        {"RS-232", 0x3000012E, "COM1 did not answer in time."}};
+    for (const auto &[kind, code, expected] : cases) {
+        DeviceStreamConfigurationManager manager;
+        manager.SetSupportedStreams("TCPIP;GPIB;RS-232");
+        manager.SetSelected(kind);
+        char text[256] = "";
+        uint32_t length = 0;
+        EXPECT_EQ(0u, manager.GetErrorString(nullptr, code, text, sizeof text, &length));
+        EXPECT_EQ(expected, std::string(text, length)) << kind << " " << std::hex << code;
+    }
 }
 
 TEST(StreamConfigurationManagerTest, ADriverWithOneKindShowsThatKindsDialog) {

@@ -102,6 +102,22 @@ std::string NetworkStreamErrorText(DWORD dwCode, const std::string &sPeer) {
     }
 }
 
+namespace {
+
+// " (<IP address>:<port>)" of the configuration's address for the text of EthernetCouldNotConnect;
+// empty when it gives none. result: the code of the address resolution.
+std::string PeerText(DeviceStreamConfiguration *configuration, DWORD &result) {
+    wxIPV4address *address = nullptr;
+    result = NetworkBasedDeviceStream::DetermineIPAddress(nullptr, configuration, address);
+    std::string peer;
+    if (result == 0 && address != nullptr)
+        peer = " (" + ToStdString(address->IPAddress()) + ":" + std::to_string(address->Service()) + ")";
+    delete address;
+    return peer;
+}
+
+} // namespace
+
 // ---- Stream ---------------------------------------------------------------------------------------
 
 NetworkBasedDeviceStream::NetworkBasedDeviceStream(const std::string &sKindId) : msKindId(sKindId) {
@@ -181,10 +197,9 @@ DWORD NetworkBasedDeviceStream::SetConnectOnWrite(bool bConnectOnWrite) {
     return 0;
 }
 
-DWORD NetworkBasedDeviceStream::DetermineIPAddress(HostWindow,
-                                                   std::shared_ptr<DeviceStreamConfiguration> configuration,
+DWORD NetworkBasedDeviceStream::DetermineIPAddress(HostWindow, DeviceStreamConfiguration *configuration,
                                                    wxIPV4address *&address) {
-    auto *network = dynamic_cast<NetworkBasedDeviceStreamConfig *>(configuration.get());
+    auto *network = dynamic_cast<NetworkBasedDeviceStreamConfig *>(configuration);
     if (network == nullptr)
         return 0;
     DWORD result = 0;
@@ -225,7 +240,7 @@ DWORD NetworkBasedDeviceStream::InternalConnect(HostWindow hWnd) {
         InternalDisconnect(hWnd);
     wxIPV4address *address = nullptr;
     if (result == 0 && !IsConnected())
-        result = DetermineIPAddress(hWnd, mConfiguration, address);
+        result = DetermineIPAddress(hWnd, mConfiguration.get(), address);
     if (result == 0 && address != nullptr) {
         auto *client = new wxSocketClient(ClientSocketFlags);
         mSocket = client;
@@ -545,13 +560,8 @@ DWORD NetworkBasedDeviceStream::GetErrorString(HostWindow, DWORD dwCode, char *s
     ClearErrorText(sBuffer, dwBufferSize, pdwLength);
     DWORD result = 0;
     std::string peer;
-    if (dwCode == StreamResult::EthernetCouldNotConnect) {
-        wxIPV4address *address = nullptr;
-        result = DetermineIPAddress(nullptr, mConfiguration, address);
-        if (result == 0 && address != nullptr)
-            peer = " (" + ToStdString(address->IPAddress()) + ":" + std::to_string(address->Service()) + ")";
-        delete address;
-    }
+    if (dwCode == StreamResult::EthernetCouldNotConnect)
+        peer = PeerText(mConfiguration.get(), result);
     const std::string text = NetworkStreamErrorText(dwCode, peer);
     if (!text.empty())
         CopyStringToBuffer(text, sBuffer, dwBufferSize, pdwLength);
@@ -603,6 +613,12 @@ bool NetworkBasedDeviceStreamConfig::LessThan(std::shared_ptr<DeviceStreamConfig
 
 bool NetworkBasedDeviceStreamConfig::IsValid() {
     return !m_Address.empty();
+}
+
+std::string NetworkBasedDeviceStreamConfig::GetErrorText(DWORD dwCode) {
+    DWORD unused = 0;
+    return NetworkStreamErrorText(
+        dwCode, dwCode == StreamResult::EthernetCouldNotConnect ? PeerText(this, unused) : "");
 }
 
 std::string NetworkBasedDeviceStreamConfig::GetAddress() {

@@ -69,8 +69,8 @@ public:
     // Resolves the configuration's address into a new wxIPV4address that the caller deletes; 0
     // and address untouched when the configuration is not a network one. An empty server gives
     // EthernetNoServer, a name that does not resolve EthernetNotConnected, both without an address.
-    DWORD DetermineIPAddress(HostWindow hWnd, std::shared_ptr<DeviceStreamConfiguration> configuration,
-                             wxIPV4address *&address);
+    static DWORD DetermineIPAddress(HostWindow hWnd, DeviceStreamConfiguration *configuration,
+                                    wxIPV4address *&address);
 
     const std::string &GetKindId() const { return msKindId; }
     const std::string &GetPendingInput() const { return msPendingInput; }
@@ -129,6 +129,8 @@ public:
     bool LessThan(std::shared_ptr<DeviceStreamConfiguration> other) override;
     // The address text is not empty.
     bool IsValid() override;
+    // The texts of the network codes, as the stream gives them.
+    std::string GetErrorText(DWORD dwCode) override;
 
     // "tcpip://" + server + ":" + port, defaults filling what the address lacks.
     std::string GetAddress();

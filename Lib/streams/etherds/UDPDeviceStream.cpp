@@ -41,7 +41,7 @@ DWORD UDPDeviceStream::InternalConnect(HostWindow hWnd) {
     if (mSocket == nullptr && result == 0) {
         // The peer only proves that the address resolves; every write resolves it again.
         wxIPV4address *peer = nullptr;
-        result = DetermineIPAddress(hWnd, mConfiguration, peer);
+        result = DetermineIPAddress(hWnd, mConfiguration.get(), peer);
         const std::unique_ptr<wxIPV4address> owned(peer);
         if (result == 0 && peer != nullptr) {
             wxIPV4address local;
@@ -71,7 +71,7 @@ DWORD UDPDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool)
         result = StreamResult::EthernetNotConnected;
     } else {
         wxIPV4address *peer = nullptr;
-        result = DetermineIPAddress(hWnd, mConfiguration, peer);
+        result = DetermineIPAddress(hWnd, mConfiguration.get(), peer);
         const std::unique_ptr<wxIPV4address> owned(peer);
         if (result == 0 && peer != nullptr) {
             auto *socket = static_cast<wxDatagramSocket *>(mSocket);

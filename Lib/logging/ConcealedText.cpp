@@ -1,0 +1,50 @@
+// The thread's concealed secrets and their masking in record values.
+#include "logging/ConcealedText.h"
+
+#include <string>
+
+#include "core/StringUtils.h"
+
+namespace {
+
+thread_local const ConcealedText *Innermost = nullptr;
+
+} // namespace
+
+ConcealedText::ConcealedText(const std::string &sLine, size_t secretStart)
+    : mLine(ToStdWstring(sLine)), mSecretStart(ToStdWstring(sLine.substr(0, secretStart)).size()),
+      mOuter(Innermost) {
+    Innermost = this;
+}
+
+ConcealedText::~ConcealedText() {
+    Innermost = mOuter;
+}
+
+void ConcealedText::Conceal(std::wstring &value) {
+    for (const ConcealedText *scope = Innermost; scope != nullptr; scope = scope->mOuter)
+        scope->ConcealIn(value);
+}
+
+void ConcealedText::ConcealIn(std::wstring &value) const {
+    if (mSecretStart >= mLine.size())
+        return;
+    const std::wstring secret = mLine.substr(mSecretStart);
+    const size_t maskLength = std::char_traits<wchar_t>::length(Mask);
+    // Each search goes on behind the mask just written, which may hold the secret's characters.
+    for (size_t at = value.find(secret); at != std::wstring::npos; at = value.find(secret, at + maskLength))
+        value.replace(at, secret.size(), Mask);
+    // The line cut off inside the secret: what follows its public part, as far as it matches.
+    if (mSecretStart == 0)
+        return;
+    const std::wstring head = mLine.substr(0, mSecretStart + 1);
+    for (size_t at = value.find(head); at != std::wstring::npos;
+         at = value.find(head, at + mSecretStart + maskLength)) {
+        const size_t start = at + mSecretStart;
+        size_t n = 0;
+        while (start + n < value.size() && mSecretStart + n < mLine.size() &&
+               value[start + n] == mLine[mSecretStart + n])
+            ++n;
+        value.replace(start, n, Mask);
+    }
+}
