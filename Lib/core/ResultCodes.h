@@ -67,7 +67,8 @@ inline constexpr CodeText FrameworkCodes[] = {
     {DriverTableFull, "No further driver can be created: every DeviceID is in use."},
     {DriverCallFailed, "The driver call failed unexpectedly."},
     {TcpipResponseTooLarge, "The response of a TCPIP controlled device is larger than expected."},
-    {VisaLibraryNotFound, "Could not find VISA32.DLL. Is VISA installed?"},
+    {VisaLibraryNotFound, "Could not find VISA32.DLL. Is VISA installed? (Here the file libvisa32.so, looked "
+                          "for in the folders of KORVALIS_LIBRARY_PATH, then by the dynamic loader.)"},
 };
 
 // The table's text of a code; null for a code without text and for any code not in the table.

@@ -237,7 +237,8 @@ TEST_F(DeviceDriverBaseTest, ErrorStringsComeFromTheFrameworkTable) {
         {0x300000ED, "No further driver can be created: every DeviceID is in use."},
         {0x300000EE, "The driver call failed unexpectedly."},
         {0x300002E4, "The response of a TCPIP controlled device is larger than expected."},
-        {0x300002E5, "Could not find VISA32.DLL. Is VISA installed?"},
+        {0x300002E5, "Could not find VISA32.DLL. Is VISA installed? (Here the file libvisa32.so, looked for "
+                     "in the folders of KORVALIS_LIBRARY_PATH, then by the dynamic loader.)"},
         {0x300000FF, ""},
     };
     for (const auto &[code, text] : expected) {
@@ -442,7 +443,9 @@ TEST_F(DeviceDriverBaseTest, ErrorTextsFitTheBufferTheHostGave) {
     EXPECT_EQ(0u, mDriver.GetErrorString(nullptr, 0x300002E4, buffer, 256, &read));
     EXPECT_STREQ("The response of a TCPIP controlled device is larger than expected.", buffer);
     EXPECT_EQ(0u, mDriver.GetErrorString(nullptr, 0x300002E5, buffer, 256, &read));
-    EXPECT_STREQ("Could not find VISA32.DLL. Is VISA installed?", buffer);
+    EXPECT_STREQ("Could not find VISA32.DLL. Is VISA installed? (Here the file libvisa32.so, looked for in "
+                 "the folders of KORVALIS_LIBRARY_PATH, then by the dynamic loader.)",
+                 buffer);
 
     // Every code that the plug-in adds for a refused host argument or a failed call has a text.
     for (DWORD code :

@@ -279,7 +279,9 @@ TEST_F(VISAStreamTest, WithoutVisaNothingIsOpenedOrRemembered) {
     uint32_t length = 0;
     EXPECT_EQ(0u,
               stream.GetErrorString(nullptr, ResultCode::VisaLibraryNotFound, text, sizeof(text), &length));
-    EXPECT_STREQ("Could not find VISA32.DLL. Is VISA installed?", text);
+    EXPECT_STREQ("Could not find VISA32.DLL. Is VISA installed? (Here the file libvisa32.so, looked for in "
+                 "the folders of KORVALIS_LIBRARY_PATH, then by the dynamic loader.)",
+                 text);
 }
 
 } // namespace

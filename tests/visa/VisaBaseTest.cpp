@@ -403,7 +403,9 @@ INSTANTIATE_TEST_SUITE_P(
     Texts, VisaErrorTextTest,
     ::testing::Values(
         TextCase{0x300002E4, false, 0, "The response of a TCPIP controlled device is larger than expected."},
-        TextCase{0x300002E5, true, 0, "Could not find VISA32.DLL. Is VISA installed?"},
+        TextCase{0x300002E5, true, 0,
+                 "Could not find VISA32.DLL. Is VISA installed? (Here the file libvisa32.so, looked for in "
+                 "the folders of KORVALIS_LIBRARY_PATH, then by the dynamic loader.)"},
         TextCase{0xBFFF003E, true, 0, "Could not perform operation because of I/O error."},
         TextCase{0xBFFF0037, true, 0, "Device reported an input protocol error during transfer."},
         TextCase{0xBFFF00A7, true, 0, "Machine not available"}, TextCase{0xBFFF0099, true, 0, ""},
