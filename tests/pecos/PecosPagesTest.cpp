@@ -155,7 +155,8 @@ TEST(PecosDialogsInTheHost, OpenAndStoreWhatWasChanged) {
         const std::string saved = isolated.Root() + "/" + c.Prefix + ".ini";
         auto r = run("person", std::string("create ") + c.Key + "\nload-config $ID " + loaded +
                                    "\noperator photograph " + folder + " " + c.Prefix + "\n" + c.Typed +
-                                   "operator answer ok\nconfigure $ID\nsave-config $ID " + saved + "\n");
+                                   "operator answer ok\nconfigure $ID\nsave-config $ID " + saved +
+                                   "\nremove $ID\n");
         ASSERT_EQ(0, r.ExitCode) << r.Output;
         EXPECT_NE(std::string::npos, r.Output.find("ShowConfigurationDialog result=0x00000000")) << r.Output;
         EXPECT_NE(std::string::npos, r.Output.find(std::string("operator sees \"") + c.Title + "\""))
@@ -168,13 +169,13 @@ TEST(PecosDialogsInTheHost, OpenAndStoreWhatWasChanged) {
 
         // No person: the loaded values pass the dialog and are stored.
         r = run("none", std::string("create ") + c.Key + "\nload-config $ID " + loaded +
-                            "\nconfigure $ID\nsave-config $ID " + saved + "\n");
+                            "\nconfigure $ID\nsave-config $ID " + saved + "\nremove $ID\n");
         EXPECT_NE(std::string::npos, r.Output.find("ShowConfigurationDialog result=0x00000000")) << r.Output;
         EXPECT_NE(std::string::npos, TestSupport::ReadFile(saved).find("UserName=carol"));
     }
     // A message box reaches the operator: without its resources the dialog cannot be loaded.
     TestSupport::ScopedEnv noResources("KORVALIS_XRC_PATH", isolated.Root());
-    auto r = run("person", "create PONTISPECOS_EUT_8\noperator answer ok\nconfigure $ID\n");
+    auto r = run("person", "create PONTISPECOS_EUT_8\noperator answer ok\nconfigure $ID\nremove $ID\n");
     EXPECT_NE(std::string::npos,
               r.Output.find("could not be loaded. The configuration window cannot be shown."))
         << r.Output;

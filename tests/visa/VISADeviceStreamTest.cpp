@@ -275,7 +275,7 @@ TEST_F(VISAStreamTest, WithoutVisaNothingIsOpenedOrRemembered) {
     EXPECT_EQ(0u, stream.GetClientCount());
     EXPECT_FALSE(std::filesystem::exists(mTemp.File("KORVALIS_HISLIP.INI")));
     EXPECT_EQ(StreamResult::InvalidConfigurationObject, stream.Connect(nullptr, nullptr, Client(client)));
-    char text[100];
+    char text[200];
     uint32_t length = 0;
     EXPECT_EQ(0u,
               stream.GetErrorString(nullptr, ResultCode::VisaLibraryNotFound, text, sizeof(text), &length));
