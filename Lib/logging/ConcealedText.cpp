@@ -21,6 +21,10 @@ ConcealedText::~ConcealedText() {
     Innermost = mOuter;
 }
 
+bool ConcealedText::IsActive() {
+    return Innermost != nullptr;
+}
+
 void ConcealedText::Conceal(std::wstring &value) {
     for (const ConcealedText *scope = Innermost; scope != nullptr; scope = scope->mOuter)
         scope->ConcealIn(value);

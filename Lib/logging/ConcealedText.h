@@ -21,6 +21,8 @@ public:
 
     // Masks the secrets of this thread's scopes in a record value.
     static void Conceal(std::wstring &value);
+    // Whether this thread has a secret to mask.
+    static bool IsActive();
 
 private:
     void ConcealIn(std::wstring &value) const;

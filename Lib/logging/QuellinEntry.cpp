@@ -201,10 +201,16 @@ QuellinEntry::~QuellinEntry() {
 }
 
 void QuellinEntry::AddPending(const std::wstring &name, const std::wstring &value) {
-    std::wstring shown = value;
-    ConcealedText::Conceal(shown);
-    mPending += MakeWString(L"a", mTypeSeparator, name, mFieldSeparator, Platform::Utf16Length(shown),
-                            mFieldSeparator, shown, mFieldSeparator);
+    // Copied only where a secret may have to be masked.
+    std::wstring concealed;
+    const std::wstring *shown = &value;
+    if (ConcealedText::IsActive()) {
+        concealed = value;
+        ConcealedText::Conceal(concealed);
+        shown = &concealed;
+    }
+    mPending += MakeWString(L"a", mTypeSeparator, name, mFieldSeparator, Platform::Utf16Length(*shown),
+                            mFieldSeparator, *shown, mFieldSeparator);
 }
 
 // ---- Packing -------------------------------------------------------------------------------------
