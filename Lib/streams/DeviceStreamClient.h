@@ -69,6 +69,9 @@ public:
     virtual DWORD ClearInputBuffers(HostWindow hWnd) {
         return mEmbedded ? mEmbedded->ClearInputBuffers(hWnd) : Missing();
     }
+    virtual DWORD DropWaitingInput(HostWindow hWnd) {
+        return mEmbedded ? mEmbedded->DropWaitingInput(hWnd) : Missing();
+    }
     virtual DWORD ClearOutputBuffers(HostWindow hWnd) {
         return mEmbedded ? mEmbedded->ClearOutputBuffers(hWnd) : Missing();
     }

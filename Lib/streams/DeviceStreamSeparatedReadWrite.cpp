@@ -113,6 +113,10 @@ DWORD DeviceStreamSeparatedReadWrite::ClearInputBuffers(HostWindow) {
     return 0;
 }
 
+DWORD DeviceStreamSeparatedReadWrite::DropWaitingInput(HostWindow hWnd) {
+    return ClearInputBuffers(hWnd);
+}
+
 DWORD DeviceStreamSeparatedReadWrite::ClearOutputBuffers(HostWindow) {
     return 0;
 }

@@ -90,6 +90,9 @@ public:
     // Appends nothing: the response is replaced by what was read, at most dwCount bytes.
     virtual DWORD Read(HostWindow hWnd, std::string &sResponse, DWORD dwCount);
     virtual DWORD ClearInputBuffers(HostWindow hWnd);
+    // Drops what waits in the input and finds out on the way whether the peer closed or reset the
+    // connection (IsConnected tells it afterwards). The base clears the input buffers.
+    virtual DWORD DropWaitingInput(HostWindow hWnd);
     virtual DWORD ClearOutputBuffers(HostWindow hWnd);
     virtual DWORD ClearDevice(HostWindow hWnd);
     virtual DWORD GetLastWriteCount();

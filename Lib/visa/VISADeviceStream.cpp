@@ -1,6 +1,7 @@
 // The VISA stream kind: configuration, page, stream, HiSLIP memory file and registration.
 #include "visa/VISADeviceStream.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -20,6 +21,10 @@ namespace {
 // Open time-outs of the HiSLIP attempt and of the configured name, in milliseconds.
 constexpr ViUInt32 HiSLIPOpenTimeout = 1000;
 constexpr ViUInt32 OpenTimeout = 5000;
+// Pause between two opens of a socket resource whose server refused.
+constexpr uint32_t RefusedOpenPause = 50;
+// "TCPIP[n]::host::port::SOCKET".
+constexpr const char *SocketResourcePattern = "^TCPIP[0-9]*::.+::[0-9]+::SOCKET$";
 
 // The termination character of a termination text: its last character, LF for an empty text.
 ViUInt8 TerminationCharacter(const std::string &sTermination) {
@@ -219,9 +224,7 @@ DWORD VISADeviceStream::Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamCon
         result = 0;
         if (!mVisa.GetSession().IsOpen()) {
             mVisa.SetResourceName(sResource);
-            mParameters.Delayer.WaitRemainingDelay();
-            result = mVisa.Open(OpenTimeout);
-            mParameters.Delayer.StoreLastCommunicationTime();
+            result = OpenRetryingRefused(sResource);
         }
         if (result == 0)
             mbConnected = true;
@@ -237,6 +240,24 @@ DWORD VISADeviceStream::Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamCon
     if (result == 0 && IsConnected())
         RegisterClient(hWnd, clientEntry);
     return result;
+}
+
+DWORD VISADeviceStream::OpenRetryingRefused(const std::string &sResourceName) {
+    // A socket resource whose server refuses (it restarts, say) is tried again until the stream's
+    // time-out, as the TCP stream does, with a pause between the tries that sleeps.
+    const bool bSocket = MatchesRegex(sResourceName, SocketResourcePattern, true);
+    const uint32_t timeout = SaturatingToUnsigned(SecondsToMilliseconds(mParameters.dTimeout));
+    Timing timer;
+    const uint32_t start = timer.GetMilliseconds();
+    for (;;) {
+        mParameters.Delayer.WaitRemainingDelay();
+        const DWORD result = mVisa.Open(OpenTimeout);
+        mParameters.Delayer.StoreLastCommunicationTime();
+        const uint32_t remaining = timer.RemainingTime(start, timeout);
+        if (!bSocket || result != VisaStatusCode(VI_ERROR_RSRC_NFOUND) || remaining == 0)
+            return result;
+        timer.Sleep(std::min(remaining, RefusedOpenPause));
+    }
 }
 
 DWORD VISADeviceStream::TryHiSLIPConnect(HostWindow, const std::string &sResourceName) {
@@ -341,6 +362,10 @@ DWORD VISADeviceStream::Read(HostWindow hWnd, std::string &sResponse, DWORD dwCo
 
 DWORD VISADeviceStream::ClearInputBuffers(HostWindow) {
     return mVisa.GetSession().ClearInputBuffers();
+}
+
+DWORD VISADeviceStream::DropWaitingInput(HostWindow) {
+    return mVisa.GetSession().DropWaitingInput();
 }
 
 DWORD VISADeviceStream::ClearOutputBuffers(HostWindow) {

@@ -101,6 +101,9 @@ public:
     // streams' read time-out.
     DWORD Read(HostWindow hWnd, std::string &sResponse, DWORD dwCount) override;
     DWORD ClearInputBuffers(HostWindow hWnd) override;
+    // A socket resource: what waits is read without waiting, which finds a peer that closed or
+    // reset the connection; else the buffer clearing.
+    DWORD DropWaitingInput(HostWindow hWnd) override;
     DWORD ClearOutputBuffers(HostWindow hWnd) override;
     DWORD ClearDevice(HostWindow hWnd) override;
     DWORD GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuffer, uint32_t dwBufferSize,
@@ -122,6 +125,9 @@ public:
 
 private:
     DWORD TryHiSLIPConnect(HostWindow hWnd, const std::string &sResourceName);
+    // Opens the configured resource; a socket resource that is refused is tried again until the
+    // stream's time-out.
+    DWORD OpenRetryingRefused(const std::string &sResourceName);
 
     Visa mVisa;
 };

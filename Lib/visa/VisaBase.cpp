@@ -399,6 +399,26 @@ DWORD VisaBase::ClearInputBuffers() {
     return ClearOrFlushBuffer(VI_IO_IN_BUF_DISCARD);
 }
 
+DWORD VisaBase::DropWaitingInput() {
+    if (mnDeviceKind != VisaDeviceSOCKET)
+        return ClearInputBuffers();
+    if (!IsOpen())
+        return 0;
+    // Reads that do not wait: they drop what came and, on a socket resource, report a peer that
+    // closed or reset the connection, which the buffer clearing cannot see.
+    DWORD result = Code(mLibrary.SetAttribute(mSession, VI_ATTR_TMO_VALUE, VI_TMO_IMMEDIATE));
+    std::string sDropped;
+    for (size_t nDropped = 0; result == 0 && nDropped < MaxDroppedInput; nDropped += sDropped.size()) {
+        result = Read(MaxDroppedInput, sDropped);
+        if (sDropped.empty())
+            break;
+    }
+    if (result == Code(VI_ERROR_TMO) || mbConnectionLost)
+        result = 0;
+    const ViStatus restored = mLibrary.SetAttribute(mSession, VI_ATTR_TMO_VALUE, mTimeout);
+    return FirstNonZero(result, Code(restored));
+}
+
 DWORD VisaBase::ClearOutputBuffers() {
     return ClearOrFlushBuffer(VI_IO_OUT_BUF_DISCARD);
 }

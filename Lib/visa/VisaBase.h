@@ -39,6 +39,9 @@ public:
     static constexpr const char *DefaultResourceName = "Insert the Visa identification here";
     // Largest count one read asks the library for.
     static constexpr size_t MaxReadCount = 16u * 1024u * 1024u;
+    // Most bytes DropWaitingInput reads before it leaves the rest to the buffer clearing of the
+    // next exchange.
+    static constexpr size_t MaxDroppedInput = 65536;
 
     explicit VisaBase(int nLibraryPreference);
     virtual ~VisaBase();
@@ -52,6 +55,9 @@ public:
     // of every attempt are kept.
     virtual DWORD WriteRead(const std::string &sCommand, size_t nCount, std::string &sResponse);
     virtual DWORD ClearInputBuffers();
+    // A socket resource: reads and drops what waits without waiting, which also notes a peer that
+    // closed or reset the connection (IsConnectionLost); any other resource: ClearInputBuffers.
+    virtual DWORD DropWaitingInput();
     virtual DWORD ClearOutputBuffers();
     virtual DWORD FlushInputBuffers();
     virtual DWORD FlushOutputBuffers();

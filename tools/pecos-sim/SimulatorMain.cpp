@@ -117,6 +117,15 @@ public:
         std::lock_guard<std::mutex> lock(mWriteMutex);
         if (mDropped)
             return;
+        if (answer.Drop && answer.Reset) {
+            // The close of the socket, once its reader has ended, resets the connection.
+            mDropped = true;
+            Record(mId, "reset");
+            const linger abort{1, 0};
+            ::setsockopt(mSocket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            ::shutdown(mSocket, SHUT_RD);
+            return;
+        }
         if (answer.Drop) {
             mDropped = true;
             Record(mId, "drop");
@@ -340,7 +349,7 @@ void PrintUsage() {
         "Listens on a loopback address (--bind, default 127.0.0.1; --port, default 15444, 0 picks a free\n"
         "port) and prints \"listening ADDRESS PORT\" once it accepts connections. Every event goes, one\n"
         "line each, to the --log file and (unless --quiet) to standard output:\n"
-        "  N open | N < LINE | N > REPLY | N cut TEXT | N partial TEXT | N drop | N close\n"
+        "  N open | N < LINE | N > REPLY | N cut TEXT | N partial TEXT | N drop | N reset | N close\n"
         "N numbers the connections from 1; texts are escaped (\\n \\r \\t \\\\ \\xHH); \"cut\" is the part "
         "of\n"
         "a reply that went out before a rule's cut closed the connection.\n"
@@ -348,7 +357,8 @@ void PrintUsage() {
         "detector name with its --value text or a generated reading; AUTH-, CMD- and screen lines get no\n"
         "answer. --strict: unknown detectors answer \"Failure\"; --require-enable: detectors answer\n"
         "\"Failure\" until enabled and activated.\n"
-        "--on RULE: MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [drop | silent | failure | reply=TEXT]\n"
+        "--on RULE: MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [drop | reset | silent | failure |\n"
+        "  reply=TEXT]; drop closes the connection, reset resets it\n"
         "  MATCH is a line, a prefix ending in '*', '*', or @auth @cmd @idn @detector @screen; newer\n"
         "  rules are tried first (numbers up to %lu).\n"
         "--control: commands on standard input, each answered \"ok\" or \"error TEXT\"; ends when it "

@@ -153,8 +153,9 @@ std::optional<Rule> ParseRule(const std::string &text, std::string &error) {
             if (!number("times=", times))
                 return std::nullopt;
             rule.Times = times;
-        } else if (token == "drop") {
+        } else if (token == "drop" || token == "reset") {
             rule.Action.Drop = true;
+            rule.Action.Reset = token == "reset";
             rule.DefaultReply = false;
         } else if (token == "silent") {
             rule.DefaultReply = false;

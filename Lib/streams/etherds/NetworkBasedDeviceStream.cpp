@@ -302,11 +302,19 @@ DWORD NetworkBasedDeviceStream::ClearInputBuffers(HostWindow) {
     // which costs two system calls more on every exchange.
     while (mSocket != nullptr && InputWaiting()) {
         const std::string dropped = ReadBytes(DiscardChunk);
+        CloseAfterConnectionError();
         if (dropped.size() < DiscardChunk)
             break;
     }
     msPendingInput.clear();
     return 0;
+}
+
+void NetworkBasedDeviceStream::CloseAfterConnectionError() {
+    // A reset connection gives wx an I/O error but leaves it "connected"; a closed one is marked by
+    // wx itself. Either way nothing can be sent on it any more.
+    if (mSocket != nullptr && mSocket->Error() && mSocket->LastError() == wxSOCKET_IOERR && IsConnected())
+        mSocket->Close();
 }
 
 void NetworkBasedDeviceStream::InterruptWait() {
@@ -353,8 +361,10 @@ DWORD NetworkBasedDeviceStream::Write(HostWindow hWnd, const std::string &sComma
     const uint32_t milliseconds = TimeoutMilliseconds();
     if (!text.empty()) {
         mParameters.Delayer.WaitRemainingDelay();
-        if (!SendAll(text, milliseconds))
+        if (!SendAll(text, milliseconds)) {
             result = StreamResult::EthernetWriteError;
+            CloseAfterConnectionError();
+        }
         mParameters.Delayer.StoreLastCommunicationTime();
     }
     if (result == 0 && bWaitForOPC) {
@@ -502,6 +512,7 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
                             if (!mSocket->Error() || !IsConnected())
                                 break;
                         }
+                        CloseAfterConnectionError();
                         result = StreamResult::EthernetReadError;
                         going = false;
                     }

@@ -100,6 +100,9 @@ protected:
     void EnsureReceiveBuffer(DWORD n);
     // Closes and deletes the socket.
     void DeleteSocket();
+    // After a receive or send that failed with an I/O error (a connection reset by the peer): closes
+    // the socket, so that the stream counts as not connected and its clients connect anew.
+    void CloseAfterConnectionError();
 
     wxSocketBase *mSocket = nullptr;
     bool mbConnectOnWrite = false;
