@@ -31,16 +31,13 @@ void ConcealedText::Conceal(std::wstring &value) {
 }
 
 void ConcealedText::ConcealIn(std::wstring &value) const {
-    if (mSecretStart >= mLine.size())
+    // By its place only: the secret's text elsewhere (inside the user name, say) is no secret, and
+    // masking it would tell where the secret stands.
+    if (mSecretStart >= mLine.size() || mSecretStart == 0)
         return;
-    const std::wstring secret = mLine.substr(mSecretStart);
     const size_t maskLength = std::char_traits<wchar_t>::length(Mask);
-    // Each search goes on behind the mask just written, which may hold the secret's characters.
-    for (size_t at = value.find(secret); at != std::wstring::npos; at = value.find(secret, at + maskLength))
-        value.replace(at, secret.size(), Mask);
-    // The line cut off inside the secret: what follows its public part, as far as it matches.
-    if (mSecretStart == 0)
-        return;
+    // The line, whole or cut off inside the secret: what follows its public part, as far as it
+    // matches the secret. Each search goes on behind the mask just written.
     const std::wstring head = mLine.substr(0, mSecretStart + 1);
     for (size_t at = value.find(head); at != std::wstring::npos;
          at = value.find(head, at + mSecretStart + maskLength)) {

@@ -1,9 +1,10 @@
 // Secrets that must reach a peer but never the call log, such as the password of a login line.
 //
 // While a ConcealedText lives, every value of the records that its thread writes shows "********"
-// in place of the secret: wherever the secret stands, and wherever the line that carries it stands
-// cut off inside the secret (a writer that shortens long values). The wire is not touched. Scopes
-// nest; each thread sees only its own. Without a scope the records cost one thread-local test.
+// in place of the secret wherever the line that carries it stands, whole or cut off inside the
+// secret (a writer that shortens long values). The secret is found by its place in that line, not
+// by its text, so no other text changes. The wire is not touched. Scopes nest; each thread sees
+// only its own. Without a scope the records cost one thread-local test.
 #pragma once
 
 #include <cstddef>
