@@ -2,6 +2,7 @@
 #include "pecos/DetectorNumber.h"
 
 #include <charconv>
+#include <cmath>
 
 #include "core/StringUtils.h"
 #include "platform/Text.h"
@@ -56,13 +57,26 @@ size_t MatchEnd(const std::string &text, size_t begin) {
 
 } // namespace
 
+namespace {
+
+// The host's 32-bit float of the number; false when the number lies beyond its range (tiny
+// numbers round to zero and stay readings).
+bool ToHostFloat(double number, float &fValue) {
+    const float value = static_cast<float>(number);
+    if (!std::isfinite(value))
+        return false;
+    fValue = value;
+    return true;
+}
+
+} // namespace
+
 bool ReadDetectorNumber(const std::string &sReply, float &fValue) {
     double number = 0.0;
     if (!IsPlainReply(sReply)) {
         if (RegexMatch<double>(sReply, FloatNumberPattern, number, false) != 0)
             return false;
-        fValue = static_cast<float>(number);
-        return true;
+        return ToHostFloat(number, fValue);
     }
     for (size_t begin = 0; begin < sReply.size(); ++begin) {
         const size_t end = MatchEnd(sReply, begin);
@@ -74,8 +88,7 @@ bool ReadDetectorNumber(const std::string &sReply, float &fValue) {
         const auto converted = std::from_chars(first, last, number);
         if (converted.ec != std::errc() || converted.ptr != last)
             number = ParseDouble(sReply.substr(begin, end - begin));
-        fValue = static_cast<float>(number);
-        return true;
+        return ToHostFloat(number, fValue);
     }
     return false;
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -12,10 +13,11 @@
 
 namespace {
 
-// The expression's answer: its first match, converted as a float.
+// The expression's answer: its first match, converted as a float; none beyond the float's range.
 bool ReadWithExpression(const std::string &reply, float &value) {
     double number = 0.0;
-    if (RegexMatch<double>(reply, FloatNumberPattern, number, false) != 0)
+    if (RegexMatch<double>(reply, FloatNumberPattern, number, false) != 0 ||
+        !std::isfinite(static_cast<float>(number)))
         return false;
     value = static_cast<float>(number);
     return true;
