@@ -63,16 +63,21 @@ DWORD PontisPecosADConverterBase::InitDevice(HostWindow hWnd) {
         DWORD result = PontisPecosBase<ADConvertorBase>::InitDevice(hWnd);
         if (result == 0)
             result = AfterLoginConfiguration(hWnd);
-        if (result == 0) {
+        if (result == 0)
             result = EnableAllDetectors(hWnd);
-            // What was switched on is switched off again, as at de-init.
-            if (result != 0)
-                DisableAllDetectors(hWnd);
-        }
         if (result != 0)
             CloseAfterFailedInit(hWnd);
         return result;
     });
+}
+
+DWORD PontisPecosADConverterBase::RestoreSession(HostWindow hWnd) {
+    return mbDetectorsOn ? EnableAllDetectors(hWnd) : 0;
+}
+
+void PontisPecosADConverterBase::SwitchOffAfterFailedInit(HostWindow hWnd) {
+    if (mbDetectorsOn)
+        DisableAllDetectors(hWnd);
 }
 
 DWORD PontisPecosADConverterBase::DeInitDevice(HostWindow hWnd) {
@@ -127,6 +132,9 @@ DWORD PontisPecosSCPI_ADConverter::SetAllDetectors(HostWindow hWnd, bool bEnable
     DWORD result = 0;
     const unsigned int delay = GetToggleDelay();
     const std::string flag = bEnable ? "YES" : "NO";
+    // From the first line on the detectors count as switched on (or off): a reconnect during the
+    // switching restores all of them, a failed init switches off all of them.
+    mbDetectorsOn = bEnable;
     for (DWORD i = 0; i < GetChannelCountValue() && result == 0; ++i) {
         if (i == 0)
             mTiming.Wait(delay);

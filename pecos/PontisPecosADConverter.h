@@ -27,8 +27,8 @@ public:
     // 10000.0 for every channel.
     DWORD GetChannelMaxValue(HostWindow hWnd, uint32_t *pdwChannel, float *pfMaxValue) override;
     DWORD GetChannelCount(HostWindow hWnd, uint32_t *pdwCount) override;
-    // Connect, log in, switch the detectors on. A failure switches off what was switched on and
-    // closes the connection.
+    // Connect, log in, switch the detectors on. A failure switches off what is switched on (also by
+    // an earlier InitDevice) while the session's connection is there, and closes the connection.
     DWORD InitDevice(HostWindow hWnd) override;
     // Switch the detectors off (once an InitDevice succeeded), then disconnect; the disconnect
     // happens in every case and the first failure is returned.
@@ -39,6 +39,13 @@ public:
     StorableMemberVariable<std::string> &GetDetectorMember(uint32_t dwChannel) {
         return mDetectorNames[dwChannel];
     }
+
+protected:
+    // A new connection switches the detectors on again while they count as on.
+    DWORD RestoreSession(HostWindow hWnd) override;
+    void SwitchOffAfterFailedInit(HostWindow hWnd) override;
+
+    bool mbDetectorsOn = false; // switched on (or being switched on) and not switched off since
 
 private:
     StorableMemberVariable<std::string> MakeDetectorMember(int nDetector);

@@ -97,21 +97,30 @@ template <typename B> DWORD PontisPecosBase<B>::AfterLoginConfiguration(HostWind
     return 0;
 }
 
+template <typename B> bool PontisPecosBase<B>::CredentialsCanBeSent() const {
+    return !HasControlCharacter(msUserName) && !HasControlCharacter(msPassword);
+}
+
 template <typename B> DWORD PontisPecosBase<B>::LogIn(HostWindow hWnd) {
-    const DWORD result = AuthorizeUser(hWnd);
+    const DWORD result = Locked(hWnd, [&] { return AuthorizeUser(hWnd); });
     return result == StreamResult::ReadTimeout ? 0 : result;
 }
 
 template <typename B> DWORD PontisPecosBase<B>::InitDevice(HostWindow hWnd) {
     return PecosLogged(ModuleName, "InitDevice()", [&] {
+        // Refused before the connect, which would replace the connection of an earlier session
+        // while that one may still have to switch off what it switched on.
+        if (!CredentialsCanBeSent())
+            return PecosResult::AuthorisationFailed;
+        // A new session: no line may connect again before its login.
+        mbConnectionWanted = false;
         DWORD result = this->ConnectStream(hWnd, false);
         if (result == 0)
             result = LogIn(hWnd);
         if (result == 0) {
             mbInitialised = true;
             mbConnectionWanted = true;
-        } else
-            CloseAfterFailedInit(hWnd);
+        }
         return result;
     });
 }
@@ -155,23 +164,37 @@ DWORD PontisPecosBase<B>::WriteReadUntilAnswer(HostWindow hWnd, const std::strin
     return result;
 }
 
+template <typename B> template <typename F> DWORD PontisPecosBase<B>::Locked(HostWindow hWnd, F &&work) {
+    typename DeviceStreamClientWithStream::Locker locker(this);
+    const DWORD result = locker.Lock(hWnd, this->GetTimeout(hWnd));
+    return result != 0 ? result : work();
+}
+
 template <typename B>
 template <typename F>
-DWORD PontisPecosBase<B>::SendOnConnection(HostWindow hWnd, bool bLook, F &&send) {
-    // A connection that the server closed shows only once its input is read; what waits there is
-    // dropped, as the next exchange would drop it anyway.
-    if (bLook && mbConnectionWanted && this->IsConnected())
-        this->ClearInputBuffers(hWnd);
+DWORD PontisPecosBase<B>::SendOnConnection(HostWindow hWnd, bool bLine, F &&send) {
+    const bool bMayReconnect = mbConnectionWanted && !mbRestoring;
     const bool bReconnect = !this->IsConnected();
-    if (bReconnect && !mbConnectionWanted)
+    if (bReconnect && !bMayReconnect)
         return StreamResult::StreamNotConnected;
     DWORD result = bReconnect ? Reconnect(hWnd) : 0;
+    // A line on a connection that was just made needs no look at its input.
+    auto sendOnce = [&](bool bLook) -> DWORD {
+        if (!bLine)
+            return send();
+        return Locked(hWnd, [&] {
+            // What waits is dropped, as the next exchange would drop it anyway.
+            if (bLook)
+                this->DropWaitingInput(hWnd);
+            return this->IsConnected() ? send() : StreamResult::StreamNotConnected;
+        });
+    };
     if (result == 0)
-        result = send();
-    if (result != 0 && !bReconnect && mbConnectionWanted && !this->IsConnected()) {
+        result = sendOnce(!bReconnect);
+    if (result != 0 && !bReconnect && bMayReconnect && !this->IsConnected()) {
         result = Reconnect(hWnd);
         if (result == 0)
-            result = send();
+            result = sendOnce(false);
     }
     return result;
 }
@@ -196,21 +219,37 @@ DWORD PontisPecosBase<B>::RequestReply(HostWindow hWnd, const std::string &sRequ
 }
 
 template <typename B> void PontisPecosBase<B>::CloseAfterFailedInit(HostWindow hWnd) {
+    // Only a connection that a login made is still wanted; no line connects again from here on.
+    const bool bLoggedIn = mbConnectionWanted && this->IsConnected();
     mbConnectionWanted = false;
+    if (bLoggedIn)
+        SwitchOffAfterFailedInit(hWnd);
     this->DisconnectStream(hWnd);
 }
+
+template <typename B> DWORD PontisPecosBase<B>::RestoreSession(HostWindow) {
+    return 0;
+}
+
+template <typename B> void PontisPecosBase<B>::SwitchOffAfterFailedInit(HostWindow) {}
 
 template <typename B> DWORD PontisPecosBase<B>::Reconnect(HostWindow hWnd) {
     return PecosLogged(ModuleName, "Reconnect()", [&] {
         this->DisconnectStream(hWnd);
         DWORD result = this->ConnectStream(hWnd, false);
         if (result == 0)
-            result = LogIn(hWnd);
-        if (result == 0)
-            result = DropLateInput(hWnd);
+            result = Locked(hWnd, [&] {
+                const DWORD login = LogIn(hWnd);
+                return login == 0 ? DropLateInput(hWnd) : login;
+            });
         if (result == 0 && !this->IsConnected())
             result = StreamResult::StreamNotConnected;
-        // Never left connected without a login: the next line tries again.
+        if (result == 0) {
+            mbRestoring = true;
+            result = RestoreSession(hWnd);
+            mbRestoring = false;
+        }
+        // Never left connected without its session: the next line tries again.
         if (result != 0)
             this->DisconnectStream(hWnd);
         return result;

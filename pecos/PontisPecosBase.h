@@ -11,9 +11,15 @@
 // PECOS replies carry nothing that ties them to their request. A reply that does not end with the
 // read termination (late, or cut off by the server) closes the connection, so that its rest can
 // never be taken as the answer to a later request. From a successful InitDevice to DeInitDevice
-// the driver wants its connection: a line to be sent while it is gone first connects and logs in
-// again, once; without that wish such a line gives StreamNotConnected. An InitDevice that fails
-// closes the connection again, so that no line goes out without a login.
+// the driver wants its connection: a line to be sent while it is gone first connects again and
+// restores the session (the login, and what the driver set up after it), once; without that wish
+// such a line gives StreamNotConnected. An InitDevice that fails closes the connection again, so
+// that no line goes out without a login.
+//
+// Lines without reply (login, commands, screen texts) go out under the stream's lock, as exchanges
+// do: an instrument shared over VISA refuses the transfers of a session while another one holds it.
+// Before each such line the driver looks at the input, which shows a connection that the server
+// closed or reset: the line then goes out on a new connection instead of being lost.
 #pragma once
 
 #include <memory>
@@ -87,7 +93,8 @@ public:
     // "Authorisation", then the typed base's pages and the stream client's.
     DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) override;
     // Connect (own connection), log in; a login time-out counts as success. Success makes the
-    // driver want its connection; a failure closes it.
+    // driver want its connection. Credentials that cannot be sent fail before anything is
+    // connected. After a failure the driver's own InitDevice calls CloseAfterFailedInit.
     DWORD InitDevice(HostWindow hWnd) override;
     // Always disconnects; StreamNotConnected when there was no connection, else the disconnect's
     // code. The connection is no longer wanted.
@@ -113,22 +120,34 @@ public:
 
 protected:
     // Every line the driver sends goes through here: while the connection is gone but wanted, a new
-    // connection and login come first; while it is not wanted, StreamNotConnected and nothing is
-    // sent. bLook first reads what waits, which shows a connection that the server closed. A send
-    // that finds the connection gone (the exchange's own look at the input, a VISA session that lost
-    // it) runs once more on a new connection. One reconnect per line at most: a failed one returns
-    // its code at once.
-    template <typename F> DWORD SendOnConnection(HostWindow hWnd, bool bLook, F &&send);
+    // connection with the session restored comes first; while it is not wanted, StreamNotConnected
+    // and nothing is sent. A line without reply (bLine) is sent under the stream's lock after a look
+    // at the input that finds a connection the server closed or reset; an exchange locks by itself.
+    // A send that finds the connection gone (the look, the exchange's own look at the input, a
+    // failed write, a VISA session that lost it) runs once more on a new connection. One reconnect
+    // per line at most: a failed one returns its code at once.
+    template <typename F> DWORD SendOnConnection(HostWindow hWnd, bool bLine, F &&send);
+    // The work under the stream's lock (the named lock, then the kind's own); the lock's code when
+    // it is not had.
+    template <typename F> DWORD Locked(HostWindow hWnd, F &&work);
     // The request and its reply as one exchange. A reply that did not end with the read termination
     // comes back empty, and the connection is closed.
     DWORD RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse, DWORD dwCount);
     // One line without reply.
     DWORD WriteLine(HostWindow hWnd, const std::string &sLine);
-    // After an InitDevice that failed: the connection is closed and no longer wanted, so that no line
-    // goes out before an InitDevice succeeds.
+    // After an InitDevice that failed: what the driver switched on is switched off while the
+    // connection of a logged-in session is still there (never over a new one), then the connection
+    // is closed and no longer wanted, so that no line goes out before an InitDevice succeeds.
     void CloseAfterFailedInit(HostWindow hWnd);
-    // AuthorizeUser, a time-out counting as success.
+    // What a session has set up after its login, set up again on a new connection (the restore
+    // sends its lines on that connection only); 0 here.
+    virtual DWORD RestoreSession(HostWindow hWnd);
+    // Switches off what the driver switched on, over the connection that is there; nothing here.
+    virtual void SwitchOffAfterFailedInit(HostWindow hWnd);
+    // AuthorizeUser under the stream's lock, a time-out counting as success.
     DWORD LogIn(HostWindow hWnd);
+    // Neither user name nor password holds a control character.
+    bool CredentialsCanBeSent() const;
 
     // Gives the stream configurations the PECOS server's address (steps of DefaultStreamConfiguration
     // without its note); also run when the driver is built, so that a driver that is never
@@ -138,6 +157,7 @@ protected:
     unsigned short mPort = PecosDefaults::BasePort;
     bool mbInitialised = false;
     bool mbConnectionWanted = false;
+    bool mbRestoring = false;       // a reconnect restores the session: no line connects again
     bool mbReplyIncomplete = false; // the last exchange's reply lacked the read termination
     std::string msUserName;
     std::string msPassword;
@@ -145,7 +165,8 @@ protected:
     std::string msDefaultPassword = PecosDefaults::Credential;
 
 private:
-    // Closes and opens the connection, logs in, and drops whatever answer the login brings.
+    // Closes and opens the connection, logs in, drops whatever answer the login brings and restores
+    // the session.
     DWORD Reconnect(HostWindow hWnd);
     // Waits until no input came for QuietInput ms (at most the stream's time-out), then clears it.
     DWORD DropLateInput(HostWindow hWnd);
@@ -181,7 +202,7 @@ template <typename D> PontisPecosSCPIBase<D>::~PontisPecosSCPIBase() = default;
 
 template <typename D> DWORD PontisPecosSCPIBase<D>::AuthorizeUser(HostWindow hWnd) {
     return PecosLogged("PontisPecosSCPIBase", "AuthorizeUser()", [&] {
-        if (HasControlCharacter(this->msUserName) || HasControlCharacter(this->msPassword))
+        if (!this->CredentialsCanBeSent())
             return PecosResult::AuthorisationFailed;
         const std::string sLine = "AUTH-" + this->msUserName + ":" + this->msPassword;
         // The password goes to the server as it is, but into no call record.

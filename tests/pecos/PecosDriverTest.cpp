@@ -3,11 +3,14 @@
 // check, settings files and the error texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <netinet/in.h>
@@ -44,6 +47,13 @@ Lines Join(std::initializer_list<Lines> parts) {
     for (const auto &part : parts)
         all.insert(all.end(), part.begin(), part.end());
     return all;
+}
+
+size_t CountOf(const std::string &text, const std::string &part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
 }
 
 // True when a loopback listener could bind the port now.
@@ -187,8 +197,9 @@ TEST_F(PecosDriverTest, ADConverterLineSequence) {
               simulator.Received());
 }
 
-// The first number of the reply is the value; "Failure" anywhere, or no number at all, is
-// 0x3000BB23 and leaves the host's value alone. A stray line in front of the answer is no answer.
+// The first number of the reply is the value; "Failure" anywhere, no number at all or one beyond the
+// host's float is 0x3000BB23 and leaves the host's value alone. A stray line in front of the answer
+// is no answer.
 TEST_F(PecosDriverTest, RepliesAndTheirValues) {
     PecosSimulator simulator;
     HostDriver driver("PONTISPECOS_AD_8");
@@ -206,7 +217,10 @@ TEST_F(PecosDriverTest, RepliesAndTheirValues) {
                  {"Detector 4 Failure", NoDetectorResponse, 99.0f},
                  {"no number", NoDetectorResponse, 99.0f},
                  {"", NoDetectorResponse, 99.0f},
-                 {"AUTH OK\\n3", NoDetectorResponse, 99.0f}};
+                 {"AUTH OK\\n3", NoDetectorResponse, 99.0f},
+                 {"1e40", NoDetectorResponse, 99.0f},
+                 {"-1e40 dBm", NoDetectorResponse, 99.0f},
+                 {"1e-40", 0, 1e-40f}};
     for (const auto &c : cases) {
         ASSERT_TRUE(simulator.Control(std::string("on D1 reply=") + c.Reply));
         float value = 99.0f;
@@ -258,7 +272,7 @@ TEST_F(PecosDriverTest, StrayAndLateRepliesAreDiscardedBeforeTheNextRequest) {
 }
 
 // A server that closes the connection in the middle of a reply: no reading, and the next read
-// connects and logs in again without switching the detectors again.
+// connects, logs in and switches the detectors on again.
 TEST_F(PecosDriverTest, DroppedConnection) {
     PecosSimulator simulator({"--on", "D1 times=1 drop", "--value", "D1=4"});
     HostDriver driver("PONTISPECOS_AD_8");
@@ -273,7 +287,8 @@ TEST_F(PecosDriverTest, DroppedConnection) {
     ASSERT_TRUE(simulator.WaitForClosed(2));
     EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1"}),
               simulator.Received(1));
-    EXPECT_EQ((Lines{"AUTH-user:pw", "D1", "CMD-D1-ENABLE-NO"}), simulator.Received(2));
+    EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1", "CMD-D1-ENABLE-NO"}),
+              simulator.Received(2));
 }
 
 // A detector name with "SUB-" stops switching at that detector; the failed init switches off, disconnects.
@@ -290,7 +305,7 @@ TEST_F(PecosDriverTest, SubscribePrefixStopsSwitchingButNotTheDisconnect) {
 
 // Settings text with a control character never goes onto the wire: such a detector name gives
 // 0x3000BB1E for its request and stops the switching as "SUB-" does; such a user name or
-// password gives 0x3000BB1D at login. The settings file keeps the text.
+// password gives 0x3000BB1D before anything is connected. The settings file keeps the text.
 TEST_F(PecosDriverTest, ControlCharactersInSettingsStayOffTheWire) {
     for (const std::string bad : {"D2\rCMD-D9-ENABLE-YES", "\x1B[2J", "D\x7F", "D\t2"}) {
         SCOPED_TRACE(testing::PrintToString(bad));
@@ -323,7 +338,8 @@ TEST_F(PecosDriverTest, ControlCharactersInSettingsStayOffTheWire) {
             EXPECT_EQ(StreamNotConnected, eut.Event(41, 0.0));
             eut.DeInit();
         }
-        ASSERT_TRUE(simulator.WaitForClosed(3));
+        ASSERT_TRUE(simulator.WaitForClosed(1));
+        EXPECT_EQ(1u, simulator.Count("open"));
         EXPECT_EQ(4u, simulator.Received().size());
     }
 }
@@ -519,46 +535,51 @@ TEST_F(PecosDriverTest, SettingsRoundTrip) {
     EXPECT_EQ("AUTH-vurno:vurno", simulator.Received(2).at(0));
 }
 
-// The password reaches the server unchanged, but no call record holds it or its first half: the
-// login line's records (init, reconnect; TCP, VISA) mask it, the settings' load and save show none.
+// The password reaches the server unchanged, but no call record holds it: the login line's records
+// (init, reconnect; TCP, VISA) mask it by its place, the settings' load and save show none. Its
+// text elsewhere (in the user name, in "Write") stays as it is.
 TEST_F(PecosDriverTest, ThePasswordStaysOutOfTheCallLog) {
-    const std::string password = "Zq7!mW4-xR9#kTb2pLv8";
-    // VISA's write record shows 80 bytes: the line is cut there with 12 bytes of the password.
-    const std::string user(62, 'u');
-    RecordCapture capture(false);
-    for (const std::string kind : {"TCPIP", "VISA"}) {
+    const struct {
+        std::string User, Password, Kind;
+    } rows[] = {
+        // VISA's write record shows 80 bytes: the line is cut there with 12 bytes of the password.
+        {std::string(62, 'u'), "Zq7!mW4-xR9#kTb2pLv8", "TCPIP"},
+        {std::string(62, 'u'), "Zq7!mW4-xR9#kTb2pLv8", "VISA"},
+        {"administrator", "admin", "TCPIP"},
+        {"user", "e", "TCPIP"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.User + ":" + row.Password + " " + row.Kind);
+        RecordCapture capture(false);
         PecosSimulator simulator({"--value", "D1=1"});
-        const std::string port = std::to_string(simulator.Port());
         SettingsFile settings;
-        settings.Set("Stream Config", "Selected", kind)
-            .Set("Stream Config.Ethernet", "Address", "tcpip://127.0.0.1:" + port)
-            .Set("Stream Config.VISA", "Identifier", "TCPIP::127.0.0.1::" + port + "::SOCKET")
-            .Login(user, password)
-            .Detectors({"D1"});
+        settings.Server(simulator.Port(), row.Kind).Login(row.User, row.Password).Detectors({"D1"});
         HostDriver driver("PONTISPECOS_AD_8");
         ASSERT_EQ(0u, driver.Load(settings.Write()));
         ASSERT_EQ(0u, driver.Init());
         float value = 0;
         EXPECT_EQ(0u, driver.Read(0, value));
-        if (kind == "TCPIP") {
-            ASSERT_TRUE(simulator.Control("drop"));
-            ASSERT_TRUE(simulator.WaitForClosed(1));
-            EXPECT_EQ(0u, driver.Read(0, value));
-        }
+        ASSERT_TRUE(simulator.Control("drop"));
+        ASSERT_TRUE(simulator.WaitForClosed(1));
+        EXPECT_EQ(0u, driver.Read(0, value));
         EXPECT_EQ(0u, driver.Save(settings.Path()));
         EXPECT_EQ(0u, driver.DeInit());
-        const size_t logins = kind == "TCPIP" ? 2 : 1;
-        ASSERT_TRUE(simulator.WaitForClosed(logins));
-        for (unsigned connection = 1; connection <= logins; ++connection)
-            EXPECT_EQ("AUTH-" + user + ":" + password, simulator.Received(connection).at(0)) << kind;
+        ASSERT_TRUE(simulator.WaitForClosed(2));
+        for (unsigned connection = 1; connection <= 2; ++connection)
+            EXPECT_EQ("AUTH-" + row.User + ":" + row.Password, simulator.Received(connection).at(0));
+        size_t masks = 0, maskedLogins = 0;
+        for (const Quellin::Record &record : capture.Records()) {
+            const std::string raw = ToStdString(record.Raw);
+            if (row.Password.size() > 10) {
+                EXPECT_EQ(std::string::npos, raw.find(row.Password.substr(0, row.Password.size() / 2)))
+                    << raw;
+            }
+            masks += CountOf(raw, "********");
+            maskedLogins += CountOf(raw, "AUTH-" + row.User + ":********");
+        }
+        EXPECT_GE(maskedLogins, 2u);
+        EXPECT_EQ(maskedLogins, masks);
     }
-    size_t masked = 0;
-    for (const Quellin::Record &record : capture.Records()) {
-        const std::string raw = ToStdString(record.Raw);
-        EXPECT_EQ(std::string::npos, raw.find(password.substr(0, password.size() / 2))) << raw;
-        masked += raw.find("AUTH-" + user + ":********") != std::string::npos;
-    }
-    EXPECT_GE(masked, 3u);
 }
 
 // Drivers that were never configured, or configured by a file without stream settings, go to
@@ -585,7 +606,9 @@ TEST_F(PecosDriverTest, UnconfiguredDriversUseTheDefaultPort) {
 }
 
 // Over VISA (the stand-in VISA library): the same lines, and two drivers hold a session each on
-// the one socket resource. After a server restart the next read opens a new session and logs in.
+// the one socket resource. After a server restart (that forgot the detectors) the next read opens a
+// new session (its open is tried again while the server refuses), logs in and switches the
+// detectors on again.
 TEST_F(PecosDriverTest, OverVisaTheSameLinesOnASessionPerDriver) {
     auto first = std::make_unique<PecosSimulator>(std::vector<std::string>{"--value", "D1=2.25"});
     PecosSimulator &simulator = *first;
@@ -612,10 +635,107 @@ TEST_F(PecosDriverTest, OverVisaTheSameLinesOnASessionPerDriver) {
     EXPECT_EQ(Join({{"AUTH-v:w"}, DashLines, {"MODULATION Modulation Off"}}), simulator.Received(3));
     const unsigned port = simulator.Port();
     first.reset();
-    PecosSimulator restarted({"--value", "D1=3.5"}, port);
+    // The server is back while the read's session is being refused: the open is tried again.
+    std::unique_ptr<PecosSimulator> restarted;
+    std::thread restart([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        restarted = std::make_unique<PecosSimulator>(Lines{"--require-enable", "--value", "D1=3.5"}, port);
+    });
     EXPECT_EQ(0u, ad.Read(0, value));
+    restart.join();
     EXPECT_FLOAT_EQ(3.5f, value);
     EXPECT_EQ(0u, ad.DeInit());
-    ASSERT_TRUE(restarted.WaitForClosed(1));
-    EXPECT_EQ((Lines{"AUTH-v:w", "D1", "CMD-D1-ENABLE-NO"}), restarted.Received());
+    ASSERT_TRUE(restarted->WaitForClosed(1));
+    EXPECT_EQ((Lines{"AUTH-v:w", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1", "CMD-D1-ENABLE-NO"}),
+              restarted->Received());
+}
+
+// Both drivers on one server, over each stream kind, as a lab uses them: while one AD converter
+// reads in a thread, the EUT controller is initialised, sends events and is de-initialised, and a
+// second AD converter does the same with a read, round after round. Over VISA the lines without
+// reply wait for the reader's hold on the resource instead of being refused.
+TEST_F(PecosDriverTest, BothDriversOnOneServerWhileOneReads) {
+    for (const auto &[kind, rounds] : {std::pair<const char *, long>{"VISA", 10}, {"TCPIP", 2}}) {
+        SCOPED_TRACE(kind);
+        PecosSimulator simulator({"--value", "D1=1.5", "--value", "D2=2.5"});
+        SettingsFile file;
+        const std::string settings =
+            file.Server(simulator.Port(), kind).Login("user", "pw").Detectors({"D1", "D2"}).Write();
+        HostDriver reader("PONTISPECOS_AD_8"), eut("PONTISPECOS_EUT_8"), second("PONTISPECOS_AD_8");
+        for (HostDriver *driver : {&reader, &eut, &second})
+            ASSERT_EQ(0u, driver->Load(settings));
+        ASSERT_EQ(0u, reader.Init());
+        std::atomic<bool> stop{false};
+        std::atomic<int> reads{0}, wrong{0};
+        std::thread reading([&] {
+            while (!stop) {
+                float value = 0;
+                wrong += reader.Read(0, value) != 0 || value != 1.5f;
+                ++reads;
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        for (int round = 0; round < rounds; ++round) {
+            EXPECT_EQ(0u, eut.Init()) << round;
+            EXPECT_EQ(0u, eut.Event(7, 150.0)) << round;
+            EXPECT_EQ(0u, eut.Event(41, 0.0)) << round;
+            EXPECT_EQ(0u, eut.DeInit()) << round;
+            float value = 0;
+            EXPECT_EQ(0u, second.Init()) << round;
+            EXPECT_EQ(0u, second.Read(1, value)) << round;
+            EXPECT_FLOAT_EQ(2.5f, value) << round;
+            EXPECT_EQ(0u, second.DeInit()) << round;
+        }
+        stop = true;
+        reading.join();
+        EXPECT_EQ(0u, reader.DeInit());
+        EXPECT_GT(reads, rounds);
+        EXPECT_EQ(0, wrong) << "of " << reads << " reads";
+        ASSERT_TRUE(simulator.WaitForClosed(1 + 2 * rounds));
+        const Lines received = simulator.Received();
+        std::vector<std::pair<std::string, long>> counts{{"FREQUENCY Frequency: 150 MHz ", rounds},
+                                                         {"MODULATION Modulation Off", rounds},
+                                                         {"CMD-D2-ACTIVATE-YES", rounds + 1},
+                                                         {"CMD-D2-ENABLE-NO", rounds + 1}};
+        for (const std::string &line : DashLines)
+            counts.emplace_back(line, rounds);
+        for (const auto &[line, count] : counts)
+            EXPECT_EQ(count, std::count(received.begin(), received.end(), line)) << line;
+    }
+}
+
+// A server that closes or resets the connection right after a line without reply: the next lines
+// answer 0 and reach it on a new connection with the session restored. When that happens during
+// the AD converter's switch-on, InitDevice answers 0 with the detector activated.
+TEST_F(PecosDriverTest, LinesAfterTheServerClosedOrResetTheConnection) {
+    for (const char *kind : {"TCPIP", "VISA"}) {
+        for (const std::string action : {"drop", "reset"}) {
+            SCOPED_TRACE(kind + (" " + action));
+            PecosSimulator simulator(
+                {"--require-enable", "--value", "D1=1.5", "--on", "CMD-D1-ENABLE-YES times=1 " + action});
+            SettingsFile settings;
+            settings.Server(simulator.Port(), kind).Login("user", "pw").Detectors({"D1"}, "200");
+            HostDriver eut("PONTISPECOS_EUT_8"), ad("PONTISPECOS_AD_8");
+            ASSERT_EQ(0u, eut.Load(settings.Write()));
+            ASSERT_EQ(0u, ad.Load(settings.Path()));
+            ASSERT_EQ(0u, eut.Init());
+            ASSERT_TRUE(simulator.Control("on @screen times=1 " + action));
+            EXPECT_EQ(0u, eut.Event(41, 0.0));
+            EXPECT_EQ(0u, eut.Event(40, 0.0));
+            EXPECT_EQ(0u, eut.Event(7, 150.0));
+            EXPECT_EQ(0u, eut.DeInit());
+            EXPECT_EQ(0u, ad.Init());
+            float value = 0;
+            EXPECT_EQ(0u, ad.Read(0, value));
+            EXPECT_FLOAT_EQ(1.5f, value);
+            EXPECT_EQ(0u, ad.DeInit());
+            ASSERT_TRUE(simulator.WaitForClosed(4));
+            EXPECT_EQ((Lines{"AUTH-user:pw", "MODULATION Modulation On", "FREQUENCY Frequency: 150 MHz "}),
+                      simulator.Received(2));
+            EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES"}), simulator.Received(3));
+            EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES",
+                             "CMD-D1-ACTIVATE-YES", "D1", "CMD-D1-ENABLE-NO"}),
+                      simulator.Received(4));
+        }
+    }
 }

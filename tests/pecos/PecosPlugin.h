@@ -142,9 +142,10 @@ public:
         mTables.push_back({table, {{key, value}}});
         return *this;
     }
-    // The PECOS server at 127.0.0.1 on the port, over TCP.
-    SettingsFile &Server(unsigned port) {
-        Set("Stream Config", "Selected", "TCPIP");
+    // The PECOS server at 127.0.0.1 on the port, over TCP or (kind "VISA") its VISA socket resource.
+    SettingsFile &Server(unsigned port, const std::string &kind = "TCPIP") {
+        Set("Stream Config", "Selected", kind);
+        Set("Stream Config.VISA", "Identifier", "TCPIP::127.0.0.1::" + std::to_string(port) + "::SOCKET");
         return Set("Stream Config.Ethernet", "Address", "tcpip://127.0.0.1:" + std::to_string(port));
     }
     SettingsFile &Login(const std::string &user, const std::string &password) {
