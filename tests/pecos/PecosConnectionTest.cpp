@@ -12,7 +12,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/StringUtils.h"
@@ -40,10 +39,12 @@ protected:
         Initialise(*driver, port);
         return driver;
     }
-    void Initialise(HostDriver &driver, unsigned port, uint32_t result = 0) {
+    void Initialise(HostDriver &driver, unsigned port, uint32_t result = 0, const char *toggleDelay = "0") {
         EXPECT_EQ(0u, driver.Created);
         SettingsFile settings;
-        EXPECT_EQ(0u, driver.Load(settings.Server(port).Login("user", "pw").Detectors({"D1", "D2"}).Write()));
+        EXPECT_EQ(
+            0u, driver.Load(
+                    settings.Server(port).Login("user", "pw").Detectors({"D1", "D2"}, toggleDelay).Write()));
         EXPECT_EQ(0u, driver.Client()->SetTimeout(nullptr, ShortTimeout));
         EXPECT_EQ(result, driver.Init());
     }
@@ -193,51 +194,40 @@ TEST_F(PecosConnectionTest, LoginTimeOutCountsAsSuccess) {
 // connection that is still there, never over a new one: a server gone during the switch-on costs
 // one connect attempt.
 TEST_F(PecosConnectionTest, AFailedInitLeavesNoConnection) {
-    enum class Fault { LoginWrite, AfterLogin, ServerGone, SecondInit };
     const struct {
-        Fault What;
+        DWORD Code; // of the faulty login write, or (AtLogin false) of the configuration after it
+        bool AtLogin;
+        std::string Rule;   // the server's
+        bool GoodInitFirst; // then one with a user name that cannot be sent
         uint32_t Result;
-        Lines Received; // by the AD converter
+        Lines Received;
         size_t Reconnects;
     } rows[] = {
-        {Fault::LoginWrite, 0x300002D4, {"AUTH-user:pw"}, 0},
-        {Fault::AfterLogin, 0x30001F46, {"AUTH-user:pw"}, 0},
-        // The server goes away between the first detector command and the next.
-        {Fault::ServerGone, EthernetNotConnected, {"AUTH-user:pw", "CMD-D1-ENABLE-YES"}, 1},
-        // A user name that cannot be sent, after a good InitDevice.
-        {Fault::SecondInit, AuthorisationFailed, Restored({"CMD-D1-ENABLE-NO", "CMD-D2-ENABLE-NO"}), 0},
+        {0x300002D4, true, "*", false, 0x300002D4, {"AUTH-user:pw"}, 0},
+        {0x30001F46, false, "*", false, 0x30001F46, {"AUTH-user:pw"}, 0},
+        {StreamResult::ReadTimeout,
+         true,
+         "CMD-D1-ENABLE-YES stop",
+         false,
+         EthernetNotConnected,
+         {"AUTH-user:pw", "CMD-D1-ENABLE-YES"},
+         1},
+        {StreamResult::ReadTimeout, true, "*", true, AuthorisationFailed,
+         Restored({"CMD-D1-ENABLE-NO", "CMD-D2-ENABLE-NO"}), 0},
     };
     for (const auto &row : rows) {
-        SCOPED_TRACE(static_cast<int>(row.What));
+        SCOPED_TRACE(row.Result);
         RecordCapture capture(false);
-        auto simulator = std::make_unique<PecosSimulator>();
-        const bool bFaulty = row.What == Fault::LoginWrite || row.What == Fault::AfterLogin;
-        HostDriver ad(std::make_unique<FaultyDriver<PontisPecosSCPI_ADConverter>>(
-            bFaulty ? row.Result : StreamResult::ReadTimeout, row.What != Fault::AfterLogin));
-        Lines received;
-        std::thread stopper([&] {
-            if (row.What == Fault::ServerGone &&
-                simulator->WaitFor([](const std::vector<SimulatorEvent> &events) {
-                    return !events.empty() && events.back().Text == "CMD-D1-ENABLE-YES";
-                })) {
-                received = simulator->Received();
-                simulator.reset();
-            }
-        });
-        const std::string delay = row.What == Fault::ServerGone ? "300" : "0";
-        SettingsFile settings;
-        ASSERT_EQ(0u, ad.Load(settings.Server(simulator->Port())
-                                  .Login("user", "pw")
-                                  .Detectors({"D1", "D2"}, delay)
-                                  .Write()));
-        ASSERT_EQ(0u, ad.Client()->SetTimeout(nullptr, ShortTimeout));
-        if (row.What == Fault::SecondInit) {
-            ASSERT_EQ(0u, ad.Init());
+        PecosSimulator simulator({"--on", row.Rule});
+        HostDriver ad(std::make_unique<FaultyDriver<PontisPecosSCPI_ADConverter>>(row.Code, row.AtLogin));
+        if (row.GoodInitFirst) {
+            Initialise(ad, simulator.Port());
             SettingsFile bad;
             ASSERT_EQ(0u, ad.Load(bad.Login("user\x1B", "pw").Write()));
+            EXPECT_EQ(row.Result, ad.Init());
+        } else {
+            Initialise(ad, simulator.Port(), row.Result, "100"); // the server's close arrives in the pause
         }
-        EXPECT_EQ(row.Result, ad.Init());
-        stopper.join();
         float value = 0;
         EXPECT_EQ(StreamNotConnected, ad.Read(0, value));
         EXPECT_EQ(StreamNotConnected, ad.DeInit());
@@ -246,13 +236,9 @@ TEST_F(PecosConnectionTest, AFailedInitLeavesNoConnection) {
             reconnects +=
                 record.RecordKind == Quellin::Record::Kind::Begin && record.Function == L"Reconnect()";
         EXPECT_EQ(row.Reconnects, reconnects);
-        if (simulator) {
-            ASSERT_TRUE(simulator->WaitForClosed(1));
-            received = simulator->Received();
-        }
-        EXPECT_EQ(row.Received, received);
+        ASSERT_TRUE(simulator.WaitForClosed(1));
+        EXPECT_EQ(row.Received, simulator.Received());
     }
-    // The EUT controller alike.
     for (const DWORD code : {0x300002D4u, 0x30001F46u}) {
         PecosSimulator simulator;
         HostDriver eut(

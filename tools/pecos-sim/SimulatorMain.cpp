@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -84,6 +85,10 @@ private:
 };
 
 Scheduler gScheduler;
+std::atomic<int> gListener{-1};
+
+// The server goes away: no connection is accepted any more and every open one is closed.
+void StopServing();
 
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
@@ -114,6 +119,11 @@ public:
     }
 
     void Carry(const PecosSim::Answer &answer) {
+        if (answer.Stop) {
+            Record(mId, "stop");
+            StopServing();
+            return;
+        }
         std::lock_guard<std::mutex> lock(mWriteMutex);
         if (mDropped)
             return;
@@ -276,6 +286,13 @@ int Listen(const std::string &bindAddress, unsigned port, unsigned &boundPort) {
     return fd;
 }
 
+void StopServing() {
+    const int listener = gListener.exchange(-1);
+    if (listener >= 0)
+        ::shutdown(listener, SHUT_RDWR); // ends the accept loop, which closes it
+    Connection::DropAll();
+}
+
 void AcceptLoop(int listener) {
     unsigned next = 1;
     for (;;) {
@@ -283,6 +300,7 @@ void AcceptLoop(int listener) {
         if (socket < 0) {
             if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE)
                 continue;
+            ::close(listener);
             return;
         }
         const int on = 1;
@@ -349,7 +367,8 @@ void PrintUsage() {
         "Listens on a loopback address (--bind, default 127.0.0.1; --port, default 15444, 0 picks a free\n"
         "port) and prints \"listening ADDRESS PORT\" once it accepts connections. Every event goes, one\n"
         "line each, to the --log file and (unless --quiet) to standard output:\n"
-        "  N open | N < LINE | N > REPLY | N cut TEXT | N partial TEXT | N drop | N reset | N close\n"
+        "  N open | N < LINE | N > REPLY | N cut TEXT | N partial TEXT | N drop | N reset | N stop |\n"
+        "  N close\n"
         "N numbers the connections from 1; texts are escaped (\\n \\r \\t \\\\ \\xHH); \"cut\" is the part "
         "of\n"
         "a reply that went out before a rule's cut closed the connection.\n"
@@ -357,8 +376,9 @@ void PrintUsage() {
         "detector name with its --value text or a generated reading; AUTH-, CMD- and screen lines get no\n"
         "answer. --strict: unknown detectors answer \"Failure\"; --require-enable: detectors answer\n"
         "\"Failure\" until enabled and activated.\n"
-        "--on RULE: MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [drop | reset | silent | failure |\n"
-        "  reply=TEXT]; drop closes the connection, reset resets it\n"
+        "--on RULE: MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [drop | reset | stop | silent |\n"
+        "  failure | reply=TEXT]; drop closes the connection, reset resets it, stop closes every\n"
+        "  connection and listens no more\n"
         "  MATCH is a line, a prefix ending in '*', '*', or @auth @cmd @idn @detector @screen; newer\n"
         "  rules are tried first (numbers up to %lu).\n"
         "--control: commands on standard input, each answered \"ok\" or \"error TEXT\"; ends when it "
@@ -436,6 +456,7 @@ int main(int argc, char **argv) {
     if (listener < 0)
         return 1;
     Say("listening " + bindAddress + " " + std::to_string(boundPort));
+    gListener = listener;
     std::thread(AcceptLoop, listener).detach();
 
     if (control) {

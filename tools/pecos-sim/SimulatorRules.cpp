@@ -157,6 +157,9 @@ std::optional<Rule> ParseRule(const std::string &text, std::string &error) {
             rule.Action.Drop = true;
             rule.Action.Reset = token == "reset";
             rule.DefaultReply = false;
+        } else if (token == "stop") {
+            rule.Action.Stop = true;
+            rule.DefaultReply = false;
         } else if (token == "silent") {
             rule.DefaultReply = false;
         } else if (token == "failure") {

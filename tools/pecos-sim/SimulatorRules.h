@@ -2,7 +2,8 @@
 // demo gives it, and the default answers (identification, detector values, no reply otherwise).
 //
 // A rule is one text:
-//   MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [drop | reset | silent | failure | reply=TEXT...]
+//   MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [drop | reset | stop | silent | failure |
+//         reply=TEXT...]
 //   MATCH    an exact line, a prefix ending in '*', '*' for every line, or a kind: @auth, @cmd,
 //            @idn, @detector, @screen
 //   delay    the answer (or the drop) comes MS milliseconds after the line arrived
@@ -12,7 +13,8 @@
 //   pace     the answer goes out one byte every MS milliseconds (later lines of the connection
 //            wait for it)
 //   drop     the connection is closed (the peer reads its end); reset: it is reset, as a server
-//            that ends with unread input resets it
+//            that ends with unread input resets it; stop: the server goes away, every connection
+//            is closed and no new one accepted
 //   reply    the rest of the rule is the answer; \n \r \t \\ are escapes
 // Newer rules are tried first; a line that no rule matches gets the default answer.
 #pragma once
@@ -38,6 +40,7 @@ struct Answer {
     std::string Text;            // the reply
     bool Drop = false;           // close the connection instead of answering
     bool Reset = false;          // and close it with a reset
+    bool Stop = false;           // close every connection and accept none any more
     unsigned DelayMs = 0;        // when, counted from the line's arrival
     std::optional<unsigned> Cut; // send only this many bytes of the reply, then close
     unsigned PaceMs = 0;         // pause between the reply's bytes
