@@ -30,16 +30,18 @@ std::vector<std::string> Lines(const std::string &text) {
     return lines;
 }
 
-// Every tool: --help on standard output with exit 0, a bad option and a number it cannot read on
-// standard error with the usage error's exit 2.
+// Every tool: --help on standard output with exit 0, a bad option and a number it cannot read
+// (trailing junk included) on standard error with the usage error's exit 2.
 TEST(ToolCommandLineTest, HelpOnStandardOutputErrorsOnStandardError) {
     IsolatedEnvironment env;
     const struct {
         std::string Program, Listed;
         std::vector<std::string> BadNumber;
     } tools[] = {{"korvalis-host", "get-error-string", {"get-value", "5", "750", "u32:7x"}},
+                 {"korvalis-host", "get-error-string", {"set-value", "5", "1500", "u32:7", "f64:1.5x"}},
                  {"korvalis-wxhost", "get-error-string", {"set-setting", "5", "4003", "one"}},
                  {"quellin-collector", "--timeout", {"--count", "abc"}},
+                 {"quellin-collector", "--timeout", {"--timeout", "0.2", "--count", "1x"}},
                  {"pecos-simulator", "sync", {"--port", ""}}};
     for (const auto &tool : tools) {
         SCOPED_TRACE(tool.Program);
