@@ -15,6 +15,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "VBObject/VBObject.h"
@@ -114,7 +115,8 @@ public:
                              IHostAutomationObject *const *pClsInformationItems);
     // Collects the pages and shows them, or says that the driver cannot be configured.
     DWORD ShowTabbedConfigurationDialog(HostWindow hWnd);
-    // Brand, type and description joined into one title.
+    // Brand, type and description of the table "Common" joined into one title; the driver's own
+    // description where that title is empty.
     std::wstring GetDriverDescription() const;
     // The frequency with one decimal in GHz, MHz, kHz or Hz, by its magnitude ("1.5 GHz").
     static std::string ConvertFrequencyToText(double dHertz);
@@ -141,6 +143,8 @@ protected:
     Timing mTiming;
     bool mbUseDoubles = false;
     bool mbUseMiliHzFrequency = false;
+    // Until the first load of the settings, a description a driver gives when it is made is its own:
+    // the load puts it aside and reads the table's description over an empty one.
     std::wstring msDescription;
     std::wstring msBrand;
     std::wstring msType;
@@ -156,6 +160,7 @@ private:
     std::atomic<size_t> mWarningCount{0};
     bool mbQueuedWarningsSupported = false;
     Version mKorvalisVersion;
+    std::optional<std::wstring> mOwnDescription;
 };
 
 // Seconds as milliseconds, saturating at the int range.

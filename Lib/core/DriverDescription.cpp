@@ -4,6 +4,7 @@
 #include "core/DeviceDriverBase.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include <wx/panel.h>
@@ -34,7 +35,8 @@ std::wstring BuildDriverDescription(const std::wstring &sBrand, const std::wstri
 }
 
 std::wstring DeviceDriverBase::GetDriverDescription() const {
-    return BuildDriverDescription(msBrand, msType, msDescription);
+    const std::wstring title = BuildDriverDescription(msBrand, msType, msDescription);
+    return title.empty() && mOwnDescription ? TrimDefault(*mOwnDescription) : title;
 }
 
 DWORD DeviceDriverBase::LoadProgramSettings(HostWindow hWnd,
@@ -42,6 +44,8 @@ DWORD DeviceDriverBase::LoadProgramSettings(HostWindow hWnd,
     QuellinEntry entry(ModuleName, L"LoadProgramSettings");
     entry.LogBegin(QuellinLevelNote);
     if (database) {
+        if (!mOwnDescription)
+            mOwnDescription = std::exchange(msDescription, std::wstring());
         database->PushTable("Common");
         msDescription = database->ReadString("Description", msDescription);
         msBrand = database->ReadString("DeviceBrand", msBrand);

@@ -564,6 +564,21 @@ TEST_F(DeviceDriverBaseTest, CommonTableSetsTheDescriptionAndIsNeverWritten) {
     EXPECT_EQ(0u, mDriver.SaveConfiguration(nullptr, file.c_str()));
     EXPECT_EQ("[Common]\nDescription=hand written\n", TestSupport::ReadFile(file));
 
+    // A driver's own description is its title only where the table's parts leave the title empty.
+    const std::pair<const char *, const wchar_t *> titles[] = {
+        {"[Other]\nKey=1\n", L"own meter"},
+        {"[Common]\nDescription=\n", L"own meter"},
+        {"[Common]\nDeviceBrand=ACME\nDeviceType=X9\n", L"ACME X9"},
+        {"[Common]\nDescription=X1 meter\n", L"X1 meter"},
+    };
+    for (const auto &[text, title] : titles) {
+        TestDriver driver;
+        driver.msDescription = L"own meter";
+        TestSupport::WriteFile(file, text);
+        EXPECT_EQ(0u, driver.LoadConfiguration(nullptr, file.c_str()));
+        EXPECT_EQ(title, driver.GetDriverDescription()) << text;
+    }
+
     Records();
     std::shared_ptr<ProgramSettingsDatabase> none;
     EXPECT_EQ(0u, mDriver.LoadProgramSettings(nullptr, none));

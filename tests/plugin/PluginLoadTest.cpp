@@ -86,7 +86,7 @@ std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> pa
 TEST_F(PluginLoad, EveryExportRefusesAnUnknownHandle) {
     auto r = RunHost("create NO_SUCH_DRIVER\nall 0\nall 65535\nall 0x12340000\n");
     ASSERT_FALSE(r.TimedOut) << r.Output;
-    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(r.ExitCode, 1) << r.Output; // the calls were refused
     EXPECT_NE(r.Output.find("CreateNewDeviceDriver result=0x300000CF DeviceID=65535"), std::string::npos)
         << r.Output;
     // Seventeen exports per "all", each refused.
@@ -97,7 +97,7 @@ TEST_F(PluginLoad, EveryExportRefusesAnUnknownHandle) {
 TEST_F(PluginLoad, UnloadsAndLoadsAgainInOneProcess) {
     auto r = RunHost("load\ncheck 0\nunload\nload\ncheck 0\nreload\nall 1\nunload\n");
     ASSERT_FALSE(r.TimedOut) << r.Output;
-    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(r.ExitCode, 1) << r.Output; // the calls were refused
     EXPECT_EQ(Count(r.Output, "unloaded rc=0"), 3u) << r.Output;
     EXPECT_EQ(Count(r.Output, "loaded .*PontisPecos.so"), 3u) << r.Output;
     EXPECT_EQ(Count(r.Output, "CheckDevice result=0x300000D0"), 3u) << r.Output;
@@ -107,7 +107,7 @@ TEST_F(PluginLoad, ProcessExitsCleanlyWithThePluginLoaded) {
     auto r = RunHost("load\ninit 0\n");
     ASSERT_FALSE(r.TimedOut) << r.Output;
     EXPECT_EQ(r.Signal, 0) << r.Output;
-    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(r.ExitCode, 1) << r.Output; // InitDevice was refused
 }
 
 TEST_F(PluginLoad, OnlyTheExportsAreVisible) {
@@ -167,7 +167,7 @@ TEST_F(PluginDriverLog, OneLoadAndUnloadWritesEveryStepInOrder) {
 
 TEST_F(PluginDriverLog, LoadUnloadLoadStartsAndEndsWxEachTime) {
     auto r = RunHost("load\ncheck 0\nunload\nload\ncheck 0\nunload\n");
-    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    ASSERT_EQ(r.ExitCode, 1) << r.Output; // CheckDevice was refused
     EXPECT_EQ(Lines(), Join({OwnedAttach, OwnedUnload, OwnedAttach, OwnedUnload}));
 }
 
@@ -175,7 +175,7 @@ TEST_F(PluginDriverLog, AProcessExitWithThePluginLoadedLeavesWxStanding) {
     auto r = RunHost("load\ninit 0\n");
     ASSERT_FALSE(r.TimedOut) << r.Output;
     EXPECT_EQ(r.Signal, 0) << r.Output;
-    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(r.ExitCode, 1) << r.Output; // InitDevice was refused
     EXPECT_EQ(Lines(),
               Join({OwnedAttach,
                     {"wxDLLApp: DLL_PROCESS_DETACH: <path>", "wxDLLApp: the process is terminating",
@@ -189,7 +189,7 @@ TEST_F(PluginDriverLog, AHostThatIsAWxProgramKeepsItsApplication) {
     auto r = RunProcess({wxHost, "--hwnd", "window", "--script", "-"}, "load\nall 0\nunload\nload\n",
                         std::chrono::seconds(60));
     ASSERT_FALSE(r.TimedOut) << r.Output;
-    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(r.ExitCode, 1) << r.Output; // the calls were refused
     EXPECT_EQ(Count(r.Output, "result=0x300000D0"), 17u) << r.Output;
     const std::vector<std::string> borrowedAttach{
         "wxDLLApp: DLL_PROCESS_ATTACH: <path>",

@@ -30,16 +30,18 @@ std::vector<std::string> Lines(const std::string &text) {
     return lines;
 }
 
-// Every tool: --help on standard output with exit 0, a bad option and a number it cannot read on
-// standard error with a non-zero exit.
+// Every tool: --help on standard output with exit 0, a bad option and a number it cannot read
+// (trailing junk included) on standard error with the usage error's exit 2.
 TEST(ToolCommandLineTest, HelpOnStandardOutputErrorsOnStandardError) {
     IsolatedEnvironment env;
     const struct {
         std::string Program, Listed;
         std::vector<std::string> BadNumber;
     } tools[] = {{"korvalis-host", "get-error-string", {"get-value", "5", "750", "u32:7x"}},
+                 {"korvalis-host", "get-error-string", {"set-value", "5", "1500", "u32:7", "f64:1.5x"}},
                  {"korvalis-wxhost", "get-error-string", {"set-setting", "5", "4003", "one"}},
                  {"quellin-collector", "--timeout", {"--count", "abc"}},
+                 {"quellin-collector", "--timeout", {"--timeout", "0.2", "--count", "1x"}},
                  {"pecos-simulator", "sync", {"--port", ""}}};
     for (const auto &tool : tools) {
         SCOPED_TRACE(tool.Program);
@@ -62,7 +64,7 @@ TEST(ToolCommandLineTest, HelpOnStandardOutputErrorsOnStandardError) {
         EXPECT_EQ("", option.Output);
         EXPECT_NE(std::string::npos, optionErrors.find("unknown option --no-such-option")) << optionErrors;
         const auto [number, numberErrors] = run(tool.BadNumber);
-        EXPECT_NE(0, number.ExitCode) << number.Output << numberErrors;
+        EXPECT_EQ(2, number.ExitCode) << number.Output << numberErrors;
         EXPECT_NE(std::string::npos, numberErrors.find(tool.Program + ": bad ")) << numberErrors;
     }
 }
@@ -87,7 +89,7 @@ TEST_F(HostProgramTest, ScriptRunsEveryLineInOneProcess) {
                                "echo last line\n";
     auto r = Host({"--script", "-"}, script);
     ASSERT_FALSE(r.TimedOut) << r.Output;
-    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(r.ExitCode, 1) << r.Output; // calls answered error codes
     // The lines come in script order (anything else, such as the toolkit's warnings, may lie between).
     const std::vector<std::string> expected{"first line",
                                             "loaded " + RunnerEnv("KORVALIS_PLUGIN"),
@@ -110,7 +112,7 @@ TEST_F(HostProgramTest, ScriptFromAFileAndUnknownCommandsFail) {
     WriteFile(dir.File("calls.txt"), "check 3\nno-such-command 1\ninit 3\n");
     auto r = Host({"--script", dir.File("calls.txt")});
     ASSERT_FALSE(r.TimedOut) << r.Output;
-    EXPECT_EQ(r.ExitCode, 1) << r.Output; // the unknown command is reported...
+    EXPECT_EQ(r.ExitCode, 2) << r.Output; // the unknown command is reported...
     EXPECT_NE(r.Output.find("unknown command no-such-command"), std::string::npos) << r.Output;
     EXPECT_NE(r.Output.find("CheckDevice result=0x300000D0"), std::string::npos) << r.Output;
     // ...and the script goes on.
@@ -123,8 +125,10 @@ TEST_F(HostProgramTest, ScriptFromAFileAndUnknownCommandsFail) {
 TEST_F(HostProgramTest, OneCommandFromTheCommandLine) {
     auto r = Host({"get-value", "5", "750", "u32:0"});
     ASSERT_FALSE(r.TimedOut) << r.Output;
-    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(r.ExitCode, 1) << r.Output;
     EXPECT_EQ(Count(r.Output, "GetValue result=0x300000D0 data1=0 "), 1u) << r.Output;
+    EXPECT_EQ(Host({"create", "PONTISPECOS_XX_8"}).ExitCode, 1);
+    EXPECT_EQ(Host({"--script", "-"}, "create PONTISPECOS_AD_8\nremove $ID\n").ExitCode, 0);
 
     auto usage = Host({});
     EXPECT_EQ(usage.ExitCode, 2) << usage.Output;
@@ -145,7 +149,7 @@ TEST_F(HostProgramTest, BufferSizesBeyondWhatTheHostAllocatesAreRefused) {
                                      "get-value-string 0 53 null 0\n");
     ASSERT_FALSE(r.TimedOut) << r.Output;
     EXPECT_EQ(r.Signal, 0) << r.Output;
-    EXPECT_EQ(r.ExitCode, 1) << r.Output;
+    EXPECT_EQ(r.ExitCode, 2) << r.Output;
     EXPECT_EQ(Count(r.Output, "bad buffer size"), 2u) << r.Output;
     EXPECT_EQ(Count(r.Output, "GetValueString result=0x300000D0 filled=0"), 1u) << r.Output;
 }
@@ -199,7 +203,7 @@ TEST_F(CollectorProgramTest, ShowsThePluginsCallRecordsAsFields) {
     auto collector = StartCollector({"--timeout", "3"});
     ASSERT_TRUE(mSlotReady);
     auto host = RunProcess({RunnerEnv("KORVALIS_HOST_PROGRAM"), "check", "9"}, "", 60s);
-    EXPECT_EQ(host.ExitCode, 0) << host.Output;
+    EXPECT_EQ(host.ExitCode, 1) << host.Output; // no driver 9
     ASSERT_EQ(collector.wait_for(30s), std::future_status::ready);
     ProcessResult r = collector.get();
     EXPECT_EQ(r.ExitCode, 0) << r.Output;

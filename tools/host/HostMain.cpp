@@ -7,6 +7,7 @@
 // error.
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -148,9 +149,15 @@ private:
     Exports mExports;
 };
 
-void PrintResult(const char *name, uint32_t result, const std::string &extra = std::string()) {
+// What a command comes to, as the exit status counts it: the worst of a run is its status.
+constexpr int Ran = 0;
+constexpr int Failed = 1;  // a call answered a result other than 0, or the plug-in did not (un)load
+constexpr int Misused = 2; // an unknown command, or an argument it needs that is missing or unreadable
+
+int PrintResult(const char *name, uint32_t result, const std::string &extra = std::string()) {
     std::printf("%s result=0x%08" PRIX32 "%s%s\n", name, result, extra.empty() ? "" : " ", extra.c_str());
     std::fflush(stdout);
+    return result == 0 ? Ran : Failed;
 }
 
 // One argument of SetValue/GetValue and the storage it points to.
@@ -252,46 +259,47 @@ std::string Quote(const char *text, uint32_t size) {
     return "\"" + std::string(text, text + size) + "\"";
 }
 
-bool Run(Host &host, std::vector<std::string> args);
+int Run(Host &host, std::vector<std::string> args);
 
 #ifdef KORVALIS_HOST_WITH_WX
 DialogOperator *gOperator = nullptr;
 
-bool RunOperator(const std::vector<std::string> &args) {
+int RunOperator(const std::vector<std::string> &args) {
     if (gOperator != nullptr && args.size() == 4 && args[1] == "photograph")
         gOperator->Photograph(args[2], args[3]);
     else if (gOperator != nullptr && args.size() == 4 && args[1] == "set")
         gOperator->Set(args[2], args[3]);
     else if (gOperator == nullptr || args.size() != 3 || args[1] != "answer" || !gOperator->Answer(args[2])) {
         std::fprintf(stderr, "%s: bad operator command\n", Program);
-        return false;
+        return Misused;
     }
-    return true;
+    return Ran;
 }
 #endif
 
-bool RunAll(Host &host, const std::string &id) {
+int RunAll(Host &host, const std::string &id) {
     const char *calls[] = {"registered", "unregistered", "check", "init", "deinit", "configure"};
-    bool ok = true;
+    int status = Ran;
+    auto run = [&](std::vector<std::string> args) { status = std::max(status, Run(host, std::move(args))); };
     for (const char *c : calls)
-        ok &= Run(host, {c, id});
-    ok &= Run(host, {"load-config", id, "null"});
-    ok &= Run(host, {"save-config", id, "null"});
-    ok &= Run(host, {"set-value", id, "2"});
-    ok &= Run(host, {"get-value", id, "54"});
-    ok &= Run(host, {"get-value-string", id, "53"});
-    ok &= Run(host, {"get-info", id, "1"});
-    ok &= Run(host, {"get-info-string", id, "1"});
-    ok &= Run(host, {"set-setting", id, "4003", "1"});
-    ok &= Run(host, {"get-driver-version", id});
-    ok &= Run(host, {"get-error-string", id, "0x300000D0"});
-    ok &= Run(host, {"remove", id});
-    return ok;
+        run({c, id});
+    run({"load-config", id, "null"});
+    run({"save-config", id, "null"});
+    run({"set-value", id, "2"});
+    run({"get-value", id, "54"});
+    run({"get-value-string", id, "53"});
+    run({"get-info", id, "1"});
+    run({"get-info-string", id, "1"});
+    run({"set-setting", id, "4003", "1"});
+    run({"get-driver-version", id});
+    run({"get-error-string", id, "0x300000D0"});
+    run({"remove", id});
+    return status;
 }
 
-bool Run(Host &host, std::vector<std::string> args) {
+int Run(Host &host, std::vector<std::string> args) {
     if (args.empty())
-        return true;
+        return Ran;
     const std::string cmd = args[0];
     auto arg = [&](size_t i, const char *fallback = "") {
         return i < args.size() ? args[i] : std::string(fallback);
@@ -314,17 +322,17 @@ bool Run(Host &host, std::vector<std::string> args) {
     };
 
     if (cmd == "load")
-        return host.Load();
+        return host.Load() ? Ran : Failed;
     if (cmd == "unload")
-        return host.Unload();
+        return host.Unload() ? Ran : Failed;
     if (cmd == "reload")
-        return host.Unload() && host.Load();
+        return host.Unload() && host.Load() ? Ran : Failed;
     if (cmd == "sleep") {
         uint32_t milliseconds = 0;
         if (!number(1, "milliseconds", milliseconds))
-            return false;
+            return Misused;
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        return true;
+        return Ran;
     }
 #ifdef KORVALIS_HOST_WITH_WX
     if (cmd == "operator")
@@ -335,10 +343,10 @@ bool Run(Host &host, std::vector<std::string> args) {
         for (size_t i = 1; i < args.size(); ++i)
             text += (i > 1 ? " " : "") + args[i];
         std::printf("%s\n", text.c_str());
-        return true;
+        return Ran;
     }
     if (!host.IsLoaded() && !host.Load())
-        return false;
+        return Failed;
     const Exports &fn = host.Fn();
     void *w = host.Window;
 
@@ -346,14 +354,13 @@ bool Run(Host &host, std::vector<std::string> args) {
         uint16_t id = 0x1234;
         uint32_t r = fn.CreateNewDeviceDriver(0, args.size() > 1 ? args[1].c_str() : nullptr, &id);
         host.LastID = id;
-        PrintResult("CreateNewDeviceDriver", r, "DeviceID=" + std::to_string(id));
-        return true;
+        return PrintResult("CreateNewDeviceDriver", r, "DeviceID=" + std::to_string(id));
     }
     if (cmd == "all")
         return RunAll(host, arg(1, "$ID"));
     uint32_t id = host.LastID;
     if (arg(1) != "$ID" && !number(1, "DeviceID", id))
-        return false;
+        return Misused;
 
     struct Simple {
         const char *command;
@@ -378,8 +385,7 @@ bool Run(Host &host, std::vector<std::string> args) {
             if (gOperator != nullptr)
                 gOperator->Finish();
 #endif
-            PrintResult(s.name, r);
-            return true;
+            return PrintResult(s.name, r);
         }
     }
     if (cmd == "load-config" || cmd == "save-config") {
@@ -387,89 +393,83 @@ bool Run(Host &host, std::vector<std::string> args) {
         const char *p = file == "null" ? nullptr : file.c_str();
         bool load = cmd == "load-config";
         uint32_t r = load ? fn.LoadConfiguration(w, id, p) : fn.SaveConfiguration(w, id, p);
-        PrintResult(load ? "LoadConfiguration" : "SaveConfiguration", r);
-        return true;
+        return PrintResult(load ? "LoadConfiguration" : "SaveConfiguration", r);
     }
     if (cmd == "set-value" || cmd == "get-value") {
         uint32_t valueId = 0;
         DataArg d1, d2;
         if (!number(2, "value id", valueId) || (args.size() > 3 && !d1.Parse(args[3])) ||
             (args.size() > 4 && !d2.Parse(args[4])))
-            return false;
+            return Misused;
         bool set = cmd == "set-value";
         uint32_t r = set ? fn.SetValue(w, id, valueId, d1.Pointer(), d2.Pointer())
                          : fn.GetValue(w, id, valueId, d1.Pointer(), d2.Pointer());
-        PrintResult(set ? "SetValue" : "GetValue", r, d1.Describe("data1") + " " + d2.Describe("data2"));
-        return true;
+        return PrintResult(set ? "SetValue" : "GetValue", r,
+                           d1.Describe("data1") + " " + d2.Describe("data2"));
     }
     if (cmd == "get-value-string") {
         uint32_t valueId = 0;
         std::string data1 = arg(3, "null");
         uint32_t size = 0;
         if (!number(2, "value id", valueId) || !bufferSize(4, size))
-            return false;
+            return Misused;
         std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
         uint32_t filled = 0;
         uint32_t r = fn.GetValueString(w, id, valueId, data1 == "null" ? nullptr : data1.c_str(),
                                        size ? buffer.data() : nullptr, size, &filled);
-        PrintResult("GetValueString", r,
-                    "filled=" + std::to_string(filled) +
-                        " text=" + Quote(buffer.data(), std::min(filled, size)));
-        return true;
+        return PrintResult("GetValueString", r,
+                           "filled=" + std::to_string(filled) +
+                               " text=" + Quote(buffer.data(), std::min(filled, size)));
     }
     if (cmd == "get-info") {
         uint32_t info = 0;
         if (!number(2, "information id", info))
-            return false;
+            return Misused;
         double value = 0;
         uint32_t r = fn.GetInfo(w, id, info, &value);
         std::ostringstream v;
         v << "value=" << value;
-        PrintResult("GetInfo", r, v.str());
-        return true;
+        return PrintResult("GetInfo", r, v.str());
     }
     if (cmd == "get-info-string") {
         uint32_t info = 0;
         uint32_t size = 0;
         if (!number(2, "information id", info) || !bufferSize(3, size))
-            return false;
+            return Misused;
         std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
         uint32_t filled = 0;
         uint32_t r = fn.GetInfoString(w, id, info, size ? buffer.data() : nullptr, size, &filled);
-        PrintResult("GetInfoString", r,
-                    "filled=" + std::to_string(filled) +
-                        " text=" + Quote(buffer.data(), std::min(filled, size)));
-        return true;
+        return PrintResult("GetInfoString", r,
+                           "filled=" + std::to_string(filled) +
+                               " text=" + Quote(buffer.data(), std::min(filled, size)));
     }
     if (cmd == "set-setting") {
         uint32_t setting = 0;
         double value = 0;
         if (!number(2, "setting id", setting) || !number(3, "setting value", value))
-            return false;
-        PrintResult("SetSetting", fn.SetSetting(w, id, setting, value));
-        return true;
+            return Misused;
+        return PrintResult("SetSetting", fn.SetSetting(w, id, setting, value));
     }
     if (cmd == "get-driver-version") {
         char buffer[256] = {};
         uint32_t r = fn.GetDriverVersion(w, id, buffer);
-        PrintResult("GetDriverVersion", r,
-                    "text=" + Quote(buffer, static_cast<uint32_t>(strnlen(buffer, 255))));
-        return true;
+        return PrintResult("GetDriverVersion", r,
+                           "text=" + Quote(buffer, static_cast<uint32_t>(strnlen(buffer, 255))));
     }
     if (cmd == "get-error-string") {
         uint32_t code = 0;
         uint32_t size = 0;
         if (!number(2, "code", code) || !bufferSize(3, size))
-            return false;
+            return Misused;
         std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
         uint32_t read = 0;
         uint32_t r = fn.GetErrorString(w, id, code, size ? buffer.data() : nullptr, size, &read);
-        PrintResult("GetErrorString", r,
-                    "read=" + std::to_string(read) + " text=" + Quote(buffer.data(), std::min(read, size)));
-        return true;
+        return PrintResult("GetErrorString", r,
+                           "read=" + std::to_string(read) +
+                               " text=" + Quote(buffer.data(), std::min(read, size)));
     }
     std::fprintf(stderr, "%s: unknown command %s\n", Program, cmd.c_str());
-    return false;
+    return Misused;
 }
 
 std::vector<std::string> SplitWords(const std::string &line) {
@@ -531,7 +531,10 @@ void PrintUsage() {
         "Whole numbers are decimal or 0x hexadecimal, X a decimal number, SIZE at most %llu\n"
         "(256 when not given). obj: passes the address of a slot that holds one of the host's automation\n"
         "objects, as SetValue id 3 takes them; their AddRef and Release calls are printed.\n"
-        "Exit status: 0 when every command ran, 1 when one failed, 2 for a usage error.\n",
+        "Exit status (a script runs to its end either way): 2 for a usage error, an unknown command or a\n"
+        "missing or unreadable argument of a command included; else 1 when a call answered a result other\n"
+        "than 0 (a warning code 0x3C000000 to 0x3FFFFFFF too) or the plug-in did not load or unload; else "
+        "0.\n",
         static_cast<unsigned long long>(LargestBufferSize));
 }
 
@@ -604,7 +607,7 @@ int main(int argc, char **argv) {
     if (handle != 0)
         host.Window = reinterpret_cast<void *>(static_cast<uintptr_t>(handle));
 
-    bool ok = true;
+    int status = Ran;
     if (!script.empty()) {
         std::ifstream file;
         std::istream *in = &std::cin;
@@ -618,14 +621,14 @@ int main(int argc, char **argv) {
         }
         std::string line;
         while (std::getline(*in, line))
-            ok &= Run(host, SplitWords(line));
+            status = std::max(status, Run(host, SplitWords(line)));
     } else {
-        ok = Run(host, std::vector<std::string>(argv + i, argv + argc));
+        status = Run(host, std::vector<std::string>(argv + i, argv + argc));
     }
     // The plug-in stays loaded when the script ends with it loaded: the process exits with it.
 #ifdef KORVALIS_HOST_WITH_WX
     if (frame != nullptr && !host.IsLoaded())
         frame->Destroy();
 #endif
-    return ok ? 0 : 1;
+    return status;
 }

@@ -68,6 +68,15 @@ AddressParts SplitAddress(const std::string &sAddress) {
     parts.Server = ToStdString(uri.GetServer());
     parts.HasPort = uri.HasPort();
     parts.Port = ToStdString(uri.GetPort());
+    if (parts.HasPort && slashes != std::string::npos) {
+        // wx keeps the leading digits of "5025x" as the port and reads the rest as a path: the port
+        // is all of the text from the authority's last colon to its end.
+        const size_t start = slashes + 2;
+        const size_t end = sAddress.find_first_of("/?#", start);
+        const std::string authority =
+            sAddress.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        parts.Port = authority.substr(authority.rfind(':') + 1);
+    }
     parts.IsIPv4OrName = uri.GetHostType() == wxURI_REGNAME || uri.GetHostType() == wxURI_IPV4ADDRESS;
     return parts;
 }
