@@ -60,6 +60,8 @@ void WriteFile(const std::string &path, const std::string &content);
 constexpr std::chrono::milliseconds SchedulingSlack{3000};
 // Polls the condition until it holds or the timeout runs out.
 bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout);
+// How often the regular expression matches in the text (matches do not overlap).
+size_t Count(const std::string &text, const std::string &pattern);
 // The decimal-comma locale that scripts/setup installs; the tests that need it fail without it.
 constexpr const char *DecimalCommaLocaleName = "de_DE.UTF-8";
 
