@@ -16,6 +16,7 @@
 #include "platform/SerialPort.h"
 #include "rs232/RS232DeviceDriver.h"
 #include "support/PseudoTerminal.h"
+#include "support/TestSupport.h"
 #include "visa/VisaTestFixtures.h"
 
 // open(2) of this path runs out of memory: a port whose open throws.
@@ -40,10 +41,7 @@ const VisaTest::LibraryFolder gLibraries(VisaTest::LibraryFolder::Files{
     {"libtoviklang.so", "libtoviklang.so"}});
 
 using Clock = std::chrono::steady_clock;
-
-long long MillisecondsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using TestSupport::MillisecondsSince;
 
 // A driver on the test port through the serial API.
 template <typename D = RS232DeviceDriver> std::unique_ptr<D> MakeDriver() {
@@ -255,7 +253,7 @@ TEST_F(RS232DeviceDriverTest, OptimizedReadEndsAtCountTerminationLineEndOrDeadli
         std::string text;
         const auto start = Clock::now();
         EXPECT_EQ(0u, driver->OptimizedRead(text, test.Count, timeout, test.Termination)) << test.Name;
-        const long long elapsed = MillisecondsSince(start);
+        const double elapsed = MillisecondsSince(start);
         EXPECT_EQ(test.Expected, text) << test.Name;
         if (test.EndsEarly)
             EXPECT_LT(elapsed, 2000) << test.Name;

@@ -112,6 +112,10 @@ bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds
     return true;
 }
 
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
 size_t Count(const std::string &text, const std::string &pattern) {
     const std::regex expression(pattern);
     return static_cast<size_t>(
