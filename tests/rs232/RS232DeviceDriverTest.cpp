@@ -6,9 +6,12 @@
 
 #include <chrono>
 #include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <memory>
+#include <thread>
 
 #include "core/DriverRecords.h"
 #include "logging/RecordTable.h"
@@ -142,12 +145,20 @@ TEST_F(RS232DeviceDriverTest, AMissingPortAndAPortInUseGiveTheirCodes) {
     auto driver = MakeDriver();
     EXPECT_EQ(RS232Result::PortAccessDenied, OpenAsConfigured(*driver));
     other.Close();
-    // A port whose open threw is not left busy: the next open goes ahead.
+    // A port whose open threw is not left busy: the next open goes ahead. One left busy holds that
+    // open and every later open of the port for ever: the program ends at the deadline.
     gThrowingPath = mTerminal.SlavePath().c_str();
     EXPECT_THROW(OpenAsConfigured(*driver), std::bad_alloc);
     gThrowingPath = nullptr;
-    auto next = std::async(std::launch::async, [&] { return OpenAsConfigured(*driver); });
-    EXPECT_TRUE(next.wait_for(std::chrono::seconds(5)) == std::future_status::ready && next.get() == 0);
+    auto opened = std::make_shared<std::promise<DWORD>>();
+    std::future<DWORD> next = opened->get_future();
+    std::thread([opened, port = driver.get()] { opened->set_value(OpenAsConfigured(*port)); }).detach();
+    if (next.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "the open after a thrown open still waits after 5 s: the port was left busy";
+        std::fflush(stdout);
+        std::_Exit(EXIT_FAILURE);
+    }
+    EXPECT_EQ(0u, next.get());
 }
 
 TEST_F(RS232DeviceDriverTest, FailuresAreLoggedWithTheirTexts) {
