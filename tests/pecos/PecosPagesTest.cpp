@@ -39,7 +39,7 @@ protected:
 
 } // namespace
 
-TEST_F(PecosPagesTest, ADConverterTabsScreenshotsAndEditedValuesOnTheWire) {
+TEST_F(PecosPagesTest, ADConverterTabsAndEditedValuesOnTheWire) {
     PecosSimulator simulator({"--value", "SENSOR-3=3.5"});
     PontisPecosSCPI_ADConverter driver("PECOS-8");
     SettingsFile settings;
