@@ -1,6 +1,6 @@
-// The PECOS drivers' configuration dialog under Xvfb: the tabs in their order, values typed into
-// the login and detector pages reaching the PECOS server, and the dialogs as the wx host meets
-// them, with screenshots of every tab.
+// The PECOS drivers' configuration dialog under Xvfb: the tabs in their order, every page fitting
+// the dialog, values typed into the login and detector pages reaching the PECOS server, and the
+// dialogs as the wx host meets them, with screenshots of every tab.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,7 +22,8 @@ namespace {
 
 class PecosPagesTest : public ConfigurationWindowTest {
 protected:
-    // Shows the driver's dialog; the sink sees it, and its answer ends the modal run.
+    // Shows the driver's dialog, where every page must fit; the sink sees it, and its answer ends
+    // the modal run.
     std::vector<std::string> ShowDialog(DeviceDriverBase &driver,
                                         const std::function<int(wxDialog &)> &sink) {
         std::vector<std::string> titles;
@@ -30,6 +31,7 @@ protected:
             auto *tabs = Find<wxNotebook>(dialog, GenericTabsName);
             for (size_t i = 0; tabs != nullptr && i < tabs->GetPageCount(); ++i)
                 titles.push_back(tabs->GetPageText(i).utf8_string());
+            EXPECT_TRUE(EveryPageFits(dialog));
             return sink(dialog);
         });
         EXPECT_EQ(0u, driver.ShowTabbedConfigurationDialog(HostHandle()));
