@@ -165,11 +165,16 @@ TEST(PecosDialogsInTheHost, OpenAndStoreWhatWasChanged) {
         EXPECT_NE(std::string::npos, file.find(c.Expected)) << file;
         EXPECT_NE(std::string::npos, file.find("UserName=operator")) << file;
 
-        // No person: the loaded values pass the dialog and are stored.
-        r = run("none", std::string("create ") + c.Key + "\nload-config $ID " + loaded +
+        // No person: the answer "ok" stores what the dialog shows, so an address loaded without a
+        // port comes back with the default port (load and save alone keep it as it was).
+        SettingsFile portless;
+        portless.Set("Stream Config", "Selected", "TCPIP")
+            .Set("Stream Config.Ethernet", "Address", "tcpip://127.0.0.1");
+        r = run("none", std::string("create ") + c.Key + "\nload-config $ID " + portless.Write() +
                             "\nconfigure $ID\nsave-config $ID " + saved + "\nremove $ID\n");
         EXPECT_NE(std::string::npos, r.Output.find("ShowConfigurationDialog result=0x00000000")) << r.Output;
-        EXPECT_NE(std::string::npos, TestSupport::ReadFile(saved).find("UserName=carol"));
+        const std::string stored = TestSupport::ReadFile(saved);
+        EXPECT_NE(std::string::npos, stored.find("Address=tcpip://127.0.0.1:15444\n")) << stored;
     }
     // A message box reaches the operator: without its resources the dialog cannot be loaded.
     TestSupport::ScopedEnv noResources("KORVALIS_XRC_PATH", isolated.Root());
