@@ -1,7 +1,6 @@
 // Configuration windows from XRC resources: loading, laying out, running and cleaning up.
 #include "core/ResourceWindows.h"
 
-#include <mutex>
 #include <set>
 #include <utility>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "logging/LoggedMessageBox.h"
 #include "logging/QuellinEntry.h"
 #include "platform/Environment.h"
+#include "platform/GuardedSlot.h"
 #include "platform/MessageBox.h"
 #include "platform/WindowHandle.h"
 #include "ui/ValidatorBasedPanel.h"
@@ -33,14 +33,9 @@ constexpr int ToolTipDisplayMilliseconds = 10000;
 // Room around a tab's title in the tab strip (the theme's padding and borders).
 constexpr int TabTitlePadding = 40;
 
-// Reached through a function, safe whatever the order in which static objects are made.
-struct SinkSlot {
-    std::mutex Lock;
-    ModalDialogSink Sink;
-};
-
-SinkSlot &Sink() {
-    static SinkSlot slot;
+// A function-local static, as GuardedSlot asks.
+Platform::GuardedSlot<ModalDialogSink> &Sink() {
+    static Platform::GuardedSlot<ModalDialogSink> slot;
     return slot;
 }
 
@@ -162,12 +157,7 @@ int AnswerFromEnvironment() {
 
 // The modal loop, or its stand-in where no person answers.
 int RunModal(wxDialog &dialog) {
-    ModalDialogSink sink;
-    {
-        SinkSlot &slot = Sink();
-        std::lock_guard<std::mutex> guard(slot.Lock);
-        sink = slot.Sink;
-    }
+    const ModalDialogSink sink = Sink().Get();
     if (!sink && !Platform::IsNonInteractive())
         return dialog.ShowModal();
 
@@ -185,9 +175,7 @@ int RunModal(wxDialog &dialog) {
 } // namespace
 
 void SetModalDialogSink(ModalDialogSink sink) {
-    SinkSlot &slot = Sink();
-    std::lock_guard<std::mutex> guard(slot.Lock);
-    slot.Sink = std::move(sink);
+    Sink().Set(std::move(sink));
 }
 
 int ShowConfigurationWindowAsDialog(wxWindow *window, HostWindow hWnd, const wxString &resourceName,

@@ -2,11 +2,12 @@
 #include "platform/MessageBox.h"
 
 #include "platform/Environment.h"
+#include "platform/GuardedSlot.h"
 #include "platform/WindowHandle.h"
 
 #include <atomic>
-#include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <wx/msgdlg.h>
@@ -17,13 +18,8 @@ namespace {
 
 // Reached through functions: the module entry sets the GUI thread while the plug-in's static
 // objects are still being made, and a namespace-scope object made after it would be reset.
-struct SinkSlot {
-    std::mutex Lock;
-    MessageBoxSink Sink;
-};
-
-SinkSlot &Sink() {
-    static SinkSlot slot;
+GuardedSlot<MessageBoxSink> &Sink() {
+    static GuardedSlot<MessageBoxSink> slot;
     return slot;
 }
 
@@ -122,12 +118,7 @@ int DefaultButton(unsigned style) {
 }
 
 MessageBoxAnswer ShowMessageBox(const MessageBoxRequest &request) {
-    MessageBoxSink sink;
-    {
-        SinkSlot &slot = Sink();
-        std::lock_guard<std::mutex> guard(slot.Lock);
-        sink = slot.Sink;
-    }
+    const MessageBoxSink sink = Sink().Get();
     if (sink)
         return MessageBoxAnswer{sink(request), true, false};
     const int fallback = DefaultButton(request.Style);
@@ -139,9 +130,7 @@ MessageBoxAnswer ShowMessageBox(const MessageBoxRequest &request) {
 }
 
 void SetMessageBoxSink(MessageBoxSink sink) {
-    SinkSlot &slot = Sink();
-    std::lock_guard<std::mutex> guard(slot.Lock);
-    slot.Sink = std::move(sink);
+    Sink().Set(std::move(sink));
 }
 
 void SetGuiThread() {

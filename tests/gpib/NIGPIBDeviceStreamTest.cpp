@@ -15,6 +15,7 @@
 #include "gpib/GpibStandIns.h"
 #include "platform/NamedMutex.h"
 #include "streams/DeviceStreamClient.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -123,7 +124,7 @@ TEST_F(NIGPIBDeviceStreamTest, EmptyReadTerminationAndEndOfMessages) {
     const auto start = std::chrono::steady_clock::now();
     std::string response;
     EXPECT_EQ(0u, stream.Read(nullptr, response, 100));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_LT(TestSupport::MillisecondsSince(start), 1000);
     EXPECT_EQ("1.25\n", response);
     EXPECT_EQ(GPIBResult::TimeOut, stream.Read(nullptr, response, 100));
 }

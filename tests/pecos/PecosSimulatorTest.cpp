@@ -11,6 +11,7 @@
 #include <string>
 
 #include "pecos/PecosSimulator.h"
+#include "support/TestSupport.h"
 
 using PecosTest::PecosSimulator;
 
@@ -98,7 +99,7 @@ TEST(PecosSimulator, LateAnswerFollowsLaterLines) {
     client.Send("AUTH-a:b\nD1\n");
     EXPECT_EQ(client.Read(1), "1\n");
     EXPECT_EQ(client.Read(1), "LATE\n");
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_GE(TestSupport::MillisecondsSince(start), 300);
 }
 
 TEST(PecosSimulator, DropsTheConnectionAndRecordsIt) {
@@ -134,7 +135,7 @@ TEST(PecosSimulator, CutAndPacedAnswers) {
     const auto start = std::chrono::steady_clock::now();
     paced.Send("D2\n");
     EXPECT_EQ(paced.Read(1), "abc\n");
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(180));
+    EXPECT_GE(TestSupport::MillisecondsSince(start), 180);
     // The reply is recorded once it went out.
     std::vector<std::string> events;
     simulator.WaitFor([&](const std::vector<PecosTest::SimulatorEvent> &all) {

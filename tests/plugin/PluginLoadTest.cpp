@@ -22,12 +22,6 @@ ProcessResult RunHost(const std::string &script, const std::vector<std::string> 
     return RunProcess(argv, script, std::chrono::seconds(60));
 }
 
-size_t Count(const std::string &text, const std::string &pattern) {
-    std::regex re(pattern);
-    return static_cast<size_t>(
-        std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator()));
-}
-
 class PluginLoad : public ::testing::Test {
 protected:
     IsolatedEnvironment mEnv;

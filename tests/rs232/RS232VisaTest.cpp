@@ -7,6 +7,7 @@
 
 #include "rs232/RS232DeviceStream.h"
 #include "support/PseudoTerminal.h"
+#include "support/TestSupport.h"
 #include "visa/VisaBase.h"
 #include "visa/VisaTestFixtures.h"
 
@@ -69,7 +70,7 @@ TEST_F(RS232VisaTest, ReadsEndAtTheLineEndTheCountOrTheTimeout) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0u, driver.OptimizedRead(text, 100, 3000, ""));
     EXPECT_EQ("PECOS-8\n", text);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    EXPECT_LT(TestSupport::MillisecondsSince(start), 2000);
     ASSERT_TRUE(mTerminal.Send("0123456789"));
     EXPECT_EQ(0u, driver.OptimizedRead(text, 4, 3000, ""));
     EXPECT_EQ("0123", text);
@@ -125,7 +126,7 @@ TEST_F(RS232VisaTest, ASlowOpenHoldsUpOnlyItsOwnPort) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0u, other.Open(Br9600, None, Data8, Stop1));
     EXPECT_EQ(0u, other.Close());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    EXPECT_LT(TestSupport::MillisecondsSince(start), 2000);
 
     // An opener of the same port waits for the first open and then shares it.
     std::thread secondOpen([&] { secondResult = second.Open(Br9600, None, Data8, Stop1); });

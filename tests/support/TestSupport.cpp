@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -108,6 +110,16 @@ bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+size_t Count(const std::string &text, const std::string &pattern) {
+    const std::regex expression(pattern);
+    return static_cast<size_t>(
+        std::distance(std::sregex_iterator(text.begin(), text.end(), expression), std::sregex_iterator()));
 }
 
 std::string RunnerEnv(const char *name) {

@@ -60,6 +60,11 @@ void WriteFile(const std::string &path, const std::string &content);
 constexpr std::chrono::milliseconds SchedulingSlack{3000};
 // Polls the condition until it holds or the timeout runs out.
 bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout);
+// Milliseconds on the steady clock from start until now, with their fraction. Bounds compare this
+// number, which a failed assertion prints (gtest prints a duration as a byte dump).
+double MillisecondsSince(std::chrono::steady_clock::time_point start);
+// How often the regular expression matches in the text (matches do not overlap).
+size_t Count(const std::string &text, const std::string &pattern);
 // The decimal-comma locale that scripts/setup installs; the tests that need it fail without it.
 constexpr const char *DecimalCommaLocaleName = "de_DE.UTF-8";
 

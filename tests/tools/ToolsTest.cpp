@@ -8,19 +8,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <future>
-#include <regex>
 #include <sstream>
 
 using namespace TestSupport;
 using namespace std::chrono_literals;
 
 namespace {
-
-size_t Count(const std::string &text, const std::string &pattern) {
-    std::regex re(pattern);
-    return static_cast<size_t>(
-        std::distance(std::sregex_iterator(text.begin(), text.end(), re), std::sregex_iterator()));
-}
 
 std::vector<std::string> Lines(const std::string &text) {
     std::vector<std::string> lines;

@@ -1,5 +1,6 @@
 // A host window under Xvfb with the configuration resources loaded, two test pages bound to a
-// settings object, and helpers to find, edit and photograph the controls of a shown dialog.
+// settings object, and helpers to find, edit and photograph the controls of a shown dialog and to
+// check that its pages fit.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -246,6 +247,50 @@ protected:
     // Saves <build>/screenshots/<name>.png of the shown dialog once every control of it shows.
     static void SaveScreenshot(wxWindow &dialog, const std::string &name) {
         EXPECT_TRUE(Screenshot::Capture(dialog, dialog, name));
+    }
+
+    // Shows the tabbed dialog and checks every page of its tabs, and of notebooks on its pages:
+    // the page has the room its controls ask for, inside the dialog, and its tab shows its title
+    // (GTK puts tabs that do not fit behind scroll arrows, where no point of the notebook hits them).
+    static ::testing::AssertionResult EveryPageFits(wxDialog &dialog) {
+        auto *tabs = Find<wxNotebook>(dialog, GenericTabsName);
+        if (tabs == nullptr)
+            return ::testing::AssertionFailure() << "no " << GenericTabsName;
+        dialog.Show();
+        wxImage shot;
+        if (::testing::AssertionResult painted = Screenshot::WaitUntilPainted(dialog, dialog, shot); !painted)
+            return painted;
+        const wxRect room(dialog.ClientToScreen(wxPoint(0, 0)), dialog.GetClientSize());
+        std::string faults;
+        std::function<void(wxNotebook &)> check = [&](wxNotebook &book) {
+            std::vector<bool> hit(book.GetPageCount(), false);
+            const wxSize size = book.GetSize();
+            for (int y = 0; y < size.y; y += 2)
+                for (int x = 0; x < size.x; x += 2)
+                    if (const int page = book.HitTest(wxPoint(x, y)); page != wxNOT_FOUND)
+                        hit[page] = true;
+            for (size_t i = 0; i < book.GetPageCount(); ++i) {
+                wxWindow &page = *book.GetPage(i);
+                const std::string name = "\"" + book.GetPageText(i).utf8_string() + "\"";
+                if (!hit[i])
+                    faults += " the tab " + name + " is hidden;";
+                const wxSize wanted = page.GetBestSize();
+                const wxRect rect(page.GetScreenPosition(), page.GetSize());
+                if (wanted.x > rect.width || wanted.y > rect.height)
+                    faults += " " + name + " wants " + std::to_string(wanted.x) + "x" +
+                              std::to_string(wanted.y) + ", has " + std::to_string(rect.width) + "x" +
+                              std::to_string(rect.height) + ";";
+                if (!room.Contains(rect))
+                    faults += " " + name + " reaches out of the dialog;";
+                for (wxWindow *child : page.GetChildren())
+                    if (auto *inner = dynamic_cast<wxNotebook *>(child))
+                        check(*inner);
+            }
+        };
+        check(*tabs);
+        if (faults.empty())
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "pages that do not fit:" << faults;
     }
 
     wxFrame *mHost = nullptr;
