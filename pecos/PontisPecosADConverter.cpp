@@ -93,7 +93,7 @@ PontisPecosSCPI_ADConverter::PontisPecosSCPI_ADConverter(const std::string &sExp
     : PontisPecosSCPIBase<PontisPecosADConverterBase>(sExpectedResponse),
       mToggleDelay(DefaultToggleDelay, mStorableMembers, SettingsTable, "DetectorStateToggleDelay") {
     // The title of its windows until the host's table "Common" gives another.
-    msDescription = ToStdWstring(sExpectedResponse) + L" AD converter";
+    msOwnDescription = ToStdWstring(sExpectedResponse) + L" AD converter";
 }
 
 PontisPecosSCPI_ADConverter::~PontisPecosSCPI_ADConverter() = default;

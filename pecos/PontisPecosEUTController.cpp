@@ -130,7 +130,7 @@ DWORD PontisPecosEUTControllerBase::InitDevice(HostWindow hWnd) {
 PontisPecosSCPI_EUTController::PontisPecosSCPI_EUTController(const std::string &sExpectedResponse)
     : PontisPecosSCPIBase<PontisPecosEUTControllerBase>(sExpectedResponse) {
     // The title of its windows until the host's table "Common" gives another.
-    msDescription = ToStdWstring(sExpectedResponse) + L" EUT controller";
+    msOwnDescription = ToStdWstring(sExpectedResponse) + L" EUT controller";
 }
 
 PontisPecosSCPI_EUTController::~PontisPecosSCPI_EUTController() = default;

@@ -15,7 +15,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 
 #include "VBObject/VBObject.h"
@@ -143,9 +142,9 @@ protected:
     Timing mTiming;
     bool mbUseDoubles = false;
     bool mbUseMiliHzFrequency = false;
-    // Until the first load of the settings, a description a driver gives when it is made is its own:
-    // the load puts it aside and reads the table's description over an empty one.
     std::wstring msDescription;
+    // The title where brand, type and description of the table "Common" make none.
+    std::wstring msOwnDescription;
     std::wstring msBrand;
     std::wstring msType;
     FrequencyBase<9> mLastCWFrequency;
@@ -160,7 +159,6 @@ private:
     std::atomic<size_t> mWarningCount{0};
     bool mbQueuedWarningsSupported = false;
     Version mKorvalisVersion;
-    std::optional<std::wstring> mOwnDescription;
 };
 
 // Seconds as milliseconds, saturating at the int range.

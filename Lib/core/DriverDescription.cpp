@@ -4,7 +4,6 @@
 #include "core/DeviceDriverBase.h"
 
 #include <algorithm>
-#include <utility>
 #include <vector>
 
 #include <wx/panel.h>
@@ -36,7 +35,7 @@ std::wstring BuildDriverDescription(const std::wstring &sBrand, const std::wstri
 
 std::wstring DeviceDriverBase::GetDriverDescription() const {
     const std::wstring title = BuildDriverDescription(msBrand, msType, msDescription);
-    return title.empty() && mOwnDescription ? TrimDefault(*mOwnDescription) : title;
+    return title.empty() ? msOwnDescription : title;
 }
 
 DWORD DeviceDriverBase::LoadProgramSettings(HostWindow hWnd,
@@ -44,8 +43,6 @@ DWORD DeviceDriverBase::LoadProgramSettings(HostWindow hWnd,
     QuellinEntry entry(ModuleName, L"LoadProgramSettings");
     entry.LogBegin(QuellinLevelNote);
     if (database) {
-        if (!mOwnDescription)
-            mOwnDescription = std::exchange(msDescription, std::wstring());
         database->PushTable("Common");
         msDescription = database->ReadString("Description", msDescription);
         msBrand = database->ReadString("DeviceBrand", msBrand);

@@ -25,6 +25,7 @@ class TestDriver : public DeviceDriverBase {
 public:
     using DeviceDriverBase::msBrand;
     using DeviceDriverBase::msDescription;
+    using DeviceDriverBase::msOwnDescription;
     using DeviceDriverBase::msType;
 
     DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) override {
@@ -573,7 +574,7 @@ TEST_F(DeviceDriverBaseTest, CommonTableSetsTheDescriptionAndIsNeverWritten) {
     };
     for (const auto &[text, title] : titles) {
         TestDriver driver;
-        driver.msDescription = L"own meter";
+        driver.msOwnDescription = L"own meter";
         TestSupport::WriteFile(file, text);
         EXPECT_EQ(0u, driver.LoadConfiguration(nullptr, file.c_str()));
         EXPECT_EQ(title, driver.GetDriverDescription()) << text;

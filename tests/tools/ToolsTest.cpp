@@ -187,7 +187,7 @@ TEST_F(CollectorProgramTest, TimeoutEndsAQuietCollectorShortOfItsCount) {
     EXPECT_EQ(mWriter.SendRecord(L"only one"), 0u);
     ASSERT_EQ(collector.wait_for(20s), std::future_status::ready);
     ProcessResult r = collector.get();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_LT(TestSupport::MillisecondsSince(start), 10000);
     EXPECT_EQ(r.ExitCode, 3) << r.Output; // fewer records than asked for
     EXPECT_EQ(Count(r.Output, "only one"), 1u) << r.Output;
 }
