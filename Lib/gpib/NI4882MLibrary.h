@@ -132,7 +132,8 @@ public:
     bool LastReadEnded() const { return mbLastReadEnded; }
     DWORD GetBusDelay() const { return mdwBusDelay; }
     void SetBusDelay(DWORD dwMicroseconds) { mdwBusDelay = dwMicroseconds; }
-    // The device's I/O time-out: the most of another user's bus delay that is kept.
+    // The device's I/O time-out, also the most of another user's bus delay that is kept.
+    unsigned int GetIOTimeOutMilliseconds() const { return mnIOTimeOutMilliseconds; }
     void SetIOTimeOutMilliseconds(unsigned int nMilliseconds) { mnIOTimeOutMilliseconds = nMilliseconds; }
     GPIBSRQLibrary &GetTimingLibrary() { return mSRQLibrary; }
 
