@@ -3,6 +3,7 @@
 // of the last bus access for every GPIB user. The binding and the stand-in include this header.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 extern "C" {
@@ -20,6 +21,11 @@ uint32_t GetLastGPIBError(void *hWnd, uint32_t registration);
 // Delay in microseconds and counter reading (microseconds) of the last bus access.
 uint32_t SetLastTimingInformation(const uint32_t *delay, const uint64_t *counter);
 uint32_t GetLastTimingInformation(uint32_t *delay, uint64_t *counter);
+// Ours, beside the above: returns when a bus access of a user with that delay may begin, the
+// users taking turns (GpibSrqApi::NextBusAccess after the access before); *turn for EndBusAccess.
+uint32_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit, uint64_t *turn);
+// The access of the turn ended at that counter reading; also recorded as the last access.
+uint32_t EndBusAccess(uint64_t turn, uint32_t delay, uint64_t counter);
 }
 
 namespace GpibSrqApi {
@@ -32,4 +38,16 @@ using CheckGPIBBussesFunction = decltype(&::CheckGPIBBusses);
 using GetLastGPIBErrorFunction = decltype(&::GetLastGPIBError);
 using SetLastTimingInformationFunction = decltype(&::SetLastTimingInformation);
 using GetLastTimingInformationFunction = decltype(&::GetLastTimingInformation);
+using WaitForBusAccessFunction = decltype(&::WaitForBusAccess);
+using EndBusAccessFunction = decltype(&::EndBusAccess);
+
+// When a bus access at `now` may begin after the last one (lastDelay, lastCounter), all in
+// microseconds: once the larger of the own delay and the last delay up to otherDelayLimit has
+// passed since it. A last counter ahead of now (a record from before a restart) counts as none.
+inline uint64_t NextBusAccess(uint32_t lastDelay, uint64_t lastCounter, uint32_t delay,
+                              uint32_t otherDelayLimit, uint64_t now) {
+    if (lastCounter > now)
+        return now;
+    return std::max(now, lastCounter + std::max(delay, std::min(lastDelay, otherDelayLimit)));
+}
 } // namespace GpibSrqApi

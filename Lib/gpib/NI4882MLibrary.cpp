@@ -145,6 +145,8 @@ void GPIBSRQLibrary::ClearEntryPoints() {
     mCheckGPIBBusses = nullptr;
     mSetLastTimingInformation = nullptr;
     mGetLastTimingInformation = nullptr;
+    mWaitForBusAccess = nullptr;
+    mEndBusAccess = nullptr;
 }
 
 DWORD GPIBSRQLibrary::LoadGPIBSRQDLL() {
@@ -166,11 +168,13 @@ DWORD GPIBSRQLibrary::LoadGPIBSRQDLL() {
             mModule.Unload();
             ClearEntryPoints();
         } else {
-            // These four may be missing; their wrappers cover it.
+            // These may be missing; their wrappers cover it.
             mModule.Bind("CheckGPIBBusses", mCheckGPIBBusses);
             mModule.Bind("GetLastGPIBError", mGetLastGPIBError);
             mModule.Bind("SetLastTimingInformation", mSetLastTimingInformation);
             mModule.Bind("GetLastTimingInformation", mGetLastTimingInformation);
+            mModule.Bind("WaitForBusAccess", mWaitForBusAccess);
+            mModule.Bind("EndBusAccess", mEndBusAccess);
         }
     }
     entry.LogEnd(ResultSeverityText(result), L"Err", result);
@@ -232,6 +236,29 @@ DWORD GPIBSRQLibrary::SetLastTimingInformation(const uint32_t *delay, const uint
     if (counter != nullptr)
         timing.Counter = *counter;
     return delay != nullptr && counter != nullptr ? 0 : GPIBResult::NullArgument;
+}
+
+DWORD GPIBSRQLibrary::WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit, uint64_t *turn) {
+    if (mWaitForBusAccess != nullptr && mEndBusAccess != nullptr)
+        return mWaitForBusAccess(delay, otherDelayLimit, turn);
+    if (turn == nullptr)
+        return GPIBResult::NullArgument;
+    *turn = 0;
+    uint32_t nLastDelay = 0;
+    uint64_t nLastCounter = 0;
+    GetLastTimingInformation(&nLastDelay, &nLastCounter);
+    Timing timing;
+    const uint64_t nNow = timing.ReadCounter();
+    const uint64_t nAt = GpibSrqApi::NextBusAccess(nLastDelay, nLastCounter, delay, otherDelayLimit, nNow);
+    if (nAt > nNow)
+        timing.WaitPrecise(nAt - nNow);
+    return 0;
+}
+
+DWORD GPIBSRQLibrary::EndBusAccess(uint64_t turn, uint32_t delay, uint64_t counter) {
+    if (mWaitForBusAccess != nullptr && mEndBusAccess != nullptr)
+        return mEndBusAccess(turn, delay, counter);
+    return SetLastTimingInformation(&delay, &counter);
 }
 
 // ---- NI4882MLibrary: binding --------------------------------------------------------------------
@@ -345,28 +372,20 @@ long NI4882MLibrary::CallThreadIbcntl() {
 
 // ---- Bus timing --------------------------------------------------------------------------------
 
-void NI4882MLibrary::WaitBusDelay() {
+uint64_t NI4882MLibrary::WaitBusDelay() {
     if (!mTiming.PerformanceCounterAvailable())
-        return;
-    uint32_t nLastDelay = 0;
-    uint64_t nLastCounter = 0;
-    mSRQLibrary.GetLastTimingInformation(&nLastDelay, &nLastCounter);
-    const uint64_t nLastKept =
-        std::min<uint64_t>(nLastDelay, MillisecondsToMicroseconds(mnIOTimeOutMilliseconds));
-    const uint64_t nDelay = std::max<uint64_t>(mdwBusDelay & 0xFFFFFFFFu, nLastKept);
-    if (nDelay == 0)
-        return;
-    const uint64_t nPassed = mTiming.TicksToMicroseconds(nLastCounter, mTiming.ReadCounter());
-    if (nPassed < nDelay)
-        mTiming.WaitPrecise(nDelay - nPassed);
+        return 0;
+    const uint32_t nOtherDelayLimit = static_cast<uint32_t>(
+        std::min<uint64_t>(MillisecondsToMicroseconds(mnIOTimeOutMilliseconds), UINT32_MAX));
+    uint64_t nTurn = 0;
+    mSRQLibrary.WaitForBusAccess(static_cast<uint32_t>(mdwBusDelay), nOtherDelayLimit, &nTurn);
+    return nTurn;
 }
 
-void NI4882MLibrary::RecordBusAccess() {
+void NI4882MLibrary::RecordBusAccess(uint64_t nTurn) {
     if (!mTiming.PerformanceCounterAvailable())
         return;
-    const uint32_t nDelay = static_cast<uint32_t>(mdwBusDelay);
-    const uint64_t nCounter = mTiming.ReadCounter();
-    mSRQLibrary.SetLastTimingInformation(&nDelay, &nCounter);
+    mSRQLibrary.EndBusAccess(nTurn, static_cast<uint32_t>(mdwBusDelay), mTiming.ReadCounter());
 }
 
 // ---- Bus operations ----------------------------------------------------------------------------
@@ -391,9 +410,9 @@ DWORD NI4882MLibrary::SendGPIB(HostWindow hWnd, const std::string &sText) {
     const std::string sDescription = FormatString("SendGPIB(\"%.80s\")", sText.c_str());
     QuellinEntry entry(GPIBLogModule, L"SendGPIB");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
-    WaitBusDelay();
+    const uint64_t nTurn = WaitBusDelay();
     const int nIbsta = mIbwrt(mnDeviceHandle, sText.data(), static_cast<long>(sText.size()));
-    RecordBusAccess();
+    RecordBusAccess(nTurn);
     return FinishCall(entry, hWnd, nIbsta, true, sDescription);
 }
 
@@ -407,9 +426,9 @@ DWORD NI4882MLibrary::ReceiveGPIB(HostWindow hWnd, char *buffer, long maxLen) {
     const std::string sDescription = MakeString("ReceiveGPIB(<buffer>, ", maxLen, ")");
     QuellinEntry entry(GPIBLogModule, L"ReceiveGPIB");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
-    WaitBusDelay();
+    const uint64_t nTurn = WaitBusDelay();
     const int nIbsta = mIbrd(mnDeviceHandle, buffer, maxLen);
-    RecordBusAccess();
+    RecordBusAccess(nTurn);
     const int nIberr = CallThreadIberr();
     const long nIbcntl = CallThreadIbcntl();
     mlLastReadCount = ((nIbsta & NI488::ERR) != 0 && nIberr == NI488::EDVR) ? 0 : nIbcntl;
@@ -447,9 +466,9 @@ DWORD NI4882MLibrary::TimedDeviceCall(HostWindow hWnd, const char *sFunction, bo
         return GPIBResult::GPIB32NotLoaded;
     QuellinEntry entry(GPIBLogModule, ToStdWstring(sFunction));
     entry.LogBegin(QuellinLevelNote);
-    WaitBusDelay();
+    const uint64_t nTurn = WaitBusDelay();
     const int nIbsta = call();
-    RecordBusAccess();
+    RecordBusAccess(nTurn);
     return FinishCall(entry, hWnd, nIbsta, true, std::string(sFunction) + "()");
 }
 
@@ -480,9 +499,9 @@ DWORD NI4882MLibrary::CommandGPIB(HostWindow hWnd, const std::string &sCommand) 
     const std::string sDescription = FormatString("CommandGPIB(\"%s\")", sCommand.c_str());
     QuellinEntry entry(GPIBLogModule, L"CommandGPIB");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
-    WaitBusDelay();
+    const uint64_t nTurn = WaitBusDelay();
     const int nIbsta = mIbcmd(mnBoardHandle, sCommand.data(), static_cast<long>(sCommand.size()));
-    RecordBusAccess();
+    RecordBusAccess(nTurn);
     return FinishCall(entry, hWnd, nIbsta, false, sDescription);
 }
 
@@ -496,9 +515,9 @@ DWORD NI4882MLibrary::OpenDeviceConnection(HostWindow hWnd, int nBoard, int nPri
     QuellinEntry entry(GPIBLogModule, L"OpenDeviceConnection");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, sDescription);
     const int nEos = ((nEndOfStringMode << 10) & 0x1C00) | static_cast<unsigned char>(cEndOfString);
-    WaitBusDelay();
+    const uint64_t nTurn = WaitBusDelay();
     SetDeviceHandle(mIbdev(nBoard, nPrimary, nSecondary, nTimeOutCode, 1, nEos));
-    RecordBusAccess();
+    RecordBusAccess(nTurn);
     const int nIbsta = CallThreadIbsta();
     const DWORD result = FinishCall(entry, hWnd, nIbsta, false, sDescription);
     if ((nIbsta & NI488::ERR) != 0)

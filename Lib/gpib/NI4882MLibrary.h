@@ -1,12 +1,15 @@
 // The NI-488.2 library "GPIB-32.DLL" and the service-request library "GPIBSRQ.DLL", bound at run
 // time. GPIBCheckVersion decides from the registry and the library's version block whether the
-// installed GPIB library may be used; GPIBSRQLibrary binds GPIBSRQ.DLL (service requests and the
-// machine-wide time of the last bus access, with a process-wide fallback); NI4882MLibrary binds
-// GPIB-32.DLL and runs the logged bus operations on one board and one device handle.
+// installed GPIB library may be used; GPIBSRQLibrary binds GPIBSRQ.DLL (service requests, the
+// machine-wide turns and time of the last bus access, with a process-wide fallback);
+// NI4882MLibrary binds GPIB-32.DLL and runs the logged bus operations on one board and one device
+// handle.
 //
 // Every bus operation with a handle of -1 does nothing and returns 0. Operations marked as timed
 // keep the larger of the own and the last user's bus delay between two bus accesses; the last
 // user's delay counts at most for the device's I/O time-out (any local user may write the store).
+// With GPIBSRQ.DLL's turn calls the users take turns, so two that wait for the same access never
+// go together.
 #pragma once
 
 #include <array>
@@ -61,6 +64,12 @@ public:
     // an address is missing (the other value is still handled).
     DWORD GetLastTimingInformation(uint32_t *delay, uint64_t *counter);
     DWORD SetLastTimingInformation(const uint32_t *delay, const uint64_t *counter);
+    // Returns when a bus access of that delay may begin: GPIBSRQ.DLL's WaitForBusAccess (the users
+    // take turns); without it, the precise wait after the last access that GetLastTimingInformation
+    // gives. *turn (0 without it) goes to EndBusAccess.
+    DWORD WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit, uint64_t *turn);
+    // GPIBSRQ.DLL's EndBusAccess; without it, SetLastTimingInformation(delay, counter).
+    DWORD EndBusAccess(uint64_t turn, uint32_t delay, uint64_t counter);
 
 private:
     void ClearEntryPoints();
@@ -74,6 +83,8 @@ private:
     GpibSrqApi::CheckGPIBBussesFunction mCheckGPIBBusses = nullptr;
     GpibSrqApi::SetLastTimingInformationFunction mSetLastTimingInformation = nullptr;
     GpibSrqApi::GetLastTimingInformationFunction mGetLastTimingInformation = nullptr;
+    GpibSrqApi::WaitForBusAccessFunction mWaitForBusAccess = nullptr;
+    GpibSrqApi::EndBusAccessFunction mEndBusAccess = nullptr;
 };
 
 class NI4882MLibrary : public GPIBCheckVersion {
@@ -132,15 +143,17 @@ public:
     bool LastReadEnded() const { return mbLastReadEnded; }
     DWORD GetBusDelay() const { return mdwBusDelay; }
     void SetBusDelay(DWORD dwMicroseconds) { mdwBusDelay = dwMicroseconds; }
-    // The device's I/O time-out: the most of another user's bus delay that is kept.
+    // The device's I/O time-out, also the most of another user's bus delay that is kept.
+    unsigned int GetIOTimeOutMilliseconds() const { return mnIOTimeOutMilliseconds; }
     void SetIOTimeOutMilliseconds(unsigned int nMilliseconds) { mnIOTimeOutMilliseconds = nMilliseconds; }
     GPIBSRQLibrary &GetTimingLibrary() { return mSRQLibrary; }
 
 private:
     void ClearEntryPoints();
     void ResetConfigCache();
-    void WaitBusDelay();
-    void RecordBusAccess();
+    // Returns the access's turn for RecordBusAccess.
+    uint64_t WaitBusDelay();
+    void RecordBusAccess(uint64_t nTurn);
     // A logged call on the device handle with the bus delay kept, whose description is the
     // function's name and "()"; 0 without a device.
     DWORD TimedDeviceCall(HostWindow hWnd, const char *sFunction, bool bBound,

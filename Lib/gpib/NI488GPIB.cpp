@@ -90,7 +90,7 @@ DWORD NI488GPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSeco
     if (result == 0)
         result = mLibrary.GoOnlineDevice(hWnd);
     if (result == 0) {
-        result = mLibrary.LockDevice(hWnd, mnTimeOutMilliseconds);
+        result = mLibrary.LockDevice(hWnd, GetTimeOutMilliseconds());
         if (result == 0) {
             result = ConfigureReaddress(hWnd, GetReaddress());
             if (result == 0 && GetClearDevice())
@@ -278,7 +278,6 @@ unsigned int NI488GPIB::TimeOutCodeMilliseconds(int nCode) {
 DWORD NI488GPIB::SetTimeOutCode(HostWindow hWnd, int nCode) {
     if (nCode <= 0 || nCode >= 18)
         nCode = NI488::T10s;
-    mnTimeOutMilliseconds = TimeOutTable[nCode];
     mnTimeOutCode = nCode;
     mLibrary.SetIOTimeOutMilliseconds(TimeOutTable[nCode]);
     if (!mLibrary.IsDeviceOpen())

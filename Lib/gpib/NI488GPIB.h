@@ -63,7 +63,7 @@ public:
     DWORD SetTimeOutCode(HostWindow hWnd, int nCode);
     // The smallest code from 5 (1 ms) up whose time-out is at least ms; 13 above 1000 s.
     DWORD SetTimeOutMilliseconds(HostWindow hWnd, unsigned int nMilliseconds);
-    unsigned int GetTimeOutMilliseconds() const { return mnTimeOutMilliseconds; }
+    unsigned int GetTimeOutMilliseconds() const { return mLibrary.GetIOTimeOutMilliseconds(); }
     int GetTimeOutCode() const { return mnTimeOutCode; }
     static unsigned int TimeOutCodeMilliseconds(int nCode);
 
@@ -111,7 +111,7 @@ private:
     char mcEndOfString = 0;
     int mnEndOfStringMode = 0;
     std::string msSpecificSystemError;
-    // The service-request handler changes them for a moment on its own thread.
-    std::atomic<unsigned int> mnTimeOutMilliseconds{10000};
+    // The service-request handler changes it (and the library's time-out in milliseconds) for a
+    // moment on its own thread.
     std::atomic<int> mnTimeOutCode{13};
 };

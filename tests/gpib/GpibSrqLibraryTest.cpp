@@ -1,7 +1,7 @@
 // The service-request library of tools/gpibsrq over the GPIB stand-in: requests reach the
 // callbacks on the library's thread, unregistering while requests arrive (also from the callback itself),
 // the watch's errors handed out once, a missing GPIB-32.DLL, a timing store that ignores what it
-// cannot trust, and the bus gap kept between two processes.
+// cannot trust, and the bus gap kept between processes.
 #include "gpib/NI488GPIB.h"
 
 #include <dlfcn.h>
@@ -9,11 +9,16 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <thread>
 
 #include "gpib/GPIBResultCodes.h"
@@ -204,20 +209,32 @@ TEST_F(GpibSrqLibraryTest, TimingStoreIgnoresWhatItCannotTrust) {
         EXPECT_EQ(0u, readDelay);
         EXPECT_EQ(0u, readCounter);
     }
-    // Trusted contents cost an access at most its time-out; the file's flock held next to nothing.
-    NI488GPIB gpib(0, 5, 0);
-    ASSERT_EQ(0u, gpib.OpenDevice(nullptr, 0, 5, 0));
-    ASSERT_EQ(0u, gpib.SetTimeOutMilliseconds(nullptr, 100));
+    // Trusted contents cost an access at most its time-out; the file's flock held, each access two
+    // waits of 3 ms for it. The exchanges run on a thread of their own, left behind when they overrun.
+    const auto gpib = std::make_shared<NI488GPIB>(0, 5, 0);
+    ASSERT_EQ(0u, gpib->OpenDevice(nullptr, 0, 5, 0));
+    ASSERT_EQ(0u, gpib->SetTimeOutMilliseconds(nullptr, 100));
     const int holder = open(store.c_str(), O_RDWR | O_CLOEXEC); // its flock acts as another process's
     for (const uint32_t hostile : {0xFFFFFFFFu, 0u}) {
         mLibrary.SetLastTimingInformation(&hostile, &now);
         ASSERT_TRUE(hostile != 0 || flock(holder, LOCK_EX) == 0);
-        const auto start = std::chrono::steady_clock::now();
-        std::string reply;
-        for (int exchange = 0; exchange < 15; ++exchange)
-            EXPECT_EQ(0u, gpib.SaveSendGPIB(nullptr, "*IDN?", false, 100, &reply));
-        EXPECT_EQ("ACME,SOURCE,1,2\n", reply);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms + TestSupport::SchedulingSlack) << hostile;
+        const auto shortest = std::make_shared<std::atomic<uint64_t>>(0); // microseconds, 0 while running
+        std::thread([gpib, shortest] {
+            uint64_t least = UINT64_MAX; // a failed exchange counts as endless
+            for (int exchange = 0; exchange < 15; ++exchange) {
+                const uint64_t start = Platform::MonotonicMicroseconds();
+                std::string reply;
+                if (gpib->SaveSendGPIB(nullptr, "*IDN?", false, 100, &reply) == 0 &&
+                    reply == "ACME,SOURCE,1,2\n")
+                    least = std::min(least, Platform::MonotonicMicroseconds() - start + 1);
+            }
+            *shortest = least;
+        }).detach();
+        ASSERT_TRUE(
+            TestSupport::WaitUntil([&] { return *shortest != 0; }, 100ms + TestSupport::SchedulingSlack))
+            << "the exchanges went past their time-out, delay " << hostile;
+        // Every exchange answered; with the flock held, the shortest in less than twice its four waits.
+        EXPECT_LT(*shortest, hostile != 0 ? 100000u : 2 * 2 * 2 * 3000u) << "us of the shortest exchange";
     }
     close(holder);
     // A link in its place is not followed: its target stays as it was.
@@ -257,16 +274,15 @@ TEST(GpibSrqLibraryAlone, MissingGpib32LibraryGivesItsCode) {
     EXPECT_EQ(counter, readCounter);
 }
 
-// ---- Two processes on one bus ------------------------------------------------------------------
+// ---- Processes on one bus -----------------------------------------------------------------------
 
 namespace {
 
+constexpr uint32_t BusGap = 2000; // microseconds
+constexpr size_t Sends = 300;
+
 std::string ChildFolder() {
     return TestSupport::RunnerEnv("KORVALIS_GPIB_CHILD");
-}
-
-bool WaitForFile(const std::string &path) {
-    return TestSupport::WaitUntil([&] { return Platform::FileExists(path); }, 30s);
 }
 
 // Written whole under another name first: the other process never reads half a file.
@@ -275,7 +291,35 @@ void Publish(const std::string &path, const std::string &content) {
     std::rename((path + ".tmp").c_str(), path.c_str());
 }
 
-class GpibSrqProcessesTest : public GpibStandInTest {};
+bool WaitForFile(const std::string &path) {
+    return TestSupport::WaitUntil([&] { return Platform::FileExists(path); }, 30s);
+}
+
+// Children are this program running one of the child tests below, each on a thread of its own.
+class GpibSrqProcessesTest : public GpibStandInTest {
+protected:
+    void TearDown() override { JoinChildren(); }
+
+    void StartChild(const std::string &test, const std::string &input) {
+        char self[4096] = {};
+        ASSERT_GT(readlink("/proc/self/exe", self, sizeof(self) - 1), 0);
+        // Elements of a deque stay where they are while it grows.
+        TestSupport::ProcessResult *result = &mResults.emplace_back();
+        mRuns.emplace_back([result, input, program = std::string(self), test] {
+            *result =
+                TestSupport::RunProcess({program, "--gtest_filter=GpibSrqProcessesTest." + test}, input, 30s);
+        });
+    }
+
+    void JoinChildren() {
+        for (std::thread &run : mRuns)
+            run.join();
+        mRuns.clear();
+    }
+
+    std::deque<TestSupport::ProcessResult> mResults;
+    std::vector<std::thread> mRuns;
+};
 
 } // namespace
 
@@ -338,4 +382,100 @@ TEST_F(GpibSrqProcessesTest, TwoProcessesKeepTheBusGapBetweenThem) {
     EXPECT_GE(firstEnd, parentBegin + 300000);
     EXPECT_GE(parentEnd, secondBegin + 200000);
     EXPECT_GT(firstBegin, parentBegin);
+}
+
+// Runs only as a child of the test below: sends with the Wait BusGap once told to, then reports
+// when the stand-in saw each write.
+TEST_F(GpibSrqProcessesTest, ChildSendsWithItsWait) {
+    const std::string folder = ChildFolder();
+    if (folder.empty())
+        GTEST_SKIP() << "runs as a child process only";
+    std::string name;
+    std::getline(std::cin, name);
+    TestSupport::ScopedEnv locks("KORVALIS_LOCK_DIR", folder + "/locks");
+    AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
+    NI488GPIB gpib(0, 5, 0);
+    gpib.SetWait(BusGap);
+    ASSERT_EQ(0u, gpib.OpenDevice(nullptr, 0, 5, 0));
+    Publish(folder + "/ready" + name, "");
+    ASSERT_TRUE(WaitForFile(folder + "/go"));
+    for (size_t send = 0; send < Sends; ++send)
+        ASSERT_EQ(0u, gpib.SendGPIB(nullptr, "X"));
+    std::vector<uint64_t> times(Sends);
+    ASSERT_EQ(static_cast<long>(Sends), WriteTimes(times.data(), static_cast<long>(Sends)));
+    Publish(folder + "/times" + name,
+            std::string(reinterpret_cast<const char *>(times.data()), Sends * sizeof(uint64_t)));
+}
+
+// Processes that wait for the same last access must not go together, however late a busy machine
+// lets one of them run.
+TEST_F(GpibSrqProcessesTest, ProcessesSendingAtOnceKeepTheWaitBetweenThem) {
+    for (const size_t processes : {2, 4}) {
+        TestSupport::TempDir folder;
+        TestSupport::ScopedEnv child("KORVALIS_GPIB_CHILD", folder.Path());
+        mResults.clear();
+        bool ready = true;
+        for (size_t index = 0; index < processes; ++index)
+            StartChild("ChildSendsWithItsWait", std::to_string(index));
+        for (size_t index = 0; index < processes; ++index)
+            ready = ready && WaitForFile(folder.File("ready" + std::to_string(index)));
+        Publish(folder.File("go"), "");
+        JoinChildren();
+        std::vector<uint64_t> times(processes * Sends);
+        for (size_t index = 0; index < processes; ++index) {
+            ASSERT_TRUE(ready && mResults[index].ExitCode == 0) << mResults[index].Output;
+            const std::string reported = TestSupport::ReadFile(folder.File("times" + std::to_string(index)));
+            ASSERT_EQ(Sends * sizeof(uint64_t), reported.size());
+            std::memcpy(&times[index * Sends], reported.data(), reported.size());
+        }
+        std::sort(times.begin(), times.end());
+        size_t close = 0;
+        for (size_t next = 1; next < times.size(); ++next)
+            close += times[next] - times[next - 1] < BusGap / 2 ? 1 : 0;
+        EXPECT_LT(close * 20, times.size() - 1)
+            << processes << " processes: " << close << " of " << times.size() - 1
+            << " writes less than 1 ms after the one before";
+    }
+}
+
+// Runs only as a child of the test below: takes a turn and ends without its access.
+TEST_F(GpibSrqProcessesTest, ChildLeavesATurn) {
+    const std::string folder = ChildFolder();
+    if (folder.empty())
+        GTEST_SKIP() << "runs as a child process only";
+    TestSupport::ScopedEnv locks("KORVALIS_LOCK_DIR", folder + "/locks");
+    GPIBSRQLibrary library;
+    uint64_t turn = 0;
+    ASSERT_EQ(0u, library.LoadGPIBSRQDLL());
+    ASSERT_EQ(0u, library.WaitForBusAccess(0, 0, &turn));
+    std::_Exit(0);
+}
+
+// A turn whose access does not come holds up the next access for that access's time-out at most,
+// and not at all once its process has ended.
+TEST_F(GpibSrqProcessesTest, ATurnLeftHoldsUpTheNextAccessAtMostForItsTimeOut) {
+    TestSupport::TempDir folder;
+    TestSupport::ScopedEnv child("KORVALIS_GPIB_CHILD", folder.Path());
+    TestSupport::ScopedEnv locks("KORVALIS_LOCK_DIR", folder.Path() + "/locks");
+    AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
+    NI488GPIB gpib(0, 5, 0);
+    ASSERT_EQ(0u, gpib.OpenDevice(nullptr, 0, 5, 0));
+    const auto timedSend = [&](unsigned int timeOut) {
+        EXPECT_EQ(0u, gpib.SetTimeOutMilliseconds(nullptr, timeOut));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(0u, gpib.SendGPIB(nullptr, "X"));
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    StartChild("ChildLeavesATurn", "");
+    JoinChildren();
+    ASSERT_EQ(0, mResults[0].ExitCode) << mResults[0].Output;
+    EXPECT_LT(timedSend(10000), TestSupport::SchedulingSlack.count()) << "waited for an ended process's turn";
+    GPIBSRQLibrary library; // a turn of this process's own, still to come
+    uint64_t turn = 0;
+    ASSERT_EQ(0u, library.LoadGPIBSRQDLL());
+    ASSERT_EQ(0u, library.WaitForBusAccess(0, 0, &turn));
+    const auto waited = timedSend(100);
+    EXPECT_GE(waited, 100);
+    EXPECT_LT(waited, 100 + TestSupport::SchedulingSlack.count());
 }

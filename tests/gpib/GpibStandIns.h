@@ -41,6 +41,7 @@ protected:
         Bind(mGpib, "gpibStandInFailNext", FailNext);
         Bind(mGpib, "gpibStandInTrace", TraceText);
         Bind(mGpib, "gpibStandInClearTrace", ClearTrace);
+        Bind(mGpib, "gpibStandInWriteTimes", WriteTimes);
         Bind(mGpib, "gpibStandInReceived", ReceivedBytes);
         Bind(mGpib, "gpibStandInOpenDevices", OpenDevices);
         Bind(mGpib, "gpibStandInPendingFailures", PendingFailures);
@@ -97,6 +98,7 @@ protected:
     Gpib32StandIn::FailNextFunction FailNext = nullptr;
     Gpib32StandIn::TraceFunction TraceText = nullptr;
     Gpib32StandIn::ClearTraceFunction ClearTrace = nullptr;
+    Gpib32StandIn::WriteTimesFunction WriteTimes = nullptr;
     Gpib32StandIn::ReceivedFunction ReceivedBytes = nullptr;
     Gpib32StandIn::OpenDevicesFunction OpenDevices = nullptr;
     Gpib32StandIn::PendingFailuresFunction PendingFailures = nullptr;

@@ -352,4 +352,16 @@ GPIBSRQ_EXPORT uint32_t GetLastTimingInformation(uint32_t *delay, uint64_t *coun
     return delay != nullptr && counter != nullptr ? 0 : GPIBResult::NullArgument;
 }
 
+GPIBSRQ_EXPORT uint32_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit, uint64_t *turn) {
+    if (turn == nullptr)
+        return GPIBResult::NullArgument;
+    *turn = GpibSrq::WaitForBusAccess(delay, otherDelayLimit);
+    return 0;
+}
+
+GPIBSRQ_EXPORT uint32_t EndBusAccess(uint64_t turn, uint32_t delay, uint64_t counter) {
+    GpibSrq::EndBusAccess(turn, delay, counter);
+    return 0;
+}
+
 } // extern "C"

@@ -1,12 +1,15 @@
 #include "TimingStore.h"
 
+#include "gpib/GpibSrqApi.h"
 #include "platform/Clock.h"
 #include "platform/SharedDirectory.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <string>
 
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,9 +19,10 @@ namespace GpibSrq {
 namespace {
 
 constexpr const char *FileName = "gpibsrq-timing";
-constexpr uint32_t Mark = 0x47505442; // "GPTB"
+constexpr uint32_t Mark = 0x47505442;     // "GPTB"
+constexpr uint32_t TurnMark = 0x47505454; // "GPTT"
 
-// The file's whole content: four plain numbers in this machine's byte order.
+// The file's content, plain numbers in this machine's byte order: the last access first, ...
 struct Record {
     uint32_t Mark;
     uint32_t Delay;
@@ -27,12 +31,55 @@ struct Record {
 };
 static_assert(sizeof(Record) == 24, "the record has no padding");
 
-uint64_t CheckWord(uint32_t delay, uint64_t counter) {
-    uint64_t x = counter ^ (static_cast<uint64_t>(delay) << 32 | Mark);
+// ... then the next turn to hand out ...
+struct TurnCounter {
+    uint32_t Mark;
+    uint32_t Unused;
+    uint64_t Next;
+    uint64_t Check;
+};
+static_assert(sizeof(TurnCounter) == 24, "the turn counter has no padding");
+
+// ... and a slot for every turn modulo Slots: the id of the process that took the turn until its
+// access ends, then 0 with the end and the delay of the access.
+struct Slot {
+    uint64_t Turn;
+    uint64_t End;
+    uint32_t Delay;
+    uint32_t Owner;
+    uint64_t Check;
+};
+static_assert(sizeof(Slot) == 32, "a slot has no padding");
+constexpr uint64_t Slots = 16;
+
+off_t SlotOffset(uint64_t turn) {
+    return static_cast<off_t>(sizeof(Record) + sizeof(TurnCounter) + turn % Slots * sizeof(Slot));
+}
+
+uint64_t Mix(uint64_t x) {
     x ^= x >> 33;
     x *= 0xFF51AFD7ED558CCDull;
     x ^= x >> 33;
     return x;
+}
+
+uint64_t CheckWord(uint32_t delay, uint64_t counter) {
+    return Mix(counter ^ (static_cast<uint64_t>(delay) << 32 | Mark));
+}
+
+uint64_t CheckWord(uint64_t next) {
+    return Mix(next ^ TurnMark);
+}
+
+uint64_t CheckWord(const Slot &slot) {
+    return Mix(slot.Turn ^
+               Mix(slot.End ^ Mix((static_cast<uint64_t>(slot.Delay) << 32 | slot.Owner) ^ TurnMark)));
+}
+
+Slot MakeSlot(uint64_t turn, uint64_t end, uint32_t delay, uint32_t owner) {
+    Slot slot{turn, end, delay, owner, 0};
+    slot.Check = CheckWord(slot);
+    return slot;
 }
 
 // How long the file's flock is waited for. A holder of ours keeps it only for one read or write;
@@ -52,6 +99,9 @@ bool LockFile(int fd, int operation) {
     }
 }
 
+// Where the access of a turn stands.
+enum class TurnState { Coming, Ended, Gone };
+
 class Store {
 public:
     BusTiming Read() {
@@ -59,7 +109,7 @@ public:
         const int fd = File();
         if (fd < 0 || !LockFile(fd, LOCK_SH))
             return mLocal;
-        const BusTiming timing = ReadRecord(fd);
+        const BusTiming timing = LastAccess(ReadRecord(fd));
         flock(fd, LOCK_UN);
         return timing;
     }
@@ -68,30 +118,104 @@ public:
         std::lock_guard<std::mutex> guard(mLock);
         const int fd = File();
         const bool shared = fd >= 0 && LockFile(fd, LOCK_EX);
-        BusTiming timing = shared ? ReadRecord(fd) : mLocal;
+        BusTiming timing = shared ? LastAccess(ReadRecord(fd)) : mLocal;
         if (delay != nullptr)
             timing.Delay = *delay;
         if (counter != nullptr)
             timing.Counter = *counter;
         mLocal = timing;
-        if (!shared)
+        if (shared) {
+            WriteRecord(fd, timing);
+            flock(fd, LOCK_UN);
+        }
+    }
+
+    // The next turn, 0 when the flock is not had.
+    uint64_t TakeTurn() {
+        std::lock_guard<std::mutex> guard(mLock);
+        const int fd = File();
+        if (fd < 0 || !LockFile(fd, LOCK_EX))
+            return 0;
+        TurnCounter counter{};
+        const bool valid =
+            pread(fd, &counter, sizeof counter, sizeof(Record)) == static_cast<ssize_t>(sizeof counter) &&
+            counter.Mark == TurnMark && counter.Check == CheckWord(counter.Next);
+        const uint64_t turn = valid && counter.Next != 0 ? counter.Next : 1;
+        const TurnCounter next{TurnMark, 0, turn + 1, CheckWord(turn + 1)};
+        const Slot taken = MakeSlot(turn, 0, 0, Platform::CurrentProcessId());
+        (void)!pwrite(fd, &next, sizeof next, sizeof(Record));
+        (void)!pwrite(fd, &taken, sizeof taken, SlotOffset(turn));
+        flock(fd, LOCK_UN);
+        return turn;
+    }
+
+    // Read without the flock: a slot being written fails its check and counts as still to come; one
+    // that a later turn took again, or whose process has ended, counts as gone.
+    TurnState StateOf(uint64_t turn, BusTiming &access) {
+        std::lock_guard<std::mutex> guard(mLock);
+        const int fd = File();
+        if (fd < 0)
+            return TurnState::Gone;
+        Slot slot{};
+        if (pread(fd, &slot, sizeof slot, SlotOffset(turn)) != static_cast<ssize_t>(sizeof slot) ||
+            slot.Check != CheckWord(slot) || slot.Turn < turn)
+            return TurnState::Coming;
+        if (slot.Turn > turn)
+            return TurnState::Gone;
+        if (slot.Owner == 0) {
+            access = BusTiming{slot.Delay, slot.End};
+            return TurnState::Ended;
+        }
+        return kill(static_cast<pid_t>(slot.Owner), 0) != 0 && errno == ESRCH ? TurnState::Gone
+                                                                              : TurnState::Coming;
+    }
+
+    // The last access as the file holds it, read without the flock; this process's own without a
+    // turn.
+    BusTiming RecordedAccess(bool withTurn) {
+        std::lock_guard<std::mutex> guard(mLock);
+        const int fd = File();
+        return withTurn && fd >= 0 ? ReadRecord(fd) : mLocal;
+    }
+
+    void End(uint64_t turn, uint32_t delay, uint64_t end) {
+        std::lock_guard<std::mutex> guard(mLock);
+        mLocal = BusTiming{delay, end};
+        const int fd = File();
+        if (fd < 0)
             return;
-        const Record record{Mark, timing.Delay, timing.Counter, CheckWord(timing.Delay, timing.Counter)};
-        (void)!pwrite(fd, &record, sizeof record, 0);
+        if (turn != 0) {
+            const Slot ended = MakeSlot(turn, end, delay, 0);
+            (void)!pwrite(fd, &ended, sizeof ended, SlotOffset(turn));
+        }
+        if (!LockFile(fd, LOCK_EX))
+            return;
+        if (LastAccess(ReadRecord(fd)).Counter <= end)
+            WriteRecord(fd, mLocal);
         flock(fd, LOCK_UN);
     }
 
 private:
+    // The file's pair when it holds a whole record that passes the checks, else none.
     static BusTiming ReadRecord(int fd) {
         Record record{};
         BusTiming timing;
         if (pread(fd, &record, sizeof record, 0) != static_cast<ssize_t>(sizeof record) ||
-            record.Mark != Mark || record.Check != CheckWord(record.Delay, record.Counter) ||
-            record.Counter > Platform::MonotonicMicroseconds())
+            record.Mark != Mark || record.Check != CheckWord(record.Delay, record.Counter))
             return timing;
         timing.Delay = record.Delay;
         timing.Counter = record.Counter;
         return timing;
+    }
+
+    // As the last access: one ahead of the clock (a file from before a restart) counts as none.
+    static BusTiming LastAccess(const BusTiming &timing) {
+        return timing.Counter > Platform::MonotonicMicroseconds() ? BusTiming() : timing;
+    }
+
+    static void WriteRecord(int fd, const BusTiming &timing) {
+        const Record record{Mark, timing.Delay, timing.Counter, CheckWord(timing.Delay, timing.Counter)};
+        (void)!pwrite(fd, &record, sizeof record, 0);
     }
 
     // The store's descriptor for the current lock directory; opened again when the directory
@@ -130,6 +254,37 @@ BusTiming ReadBusTiming() {
 
 void WriteBusTiming(const uint32_t *delay, const uint64_t *counter) {
     TheStore().Write(delay, counter);
+}
+
+uint64_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit) {
+    Store &store = TheStore();
+    const uint64_t start = Platform::MonotonicMicroseconds();
+    const uint64_t turn = store.TakeTurn();
+    BusTiming before;
+    if (turn > 1) {
+        const uint64_t deadline = start + otherDelayLimit;
+        for (;;) {
+            const TurnState state = store.StateOf(turn - 1, before);
+            const uint64_t now = Platform::MonotonicMicroseconds();
+            if (state != TurnState::Coming || now >= deadline)
+                break;
+            // Often while the access before may end any moment, seldom while it takes long.
+            const uint64_t pause = std::clamp<uint64_t>((now - start) / 8, 50, 1000);
+            Platform::SleepMicroseconds(std::min(pause, deadline - now));
+        }
+    }
+    const BusTiming last = store.RecordedAccess(turn != 0);
+    const uint64_t now = Platform::MonotonicMicroseconds();
+    const uint64_t at =
+        std::max(GpibSrqApi::NextBusAccess(last.Delay, last.Counter, delay, otherDelayLimit, now),
+                 GpibSrqApi::NextBusAccess(before.Delay, before.Counter, delay, otherDelayLimit, now));
+    if (at > now)
+        Platform::SleepMicroseconds(at - now);
+    return turn;
+}
+
+void EndBusAccess(uint64_t turn, uint32_t delay, uint64_t end) {
+    TheStore().End(turn, delay, end);
 }
 
 } // namespace GpibSrq

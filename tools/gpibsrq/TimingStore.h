@@ -1,11 +1,14 @@
-// The delay and counter reading of the last GPIB bus access, one pair for every process that
-// shares the lock directory: the file "gpibsrq-timing" there, opened by the lock files' rules
-// (no link followed, a regular file with one name, made 0666, never truncated), holding plain
-// numbers that are read under a shared and written under an exclusive flock. What is read is
-// checked (size, mark, check word, a counter not ahead of the clock); anything else counts as
-// nothing recorded. When the file cannot be used, or its flock is not had within a few
-// milliseconds, the pair is kept within the process. Any local user may write the file: its
-// readers bound what they take from it.
+// The GPIB bus timing of every process that shares the lock directory: the file "gpibsrq-timing"
+// there, opened by the lock files' rules (no link followed, a regular file with one name, made
+// 0666, never truncated), holding plain numbers. It holds the last bus access (its user's delay
+// and the counter reading of its end), and the turns of the accesses: each access takes the next
+// turn under the file's exclusive flock, waits until the access of the turn before has ended (or
+// its process is gone) and the gap after it has passed, and records its end in its turn's slot.
+// So an access never begins before the gap after the one before, however late that one came.
+// What is read is checked (size, mark, check word); anything else counts as nothing recorded.
+// When the file cannot be used, or its flock is not had within a few milliseconds, the access
+// keeps this process's own timing. Any local user may write the file: its readers bound what they
+// take from it.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +20,17 @@ struct BusTiming {
     uint64_t Counter = 0; // CLOCK_MONOTONIC in microseconds
 };
 
+// The last access; a counter ahead of the clock (a file from before a restart) counts as none.
 BusTiming ReadBusTiming();
 // A null part keeps its stored value.
 void WriteBusTiming(const uint32_t *delay, const uint64_t *counter);
+
+// Returns when an access of a user with that delay may begin: after the access of the turn before
+// (waited for at most otherDelayLimit) plus the larger of the own delay and that access's delay
+// up to otherDelayLimit (GpibSrqApi::NextBusAccess). The turn for EndBusAccess, 0 when none was
+// taken.
+uint64_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit);
+// Records the end of the turn's access, and as the last access.
+void EndBusAccess(uint64_t turn, uint32_t delay, uint64_t end);
 
 } // namespace GpibSrq

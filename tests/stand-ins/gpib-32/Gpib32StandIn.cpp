@@ -66,6 +66,7 @@ Board gBoards[4];
 std::map<int, Device> gDevices;
 int gNextHandle = 16;
 std::vector<std::string> gTrace;
+std::vector<uint64_t> gWriteTimes;
 std::vector<Failure> gFailures;
 
 thread_local int tIbsta = 0;
@@ -310,7 +311,10 @@ int ibclr(int ud) {
 }
 
 int ibwrt(int ud, const void *buffer, long count) {
+    const auto began = std::chrono::steady_clock::now().time_since_epoch();
     std::lock_guard<std::mutex> lock(gMutex);
+    gWriteTimes.push_back(
+        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(began).count()));
     const std::string data(static_cast<const char *>(buffer), static_cast<size_t>(std::max(count, 0L)));
     Trace("ibwrt(%d,\"%s\",%ld)", ud, data.c_str(), count);
     int failed = 0;
@@ -593,6 +597,7 @@ void gpibStandInReset(void) {
     gDevices.clear();
     gNextHandle = 16;
     gTrace.clear();
+    gWriteTimes.clear();
     gFailures.clear();
     gChanged.notify_all();
 }
@@ -675,6 +680,13 @@ long gpibStandInTrace(char *buffer, long size) {
 void gpibStandInClearTrace(void) {
     std::lock_guard<std::mutex> lock(gMutex);
     gTrace.clear();
+}
+
+long gpibStandInWriteTimes(uint64_t *times, long size) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    if (times != nullptr && size > 0)
+        std::copy_n(gWriteTimes.begin(), std::min(gWriteTimes.size(), static_cast<size_t>(size)), times);
+    return static_cast<long>(gWriteTimes.size());
 }
 
 long gpibStandInReceived(int board, int pad, int sad, char *buffer, long size) {

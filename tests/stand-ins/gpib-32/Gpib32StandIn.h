@@ -25,6 +25,9 @@ void gpibStandInFailNext(const char *function, int iberr, long ibcntl);
 // Calls so far, one "name(arguments)" a line; returns the full length (copies at most size - 1).
 long gpibStandInTrace(char *buffer, long size);
 void gpibStandInClearTrace(void);
+// When each ibwrt since the reset began, in microseconds of the monotonic clock (comparable between
+// processes); returns the full count (copies at most size).
+long gpibStandInWriteTimes(uint64_t *times, long size);
 // Every byte the instrument received; returns the full length.
 long gpibStandInReceived(int board, int pad, int sad, char *buffer, long size);
 // Device handles open to that address now.
@@ -45,6 +48,7 @@ using HoldLockFunction = decltype(&::gpibStandInHoldLock);
 using FailNextFunction = decltype(&::gpibStandInFailNext);
 using TraceFunction = decltype(&::gpibStandInTrace);
 using ClearTraceFunction = decltype(&::gpibStandInClearTrace);
+using WriteTimesFunction = decltype(&::gpibStandInWriteTimes);
 using ReceivedFunction = decltype(&::gpibStandInReceived);
 using OpenDevicesFunction = decltype(&::gpibStandInOpenDevices);
 using PendingFailuresFunction = decltype(&::gpibStandInPendingFailures);
