@@ -464,8 +464,7 @@ TEST_F(GpibSrqProcessesTest, ATurnLeftHoldsUpTheNextAccessAtMostForItsTimeOut) {
         EXPECT_EQ(0u, gpib.SetTimeOutMilliseconds(nullptr, timeOut));
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(0u, gpib.SendGPIB(nullptr, "X"));
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-            .count();
+        return TestSupport::MillisecondsSince(start);
     };
     StartChild("ChildLeavesATurn", "");
     JoinChildren();
