@@ -295,6 +295,13 @@ bool WaitForFile(const std::string &path) {
     return TestSupport::WaitUntil([&] { return Platform::FileExists(path); }, 30s);
 }
 
+// A folder the children are told of, holding the lock directory that every process shares.
+struct SharedBusFolder {
+    TestSupport::TempDir Folder;
+    TestSupport::ScopedEnv Child{"KORVALIS_GPIB_CHILD", Folder.Path()};
+    TestSupport::ScopedEnv Locks{"KORVALIS_LOCK_DIR", Folder.Path() + "/locks"};
+};
+
 // Children are this program running one of the child tests below, each on a thread of its own.
 class GpibSrqProcessesTest : public GpibStandInTest {
 protected:
@@ -348,20 +355,13 @@ TEST_F(GpibSrqProcessesTest, ChildWritesWhenTold) {
 }
 
 TEST_F(GpibSrqProcessesTest, TwoProcessesKeepTheBusGapBetweenThem) {
-    TestSupport::TempDir folder;
-    TestSupport::ScopedEnv child("KORVALIS_GPIB_CHILD", folder.Path());
-    TestSupport::ScopedEnv locks("KORVALIS_LOCK_DIR", folder.Path() + "/locks");
+    const SharedBusFolder bus;
+    const TestSupport::TempDir &folder = bus.Folder;
     AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
     NI488GPIB gpib(0, 5, 0);
     gpib.SetWait(0);
     ASSERT_EQ(0u, gpib.OpenDevice(nullptr, 0, 5, 0));
-    char self[4096] = {};
-    ASSERT_GT(readlink("/proc/self/exe", self, sizeof(self) - 1), 0);
-    TestSupport::ProcessResult result;
-    std::thread run([&] {
-        result = TestSupport::RunProcess({self, "--gtest_filter=GpibSrqProcessesTest.ChildWritesWhenTold"},
-                                         "", 60s);
-    });
+    StartChild("ChildWritesWhenTold", "");
     const bool ready = WaitForFile(folder.File("ready"));
     // The child's first write keeps this write's 300 ms.
     gpib.SetWait(300000);
@@ -373,9 +373,9 @@ TEST_F(GpibSrqProcessesTest, TwoProcessesKeepTheBusGapBetweenThem) {
     const bool reported = WaitForFile(folder.File("times"));
     EXPECT_EQ(0u, gpib.SendGPIB(nullptr, "PARENT 2"));
     const uint64_t parentEnd = Platform::MonotonicMicroseconds();
-    run.join();
-    ASSERT_TRUE(ready && reported) << result.Output;
-    ASSERT_EQ(0, result.ExitCode) << result.Output;
+    JoinChildren();
+    ASSERT_TRUE(ready && reported) << mResults[0].Output;
+    ASSERT_EQ(0, mResults[0].ExitCode) << mResults[0].Output;
     unsigned long long firstBegin = 0, firstEnd = 0, secondBegin = 0;
     ASSERT_EQ(3, std::sscanf(TestSupport::ReadFile(folder.File("times")).c_str(), "%llu %llu %llu",
                              &firstBegin, &firstEnd, &secondBegin));
@@ -454,9 +454,7 @@ TEST_F(GpibSrqProcessesTest, ChildLeavesATurn) {
 // A turn whose access does not come holds up the next access for that access's time-out at most,
 // and not at all once its process has ended.
 TEST_F(GpibSrqProcessesTest, ATurnLeftHoldsUpTheNextAccessAtMostForItsTimeOut) {
-    TestSupport::TempDir folder;
-    TestSupport::ScopedEnv child("KORVALIS_GPIB_CHILD", folder.Path());
-    TestSupport::ScopedEnv locks("KORVALIS_LOCK_DIR", folder.Path() + "/locks");
+    const SharedBusFolder bus;
     AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
     NI488GPIB gpib(0, 5, 0);
     ASSERT_EQ(0u, gpib.OpenDevice(nullptr, 0, 5, 0));
