@@ -58,31 +58,48 @@ DWORD PontisPecosADConverterBase::GetChannelCount(HostWindow hWnd, uint32_t *pdw
     return ADConvertorBase::GetChannelCount(hWnd, pdwCount);
 }
 
+DWORD PontisPecosADConverterBase::CheckDetectorMap() const {
+    for (const auto &member : mDetectorNames) {
+        const std::string &name = member.GetValue();
+        if (MatchesRegex(name, "SUB-", false))
+            return PecosResult::SubscribePrefixInMap;
+        if (HasControlCharacter(name))
+            return PecosResult::InvalidDetectorID;
+    }
+    return 0;
+}
+
 DWORD PontisPecosADConverterBase::InitDevice(HostWindow hWnd) {
     return PecosLogged("PontisPecosSCPI_ADConverter", "InitDevice", [&] {
-        DWORD result = PontisPecosBase<ADConvertorBase>::InitDevice(hWnd);
+        // Like the credentials, before the connect that would replace an earlier session's.
+        DWORD result = CheckDetectorMap();
+        if (result == 0)
+            result = PontisPecosBase<ADConvertorBase>::InitDevice(hWnd);
         if (result == 0)
             result = AfterLoginConfiguration(hWnd);
         if (result == 0)
             result = EnableAllDetectors(hWnd);
-        if (result != 0)
+        if (result != 0) {
             CloseAfterFailedInit(hWnd);
+            // Switched off, or out of reach: the next session starts with none.
+            mSwitchedOn.clear();
+        }
         return result;
     });
 }
 
 DWORD PontisPecosADConverterBase::RestoreSession(HostWindow hWnd) {
-    return mbDetectorsOn ? EnableAllDetectors(hWnd) : 0;
+    return mSwitchedOn.empty() ? 0 : EnableSwitchedOnDetectors(hWnd);
 }
 
 void PontisPecosADConverterBase::SwitchOffAfterFailedInit(HostWindow hWnd) {
-    if (mbDetectorsOn)
+    if (!mSwitchedOn.empty())
         DisableAllDetectors(hWnd);
 }
 
 DWORD PontisPecosADConverterBase::DeInitDevice(HostWindow hWnd) {
     return PecosLogged("PontisPecosADConverterBase", "DeInitDevice", [&] {
-        const DWORD result = mbInitialised ? DisableAllDetectors(hWnd) : 0;
+        const DWORD result = mSwitchedOn.empty() ? 0 : DisableAllDetectors(hWnd);
         return FirstNonZero(result, PontisPecosBase<ADConvertorBase>::DeInitDevice(hWnd));
     });
 }
@@ -127,37 +144,63 @@ DWORD PontisPecosSCPI_ADConverter::GetChannelValue(HostWindow hWnd, uint32_t *pd
 }
 
 DWORD PontisPecosSCPI_ADConverter::SetAllDetectors(HostWindow hWnd, bool bEnable) {
+    if (!bEnable) {
+        // None counts as on any more, whatever the lines answer: a reconnect on the way restores none.
+        std::vector<std::string> names;
+        names.swap(mSwitchedOn);
+        return SwitchDetectors(hWnd, false, names);
+    }
+    const DWORD result = CheckDetectorMap();
+    if (result != 0)
+        return result;
+    std::vector<std::string> names;
+    for (DWORD i = 0; i < GetChannelCountValue(); ++i) {
+        const std::string name = GetDetectorName(static_cast<uint32_t>(i));
+        if (!name.empty())
+            names.push_back(ReplaceAll(name, "REQ-", ""));
+    }
+    return SwitchDetectors(hWnd, true, names);
+}
+
+DWORD PontisPecosSCPI_ADConverter::EnableSwitchedOnDetectors(HostWindow hWnd) {
+    const std::vector<std::string> names = mSwitchedOn;
+    return SwitchDetectors(hWnd, true, names);
+}
+
+DWORD PontisPecosSCPI_ADConverter::SwitchDetectors(HostWindow hWnd, bool bEnable,
+                                                   const std::vector<std::string> &names) {
     QuellinEntry entry("PontisPecosSCPI_ADConverter", "SetAllDetectors");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("SetAllDetectors(", bEnable, ")"));
-    DWORD result = 0;
     const unsigned int delay = GetToggleDelay();
-    const std::string flag = bEnable ? "YES" : "NO";
-    // From the first line on the detectors count as switched on (or off): a reconnect during the
-    // switching restores all of them, a failed init switches off all of them.
-    mbDetectorsOn = bEnable;
-    for (DWORD i = 0; i < GetChannelCountValue() && result == 0; ++i) {
+    const std::string flag = bEnable ? "-YES" : "-NO";
+    DWORD result = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (bEnable && IsRemoved())
+            return PecosLogEnd(entry, ResultCode::NoDriverForDeviceID);
         if (i == 0)
-            mTiming.Wait(delay);
-        const std::string name = GetDetectorName(static_cast<uint32_t>(i));
-        if (MatchesRegex(name, "SUB-", false)) {
-            result = PecosResult::SubscribePrefixInMap;
+            PauseUnlessRemoved(delay);
+        const std::string &name = names[i];
+        if (!bEnable) {
+            const DWORD line = WriteLine(hWnd, "CMD-" + name + "-ENABLE-NO");
+            result = FirstNonZero(result, line);
+            if (line == 0)
+                PauseUnlessRemoved(delay);
+            // Past a line that failed on its connection, but no connect per remaining line.
+            else if (!IsConnected())
+                break;
             continue;
         }
-        if (HasControlCharacter(name)) {
-            result = PecosResult::InvalidDetectorID;
-            continue;
+        if (std::find(mSwitchedOn.begin(), mSwitchedOn.end(), name) == mSwitchedOn.end())
+            mSwitchedOn.push_back(name);
+        const unsigned sessions = mRestoredSessions;
+        for (const char *command : {"-ENABLE", "-ACTIVATE"}) {
+            result = WriteLine(hWnd, "CMD-" + name + command + flag, SendKind::SessionLine);
+            if (result != 0 || sessions != mRestoredSessions)
+                break;
+            PauseUnlessRemoved(delay);
         }
-        if (name.empty())
-            continue;
-        const std::string commandName = ReplaceAll(name, "REQ-", "");
-        result = WriteLine(hWnd, "CMD-" + commandName + "-ENABLE-" + flag);
-        if (result == 0)
-            mTiming.Wait(delay);
-        if (bEnable && result == 0) {
-            result = WriteLine(hWnd, "CMD-" + commandName + "-ACTIVATE-" + flag);
-            if (result == 0)
-                mTiming.Wait(delay);
-        }
+        if (result != 0)
+            break;
     }
     return PecosLogEnd(entry, result);
 }

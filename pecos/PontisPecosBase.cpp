@@ -143,11 +143,12 @@ template <typename B> DWORD PontisPecosBase<B>::CheckDevice(HostWindow hWnd) {
 }
 
 template <typename B> DWORD PontisPecosBase<B>::CheckDeviceOnStream(HostWindow hWnd) {
-    const bool bConnected = this->IsConnected();
+    const bool bOwnConnection = this->IsConnected() || mbConnectionWanted;
     mbReplyIncomplete = false;
-    const DWORD result = DeviceStreamClientWithStreamBase::CheckDeviceOnStream(hWnd);
+    auto check = [&] { return DeviceStreamClientWithStreamBase::CheckDeviceOnStream(hWnd); };
+    const DWORD result = mbConnectionWanted ? SendOnConnection(hWnd, SendKind::Exchange, check) : check();
     // A late identification would otherwise be read as the next value.
-    if (bConnected && mbReplyIncomplete)
+    if (bOwnConnection && mbReplyIncomplete)
         this->DisconnectStream(hWnd);
     return result;
 }
@@ -172,15 +173,14 @@ template <typename B> template <typename F> DWORD PontisPecosBase<B>::Locked(Hos
 
 template <typename B>
 template <typename F>
-DWORD PontisPecosBase<B>::SendOnConnection(HostWindow hWnd, bool bLine, F &&send) {
+DWORD PontisPecosBase<B>::SendOnConnection(HostWindow hWnd, SendKind kind, F &&send) {
     const bool bMayReconnect = mbConnectionWanted && !mbRestoring;
     const bool bReconnect = !this->IsConnected();
     if (bReconnect && !bMayReconnect)
         return StreamResult::StreamNotConnected;
-    DWORD result = bReconnect ? Reconnect(hWnd) : 0;
     // A line on a connection that was just made needs no look at its input.
     auto sendOnce = [&](bool bLook) -> DWORD {
-        if (!bLine)
+        if (kind == SendKind::Exchange)
             return send();
         return Locked(hWnd, [&] {
             // What waits is dropped, as the next exchange would drop it anyway.
@@ -189,24 +189,38 @@ DWORD PontisPecosBase<B>::SendOnConnection(HostWindow hWnd, bool bLine, F &&send
             return this->IsConnected() ? send() : StreamResult::StreamNotConnected;
         });
     };
-    if (result == 0)
-        result = sendOnce(!bReconnect);
-    if (result != 0 && !bReconnect && bMayReconnect && !this->IsConnected()) {
-        result = Reconnect(hWnd);
-        if (result == 0)
-            result = sendOnce(false);
-    }
+    // The restore of a new connection has sent the session's own lines.
+    auto sendAfterReconnect = [&]() -> DWORD {
+        const DWORD result = Reconnect(hWnd);
+        return result != 0 || kind == SendKind::SessionLine ? result : sendOnce(false);
+    };
+    if (bReconnect)
+        return sendAfterReconnect();
+    const DWORD result = sendOnce(true);
+    if (result != 0 && bMayReconnect && !this->IsConnected())
+        return sendAfterReconnect();
     return result;
 }
 
-template <typename B> DWORD PontisPecosBase<B>::WriteLine(HostWindow hWnd, const std::string &sLine) {
-    return SendOnConnection(hWnd, true, [&] { return this->Write(hWnd, sLine, false); });
+template <typename B>
+DWORD PontisPecosBase<B>::WriteLine(HostWindow hWnd, const std::string &sLine, SendKind kind) {
+    return SendOnConnection(hWnd, kind, [&] { return this->Write(hWnd, sLine, false); });
+}
+
+template <typename B> void PontisPecosBase<B>::PauseUnlessRemoved(uint32_t milliseconds) {
+    // In slices, so that a removal is noticed soon whatever the pause.
+    constexpr uint32_t Slice = 50;
+    for (uint32_t left = milliseconds; left > 0 && !this->IsRemoved();) {
+        const uint32_t wait = std::min(left, Slice);
+        this->mTiming.Wait(wait);
+        left -= wait;
+    }
 }
 
 template <typename B>
 DWORD PontisPecosBase<B>::RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse,
                                        DWORD dwCount) {
-    const DWORD result = SendOnConnection(hWnd, false, [&] {
+    const DWORD result = SendOnConnection(hWnd, SendKind::Exchange, [&] {
         // Nothing of a failed exchange can become the answer of the next.
         sResponse.clear();
         return WriteReadUntilAnswer(hWnd, sRequest, sResponse, dwCount, 0);
@@ -249,6 +263,8 @@ template <typename B> DWORD PontisPecosBase<B>::Reconnect(HostWindow hWnd) {
             result = RestoreSession(hWnd);
             mbRestoring = false;
         }
+        if (result == 0)
+            ++mRestoredSessions;
         // Never left connected without its session: the next line tries again.
         if (result != 0)
             this->DisconnectStream(hWnd);

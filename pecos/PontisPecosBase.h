@@ -102,7 +102,8 @@ public:
     DWORD CheckDevice(HostWindow hWnd) override;
     // GetValue 56 and the stream client's check are one: the device check by identification. A
     // connected driver checks over its own connection and closes it when the reply stayed
-    // incomplete.
+    // incomplete; while the connection is wanted, one that is gone is made again first, as for a
+    // read.
     DWORD CheckDeviceOnStream(HostWindow hWnd) override;
     // The client's exchange; also notes whether the reply ended with the read termination.
     DWORD WriteReadUntilAnswer(HostWindow hWnd, const std::string &sCommand, std::string &sResponse,
@@ -119,22 +120,28 @@ public:
     void SetPassword(std::string sPassword) { msPassword = std::move(sPassword); }
 
 protected:
+    // How SendOnConnection sends: an exchange locks by itself; a line without reply is sent under the
+    // stream's lock after a look at the input that finds a connection the server closed or reset; a
+    // line of the session's own set-up, which RestoreSession sends again, is not sent once more after
+    // a reconnect whose restore sent it.
+    enum class SendKind { Exchange, Line, SessionLine };
+
     // Every line the driver sends goes through here: while the connection is gone but wanted, a new
     // connection with the session restored comes first; while it is not wanted, StreamNotConnected
-    // and nothing is sent. A line without reply (bLine) is sent under the stream's lock after a look
-    // at the input that finds a connection the server closed or reset; an exchange locks by itself.
-    // A send that finds the connection gone (the look, the exchange's own look at the input, a
-    // failed write, a VISA session that lost it) runs once more on a new connection. One reconnect
-    // per line at most: a failed one returns its code at once.
-    template <typename F> DWORD SendOnConnection(HostWindow hWnd, bool bLine, F &&send);
+    // and nothing is sent. A send that finds the connection gone (the look, the exchange's own look
+    // at the input, a failed write, a VISA session that lost it) runs once more on a new connection.
+    // One reconnect per line at most: a failed one returns its code at once.
+    template <typename F> DWORD SendOnConnection(HostWindow hWnd, SendKind kind, F &&send);
     // The work under the stream's lock (the named lock, then the kind's own); the lock's code when
     // it is not had.
     template <typename F> DWORD Locked(HostWindow hWnd, F &&work);
     // The request and its reply as one exchange. A reply that did not end with the read termination
     // comes back empty, and the connection is closed.
     DWORD RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse, DWORD dwCount);
-    // One line without reply.
-    DWORD WriteLine(HostWindow hWnd, const std::string &sLine);
+    // One line without reply; kind Line or SessionLine.
+    DWORD WriteLine(HostWindow hWnd, const std::string &sLine, SendKind kind = SendKind::Line);
+    // Waits the milliseconds, ending early once the host removed the driver.
+    void PauseUnlessRemoved(uint32_t milliseconds);
     // After an InitDevice that failed: what the driver switched on is switched off while the
     // connection of a logged-in session is still there (never over a new one), then the connection
     // is closed and no longer wanted, so that no line goes out before an InitDevice succeeds.
@@ -158,6 +165,7 @@ protected:
     bool mbInitialised = false;
     bool mbConnectionWanted = false;
     bool mbRestoring = false;       // a reconnect restores the session: no line connects again
+    unsigned mRestoredSessions = 0; // counts the reconnects whose restore succeeded
     bool mbReplyIncomplete = false; // the last exchange's reply lacked the read termination
     std::string msUserName;
     std::string msPassword;

@@ -135,6 +135,11 @@ public:
     const clsInformationItems &GetInformationItems() const { return mInformationItems; }
     const ITestData &GetTestData() const { return mTestData; }
 
+    // Set by the driver table when the host removed the driver; a call still running on another
+    // thread may end its work early once it is set.
+    void MarkRemoved() { mbRemoved = true; }
+    bool IsRemoved() const { return mbRemoved; }
+
 protected:
     clsDEUT mEut;
     clsInformationItems mInformationItems;
@@ -159,6 +164,7 @@ private:
     std::atomic<size_t> mWarningCount{0};
     bool mbQueuedWarningsSupported = false;
     Version mKorvalisVersion;
+    std::atomic<bool> mbRemoved{false};
 };
 
 // Seconds as milliseconds, saturating at the int range.

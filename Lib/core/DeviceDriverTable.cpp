@@ -89,6 +89,8 @@ bool DeviceDriverTable::Remove(DeviceIDType deviceID) {
     }
     // The driver's destructor runs here, unless another thread is still inside one of its calls.
     const bool found = removed != nullptr;
+    if (found)
+        removed->MarkRemoved();
     removed.reset();
     return found;
 }

@@ -264,37 +264,25 @@ TEST_F(PecosDriverTest, StrayAndLateRepliesAreDiscardedBeforeTheNextRequest) {
     EXPECT_EQ(0u, driver.DeInit());
 }
 
-// A detector name with "SUB-" stops switching at that detector; the failed init switches off, disconnects.
-TEST_F(PecosDriverTest, SubscribePrefixStopsSwitchingButNotTheDisconnect) {
-    PecosSimulator simulator;
-    HostDriver driver("PONTISPECOS_AD_8");
-    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1", "SUB-D2", "D3"})));
-    EXPECT_EQ(0x3000BB22u, driver.Init());
-    EXPECT_EQ(StreamNotConnected, driver.DeInit());
-    ASSERT_TRUE(simulator.WaitForClosed(1));
-    EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D1-ENABLE-NO"}),
-              simulator.Received());
-}
-
-// Settings text with a control character never goes onto the wire: such a detector name gives
-// 0x3000BB1E for its request and stops the switching as "SUB-" does; such a user name or
-// password gives 0x3000BB1D before anything is connected. The settings file keeps the text.
-TEST_F(PecosDriverTest, ControlCharactersInSettingsStayOffTheWire) {
-    for (const std::string bad : {"D2\rCMD-D9-ENABLE-YES", "\x1B[2J", "D\x7F", "D\t2"}) {
+// A detector map with a name that cannot be sent - one with "SUB-" (0x3000BB22) or a control character
+// (0x3000BB1E) - fails InitDevice before anything is connected; such a user name or password gives
+// 0x3000BB1D the same way. The settings file keeps the text.
+TEST_F(PecosDriverTest, SettingsThatCannotBeSentStayOffTheWire) {
+    for (const std::string bad : {"SUB-D2", "D2\rCMD-D9-ENABLE-YES", "\x1B[2J", "D\x7F", "D\t2"}) {
         SCOPED_TRACE(testing::PrintToString(bad));
+        const bool subscribe = bad.rfind("SUB-", 0) == 0;
         PecosSimulator simulator;
         SettingsFile settings;
         HostDriver driver("PONTISPECOS_AD_8");
-        ASSERT_EQ(0u, driver.Load(
-                          settings.Server(simulator.Port()).Login("u", "p").Detectors({"D1", bad}).Write()));
-        EXPECT_EQ(InvalidDetectorID, driver.Init());
+        ASSERT_EQ(
+            0u, driver.Load(
+                    settings.Server(simulator.Port()).Login("u", "p").Detectors({"D1", bad, "D3"}).Write()));
+        EXPECT_EQ(subscribe ? 0x3000BB22u : InvalidDetectorID, driver.Init());
         float value = 99.0f;
-        EXPECT_EQ(InvalidDetectorID, driver.Read(1, value));
+        if (!subscribe)
+            EXPECT_EQ(InvalidDetectorID, driver.Read(1, value));
         EXPECT_EQ(StreamNotConnected, driver.Read(0, value));
         EXPECT_EQ(StreamNotConnected, driver.DeInit());
-        ASSERT_TRUE(simulator.WaitForClosed(1));
-        EXPECT_EQ((Lines{"AUTH-u:p", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D1-ENABLE-NO"}),
-                  simulator.Received());
         // (The profile writer itself refuses line breaks in values.)
         TestSupport::TempDir dir;
         if (bad.find('\r') == std::string::npos) {
@@ -307,13 +295,15 @@ TEST_F(PecosDriverTest, ControlCharactersInSettingsStayOffTheWire) {
             HostDriver eut("PONTISPECOS_EUT_8");
             ASSERT_EQ(
                 0u, eut.Load(eutSettings.Server(simulator.Port()).Login(login.first, login.second).Write()));
-            EXPECT_EQ(AuthorisationFailed, eut.Init());
-            EXPECT_EQ(StreamNotConnected, eut.Event(41, 0.0));
+            EXPECT_EQ(subscribe ? 0u : AuthorisationFailed, eut.Init());
             eut.DeInit();
         }
-        ASSERT_TRUE(simulator.WaitForClosed(1));
-        EXPECT_EQ(1u, simulator.Count("open"));
-        EXPECT_EQ(4u, simulator.Received().size());
+        // Only the EUT controllers logging in with "SUB-D2" connected.
+        const size_t connections = subscribe ? 2 : 0;
+        EXPECT_TRUE(simulator.WaitForClosed(connections));
+        EXPECT_EQ(connections, simulator.Count("open"));
+        for (const std::string &line : simulator.Received())
+            EXPECT_EQ(std::string::npos, line.find("CMD-")) << line;
     }
 }
 
@@ -652,17 +642,22 @@ TEST_F(PecosDriverTest, BothDriversOnOneServerWhileOneReads) {
 
 // A server that closes or resets the connection right after a line without reply: the next lines
 // answer 0 and reach it on a new connection with the session restored. When that happens during
-// the AD converter's switch-on, InitDevice answers 0 with the detector activated. When it happens
-// in place of a reply, that read is none and the next one reads on a new connection; over VISA the
-// read itself finds the connection lost and sends the request once more.
+// the AD converter's switch-on, the new connection gets the detectors switched on so far restored and
+// then the rest of the switch-on, no line twice, and InitDevice answers 0. When it happens in place of
+// a reply, that read is none and the next one reads on a new connection; over VISA the read itself
+// finds the connection lost and sends the request once more. A device check after the server closed
+// an idle connection connects again, as a read does.
 TEST_F(PecosDriverTest, LinesAfterTheServerClosedOrResetTheConnection) {
     for (const char *kind : {"TCPIP", "VISA"}) {
         for (const std::string action : {"drop", "reset"}) {
             SCOPED_TRACE(kind + (" " + action));
-            PecosSimulator simulator(
-                {"--require-enable", "--value", "D1=1.5", "--on", "CMD-D1-ENABLE-YES times=1 " + action});
+            // The switch-on is cut after the first line of one detector, a close after the last.
+            const bool drop = action == "drop";
+            const std::string cutAt = drop ? "CMD-D2-ENABLE-YES" : "CMD-D1-ENABLE-YES";
+            PecosSimulator simulator({"--require-enable", "--value", "D1=1.5", "--value", "D2=2.5", "--on",
+                                      cutAt + " times=1 " + action});
             SettingsFile settings;
-            settings.Server(simulator.Port(), kind).Login("user", "pw").Detectors({"D1"}, "200");
+            settings.Server(simulator.Port(), kind).Login("user", "pw").Detectors({"D1", "D2"}, "200");
             HostDriver eut("PONTISPECOS_EUT_8"), ad("PONTISPECOS_AD_8");
             ASSERT_EQ(0u, eut.Load(settings.Write()));
             ASSERT_EQ(0u, ad.Load(settings.Path()));
@@ -673,18 +668,35 @@ TEST_F(PecosDriverTest, LinesAfterTheServerClosedOrResetTheConnection) {
             EXPECT_EQ(0u, eut.Event(7, 150.0));
             EXPECT_EQ(0u, eut.DeInit());
             EXPECT_EQ(0u, ad.Init());
+            // InitDevice made the new connection: its last line found the close.
+            EXPECT_TRUE(
+                TestSupport::WaitUntil([&] { return simulator.Count("open") >= 4; }, std::chrono::seconds(2)))
+                << "the switch-on's last line went into the closed connection";
             float value = 0;
-            EXPECT_EQ(0u, ad.Read(0, value)); // the server got ACTIVATE after the ENABLE it closed on
-            EXPECT_FLOAT_EQ(1.5f, value);
+            EXPECT_EQ(0u, ad.Read(1, value));
+            EXPECT_FLOAT_EQ(2.5f, value);
+            const Lines cut =
+                drop ? Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D2-ENABLE-YES"}
+                     : Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES"};
+            EXPECT_EQ(cut, simulator.Received(3));
+            EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D2-ENABLE-YES",
+                             "CMD-D2-ACTIVATE-YES", "D2"}),
+                      simulator.Received(4));
             ASSERT_TRUE(simulator.Control("on D1 times=1 " + action));
             EXPECT_EQ(std::string(kind) == "VISA" ? 0 : NoDetectorResponse, ad.Read(0, value));
             value = 0;
             EXPECT_EQ(0u, ad.Read(0, value));
             EXPECT_FLOAT_EQ(1.5f, value);
+            ASSERT_TRUE(simulator.Control(action));
+            ASSERT_TRUE(simulator.WaitForClosed(5));
+            EXPECT_EQ(0u, ad.Check());
             EXPECT_EQ(0u, ad.DeInit());
-            EXPECT_TRUE(simulator.WaitForClosed(5));
+            EXPECT_TRUE(simulator.WaitForClosed(6));
             EXPECT_EQ((Lines{"AUTH-user:pw", "MODULATION Modulation On", "FREQUENCY Frequency: 150 MHz "}),
                       simulator.Received(2));
+            EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D2-ENABLE-YES",
+                             "CMD-D2-ACTIVATE-YES", "IDN?", "CMD-D1-ENABLE-NO", "CMD-D2-ENABLE-NO"}),
+                      simulator.Received(6));
         }
     }
 }

@@ -159,17 +159,19 @@ public:
         ::shutdown(mSocket, SHUT_RDWR);
     }
 
-    void Drop() {
+    // Closes (or resets) the connection.
+    void Drop(bool bReset) {
         PecosSim::Answer answer;
         answer.Drop = true;
+        answer.Reset = bReset;
         Carry(answer);
     }
 
-    static void DropAll() {
+    static void DropAll(bool bReset = false) {
         std::lock_guard<std::mutex> lock(sRegistryMutex);
         for (auto &entry : sRegistry)
             if (auto connection = entry.second.lock())
-                connection->Drop();
+                connection->Drop(bReset);
     }
 
     void Register() {
@@ -347,8 +349,8 @@ bool Control(const std::string &line) {
         ok = SetValue(rest, ' ');
     else if (verb == "idn")
         gBehaviour.SetIdentification(PecosSim::Unescape(rest));
-    else if (verb == "drop")
-        Connection::DropAll();
+    else if (verb == "drop" || verb == "reset")
+        Connection::DropAll(verb == "reset");
     else if (verb != "sync" && !verb.empty())
         ok = false;
     Say(ok ? "ok" : "error " + line);
@@ -383,7 +385,8 @@ void PrintUsage() {
         "  rules are tried first (numbers up to %lu).\n"
         "--control: commands on standard input, each answered \"ok\" or \"error TEXT\"; ends when it "
         "closes:\n"
-        "  on RULE | clear | value NAME TEXT | idn TEXT | drop | sync | quit\n"
+        "  on RULE | clear | value NAME TEXT | idn TEXT | drop | reset | sync | quit (drop closes every\n"
+        "  connection, reset resets every one)\n"
         "Exit status: 0, 1 when it cannot listen or open the log, 2 for a usage error.\n",
         PecosSim::LargestRuleNumber);
 }
