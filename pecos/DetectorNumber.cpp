@@ -55,10 +55,6 @@ size_t MatchEnd(const std::string &text, size_t begin) {
     return end;
 }
 
-} // namespace
-
-namespace {
-
 // The host's 32-bit float of the number; false when the number lies beyond its range (tiny
 // numbers round to zero and stay readings).
 bool ToHostFloat(double number, float &fValue) {

@@ -10,7 +10,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -74,6 +73,30 @@ public:
     const DWORD Code;
     const bool AtLogin;
 };
+
+// The PECOS classes' call records, in order: "> module::function [description]" for a begin,
+// "< module::function severity code" for its end.
+Lines PecosCallRecords(const std::vector<Quellin::Record> &records) {
+    static const std::set<std::wstring> modules{
+        L"PontisPecosBase<BaseType>",   L"PontisPecosSCPIBase",          L"PontisPecosADConverterBase",
+        L"PontisPecosSCPI_ADConverter", L"PontisPecosEUTControllerBase", L"PontisPecosSCPI_EUTController"};
+    std::map<std::wstring, std::wstring> open;
+    Lines lines;
+    for (const Quellin::Record &record : records) {
+        const std::wstring key = record.Process + L"/" + record.Entry;
+        if (record.RecordKind == Quellin::Record::Kind::Begin && modules.count(record.Module) != 0) {
+            open[key] = record.Module + L"::" + record.Function;
+            const std::wstring description = record.Value(L"description", L"!input");
+            lines.push_back(
+                ToStdString(L"> " + open[key] + (description.empty() ? L"" : L" " + description)));
+        } else if (record.RecordKind == Quellin::Record::Kind::End && open.count(key) != 0) {
+            lines.push_back(
+                ToStdString(L"< " + open[key] + L" " + record.Level + L" " + record.Value(L"Err")));
+            open.erase(key);
+        }
+    }
+    return lines;
+}
 
 } // namespace
 
@@ -263,34 +286,6 @@ TEST_F(PecosConnectionTest, AFailedInitLeavesNoConnection) {
         EXPECT_EQ(Lines{"AUTH-user:pw"}, simulator.Received());
     }
 }
-
-namespace {
-
-// The PECOS classes' call records, in order: "> module::function [description]" for a begin,
-// "< module::function severity code" for its end.
-Lines PecosCallRecords(const std::vector<Quellin::Record> &records) {
-    static const std::set<std::wstring> modules{
-        L"PontisPecosBase<BaseType>",   L"PontisPecosSCPIBase",          L"PontisPecosADConverterBase",
-        L"PontisPecosSCPI_ADConverter", L"PontisPecosEUTControllerBase", L"PontisPecosSCPI_EUTController"};
-    std::map<std::wstring, std::wstring> open;
-    Lines lines;
-    for (const Quellin::Record &record : records) {
-        const std::wstring key = record.Process + L"/" + record.Entry;
-        if (record.RecordKind == Quellin::Record::Kind::Begin && modules.count(record.Module) != 0) {
-            open[key] = record.Module + L"::" + record.Function;
-            const std::wstring description = record.Value(L"description", L"!input");
-            lines.push_back(
-                ToStdString(L"> " + open[key] + (description.empty() ? L"" : L" " + description)));
-        } else if (record.RecordKind == Quellin::Record::Kind::End && open.count(key) != 0) {
-            lines.push_back(
-                ToStdString(L"< " + open[key] + L" " + record.Level + L" " + record.Value(L"Err")));
-            open.erase(key);
-        }
-    }
-    return lines;
-}
-
-} // namespace
 
 // The PECOS records of one init, read (event), device check (export and GetValue 56), and
 // de-init of each driver; the AD converter's second read follows a drop and reconnects.

@@ -89,8 +89,12 @@ public:
         Created = static_cast<uint32_t>(DeviceDriverTable::Instance().Add(std::move(driver), Id));
     }
     ~HostDriver() {
-        if (Created == 0)
+        if (Created == 0 && !mRemoved)
             mExports.RemoveDeviceDriver(nullptr, Id);
+    }
+    uint32_t Remove() {
+        mRemoved = true;
+        return mExports.RemoveDeviceDriver(nullptr, Id);
     }
     HostDriver(const HostDriver &) = delete;
     HostDriver &operator=(const HostDriver &) = delete;
@@ -126,6 +130,7 @@ public:
 
 private:
     PluginExports &mExports;
+    bool mRemoved = false;
 };
 
 // A settings file; tables in the order given, keys in each table in the order given.
