@@ -463,10 +463,9 @@ TEST_F(GpibSrqProcessesTest, ProcessesSendingAtOnceKeepTheWaitBetweenThem) {
         std::sort(writes.begin(), writes.end());
         size_t close = 0;
         for (size_t next = 1; next < writes.size(); ++next)
-            close += writes[next].second != writes[next - 1].second &&
-                             writes[next].first - writes[next - 1].first < BusGap / 2
-                         ? 1
-                         : 0;
+            if (writes[next].second != writes[next - 1].second &&
+                writes[next].first - writes[next - 1].first < BusGap / 2)
+                ++close;
         EXPECT_LT(close * 20, writes.size() - 1)
             << row.Processes << " processes: " << close << " of " << writes.size() - 1
             << " writes less than 1 ms after another process's";

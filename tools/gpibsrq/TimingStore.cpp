@@ -189,7 +189,7 @@ public:
         }
         const TurnCounter next{TurnMark, 0, turn + 1, CheckWord(turn + 1)};
         (void)!pwrite(fd, &next, sizeof next, sizeof(Record));
-        claim = Claim(fd, turn);
+        claim = turn != 0 ? Claim(fd, turn) : SlotClaim::Lost;
         flock(fd, LOCK_UN);
         return turn;
     }
