@@ -41,13 +41,19 @@ using GetLastTimingInformationFunction = decltype(&::GetLastTimingInformation);
 using WaitForBusAccessFunction = decltype(&::WaitForBusAccess);
 using EndBusAccessFunction = decltype(&::EndBusAccess);
 
+// The gap after the last access (lastDelay) that an access with that delay keeps, in
+// microseconds: the larger of the own delay and the last delay up to otherDelayLimit.
+inline uint32_t BusGap(uint32_t lastDelay, uint32_t delay, uint32_t otherDelayLimit) {
+    return std::max(delay, std::min(lastDelay, otherDelayLimit));
+}
+
 // When a bus access at `now` may begin after the last one (lastDelay, lastCounter), all in
-// microseconds: once the larger of the own delay and the last delay up to otherDelayLimit has
-// passed since it. A last counter ahead of now (a record from before a restart) counts as none.
+// microseconds: once BusGap has passed since it. A last counter ahead of now (a record from
+// before a restart) counts as none.
 inline uint64_t NextBusAccess(uint32_t lastDelay, uint64_t lastCounter, uint32_t delay,
                               uint32_t otherDelayLimit, uint64_t now) {
     if (lastCounter > now)
         return now;
-    return std::max(now, lastCounter + std::max(delay, std::min(lastDelay, otherDelayLimit)));
+    return std::max(now, lastCounter + BusGap(lastDelay, delay, otherDelayLimit));
 }
 } // namespace GpibSrqApi

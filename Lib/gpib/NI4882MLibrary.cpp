@@ -249,9 +249,14 @@ DWORD GPIBSRQLibrary::WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit,
     GetLastTimingInformation(&nLastDelay, &nLastCounter);
     Timing timing;
     const uint64_t nNow = timing.ReadCounter();
-    const uint64_t nAt = GpibSrqApi::NextBusAccess(nLastDelay, nLastCounter, delay, otherDelayLimit, nNow);
-    if (nAt > nNow)
-        timing.WaitPrecise(nAt - nNow);
+    // Counter readings are compared with each other; a last one ahead of now (from before a
+    // restart) counts as none.
+    if (nLastCounter > nNow)
+        return 0;
+    const uint64_t nPassed = timing.TicksToMicroseconds(nLastCounter, nNow);
+    const uint32_t nGap = GpibSrqApi::BusGap(nLastDelay, delay, otherDelayLimit);
+    if (nPassed < nGap)
+        timing.WaitPrecise(nGap - nPassed);
     return 0;
 }
 

@@ -2,6 +2,8 @@
 #include "platform/Clock.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <ctime>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -43,6 +45,13 @@ void SleepMilliseconds(uint32_t milliseconds) {
 
 uint32_t CurrentProcessId() {
     return static_cast<uint32_t>(getpid());
+}
+
+bool ProcessHasEnded(uint32_t processId) {
+    // Signal 0 only asks; a process of another user answers EPERM and lives.
+    if (processId == 0 || processId > static_cast<uint32_t>(INT_MAX))
+        return true;
+    return kill(static_cast<pid_t>(processId), 0) != 0 && errno == ESRCH;
 }
 
 // Not cached per thread: a forked child's thread would keep its parent's id.

@@ -39,5 +39,8 @@ void SleepMicroseconds(uint64_t microseconds);
 
 uint32_t CurrentProcessId();
 uint32_t CurrentThreadId();
+// True when no process of that id is there to be seen: none at all, or one in another PID
+// namespace. An id that no process can have (0, above the largest) counts as ended.
+bool ProcessHasEnded(uint32_t processId);
 
 } // namespace Platform

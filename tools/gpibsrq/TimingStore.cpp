@@ -9,7 +9,6 @@
 #include <mutex>
 #include <string>
 
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,6 +81,21 @@ Slot MakeSlot(uint64_t turn, uint64_t end, uint32_t delay, uint32_t owner) {
     return slot;
 }
 
+// The slot that holds the turn; false when what it holds fails the checks.
+bool ReadSlot(int fd, uint64_t turn, Slot &slot) {
+    return pread(fd, &slot, sizeof slot, SlotOffset(turn)) == static_cast<ssize_t>(sizeof slot) &&
+           slot.Check == CheckWord(slot);
+}
+
+void WriteSlot(int fd, const Slot &slot) {
+    (void)!pwrite(fd, &slot, sizeof slot, SlotOffset(slot.Turn));
+}
+
+// An access that no turn waits for any more: ended, or its process gone.
+bool Finished(const Slot &slot) {
+    return slot.Owner == 0 || Platform::ProcessHasEnded(slot.Owner);
+}
+
 // How long the file's flock is waited for. A holder of ours keeps it only for one read or write;
 // one that keeps it longer (any local user can) must not slow the bus access, which then keeps
 // this process's own timing.
@@ -101,6 +115,29 @@ bool LockFile(int fd, int operation) {
 
 // Where the access of a turn stands.
 enum class TurnState { Coming, Ended, Gone };
+
+// Whether a turn holds its slot: the turn Slots before it may still be waited for, and a turn whose
+// slot a later turn took is waited for by nobody.
+enum class SlotClaim { Held, Waiting, Lost };
+
+// Under the flock: whether the slot may take the turn, which it may once nothing valid is in it, or
+// the turn Slots before has finished, or the turn after that one (its only waiter) has. A turn
+// still to come in the slot is so never taken for gone by the turn that waits for it.
+SlotClaim MayTake(int fd, uint64_t turn) {
+    Slot slot{};
+    if (!ReadSlot(fd, turn, slot) || slot.Turn == turn)
+        return SlotClaim::Held;
+    if (slot.Turn > turn)
+        return SlotClaim::Lost;
+    if ((slot.Turn + Slots == turn && Finished(slot)) || turn <= Slots)
+        return SlotClaim::Held;
+    // The turn Slots before is still to come, or has not taken the slot yet.
+    const uint64_t waiter = turn - Slots + 1;
+    Slot next{};
+    return ReadSlot(fd, waiter, next) && (next.Turn > waiter || (next.Turn == waiter && Finished(next)))
+               ? SlotClaim::Held
+               : SlotClaim::Waiting;
+}
 
 class Store {
 public:
@@ -130,35 +167,54 @@ public:
         }
     }
 
-    // The next turn, 0 when the flock is not had.
-    uint64_t TakeTurn() {
+    // The next turn, and its slot when that is free; 0 when the flock is not had. A counter that
+    // fails its checks goes on after the largest turn in the slots.
+    uint64_t TakeTurn(SlotClaim &claim) {
         std::lock_guard<std::mutex> guard(mLock);
         const int fd = File();
         if (fd < 0 || !LockFile(fd, LOCK_EX))
             return 0;
         TurnCounter counter{};
-        const bool valid =
-            pread(fd, &counter, sizeof counter, sizeof(Record)) == static_cast<ssize_t>(sizeof counter) &&
-            counter.Mark == TurnMark && counter.Check == CheckWord(counter.Next);
-        const uint64_t turn = valid && counter.Next != 0 ? counter.Next : 1;
+        uint64_t turn = 0;
+        if (pread(fd, &counter, sizeof counter, sizeof(Record)) == static_cast<ssize_t>(sizeof counter) &&
+            counter.Mark == TurnMark && counter.Check == CheckWord(counter.Next))
+            turn = counter.Next;
+        if (turn == 0) {
+            for (uint64_t index = 0; index < Slots; ++index) {
+                Slot slot{};
+                if (ReadSlot(fd, index, slot))
+                    turn = std::max(turn, slot.Turn);
+            }
+            ++turn;
+        }
         const TurnCounter next{TurnMark, 0, turn + 1, CheckWord(turn + 1)};
-        const Slot taken = MakeSlot(turn, 0, 0, Platform::CurrentProcessId());
         (void)!pwrite(fd, &next, sizeof next, sizeof(Record));
-        (void)!pwrite(fd, &taken, sizeof taken, SlotOffset(turn));
+        claim = turn != 0 ? Claim(fd, turn) : SlotClaim::Lost;
         flock(fd, LOCK_UN);
         return turn;
     }
 
-    // Read without the flock: a slot being written fails its check and counts as still to come; one
-    // that a later turn took again, or whose process has ended, counts as gone.
+    // Takes the turn's slot once it is free; Waiting also while the flock is held elsewhere.
+    SlotClaim ClaimSlot(uint64_t turn) {
+        std::lock_guard<std::mutex> guard(mLock);
+        const int fd = File();
+        if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0)
+            return SlotClaim::Waiting;
+        const SlotClaim claim = Claim(fd, turn);
+        flock(fd, LOCK_UN);
+        return claim;
+    }
+
+    // Read without the flock: a slot being written fails its check and counts as still to come, as
+    // does one that the turn has not taken yet; one that a later turn took counts as gone (it was
+    // taken only once no turn waited for it), and so does one whose process has ended.
     TurnState StateOf(uint64_t turn, BusTiming &access) {
         std::lock_guard<std::mutex> guard(mLock);
         const int fd = File();
         if (fd < 0)
             return TurnState::Gone;
         Slot slot{};
-        if (pread(fd, &slot, sizeof slot, SlotOffset(turn)) != static_cast<ssize_t>(sizeof slot) ||
-            slot.Check != CheckWord(slot) || slot.Turn < turn)
+        if (!ReadSlot(fd, turn, slot) || slot.Turn < turn)
             return TurnState::Coming;
         if (slot.Turn > turn)
             return TurnState::Gone;
@@ -166,8 +222,7 @@ public:
             access = BusTiming{slot.Delay, slot.End};
             return TurnState::Ended;
         }
-        return kill(static_cast<pid_t>(slot.Owner), 0) != 0 && errno == ESRCH ? TurnState::Gone
-                                                                              : TurnState::Coming;
+        return Platform::ProcessHasEnded(slot.Owner) ? TurnState::Gone : TurnState::Coming;
     }
 
     // The last access as the file holds it, read without the flock; this process's own without a
@@ -178,24 +233,38 @@ public:
         return withTurn && fd >= 0 ? ReadRecord(fd) : mLocal;
     }
 
+    // Records the end as the last access, then in the turn's slot when the slot still holds the
+    // turn or may take it, both under one flock: so the last access holds the end of every turn
+    // whose slot shows it ended or was taken again. Without the flock only a slot held is written.
     void End(uint64_t turn, uint32_t delay, uint64_t end) {
         std::lock_guard<std::mutex> guard(mLock);
         mLocal = BusTiming{delay, end};
         const int fd = File();
         if (fd < 0)
             return;
-        if (turn != 0) {
-            const Slot ended = MakeSlot(turn, end, delay, 0);
-            (void)!pwrite(fd, &ended, sizeof ended, SlotOffset(turn));
-        }
-        if (!LockFile(fd, LOCK_EX))
+        const Slot ended = MakeSlot(turn, end, delay, 0);
+        if (!LockFile(fd, LOCK_EX)) {
+            Slot slot{};
+            if (turn != 0 && ReadSlot(fd, turn, slot) && slot.Turn == turn)
+                WriteSlot(fd, ended);
             return;
+        }
         if (LastAccess(ReadRecord(fd)).Counter <= end)
             WriteRecord(fd, mLocal);
+        if (turn != 0 && MayTake(fd, turn) == SlotClaim::Held)
+            WriteSlot(fd, ended);
         flock(fd, LOCK_UN);
     }
 
 private:
+    // Under the flock: takes the turn's slot when it may.
+    SlotClaim Claim(int fd, uint64_t turn) {
+        const SlotClaim claim = MayTake(fd, turn);
+        if (claim == SlotClaim::Held)
+            WriteSlot(fd, MakeSlot(turn, 0, 0, Platform::CurrentProcessId()));
+        return claim;
+    }
+
     // The file's pair when it holds a whole record that passes the checks, else none.
     static BusTiming ReadRecord(int fd) {
         Record record{};
@@ -259,11 +328,15 @@ void WriteBusTiming(const uint32_t *delay, const uint64_t *counter) {
 uint64_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit) {
     Store &store = TheStore();
     const uint64_t start = Platform::MonotonicMicroseconds();
-    const uint64_t turn = store.TakeTurn();
+    // One deadline for the turn and the others' delays, whatever the file holds.
+    const uint64_t deadline = start + otherDelayLimit;
+    SlotClaim claim = SlotClaim::Lost;
+    const uint64_t turn = store.TakeTurn(claim);
     BusTiming before;
     if (turn > 1) {
-        const uint64_t deadline = start + otherDelayLimit;
         for (;;) {
+            if (claim == SlotClaim::Waiting)
+                claim = store.ClaimSlot(turn);
             const TurnState state = store.StateOf(turn - 1, before);
             const uint64_t now = Platform::MonotonicMicroseconds();
             if (state != TurnState::Coming || now >= deadline)
@@ -275,9 +348,13 @@ uint64_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit) {
     }
     const BusTiming last = store.RecordedAccess(turn != 0);
     const uint64_t now = Platform::MonotonicMicroseconds();
-    const uint64_t at =
+    const uint64_t others =
         std::max(GpibSrqApi::NextBusAccess(last.Delay, last.Counter, delay, otherDelayLimit, now),
                  GpibSrqApi::NextBusAccess(before.Delay, before.Counter, delay, otherDelayLimit, now));
+    // The own delay after the access before always counts.
+    const uint64_t own = std::max(GpibSrqApi::NextBusAccess(0, last.Counter, delay, 0, now),
+                                  GpibSrqApi::NextBusAccess(0, before.Counter, delay, 0, now));
+    const uint64_t at = std::max(std::min(others, deadline), own);
     if (at > now)
         Platform::SleepMicroseconds(at - now);
     return turn;

@@ -4,11 +4,12 @@
 // and the counter reading of its end), and the turns of the accesses: each access takes the next
 // turn under the file's exclusive flock, waits until the access of the turn before has ended (or
 // its process is gone) and the gap after it has passed, and records its end in its turn's slot.
-// So an access never begins before the gap after the one before, however late that one came.
-// What is read is checked (size, mark, check word); anything else counts as nothing recorded.
-// When the file cannot be used, or its flock is not had within a few milliseconds, the access
-// keeps this process's own timing. Any local user may write the file: its readers bound what they
-// take from it.
+// The slots are fewer than the turns: a turn takes its slot only once no turn waits for the one
+// before in it, so an access never begins before the gap after the one before, however many wait
+// and however late that one came. What is read is checked (size, mark, check word); anything
+// else counts as nothing recorded. When the file cannot be used, or its flock is not had within a
+// few milliseconds, the access keeps this process's own timing. Any local user may write the
+// file: its readers bound what they take from it, and one deadline bounds an access's whole wait.
 #pragma once
 
 #include <cstdint>
@@ -26,9 +27,9 @@ BusTiming ReadBusTiming();
 void WriteBusTiming(const uint32_t *delay, const uint64_t *counter);
 
 // Returns when an access of a user with that delay may begin: after the access of the turn before
-// (waited for at most otherDelayLimit) plus the larger of the own delay and that access's delay
-// up to otherDelayLimit (GpibSrqApi::NextBusAccess). The turn for EndBusAccess, 0 when none was
-// taken.
+// plus the larger of the own delay and that access's delay (GpibSrqApi::NextBusAccess), the wait
+// for the turn and the others' delays ending at otherDelayLimit after the call; the own delay
+// after the access before always counts. The turn for EndBusAccess, 0 when none was taken.
 uint64_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit);
 // Records the end of the turn's access, and as the last access.
 void EndBusAccess(uint64_t turn, uint32_t delay, uint64_t end);
