@@ -34,6 +34,17 @@ bool IsLibraryFailure(DWORD result) {
     return result == ResultCode::VisaLibraryNotFound || result == Platform::EntryPointNotFound;
 }
 
+// The stream's page reads stored names exactly as written.
+const VisaResourcePatterns StreamPagePatterns = {
+    false,
+    "^ASRL([0-9]+)::INSTR",
+    "^GPIB0::([0-9]+)::INSTR",
+    "^TCPIP0::([0-9.]+)::INSTR",
+};
+
+const StreamTypeRegistrar gVisaStream(VISAStreamKind, &CreateVISADeviceStream);
+const StreamTypeRegistrar gVisaConfiguration(VISAStreamKind, &CreateVISADeviceStreamConfiguration);
+
 } // namespace
 
 // ---- Identifier and configuration -----------------------------------------------------------------
@@ -381,18 +392,6 @@ DWORD VISADeviceStream::GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuf
 
 // ---- Page -----------------------------------------------------------------------------------------
 
-namespace {
-
-// The stream's page reads stored names exactly as written.
-const VisaResourcePatterns StreamPagePatterns = {
-    false,
-    "^ASRL([0-9]+)::INSTR",
-    "^GPIB0::([0-9]+)::INSTR",
-    "^TCPIP0::([0-9.]+)::INSTR",
-};
-
-} // namespace
-
 // clang-format off
 wxBEGIN_EVENT_TABLE(VISADeviceStreamConfigurationDialog, VisaResourcePage)
     EVT_INIT_DIALOG(VISADeviceStreamConfigurationDialog::OnInit)
@@ -456,8 +455,3 @@ WriteReadDeviceStream *CreateVISADeviceStream() {
 DeviceStreamConfiguration *CreateVISADeviceStreamConfiguration() {
     return new VISADeviceStreamConfiguration();
 }
-
-namespace {
-const StreamTypeRegistrar gVisaStream(VISAStreamKind, &CreateVISADeviceStream);
-const StreamTypeRegistrar gVisaConfiguration(VISAStreamKind, &CreateVISADeviceStreamConfiguration);
-} // namespace
