@@ -11,6 +11,15 @@ namespace {
 // The process-wide target found before wx was started here (usually none).
 wxLog *gForeignLogTarget = nullptr;
 
+// Makes the application's target the process-wide one. The target replaced is deleted only when
+// wx made it on demand during this start-up (never the host's own).
+void ActivateLogTarget(DLLAppLogTarget &app) {
+    std::shared_ptr<wxLogQuellin> own = app.GetLogTarget();
+    wxLog *previous = wxLog::SetActiveTarget(own.get());
+    if (previous != nullptr && previous != own.get() && previous != gForeignLogTarget)
+        delete previous;
+}
+
 } // namespace
 
 // ---- wxLogQuellin ---------------------------------------------------------------------------------
@@ -78,19 +87,6 @@ void DLLAppLogTarget::ExitLogging() {
     if (previous != nullptr && previous != own.get() && previous != gForeignLogTarget)
         delete previous;
 }
-
-namespace {
-
-// Makes the application's target the process-wide one. The target replaced is deleted only when
-// wx made it on demand during this start-up (never the host's own).
-void ActivateLogTarget(DLLAppLogTarget &app) {
-    std::shared_ptr<wxLogQuellin> own = app.GetLogTarget();
-    wxLog *previous = wxLog::SetActiveTarget(own.get());
-    if (previous != nullptr && previous != own.get() && previous != gForeignLogTarget)
-        delete previous;
-}
-
-} // namespace
 
 // ---- Application classes ----------------------------------------------------------------------------
 

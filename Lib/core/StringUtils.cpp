@@ -139,6 +139,94 @@ template <typename T> T ScanWith(const std::string &text, const std::string &for
     return defaultValue;
 }
 
+// Compiled expressions by pattern and case flag, so that a pattern used on every read (a
+// detector reply, a status answer) is compiled once. wxRegEx keeps the last match inside the
+// object, so a match runs under the cache's lock. Bounded: patterns may come from settings.
+class RegexCache {
+public:
+    static constexpr size_t MaximumEntries = 64;
+
+    // Runs work(expression) under the lock; RegexResultInvalidRegex when the pattern does not compile.
+    template <typename Work> DWORD With(const wxString &pattern, bool bIgnoreCase, Work &&work) {
+        std::lock_guard<std::mutex> guard(mLock);
+        auto key = std::make_pair(pattern, bIgnoreCase);
+        auto found = mEntries.find(key);
+        if (found == mEntries.end()) {
+            if (mEntries.size() >= MaximumEntries)
+                mEntries.clear();
+            auto expression = std::make_unique<wxRegEx>();
+            // A pattern that does not compile is a result code, not a log message box.
+            wxLogNull quiet;
+            if (!expression->Compile(pattern, wxRE_ADVANCED | (bIgnoreCase ? wxRE_ICASE : 0)))
+                expression.reset();
+            found = mEntries.emplace(std::move(key), std::move(expression)).first;
+        }
+        if (!found->second)
+            return RegexResultInvalidRegex;
+        return work(*found->second);
+    }
+
+    void Clear() {
+        std::lock_guard<std::mutex> guard(mLock);
+        mEntries.clear();
+    }
+
+private:
+    std::mutex mLock;
+    std::map<std::pair<wxString, bool>, std::unique_ptr<wxRegEx>> mEntries;
+};
+
+// Never destroyed (callers may run in static destructors); emptied when the plug-in detaches.
+RegexCache &CompiledExpressions() {
+    static NeverDestroyed<RegexCache> cache;
+    return cache.Get();
+}
+
+void ReleaseCompiledExpressions() {
+    CompiledExpressions().Clear();
+}
+
+const bool gReleaseExpressionsAtDetach = (AddProcessDetachStep(&ReleaseCompiledExpressions), true);
+
+// Plain ASCII without null bytes: the text as the expression sees it is the same characters.
+bool IsPlainAscii(const std::string &text) {
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u != 0 && u < 0x80;
+    });
+}
+
+// A pattern of plain ASCII without any character that has a meaning in an expression.
+bool IsLiteralPattern(const std::string &pattern) {
+    return !pattern.empty() && std::all_of(pattern.begin(), pattern.end(), [](char c) {
+        switch (c) {
+        case '\\':
+        case '^':
+        case '$':
+        case '.':
+        case '|':
+        case '?':
+        case '*':
+        case '+':
+        case '(':
+        case ')':
+        case '[':
+        case ']':
+        case '{':
+        case '}':
+            return false;
+        default: {
+            const auto u = static_cast<unsigned char>(c);
+            return u != 0 && u < 0x80;
+        }
+        }
+    });
+}
+
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 } // namespace
 
 // ---- Formatting ----------------------------------------------------------------------------------
@@ -543,59 +631,6 @@ void CopyStringToBuffer(const std::string &text, char *buffer, uint32_t size, ui
 
 // ---- Regular expressions -------------------------------------------------------------------------
 
-namespace {
-
-// Compiled expressions by pattern and case flag, so that a pattern used on every read (a
-// detector reply, a status answer) is compiled once. wxRegEx keeps the last match inside the
-// object, so a match runs under the cache's lock. Bounded: patterns may come from settings.
-class RegexCache {
-public:
-    static constexpr size_t MaximumEntries = 64;
-
-    // Runs work(expression) under the lock; RegexResultInvalidRegex when the pattern does not compile.
-    template <typename Work> DWORD With(const wxString &pattern, bool bIgnoreCase, Work &&work) {
-        std::lock_guard<std::mutex> guard(mLock);
-        auto key = std::make_pair(pattern, bIgnoreCase);
-        auto found = mEntries.find(key);
-        if (found == mEntries.end()) {
-            if (mEntries.size() >= MaximumEntries)
-                mEntries.clear();
-            auto expression = std::make_unique<wxRegEx>();
-            // A pattern that does not compile is a result code, not a log message box.
-            wxLogNull quiet;
-            if (!expression->Compile(pattern, wxRE_ADVANCED | (bIgnoreCase ? wxRE_ICASE : 0)))
-                expression.reset();
-            found = mEntries.emplace(std::move(key), std::move(expression)).first;
-        }
-        if (!found->second)
-            return RegexResultInvalidRegex;
-        return work(*found->second);
-    }
-
-    void Clear() {
-        std::lock_guard<std::mutex> guard(mLock);
-        mEntries.clear();
-    }
-
-private:
-    std::mutex mLock;
-    std::map<std::pair<wxString, bool>, std::unique_ptr<wxRegEx>> mEntries;
-};
-
-// Never destroyed (callers may run in static destructors); emptied when the plug-in detaches.
-RegexCache &CompiledExpressions() {
-    static NeverDestroyed<RegexCache> cache;
-    return cache.Get();
-}
-
-void ReleaseCompiledExpressions() {
-    CompiledExpressions().Clear();
-}
-
-const bool gReleaseExpressionsAtDetach = (AddProcessDetachStep(&ReleaseCompiledExpressions), true);
-
-} // namespace
-
 DWORD RegexMatchText(const std::string &text, const wxString &pattern, std::string &matched,
                      bool bIgnoreCase) {
     // Invalid UTF-8 bytes become U+FFFD rather than emptying the whole text.
@@ -626,49 +661,6 @@ DWORD ExtractNumberByRegex(const std::string &text, const wxString &pattern, uns
 DWORD RegExMatch(const std::string &text, const wxString &pattern, int &value, bool bIgnoreCase) {
     return RegexMatch<int>(text, pattern, value, bIgnoreCase);
 }
-
-namespace {
-
-// Plain ASCII without null bytes: the text as the expression sees it is the same characters.
-bool IsPlainAscii(const std::string &text) {
-    return std::all_of(text.begin(), text.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u != 0 && u < 0x80;
-    });
-}
-
-// A pattern of plain ASCII without any character that has a meaning in an expression.
-bool IsLiteralPattern(const std::string &pattern) {
-    return !pattern.empty() && std::all_of(pattern.begin(), pattern.end(), [](char c) {
-        switch (c) {
-        case '\\':
-        case '^':
-        case '$':
-        case '.':
-        case '|':
-        case '?':
-        case '*':
-        case '+':
-        case '(':
-        case ')':
-        case '[':
-        case ']':
-        case '{':
-        case '}':
-            return false;
-        default: {
-            const auto u = static_cast<unsigned char>(c);
-            return u != 0 && u < 0x80;
-        }
-        }
-    });
-}
-
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-} // namespace
 
 bool MatchesRegex(const std::string &text, const std::string &pattern, bool bIgnoreCase) {
     // A literal pattern in plain ASCII text is a search: no conversion, no expression.

@@ -368,10 +368,6 @@ bool Claim(uint64_t &word, uint64_t value) {
            expected == value;
 }
 
-} // namespace
-
-namespace {
-
 constexpr uint64_t HashStart = 1469598103934665603ull; // FNV-1a
 
 uint64_t HashByte(uint64_t hash, unsigned char byte) {
@@ -386,25 +382,6 @@ key_t SegmentKey(uint64_t magic, uint64_t first, uint64_t second) {
     const auto key = static_cast<key_t>((hash ^ (hash >> 32)) & 0x7FFFFFFF);
     return key == IPC_PRIVATE ? 1 : key;
 }
-
-} // namespace
-
-key_t TurnSegmentKey(dev_t device, ino_t inode) {
-    return SegmentKey(TurnSegmentMagic, static_cast<uint64_t>(device), static_cast<uint64_t>(inode));
-}
-
-uint64_t DirectoryHash(const std::string &directory) {
-    uint64_t hash = HashStart;
-    for (unsigned char c : directory)
-        hash = HashByte(hash, c);
-    return hash;
-}
-
-key_t DirectorySegmentKey(uint64_t directoryHash) {
-    return SegmentKey(DirectorySegmentMagic, 0, directoryHash);
-}
-
-namespace {
 
 // Claims a segment for its lock file or directory: true when it is (now) that one's.
 bool ClaimSegment(TurnSegment &segment, uint64_t device, uint64_t inode) {
@@ -671,6 +648,21 @@ bool StillNamed(Shared &s, int fd) {
 }
 
 } // namespace
+
+key_t TurnSegmentKey(dev_t device, ino_t inode) {
+    return SegmentKey(TurnSegmentMagic, static_cast<uint64_t>(device), static_cast<uint64_t>(inode));
+}
+
+uint64_t DirectoryHash(const std::string &directory) {
+    uint64_t hash = HashStart;
+    for (unsigned char c : directory)
+        hash = HashByte(hash, c);
+    return hash;
+}
+
+key_t DirectorySegmentKey(uint64_t directoryHash) {
+    return SegmentKey(DirectorySegmentMagic, 0, directoryHash);
+}
 
 NamedMutex::Shared::~Shared() {
     // The last object of the name is gone: a lock still held counts as abandoned. The lock is

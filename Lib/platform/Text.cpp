@@ -51,6 +51,33 @@ void AppendUtf16(std::u16string &out, char32_t c) {
     }
 }
 
+char AsciiLowerChar(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+wchar_t AsciiLowerChar(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+// One C locale object, freed when this code is unloaded (no call may be running then). The UTF-8
+// form of C where there is one: numbers exactly as in C, multibyte texts as UTF-8.
+struct CLocaleHolder {
+    locale_t Locale;
+    CLocaleHolder() {
+        Locale = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        if (Locale == static_cast<locale_t>(nullptr))
+            Locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    }
+    ~CLocaleHolder() {
+        if (Locale != static_cast<locale_t>(nullptr))
+            freelocale(Locale);
+    }
+};
+
+locale_t CLocale() {
+    static CLocaleHolder holder;
+    return holder.Locale;
+}
+
 } // namespace
 
 std::wstring Utf8ToWide(std::string_view text) {
@@ -172,15 +199,6 @@ wchar_t AsciiUpper(wchar_t c) {
     return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
 }
 
-namespace {
-char AsciiLowerChar(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-wchar_t AsciiLowerChar(wchar_t c) {
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-} // namespace
-
 std::string AsciiUpper(std::string text) {
     for (char &c : text)
         c = AsciiUpper(c);
@@ -204,28 +222,6 @@ std::wstring AsciiLower(std::wstring text) {
         c = AsciiLowerChar(c);
     return text;
 }
-
-namespace {
-// One C locale object, freed when this code is unloaded (no call may be running then). The UTF-8
-// form of C where there is one: numbers exactly as in C, multibyte texts as UTF-8.
-struct CLocaleHolder {
-    locale_t Locale;
-    CLocaleHolder() {
-        Locale = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-        if (Locale == static_cast<locale_t>(nullptr))
-            Locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    }
-    ~CLocaleHolder() {
-        if (Locale != static_cast<locale_t>(nullptr))
-            freelocale(Locale);
-    }
-};
-
-locale_t CLocale() {
-    static CLocaleHolder holder;
-    return holder.Locale;
-}
-} // namespace
 
 ScopedCLocale::ScopedCLocale() : mPrevious(nullptr) {
     locale_t c = CLocale();

@@ -23,8 +23,6 @@ constexpr ViUInt32 HiSLIPOpenTimeout = 1000;
 constexpr ViUInt32 OpenTimeout = 5000;
 // Pause between two opens of a socket resource whose server refused.
 constexpr uint32_t RefusedOpenPause = 50;
-// "TCPIP[n]::host::port::SOCKET".
-constexpr const char *SocketResourcePattern = "^TCPIP[0-9]*::.+::[0-9]+::SOCKET$";
 
 // The termination character of a termination text: its last character, LF for an empty text.
 ViUInt8 TerminationCharacter(const std::string &sTermination) {
@@ -35,6 +33,17 @@ ViUInt8 TerminationCharacter(const std::string &sTermination) {
 bool IsLibraryFailure(DWORD result) {
     return result == ResultCode::VisaLibraryNotFound || result == Platform::EntryPointNotFound;
 }
+
+// The stream's page reads stored names exactly as written.
+const VisaResourcePatterns StreamPagePatterns = {
+    false,
+    "^ASRL([0-9]+)::INSTR",
+    "^GPIB0::([0-9]+)::INSTR",
+    "^TCPIP0::([0-9.]+)::INSTR",
+};
+
+const StreamTypeRegistrar gVisaStream(VISAStreamKind, &CreateVISADeviceStream);
+const StreamTypeRegistrar gVisaConfiguration(VISAStreamKind, &CreateVISADeviceStreamConfiguration);
 
 } // namespace
 
@@ -245,7 +254,7 @@ DWORD VISADeviceStream::Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamCon
 DWORD VISADeviceStream::OpenRetryingRefused(const std::string &sResourceName) {
     // A socket resource whose server refuses (it restarts, say) is tried again until the stream's
     // time-out, as the TCP stream does, with a pause between the tries that sleeps.
-    const bool bSocket = MatchesRegex(sResourceName, SocketResourcePattern, true);
+    const bool bSocket = VisaBase::IsSocketResourceName(sResourceName);
     const uint32_t timeout = SaturatingToUnsigned(SecondsToMilliseconds(mParameters.dTimeout));
     Timing timer;
     const uint32_t start = timer.GetMilliseconds();
@@ -383,18 +392,6 @@ DWORD VISADeviceStream::GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuf
 
 // ---- Page -----------------------------------------------------------------------------------------
 
-namespace {
-
-// The stream's page reads stored names exactly as written.
-const VisaResourcePatterns StreamPagePatterns = {
-    false,
-    "^ASRL([0-9]+)::INSTR",
-    "^GPIB0::([0-9]+)::INSTR",
-    "^TCPIP0::([0-9.]+)::INSTR",
-};
-
-} // namespace
-
 // clang-format off
 wxBEGIN_EVENT_TABLE(VISADeviceStreamConfigurationDialog, VisaResourcePage)
     EVT_INIT_DIALOG(VISADeviceStreamConfigurationDialog::OnInit)
@@ -458,8 +455,3 @@ WriteReadDeviceStream *CreateVISADeviceStream() {
 DeviceStreamConfiguration *CreateVISADeviceStreamConfiguration() {
     return new VISADeviceStreamConfiguration();
 }
-
-namespace {
-const StreamTypeRegistrar gVisaStream(VISAStreamKind, &CreateVISADeviceStream);
-const StreamTypeRegistrar gVisaConfiguration(VISAStreamKind, &CreateVISADeviceStreamConfiguration);
-} // namespace

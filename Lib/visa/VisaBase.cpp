@@ -56,6 +56,10 @@ bool VisaBase::IsInVisaErrorOrWarningRange(DWORD dwCode) {
     return (dwCode >= 0x3FFF000C && dwCode <= 0x3FFF00A9) || (dwCode >= 0xBFFF0000 && dwCode <= 0xBFFF00A8);
 }
 
+bool VisaBase::IsSocketResourceName(const std::string &sName) {
+    return MatchesRegex(sName, "^TCPIP[0-9]*::.+::[0-9]+::SOCKET$", true);
+}
+
 // ---- Open and close -------------------------------------------------------------------------------
 
 DWORD VisaBase::OpenDevice(ViUInt32 openTimeout) {
@@ -172,9 +176,7 @@ VisaDeviceKind VisaBase::DetermineDeviceKind() {
             return CompareStrings(sClass, "INSTR", true) == 0 ? VisaDeviceINSTR : VisaDeviceSOCKET;
         if (status != VI_ERROR_NSUP_ATTR)
             return VisaDeviceUnknown;
-        if (Contains(msResourceName, "::INSTR", true))
-            return VisaDeviceINSTR;
-        return Contains(msResourceName, "::SOCKET", true) ? VisaDeviceSOCKET : VisaDeviceINSTR;
+        return IsSocketResourceName(msResourceName) ? VisaDeviceSOCKET : VisaDeviceINSTR;
     }
     default:
         return VisaDeviceUnknown;

@@ -85,6 +85,8 @@ public:
     void SetReadChunkSize(ViUInt32 nSize) { mnReadChunkSize = nSize; }
     void SetUnchunkedRead(bool bUnchunked) { mbUnchunkedRead = bUnchunked; }
     static bool IsInVisaErrorOrWarningRange(DWORD dwCode);
+    // A raw socket resource: "TCPIP[n]::host::port::SOCKET" (letter case does not matter).
+    static bool IsSocketResourceName(const std::string &sName);
 
     // Serial (ASRL) sessions only.
     // parity: 0 none, 1 odd, 2 even, 3 mark, 4 space; stop bits: 0 one, 1 one and a half, 2 two.

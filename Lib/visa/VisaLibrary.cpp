@@ -39,6 +39,22 @@ std::wstring Pick(ViAttrState value, std::initializer_list<std::pair<ViAttrState
     return DecimalText(value);
 }
 
+template <typename T>
+ViStatus GetNumber(VisaApi::GetAttributeFunction function, ViObject vi, ViAttr attribute, T &value) {
+    QuellinEntry entry(ModuleName, "GetAttribute");
+    const std::wstring sName = VisaAttributeNameAndValueText(attribute, 0).first;
+    entry.LogBegin(QuellinLevelNote, L"vi", vi, L"attrName", sName);
+    T read{};
+    const ViStatus status = function(vi, attribute, &read);
+    if (status == VI_SUCCESS)
+        value = read;
+    const auto texts = VisaAttributeNameAndValueText(attribute, static_cast<ViAttrState>(read));
+    entry.LogEnd(VisaStatusSeverity(status), QuellinDescription,
+                 ToStdWstring(FormatString("GetAttribute(%d, ", static_cast<int>(vi))) + sName + L")",
+                 L"attrName", texts.first, L"attrValue", texts.second, L"Err", VisaStatusCode(status));
+    return status;
+}
+
 } // namespace
 
 const wchar_t *VisaStatusSeverity(ViStatus status) {
@@ -365,26 +381,6 @@ ViStatus VisaLibrary::GetAttribute(ViObject vi, ViAttr attribute, std::string &v
                  L"attrName", sName, L"attrValue", std::string(text), L"Err", VisaStatusCode(status));
     return status;
 }
-
-namespace {
-
-template <typename T>
-ViStatus GetNumber(VisaApi::GetAttributeFunction function, ViObject vi, ViAttr attribute, T &value) {
-    QuellinEntry entry(ModuleName, "GetAttribute");
-    const std::wstring sName = VisaAttributeNameAndValueText(attribute, 0).first;
-    entry.LogBegin(QuellinLevelNote, L"vi", vi, L"attrName", sName);
-    T read{};
-    const ViStatus status = function(vi, attribute, &read);
-    if (status == VI_SUCCESS)
-        value = read;
-    const auto texts = VisaAttributeNameAndValueText(attribute, static_cast<ViAttrState>(read));
-    entry.LogEnd(VisaStatusSeverity(status), QuellinDescription,
-                 ToStdWstring(FormatString("GetAttribute(%d, ", static_cast<int>(vi))) + sName + L")",
-                 L"attrName", texts.first, L"attrValue", texts.second, L"Err", VisaStatusCode(status));
-    return status;
-}
-
-} // namespace
 
 ViStatus VisaLibrary::GetAttribute(ViObject vi, ViAttr attribute, ViUInt8 &value) {
     return mviGetAttribute == nullptr ? VI_ERROR_LIBRARY_NFOUND

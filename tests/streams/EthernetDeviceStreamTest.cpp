@@ -9,12 +9,12 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <thread>
 
 #include "LoopbackServer.h"
 #include "StreamTestEnvironment.h"
 #include "core/ProgramSettingsDatabase.h"
-#include "platform/Clock.h"
 #include "streams/etherds/EthernetDeviceStream.h"
 #include "streams/etherds/HTTPDeviceStream.h"
 
@@ -33,9 +33,7 @@ std::shared_ptr<EthernetDeviceStreamConfig> ConfigurationFor(const std::string &
     return configuration;
 }
 
-double MillisecondsSince(uint64_t startMicroseconds) {
-    return (Platform::MonotonicMicroseconds() - startMicroseconds) / 1000.0;
-}
+using TestSupport::MillisecondsSince;
 
 // ---- Configuration --------------------------------------------------------------------------------
 
@@ -161,7 +159,7 @@ TEST_F(EthernetStreamTest, AReadNeverTakesMoreThanCountFromTheSocket) {
     mServer.Send(0, "ABCDEFG");
     std::string response;
     mStream.SetTimeout(nullptr, 0.5);
-    const uint64_t start = Platform::MonotonicMicroseconds();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 4));
     EXPECT_LT(MillisecondsSince(start), 400.0);
     EXPECT_EQ("ABCD", response);
@@ -174,7 +172,7 @@ TEST_F(EthernetStreamTest, WithAnEmptyTerminationAResponseEndsAfterTenQuietMilli
     mStream.SetReadTermination(nullptr, "", true);
     mServer.Send(0, "12.5");
     std::string response;
-    const uint64_t start = Platform::MonotonicMicroseconds();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
     EXPECT_EQ("12.5", response);
     EXPECT_LT(MillisecondsSince(start), 500.0);
@@ -184,7 +182,7 @@ TEST_F(EthernetStreamTest, AReadOfAnIncompleteResponseEndsAtTheTimeOut) {
     mStream.SetTimeout(nullptr, 0.3);
     mServer.Send(0, "PART");
     std::string response;
-    const uint64_t start = Platform::MonotonicMicroseconds();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
     EXPECT_EQ("PART", response);
     EXPECT_GE(MillisecondsSince(start), 290.0);
@@ -205,7 +203,7 @@ TEST_F(EthernetStreamTest, APeerThatClosesEndsTheReadAtOnceWithWhatArrived) {
     mServer.Send(0, "LAST");
     mServer.Close(0);
     std::string response;
-    const uint64_t start = Platform::MonotonicMicroseconds();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
     EXPECT_EQ("LAST", response);
     EXPECT_LT(MillisecondsSince(start), 500.0);
@@ -223,7 +221,7 @@ TEST_F(EthernetStreamTest, APeerThatResetsEndsTheReadAtOnceWithWhatArrived) {
     ASSERT_EQ("PART", response);
     mStream.SetTimeout(nullptr, 2.0);
     mServer.Reset(0);
-    const uint64_t start = Platform::MonotonicMicroseconds();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_NE(0u, mStream.Read(nullptr, response, 100));
     EXPECT_EQ("", response);
     EXPECT_LT(MillisecondsSince(start), 500.0);
@@ -250,7 +248,7 @@ TEST_F(EthernetStreamTest, AWaitingReadEndsOnTimeOrWhenInterrupted) {
                 mStream.InterruptWait();
             });
         std::string response;
-        const uint64_t start = Platform::MonotonicMicroseconds();
+        const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100)) << c.Timeout;
         const double took = MillisecondsSince(start);
         if (interrupter.joinable())
@@ -307,7 +305,7 @@ protected:
 TEST_F(EthernetSignalTest, AReadEndsAtItsTimeOut) {
     mStream.SetTimeout(nullptr, 0.1);
     std::string response;
-    const uint64_t start = Platform::MonotonicMicroseconds();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
     const double took = MillisecondsSince(start);
     StopSignals();
@@ -339,7 +337,7 @@ TEST_F(EthernetStreamTest, AWriteToAPeerThatReadsNothingFailsAfterTheTimeOut) {
     mServer.SetReceiving(false);
     mStream.SetTimeout(nullptr, 0.3);
     const std::string block(32u << 20, 'x');
-    const uint64_t start = Platform::MonotonicMicroseconds();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0x300002D4u, mStream.Write(nullptr, block, false));
     const double took = MillisecondsSince(start);
     EXPECT_GE(took, 250.0);
@@ -361,16 +359,49 @@ TEST_F(EthernetStreamTest, PendingInputIsHandedOutAfterTheConnectionIsGone) {
     EXPECT_EQ(0x300002D3u, mStream.Read(nullptr, response, 100));
 }
 
-TEST_F(EthernetStreamTest, ASecondClientReopensAConnectionThatTheDeviceDropped) {
-    mServer.Close(0);
-    std::string response;
-    mStream.Read(nullptr, response, 100); // notices the end of the connection
-    ASSERT_FALSE(mStream.IsConnected());
-    EXPECT_EQ(0u, mStream.Connect(nullptr, ConfigurationFor(mServer.Address()), Client(1)));
-    ASSERT_TRUE(mServer.WaitForConnections(2));
-    EXPECT_EQ(0u, mStream.Write(nullptr, "AGAIN", false));
-    EXPECT_TRUE(mServer.WaitForReceived(1, "AGAIN\n"));
-    mStream.Disconnect(nullptr, Client(1));
+// Whichever exchange meets a connection that the device closed or reset, the stream counts it as
+// gone: the next client's Connect opens a new one and the next line goes there.
+TEST(EthernetDroppedConnection, TheNextClientReopensWhateverExchangeMetTheDrop) {
+    struct Case {
+        const char *What;
+        bool Reset; // the device resets the connection instead of closing it
+        std::function<void(EthernetDeviceStream &)> Meet;
+    };
+    const auto read = [](EthernetDeviceStream &stream) {
+        std::string response;
+        stream.Read(nullptr, response, 100);
+    };
+    const Case cases[] = {
+        {"closed, read", false, read},
+        {"reset, look before a line", true,
+         [](EthernetDeviceStream &stream) { stream.DropWaitingInput(nullptr); }},
+        {"reset, send", true, [](EthernetDeviceStream &stream) { stream.Write(nullptr, "LOST", false); }},
+        {"reset, read", true, read},
+    };
+    for (const Case &c : cases) {
+        LoopbackServer server;
+        EthernetDeviceStream stream;
+        stream.SetTimeout(nullptr, 2.0);
+        ASSERT_EQ(0u, stream.Connect(nullptr, ConfigurationFor(server.Address()), Client(0))) << c.What;
+        ASSERT_TRUE(server.WaitForConnections(1)) << c.What;
+        if (c.Reset)
+            server.Reset(0);
+        else
+            server.Close(0);
+        // Past the arrival of the device's reset or end of the data.
+        std::this_thread::sleep_for(50ms);
+        const auto start = std::chrono::steady_clock::now();
+        c.Meet(stream);
+        EXPECT_LT(MillisecondsSince(start), 1000.0) << c.What;
+        EXPECT_FALSE(stream.IsConnected()) << c.What << ": the dropped connection still counts as open";
+        EXPECT_EQ(0u, stream.Connect(nullptr, ConfigurationFor(server.Address()), Client(1))) << c.What;
+        EXPECT_TRUE(server.WaitForConnections(2, 1s))
+            << c.What << ": the next client opened no new connection";
+        EXPECT_EQ(0u, stream.Write(nullptr, "AGAIN", false)) << c.What;
+        EXPECT_TRUE(server.WaitForReceived(1, "AGAIN\n", 1s)) << c.What;
+        stream.Disconnect(nullptr, Client(1));
+        stream.Disconnect(nullptr, Client(0));
+    }
 }
 
 TEST_F(EthernetStreamTest, ACommandSentInTwoPiecesIsNotHeldBackByNagle) {
@@ -385,7 +416,7 @@ TEST_F(EthernetStreamTest, ACommandSentInTwoPiecesIsNotHeldBackByNagle) {
     mStream.SetWriteTermination(nullptr, "\n", false);
     double worst = 0;
     for (int i = 0; i < 5; ++i) {
-        const uint64_t start = Platform::MonotonicMicroseconds();
+        const auto start = std::chrono::steady_clock::now();
         ASSERT_EQ(0u, mStream.Write(nullptr, "MEAS", false));
         ASSERT_EQ(0u, mStream.Write(nullptr, "URE\n", false));
         ASSERT_EQ(0x3000012Eu, mStream.Read(nullptr, response, 100));
@@ -414,7 +445,7 @@ TEST(EthernetConnect, ARefusedConnectionIsRetriedWithPausesUntilTheTimeOut) {
     }
     EthernetDeviceStream stream;
     stream.SetTimeout(nullptr, 0.3);
-    const uint64_t start = Platform::MonotonicMicroseconds();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(
         0x300002D3u,
         stream.Connect(nullptr, ConfigurationFor("tcpip://127.0.0.1:" + std::to_string(port)), Client(0)));
@@ -444,7 +475,7 @@ TEST(EthernetConnect, AnEmptyOrUnresolvableServerFailsAtOnceAndOpensNothing) {
             configuration->SetDefaultServer("127.0.0.1");
             configuration->SetAddress(address);
             stream->SetTimeout(nullptr, 2.0);
-            const uint64_t start = Platform::MonotonicMicroseconds();
+            const auto start = std::chrono::steady_clock::now();
             EXPECT_EQ(code, stream->Connect(nullptr, configuration, Client(0))) << what;
             EXPECT_LT(MillisecondsSince(start), 1000.0) << what;
             EXPECT_FALSE(stream->IsConnected()) << what;

@@ -88,6 +88,15 @@ wxArrayString Items(std::initializer_list<const char *> texts) {
     return items;
 }
 
+// Counts the validators that were deleted (the clones that wx keeps are plain ones).
+struct CountingValidator : Validator<int> {
+    static int Deleted;
+    CountingValidator(Settings *settings)
+        : Validator<int>(settings, &Settings::GetCount, &Settings::SetCount, "") {}
+    ~CountingValidator() override { ++Deleted; }
+};
+int CountingValidator::Deleted = 0;
+
 } // namespace
 
 // ---- Text controls and the value types -----------------------------------------------------------
@@ -506,17 +515,6 @@ TEST_F(PropertyValidatorTest, ACloneKeepsItsClassAndWorksAfterTheOriginalIsGone)
     EXPECT_EQ(nullptr, dynamic_cast<Validator<int> *>(plainClone.get()));
     EXPECT_NE(nullptr, (dynamic_cast<wxCustomValidator<Settings, int> *>(plainClone.get())));
 }
-
-namespace {
-// Counts the validators that were deleted (the clones that wx keeps are plain ones).
-struct CountingValidator : Validator<int> {
-    static int Deleted;
-    CountingValidator(Settings *settings)
-        : Validator<int>(settings, &Settings::GetCount, &Settings::SetCount, "") {}
-    ~CountingValidator() override { ++Deleted; }
-};
-int CountingValidator::Deleted = 0;
-} // namespace
 
 TEST_F(PropertyValidatorTest, AttachingGivesTheNamedControlACopyAndAlwaysFreesTheValidator) {
     wxTextCtrl *text = new wxTextCtrl(mPanel, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, 0,

@@ -451,8 +451,6 @@ TEST_F(SingleWindowTest, ADialogClassRunsModallyWithTheGivenTitleAndIsDeletedAft
     EXPECT_TRUE(mHost->IsEnabled());
 }
 
-namespace {
-
 // A dialog with an empty title is never run: it gives the "debugging" box and is deleted.
 void ExpectDebuggingBoxInsteadOfTheDialog(wxDialog *dialog, HostWindow host,
                                           const std::vector<Platform::MessageBoxRequest> &boxes) {
@@ -471,8 +469,6 @@ void ExpectDebuggingBoxInsteadOfTheDialog(wxDialog *dialog, HostWindow host,
     EXPECT_EQ(nullptr, boxes[0].Window);
     EXPECT_FALSE(dialogRef);
 }
-
-} // namespace
 
 TEST_F(SingleWindowTest, ADialogWithAnEmptyTitleGivesTheDebuggingBoxAndIsNotLeaked) {
     ExpectDebuggingBoxInsteadOfTheDialog(new wxDialog, HostHandle(), mBoxes);

@@ -81,6 +81,18 @@ AddressParts SplitAddress(const std::string &sAddress) {
     return parts;
 }
 
+// " (<IP address>:<port>)" of the configuration's address for the text of EthernetCouldNotConnect;
+// empty when it gives none. result: the code of the address resolution.
+std::string PeerText(DeviceStreamConfiguration *configuration, DWORD &result) {
+    wxIPV4address *address = nullptr;
+    result = NetworkBasedDeviceStream::DetermineIPAddress(nullptr, configuration, address);
+    std::string peer;
+    if (result == 0 && address != nullptr)
+        peer = " (" + ToStdString(address->IPAddress()) + ":" + std::to_string(address->Service()) + ")";
+    delete address;
+    return peer;
+}
+
 } // namespace
 
 std::string NetworkStreamErrorText(DWORD dwCode, const std::string &sPeer) {
@@ -110,22 +122,6 @@ std::string NetworkStreamErrorText(DWORD dwCode, const std::string &sPeer) {
         return std::string();
     }
 }
-
-namespace {
-
-// " (<IP address>:<port>)" of the configuration's address for the text of EthernetCouldNotConnect;
-// empty when it gives none. result: the code of the address resolution.
-std::string PeerText(DeviceStreamConfiguration *configuration, DWORD &result) {
-    wxIPV4address *address = nullptr;
-    result = NetworkBasedDeviceStream::DetermineIPAddress(nullptr, configuration, address);
-    std::string peer;
-    if (result == 0 && address != nullptr)
-        peer = " (" + ToStdString(address->IPAddress()) + ":" + std::to_string(address->Service()) + ")";
-    delete address;
-    return peer;
-}
-
-} // namespace
 
 // ---- Stream ---------------------------------------------------------------------------------------
 
