@@ -279,8 +279,9 @@ TEST_F(PecosDriverTest, SettingsThatCannotBeSentStayOffTheWire) {
                     settings.Server(simulator.Port()).Login("u", "p").Detectors({"D1", bad, "D3"}).Write()));
         EXPECT_EQ(subscribe ? 0x3000BB22u : InvalidDetectorID, driver.Init());
         float value = 99.0f;
-        if (!subscribe)
+        if (!subscribe) {
             EXPECT_EQ(InvalidDetectorID, driver.Read(1, value));
+        }
         EXPECT_EQ(StreamNotConnected, driver.Read(0, value));
         EXPECT_EQ(StreamNotConnected, driver.DeInit());
         // (The profile writer itself refuses line breaks in values.)
