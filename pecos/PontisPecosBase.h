@@ -187,13 +187,18 @@ public:
     explicit PontisPecosSCPIBase(const std::string &sExpectedResponse);
     ~PontisPecosSCPIBase() override;
 
-    // Writes "AUTH-" + user name + ":" + password; no reply is read. The records of the write show
-    // the password masked. Credentials with a control character are not sent: AuthorisationFailed.
+    // Writes "AUTH-" + user name + ":" + password; no reply is read. Every record shows the password
+    // of the line masked from then on, also where a server sends the line back, until the driver
+    // is deleted or logs in with other credentials. Credentials with a control character are not
+    // sent: AuthorisationFailed.
     DWORD AuthorizeUser(HostWindow hWnd) override;
     // The identification check over the stream ("IDN?"); GetValue 56 and the stream client's
     // check run the same (CheckDeviceOnStream).
     DWORD CheckDevice(HostWindow hWnd) override;
     DWORD CheckDeviceOnStream(HostWindow hWnd) override { return CheckDevice(hWnd); }
+
+private:
+    KeptConcealedText mConcealedLogin;
 };
 
 extern template class PontisPecosBase<ADConvertorBase>;
@@ -214,7 +219,7 @@ template <typename D> DWORD PontisPecosSCPIBase<D>::AuthorizeUser(HostWindow hWn
             return PecosResult::AuthorisationFailed;
         const std::string sLine = "AUTH-" + this->msUserName + ":" + this->msPassword;
         // The password goes to the server as it is, but into no call record.
-        const ConcealedText concealed(sLine, sLine.size() - this->msPassword.size());
+        mConcealedLogin.Keep(sLine, sLine.size() - this->msPassword.size());
         return this->Write(hWnd, sLine, false);
     });
 }

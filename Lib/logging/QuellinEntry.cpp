@@ -226,6 +226,7 @@ std::wstring QuellinEntry::SplitTypePrefix(std::wstring &field) {
 
 std::wstring QuellinEntry::JoinFields(const std::wstring *first, const std::wstring *last) {
     std::vector<std::wstring> fields(first, last);
+    const bool concealing = ConcealedText::IsActive();
     size_t i = 0;
     while (i < fields.size()) {
         SplitTypePrefix(fields[i]);
@@ -233,9 +234,13 @@ std::wstring QuellinEntry::JoinFields(const std::wstring *first, const std::wstr
             ++i;
             continue;
         }
+        // A name, or a text that stands alone, may hold a secret as well as a value.
+        if (concealing)
+            ConcealedText::Conceal(fields[i]);
         if (i + 1 < fields.size()) {
             std::wstring tag = SplitTypePrefix(fields[i + 1]);
-            ConcealedText::Conceal(fields[i + 1]);
+            if (concealing)
+                ConcealedText::Conceal(fields[i + 1]);
             fields[i].insert(0, tag);
             if (fields[i][0] == L'a') {
                 fields[i] += mFieldSeparator;

@@ -243,6 +243,7 @@ bool MailslotReader::Create(const std::wstring &slotName) {
             close(probe);
         if (alive) {
             close(fd);
+            errno = EADDRINUSE;
             return false;
         }
         unlink(path.c_str());

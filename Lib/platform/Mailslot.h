@@ -67,7 +67,8 @@ public:
 
     // Creates (binds) the slot, replacing a stale socket file; every user may write to it. The
     // directory must be a real one, sticky when others may write to it; a missing default one is
-    // made 1777, one named by $KORVALIS_MAILSLOT_DIR 0700. False on failure.
+    // made 1777, one named by $KORVALIS_MAILSLOT_DIR 0700. False on failure; errno EADDRINUSE when
+    // a live collector holds the slot.
     bool Create(const std::wstring &slotName);
     void Close();
     bool IsOpen() const { return mFd >= 0; }

@@ -1,4 +1,5 @@
 // Value formatting, argument packing and the text builders of the call log.
+#include "logging/ConcealedText.h"
 #include "logging/MakeString.h"
 #include "logging/QuellinEntry.h"
 
@@ -8,6 +9,7 @@
 
 #include <iomanip>
 #include <locale>
+#include <thread>
 
 namespace {
 
@@ -144,6 +146,27 @@ TEST(JoinFields, MovesTheValueTagToTheName) {
     std::vector<std::wstring> fields = {L"a:!general", L"a:n", L"i:3", L"a:m", L"a:x:y", L"a:lone"};
     EXPECT_EQ(QuellinEntry::JoinFields(fields), L"!general;i:n;3;a:m;3;x:y;lone;");
     EXPECT_EQ(QuellinEntry::JoinFields(std::vector<std::wstring>()), L"");
+}
+
+// A secret that begins its line is masked wherever it stands whole; a text that stands where a name
+// does is masked as a value is; a kept line is masked in every thread's records until dropped.
+TEST(JoinFields, ConcealsSecretsInEveryField) {
+    QuellinEntry entry(L"M", L"F");
+    {
+        const ConcealedText token("tok-123", 0);
+        EXPECT_EQ(entry.PackArguments("v", "tok-123\n", "w", "x tok-12"),
+                  L"a:v;9;********\n;a:w;8;x tok-12;");
+    }
+    {
+        const ConcealedText login("AUTH-u:pw", 7);
+        EXPECT_EQ(entry.PackArguments(std::string("AUTH-u:pw")), L"AUTH-u:********;");
+        EXPECT_EQ(entry.PackArguments(std::string("AUTH-u:pw"), 1), L"i:AUTH-u:********;1;");
+    }
+    KeptConcealedText kept;
+    std::thread([&] { kept.Keep("AUTH-k:pw", 7); }).join();
+    EXPECT_EQ(entry.PackArguments("r", "AUTH-k:pw"), L"a:r;15;AUTH-k:********;");
+    kept.Drop();
+    EXPECT_EQ(entry.PackArguments("r", "AUTH-k:pw"), L"a:r;9;AUTH-k:pw;");
 }
 
 TEST(SplitTypePrefix, CutsAtTheFirstColon) {

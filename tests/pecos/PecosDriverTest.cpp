@@ -479,22 +479,29 @@ TEST_F(PecosDriverTest, SettingsRoundTrip) {
 }
 
 // The password reaches the server unchanged, but no call record holds it: the login line's records
-// (init, reconnect; TCP, VISA) mask it by its place, the settings' load and save show none. Its
-// text elsewhere (in the user name, in "Write") stays as it is.
+// (init, reconnect; TCP, VISA) mask it by its place, also where a server sends the line back in
+// its reply, the settings' load and save show none. Its text elsewhere (in the user name, in
+// "Write") stays as it is.
 TEST_F(PecosDriverTest, ThePasswordStaysOutOfTheCallLog) {
     const struct {
         std::string User, Password, Kind;
+        bool Echo;
     } rows[] = {
         // VISA's write record shows 80 bytes: the line is cut there with 12 bytes of the password.
-        {std::string(62, 'u'), "Zq7!mW4-xR9#kTb2pLv8", "TCPIP"},
-        {std::string(62, 'u'), "Zq7!mW4-xR9#kTb2pLv8", "VISA"},
-        {"administrator", "admin", "TCPIP"},
-        {"user", "e", "TCPIP"},
+        {std::string(62, 'u'), "Zq7!mW4-xR9#kTb2pLv8", "TCPIP", false},
+        {std::string(62, 'u'), "Zq7!mW4-xR9#kTb2pLv8", "VISA", false},
+        {"administrator", "admin", "TCPIP", false},
+        {"user", "e", "TCPIP", false},
+        {"operator", "Zq7!mW4-xR9#kTb2pLv8", "TCPIP", true},
+        {"operator", "Zq7!mW4-xR9#kTb2pLv8", "VISA", true},
     };
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.User + ":" + row.Password + " " + row.Kind);
+        SCOPED_TRACE(row.User + ":" + row.Password + " " + row.Kind + (row.Echo ? " echoed" : ""));
         RecordCapture capture(false);
-        PecosSimulator simulator({"--value", "D1=1"});
+        Lines rules{"--value", "D1=1"};
+        if (row.Echo)
+            rules.insert(rules.end(), {"--on", "@auth reply=AUTH-" + row.User + ":" + row.Password});
+        PecosSimulator simulator(rules);
         SettingsFile settings;
         settings.Server(simulator.Port(), row.Kind).Login(row.User, row.Password).Detectors({"D1"});
         HostDriver driver("PONTISPECOS_AD_8");

@@ -129,6 +129,46 @@ TEST_F(HostProgramTest, OneCommandFromTheCommandLine) {
     EXPECT_EQ(Host({"--no-such-option"}).ExitCode, 2);
 }
 
+// A command given fewer or more arguments than its line in the help, or a word that is no command,
+// is a usage error that calls nothing; an operator who finds no control to set fails the run, and
+// a wx host that cannot start says when no display is set.
+TEST_F(HostProgramTest, CommandsTakeTheArgumentsTheHelpLists) {
+    const struct {
+        std::vector<std::string> Args;
+        std::string Said;
+    } rows[] = {
+        {{"create"}, "create lacks arguments (usage: create KEY)"},
+        {{"create", "PONTISPECOS_AD_8", "x"}, "create has too many arguments"},
+        {{"load-config", "1"}, "load-config lacks arguments (usage: load-config ID FILE)"},
+        {{"save-config", "1"}, "save-config lacks arguments"},
+        {{"init", "1", "2"}, "init has too many arguments (usage: init ID)"},
+        {{"get-info-string", "1", "2", "3", "4"}, "get-info-string has too many arguments"},
+        {{"frobnicate"}, "unknown command frobnicate"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.Args[0]);
+        auto r = Host(row.Args);
+        EXPECT_EQ(r.ExitCode, 2) << r.Output;
+        EXPECT_EQ(Count(r.Output, "result="), 0u) << r.Output;
+        EXPECT_NE(r.Output.find(row.Said), std::string::npos) << r.Output;
+    }
+    const std::string wxHost = RunnerEnv("KORVALIS_BINARY_DIR") + "/tools/korvalis-wxhost";
+    auto headless =
+        RunProcess({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", wxHost, "echo"}, "", 60s);
+    EXPECT_EQ(headless.ExitCode, 1) << headless.Output;
+    EXPECT_NE(headless.Output.find("wx could not start (no display"), std::string::npos) << headless.Output;
+    if (std::getenv("DISPLAY") == nullptr)
+        GTEST_SKIP() << "the wx host's dialogs need a display";
+    ScopedEnv person("KORVALIS_NONINTERACTIVE", "0");
+    auto r = RunProcess({wxHost, "--hwnd", "window", "--script", "-"},
+                        "create PONTISPECOS_EUT_8\noperator set ID_USERNAME op\noperator set ID_NO_SUCH x\n"
+                        "operator answer cancel\nconfigure $ID\nremove $ID\n",
+                        120s);
+    EXPECT_EQ(r.ExitCode, 1) << r.Output;
+    EXPECT_NE(r.Output.find("operator found no control ID_NO_SUCH in"), std::string::npos) << r.Output;
+    EXPECT_EQ(Count(r.Output, "found no control ID_USERNAME"), 0u) << r.Output;
+}
+
 TEST_F(HostProgramTest, MissingPluginIsReportedNotACrash) {
     auto r = Host({"--plugin", mEnv.Root() + "/NoSuchPlugin.so", "check", "0"});
     ASSERT_FALSE(r.TimedOut) << r.Output;
@@ -205,12 +245,27 @@ TEST_F(CollectorProgramTest, ShowsThePluginsCallRecordsAsFields) {
     EXPECT_GE(Count(r.Output, "END   pid=[0-9]+ "), 1u) << r.Output;
 }
 
+// The records' milliseconds are unpadded (".44" is 44 ms); the collector shows three digits.
+TEST_F(CollectorProgramTest, ShowsMillisecondsWithThreeDigits) {
+    auto collector = StartCollector({"--count", "3", "--timeout", "20"});
+    ASSERT_TRUE(mSlotReady);
+    EXPECT_EQ(mWriter.SendRecord(L"!logb;1;0x1;1700000000.44;M;F;Note;"), 0u);
+    EXPECT_EQ(mWriter.SendRecord(L"!loge;1;0x1;1700000000.250;Complete;"), 0u);
+    EXPECT_EQ(mWriter.SendRecord(L"!logn;12.7,---,---;---;M;F;Note;"), 0u);
+    ASSERT_EQ(collector.wait_for(20s), std::future_status::ready);
+    const std::string out = collector.get().Output;
+    EXPECT_NE(out.find("BEGIN pid=1 entry=0x1 t=1700000000.044 M::F"), std::string::npos) << out;
+    EXPECT_NE(out.find("END   pid=1 entry=0x1 t=1700000000.250 "), std::string::npos) << out;
+    EXPECT_NE(out.find("NOTE  t=12.007,---,--- M::F"), std::string::npos) << out;
+}
+
 TEST_F(CollectorProgramTest, SecondCollectorOnALiveSlotIsRefused) {
     auto first = StartCollector({"--count", "1", "--timeout", "20"});
     ASSERT_TRUE(mSlotReady);
     auto second = RunProcess({RunnerEnv("KORVALIS_COLLECTOR"), "--timeout", "1"}, "", 20s);
     EXPECT_EQ(second.ExitCode, 1) << second.Output;
     EXPECT_NE(second.Output.find("cannot create"), std::string::npos) << second.Output;
+    EXPECT_NE(second.Output.find("the mailslot is in use"), std::string::npos) << second.Output;
     EXPECT_EQ(mWriter.SendRecord(L"ends the first"), 0u);
     ASSERT_EQ(first.wait_for(20s), std::future_status::ready);
     EXPECT_EQ(first.get().ExitCode, 0);

@@ -1,5 +1,6 @@
 // quellin-collector: creates the call-log mailslot and prints every record that arrives
 // (`quellin-collector --help` tells how).
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -30,8 +31,8 @@ void PrintUsage() {
                 "prints \"listening <path>\", then one line per record that arrives: its fields, or with\n"
                 "--raw its text, control characters and NULs written as \\xNN. Ends after N records, after\n"
                 "S seconds (a decimal number up to %g) without a record, or on SIGINT or SIGTERM.\n"
-                "Exit status: 0, 1 when the mailslot cannot be made, 2 for a usage error, 3 when fewer\n"
-                "than N records came.\n",
+                "Exit status: 0, 1 when the mailslot cannot be made (another collector holding it is said\n"
+                "so), 2 for a usage error, 3 when fewer than N records came.\n",
                 LargestTimeout);
 }
 
@@ -73,9 +74,13 @@ int main(int argc, char **argv) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
+    errno = 0;
     Quellin::Collector collector(slot);
     if (!collector.IsOpen()) {
-        std::fprintf(stderr, "quellin-collector: cannot create %s\n", Platform::MailslotPath(slot).c_str());
+        const int error = errno;
+        std::fprintf(stderr, "quellin-collector: cannot create %s%s\n", Platform::MailslotPath(slot).c_str(),
+                     error == EADDRINUSE ? ": the mailslot is in use (another collector receives its records)"
+                                         : "");
         return 1;
     }
     std::printf("listening %s\n", Platform::MailslotPath(slot).c_str());

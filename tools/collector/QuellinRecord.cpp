@@ -165,19 +165,38 @@ std::wstring EscapeControls(const std::wstring &text) {
     return out;
 }
 
+namespace {
+
+// The record's milliseconds are unpadded (".44" is 44 ms): shown with three digits.
+std::wstring ShownTime(std::wstring time) {
+    const size_t point = time.find(L'.');
+    if (point == std::wstring::npos)
+        return time;
+    size_t digits = 0;
+    while (point + 1 + digits < time.size() && time[point + 1 + digits] >= L'0' &&
+           time[point + 1 + digits] <= L'9')
+        ++digits;
+    if (digits >= 1 && digits < 3)
+        time.insert(point + 1, 3 - digits, L'0');
+    return time;
+}
+
+} // namespace
+
 std::wstring DescribeRecord(const Record &r) {
     std::wostringstream out;
     switch (r.RecordKind) {
     case Record::Kind::Begin:
-        out << L"BEGIN pid=" << r.Process << L" entry=" << r.Entry << L" t=" << r.Time << L" " << r.Module
-            << L"::" << r.Function << L" [" << r.Level << L"]";
+        out << L"BEGIN pid=" << r.Process << L" entry=" << r.Entry << L" t=" << ShownTime(r.Time) << L" "
+            << r.Module << L"::" << r.Function << L" [" << r.Level << L"]";
         break;
     case Record::Kind::End:
-        out << L"END   pid=" << r.Process << L" entry=" << r.Entry << L" t=" << r.Time << L" [" << r.Level
-            << L"]";
+        out << L"END   pid=" << r.Process << L" entry=" << r.Entry << L" t=" << ShownTime(r.Time) << L" ["
+            << r.Level << L"]";
         break;
     case Record::Kind::Note:
-        out << L"NOTE  t=" << r.Time << L" " << r.Module << L"::" << r.Function << L" [" << r.Level << L"]";
+        out << L"NOTE  t=" << ShownTime(r.Time) << L" " << r.Module << L"::" << r.Function << L" [" << r.Level
+            << L"]";
         break;
     default:
         out << L"?     " << r.Raw;

@@ -14,6 +14,7 @@
 #include <wx/notebook.h>
 #include <wx/textctrl.h>
 
+#include "common/CommandLine.h"
 #include "tools/host/WindowPhotograph.h"
 
 namespace {
@@ -91,7 +92,7 @@ void DialogOperator::Arm() {
     mTimer.Start(LookIntervalMilliseconds);
 }
 
-void DialogOperator::Finish() {
+bool DialogOperator::Finish() {
     const bool waited = mTimer.IsRunning();
     mTimer.Stop();
     if (mHooked)
@@ -103,6 +104,11 @@ void DialogOperator::Finish() {
     mPrefix.clear();
     mValues.clear();
     mAnswer = 0;
+    for (const std::string &message : mNotSet)
+        std::fprintf(stderr, "%s: operator %s\n", CommandLine::Program, message.c_str());
+    const bool done = mNotSet.empty();
+    mNotSet.clear();
+    return done;
 }
 
 int DialogOperator::Enter(wxDialog *dialog) {
@@ -133,6 +139,10 @@ void DialogOperator::Act(wxDialog &dialog) {
         wxWindow *control = wxWindow::FindWindowByName(wxString::FromUTF8(name.c_str()), &dialog);
         const bool done = control != nullptr && SetControl(*control, wxString::FromUTF8(value.c_str()));
         Say((done ? "set " : "could not set ") + name);
+        if (control == nullptr)
+            mNotSet.push_back("found no control " + name + " in \"" + dialog.GetTitle().utf8_string() + "\"");
+        else if (!done)
+            mNotSet.push_back("could not set " + name + " to \"" + value + "\"");
     }
     if (mAnswer == 0)
         return; // a person answers

@@ -27,9 +27,10 @@ public:
     // "ok" or "cancel"; false for any other answer.
     bool Answer(const std::string &button);
 
-    // Watches for the dialog while the host's call runs; Finish forgets what was not done.
+    // Watches for the dialog while the host's call runs; Finish forgets what was not done. False,
+    // after a message naming them, when controls were missing or could not take their value.
     void Arm();
-    void Finish();
+    bool Finish();
 
 private:
     int Enter(wxDialog *dialog) override;
@@ -44,6 +45,7 @@ private:
     std::string mPrefix;
     std::vector<std::pair<std::string, std::string>> mValues;
     int mAnswer = 0;
+    std::vector<std::string> mNotSet; // controls that were missing or refused their value
     bool mActed = false;
     bool mHooked = false;
 };

@@ -261,8 +261,73 @@ std::string Quote(const char *text, uint32_t size) {
 
 int Run(Host &host, std::vector<std::string> args);
 
+// The arguments of each command, as the help lists them: a command given fewer or more is a usage
+// error before anything is loaded or called.
+struct CommandForm {
+    const char *Command;
+    size_t Least, Most;
+    const char *Arguments;
+};
+constexpr size_t Any = static_cast<size_t>(-1);
+const CommandForm Forms[] = {
+    {"load", 0, 0, ""},
+    {"unload", 0, 0, ""},
+    {"reload", 0, 0, ""},
+    {"create", 1, 1, "KEY"},
+    {"remove", 1, 1, "ID"},
+    {"registered", 1, 1, "ID"},
+    {"unregistered", 1, 1, "ID"},
+    {"check", 1, 1, "ID"},
+    {"init", 1, 1, "ID"},
+    {"deinit", 1, 1, "ID"},
+    {"configure", 1, 1, "ID"},
+    {"load-config", 2, 2, "ID FILE"},
+    {"save-config", 2, 2, "ID FILE"},
+    {"set-value", 2, 4, "ID VALUEID [ARG1 [ARG2]]"},
+    {"get-value", 2, 4, "ID VALUEID [ARG1 [ARG2]]"},
+    {"get-value-string", 2, 4, "ID VALUEID [DATA1 [SIZE]]"},
+    {"get-info", 2, 2, "ID INFO"},
+    {"get-info-string", 2, 3, "ID INFO [SIZE]"},
+    {"set-setting", 3, 3, "ID SETTING X"},
+    {"get-driver-version", 1, 1, "ID"},
+    {"get-error-string", 2, 3, "ID CODE [SIZE]"},
+    {"all", 1, 1, "ID"},
+    {"sleep", 1, 1, "MS"},
+    {"echo", 0, Any, "TEXT"},
+#ifdef KORVALIS_HOST_WITH_WX
+    {"operator", 2, 3, "photograph FOLDER PREFIX | set CONTROL VALUE | answer ok|cancel"},
+#endif
+};
+
+// False, after a message, for an unknown command or one with too few or too many arguments.
+bool WellFormed(const std::vector<std::string> &args) {
+    for (const CommandForm &form : Forms) {
+        if (args[0] != form.Command)
+            continue;
+        const size_t given = args.size() - 1;
+        if (given >= form.Least && given <= form.Most)
+            return true;
+        std::fprintf(stderr, "%s: %s %s arguments (usage: %s%s%s)\n", Program, args[0].c_str(),
+                     given < form.Least ? "lacks" : "has too many", form.Command, *form.Arguments ? " " : "",
+                     form.Arguments);
+        return false;
+    }
+    std::fprintf(stderr, "%s: unknown command %s\n", Program, args[0].c_str());
+    return false;
+}
+
 #ifdef KORVALIS_HOST_WITH_WX
 DialogOperator *gOperator = nullptr;
+
+// Whether a display is named for wx to open.
+bool DisplayNamed() {
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char *value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+            return true;
+    }
+    return false;
+}
 
 int RunOperator(const std::vector<std::string> &args) {
     if (gOperator != nullptr && args.size() == 4 && args[1] == "photograph")
@@ -300,6 +365,8 @@ int RunAll(Host &host, const std::string &id) {
 int Run(Host &host, std::vector<std::string> args) {
     if (args.empty())
         return Ran;
+    if (!WellFormed(args))
+        return Misused;
     const std::string cmd = args[0];
     auto arg = [&](size_t i, const char *fallback = "") {
         return i < args.size() ? args[i] : std::string(fallback);
@@ -352,12 +419,12 @@ int Run(Host &host, std::vector<std::string> args) {
 
     if (cmd == "create") {
         uint16_t id = 0x1234;
-        uint32_t r = fn.CreateNewDeviceDriver(0, args.size() > 1 ? args[1].c_str() : nullptr, &id);
+        uint32_t r = fn.CreateNewDeviceDriver(0, args[1].c_str(), &id);
         host.LastID = id;
         return PrintResult("CreateNewDeviceDriver", r, "DeviceID=" + std::to_string(id));
     }
     if (cmd == "all")
-        return RunAll(host, arg(1, "$ID"));
+        return RunAll(host, args[1]);
     uint32_t id = host.LastID;
     if (arg(1) != "$ID" && !number(1, "DeviceID", id))
         return Misused;
@@ -381,15 +448,17 @@ int Run(Host &host, std::vector<std::string> args) {
                 gOperator->Arm();
 #endif
             const uint32_t r = s.fn(w, id);
+            int status = PrintResult(s.name, r);
 #ifdef KORVALIS_HOST_WITH_WX
-            if (gOperator != nullptr)
-                gOperator->Finish();
+            // A value the operator could not set at the dialog fails the run.
+            if (gOperator != nullptr && !gOperator->Finish())
+                status = Failed;
 #endif
-            return PrintResult(s.name, r);
+            return status;
         }
     }
     if (cmd == "load-config" || cmd == "save-config") {
-        std::string file = arg(2, "null");
+        std::string file = args[2];
         const char *p = file == "null" ? nullptr : file.c_str();
         bool load = cmd == "load-config";
         uint32_t r = load ? fn.LoadConfiguration(w, id, p) : fn.SaveConfiguration(w, id, p);
@@ -532,9 +601,9 @@ void PrintUsage() {
         "(256 when not given). obj: passes the address of a slot that holds one of the host's automation\n"
         "objects, as SetValue id 3 takes them; their AddRef and Release calls are printed.\n"
         "Exit status (a script runs to its end either way): 2 for a usage error, an unknown command or a\n"
-        "missing or unreadable argument of a command included; else 1 when a call answered a result other\n"
-        "than 0 (a warning code 0x3C000000 to 0x3FFFFFFF too) or the plug-in did not load or unload; else "
-        "0.\n",
+        "missing, extra or unreadable argument of a command included (that command calls nothing); else\n"
+        "1 when a call answered a result other than 0 (a warning code 0x3C000000 to 0x3FFFFFFF too), the\n"
+        "plug-in did not load or unload, or the operator could not set a control; else 0.\n",
         static_cast<unsigned long long>(LargestBufferSize));
 }
 
@@ -587,7 +656,8 @@ int main(int argc, char **argv) {
     char *wxArgv[] = {argv[0], nullptr};
     wxApp::SetInstance(new wxApp());
     if (!wxEntryStart(wxArgc, wxArgv)) {
-        std::fprintf(stderr, "%s: wx could not start\n", Program);
+        std::fprintf(stderr, "%s: wx could not start%s\n", Program,
+                     DisplayNamed() ? "" : " (no display: neither DISPLAY nor WAYLAND_DISPLAY is set)");
         return 1;
     }
     wxTheApp->CallOnInit();
