@@ -41,6 +41,18 @@ bool SwitchGPIBClearOption(DeviceStreamConfiguration &configuration, bool bNewSt
     return true;
 }
 
+const StreamTypeRegistrar gGPIBStream(GPIBStreamKind, &CreateNIGPIBDeviceStream);
+const StreamTypeRegistrar gGPIBConfiguration(GPIBStreamKind, &CreateNIGPIBDeviceStreamConfiguration);
+const StreamTypeRegistrar gCompliantGPIBStream(CompliantGPIBStreamKind,
+                                               &CreateNI4882CompliantGPIBDeviceStream);
+const StreamTypeRegistrar gCompliantGPIBConfiguration(CompliantGPIBStreamKind,
+                                                      &CreateNICompliantGPIBDeviceStreamConfiguration);
+
+// The stream client's device check switches the device clear of a GPIB configuration.
+struct ClearOptionSwitchInstaller {
+    ClearOptionSwitchInstaller() { SetClearDeviceOptionSwitch(&SwitchGPIBClearOption); }
+} gClearOptionSwitchInstaller;
+
 } // namespace
 
 // ---- NIGPIBDeviceStream ----------------------------------------------------------------------------
@@ -402,17 +414,3 @@ DeviceStreamConfiguration *CreateNIGPIBDeviceStreamConfiguration() {
 DeviceStreamConfiguration *CreateNICompliantGPIBDeviceStreamConfiguration() {
     return new NICompliantGPIBDeviceStreamConfiguration();
 }
-
-namespace {
-const StreamTypeRegistrar gGPIBStream(GPIBStreamKind, &CreateNIGPIBDeviceStream);
-const StreamTypeRegistrar gGPIBConfiguration(GPIBStreamKind, &CreateNIGPIBDeviceStreamConfiguration);
-const StreamTypeRegistrar gCompliantGPIBStream(CompliantGPIBStreamKind,
-                                               &CreateNI4882CompliantGPIBDeviceStream);
-const StreamTypeRegistrar gCompliantGPIBConfiguration(CompliantGPIBStreamKind,
-                                                      &CreateNICompliantGPIBDeviceStreamConfiguration);
-
-// The stream client's device check switches the device clear of a GPIB configuration.
-struct ClearOptionSwitchInstaller {
-    ClearOptionSwitchInstaller() { SetClearDeviceOptionSwitch(&SwitchGPIBClearOption); }
-} gClearOptionSwitchInstaller;
-} // namespace

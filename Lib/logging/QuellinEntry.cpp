@@ -38,6 +38,33 @@ std::wstring ReplaceSeparators(std::wstring text, wchar_t separator, wchar_t rep
     return text;
 }
 
+size_t BoundedLength(const char *text, size_t limit) {
+    return strnlen(text, limit);
+}
+
+size_t BoundedLength(const wchar_t *text, size_t limit) {
+    return wcsnlen(text, limit);
+}
+
+// Copies both names into the kept buffers; false when either is longer than a buffer holds.
+template <typename C, size_t N> bool CopyNames(const C *module, const C *function, C (&kept)[2][N]) {
+    const C *names[] = {module, function};
+    size_t lengths[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        if (names[i] == nullptr)
+            continue;
+        lengths[i] = BoundedLength(names[i], N);
+        if (lengths[i] == N)
+            return false;
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (names[i] != nullptr)
+            std::memcpy(kept[i], names[i], lengths[i] * sizeof(C));
+        kept[i][lengths[i]] = 0;
+    }
+    return true;
+}
+
 } // namespace
 
 QuellinEntry::MailSlotSocket *QuellinEntry::ProcessSocket() {
@@ -120,37 +147,6 @@ QuellinEntry::QuellinEntry(const wchar_t *module, const wchar_t *function) {
     }
     OpenProcessSocket();
 }
-
-namespace {
-
-size_t BoundedLength(const char *text, size_t limit) {
-    return strnlen(text, limit);
-}
-
-size_t BoundedLength(const wchar_t *text, size_t limit) {
-    return wcsnlen(text, limit);
-}
-
-// Copies both names into the kept buffers; false when either is longer than a buffer holds.
-template <typename C, size_t N> bool CopyNames(const C *module, const C *function, C (&kept)[2][N]) {
-    const C *names[] = {module, function};
-    size_t lengths[2] = {0, 0};
-    for (int i = 0; i < 2; ++i) {
-        if (names[i] == nullptr)
-            continue;
-        lengths[i] = BoundedLength(names[i], N);
-        if (lengths[i] == N)
-            return false;
-    }
-    for (int i = 0; i < 2; ++i) {
-        if (names[i] != nullptr)
-            std::memcpy(kept[i], names[i], lengths[i] * sizeof(C));
-        kept[i][lengths[i]] = 0;
-    }
-    return true;
-}
-
-} // namespace
 
 // Literals stay where they are for as long as this code is loaded: they are kept by address.
 template <typename C, size_t N>

@@ -273,38 +273,6 @@ TEST_F(GpibSrqLibraryTest, TimingStoreIgnoresWhatItCannotTrust) {
     EXPECT_EQ("keep", TestSupport::ReadFile(target));
 }
 
-} // namespace
-
-// Without GPIB-32.DLL no registration is possible; the timing store does not need it.
-TEST(GpibSrqLibraryAlone, MissingGpib32LibraryGivesItsCode) {
-    void *loaded = dlopen("libgpib-32.so", RTLD_NOW | RTLD_NOLOAD);
-    if (loaded != nullptr) {
-        dlclose(loaded);
-        GTEST_SKIP() << "an earlier test of this process loaded GPIB-32.DLL; it cannot be unloaded";
-    }
-    TestSupport::IsolatedEnvironment environment;
-    const std::string standIns = StandIns::Directory();
-    TestSupport::ScopedEnv path("KORVALIS_LIBRARY_PATH",
-                                standIns.substr(0, standIns.find_last_of('/')) + "/plugin");
-    GPIBSRQLibrary library;
-    ASSERT_EQ(0u, library.LoadGPIBSRQDLL());
-    uint32_t registration = 0;
-    EXPECT_EQ(GPIBResult::GPIB32NotLoaded,
-              library.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, nullptr, &registration));
-    const uint32_t delay = 700;
-    const uint64_t counter = Platform::MonotonicMicroseconds();
-    EXPECT_EQ(0u, library.SetLastTimingInformation(&delay, &counter));
-    uint32_t readDelay = 0;
-    uint64_t readCounter = 0;
-    EXPECT_EQ(0u, library.GetLastTimingInformation(&readDelay, &readCounter));
-    EXPECT_EQ(delay, readDelay);
-    EXPECT_EQ(counter, readCounter);
-}
-
-// ---- Processes on one bus -----------------------------------------------------------------------
-
-namespace {
-
 constexpr uint32_t BusGap = 2000; // microseconds
 
 std::string ChildFolder() {
@@ -355,6 +323,34 @@ protected:
 };
 
 } // namespace
+
+// Without GPIB-32.DLL no registration is possible; the timing store does not need it.
+TEST(GpibSrqLibraryAlone, MissingGpib32LibraryGivesItsCode) {
+    void *loaded = dlopen("libgpib-32.so", RTLD_NOW | RTLD_NOLOAD);
+    if (loaded != nullptr) {
+        dlclose(loaded);
+        GTEST_SKIP() << "an earlier test of this process loaded GPIB-32.DLL; it cannot be unloaded";
+    }
+    TestSupport::IsolatedEnvironment environment;
+    const std::string standIns = StandIns::Directory();
+    TestSupport::ScopedEnv path("KORVALIS_LIBRARY_PATH",
+                                standIns.substr(0, standIns.find_last_of('/')) + "/plugin");
+    GPIBSRQLibrary library;
+    ASSERT_EQ(0u, library.LoadGPIBSRQDLL());
+    uint32_t registration = 0;
+    EXPECT_EQ(GPIBResult::GPIB32NotLoaded,
+              library.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, nullptr, &registration));
+    const uint32_t delay = 700;
+    const uint64_t counter = Platform::MonotonicMicroseconds();
+    EXPECT_EQ(0u, library.SetLastTimingInformation(&delay, &counter));
+    uint32_t readDelay = 0;
+    uint64_t readCounter = 0;
+    EXPECT_EQ(0u, library.GetLastTimingInformation(&readDelay, &readCounter));
+    EXPECT_EQ(delay, readDelay);
+    EXPECT_EQ(counter, readCounter);
+}
+
+// ---- Processes on one bus -----------------------------------------------------------------------
 
 // Runs only as a child of the test below: writes when told, first without a delay of its own,
 // then, a while later, with 200 ms; reports when each write began and the first one ended.

@@ -14,17 +14,6 @@
 
 namespace {
 std::atomic<bool> gRefuseUnload{false};
-} // namespace
-
-// dlclose as this program's code sees it: refuses on demand, as a library that cannot be freed.
-extern "C" int dlclose(void *handle) {
-    if (gRefuseUnload)
-        return -1;
-    static const auto next = reinterpret_cast<int (*)(void *)>(dlsym(RTLD_NEXT, "dlclose"));
-    return next(handle);
-}
-
-namespace {
 
 class NI4882MLibraryTest : public GpibStandInTest {
 protected:
@@ -200,3 +189,11 @@ TEST_F(NI4882MLibraryTest, TimingFallbackHoldsThePairWithinTheProcess) {
 }
 
 } // namespace
+
+// dlclose as this program's code sees it: refuses on demand, as a library that cannot be freed.
+extern "C" int dlclose(void *handle) {
+    if (gRefuseUnload)
+        return -1;
+    static const auto next = reinterpret_cast<int (*)(void *)>(dlsym(RTLD_NEXT, "dlclose"));
+    return next(handle);
+}

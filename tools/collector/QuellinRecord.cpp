@@ -50,6 +50,20 @@ bool IsMarker(const std::wstring &field) {
     return !field.empty() && field[0] == L'!';
 }
 
+// The record's milliseconds are unpadded (".44" is 44 ms): shown with three digits.
+std::wstring ShownTime(std::wstring time) {
+    const size_t point = time.find(L'.');
+    if (point == std::wstring::npos)
+        return time;
+    size_t digits = 0;
+    while (point + 1 + digits < time.size() && time[point + 1 + digits] >= L'0' &&
+           time[point + 1 + digits] <= L'9')
+        ++digits;
+    if (digits >= 1 && digits < 3)
+        time.insert(point + 1, 3 - digits, L'0');
+    return time;
+}
+
 } // namespace
 
 Record ParseRecord(const std::wstring &raw) {
@@ -164,24 +178,6 @@ std::wstring EscapeControls(const std::wstring &text) {
     }
     return out;
 }
-
-namespace {
-
-// The record's milliseconds are unpadded (".44" is 44 ms): shown with three digits.
-std::wstring ShownTime(std::wstring time) {
-    const size_t point = time.find(L'.');
-    if (point == std::wstring::npos)
-        return time;
-    size_t digits = 0;
-    while (point + 1 + digits < time.size() && time[point + 1 + digits] >= L'0' &&
-           time[point + 1 + digits] <= L'9')
-        ++digits;
-    if (digits >= 1 && digits < 3)
-        time.insert(point + 1, 3 - digits, L'0');
-    return time;
-}
-
-} // namespace
 
 std::wstring DescribeRecord(const Record &r) {
     std::wostringstream out;
