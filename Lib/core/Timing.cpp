@@ -22,7 +22,11 @@ const ProcessClock &GetProcessClock() {
     return clock;
 }
 
-// The sleep to take while this many whole milliseconds remain: 10, 0 (yield) or none (-1).
+// The end of a precise wait that is polled, not slept: a sleep ends some tens of microseconds late,
+// more on a busy machine, while polling ends at the first reading past the time.
+constexpr uint64_t PolledMicroseconds = 1000;
+
+// The millisecond loop's sleep while this many whole milliseconds remain: 10, 0 (yield) or none (-1).
 int PauseFor(uint64_t remainingMilliseconds) {
     if (remainingMilliseconds > 20)
         return 10;
@@ -43,11 +47,11 @@ uint64_t Timing::ReadCounter() {
     return Platform::MonotonicMicroseconds();
 }
 
-void Timing::Pause(uint32_t milliseconds) {
-    if (milliseconds == 0)
+void Timing::Pause(uint64_t microseconds) {
+    if (microseconds == 0)
         std::this_thread::yield();
     else
-        Platform::SleepMilliseconds(milliseconds);
+        Platform::SleepMicroseconds(microseconds);
 }
 
 bool Timing::IsHighResolution() const {
@@ -91,7 +95,7 @@ void Timing::WaitByMilliseconds(uint32_t milliseconds) {
             return;
         const int pause = PauseFor(remaining);
         if (pause >= 0)
-            Pause(static_cast<uint32_t>(pause));
+            Pause(MillisecondsToMicroseconds(static_cast<uint32_t>(pause)));
     }
 }
 
@@ -106,9 +110,9 @@ void Timing::WaitPrecise(uint64_t microseconds) {
         const uint64_t elapsed = TicksToMicroseconds(start, ReadCounter());
         if (elapsed >= microseconds)
             return;
-        const int pause = PauseFor(MicrosecondsToMilliseconds(microseconds - elapsed));
-        if (pause >= 0)
-            Pause(static_cast<uint32_t>(pause));
+        const uint64_t remaining = microseconds - elapsed;
+        if (remaining > PolledMicroseconds)
+            Pause(remaining - PolledMicroseconds);
     }
 }
 
@@ -119,8 +123,7 @@ void Timing::Sleep(uint32_t milliseconds) {
         const uint64_t elapsed = TicksToMicroseconds(start, ReadCounter());
         if (elapsed >= total)
             return;
-        // Rounded up: a pause of 0 would only yield, and the loop would poll.
-        Pause(static_cast<uint32_t>(MicrosecondsToMilliseconds(total - elapsed + 999)));
+        Pause(total - elapsed);
     }
 }
 

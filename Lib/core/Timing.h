@@ -16,8 +16,7 @@ public:
     // The high-resolution counter, in microseconds.
     virtual uint64_t ReadCounter();
 
-    // Blocks for the given microseconds: sleeps in 10 ms steps while more than 20 ms remain,
-    // yields while more than 3 ms remain, then polls the counter.
+    // Blocks for the given microseconds: sleeps until its last millisecond, then polls the counter.
     void WaitPrecise(uint64_t microseconds);
     // Blocks for at least the given milliseconds by sleeping only, never polling: for pauses whose
     // end may come a little late, such as those between the tries of a connect.
@@ -33,8 +32,8 @@ public:
     bool PerformanceCounterAvailable() const { return IsHighResolution(); }
 
 protected:
-    // The sleep of the waits; 0 gives up the rest of the time slice.
-    virtual void Pause(uint32_t milliseconds);
+    // The sleep of the waits, in microseconds; 0 gives up the rest of the time slice.
+    virtual void Pause(uint64_t microseconds);
 
 private:
     void WaitByMilliseconds(uint32_t milliseconds);

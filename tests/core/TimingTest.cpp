@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -15,7 +16,7 @@ namespace {
 class ScriptedTiming : public Timing {
 public:
     struct PauseRecord {
-        uint32_t Milliseconds;
+        uint64_t Microseconds;
         uint64_t At;
     };
 
@@ -37,41 +38,36 @@ public:
     uint64_t Now = Platform::MonotonicMicroseconds();
     uint64_t ReadStep = 0;
     uint64_t YieldCost = 0;
+    uint64_t PauseLateness = 0; // added to every sleep
     size_t Reads = 0;
     std::vector<PauseRecord> Pauses;
 
 protected:
-    void Pause(uint32_t milliseconds) override {
-        Pauses.push_back({milliseconds, Now});
-        Now += milliseconds == 0 ? YieldCost : milliseconds * 1000ull;
+    void Pause(uint64_t microseconds) override {
+        Pauses.push_back({microseconds, Now});
+        Now += microseconds == 0 ? YieldCost : microseconds + PauseLateness;
     }
 };
 
-TEST(TimingWaitTest, PreciseWaitSleepsThenYieldsThenPolls) {
-    ScriptedTiming timing;
-    timing.ReadStep = 100;
-    timing.YieldCost = 1000;
-    const uint64_t start = timing.Now + timing.ReadStep; // the wait's first reading
-    timing.WaitPrecise(25000);
-    const uint64_t waited = timing.Now - start;
-    EXPECT_GE(waited, 25000u);
-    EXPECT_LT(waited, 25000u + timing.ReadStep) << "ends at the first reading past the time";
-    size_t sleeps = 0;
-    size_t yields = 0;
-    for (const ScriptedTiming::PauseRecord &pause : timing.Pauses) {
-        const uint64_t remaining = 25000 - (pause.At - start);
-        if (pause.Milliseconds == 10) {
-            ++sleeps;
-            EXPECT_GE(remaining, 21000u);
-        } else {
-            ASSERT_EQ(pause.Milliseconds, 0u);
-            ++yields;
-            EXPECT_GE(remaining, 4000u);
-            EXPECT_LT(remaining, 21000u);
+TEST(TimingWaitTest, PreciseWaitSleepsUntilItsLastMillisecondThenPolls) {
+    // The sleep ends on time, late within the polled millisecond, or past the deadline.
+    for (uint64_t lateness : {0u, 600u, 1500u}) {
+        ScriptedTiming timing;
+        timing.ReadStep = 100;
+        timing.PauseLateness = lateness;
+        const uint64_t start = timing.Now + timing.ReadStep; // the wait's first reading
+        timing.WaitPrecise(25000);
+        const uint64_t waited = timing.Now - start;
+        EXPECT_GE(waited, 25000u) << lateness;
+        if (lateness < 1000) {
+            EXPECT_LT(waited, 25000u + timing.ReadStep)
+                << lateness << ": ends at the first reading past the time";
         }
+        ASSERT_EQ(timing.Pauses.size(), 1u) << lateness << ": one sleep, no yields";
+        EXPECT_EQ(timing.Pauses[0].Microseconds, 25000u - 1000u - timing.ReadStep) << lateness;
+        // Polled: 1 ms less the sleep's lateness, at one reading per ReadStep.
+        EXPECT_LE(timing.Reads, 3u + (lateness < 1000 ? (1000 - lateness) / timing.ReadStep : 0)) << lateness;
     }
-    EXPECT_EQ(sleeps, 1u);
-    EXPECT_GT(yields, 0u);
 }
 
 TEST(TimingWaitTest, WaitOfZeroReturnsAtOnce) {
@@ -181,6 +177,22 @@ TEST(TimingRealClockTest, ShortWaitsLastAtLeastTheirTime) {
     waited = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - before).count();
     EXPECT_GE(waited, 1500 - 1);
     EXPECT_LT(waited, 2000000);
+}
+
+// An EUT event's screen pause (and a toggle delay) sleeps; only its last millisecond is polled.
+TEST(TimingRealClockTest, HundredMillisecondWaitUsesLittleProcessorTime) {
+    const auto threadCpuMicroseconds = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+    };
+    Timing timing;
+    const uint64_t before = Platform::MonotonicMicroseconds();
+    const uint64_t cpuBefore = threadCpuMicroseconds();
+    timing.Wait(100);
+    const uint64_t cpu = threadCpuMicroseconds() - cpuBefore;
+    EXPECT_GE(Platform::MonotonicMicroseconds() - before, 100000u);
+    EXPECT_LT(cpu, 5000u) << "microseconds of processor time";
 }
 
 TEST(AlmostEqualTest, RelativeToleranceAndAbsoluteAgainstZero) {
