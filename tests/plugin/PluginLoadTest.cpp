@@ -1,8 +1,10 @@
 // The plug-in as the host loads it: every export answers, the plug-in unloads and loads again in
-// one process, and a process that exits with it loaded exits cleanly.
+// one process, a process that exits with it loaded exits cleanly, and a copy or an installed
+// plug-in finds its dialog resources or says that its dialog cannot be shown.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <regex>
 #include <sstream>
 
@@ -136,6 +138,49 @@ TEST_F(PluginLoad, OnlyTheExportsAreVisible) {
                                       "ShowConfigurationDialog",
                                       "UnRegistered"};
     EXPECT_EQ(names, expected);
+}
+
+// A copy of the plug-in without its xrc/ folder: its dialog cannot be loaded, which the call
+// answers; the same copy with KORVALIS_XRC_PATH opens it.
+TEST_F(PluginLoad, ACopyWithoutItsResourcesAnswersThatItsDialogCannotBeShown) {
+    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
+        GTEST_SKIP() << "the dialog needs a display";
+    const std::string copy = mEnv.Root() + "/PontisPecos.so";
+    std::filesystem::copy_file(RunnerEnv("KORVALIS_PLUGIN"), copy);
+    const std::string script = "create PONTISPECOS_AD_8\nconfigure $ID\nremove $ID\n";
+    {
+        ScopedEnv noResources("KORVALIS_XRC_PATH", "");
+        auto r = RunHost(script, {"--plugin", copy});
+        EXPECT_EQ(r.ExitCode, 1) << r.Output;
+        EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x300000EC"), 1u) << r.Output;
+    }
+    auto r = RunHost(script, {"--plugin", copy});
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
+}
+
+// `cmake --install` into a fresh prefix: the installed host finds the installed plug-in, which
+// opens its dialog from the resources installed beside it.
+TEST_F(PluginLoad, AnInstalledPluginOpensItsDialog) {
+    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
+        GTEST_SKIP() << "the dialog needs a display";
+    const std::string prefix = mEnv.Root() + "/prefix";
+    auto install = RunProcess(
+        {RunnerEnv("KORVALIS_CMAKE"), "--install", RunnerEnv("KORVALIS_BINARY_DIR"), "--prefix", prefix}, "",
+        std::chrono::seconds(120));
+    ASSERT_EQ(install.ExitCode, 0) << install.Output;
+    for (const char *tool : {"korvalis-host", "korvalis-wxhost", "quellin-collector", "pecos-simulator"})
+        EXPECT_TRUE(std::filesystem::exists(prefix + "/bin/" + tool)) << tool;
+
+    ScopedEnv noPlugin("KORVALIS_PLUGIN", ""), noResources("KORVALIS_XRC_PATH", "");
+    auto r = RunProcess({prefix + "/bin/korvalis-host", "--script", "-"},
+                        "create PONTISPECOS_AD_8\nconfigure $ID\nremove $ID\n", std::chrono::seconds(60));
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    std::smatch loaded;
+    ASSERT_TRUE(std::regex_search(r.Output, loaded, std::regex("loaded (" + prefix + "/.*)/PontisPecos.so")))
+        << r.Output;
+    EXPECT_TRUE(std::filesystem::exists(loaded[1].str() + "/libgpibsrq.so")) << loaded[1];
+    EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
 }
 
 TEST_F(PluginDriverLog, OneLoadAndUnloadWritesEveryStepInOrder) {
