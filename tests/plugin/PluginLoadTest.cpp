@@ -172,8 +172,10 @@ TEST_F(PluginLoad, AnInstalledPluginOpensItsDialog) {
     for (const char *tool : {"korvalis-host", "korvalis-wxhost", "quellin-collector", "pecos-simulator"})
         EXPECT_TRUE(std::filesystem::exists(prefix + "/bin/" + tool)) << tool;
 
+    // Run as a lab runs it: found on PATH.
+    ScopedEnv path("PATH", prefix + "/bin:" + RunnerEnv("PATH"));
     ScopedEnv noPlugin("KORVALIS_PLUGIN", ""), noResources("KORVALIS_XRC_PATH", "");
-    auto r = RunProcess({prefix + "/bin/korvalis-host", "--script", "-"},
+    auto r = RunProcess({"/bin/sh", "-c", "exec korvalis-host --script -"},
                         "create PONTISPECOS_AD_8\nconfigure $ID\nremove $ID\n", std::chrono::seconds(60));
     EXPECT_EQ(r.ExitCode, 0) << r.Output;
     std::smatch loaded;
