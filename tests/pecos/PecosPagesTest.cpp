@@ -176,8 +176,7 @@ TEST(PecosDialogsInTheHost, OpenAndStoreWhatWasChanged) {
         const std::string stored = TestSupport::ReadFile(saved);
         EXPECT_NE(std::string::npos, stored.find("Address=tcpip://127.0.0.1:15444\n")) << stored;
     }
-    // A message box reaches the operator: without its resources the dialog cannot be loaded, and the
-    // call says that no window was shown.
+    // A message box reaches the operator: without its resources the dialog cannot be loaded.
     TestSupport::ScopedEnv noResources("KORVALIS_XRC_PATH", isolated.Root());
     auto r = run("person", "create PONTISPECOS_EUT_8\noperator answer ok\nconfigure $ID\nremove $ID\n");
     EXPECT_NE(std::string::npos,

@@ -140,48 +140,35 @@ TEST_F(PluginLoad, OnlyTheExportsAreVisible) {
     EXPECT_EQ(names, expected);
 }
 
-// A copy of the plug-in without its xrc/ folder: its dialog cannot be loaded, which the call
-// answers; the same copy with KORVALIS_XRC_PATH opens it.
-TEST_F(PluginLoad, ACopyWithoutItsResourcesAnswersThatItsDialogCannotBeShown) {
+// `cmake --install` into a fresh prefix: the installed host, found on PATH, loads the installed
+// plug-in, whose dialog opens from the resources beside it. A copy of the object alone answers
+// that its dialog cannot be shown, until KORVALIS_XRC_PATH names the resources.
+TEST_F(PluginLoad, AnInstalledPluginOpensItsDialogAndACopyWithoutResourcesSaysItCannot) {
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
         GTEST_SKIP() << "the dialog needs a display";
-    const std::string copy = mEnv.Root() + "/PontisPecos.so";
-    std::filesystem::copy_file(RunnerEnv("KORVALIS_PLUGIN"), copy);
-    const std::string script = "create PONTISPECOS_AD_8\nconfigure $ID\nremove $ID\n";
-    {
-        ScopedEnv noResources("KORVALIS_XRC_PATH", "");
-        auto r = RunHost(script, {"--plugin", copy});
-        EXPECT_EQ(r.ExitCode, 1) << r.Output;
-        EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x300000EC"), 1u) << r.Output;
-    }
-    auto r = RunHost(script, {"--plugin", copy});
-    EXPECT_EQ(r.ExitCode, 0) << r.Output;
-    EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
-}
-
-// `cmake --install` into a fresh prefix: the installed host finds the installed plug-in, which
-// opens its dialog from the resources installed beside it.
-TEST_F(PluginLoad, AnInstalledPluginOpensItsDialog) {
-    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
-        GTEST_SKIP() << "the dialog needs a display";
-    const std::string prefix = mEnv.Root() + "/prefix";
-    auto install = RunProcess(
+    const std::string prefix = mEnv.Root() + "/prefix", copy = mEnv.Root() + "/PontisPecos.so";
+    auto r = RunProcess(
         {RunnerEnv("KORVALIS_CMAKE"), "--install", RunnerEnv("KORVALIS_BINARY_DIR"), "--prefix", prefix}, "",
         std::chrono::seconds(120));
-    ASSERT_EQ(install.ExitCode, 0) << install.Output;
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
     for (const char *tool : {"korvalis-host", "korvalis-wxhost", "quellin-collector", "pecos-simulator"})
         EXPECT_TRUE(std::filesystem::exists(prefix + "/bin/" + tool)) << tool;
-
-    // Run as a lab runs it: found on PATH.
     ScopedEnv path("PATH", prefix + "/bin:" + RunnerEnv("PATH"));
     ScopedEnv noPlugin("KORVALIS_PLUGIN", ""), noResources("KORVALIS_XRC_PATH", "");
-    auto r = RunProcess({"/bin/sh", "-c", "exec korvalis-host --script -"},
-                        "create PONTISPECOS_AD_8\nconfigure $ID\nremove $ID\n", std::chrono::seconds(60));
-    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    const std::string script = "create PONTISPECOS_AD_8\nconfigure $ID\nremove $ID\n";
+    r = RunProcess({"/bin/sh", "-c", "exec korvalis-host --script -"}, script, std::chrono::seconds(60));
     std::smatch loaded;
     ASSERT_TRUE(std::regex_search(r.Output, loaded, std::regex("loaded (" + prefix + "/.*)/PontisPecos.so")))
         << r.Output;
-    EXPECT_TRUE(std::filesystem::exists(loaded[1].str() + "/libgpibsrq.so")) << loaded[1];
+    const std::string folder = loaded[1];
+    EXPECT_TRUE(std::filesystem::exists(folder + "/libgpibsrq.so")) << folder;
+    EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
+
+    std::filesystem::copy_file(folder + "/PontisPecos.so", copy);
+    r = RunHost(script, {"--plugin", copy});
+    EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x300000EC"), 1u) << r.Output;
+    ScopedEnv resources("KORVALIS_XRC_PATH", folder + "/xrc");
+    r = RunHost(script, {"--plugin", copy});
     EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
 }
 

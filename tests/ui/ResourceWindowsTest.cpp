@@ -437,7 +437,6 @@ TEST_F(SingleWindowTest, APanelWhoseResourceIsMissingIsDeletedAndSaysTheDialogCo
     ASSERT_EQ(1u, mBoxes.size());
     EXPECT_EQ(L"Dialog ('Counts') could not be loaded. The configuration window cannot be shown.",
               mBoxes[0].Text);
-    EXPECT_EQ(HostHandle(), mBoxes[0].Window);
     EXPECT_EQ(1u, wxTopLevelWindows.GetCount());
     EXPECT_TRUE(mHost->IsEnabled());
 }
