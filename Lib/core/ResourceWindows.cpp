@@ -32,6 +32,8 @@ constexpr const wchar_t *LogModule = L"wxDLLApp";
 constexpr int ToolTipDisplayMilliseconds = 10000;
 // Room around a tab's title in the tab strip (the theme's padding and borders).
 constexpr int TabTitlePadding = 40;
+// The answer of a window call that showed nothing; no modal result (a button id) takes this value.
+constexpr int NotShown = static_cast<int>(ResultCode::ConfigurationWindowUnavailable);
 
 // A function-local static, as GuardedSlot asks.
 Platform::GuardedSlot<ModalDialogSink> &Sink() {
@@ -189,7 +191,7 @@ int ShowConfigurationWindow(wxWindow *window, HostWindow hWnd, const wxString &r
         return 0;
     if (!CanShowWindowsNow(L"ShowConfigurationWindow", title)) {
         DeleteWindow(window);
-        return 0;
+        return NotShown;
     }
     HostWindowScope host(hWnd);
     wxWindow *parent = host.Window();
@@ -224,8 +226,11 @@ int ShowConfigurationWindow(wxWindow *window, HostWindow hWnd, const wxString &r
         }
     }
     // A dialog or frame with an empty title, or a panel that did not load, is not leaked.
-    if (!shown)
+    if (!shown) {
         DeleteWindow(object.get());
+        // The person who asked for a dialog is told that none comes.
+        result = bModal ? ShowDialogModal(parent, nullptr, title) : NotShown;
+    }
     return result;
 }
 
@@ -233,7 +238,7 @@ int ShowTabbedConfigurationWindow(const PanelResourceNameList &panels, HostWindo
                                   const wxString &title) {
     UnshownPages unshown(panels);
     if (!CanShowWindowsNow(L"ShowTabbedConfigurationWindow", title))
-        return 0;
+        return NotShown;
     HostWindowScope host(hWnd);
     wxDialog *dialog = ShowGenericTabbedDialog(panels, host.Window());
     return ShowDialogModal(host.Window(), dialog, title);
@@ -243,11 +248,10 @@ DWORD ShowTabbedConfigurationPages(HostWindow hWnd, const PanelResourceNameList 
                                    const std::wstring &title) {
     if (panels.empty())
         return 0;
-    const bool bCanShow = WindowsUnavailableReason() == nullptr;
-    // Without windows this only logs and deletes the pages. What a shown window answers is not
-    // passed on.
-    ShowTabbedConfigurationWindow(panels, hWnd, wxString(title));
-    return bCanShow ? 0 : ResultCode::ConfigurationWindowUnavailable;
+    // What a shown window answers is not passed on; a window that was not shown is.
+    return ShowTabbedConfigurationWindow(panels, hWnd, wxString(title)) == NotShown
+               ? ResultCode::ConfigurationWindowUnavailable
+               : 0;
 }
 
 void DeleteConfigurationPages(const PanelResourceNameList &panels) {
@@ -366,7 +370,7 @@ int ShowDialogModal(wxWindow *parent, wxDialog *dialog, const wxString &title) {
             FormatString("Dialog ('%s') could not be loaded. The configuration window cannot be shown.",
                          sTitle.c_str()),
             sTitle, Platform::MbIconError);
-        return 0;
+        return NotShown;
     }
     wxWeakRef<wxWindow> owner(parent);
     wxWeakRef<wxDialog> alive(dialog);

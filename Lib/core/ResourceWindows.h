@@ -45,16 +45,19 @@ inline constexpr const char *GenericTabsName = "GenericTabs";
 int ShowConfigurationWindowAsDialog(wxWindow *window, HostWindow hWnd, const wxString &resourceName,
                                     const wxString &title);
 // Loads the window object (a dialog, a frame, or a panel shown inside "GenericDialog") from its
-// resource and shows it. The modal result, 0 when nothing ran modally.
+// resource and shows it. The modal result, 0 for a window shown without a modal run;
+// ResultCode::ConfigurationWindowUnavailable when nothing was shown (a modal call first gives the
+// "could not be loaded" box when windows can be shown but none was loaded).
 int ShowConfigurationWindow(wxWindow *window, HostWindow hWnd, const wxString &resourceName,
                             const wxString &title, bool bModal);
-// The pages as the tabs of "GenericTabbedDialog", run modally. The modal result, 0 when no dialog
-// was built.
+// The pages as the tabs of "GenericTabbedDialog", run modally. The modal result;
+// ResultCode::ConfigurationWindowUnavailable when no dialog was shown (after the "could not be
+// loaded" box when windows can be shown).
 int ShowTabbedConfigurationWindow(const PanelResourceNameList &panels, HostWindow hWnd,
                                   const wxString &title);
-// The driver's configuration pages: 0 once the tabbed window was offered (whatever it answered),
-// ResultCode::ConfigurationWindowUnavailable where no window can be shown (no display, not the GUI
-// thread).
+// The driver's configuration pages: 0 once the tabbed window was shown (whatever it answered),
+// ResultCode::ConfigurationWindowUnavailable where none was (no display, not the GUI thread, its
+// resources not loaded).
 DWORD ShowTabbedConfigurationPages(HostWindow hWnd, const PanelResourceNameList &panels,
                                    const std::wstring &title);
 
@@ -79,7 +82,7 @@ wxDialog *ShowGenericTabbedDialog(const PanelResourceNameList &panels, wxWindow 
 // in list order; a page that does not load is left out.
 wxNotebook *LoadPanelFromResource(wxNotebook *notebook, const PanelResourceNameList &panels);
 // Titles the dialog, runs it modally over the disabled parent and deletes it afterwards. Without
-// a dialog the "could not be loaded" box, and 0.
+// a dialog the "could not be loaded" box, and ResultCode::ConfigurationWindowUnavailable.
 int ShowDialogModal(wxWindow *parent, wxDialog *dialog, const wxString &title);
 // Titles and shows the window; no modal loop.
 void ShowFrame(wxWindow *parent, wxTopLevelWindow *window, const wxString &title);

@@ -182,5 +182,5 @@ TEST(PecosDialogsInTheHost, OpenAndStoreWhatWasChanged) {
     EXPECT_NE(std::string::npos,
               r.Output.find("could not be loaded. The configuration window cannot be shown."))
         << r.Output;
-    EXPECT_NE(std::string::npos, r.Output.find("ShowConfigurationDialog result=0x00000000")) << r.Output;
+    EXPECT_NE(std::string::npos, r.Output.find("ShowConfigurationDialog result=0x300000EC")) << r.Output;
 }

@@ -1,8 +1,10 @@
 // The plug-in as the host loads it: every export answers, the plug-in unloads and loads again in
-// one process, and a process that exits with it loaded exits cleanly.
+// one process, a process that exits with it loaded exits cleanly, and a copy or an installed
+// plug-in finds its dialog resources or says that its dialog cannot be shown.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <regex>
 #include <sstream>
 
@@ -136,6 +138,38 @@ TEST_F(PluginLoad, OnlyTheExportsAreVisible) {
                                       "ShowConfigurationDialog",
                                       "UnRegistered"};
     EXPECT_EQ(names, expected);
+}
+
+// `cmake --install` into a fresh prefix: the installed host, found on PATH, loads the installed
+// plug-in, whose dialog opens from the resources beside it. A copy of the object alone answers
+// that its dialog cannot be shown, until KORVALIS_XRC_PATH names the resources.
+TEST_F(PluginLoad, AnInstalledPluginOpensItsDialogAndACopyWithoutResourcesSaysItCannot) {
+    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
+        GTEST_SKIP() << "the dialog needs a display";
+    const std::string prefix = mEnv.Root() + "/prefix", copy = mEnv.Root() + "/PontisPecos.so";
+    auto r = RunProcess(
+        {RunnerEnv("KORVALIS_CMAKE"), "--install", RunnerEnv("KORVALIS_BINARY_DIR"), "--prefix", prefix}, "",
+        std::chrono::seconds(120));
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    for (const char *tool : {"korvalis-host", "korvalis-wxhost", "quellin-collector", "pecos-simulator"})
+        EXPECT_TRUE(std::filesystem::exists(prefix + "/bin/" + tool)) << tool;
+    ScopedEnv path("PATH", prefix + "/bin:" + RunnerEnv("PATH"));
+    ScopedEnv noPlugin("KORVALIS_PLUGIN", ""), noResources("KORVALIS_XRC_PATH", "");
+    const std::string script = "create PONTISPECOS_AD_8\nconfigure $ID\nremove $ID\n";
+    r = RunProcess({"/bin/sh", "-c", "exec korvalis-host --script -"}, script, std::chrono::seconds(60));
+    std::smatch loaded;
+    ASSERT_TRUE(std::regex_search(r.Output, loaded, std::regex("loaded (" + prefix + "/.*)/PontisPecos.so")))
+        << r.Output;
+    const std::string folder = loaded[1];
+    EXPECT_TRUE(std::filesystem::exists(folder + "/libgpibsrq.so")) << folder;
+    EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
+
+    std::filesystem::copy_file(folder + "/PontisPecos.so", copy);
+    r = RunHost(script, {"--plugin", copy});
+    EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x300000EC"), 1u) << r.Output;
+    ScopedEnv resources("KORVALIS_XRC_PATH", folder + "/xrc");
+    r = RunHost(script, {"--plugin", copy});
+    EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
 }
 
 TEST_F(PluginDriverLog, OneLoadAndUnloadWritesEveryStepInOrder) {

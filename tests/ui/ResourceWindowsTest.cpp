@@ -17,6 +17,8 @@
 
 namespace {
 
+constexpr int NotShown = static_cast<int>(ResultCode::ConfigurationWindowUnavailable);
+
 class TabbedDialogTest : public ConfigurationWindowTest {
 protected:
     // Two test pages and the RAW page, in this order.
@@ -194,7 +196,7 @@ TEST_F(TabbedDialogTest, AnEmptyListSaysTheDialogCouldNotBeLoaded) {
         bSinkRan = true;
         return wxID_OK;
     });
-    EXPECT_EQ(0, ShowTabbedConfigurationWindow(pages, HostHandle(), "Alpha 50% meter"));
+    EXPECT_EQ(NotShown, ShowTabbedConfigurationWindow(pages, HostHandle(), "Alpha 50% meter"));
     EXPECT_FALSE(bSinkRan);
     ASSERT_EQ(1u, mBoxes.size());
     EXPECT_EQ(L"Dialog ('Alpha 50% meter') could not be loaded. The configuration window cannot be shown.",
@@ -417,7 +419,7 @@ TEST_F(SingleWindowTest, APlainPanelWithAnEmptyLabelIsStillShownAndInitialised) 
     EXPECT_TRUE(bSinkRan);
 }
 
-TEST_F(SingleWindowTest, APanelWhoseResourceIsMissingIsDeletedWithoutAMessage) {
+TEST_F(SingleWindowTest, APanelWhoseResourceIsMissingIsDeletedAndSaysTheDialogCouldNotBeLoaded) {
     PageSettings settings;
     auto *page = new FlagPage(&settings);
     wxWeakRef<wxPanel> pageRef(page);
@@ -428,11 +430,13 @@ TEST_F(SingleWindowTest, APanelWhoseResourceIsMissingIsDeletedWithoutAMessage) {
     });
     {
         wxLogNull quiet;
-        EXPECT_EQ(0, ShowConfigurationWindowAsDialog(page, HostHandle(), "NoSuchPanel", "Counts"));
+        EXPECT_EQ(NotShown, ShowConfigurationWindowAsDialog(page, HostHandle(), "NoSuchPanel", "Counts"));
     }
     EXPECT_FALSE(bSinkRan);
     EXPECT_FALSE(pageRef);
-    EXPECT_TRUE(mBoxes.empty());
+    ASSERT_EQ(1u, mBoxes.size());
+    EXPECT_EQ(L"Dialog ('Counts') could not be loaded. The configuration window cannot be shown.",
+              mBoxes[0].Text);
     EXPECT_EQ(1u, wxTopLevelWindows.GetCount());
     EXPECT_TRUE(mHost->IsEnabled());
 }
@@ -451,7 +455,8 @@ TEST_F(SingleWindowTest, ADialogClassRunsModallyWithTheGivenTitleAndIsDeletedAft
     EXPECT_TRUE(mHost->IsEnabled());
 }
 
-// A dialog with an empty title is never run: it gives the "debugging" box and is deleted.
+// A dialog with an empty title is never run: it gives the "debugging" box and is deleted, then the
+// box that no dialog comes.
 void ExpectDebuggingBoxInsteadOfTheDialog(wxDialog *dialog, HostWindow host,
                                           const std::vector<Platform::MessageBoxRequest> &boxes) {
     wxWeakRef<wxDialog> dialogRef(dialog);
@@ -460,13 +465,15 @@ void ExpectDebuggingBoxInsteadOfTheDialog(wxDialog *dialog, HostWindow host,
         bSinkRan = true;
         return wxID_OK;
     });
-    EXPECT_EQ(0, ShowConfigurationWindowAsDialog(dialog, host, "TestUntitledDialog", "Title"));
+    EXPECT_EQ(NotShown, ShowConfigurationWindowAsDialog(dialog, host, "TestUntitledDialog", "Title"));
     EXPECT_FALSE(bSinkRan);
-    ASSERT_EQ(1u, boxes.size());
+    ASSERT_EQ(2u, boxes.size());
     EXPECT_EQ(L"Name in ShowDialog in IsEmpty(): ", boxes[0].Text);
     EXPECT_EQ(L"debugging", boxes[0].Caption);
     EXPECT_EQ(0x10u, boxes[0].Style);
     EXPECT_EQ(nullptr, boxes[0].Window);
+    EXPECT_EQ(L"Dialog ('Title') could not be loaded. The configuration window cannot be shown.",
+              boxes[1].Text);
     EXPECT_FALSE(dialogRef);
 }
 
@@ -482,7 +489,7 @@ TEST_F(SingleWindowTest, AValidatorBasedDialogWithAnEmptyTitleAlsoGivesTheDebugg
 TEST_F(SingleWindowTest, AFrameWithAnEmptyTitleGivesTheDebuggingBoxAndIsNotLeaked) {
     auto *frame = new wxFrame;
     wxWeakRef<wxFrame> frameRef(frame);
-    EXPECT_EQ(0, ShowConfigurationWindow(frame, HostHandle(), "TestUntitledFrame", "Title", false));
+    EXPECT_EQ(NotShown, ShowConfigurationWindow(frame, HostHandle(), "TestUntitledFrame", "Title", false));
     ASSERT_EQ(1u, mBoxes.size());
     EXPECT_EQ(L"Name in LoadFrameFromResource in IsEmpty(): ", mBoxes[0].Text);
     EXPECT_EQ(L"debugging", mBoxes[0].Caption);
@@ -515,7 +522,7 @@ TEST_F(SingleWindowTest, OffTheGuiThreadTheObjectIsDeletedAndNothingIsShown) {
     std::thread worker(
         [&] { result = ShowConfigurationWindowAsDialog(page, HostHandle(), "TestFlagPage", "Counts"); });
     worker.join();
-    EXPECT_EQ(0, result);
+    EXPECT_EQ(NotShown, result);
     EXPECT_FALSE(pageRef);
     EXPECT_TRUE(mHost->IsEnabled());
 }

@@ -6,6 +6,7 @@
 // "<Export> result=0x<code> ...", which tests read; everything that goes wrong is said on standard
 // error.
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -553,13 +554,24 @@ std::vector<std::string> SplitWords(const std::string &line) {
     return words;
 }
 
+// $KORVALIS_PLUGIN, else the plug-in of the build tree (../plugin beside the program), else the
+// installed one (KORVALIS_INSTALLED_PLUGIN, relative to the program's folder).
 std::string DefaultPluginPath(const char *argv0) {
-    if (const char *env = std::getenv("KORVALIS_PLUGIN"))
+    if (const char *env = std::getenv("KORVALIS_PLUGIN"); env != nullptr && *env != '\0')
         return env;
+    // The program's own file: a program found on PATH has no folder in argv[0].
     std::string self = argv0;
+    char exe[4096];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0)
+        self.assign(exe, static_cast<size_t>(n));
     auto slash = self.rfind('/');
     std::string dir = slash == std::string::npos ? "." : self.substr(0, slash);
-    return dir + "/../plugin/PontisPecos.so";
+    const std::string built = dir + "/../plugin/PontisPecos.so";
+    const std::string installed = dir + "/" KORVALIS_INSTALLED_PLUGIN;
+    if (access(built.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0)
+        return installed;
+    return built;
 }
 
 std::string Synopsis() {
@@ -573,7 +585,8 @@ void PrintUsage() {
     std::printf("%s", Synopsis().c_str());
     std::printf(
         "Loads the plug-in (--plugin, else $KORVALIS_PLUGIN, else ../plugin/PontisPecos.so beside the\n"
-        "program) as the Korvalis application does and calls its exports: one COMMAND, or one per line of\n"
+        "program, else " KORVALIS_INSTALLED_PLUGIN " beside it, where an install puts it)\n"
+        "as the Korvalis application does and calls its exports: one COMMAND, or one per line of\n"
         "FILE ('-': standard input; '#' starts a comment, $ID is the DeviceID of the last create). Every\n"
         "call prints \"<Export> result=0x<code> ...\". --hwnd passes the window handle: none (null), a\n"
         "number, or (korvalis-wxhost only) window, a frame of its own.\n"
