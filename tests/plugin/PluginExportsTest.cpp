@@ -136,6 +136,80 @@ protected:
     TestSupport::IsolatedEnvironment mEnv;
 };
 
+// A driver whose InitDevice calls back into the exports on its own thread, then holds until the
+// test releases it.
+struct BlockingDriver : TestDriver {
+    using TestDriver::TestDriver;
+    DWORD InitDevice(HostWindow) override {
+        Reentered = ::CheckDevice(nullptr, 0);
+        std::unique_lock<std::mutex> lock(Lock);
+        Entered = true;
+        Changed.notify_all();
+        Changed.wait_for(lock, std::chrono::seconds(10), [this] { return Release; });
+        return 0;
+    }
+    bool WaitEntered() {
+        std::unique_lock<std::mutex> lock(Lock);
+        return Changed.wait_for(lock, std::chrono::seconds(10), [&] { return Entered; });
+    }
+    void ReleaseCall() {
+        std::lock_guard<std::mutex> lock(Lock);
+        Release = true;
+        Changed.notify_all();
+    }
+    std::mutex Lock;
+    std::condition_variable Changed;
+    bool Entered = false, Release = false;
+    uint32_t Reentered = 0xFFFFFFFF;
+};
+
+// Enters a BlockingDriver at handle 0.
+BlockingDriver *AddBlockingDriver(std::atomic<int> &destroyed) {
+    auto owned = std::make_unique<BlockingDriver>(&destroyed);
+    BlockingDriver *driver = owned.get();
+    DeviceIDType id = 0xFFFF;
+    EXPECT_EQ(DeviceDriverTable::Instance().Add(std::move(owned), id), 0u);
+    EXPECT_EQ(id, 0);
+    return driver;
+}
+
+// The begin records of module "DeviceDriver" and the end records of the same entries, in order.
+std::vector<Quellin::Record> DriverRecords(const std::vector<Quellin::Record> &records) {
+    std::vector<Quellin::Record> found;
+    std::vector<std::wstring> entries;
+    for (const Quellin::Record &record : records) {
+        if (record.RecordKind == Quellin::Record::Kind::Begin && record.Module == L"DeviceDriver") {
+            entries.push_back(record.Entry);
+            found.push_back(record);
+        } else if (record.RecordKind == Quellin::Record::Kind::End &&
+                   std::find(entries.begin(), entries.end(), record.Entry) != entries.end()) {
+            found.push_back(record);
+        }
+    }
+    return found;
+}
+
+class ExportRecords : public ::testing::Test {
+protected:
+    void SetUp() override { RemoveAll(); }
+    void TearDown() override { RemoveAll(); }
+
+    // The begin and end record of the one "DeviceDriver" entry among the records.
+    std::pair<Quellin::Record, Quellin::Record> BeginEnd() {
+        std::vector<Quellin::Record> records = DriverRecords(mCapture.Records());
+        EXPECT_EQ(records.size(), 2u);
+        if (records.size() != 2)
+            return {};
+        EXPECT_EQ(records[0].RecordKind, Quellin::Record::Kind::Begin);
+        EXPECT_EQ(records[1].RecordKind, Quellin::Record::Kind::End);
+        EXPECT_EQ(records[0].Level, L"Note");
+        EXPECT_EQ(records[0].Entry, records[1].Entry);
+        return {records[0], records[1]};
+    }
+
+    RecordCapture mCapture;
+};
+
 } // namespace
 
 TEST_F(DriverTableExports, HandlesAreReusedLowestFirstAndTrailingFreeSlotsDropped) {
@@ -229,47 +303,6 @@ TEST_F(DriverTableExports, ASuccessfulCallHandsOverOneQueuedWarningOldestFirst) 
               0x3C000004u);
 }
 
-namespace {
-
-// A driver whose InitDevice calls back into the exports on its own thread, then holds until the
-// test releases it.
-struct BlockingDriver : TestDriver {
-    using TestDriver::TestDriver;
-    DWORD InitDevice(HostWindow) override {
-        Reentered = ::CheckDevice(nullptr, 0);
-        std::unique_lock<std::mutex> lock(Lock);
-        Entered = true;
-        Changed.notify_all();
-        Changed.wait_for(lock, std::chrono::seconds(10), [this] { return Release; });
-        return 0;
-    }
-    bool WaitEntered() {
-        std::unique_lock<std::mutex> lock(Lock);
-        return Changed.wait_for(lock, std::chrono::seconds(10), [&] { return Entered; });
-    }
-    void ReleaseCall() {
-        std::lock_guard<std::mutex> lock(Lock);
-        Release = true;
-        Changed.notify_all();
-    }
-    std::mutex Lock;
-    std::condition_variable Changed;
-    bool Entered = false, Release = false;
-    uint32_t Reentered = 0xFFFFFFFF;
-};
-
-// Enters a BlockingDriver at handle 0.
-BlockingDriver *AddBlockingDriver(std::atomic<int> &destroyed) {
-    auto owned = std::make_unique<BlockingDriver>(&destroyed);
-    BlockingDriver *driver = owned.get();
-    DeviceIDType id = 0xFFFF;
-    EXPECT_EQ(DeviceDriverTable::Instance().Add(std::move(owned), id), 0u);
-    EXPECT_EQ(id, 0);
-    return driver;
-}
-
-} // namespace
-
 TEST_F(DriverTableExports, RemovingADriverThatIsStillInACallDeletesItWhenTheCallEnds) {
     std::atomic<int> destroyed{0};
     BlockingDriver *driver = AddBlockingDriver(destroyed);
@@ -334,47 +367,6 @@ TEST_F(DriverTableExports, AFullTableRefusesAndDeletesTheDriver) {
 }
 
 // ---- Records and host buffers ----------------------------------------------------------------------
-
-namespace {
-
-// The begin records of module "DeviceDriver" and the end records of the same entries, in order.
-std::vector<Quellin::Record> DriverRecords(const std::vector<Quellin::Record> &records) {
-    std::vector<Quellin::Record> found;
-    std::vector<std::wstring> entries;
-    for (const Quellin::Record &record : records) {
-        if (record.RecordKind == Quellin::Record::Kind::Begin && record.Module == L"DeviceDriver") {
-            entries.push_back(record.Entry);
-            found.push_back(record);
-        } else if (record.RecordKind == Quellin::Record::Kind::End &&
-                   std::find(entries.begin(), entries.end(), record.Entry) != entries.end()) {
-            found.push_back(record);
-        }
-    }
-    return found;
-}
-
-class ExportRecords : public ::testing::Test {
-protected:
-    void SetUp() override { RemoveAll(); }
-    void TearDown() override { RemoveAll(); }
-
-    // The begin and end record of the one "DeviceDriver" entry among the records.
-    std::pair<Quellin::Record, Quellin::Record> BeginEnd() {
-        std::vector<Quellin::Record> records = DriverRecords(mCapture.Records());
-        EXPECT_EQ(records.size(), 2u);
-        if (records.size() != 2)
-            return {};
-        EXPECT_EQ(records[0].RecordKind, Quellin::Record::Kind::Begin);
-        EXPECT_EQ(records[1].RecordKind, Quellin::Record::Kind::End);
-        EXPECT_EQ(records[0].Level, L"Note");
-        EXPECT_EQ(records[0].Entry, records[1].Entry);
-        return {records[0], records[1]};
-    }
-
-    RecordCapture mCapture;
-};
-
-} // namespace
 
 TEST_F(ExportRecords, ACallWritesItsBeginAndEndRecord) {
     TestDriver *driver = AddDriver(0);
