@@ -172,7 +172,6 @@ DWORD PontisPecosSCPI_ADConverter::SwitchDetectors(HostWindow hWnd, bool bEnable
     QuellinEntry entry("PontisPecosSCPI_ADConverter", "SetAllDetectors");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("SetAllDetectors(", bEnable, ")"));
     const unsigned int delay = GetToggleDelay();
-    const std::string flag = bEnable ? "-YES" : "-NO";
     DWORD result = 0;
     for (size_t i = 0; i < names.size(); ++i) {
         if (bEnable && IsRemoved())
@@ -194,7 +193,7 @@ DWORD PontisPecosSCPI_ADConverter::SwitchDetectors(HostWindow hWnd, bool bEnable
             mSwitchedOn.push_back(name);
         const unsigned sessions = mRestoredSessions;
         for (const char *command : {"-ENABLE", "-ACTIVATE"}) {
-            result = WriteLine(hWnd, "CMD-" + name + command + flag, SendKind::SessionLine);
+            result = WriteLine(hWnd, "CMD-" + name + command + "-YES", SendKind::SessionLine);
             if (result != 0 || sessions != mRestoredSessions)
                 break;
             PauseUnlessRemoved(delay);
