@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "core/StringUtils.h"
-#include "logging/MakeString.h"
 #include "logging/QuellinEntry.h"
 #include "pecos/DetectorNumber.h"
 #include "pecos/PontisPecosPanels.h"
@@ -69,23 +68,58 @@ DWORD PontisPecosADConverterBase::CheckDetectorMap() const {
     return 0;
 }
 
+std::vector<std::string> PontisPecosADConverterBase::GetDetectorCommandNames() const {
+    std::vector<std::string> names;
+    for (const auto &member : mDetectorNames)
+        if (!member.GetValue().empty())
+            names.push_back(ReplaceAll(member.GetValue(), "REQ-", ""));
+    return names;
+}
+
 DWORD PontisPecosADConverterBase::InitDevice(HostWindow hWnd) {
     return PecosLogged("PontisPecosSCPI_ADConverter", "InitDevice", [&] {
         // Like the credentials, before the connect that would replace an earlier session's.
         DWORD result = CheckDetectorMap();
+        if (result == 0 && !CredentialsCanBeSent())
+            result = PecosResult::AuthorisationFailed;
+        bool bSwitchOffAfterFailure = true;
+        if (result == 0) {
+            result = SwitchOffWhatTheNewSessionLeaves(hWnd);
+            // A switch-off that just failed is not tried once more at once.
+            bSwitchOffAfterFailure = result == 0;
+        }
         if (result == 0)
             result = PontisPecosBase<ADConvertorBase>::InitDevice(hWnd);
         if (result == 0)
             result = AfterLoginConfiguration(hWnd);
         if (result == 0)
             result = EnableAllDetectors(hWnd);
-        if (result != 0) {
-            CloseAfterFailedInit(hWnd);
-            // Switched off, or out of reach: the next session starts with none.
-            mSwitchedOn.clear();
-        }
+        // What could not be switched off stays in the record for the next DeInitDevice.
+        if (result != 0)
+            CloseAfterFailedInit(hWnd, bSwitchOffAfterFailure);
         return result;
     });
+}
+
+DWORD PontisPecosADConverterBase::SwitchOffWhatTheNewSessionLeaves(HostWindow hWnd) {
+    if (mSwitchedOn.empty())
+        return 0;
+    const bool bMoved = SelectedAddress() != msSessionAddress;
+    DWORD result = 0;
+    // Without its connection the earlier server is out of reach once the address changed.
+    if (!bMoved || IsConnected())
+        result = DisableSwitchedOnDetectorsBut(hWnd, bMoved ? std::vector<std::string>()
+                                                            : GetDetectorCommandNames());
+    if (bMoved && !mSwitchedOn.empty()) {
+        std::string left;
+        for (const std::string &name : mSwitchedOn)
+            left += (left.empty() ? "" : ", ") + name;
+        QuellinEntry entry("PontisPecosADConverterBase", "InitDevice");
+        entry.Log(QuellinLevelWarning, QuellinDescription,
+                  "Detectors left switched on at " + msSessionAddress + ": " + left);
+        mSwitchedOn.clear();
+    }
+    return result;
 }
 
 DWORD PontisPecosADConverterBase::RestoreSession(HostWindow hWnd) {
@@ -144,55 +178,44 @@ DWORD PontisPecosSCPI_ADConverter::GetChannelValue(HostWindow hWnd, uint32_t *pd
 }
 
 DWORD PontisPecosSCPI_ADConverter::SetAllDetectors(HostWindow hWnd, bool bEnable) {
-    if (!bEnable) {
-        // None counts as on any more, whatever the lines answer: a reconnect on the way restores none.
-        std::vector<std::string> names;
-        names.swap(mSwitchedOn);
-        return SwitchDetectors(hWnd, false, names);
-    }
+    if (!bEnable)
+        return DisableSwitchedOnDetectorsBut(hWnd, {});
     const DWORD result = CheckDetectorMap();
-    if (result != 0)
-        return result;
-    std::vector<std::string> names;
-    for (DWORD i = 0; i < GetChannelCountValue(); ++i) {
-        const std::string name = GetDetectorName(static_cast<uint32_t>(i));
-        if (!name.empty())
-            names.push_back(ReplaceAll(name, "REQ-", ""));
-    }
-    return SwitchDetectors(hWnd, true, names);
+    return result != 0 ? result : SwitchOn(hWnd, GetDetectorCommandNames());
 }
 
 DWORD PontisPecosSCPI_ADConverter::EnableSwitchedOnDetectors(HostWindow hWnd) {
     const std::vector<std::string> names = mSwitchedOn;
-    return SwitchDetectors(hWnd, true, names);
+    return SwitchOn(hWnd, names);
 }
 
-DWORD PontisPecosSCPI_ADConverter::SwitchDetectors(HostWindow hWnd, bool bEnable,
-                                                   const std::vector<std::string> &names) {
+DWORD PontisPecosSCPI_ADConverter::DisableSwitchedOnDetectorsBut(HostWindow hWnd,
+                                                                 const std::vector<std::string> &keep) {
+    // Those to switch off leave the record first, whatever the lines answer: a reconnect on the way
+    // restores only the others.
+    std::vector<std::string> names, kept;
+    for (const std::string &name : mSwitchedOn)
+        (std::find(keep.begin(), keep.end(), name) == keep.end() ? names : kept).push_back(name);
+    if (names.empty())
+        return 0;
+    mSwitchedOn.swap(kept);
+    return SwitchOff(hWnd, names);
+}
+
+DWORD PontisPecosSCPI_ADConverter::SwitchOn(HostWindow hWnd, const std::vector<std::string> &names) {
     QuellinEntry entry("PontisPecosSCPI_ADConverter", "SetAllDetectors");
-    entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("SetAllDetectors(", bEnable, ")"));
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, "SetAllDetectors(1)");
     const unsigned int delay = GetToggleDelay();
     DWORD result = 0;
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (bEnable && IsRemoved())
-            return PecosLogEnd(entry, ResultCode::NoDriverForDeviceID);
-        if (i == 0)
-            PauseUnlessRemoved(delay);
-        const std::string &name = names[i];
-        if (!bEnable) {
-            const DWORD line = WriteLine(hWnd, "CMD-" + name + "-ENABLE-NO");
-            result = FirstNonZero(result, line);
-            if (line == 0)
-                PauseUnlessRemoved(delay);
-            // Past a line that failed on its connection, but no connect per remaining line.
-            else if (!IsConnected())
-                break;
-            continue;
-        }
+    if (!names.empty())
+        PauseUnlessRemoved(delay);
+    for (const std::string &name : names) {
         if (std::find(mSwitchedOn.begin(), mSwitchedOn.end(), name) == mSwitchedOn.end())
             mSwitchedOn.push_back(name);
         const unsigned sessions = mRestoredSessions;
         for (const char *command : {"-ENABLE", "-ACTIVATE"}) {
+            if (IsRemoved())
+                return PecosLogEnd(entry, ResultCode::NoDriverForDeviceID);
             result = WriteLine(hWnd, "CMD-" + name + command + "-YES", SendKind::SessionLine);
             if (result != 0 || sessions != mRestoredSessions)
                 break;
@@ -201,5 +224,28 @@ DWORD PontisPecosSCPI_ADConverter::SwitchDetectors(HostWindow hWnd, bool bEnable
         if (result != 0)
             break;
     }
+    return PecosLogEnd(entry, result);
+}
+
+DWORD PontisPecosSCPI_ADConverter::SwitchOff(HostWindow hWnd, const std::vector<std::string> &names) {
+    QuellinEntry entry("PontisPecosSCPI_ADConverter", "SetAllDetectors");
+    entry.LogBegin(QuellinLevelNote, QuellinDescription, "SetAllDetectors(0)");
+    const unsigned int delay = GetToggleDelay();
+    // The session's server may be reached again for this, also after the session ended.
+    mbSwitchingOff = true;
+    mTiming.Wait(delay);
+    DWORD result = 0;
+    for (auto name = names.begin(); name != names.end(); ++name) {
+        result = WriteLine(hWnd, "CMD-" + *name + "-ENABLE-NO");
+        if (result != 0) {
+            // Still on: tried again by the next switch-off, never carried to another session's server.
+            for (auto left = name; left != names.end(); ++left)
+                if (std::find(mSwitchedOn.begin(), mSwitchedOn.end(), *left) == mSwitchedOn.end())
+                    mSwitchedOn.push_back(*left);
+            break;
+        }
+        mTiming.Wait(delay);
+    }
+    mbSwitchingOff = false;
     return PecosLogEnd(entry, result);
 }

@@ -24,18 +24,22 @@ public:
     virtual DWORD DisableAllDetectors(HostWindow hWnd) = 0;
     // Switches on again the detectors the driver switched on.
     virtual DWORD EnableSwitchedOnDetectors(HostWindow hWnd) = 0;
+    // Switches off the detectors the driver switched on that keep does not name (command names).
+    virtual DWORD DisableSwitchedOnDetectorsBut(HostWindow hWnd, const std::vector<std::string> &keep) = 0;
 
     // The base's pages, then "Detector Map".
     DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) override;
     // 10000.0 for every channel.
     DWORD GetChannelMaxValue(HostWindow hWnd, uint32_t *pdwChannel, float *pfMaxValue) override;
     DWORD GetChannelCount(HostWindow hWnd, uint32_t *pdwCount) override;
-    // Check the detector map, connect, log in, switch the detectors on. A failure switches off what
-    // is switched on (also by an earlier InitDevice) while the session's connection is there, and
-    // closes the connection.
+    // Check the detector map and the credentials; switch off, over the earlier session's connection,
+    // what the new session does not keep (everything when the address changed, else what the map
+    // left out); connect, log in, switch the detectors on. A failure switches off what is switched
+    // on while the session's connection is there, and closes the connection.
     DWORD InitDevice(HostWindow hWnd) override;
     // Switch off the detectors the driver switched on, then disconnect; the disconnect happens in
-    // every case and the first failure is returned.
+    // every case and the first failure is returned. What could not be switched off is tried again
+    // by the next DeInitDevice or InitDevice.
     DWORD DeInitDevice(HostWindow hWnd) override;
     // The first name of the map that cannot be sent: SubscribePrefixInMap for one with "SUB-",
     // InvalidDetectorID for one with a control character; else 0.
@@ -43,6 +47,8 @@ public:
 
     // The name of detector channel + 1; empty for channels outside 0 to 7.
     std::string GetDetectorName(uint32_t dwChannel) const;
+    // The command names of the configured detectors ("REQ-" taken out), in channel order.
+    std::vector<std::string> GetDetectorCommandNames() const;
     StorableMemberVariable<std::string> &GetDetectorMember(uint32_t dwChannel) {
         return mDetectorNames[dwChannel];
     }
@@ -51,13 +57,19 @@ protected:
     // A new connection switches on again the detectors the driver switched on.
     DWORD RestoreSession(HostWindow hWnd) override;
     void SwitchOffAfterFailedInit(HostWindow hWnd) override;
+    // The detectors switched on stay at the server of the session's InitDevice.
+    bool SessionTiedToServer() const override { return true; }
 
     // The detectors (command names) the driver sent "ENABLE-YES" for and has not switched off since,
-    // in that order; each counts from its first line on.
+    // in that order; each counts from its first line on. All are at the server of msSessionAddress.
     std::vector<std::string> mSwitchedOn;
 
 private:
     StorableMemberVariable<std::string> MakeDetectorMember(int nDetector);
+    // Before a new session: what the earlier session switched on and the new one does not keep is
+    // switched off over its connection. When the address changed, what is left is forgotten: it is
+    // never carried to the other server.
+    DWORD SwitchOffWhatTheNewSessionLeaves(HostWindow hWnd);
 
     std::array<StorableMemberVariable<std::string>, DetectorCount> mDetectorNames;
 };
@@ -78,20 +90,24 @@ public:
     DWORD EnableAllDetectors(HostWindow hWnd) override { return SetAllDetectors(hWnd, true); }
     DWORD DisableAllDetectors(HostWindow hWnd) override { return SetAllDetectors(hWnd, false); }
     DWORD EnableSwitchedOnDetectors(HostWindow hWnd) override;
+    DWORD DisableSwitchedOnDetectorsBut(HostWindow hWnd, const std::vector<std::string> &keep) override;
 
     // Switching on: the ENABLE and ACTIVATE lines of each configured detector, once the whole map
     // passed CheckDetectorMap (else its code, and nothing is sent). Switching off: the ENABLE line of
-    // each detector the driver switched on, going on past a line that fails while the connection is
-    // there; the first failure is returned and none counts as on afterwards.
+    // each detector the driver switched on, until a line fails; that detector and the rest still
+    // count as on, and its code is returned.
     DWORD SetAllDetectors(HostWindow hWnd, bool bEnable);
     // The stored delay, at most LargestToggleDelay.
     unsigned int GetToggleDelay() const;
 
 private:
-    // The lines of SetAllDetectors for the command names, with the toggle delay before the first
-    // line and after each. Switching on stops once the driver is removed; a reconnect on the way
+    // The switch-on lines for the command names, with the toggle delay before the first line and
+    // after each. It stops before any line once the driver is removed; a reconnect on the way
     // restored the detector whose line it was, so its remaining line is not sent again.
-    DWORD SwitchDetectors(HostWindow hWnd, bool bEnable, const std::vector<std::string> &names);
+    DWORD SwitchOn(HostWindow hWnd, const std::vector<std::string> &names);
+    // The switch-off lines, with the same delays (kept also once the driver is removed), until one
+    // fails; the names from that one on go back into the record.
+    DWORD SwitchOff(HostWindow hWnd, const std::vector<std::string> &names);
 
     StorableMemberVariable<unsigned int> mToggleDelay;
 };

@@ -115,8 +115,10 @@ template <typename B> DWORD PontisPecosBase<B>::InitDevice(HostWindow hWnd) {
         // A new session: no line may connect again before its login.
         mbConnectionWanted = false;
         DWORD result = this->ConnectStream(hWnd, false);
-        if (result == 0)
+        if (result == 0) {
+            msSessionAddress = SelectedAddress();
             result = LogIn(hWnd);
+        }
         if (result == 0) {
             mbInitialised = true;
             mbConnectionWanted = true;
@@ -174,7 +176,7 @@ template <typename B> template <typename F> DWORD PontisPecosBase<B>::Locked(Hos
 template <typename B>
 template <typename F>
 DWORD PontisPecosBase<B>::SendOnConnection(HostWindow hWnd, SendKind kind, F &&send) {
-    const bool bMayReconnect = mbConnectionWanted && !mbRestoring;
+    const bool bMayReconnect = (mbConnectionWanted || mbSwitchingOff) && !mbRestoring;
     const bool bReconnect = !this->IsConnected();
     if (bReconnect && !bMayReconnect)
         return StreamResult::StreamNotConnected;
@@ -208,12 +210,19 @@ DWORD PontisPecosBase<B>::WriteLine(HostWindow hWnd, const std::string &sLine, S
 }
 
 template <typename B> void PontisPecosBase<B>::PauseUnlessRemoved(uint32_t milliseconds) {
-    // In slices, so that a removal is noticed soon whatever the pause.
-    constexpr uint32_t Slice = 50;
-    for (uint32_t left = milliseconds; left > 0 && !this->IsRemoved();) {
-        const uint32_t wait = std::min(left, Slice);
-        this->mTiming.Wait(wait);
-        left -= wait;
+    // Sleeps in slices, so that a removal is noticed soon whatever the pause; only the last slice
+    // waits precisely.
+    constexpr uint32_t Slice = 50; // ms
+    const uint64_t end = this->mTiming.ReadCounter() + MillisecondsToMicroseconds(milliseconds);
+    while (!this->IsRemoved()) {
+        const uint64_t now = this->mTiming.ReadCounter();
+        if (now >= end)
+            break;
+        if (end - now <= MillisecondsToMicroseconds(Slice + 1)) {
+            this->mTiming.WaitPrecise(end - now);
+            break;
+        }
+        this->mTiming.Sleep(Slice);
     }
 }
 
@@ -232,11 +241,16 @@ DWORD PontisPecosBase<B>::RequestReply(HostWindow hWnd, const std::string &sRequ
     return result;
 }
 
-template <typename B> void PontisPecosBase<B>::CloseAfterFailedInit(HostWindow hWnd) {
+template <typename B> std::string PontisPecosBase<B>::SelectedAddress() {
+    const auto configuration = this->GetConfigurationManager().GetSelectedConfiguration();
+    return configuration ? configuration->GetIdentifier() : std::string();
+}
+
+template <typename B> void PontisPecosBase<B>::CloseAfterFailedInit(HostWindow hWnd, bool bSwitchOff) {
     // Only a connection that a login made is still wanted; no line connects again from here on.
     const bool bLoggedIn = mbConnectionWanted && this->IsConnected();
     mbConnectionWanted = false;
-    if (bLoggedIn)
+    if (bLoggedIn && bSwitchOff)
         SwitchOffAfterFailedInit(hWnd);
     this->DisconnectStream(hWnd);
 }
@@ -250,6 +264,9 @@ template <typename B> void PontisPecosBase<B>::SwitchOffAfterFailedInit(HostWind
 template <typename B> DWORD PontisPecosBase<B>::Reconnect(HostWindow hWnd) {
     return PecosLogged(ModuleName, "Reconnect()", [&] {
         this->DisconnectStream(hWnd);
+        // What the server keeps of the session stays at the server it was set up at.
+        if (SessionTiedToServer() && SelectedAddress() != msSessionAddress)
+            return StreamResult::StreamNotConnected;
         DWORD result = this->ConnectStream(hWnd, false);
         if (result == 0)
             result = Locked(hWnd, [&] {

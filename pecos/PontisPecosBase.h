@@ -140,12 +140,19 @@ protected:
     DWORD RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse, DWORD dwCount);
     // One line without reply; kind Line or SessionLine.
     DWORD WriteLine(HostWindow hWnd, const std::string &sLine, SendKind kind = SendKind::Line);
-    // Waits the milliseconds, ending early once the host removed the driver.
+    // Waits the milliseconds, ending early once the host removed the driver. It sleeps in slices
+    // and polls only its last millisecond.
     void PauseUnlessRemoved(uint32_t milliseconds);
-    // After an InitDevice that failed: what the driver switched on is switched off while the
-    // connection of a logged-in session is still there (never over a new one), then the connection
-    // is closed and no longer wanted, so that no line goes out before an InitDevice succeeds.
-    void CloseAfterFailedInit(HostWindow hWnd);
+    // After an InitDevice that failed: what the driver switched on is switched off (unless
+    // bSwitchOff is false) while the connection of a logged-in session is still there (never over a
+    // new one), then the connection is closed and no longer wanted, so that no line goes out before
+    // an InitDevice succeeds.
+    void CloseAfterFailedInit(HostWindow hWnd, bool bSwitchOff = true);
+    // The identifier (kind and address) of the selected stream configuration; empty without one.
+    std::string SelectedAddress();
+    // A session that the server keeps state of (switched-on detectors) reconnects only to the
+    // server of its InitDevice; a new address takes effect at the next InitDevice.
+    virtual bool SessionTiedToServer() const { return false; }
     // What a session has set up after its login, set up again on a new connection (the restore
     // sends its lines on that connection only); 0 here.
     virtual DWORD RestoreSession(HostWindow hWnd);
@@ -166,6 +173,8 @@ protected:
     bool mbConnectionWanted = false;
     bool mbRestoring = false;       // a reconnect restores the session: no line connects again
     unsigned mRestoredSessions = 0; // counts the reconnects whose restore succeeded
+    bool mbSwitchingOff = false;    // a switch-off may connect again, also after the session ended
+    std::string msSessionAddress;   // SelectedAddress() when InitDevice last connected
     bool mbReplyIncomplete = false; // the last exchange's reply lacked the read termination
     std::string msUserName;
     std::string msPassword;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <sstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,12 +15,20 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "core/StringUtils.h"
 #include "logging/RecordCapture.h"
 #include "pecos/PecosPlugin.h"
 #include "pecos/PecosSimulator.h"
 #include "pecos/PontisPecosADConverter.h"
 #include "pecos/PontisPecosEUTController.h"
+#include "platform/NamedMutex.h"
+#include "streams/StreamLocking.h"
 #include "streams/StreamTestEnvironment.h"
 
 using namespace PecosTest;
@@ -239,14 +248,17 @@ TEST_F(PecosConnectionTest, AFailedInitLeavesNoConnection) {
         uint32_t Result;
         Lines Received;
         size_t Connections;
+        uint32_t DeInit = StreamNotConnected; // of the DeInitDevice after the call: what is left on
     } rows[] = {
         {0x300002D4, true, "*", nullptr, false, 0x300002D4, {"AUTH-user:pw"}, 1},
         {0x30001F46, false, "*", nullptr, false, 0x30001F46, {"AUTH-user:pw"}, 1},
         {StreamResult::ReadTimeout, true, "CMD-D1-ENABLE-YES stop", nullptr, false, EthernetNotConnected,
-         Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES"}, 1},
+         Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES"}, 1, EthernetNotConnected},
         {StreamResult::ReadTimeout, true, "CMD-D1-ENABLE-YES times=10 drop", nullptr, false,
-         StreamNotConnected, Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "AUTH-user:pw", "CMD-D1-ENABLE-YES"},
-         2},
+         StreamNotConnected,
+         Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "AUTH-user:pw", "CMD-D1-ENABLE-YES", "AUTH-user:pw",
+               "CMD-D1-ENABLE-NO"},
+         3, 0},
         {StreamResult::ReadTimeout, true, "*", badUser, false, AuthorisationFailed, switchedOff, 1},
         {StreamResult::ReadTimeout, true, "*", badMap, false, InvalidDetectorID, switchedOff, 1},
         {StreamResult::ReadTimeout, true, "*", otherMap, true, 0, switchedOff, 1},
@@ -270,8 +282,11 @@ TEST_F(PecosConnectionTest, AFailedInitLeavesNoConnection) {
         float value = 0;
         EXPECT_EQ(StreamNotConnected, ad.Read(0, value));
         start = std::chrono::steady_clock::now();
-        EXPECT_EQ(StreamNotConnected, ad.DeInit());
-        EXPECT_LT(TestSupport::MillisecondsSince(start), 80) << "a de-init with nothing to switch off paused";
+        EXPECT_EQ(row.DeInit, ad.DeInit());
+        if (row.DeInit == StreamNotConnected) {
+            EXPECT_LT(TestSupport::MillisecondsSince(start), 80)
+                << "a de-init with nothing to switch off paused";
+        }
         ASSERT_TRUE(simulator.WaitForClosed(row.Connections));
         EXPECT_EQ(row.Connections, simulator.Count("open"));
         EXPECT_EQ(row.Received, simulator.Received());
@@ -284,6 +299,177 @@ TEST_F(PecosConnectionTest, AFailedInitLeavesNoConnection) {
         EXPECT_EQ(StreamNotConnected, eut.Event(41, 0.0));
         ASSERT_TRUE(simulator.WaitForClosed(1));
         EXPECT_EQ(Lines{"AUTH-user:pw"}, simulator.Received());
+    }
+}
+
+// A loopback port that nothing listens on (bound once, then closed).
+unsigned RefusingPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// Every session of an AD converter switches off at its end what it switched on, at the server it
+// switched it on at, whatever happened on the way: a new InitDevice switches off what the new
+// session does not keep (everything when the settings name another server, also one that refuses),
+// a switch-off that lost its lock or its server leaves the rest to the next, connections that the
+// server closes in the middle send no line twice, and a device check's incomplete reply closes the
+// connection that the check made.
+TEST_F(PecosConnectionTest, EachSessionSwitchesOffWhatItSwitchedOnAtItsServer) {
+    constexpr double Timeout = 1.0; // s
+    const Lines login{"AUTH-user:pw"};
+    const Lines d12{"D1", "D2"};
+    struct Step {
+        std::string Do; // "A D1 D2": settings naming server A (B, or C that refuses); "init", "deinit",
+                        // "read N", "check"; "A:COMMAND" to a simulator; "lock", "unlock" A's stream
+        uint32_t Result = 0;
+        double Within = 0; // time-outs, when bounded
+    };
+    const struct {
+        const char *Name;
+        std::vector<Step> Steps;
+        std::vector<Lines> A, B; // the lines of each connection
+    } rows[] = {
+        {"to another server",
+         {{"A D1 D2"}, {"init"}, {"B D3 D4"}, {"init"}, {"B:drop"}, {"read 0"}, {"deinit"}},
+         {Join({login, Detectors("on", d12), Detectors("off", d12)})},
+         {Join({login, Detectors("on", {"D3", "D4"})}),
+          Join({login, Detectors("on", {"D3", "D4"}), {"D3"}, Detectors("off", {"D3", "D4"})})}},
+        {"to a server that refuses",
+         {{"A D1 D2"},
+          {"init"},
+          {"C D3 D4"},
+          {"init", EthernetNotConnected, 2},
+          {"deinit", StreamNotConnected}},
+         {Join({login, Detectors("on", d12), Detectors("off", d12)})},
+         {}},
+        {"settings naming another server in the session",
+         {{"A D1 D2"},
+          {"init"},
+          {"B D3 D4"},
+          {"A:drop"},
+          {"read 0", StreamNotConnected},
+          {"deinit", StreamNotConnected}},
+         {Join({login, Detectors("on", d12)})},
+         {}},
+        {"maps changing at one server",
+         {{"A D1 D2"}, {"init"}, {"A D2 D3"}, {"init"}, {"A D3 D4"}, {"init"}, {"deinit"}},
+         {Join({login, Detectors("on", d12), Detectors("off", {"D1"})}),
+          Join({login, Detectors("on", {"D2", "D3"}), Detectors("off", {"D2"})}),
+          Join({login, Detectors("on", {"D3", "D4"}), Detectors("off", {"D3", "D4"})})},
+         {}},
+        {"a held lock",
+         {{"A D1 D2 D3 D4"},
+          {"init"},
+          {"lock"},
+          {"deinit", StreamResult::LockTimeout, 1.5},
+          {"unlock"},
+          {"deinit"},
+          {"deinit", StreamNotConnected}},
+         {Join({login, Detectors("on", {"D1", "D2", "D3", "D4"})}),
+          Join({login, Detectors("off", {"D1", "D2", "D3", "D4"})})},
+         {}},
+        {"a close after a switch-off line",
+         {{"A D1 D2"}, {"init"}, {"A:on CMD-D1-ENABLE-NO times=1 drop"}, {"deinit"}},
+         {Join({login, Detectors("on", d12), Detectors("off", {"D1"})}),
+          Join({login, Detectors("off", {"D2"})})},
+         {}},
+        {"a close after an ACTIVATE line",
+         {{"A:on CMD-D1-ACTIVATE-YES times=1 drop"}, {"A D1 D2"}, {"init"}, {"read 1"}, {"deinit"}},
+         {Join({login, Detectors("on", {"D1"})}),
+          Join({login, Detectors("on", d12), {"D2"}, Detectors("off", d12)})},
+         {}},
+        {"a server that stops in the switch-off",
+         {{"A D1 D2 D3"}, {"init"}, {"A:on CMD-D1-ENABLE-NO stop"}, {"deinit", EthernetNotConnected, 1.8}},
+         {Join({login, Detectors("on", {"D1", "D2", "D3"}), Detectors("off", {"D1"})})},
+         {}},
+        {"a device check's incomplete reply on a new connection",
+         {{"A D1 D2"},
+          {"init"},
+          {"A:drop"},
+          {"A:on IDN? times=1 pace=200"},
+          {"check", IdentificationMismatch},
+          {"read 0"},
+          {"deinit"}},
+         {Join({login, Detectors("on", d12)}), Join({login, Detectors("on", d12), {"IDN?"}}),
+          Join({login, Detectors("on", d12), {"D1"}, Detectors("off", d12)})},
+         {}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.Name);
+        PecosSimulator a, b;
+        const std::map<char, unsigned> ports{{'A', a.Port()}, {'B', b.Port()}, {'C', RefusingPort()}};
+        HostDriver ad("PONTISPECOS_AD_8", PluginExports::InProcess());
+        ASSERT_EQ(0u, ad.Created);
+        int lock = -1;
+        for (const Step &step : row.Steps) {
+            SCOPED_TRACE(step.Do);
+            std::istringstream words(step.Do);
+            std::string what;
+            words >> what;
+            const auto start = std::chrono::steady_clock::now();
+            uint32_t result = 0;
+            if (what.size() == 1) {
+                Lines names;
+                for (std::string name; words >> name;)
+                    names.push_back(name);
+                SettingsFile settings;
+                ASSERT_EQ(0u, ad.Load(settings.Server(ports.at(what[0]))
+                                          .Login("user", "pw")
+                                          .Detectors(names, "100")
+                                          .Write()));
+                ASSERT_EQ(0u, ad.Client()->SetTimeout(nullptr, Timeout));
+            } else if (what[1] == ':') {
+                ASSERT_TRUE((what[0] == 'A' ? a : b).Control(step.Do.substr(2)));
+                if (step.Do.substr(2) == "drop") {
+                    ASSERT_TRUE(
+                        (what[0] == 'A' ? a : b).WaitFor([](const std::vector<SimulatorEvent> &events) {
+                            return std::count_if(events.begin(), events.end(), [](const SimulatorEvent &e) {
+                                       return e.Kind == "drop";
+                                   }) > 0;
+                        }));
+                }
+            } else if (what == "lock" || what == "unlock") {
+                if (what == "unlock") {
+                    ::close(lock);
+                    continue;
+                }
+                const std::string path = Platform::NamedMutex::LockFilePath(
+                    MakeStreamLockName("ETHER:tcpip://127.0.0.1:" + std::to_string(a.Port())));
+                lock = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+                ASSERT_EQ(0, ::flock(lock, LOCK_EX)) << path;
+            } else if (what == "init") {
+                result = ad.Init();
+            } else if (what == "deinit") {
+                result = ad.DeInit();
+            } else if (what == "check") {
+                result = ad.Check();
+            } else if (what == "read") {
+                uint32_t channel = 0;
+                words >> channel;
+                float value = 0;
+                result = ad.Read(channel, value);
+            }
+            EXPECT_EQ(step.Result, result);
+            if (step.Within > 0) {
+                EXPECT_LT(TestSupport::MillisecondsSince(start), step.Within * Timeout * 1000);
+            }
+        }
+        ad.Remove();
+        for (const auto &[simulator, expected] :
+             {std::pair<PecosSimulator *, const std::vector<Lines> *>{&a, &row.A}, {&b, &row.B}}) {
+            EXPECT_TRUE(simulator->WaitForClosed(expected->size()));
+            ASSERT_EQ(expected->size(), simulator->Count("open"));
+            for (size_t connection = 0; connection < expected->size(); ++connection)
+                EXPECT_EQ((*expected)[connection], simulator->Received(static_cast<unsigned>(connection + 1)))
+                    << "connection " << connection + 1;
+        }
     }
 }
 

@@ -180,4 +180,24 @@ private:
     std::vector<std::pair<std::string, Table>> mTables;
 };
 
+// The parts one after the other.
+inline std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// The lines without reply of an AD converter's detectors: "on" gives ENABLE and ACTIVATE of each.
+inline std::vector<std::string> Detectors(const std::string &state, const std::vector<std::string> &names) {
+    std::vector<std::string> lines;
+    for (const std::string &name : names) {
+        if (state == "on")
+            lines.insert(lines.end(), {"CMD-" + name + "-ENABLE-YES", "CMD-" + name + "-ACTIVATE-YES"});
+        else
+            lines.push_back("CMD-" + name + "-ENABLE-NO");
+    }
+    return lines;
+}
+
 } // namespace PecosTest
