@@ -3,8 +3,11 @@
 // and resends, and unregistering before the driver goes.
 #include "gpib/NI4882MGPIB.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -37,7 +40,19 @@ TEST_F(NI4882MGPIBTest, OpenEnablesRequestsAndCloseDisablesThem) {
     // The driver's handle and the service-request watch's own.
     EXPECT_EQ(2, OpenDevices(0, 5, 0));
     EXPECT_EQ("*CLS*SRE 48*ESE 1", Received(0, 5));
+    const int handle = mGpib->GetLibrary().GetDeviceHandle();
+    ClearTrace();
     EXPECT_EQ(0u, mGpib->CloseDevice(nullptr));
+    // The watch has let go of the device before the driver's handle goes.
+    const std::vector<std::string> trace = Trace();
+    const std::vector<std::string> released{"ibonl(" + std::to_string(handle == 16 ? 17 : 16) + ",0)",
+                                            "ibloc(" + std::to_string(handle) + ")",
+                                            "ibonl(" + std::to_string(handle) + ",0)"};
+    std::vector<std::string> order;
+    std::copy_if(trace.begin(), trace.end(), std::back_inserter(order), [&](const std::string &line) {
+        return std::find(released.begin(), released.end(), line) != released.end();
+    });
+    EXPECT_EQ(released, order);
     EXPECT_EQ(0, OpenDevices(0, 5, 0));
     EXPECT_EQ(0u, mGpib->GetRegistration());
     EXPECT_EQ("*CLS*SRE 48*ESE 1*SRE 0*ESE 0", Received(0, 5));
@@ -93,6 +108,33 @@ TEST_F(NI4882MGPIBTest, HandlerReadsResponsesAndKeepsUnaskedOutput) {
     mGpib->SetTimeOutMilliseconds(nullptr, 30);
     EXPECT_EQ(GPIBResult::NoServiceRequest, mGpib->SaveSendGPIB(nullptr, "", false, 64, &response));
     EXPECT_TRUE(TraceOf("ibwrt").empty());
+}
+
+TEST_F(NI4882MGPIBTest, ARequestMetByTheOpenIsServedOnceTheDeviceIsOpen) {
+    // Output left from before, announced to a watch that comes while the driver opens: the device
+    // open waits until the watch has handed the request on.
+    NI488GPIB earlier(0, 5, 0);
+    ASSERT_EQ(0u, earlier.OpenDevice(nullptr, 0, 5, 0));
+    ASSERT_EQ(0u, earlier.SendGPIB(nullptr, "*SRE 16"));
+    QueueOutput(0, 5, 0, "EARLY\n", 6);
+    ASSERT_EQ(0u, earlier.CloseDevice(nullptr));
+    HoldOpen(0, 5, 0, 1);
+    mGpib->SetClearDevice(false); // a device clear would discard the output
+    ClearTrace();
+    ASSERT_EQ(0u, mGpib->OpenDevice(nullptr, 0, 5, 0));
+    // The device keeps the driver's time-out: the last code it was opened or set with.
+    const int handle = mGpib->GetLibrary().GetDeviceHandle();
+    int code = -1;
+    for (const std::string &line : Trace()) {
+        int board = 0, pad = 0, sad = 0, device = 0, value = 0;
+        if (std::sscanf(line.c_str(), "ibdev(%d,%d,%d,%d", &board, &pad, &sad, &value) == 4 ||
+            (std::sscanf(line.c_str(), "ibtmo(%d,%d", &device, &value) == 2 && device == handle))
+            code = value; // the driver's ibdev comes after the watch's
+    }
+    EXPECT_EQ(mGpib->GetTimeOutCode(), code);
+    std::string response;
+    EXPECT_EQ(0u, mGpib->SaveSendGPIB(nullptr, "", false, 64, &response));
+    EXPECT_EQ("EARLY\n", response);
 }
 
 // A driver whose handler takes its time over unasked output (right after it set 10 ms for the
