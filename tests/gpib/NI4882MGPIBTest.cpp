@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -45,14 +44,9 @@ TEST_F(NI4882MGPIBTest, OpenEnablesRequestsAndCloseDisablesThem) {
     EXPECT_EQ(0u, mGpib->CloseDevice(nullptr));
     // The watch has let go of the device before the driver's handle goes.
     const std::vector<std::string> trace = Trace();
-    const std::vector<std::string> released{"ibonl(" + std::to_string(handle == 16 ? 17 : 16) + ",0)",
-                                            "ibloc(" + std::to_string(handle) + ")",
-                                            "ibonl(" + std::to_string(handle) + ",0)"};
-    std::vector<std::string> order;
-    std::copy_if(trace.begin(), trace.end(), std::back_inserter(order), [&](const std::string &line) {
-        return std::find(released.begin(), released.end(), line) != released.end();
-    });
-    EXPECT_EQ(released, order);
+    const auto local = std::find(trace.begin(), trace.end(), "ibloc(" + std::to_string(handle) + ")");
+    EXPECT_EQ(1, std::count_if(trace.begin(), local,
+                               [](const std::string &line) { return line.rfind("ibonl(", 0) == 0; }));
     EXPECT_EQ(0, OpenDevices(0, 5, 0));
     EXPECT_EQ(0u, mGpib->GetRegistration());
     EXPECT_EQ("*CLS*SRE 48*ESE 1*SRE 0*ESE 0", Received(0, 5));
@@ -177,6 +171,18 @@ TEST_F(NI4882MGPIBTest, ACallDuringTheHandlersOwnReadWaitsThreeOfItsTimeOuts) {
     EXPECT_EQ(GPIBResult::NoServiceRequest, driver.SaveSendGPIB(nullptr, "VOLT 5", true, 0, &response));
     EXPECT_GE(TestSupport::MillisecondsSince(start), 300);
     EXPECT_EQ(100u, driver.GetTimeOutMilliseconds());
+    // A close then disables requests after that read, with the driver's time-out again.
+    ClearTrace();
+    driver.InUnaskedRead = false;
+    QueueOutput(0, 5, 0, "EVENT 8\n", 8);
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return driver.InUnaskedRead.load(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(0u, driver.CloseDevice(nullptr));
+    const std::vector<std::string> trace = Trace();
+    const auto disable = std::find_if(trace.begin(), trace.end(), [](const std::string &line) {
+        return line.find("*SRE 0") != std::string::npos;
+    });
+    EXPECT_EQ(1, std::count_if(trace.begin(), disable,
+                               [](const std::string &line) { return line.rfind("ibrd(", 0) == 0; }));
 }
 
 TEST_F(NI4882MGPIBTest, InsideTheHandlerAReadIsTriedFiveTimesAndKeepsItsError) {
