@@ -1,6 +1,7 @@
 // Service-request GPIB against the two stand-ins: registration, the operation-complete wait with
-// and without a request, responses read by the handler, output that came unasked, query errors
-// and resends, and unregistering before the driver goes.
+// and without a request, responses read by the handler, output that came unasked (also announced
+// while the device opens), query errors and resends, and unregistering before the device or the
+// driver goes.
 #include "gpib/NI4882MGPIB.h"
 
 #include <algorithm>

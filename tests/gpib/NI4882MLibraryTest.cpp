@@ -1,5 +1,6 @@
 // Binding of GPIB-32.DLL and GPIBSRQ.DLL: the installed-version check through the registry and the
-// library's version block, libraries that are missing or lack entry points, and the timing store.
+// library's version block, libraries that are missing or lack entry points, GPIBSRQ.DLL found
+// beside the plug-in, and the timing store.
 #include "gpib/NI4882MLibrary.h"
 
 #include <dlfcn.h>
