@@ -1,6 +1,9 @@
 // Service-request GPIB: registration with GPIBSRQ.DLL, the handler and the operation-complete wait.
 #include "gpib/NI4882MGPIB.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "core/ResultCodes.h"
 #include "core/StringUtils.h"
 #include "gpib/GPIBResultCodes.h"
@@ -84,10 +87,11 @@ DWORD NI4882MGPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSe
 }
 
 DWORD NI4882MGPIB::CloseDevice(HostWindow hWnd) {
-    DWORD result = mLibrary.GoToLocalDevice(hWnd);
+    // Unregistered first: no handler runs on a device that is being released.
+    DWORD result = StopServiceRequests(hWnd);
+    result = FirstNonZero(result, mLibrary.GoToLocalDevice(hWnd));
     result = FirstNonZero(result, mLibrary.GoOfflineDevice(hWnd));
     mLibrary.SetDeviceHandle(-1);
-    result = FirstNonZero(result, StopServiceRequests(hWnd));
     return FirstNonZero(result, ReleaseBoard(hWnd));
 }
 
@@ -126,11 +130,21 @@ void NI4882CompliantGPIB::RecordHandlerError(DWORD result) {
 }
 
 DWORD NI4882CompliantGPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSecondary) {
+    {
+        std::lock_guard<std::recursive_mutex> section(mSection);
+        mbOpening = true;
+        mnOpeningRequests = -1;
+    }
     // Registration runs outside the section: unregistering waits for a handler that needs it.
     DWORD result = NI4882MGPIB::OpenDevice(hWnd, nBoard, nPrimary, nSecondary);
-    if (result == 0) {
+    {
         std::lock_guard<std::recursive_mutex> section(mSection);
-        result = EnableSRQ(hWnd);
+        mbOpening = false;
+        const int nRequests = std::exchange(mnOpeningRequests, -1);
+        if (result == 0 && nRequests >= 0)
+            ServeRequest(static_cast<unsigned char>(nRequests));
+        if (result == 0)
+            result = EnableSRQ(hWnd);
     }
     if (result != 0)
         CloseDevice(hWnd);
@@ -138,7 +152,11 @@ DWORD NI4882CompliantGPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary,
 }
 
 DWORD NI4882CompliantGPIB::CloseDevice(HostWindow hWnd) {
-    const DWORD result = DisableSRQ(hWnd);
+    DWORD result = 0;
+    {
+        std::lock_guard<std::recursive_mutex> section(mSection);
+        result = DisableSRQ(hWnd);
+    }
     return FirstNonZero(result, NI4882MGPIB::CloseDevice(hWnd));
 }
 
@@ -175,6 +193,15 @@ DWORD NI4882CompliantGPIB::SendCommand(HostWindow hWnd, const std::string &sText
 }
 
 DWORD NI4882CompliantGPIB::SRQHandler(unsigned char statusByte) {
+    std::lock_guard<std::recursive_mutex> section(mSection);
+    if (mbOpening) {
+        mnOpeningRequests = std::max(mnOpeningRequests, 0) | statusByte;
+        return 0;
+    }
+    return ServeRequest(statusByte);
+}
+
+DWORD NI4882CompliantGPIB::ServeRequest(unsigned char statusByte) {
     QuellinEntry entry(GPIBLogModule, L"SRQHandler");
     entry.LogBegin(QuellinLevelNote, L"bSTB", statusByte, L"meState", static_cast<int>(meState),
                    L"mlSuggestedReadSize", static_cast<unsigned long>(mlSuggestedReadSize));

@@ -6,8 +6,11 @@
 // (MAV), keeps output that came unasked, and reads the event status register (ESB).
 //
 // Threads: the caller's and GPIBSRQ.DLL's. The handler runs under the section for its whole run;
-// the caller holds it only to prepare and send and to take the response, never while waiting or
-// while registering or unregistering (unregistering waits for a running handler).
+// the caller holds it only to prepare and send, to take the response and to disable requests,
+// never while waiting or while registering or unregistering (unregistering waits for a running
+// handler). A request that comes while the device opens is only noted by the handler: the open
+// serves it under the section once the device is open, so the handler's time-out for its own
+// read never reaches the device's open and its read finds the device.
 #pragma once
 
 #include <atomic>
@@ -70,6 +73,8 @@ public:
     int GetState() const { return meState; }
 
 private:
+    // The handler's work on one status byte; the open runs it for a request that came meanwhile.
+    DWORD ServeRequest(unsigned char statusByte);
     // Keeps the first error the handler met since the last reset.
     void RecordHandlerError(DWORD result);
     bool IsHandlerThread() const;
@@ -81,4 +86,7 @@ private:
     std::recursive_mutex mSection;
     std::atomic<unsigned long> mlSuggestedReadSize{1024};
     std::string msResponse;
+    // Under the section: an open is running, and the status bytes of the requests it met (-1: none).
+    bool mbOpening = false;
+    int mnOpeningRequests = -1;
 };

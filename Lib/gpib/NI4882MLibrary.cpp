@@ -155,7 +155,9 @@ DWORD GPIBSRQLibrary::LoadGPIBSRQDLL() {
     QuellinEntry entry(GPIBLogModule, L"LoadGPIBSRQDLL");
     entry.LogBegin(QuellinLevelNote);
     DWORD result = 0;
-    if (!mModule.Load(GpibSrqApi::LibraryName)) {
+    // Ours, installed beside the plug-in.
+    static const char sInThisModule = 0;
+    if (!mModule.Load(GpibSrqApi::LibraryName, &sInThisModule)) {
         result = GPIBResult::SRQLibraryNotLoaded;
     } else {
         const bool bBound = mModule.Bind("RegisterSRQHandler", mRegisterSRQHandler) &&

@@ -54,7 +54,7 @@ DynamicLibrary::~DynamicLibrary() {
     Unload();
 }
 
-bool DynamicLibrary::Load(const std::string &dllName) {
+bool DynamicLibrary::Load(const std::string &dllName, const void *besideModule) {
     Unload();
     mLastError.clear();
     std::string soName = MapLibraryName(dllName);
@@ -63,6 +63,9 @@ bool DynamicLibrary::Load(const std::string &dllName) {
         return false;
     }
     std::string searchPath = GetEnv("KORVALIS_LIBRARY_PATH");
+    const std::string module = besideModule != nullptr ? ModuleFilePath(besideModule) : std::string();
+    if (module.find('/') != std::string::npos)
+        searchPath += ":" + module.substr(0, module.find_last_of('/'));
     size_t begin = 0;
     while (begin <= searchPath.size() && !searchPath.empty()) {
         size_t end = searchPath.find(':', begin);

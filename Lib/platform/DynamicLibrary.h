@@ -24,8 +24,10 @@ public:
     DynamicLibrary(const DynamicLibrary &) = delete;
     DynamicLibrary &operator=(const DynamicLibrary &) = delete;
 
-    // False when the library cannot be found or loaded (LastError says why).
-    bool Load(const std::string &dllName);
+    // False when the library cannot be found or loaded (LastError says why). With besideModule,
+    // the folder of the real file of the module that holds that address comes after those of
+    // $KORVALIS_LIBRARY_PATH: a companion library installed beside the plug-in.
+    bool Load(const std::string &dllName, const void *besideModule = nullptr);
     // False when the library could not be closed: it stays loaded (LastError says why).
     bool Unload();
     bool IsLoaded() const { return mHandle != nullptr; }

@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -209,6 +210,33 @@ TEST_F(GpibSrqLibraryTest, TimingStoreIgnoresWhatItCannotTrust) {
         EXPECT_EQ(0u, readDelay);
         EXPECT_EQ(0u, readCounter);
     }
+    // A turn counter that fails its check goes on after the highest turn in the slots.
+    uint64_t turn = 0;
+    for (int access = 0; access < 20; ++access) {
+        ASSERT_EQ(0u, mLibrary.WaitForBusAccess(0, 0, &turn));
+        mLibrary.EndBusAccess(turn, 0, Platform::MonotonicMicroseconds());
+    }
+    const uint64_t highest = turn;
+    std::string turns = TestSupport::ReadFile(store);
+    turns[40] ^= 1; // the counter's check word
+    TestSupport::WriteFile(store, turns);
+    ASSERT_EQ(0u, mLibrary.WaitForBusAccess(0, 0, &turn));
+    EXPECT_EQ(highest + 1, turn);
+    mLibrary.EndBusAccess(turn, 0, Platform::MonotonicMicroseconds());
+    // The turn before belongs to a process that has ended but is not reaped yet: not waited for.
+    const pid_t child = fork();
+    if (child == 0) {
+        mLibrary.WaitForBusAccess(0, 0, &turn); // taken, never ended
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    siginfo_t ended{};
+    ASSERT_EQ(0, waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOWAIT));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(0u, mLibrary.WaitForBusAccess(0, 3000000, &turn));
+    EXPECT_LT(TestSupport::MillisecondsSince(start), 1500) << "ms waited for the turn of an ended process";
+    mLibrary.EndBusAccess(turn, 0, Platform::MonotonicMicroseconds());
+    waitpid(child, nullptr, 0);
     // Trusted contents cost an access at most its time-out; the file's flock held, each access two
     // waits of 3 ms for it. The exchanges run on a thread of their own, left behind when they overrun.
     const auto gpib = std::make_shared<NI488GPIB>(0, 5, 0);
@@ -240,10 +268,12 @@ TEST_F(GpibSrqLibraryTest, TimingStoreIgnoresWhatItCannotTrust) {
     // Every slot holding a turn that stays to come (this process's, alive), and a last access with
     // the longest delay written anew all the time: each access waits its time-out at most, for the
     // turn and the delay together.
-    for (size_t left = 0; left < 16; ++left) {
-        uint64_t turn = 0;
+    for (size_t left = 0; left < 16; ++left)
         ASSERT_EQ(0u, mLibrary.WaitForBusAccess(0, 0, &turn));
-    }
+    // Once the wait for such a turn ran out, the own delay after it still counts.
+    start = std::chrono::steady_clock::now();
+    ASSERT_EQ(0u, mLibrary.WaitForBusAccess(50000, 100000, &turn));
+    EXPECT_GE(TestSupport::MillisecondsSince(start), 150) << "ms: the turn's deadline, then the own delay";
     std::atomic<bool> forging{true};
     std::thread forger([&] {
         const uint32_t longest = 0xFFFFFFFF;

@@ -38,6 +38,7 @@ protected:
         Bind(mGpib, "gpibStandInPushError", PushError);
         Bind(mGpib, "gpibStandInSetQueryError", SetQueryError);
         Bind(mGpib, "gpibStandInHoldLock", HoldLock);
+        Bind(mGpib, "gpibStandInHoldOpen", HoldOpen);
         Bind(mGpib, "gpibStandInFailNext", FailNext);
         Bind(mGpib, "gpibStandInTrace", TraceText);
         Bind(mGpib, "gpibStandInClearTrace", ClearTrace);
@@ -95,6 +96,7 @@ protected:
     Gpib32StandIn::PushErrorFunction PushError = nullptr;
     Gpib32StandIn::SetQueryErrorFunction SetQueryError = nullptr;
     Gpib32StandIn::HoldLockFunction HoldLock = nullptr;
+    Gpib32StandIn::HoldOpenFunction HoldOpen = nullptr;
     Gpib32StandIn::FailNextFunction FailNext = nullptr;
     Gpib32StandIn::TraceFunction TraceText = nullptr;
     Gpib32StandIn::ClearTraceFunction ClearTrace = nullptr;

@@ -1,10 +1,13 @@
 // Service-request GPIB against the two stand-ins: registration, the operation-complete wait with
-// and without a request, responses read by the handler, output that came unasked, query errors
-// and resends, and unregistering before the driver goes.
+// and without a request, responses read by the handler, output that came unasked (also announced
+// while the device opens), query errors and resends, and unregistering before the device or the
+// driver goes.
 #include "gpib/NI4882MGPIB.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -37,7 +40,14 @@ TEST_F(NI4882MGPIBTest, OpenEnablesRequestsAndCloseDisablesThem) {
     // The driver's handle and the service-request watch's own.
     EXPECT_EQ(2, OpenDevices(0, 5, 0));
     EXPECT_EQ("*CLS*SRE 48*ESE 1", Received(0, 5));
+    const int handle = mGpib->GetLibrary().GetDeviceHandle();
+    ClearTrace();
     EXPECT_EQ(0u, mGpib->CloseDevice(nullptr));
+    // The watch has let go of the device before the driver's handle goes.
+    const std::vector<std::string> trace = Trace();
+    const auto local = std::find(trace.begin(), trace.end(), "ibloc(" + std::to_string(handle) + ")");
+    EXPECT_EQ(1, std::count_if(trace.begin(), local,
+                               [](const std::string &line) { return line.rfind("ibonl(", 0) == 0; }));
     EXPECT_EQ(0, OpenDevices(0, 5, 0));
     EXPECT_EQ(0u, mGpib->GetRegistration());
     EXPECT_EQ("*CLS*SRE 48*ESE 1*SRE 0*ESE 0", Received(0, 5));
@@ -95,6 +105,33 @@ TEST_F(NI4882MGPIBTest, HandlerReadsResponsesAndKeepsUnaskedOutput) {
     EXPECT_TRUE(TraceOf("ibwrt").empty());
 }
 
+TEST_F(NI4882MGPIBTest, ARequestMetByTheOpenIsServedOnceTheDeviceIsOpen) {
+    // Output left from before, announced to a watch that comes while the driver opens: the device
+    // open waits until the watch has handed the request on.
+    NI488GPIB earlier(0, 5, 0);
+    ASSERT_EQ(0u, earlier.OpenDevice(nullptr, 0, 5, 0));
+    ASSERT_EQ(0u, earlier.SendGPIB(nullptr, "*SRE 16"));
+    QueueOutput(0, 5, 0, "EARLY\n", 6);
+    ASSERT_EQ(0u, earlier.CloseDevice(nullptr));
+    HoldOpen(0, 5, 0, 1);
+    mGpib->SetClearDevice(false); // a device clear would discard the output
+    ClearTrace();
+    ASSERT_EQ(0u, mGpib->OpenDevice(nullptr, 0, 5, 0));
+    // The device keeps the driver's time-out: the last code it was opened or set with.
+    const int handle = mGpib->GetLibrary().GetDeviceHandle();
+    int code = -1;
+    for (const std::string &line : Trace()) {
+        int board = 0, pad = 0, sad = 0, device = 0, value = 0;
+        if (std::sscanf(line.c_str(), "ibdev(%d,%d,%d,%d", &board, &pad, &sad, &value) == 4 ||
+            (std::sscanf(line.c_str(), "ibtmo(%d,%d", &device, &value) == 2 && device == handle))
+            code = value; // the driver's ibdev comes after the watch's
+    }
+    EXPECT_EQ(mGpib->GetTimeOutCode(), code);
+    std::string response;
+    EXPECT_EQ(0u, mGpib->SaveSendGPIB(nullptr, "", false, 64, &response));
+    EXPECT_EQ("EARLY\n", response);
+}
+
 // A driver whose handler takes its time over unasked output (right after it set 10 ms for the
 // read) and, once, sends and reads from inside the handler through the status-byte hook.
 class HookedGPIB : public NI4882CompliantGPIB {
@@ -135,6 +172,18 @@ TEST_F(NI4882MGPIBTest, ACallDuringTheHandlersOwnReadWaitsThreeOfItsTimeOuts) {
     EXPECT_EQ(GPIBResult::NoServiceRequest, driver.SaveSendGPIB(nullptr, "VOLT 5", true, 0, &response));
     EXPECT_GE(TestSupport::MillisecondsSince(start), 300);
     EXPECT_EQ(100u, driver.GetTimeOutMilliseconds());
+    // A close then disables requests after that read, with the driver's time-out again.
+    ClearTrace();
+    driver.InUnaskedRead = false;
+    QueueOutput(0, 5, 0, "EVENT 8\n", 8);
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return driver.InUnaskedRead.load(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(0u, driver.CloseDevice(nullptr));
+    const std::vector<std::string> trace = Trace();
+    const auto disable = std::find_if(trace.begin(), trace.end(), [](const std::string &line) {
+        return line.find("*SRE 0") != std::string::npos;
+    });
+    EXPECT_EQ(1, std::count_if(trace.begin(), disable,
+                               [](const std::string &line) { return line.rfind("ibrd(", 0) == 0; }));
 }
 
 TEST_F(NI4882MGPIBTest, InsideTheHandlerAReadIsTriedFiveTimesAndKeepsItsError) {

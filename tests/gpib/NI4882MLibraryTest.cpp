@@ -1,11 +1,14 @@
 // Binding of GPIB-32.DLL and GPIBSRQ.DLL: the installed-version check through the registry and the
-// library's version block, libraries that are missing or lack entry points, and the timing store.
+// library's version block, libraries that are missing or lack entry points, GPIBSRQ.DLL found
+// beside the plug-in, and the timing store.
 #include "gpib/NI4882MLibrary.h"
 
 #include <dlfcn.h>
 
 #include <atomic>
 #include <filesystem>
+#include <map>
+#include <sstream>
 
 #include "core/DriverRecords.h"
 #include "gpib/GPIBResultCodes.h"
@@ -140,6 +143,43 @@ TEST_F(NI4882MLibraryWithoutSRQTest, MissingServiceRequestLibraryFailsEveryLoad)
     EXPECT_EQ(GPIBResult::SRQEntryPointMissing, srq.UnRegisterSRQHandler(nullptr, 1));
     EXPECT_EQ(GPIBResult::SRQEntryPointMissing, srq.SetExpectingSRQ(nullptr, 1));
     EXPECT_EQ(0u, srq.GetLastGPIBError(nullptr, 1));
+}
+
+// Installed, the plug-in finds GPIBSRQ.DLL beside its real file when no folder of the library path
+// holds it: the plug-in's own GPIBSRQLibrary, reached through the plug-in's symbol table.
+TEST_F(NI4882MLibraryWithoutSRQTest, ThePluginFindsTheServiceRequestLibraryBesideItsFile) {
+    UseLibraries("", false);
+    {
+        Platform::DynamicLibrary probe;
+        if (probe.Load("GPIBSRQ.DLL"))
+            GTEST_SKIP() << "an earlier test of this process loaded GPIBSRQ.DLL (" << probe.FilePath() << ")";
+    }
+    const std::string plugin = TestSupport::RunnerEnv("KORVALIS_PLUGIN");
+    ASSERT_FALSE(plugin.empty()) << "KORVALIS_PLUGIN is not set";
+    const auto r =
+        TestSupport::RunProcess({"/usr/bin/nm", "--defined-only", plugin}, "", std::chrono::seconds(30));
+    std::map<std::string, uintptr_t> symbols;
+    ASSERT_EQ(0, r.ExitCode) << r.Output;
+    std::istringstream lines(r.Output);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string value, type, name;
+        if (fields >> value >> type >> name)
+            symbols[name] = static_cast<uintptr_t>(std::stoull(value, nullptr, 16));
+    }
+    // Reached through a link, as a host's folder may hold it.
+    std::filesystem::create_symlink(plugin, mFolder.File("PontisPecos.so"));
+    void *handle = dlopen(mFolder.File("PontisPecos.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(nullptr, handle) << dlerror();
+    const uintptr_t base =
+        reinterpret_cast<uintptr_t>(dlsym(handle, "GetDriverVersion")) - symbols["GetDriverVersion"];
+    const auto inside = [&](const char *name) { return base + symbols.at(name); };
+    alignas(GPIBSRQLibrary) unsigned char library[sizeof(GPIBSRQLibrary)];
+    reinterpret_cast<void (*)(void *)>(inside("_ZN14GPIBSRQLibraryC1Ev"))(library);
+    EXPECT_EQ(0u,
+              reinterpret_cast<DWORD (*)(void *)>(inside("_ZN14GPIBSRQLibrary14LoadGPIBSRQDLLEv"))(library));
+    reinterpret_cast<void (*)(void *)>(inside("_ZN14GPIBSRQLibraryD1Ev"))(library);
+    dlclose(handle);
 }
 
 TEST_F(NI4882MLibraryTest, ALibraryThatCannotBeFreedStaysBound) {

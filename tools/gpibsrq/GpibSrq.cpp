@@ -95,8 +95,9 @@ struct State {
 };
 
 // Never destroyed: a callback thread may still be on its way out when the process ends.
+State *gState = nullptr;
 State &Global() {
-    static State *state = new State;
+    static State *state = gState = new State;
     return *state;
 }
 
@@ -212,6 +213,9 @@ void StopAll() {
 // a while to leave this library's code, then GPIB-32.DLL is let go.
 struct StopAllAtUnload {
     ~StopAllAtUnload() {
+        // Made now, the state would be lost with the library.
+        if (gState == nullptr)
+            return;
         StopAll();
         State &state = Global();
         {

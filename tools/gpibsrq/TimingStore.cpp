@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
 #include <mutex>
 #include <string>
 
@@ -91,9 +92,22 @@ void WriteSlot(int fd, const Slot &slot) {
     (void)!pwrite(fd, &slot, sizeof slot, SlotOffset(slot.Turn));
 }
 
+// Ended, or ended and not yet reaped by its parent (a zombie, state 'Z' in /proc/<id>/stat after
+// the parenthesised name): such a process takes no more turns either.
+bool ProcessGone(uint32_t processId) {
+    if (Platform::ProcessHasEnded(processId))
+        return true;
+    std::ifstream stat("/proc/" + std::to_string(processId) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return false;
+    const size_t nameEnd = line.rfind(')');
+    return nameEnd != std::string::npos && line.compare(nameEnd, 3, ") Z") == 0;
+}
+
 // An access that no turn waits for any more: ended, or its process gone.
 bool Finished(const Slot &slot) {
-    return slot.Owner == 0 || Platform::ProcessHasEnded(slot.Owner);
+    return slot.Owner == 0 || ProcessGone(slot.Owner);
 }
 
 // How long the file's flock is waited for. A holder of ours keeps it only for one read or write;
@@ -222,7 +236,7 @@ public:
             access = BusTiming{slot.Delay, slot.End};
             return TurnState::Ended;
         }
-        return Platform::ProcessHasEnded(slot.Owner) ? TurnState::Gone : TurnState::Coming;
+        return ProcessGone(slot.Owner) ? TurnState::Gone : TurnState::Coming;
     }
 
     // The last access as the file holds it, read without the flock; this process's own without a
@@ -339,8 +353,14 @@ uint64_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit) {
                 claim = store.ClaimSlot(turn);
             const TurnState state = store.StateOf(turn - 1, before);
             const uint64_t now = Platform::MonotonicMicroseconds();
-            if (state != TurnState::Coming || now >= deadline)
+            if (state != TurnState::Coming)
                 break;
+            if (now >= deadline) {
+                // The access before may still be on the bus: taken as ending now, so that the own
+                // delay after it counts.
+                before = BusTiming{0, now};
+                break;
+            }
             // Often while the access before may end any moment, seldom while it takes long.
             const uint64_t pause = std::clamp<uint64_t>((now - start) / 8, 50, 1000);
             Platform::SleepMicroseconds(std::min(pause, deadline - now));

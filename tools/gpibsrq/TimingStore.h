@@ -29,7 +29,8 @@ void WriteBusTiming(const uint32_t *delay, const uint64_t *counter);
 // Returns when an access of a user with that delay may begin: after the access of the turn before
 // plus the larger of the own delay and that access's delay (GpibSrqApi::NextBusAccess), the wait
 // for the turn and the others' delays ending at otherDelayLimit after the call; the own delay
-// after the access before always counts. The turn for EndBusAccess, 0 when none was taken.
+// after the access before always counts, one not ended by that deadline counting as ending then.
+// The turn for EndBusAccess, 0 when none was taken.
 uint64_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit);
 // Records the end of the turn's access, and as the last access.
 void EndBusAccess(uint64_t turn, uint32_t delay, uint64_t end);

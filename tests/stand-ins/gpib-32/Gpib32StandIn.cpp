@@ -2,7 +2,8 @@
 // instruments on four boards. Reads end at the count, at END (the last byte of a response) or at
 // the EOS character when the device reads with REOS; a read with nothing to send times out at once
 // (EABO). Locks wait for their time and fail with ELCK. ibwait waits for an instrument's service
-// request. Every call but ibwait is traced.
+// request. An instrument set to hold its opens keeps an ibdev to it waiting while a request of
+// it is pending or being served. Every call but ibwait is traced.
 #include "gpib/Gpib32Api.h"
 #include "Gpib32StandIn.h"
 
@@ -35,6 +36,8 @@ struct Instrument {
     int LastSummary = 0;
     int LockOwner = 0; // device handle, -1 for someone else, 0 for none
     int LockCount = 0;
+    bool HoldOpen = false;
+    bool Serving = false; // a serial poll took a request; its poller has not waited again yet
 };
 
 struct Board {
@@ -234,12 +237,30 @@ int ibfindW(const wchar_t *name) {
     return board;
 }
 
+// While another handle of the instrument watches it: until a serial poll took its pending request
+// and the poller waits again, so that whatever the poller does with the request happens meanwhile.
+void HoldOpen(std::unique_lock<std::mutex> &lock, int board, int pad, int sad) {
+    const auto watched = [&] {
+        for (const auto &entry : gDevices)
+            if (entry.second.Board == board && entry.second.Pad == pad && entry.second.Sad == sad)
+                return true;
+        return false;
+    };
+    const auto held = [&] {
+        const Instrument *instrument = FindInstrument(board, pad, sad);
+        return instrument != nullptr && instrument->HoldOpen &&
+               (instrument->RequestPending || instrument->Serving) && watched();
+    };
+    gChanged.wait_for(lock, std::chrono::seconds(10), [&] { return !held(); });
+}
+
 int ibdev(int boardIndex, int pad, int sad, int tmo, int eot, int eos) {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::unique_lock<std::mutex> lock(gMutex);
     Trace("ibdev(%d,%d,%d,%d,%d,0x%X)", boardIndex, pad, sad, tmo, eot, eos);
     int failed = 0;
     if (TakeFailure("ibdev", failed))
         return -1;
+    HoldOpen(lock, boardIndex, pad, sad);
     if (boardIndex < 0 || boardIndex > 3 || !gBoards[boardIndex].Present || pad < 0 || pad > 30 ||
         (sad != 0 && (sad < 96 || sad > 126)) || tmo < 0 || tmo > 17) {
         Error(NI488::EARG);
@@ -515,6 +536,7 @@ int ibrsp(int ud, char *statusByte) {
         return Error(NI488::ENOL);
     if (statusByte != nullptr)
         *statusByte = static_cast<char>(StatusByte(*instrument) | (instrument->RequestPending ? 0x40 : 0));
+    instrument->Serving = instrument->Serving || instrument->RequestPending;
     instrument->RequestPending = false;
     return Status(NI488::CMPL);
 }
@@ -531,6 +553,10 @@ int ibwait(int ud, int mask) {
     Device *device = FindDevice(ud);
     if (device == nullptr)
         return Error(NI488::EDVR, 0xE0140025);
+    if (Instrument *instrument = InstrumentOf(*device); instrument != nullptr && instrument->Serving) {
+        instrument->Serving = false;
+        gChanged.notify_all();
+    }
     static const long timeOutMicroseconds[] = {0,       10,       30,       100,       300,       1000,
                                                3000,    10000,    30000,    100000,    300000,    1000000,
                                                3000000, 10000000, 30000000, 100000000, 300000000, 1000000000};
@@ -657,6 +683,12 @@ void gpibStandInHoldLock(int board, int pad, int sad, int hold) {
         instrument->LockCount = hold ? 1 : 0;
         gChanged.notify_all();
     }
+}
+
+void gpibStandInHoldOpen(int board, int pad, int sad, int hold) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    if (Instrument *instrument = FindInstrument(board, pad, sad))
+        instrument->HoldOpen = hold != 0;
 }
 
 void gpibStandInFailNext(const char *function, int iberr, long ibcntl) {

@@ -20,6 +20,9 @@ void gpibStandInPushError(int board, int pad, int sad, const char *error);
 void gpibStandInSetQueryError(int board, int pad, int sad, int on);
 // Someone else holds (1) or frees (0) the instrument's lock.
 void gpibStandInHoldLock(int board, int pad, int sad, int hold);
+// An ibdev to the instrument (1) waits, at most 10 s, while another handle of it is open and a
+// request of it is pending or being served: until a serial poll took it and the poller waits again.
+void gpibStandInHoldOpen(int board, int pad, int sad, int hold);
 // The next call of that entry point fails with ERR, the error and the count.
 void gpibStandInFailNext(const char *function, int iberr, long ibcntl);
 // Calls so far, one "name(arguments)" a line; returns the full length (copies at most size - 1).
@@ -45,6 +48,7 @@ using QueueOutputFunction = decltype(&::gpibStandInQueueOutput);
 using PushErrorFunction = decltype(&::gpibStandInPushError);
 using SetQueryErrorFunction = decltype(&::gpibStandInSetQueryError);
 using HoldLockFunction = decltype(&::gpibStandInHoldLock);
+using HoldOpenFunction = decltype(&::gpibStandInHoldOpen);
 using FailNextFunction = decltype(&::gpibStandInFailNext);
 using TraceFunction = decltype(&::gpibStandInTrace);
 using ClearTraceFunction = decltype(&::gpibStandInClearTrace);
