@@ -24,6 +24,20 @@ ProcessResult RunHost(const std::string &script, const std::vector<std::string> 
     return RunProcess(argv, script, std::chrono::seconds(60));
 }
 
+// The folder that the records of one run name as the one searched for resources; "" when they name
+// none, "<differing>" when they disagree.
+std::string FolderInCallLog(const std::vector<Quellin::Record> &records) {
+    std::wstring folder;
+    for (const Quellin::Record &record : records) {
+        const std::wstring named = record.Value(L"Folder");
+        if (!named.empty() && !folder.empty() && named != folder)
+            return "<differing>";
+        if (!named.empty())
+            folder = named;
+    }
+    return std::string(folder.begin(), folder.end());
+}
+
 class PluginLoad : public ::testing::Test {
 protected:
     IsolatedEnvironment mEnv;
@@ -165,11 +179,45 @@ TEST_F(PluginLoad, AnInstalledPluginOpensItsDialogAndACopyWithoutResourcesSaysIt
     EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
 
     std::filesystem::copy_file(folder + "/PontisPecos.so", copy);
+    RecordCapture capture(false);
     r = RunHost(script, {"--plugin", copy});
     EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x300000EC"), 1u) << r.Output;
-    ScopedEnv resources("KORVALIS_XRC_PATH", folder + "/xrc");
-    r = RunHost(script, {"--plugin", copy});
-    EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
+    EXPECT_EQ(FolderInCallLog(capture.Records()), mEnv.Root() + "/xrc (beside the plug-in)");
+    {
+        ScopedEnv resources("KORVALIS_XRC_PATH", folder + "/xrc");
+        r = RunHost(script, {"--plugin", copy});
+        EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
+        capture.Records();
+    }
+
+    // A folder that lost files gives no dialog, and an OK meant for it stores nothing: what is saved
+    // after the call is what was loaded. The call log names the folder and its source.
+    const std::string settings = mEnv.Root() + "/loaded.ini", before = mEnv.Root() + "/before.ini",
+                      after = mEnv.Root() + "/after.ini";
+    WriteFile(settings, "[Stream Config]\nSelected=TCPIP\nDefaultStreamConfigurationLoaded=1\n"
+                        "[Stream Config.Ethernet]\nAddress=tcpip://127.0.0.1:15444\n"
+                        "[PontisPecos_ADConverter]\nDetector 3 name=SENSOR-3\n");
+    ScopedEnv answer("KORVALIS_DIALOG_ANSWER", "ok");
+    // Rows: the file left out; "*" keeps the generic dialogs alone, "" names no folder that exists.
+    for (const std::string missing : {"dlgEthernetDeviceStreamConfiguration.xrc", "VisaConfiguration.xrc",
+                                      "PontisPecosDetectorMap.xrc", "*", ""}) {
+        SCOPED_TRACE(missing);
+        const std::string partial = mEnv.Root() + "/without-" + (missing == "*" ? "pages" : missing);
+        if (!missing.empty())
+            std::filesystem::create_directory(partial);
+        for (const auto &file : std::filesystem::directory_iterator(folder + "/xrc")) {
+            const std::string name = file.path().filename().string();
+            if (!missing.empty() && name != missing && (missing != "*" || name.rfind("Generic", 0) == 0))
+                std::filesystem::copy_file(file.path(), partial + "/" + name);
+        }
+        ScopedEnv resources("KORVALIS_XRC_PATH", partial);
+        r = RunHost("create PONTISPECOS_AD_8\nload-config $ID " + settings + "\nsave-config $ID " + before +
+                        "\nconfigure $ID\nsave-config $ID " + after + "\nremove $ID\n",
+                    {"--plugin", copy});
+        EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x300000EC"), 1u) << r.Output;
+        EXPECT_EQ(ReadFile(before), ReadFile(after));
+        EXPECT_EQ(FolderInCallLog(capture.Records()), partial + " (KORVALIS_XRC_PATH)");
+    }
 }
 
 TEST_F(PluginDriverLog, OneLoadAndUnloadWritesEveryStepInOrder) {

@@ -9,6 +9,7 @@
 #include <wx/notebook.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
+#include <wx/xrc/xmlres.h>
 
 #include "streams/StreamClientFixture.h"
 #include "streams/etherds/EthernetDeviceStream.h"
@@ -31,6 +32,18 @@ const StreamTypeRegistrar gKindA(
     "TestPagedA", +[]() -> DeviceStreamConfiguration * { return new PagedConfiguration("TestPagedA"); });
 const StreamTypeRegistrar gKindB(
     "TestPagedB", +[]() -> DeviceStreamConfiguration * { return new PagedConfiguration("TestPagedB"); });
+
+// A kind whose page resource is missing.
+class LostPageConfiguration : public TestConfiguration {
+public:
+    LostPageConfiguration() : TestConfiguration("TestLostPage") {}
+    DWORD AddConfigurationDialogPanels(HostWindow, PanelResourceNameList &panels) override {
+        PanelResourceNameList::AddUnique(panels, new wxPanel(), "NoSuchPanel", "TestLostPage");
+        return 0;
+    }
+};
+const StreamTypeRegistrar gLostPage(
+    "TestLostPage", +[]() -> DeviceStreamConfiguration * { return new LostPageConfiguration(); });
 
 class StreamClientPagesTest : public ConfigurationWindowTest {
 protected:
@@ -72,6 +85,29 @@ TEST_F(StreamClientPagesTest, CommunicationPageSelectsTheKindOfItsTab) {
     EXPECT_EQ(0u, ShowPages(client));
     EXPECT_EQ("TestPagedA", manager.GetSelected());
     EXPECT_TRUE(manager.GetDefaultStreamConfigurationLoaded());
+}
+
+// The one tab left when a kind's page did not load is no choice between the kinds: the selection
+// stays as it was.
+TEST_F(StreamClientPagesTest, CommunicationPageWithoutAKindsPageKeepsTheSelection) {
+    DeviceStreamClientWithStream client("");
+    DeviceStreamConfigurationManager &manager = client.GetConfigurationManager();
+    manager.SetSupportedStreams("TestPagedA;TestLostPage");
+    manager.SetSelected("TestLostPage");
+    auto *dialog = new wxDialog(nullptr, wxID_ANY, "Communication");
+    auto *page = new DeviceStreamConfigurationManagerConfigurationPanel(&manager);
+    ASSERT_TRUE(
+        wxXmlResource::Get()->LoadPanel(page, dialog, DeviceStreamConfigurationManager::PageResourceName));
+    {
+        wxLogNull quiet; // wx reports the missing resource
+        page->InitDialog();
+    }
+    auto *list = Find<wxNotebook>(*page, "wxID_StreamList");
+    ASSERT_NE(nullptr, list);
+    EXPECT_EQ(1u, list->GetPageCount());
+    EXPECT_TRUE(page->TransferDataFromWindow());
+    EXPECT_EQ("TestLostPage", manager.GetSelected());
+    delete dialog;
 }
 
 // A kind's own page inside the "Communication" page stores its values with the selection.
