@@ -9,7 +9,6 @@
 #include <wx/notebook.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
-#include <wx/xrc/xmlres.h>
 
 #include "streams/StreamClientFixture.h"
 #include "streams/etherds/EthernetDeviceStream.h"
@@ -17,33 +16,28 @@
 
 namespace {
 
-// A kind with a "NoConfig" page of its own.
+// A kind with a "NoConfig" page of its own (or a page whose resource is missing).
 class PagedConfiguration : public TestConfiguration {
 public:
-    explicit PagedConfiguration(const std::string &sKind) : TestConfiguration(sKind) {}
+    explicit PagedConfiguration(const std::string &sKind, const char *resource = "NoConfig")
+        : TestConfiguration(sKind), mResource(resource) {}
     DWORD AddConfigurationDialogPanels(HostWindow, PanelResourceNameList &panels) override {
-        PanelResourceNameList::AddUnique(panels, new wxPanel(), "NoConfig",
+        PanelResourceNameList::AddUnique(panels, new wxPanel(), mResource,
                                          wxString::FromUTF8(GetIDString().c_str()));
         return 0;
     }
+
+private:
+    const char *mResource;
 };
 
 const StreamTypeRegistrar gKindA(
     "TestPagedA", +[]() -> DeviceStreamConfiguration * { return new PagedConfiguration("TestPagedA"); });
 const StreamTypeRegistrar gKindB(
     "TestPagedB", +[]() -> DeviceStreamConfiguration * { return new PagedConfiguration("TestPagedB"); });
-
-// A kind whose page resource is missing.
-class LostPageConfiguration : public TestConfiguration {
-public:
-    LostPageConfiguration() : TestConfiguration("TestLostPage") {}
-    DWORD AddConfigurationDialogPanels(HostWindow, PanelResourceNameList &panels) override {
-        PanelResourceNameList::AddUnique(panels, new wxPanel(), "NoSuchPanel", "TestLostPage");
-        return 0;
-    }
-};
 const StreamTypeRegistrar gLostPage(
-    "TestLostPage", +[]() -> DeviceStreamConfiguration * { return new LostPageConfiguration(); });
+    "TestLostPage",
+    +[]() -> DeviceStreamConfiguration * { return new PagedConfiguration("TestLostPage", "NoSuchPanel"); });
 
 class StreamClientPagesTest : public ConfigurationWindowTest {
 protected:
@@ -94,17 +88,13 @@ TEST_F(StreamClientPagesTest, CommunicationPageWithoutAKindsPageKeepsTheSelectio
     DeviceStreamConfigurationManager &manager = client.GetConfigurationManager();
     manager.SetSupportedStreams("TestPagedA;TestLostPage");
     manager.SetSelected("TestLostPage");
+    wxLogNull quiet; // wx reports the missing resource
     auto *dialog = new wxDialog(nullptr, wxID_ANY, "Communication");
     auto *page = new DeviceStreamConfigurationManagerConfigurationPanel(&manager);
     ASSERT_TRUE(
         wxXmlResource::Get()->LoadPanel(page, dialog, DeviceStreamConfigurationManager::PageResourceName));
-    {
-        wxLogNull quiet; // wx reports the missing resource
-        page->InitDialog();
-    }
-    auto *list = Find<wxNotebook>(*page, "wxID_StreamList");
-    ASSERT_NE(nullptr, list);
-    EXPECT_EQ(1u, list->GetPageCount());
+    page->InitDialog();
+    EXPECT_EQ(1u, Find<wxNotebook>(*page, "wxID_StreamList")->GetPageCount());
     EXPECT_TRUE(page->TransferDataFromWindow());
     EXPECT_EQ("TestLostPage", manager.GetSelected());
     delete dialog;
