@@ -6,6 +6,7 @@
 #include "core/DLLMain.h"
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "logging/DriverLog.h"
 #include "logging/QuellinEntry.h"
 #include "platform/Display.h"
+#include "platform/Environment.h"
 #include "platform/MessageBox.h"
 
 namespace {
@@ -40,8 +42,10 @@ std::string ModulePath(DLLInstanceHandle instance) {
     return ToStdString(GetModuleFileNameText(instance));
 }
 
-// A failed wx check inside the plug-in is recorded instead of showing wx's modal dialog (or
-// trapping, where no application can show one).
+// A failed wx check is recorded in the call log. wx's own handler shows a modal box that nobody
+// may be there to answer (or traps where no application can show one): where the plug-in started
+// wx, or while KORVALIS_NONINTERACTIVE is set, the check goes to standard error instead; in a
+// host's own wx application the host's handler comes next.
 void AssertToCallLog(const wxString &file, int line, const wxString &func, const wxString &cond,
                      const wxString &msg) {
     try {
@@ -50,6 +54,25 @@ void AssertToCallLog(const wxString &file, int line, const wxString &func, const
                   L"condition", cond, L"filename", file, L"line number", line, L"function", func);
     } catch (...) {
     }
+    const wxAssertHandler_t previous = gPreviousAssertHandler;
+    if (!gOwnsWxWidgets && previous != nullptr && !Platform::IsNonInteractive()) {
+        previous(file, line, func, cond, msg);
+        return;
+    }
+    std::fprintf(stderr, "wx assertion failed: %s(%d): %s: %s: %s\n", file.utf8_str().data(), line,
+                 func.utf8_str().data(), cond.utf8_str().data(), msg.utf8_str().data());
+    std::fflush(stderr);
+}
+
+void InstallAssertHandler() {
+    gPreviousAssertHandler = wxSetAssertHandler(&AssertToCallLog);
+}
+
+// The handler before ours comes back, unless another was installed over ours meanwhile.
+void RemoveAssertHandler() {
+    if (wxTheAssertHandler == &AssertToCallLog)
+        wxSetAssertHandler(gPreviousAssertHandler);
+    gPreviousAssertHandler = nullptr;
 }
 
 // The application's target as this thread's target; a target already set is left to its owner.
@@ -79,17 +102,15 @@ void RemoveThreadLogTarget() {
 // wx as a GUI application where a display can be reached, else as a console application.
 bool StartWxWidgets() {
     DLLAppLogTarget::RememberForeignLogTarget();
-    gPreviousAssertHandler = wxSetAssertHandler(&AssertToCallLog);
+    InstallAssertHandler();
     const wxAppInitializerFunction previousFactory = wxApp::GetInitializerFunction();
     const Platform::DisplayProbe display;
     wxApp::SetInitializerFunction(display.IsReachable() ? &wxCreateApp : &wxCreateConsoleApp);
     const bool started = wxInitialize();
     // The factory lives in the plug-in, which may be unloaded.
     wxApp::SetInitializerFunction(previousFactory);
-    if (!started) {
-        wxSetAssertHandler(gPreviousAssertHandler);
-        gPreviousAssertHandler = nullptr;
-    }
+    if (!started)
+        RemoveAssertHandler();
     return started;
 }
 
@@ -100,6 +121,7 @@ bool ProcessAttach(DLLInstanceHandle instance, void *reserved) {
     if (wxAppConsole::GetInstance() != nullptr) {
         gOwnsWxWidgets = false;
         Write("wxTheApp is already present. No initialization needed");
+        InstallAssertHandler();
     } else {
         Write("wxTheApp was not initializated yet");
         gOwnsWxWidgets = StartWxWidgets();
@@ -133,8 +155,7 @@ void StopWxWidgets() {
     wxUninitialize();
     gOwnsWxWidgets = false;
     Write("wxWidgets is now deinitialized");
-    wxSetAssertHandler(gPreviousAssertHandler);
-    gPreviousAssertHandler = nullptr;
+    RemoveAssertHandler();
 }
 
 // At process exit wx stays up, but nothing of the plug-in may be called by it any more, and it
@@ -145,8 +166,7 @@ void DisconnectFromWxWidgets() {
         wxLog::DontCreateOnDemand();
         wxLog::SetActiveTarget(nullptr);
     }
-    wxSetAssertHandler(gPreviousAssertHandler);
-    gPreviousAssertHandler = nullptr;
+    RemoveAssertHandler();
     gOwnsWxWidgets = false;
 }
 
@@ -178,6 +198,8 @@ void ProcessDetach(DLLInstanceHandle instance, void *reserved) {
             DisconnectFromWxWidgets();
         else
             StopWxWidgets();
+    } else {
+        RemoveAssertHandler(); // the host's application outlives the plug-in's code
     }
     ReleaseFormatBuffer();
     ReleaseFormatWBuffer();

@@ -28,18 +28,28 @@ void DefaultResourcesDLLModule::OnInit() {
     DLLModule::OnInit();
     if (wxAppConsole::GetInstance() == nullptr)
         return;
-    const wxString folder = ResourceFolder(GetInstanceHandle());
-    if (folder.empty() || !wxDir::Exists(folder))
+    mFolder = ChooseResourceFolder(GetInstanceHandle());
+    QuellinEntry entry("DLLModule", "LoadResources");
+    const wxString &folder = mFolder.Folder;
+    if (folder.empty() || !wxDir::Exists(folder)) {
+        entry.Log(QuellinLevelWarning, L"WarningMessage", L"The resource folder does not exist", L"Folder",
+                  mFolder.Describe());
         return;
+    }
     wxArrayString files;
     wxDir::GetAllFiles(folder, &files, "*.xrc", wxDIR_FILES);
     files.Sort();
     wxXmlResource *resources = wxXmlResource::Get();
     resources->InitAllHandlers();
+    std::wstring names;
     for (const wxString &file : files) {
-        if (resources->LoadFile(wxFileName(file)))
+        if (resources->LoadFile(wxFileName(file))) {
             mLoadedFiles.push_back(file);
+            names += (names.empty() ? L"" : L", ") + ToStdWstring(wxFileName(file).GetFullName());
+        }
     }
+    entry.Log(mLoadedFiles.empty() ? QuellinLevelWarning : QuellinLevelNote, L"Folder", mFolder.Describe(),
+              L"Files", names);
 }
 
 void DefaultResourcesDLLModule::Deinitialize() {
@@ -59,14 +69,28 @@ std::wstring GetModuleFileNameText(DLLInstanceHandle instance) {
     return ToStdWstring(Platform::ModuleFilePath(instance));
 }
 
-wxString ResourceFolder(DLLInstanceHandle instance) {
+std::wstring ResourceFolderChoice::Describe() const {
+    return MakeWString(ToStdWstring(Folder),
+                       FromEnvironment ? L" (KORVALIS_XRC_PATH)" : L" (beside the plug-in)");
+}
+
+ResourceFolderChoice ChooseResourceFolder(DLLInstanceHandle instance) {
+    ResourceFolderChoice choice;
     const std::string configured = Platform::GetEnv("KORVALIS_XRC_PATH");
-    if (!configured.empty())
-        return wxString::FromUTF8(configured.c_str());
+    if (!configured.empty()) {
+        choice.Folder = wxString::FromUTF8(configured.c_str());
+        choice.FromEnvironment = true;
+        return choice;
+    }
     const std::string module = Platform::ModuleFilePath(instance);
     if (module.empty())
-        return wxString();
+        return choice;
     wxFileName folder(wxString::FromUTF8(module.c_str()));
     folder.AppendDir("xrc");
-    return folder.GetPath();
+    choice.Folder = folder.GetPath();
+    return choice;
+}
+
+wxString ResourceFolder(DLLInstanceHandle instance) {
+    return ChooseResourceFolder(instance).Folder;
 }

@@ -30,17 +30,28 @@ private:
     DLLInstanceHandle mInstance = nullptr;
 };
 
+// Where a module's XRC files are looked for, and whether KORVALIS_XRC_PATH named the folder.
+struct ResourceFolderChoice {
+    wxString Folder;
+    bool FromEnvironment = false;
+    // The folder and its source, as the call log shows them.
+    std::wstring Describe() const;
+};
+
 class DefaultResourcesDLLModule : public DLLModule {
 public:
-    // The base step, then every *.xrc file of the resource folder into wxXmlResource::Get().
+    // The base step, then every *.xrc file of the resource folder into wxXmlResource::Get(); the
+    // call log names the folder, its source and the files loaded.
     void OnInit() override;
     // Takes the files loaded at start-up out of the collection again, then the base step.
     void Deinitialize() override;
 
     const std::vector<wxString> &GetLoadedResourceFiles() const { return mLoadedFiles; }
+    const ResourceFolderChoice &GetResourceFolder() const { return mFolder; }
 
 private:
     std::vector<wxString> mLoadedFiles;
+    ResourceFolderChoice mFolder;
 };
 
 DLLModule *CreateDefaultResourcesDLLModule();
@@ -49,4 +60,5 @@ DLLModule *CreateDefaultResourcesDLLModule();
 std::wstring GetModuleFileNameText(DLLInstanceHandle instance);
 
 // The folder of XRC files: $KORVALIS_XRC_PATH when set, else "xrc" beside the module file.
+ResourceFolderChoice ChooseResourceFolder(DLLInstanceHandle instance);
 wxString ResourceFolder(DLLInstanceHandle instance);

@@ -14,6 +14,7 @@
 #include <wx/weakref.h>
 #include <wx/xrc/xmlres.h>
 
+#include "core/DLLMain.h"
 #include "core/ResultCodes.h"
 #include "core/StringUtils.h"
 #include "logging/DriverLog.h"
@@ -67,6 +68,54 @@ bool CanShowWindowsNow(const wchar_t *function, const wxString &title) {
               MakeWString(L"The configuration window was not shown: ", reason), L"Title",
               ToStdWstring(title));
     return false;
+}
+
+// The resource names of the pages that did not load while one configuration window was built,
+// pages of a notebook on a page included (they load when their page is initialised). Windows are
+// built on the GUI thread only, one at a time; a nested window keeps its own list.
+class MissingPages {
+public:
+    MissingPages() : mOuter(Current()) { Current() = this; }
+    ~MissingPages() { Current() = mOuter; }
+    MissingPages(const MissingPages &) = delete;
+    MissingPages &operator=(const MissingPages &) = delete;
+
+    static void Note(const wxString &resourceName) {
+        if (Current() != nullptr)
+            Current()->mNames.push_back(ToStdWstring(resourceName));
+    }
+    bool Empty() const { return mNames.empty(); }
+    std::wstring Names() const {
+        std::wstring names;
+        for (const std::wstring &name : mNames)
+            names += (names.empty() ? L"" : L", ") + name;
+        return names;
+    }
+
+private:
+    static MissingPages *&Current() {
+        static MissingPages *current = nullptr;
+        return current;
+    }
+    MissingPages *mOuter;
+    std::vector<std::wstring> mNames;
+};
+
+// Where the plug-in looked for its resources, for the call log.
+std::wstring ResourceFolderText() {
+    if (const auto *module = dynamic_cast<const DefaultResourcesDLLModule *>(DLLCurrentModule()))
+        return module->GetResourceFolder().Describe();
+    return L"none (no resources loaded at start-up)";
+}
+
+// A window that lost pages is not shown: what it would store could only be a part of the settings.
+bool RefuseWithoutEveryPage(const MissingPages &missing, const wchar_t *function) {
+    if (missing.Empty())
+        return false;
+    QuellinEntry entry(LogModule, function);
+    entry.Log(QuellinLevelError, QuellinDescription, L"Pages not loaded from the resources", L"Pages",
+              missing.Names(), L"Folder", ResourceFolderText());
+    return true;
 }
 
 // Panels of a page list that no window took as a child are deleted when the call ends.
@@ -293,6 +342,7 @@ wxDialog *LoadDialog(wxWindow *parent, const std::string &sResourceName) {
 
 wxDialog *ShowGenericDialog(wxPanel *panel, wxWindow *parent, const wxString &panelResourceName) {
     wxDialog *dialog = LoadDialog(parent, GenericDialogResource);
+    MissingPages missing;
     bool completed = false;
     if (panel != nullptr && dialog != nullptr) {
         wxPanel *genericPanel = dynamic_cast<wxPanel *>(dialog->FindWindow(GenericPanelName));
@@ -305,7 +355,7 @@ wxDialog *ShowGenericDialog(wxPanel *panel, wxWindow *parent, const wxString &pa
                 panel->Layout();
                 TakeMinimumSizeOfFirstChildren(dialog, genericPanel);
                 FitToContent(dialog);
-                completed = true;
+                completed = !RefuseWithoutEveryPage(missing, L"ShowGenericDialog");
             }
         }
     }
@@ -319,11 +369,14 @@ wxDialog *ShowGenericDialog(wxPanel *panel, wxWindow *parent, const wxString &pa
 wxDialog *ShowGenericTabbedDialog(const PanelResourceNameList &panels, wxWindow *parent) {
     wxDialog *dialog = LoadDialog(parent, GenericTabbedDialogResource);
     wxNotebook *notebook = nullptr;
+    MissingPages missing;
     if (!panels.empty() && dialog != nullptr) {
         notebook = dynamic_cast<wxNotebook *>(dialog->FindWindow(GenericTabsName));
         if (notebook != nullptr)
             LoadPanelFromResource(notebook, panels);
     }
+    if (notebook != nullptr && RefuseWithoutEveryPage(missing, L"ShowGenericTabbedDialog"))
+        notebook = nullptr;
     if (notebook != nullptr) {
         TakeMinimumSizeOfFirstChildren(dialog, notebook);
         GrowToEveryPage(notebook);
@@ -347,8 +400,10 @@ wxNotebook *LoadPanelFromResource(wxNotebook *notebook, const PanelResourceNameL
         if (panel == nullptr || panel->GetParent() != nullptr || panel->GetHandle() != nullptr)
             continue;
         ForEachChildWindow(panel);
-        if (!wxXmlResource::Get()->LoadPanel(panel, notebook, entry->GetResourceName()))
+        if (!wxXmlResource::Get()->LoadPanel(panel, notebook, entry->GetResourceName())) {
+            MissingPages::Note(entry->GetResourceName());
             continue;
+        }
         panel->Show(true);
         // Every page gets its init-dialog event, which attaches its validators: XRC panels carry no
         // label on GTK, their name stands in.
@@ -364,6 +419,9 @@ wxNotebook *LoadPanelFromResource(wxNotebook *notebook, const PanelResourceNameL
 
 int ShowDialogModal(wxWindow *parent, wxDialog *dialog, const wxString &title) {
     if (dialog == nullptr) {
+        QuellinEntry entry(LogModule, L"ShowDialogModal");
+        entry.Log(QuellinLevelError, QuellinDescription, L"The configuration window could not be loaded",
+                  L"Title", ToStdWstring(title), L"Folder", ResourceFolderText());
         const std::string sTitle = ToStdString(title);
         MessageBoxA(
             parent,

@@ -73,13 +73,16 @@ wxFrame *LoadFrameFromResource(wxFrame *frame, wxWindow *parent, const wxString 
 // A new dialog from the resource, or null.
 wxDialog *LoadDialog(wxWindow *parent, const std::string &sResourceName);
 // "GenericDialog" holding the panel loaded from its resource, laid out; null (and nothing left
-// over but the caller's panel, when it was not loaded) when a step fails.
+// over but the caller's panel, when it was not loaded) when a step fails or a page of a notebook
+// on the panel did not load.
 wxDialog *ShowGenericDialog(wxPanel *panel, wxWindow *parent, const wxString &panelResourceName);
-// "GenericTabbedDialog" with one tab per loadable page, laid out; null when the list is empty or
-// the dialog has no "GenericTabs" notebook.
+// "GenericTabbedDialog" with one tab per page, laid out; null when the list is empty, the dialog
+// has no "GenericTabs" notebook, or a page (a page of a notebook on a page too) did not load: a
+// dialog without one of its pages is not shown. The call log names the pages and the folder.
 wxDialog *ShowGenericTabbedDialog(const PanelResourceNameList &panels, wxWindow *parent);
 // Loads every page of the list into the notebook and adds it as a tab (title with '&' escaped),
-// in list order; a page that does not load is left out.
+// in list order; a page that does not load is left out (and keeps the dialog being built from
+// being shown).
 wxNotebook *LoadPanelFromResource(wxNotebook *notebook, const PanelResourceNameList &panels);
 // Titles the dialog, runs it modally over the disabled parent and deletes it afterwards. Without
 // a dialog the "could not be loaded" box, and ResultCode::ConfigurationWindowUnavailable.

@@ -239,6 +239,10 @@ bool DeviceStreamConfigurationManagerConfigurationPanel::TransferDataToWindow() 
         for (const auto &entry : mManager->GetConfigurations())
             entry.second->AddConfigurationDialogPanels(nullptr, pages);
         LoadPanelFromResource(book, pages);
+        mbEveryKindShown = true;
+        for (const auto &page : pages)
+            if (page && page->GetPanel() != nullptr && page->GetPanel()->GetParent() != book)
+                mbEveryKindShown = false;
         DeleteConfigurationPages(pages);
         const wxString selected = wxString::FromUTF8(mManager->GetSelected().c_str());
         if (!selected.empty())
@@ -251,7 +255,7 @@ bool DeviceStreamConfigurationManagerConfigurationPanel::TransferDataToWindow() 
 
 bool DeviceStreamConfigurationManagerConfigurationPanel::TransferDataFromWindow() {
     auto *book = dynamic_cast<wxNotebook *>(FindWindow(StreamListControl));
-    if (book != nullptr && mManager != nullptr && book->GetSelection() != wxNOT_FOUND)
+    if (book != nullptr && mManager != nullptr && book->GetSelection() != wxNOT_FOUND && mbEveryKindShown)
         mManager->SetSelected(WxStringToStdString(book->GetPageText(book->GetSelection())));
     return wxPanel::TransferDataFromWindow();
 }

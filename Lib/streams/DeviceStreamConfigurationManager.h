@@ -106,7 +106,8 @@ protected:
 };
 
 // The "Communication" page: the book "wxID_StreamList" with one page per configuration, titled
-// with its kind id; the selected page names the selected kind.
+// with its kind id; the selected page names the selected kind. When a kind's page did not load,
+// the selection is not the person's choice between every kind and is not stored.
 class DeviceStreamConfigurationManagerConfigurationPanel : public wxPanel {
 public:
     static constexpr const char *StreamListControl = "wxID_StreamList";
@@ -121,6 +122,7 @@ private:
     void OnInitDialog(wxInitDialogEvent &event);
 
     DeviceStreamConfigurationManager *mManager;
+    bool mbEveryKindShown = false;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -182,5 +183,20 @@ TEST(PecosDialogsInTheHost, OpenAndStoreWhatWasChanged) {
     EXPECT_NE(std::string::npos,
               r.Output.find("could not be loaded. The configuration window cannot be shown."))
         << r.Output;
+    EXPECT_NE(std::string::npos, r.Output.find("ShowConfigurationDialog result=0x300000EC")) << r.Output;
+
+    // With only the generic resources that box comes, not a dialog without pages, and the run ends.
+    const std::string generic = isolated.Root() + "/generic";
+    std::filesystem::create_directory(generic);
+    for (const char *name : {"/GenericDialog.xrc", "/GenericTabbedDialog.xrc"})
+        std::filesystem::copy_file(TestSupport::RunnerEnv("KORVALIS_BINARY_DIR") + "/plugin/xrc" + name,
+                                   generic + name);
+    TestSupport::ScopedEnv genericOnly("KORVALIS_XRC_PATH", generic);
+    TestSupport::ScopedEnv person("KORVALIS_NONINTERACTIVE", "0");
+    r = TestSupport::RunProcess({host, "--hwnd", "window", "--script", "-"},
+                                "create PONTISPECOS_AD_8\noperator photograph " + isolated.Root() +
+                                    " generic\noperator answer ok\nconfigure $ID\nremove $ID\n",
+                                std::chrono::seconds(30));
+    ASSERT_FALSE(r.TimedOut) << r.Output;
     EXPECT_NE(std::string::npos, r.Output.find("ShowConfigurationDialog result=0x300000EC")) << r.Output;
 }

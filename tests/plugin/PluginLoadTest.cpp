@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "QuellinRecord.h"
@@ -22,6 +23,15 @@ ProcessResult RunHost(const std::string &script, const std::vector<std::string> 
     argv.push_back("--script");
     argv.push_back("-");
     return RunProcess(argv, script, std::chrono::seconds(60));
+}
+
+// The folders that the records name as searched for resources (narrow: the test's paths are ASCII).
+std::set<std::string> FoldersInCallLog(const std::vector<Quellin::Record> &records) {
+    std::set<std::string> folders;
+    for (const Quellin::Record &record : records)
+        if (const std::wstring folder = record.Value(L"Folder"); !folder.empty())
+            folders.emplace(folder.begin(), folder.end());
+    return folders;
 }
 
 class PluginLoad : public ::testing::Test {
@@ -165,11 +175,47 @@ TEST_F(PluginLoad, AnInstalledPluginOpensItsDialogAndACopyWithoutResourcesSaysIt
     EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
 
     std::filesystem::copy_file(folder + "/PontisPecos.so", copy);
+    RecordCapture capture(false);
     r = RunHost(script, {"--plugin", copy});
     EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x300000EC"), 1u) << r.Output;
-    ScopedEnv resources("KORVALIS_XRC_PATH", folder + "/xrc");
-    r = RunHost(script, {"--plugin", copy});
-    EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
+    EXPECT_EQ(FoldersInCallLog(capture.Records()),
+              std::set<std::string>{mEnv.Root() + "/xrc (beside the plug-in)"});
+    {
+        ScopedEnv resources("KORVALIS_XRC_PATH", folder + "/xrc");
+        r = RunHost(script, {"--plugin", copy});
+        EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
+        capture.Records();
+    }
+
+    // A folder that lost files gives no dialog, and an OK meant for it stores nothing: what is saved
+    // after the call is what was loaded. The call log names the folder and its source.
+    const std::string settings = mEnv.Root() + "/loaded.ini", before = mEnv.Root() + "/before.ini",
+                      after = mEnv.Root() + "/after.ini";
+    WriteFile(settings, "[Stream Config]\nSelected=TCPIP\nDefaultStreamConfigurationLoaded=1\n"
+                        "[Stream Config.Ethernet]\nAddress=tcpip://127.0.0.1:15444\n"
+                        "[PontisPecos_ADConverter]\nDetector 3 name=SENSOR-3\n");
+    ScopedEnv answer("KORVALIS_DIALOG_ANSWER", "ok");
+    // Rows: the file left out; "*" keeps the generic dialogs alone, "" names no folder that exists.
+    for (const std::string missing : {"dlgEthernetDeviceStreamConfiguration.xrc", "VisaConfiguration.xrc",
+                                      "PontisPecosDetectorMap.xrc", "*", ""}) {
+        SCOPED_TRACE(missing);
+        const std::string partial = mEnv.Root() + "/without-" + (missing == "*" ? "pages" : missing);
+        if (!missing.empty())
+            std::filesystem::create_directory(partial);
+        for (const auto &file : std::filesystem::directory_iterator(folder + "/xrc")) {
+            const std::string name = file.path().filename().string();
+            if (!missing.empty() && name != missing && (missing != "*" || name.rfind("Generic", 0) == 0))
+                std::filesystem::copy_file(file.path(), partial + "/" + name);
+        }
+        ScopedEnv resources("KORVALIS_XRC_PATH", partial);
+        r = RunHost("create PONTISPECOS_AD_8\nload-config $ID " + settings + "\nsave-config $ID " + before +
+                        "\nconfigure $ID\nsave-config $ID " + after + "\nremove $ID\n",
+                    {"--plugin", copy});
+        EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x300000EC"), 1u) << r.Output;
+        EXPECT_EQ(ReadFile(before), ReadFile(after));
+        EXPECT_EQ(FoldersInCallLog(capture.Records()),
+                  std::set<std::string>{partial + " (KORVALIS_XRC_PATH)"});
+    }
 }
 
 TEST_F(PluginDriverLog, OneLoadAndUnloadWritesEveryStepInOrder) {

@@ -16,21 +16,28 @@
 
 namespace {
 
-// A kind with a "NoConfig" page of its own.
+// A kind with a "NoConfig" page of its own (or a page whose resource is missing).
 class PagedConfiguration : public TestConfiguration {
 public:
-    explicit PagedConfiguration(const std::string &sKind) : TestConfiguration(sKind) {}
+    explicit PagedConfiguration(const std::string &sKind, const char *resource = "NoConfig")
+        : TestConfiguration(sKind), mResource(resource) {}
     DWORD AddConfigurationDialogPanels(HostWindow, PanelResourceNameList &panels) override {
-        PanelResourceNameList::AddUnique(panels, new wxPanel(), "NoConfig",
+        PanelResourceNameList::AddUnique(panels, new wxPanel(), mResource,
                                          wxString::FromUTF8(GetIDString().c_str()));
         return 0;
     }
+
+private:
+    const char *mResource;
 };
 
 const StreamTypeRegistrar gKindA(
     "TestPagedA", +[]() -> DeviceStreamConfiguration * { return new PagedConfiguration("TestPagedA"); });
 const StreamTypeRegistrar gKindB(
     "TestPagedB", +[]() -> DeviceStreamConfiguration * { return new PagedConfiguration("TestPagedB"); });
+const StreamTypeRegistrar gLostPage(
+    "TestLostPage",
+    +[]() -> DeviceStreamConfiguration * { return new PagedConfiguration("TestLostPage", "NoSuchPanel"); });
 
 class StreamClientPagesTest : public ConfigurationWindowTest {
 protected:
@@ -72,6 +79,25 @@ TEST_F(StreamClientPagesTest, CommunicationPageSelectsTheKindOfItsTab) {
     EXPECT_EQ(0u, ShowPages(client));
     EXPECT_EQ("TestPagedA", manager.GetSelected());
     EXPECT_TRUE(manager.GetDefaultStreamConfigurationLoaded());
+}
+
+// The one tab left when a kind's page did not load is no choice between the kinds: the selection
+// stays as it was.
+TEST_F(StreamClientPagesTest, CommunicationPageWithoutAKindsPageKeepsTheSelection) {
+    DeviceStreamClientWithStream client("");
+    DeviceStreamConfigurationManager &manager = client.GetConfigurationManager();
+    manager.SetSupportedStreams("TestPagedA;TestLostPage");
+    manager.SetSelected("TestLostPage");
+    wxLogNull quiet; // wx reports the missing resource
+    auto *dialog = new wxDialog(nullptr, wxID_ANY, "Communication");
+    auto *page = new DeviceStreamConfigurationManagerConfigurationPanel(&manager);
+    ASSERT_TRUE(
+        wxXmlResource::Get()->LoadPanel(page, dialog, DeviceStreamConfigurationManager::PageResourceName));
+    page->InitDialog();
+    EXPECT_EQ(1u, Find<wxNotebook>(*page, "wxID_StreamList")->GetPageCount());
+    EXPECT_TRUE(page->TransferDataFromWindow());
+    EXPECT_EQ("TestLostPage", manager.GetSelected());
+    delete dialog;
 }
 
 // A kind's own page inside the "Communication" page stores its values with the selection.

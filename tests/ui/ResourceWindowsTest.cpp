@@ -166,7 +166,8 @@ TEST_F(TabbedDialogTest, TheDialogAndItsPagesAreDeletedWhenTheRunEnds) {
     EXPECT_EQ(1u, wxTopLevelWindows.GetCount());
 }
 
-TEST_F(TabbedDialogTest, APageWhoseResourceIsMissingIsLeftOutAndDeleted) {
+// A dialog without one of its pages would store a part of the settings: it is not shown.
+TEST_F(TabbedDialogTest, APageWhoseResourceIsMissingKeepsTheDialogFromBeingShown) {
     auto *missing = new FlagPage(&mSettings);
     auto *present = new FlagPage(&mSettings);
     wxWeakRef<wxPanel> missingRef(missing), presentRef(present);
@@ -175,16 +176,19 @@ TEST_F(TabbedDialogTest, APageWhoseResourceIsMissingIsLeftOutAndDeleted) {
     pages.push_back(nullptr);
     PanelResourceNameList::AddUnique(pages, nullptr, "TestNamePage", "Without panel");
     PanelResourceNameList::AddUnique(pages, present, "TestFlagPage", "Present");
-    size_t pageCount = 0;
-    SetModalDialogSink([&](wxDialog &dialog) {
-        pageCount = Find<wxNotebook>(dialog, GenericTabsName)->GetPageCount();
-        return wxID_CANCEL;
+    bool bSinkRan = false;
+    SetModalDialogSink([&](wxDialog &) {
+        bSinkRan = true;
+        return wxID_OK;
     });
     {
         wxLogNull quiet; // wx reports the missing resource
-        ShowTabbedConfigurationWindow(pages, HostHandle(), "Alpha");
+        EXPECT_EQ(NotShown, ShowTabbedConfigurationWindow(pages, HostHandle(), "Alpha"));
     }
-    EXPECT_EQ(1u, pageCount);
+    EXPECT_FALSE(bSinkRan);
+    ASSERT_EQ(1u, mBoxes.size());
+    EXPECT_EQ(L"Dialog ('Alpha') could not be loaded. The configuration window cannot be shown.",
+              mBoxes[0].Text);
     EXPECT_FALSE(missingRef);
     EXPECT_FALSE(presentRef);
 }

@@ -21,6 +21,8 @@ namespace {
 
 constexpr int LookIntervalMilliseconds = 50;
 
+DialogOperator *gAssertWatcher = nullptr;
+
 void Say(const std::string &line) {
     std::printf("operator %s\n", line.c_str());
     std::fflush(stdout);
@@ -57,10 +59,27 @@ bool SetControl(wxWindow &control, const wxString &value) {
 
 DialogOperator::DialogOperator() : mTimer(this) {
     Bind(wxEVT_TIMER, &DialogOperator::OnTimer, this);
+    gAssertWatcher = this;
+    mPreviousAssertHandler = wxSetAssertHandler(&DialogOperator::OnAssert);
 }
 
 DialogOperator::~DialogOperator() {
     mTimer.Stop();
+    // A plug-in that stays loaded may still pass checks on to OnAssert, which then only prints.
+    gAssertWatcher = nullptr;
+    if (wxTheAssertHandler == &DialogOperator::OnAssert)
+        wxSetAssertHandler(mPreviousAssertHandler);
+}
+
+// wx's own handler would open a modal box and wait for a person who is not there.
+void DialogOperator::OnAssert(const wxString &file, int line, const wxString &func, const wxString &cond,
+                              const wxString &msg) {
+    std::fprintf(stderr, "%s: wx assertion failed: %s(%d): %s: %s: %s\n", CommandLine::Program,
+                 file.utf8_str().data(), line, func.utf8_str().data(), cond.utf8_str().data(),
+                 msg.utf8_str().data());
+    std::fflush(stderr);
+    if (gAssertWatcher != nullptr)
+        gAssertWatcher->mAsserted = true;
 }
 
 void DialogOperator::Photograph(const std::string &folder, const std::string &prefix) {
@@ -104,6 +123,9 @@ bool DialogOperator::Finish() {
     mPrefix.clear();
     mValues.clear();
     mAnswer = 0;
+    if (mAsserted)
+        mNotSet.push_back("fails the call: a wx assertion failed");
+    mAsserted = false;
     for (const std::string &message : mNotSet)
         std::fprintf(stderr, "%s: operator %s\n", CommandLine::Program, message.c_str());
     const bool done = mNotSet.empty();
@@ -143,6 +165,12 @@ void DialogOperator::Act(wxDialog &dialog) {
             mNotSet.push_back("found no control " + name + " in \"" + dialog.GetTitle().utf8_string() + "\"");
         else if (!done)
             mNotSet.push_back("could not set " + name + " to \"" + value + "\"");
+    }
+    if (mAsserted) {
+        // What the dialog holds is not to be trusted, and nobody comes to close it.
+        Say("presses Cancel after a wx assertion");
+        dialog.EndModal(wxID_CANCEL);
+        return;
     }
     if (mAnswer == 0)
         return; // a person answers

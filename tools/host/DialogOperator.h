@@ -1,13 +1,15 @@
 // The wx host's stand-in for a person at the plug-in's windows: once the next modal dialog is
 // shown, it photographs every tab, types the queued values into the named controls and presses
 // the queued button; a message box it answers with that button as it opens. It prints one line
-// for each step.
+// for each step. While it lives, a failed wx check opens no box: it is named on standard error,
+// a dialog the operator acts on is cancelled, and the call fails.
 #pragma once
 
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <wx/debug.h>
 #include <wx/event.h>
 #include <wx/modalhook.h>
 #include <wx/timer.h>
@@ -28,11 +30,15 @@ public:
     bool Answer(const std::string &button);
 
     // Watches for the dialog while the host's call runs; Finish forgets what was not done. False,
-    // after a message naming them, when controls were missing or could not take their value.
+    // after a message naming them, when controls were missing or could not take their value, or
+    // when a wx check failed since the last Finish.
     void Arm();
     bool Finish();
 
 private:
+    static void OnAssert(const wxString &file, int line, const wxString &func, const wxString &cond,
+                         const wxString &msg);
+
     int Enter(wxDialog *dialog) override;
     void Exit(wxDialog *) override {}
     void OnTimer(wxTimerEvent &event);
@@ -48,4 +54,6 @@ private:
     std::vector<std::string> mNotSet; // controls that were missing or refused their value
     bool mActed = false;
     bool mHooked = false;
+    bool mAsserted = false;
+    wxAssertHandler_t mPreviousAssertHandler = nullptr;
 };
