@@ -1,6 +1,6 @@
 // Start-up and shut-down inside a process that has no wx application: the module entry as the
 // plug-in installs it, host threads whose wx log messages become call records, and the XRC
-// resources loaded at start-up.
+// resources loaded at start-up; in a host's own wx application, where failed wx checks go.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -119,6 +119,34 @@ TEST_F(PluginStartup, StartUpRecordsTheApplicationAndLoadsTheXrcResources) {
     std::vector<Quellin::Record> records = mCapture.Records();
     EXPECT_TRUE(HasDriverLogNote(records, L"FreeLibrary  is called"));
     EXPECT_TRUE(HasDriverLogNote(records, L"wxWidgets is now deinitialized"));
+}
+
+// In a host's own wx application a failed wx check is recorded; while nobody is there to answer
+// (KORVALIS_NONINTERACTIVE=1) it does not reach the host's handler, whose box would wait, else it does.
+TEST(PluginInAHostApplication, AFailedWxCheckReachesTheHostsHandlerOnlyWhileSomebodyAnswers) {
+    static int hostHandlerCalls = 0;
+    ASSERT_EQ(wxAppConsole::GetInstance(), nullptr);
+    ASSERT_TRUE(wxInitialize());
+    const wxAssertHandler_t hostDefault =
+        wxSetAssertHandler([](const wxString &, int, const wxString &, const wxString &, const wxString &) {
+            ++hostHandlerCalls;
+        });
+    RecordCapture capture;
+    {
+        Platform::ModuleEntry module(&DLLModuleEntry);
+        for (const char *interactive : {"1", "0"}) {
+            TestSupport::ScopedEnv env("KORVALIS_NONINTERACTIVE", interactive);
+            hostHandlerCalls = 0;
+            wxFAIL_MSG("a check of the test");
+            EXPECT_EQ(std::string(interactive) == "1" ? 0 : 1, hostHandlerCalls) << interactive;
+            EXPECT_EQ(1u, RecordCapture::WithModule(capture.Records(), L"DLLApp").size()) << interactive;
+        }
+    }
+    hostHandlerCalls = 0;
+    wxFAIL_MSG("after the unload");
+    EXPECT_EQ(1, hostHandlerCalls) << "the host's handler is back";
+    wxSetAssertHandler(hostDefault);
+    wxUninitialize();
 }
 
 TEST(wxLogQuellinLevels, FatalErrorsAndErrorsAreErrorsEverythingBelowWarningIsANote) {
