@@ -104,10 +104,11 @@ TEST_F(HostProgramTest, ScriptRunsEveryLineInOneProcess) {
 TEST_F(HostProgramTest, ScriptFromAFileAndUnknownCommandsFail) {
     TempDir dir;
     const std::string settings = dir.File("my settings # 1.ini");
-    WriteFile(dir.File("calls.txt"), "check 3\nno-such-command 1\ninit 3\ncreate PONTISPECOS_AD_8\n"
-                                     "save-config $ID \"" +
-                                         settings + "\"\nload-config $ID \"" + settings +
-                                         "\" # read back\nget-value 1 u32:\"7\nget-value 1 750 u32:x\n");
+    WriteFile(dir.File("calls.txt"),
+              "check 3\nno-such-command 1\ninit 3\ncreate PONTISPECOS_AD_8\n"
+              "save-config $ID \"" +
+                  settings + "\"\nload-config $ID \"" + settings +
+                  "\" # read back\nremove $ID\nget-value 1 u32:\"7\nget-value 1 750 u32:x\n");
     auto r = Host({"--script", dir.File("calls.txt")});
     ASSERT_FALSE(r.TimedOut) << r.Output;
     EXPECT_EQ(r.ExitCode, 2) << r.Output; // the unknown command is reported...
@@ -119,8 +120,8 @@ TEST_F(HostProgramTest, ScriptFromAFileAndUnknownCommandsFail) {
     EXPECT_NE(r.Output.find("SaveConfiguration result=0x00000000"), std::string::npos) << r.Output;
     EXPECT_NE(r.Output.find("LoadConfiguration result=0x00000000"), std::string::npos) << r.Output;
     EXPECT_TRUE(std::filesystem::exists(settings));
-    EXPECT_NE(r.Output.find("korvalis-host: line 7: a quote is not closed"), std::string::npos) << r.Output;
-    EXPECT_NE(r.Output.find("korvalis-host: line 8: bad u32 value 'x'"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("korvalis-host: line 8: a quote is not closed"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("korvalis-host: line 9: bad u32 value 'x'"), std::string::npos) << r.Output;
 
     auto missing = Host({"--script", dir.File("absent.txt")});
     EXPECT_EQ(missing.ExitCode, 2) << missing.Output;
