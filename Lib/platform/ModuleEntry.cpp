@@ -50,8 +50,10 @@ ModuleExitMarker::ModuleExitMarker() {
         return;
     gExitMarker = static_cast<pthread_mutex_t *>(page);
     pthread_mutex_init(gExitMarker, nullptr);
+    // The owner handle is the page itself: not null, since a null handle makes ThreadSanitizer's
+    // exit list call the handler without its argument, and no object's, so no unload runs it.
     __cxa_atexit(reinterpret_cast<void (*)(void *)>(reinterpret_cast<void (*)()>(&pthread_mutex_lock)),
-                 gExitMarker, nullptr);
+                 gExitMarker, page);
 }
 
 ModuleEntry::ModuleEntry(ModuleEntryFunction entry) : mEntry(entry) {

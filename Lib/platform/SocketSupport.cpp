@@ -92,4 +92,13 @@ long ReceiveWithin(int socket, void *buffer, size_t size, uint32_t milliseconds,
     return received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
 }
 
+long SendWithin(int socket, const void *data, size_t size) {
+    if (socket < 0)
+        return -1;
+    const ssize_t sent = send(socket, data, size, MSG_NOSIGNAL);
+    if (sent > 0)
+        return static_cast<long>(sent);
+    return sent == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
+}
+
 } // namespace Platform

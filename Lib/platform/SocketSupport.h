@@ -35,4 +35,10 @@ bool MakeBlockingInSlices(int socket);
 long ReceiveWithin(int socket, void *buffer, size_t size, uint32_t milliseconds,
                    const std::atomic<bool> *interrupt = nullptr);
 
+// One send of at most size bytes on a socket made blocking in slices: the count (above 0) of bytes
+// that went, 0 when none could go within one slice or a signal came first (wx's own wait would
+// count that signal as a lost connection), -1 on an error (left for the caller's own send to find
+// and report).
+long SendWithin(int socket, const void *data, size_t size);
+
 } // namespace Platform

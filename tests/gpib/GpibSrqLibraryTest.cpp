@@ -129,15 +129,16 @@ TEST_F(GpibSrqLibraryTest, UnregisteringWhileRequestsArrive) {
         for (int round = 0; round < 5; ++round) {
             SCOPED_TRACE(how + " " + std::to_string(round));
             Requests requests, other;
-            uint32_t registration = 0, otherRegistration = 0;
+            uint32_t otherRegistration = 0;
             if (how == "beside") {
                 ASSERT_EQ(
                     0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &other, &otherRegistration));
             }
             if (how == "callback")
                 requests.Library = &mLibrary;
+            // The id is handed out before the first callback can run: the callback reads it there.
+            uint32_t &registration = requests.Registration;
             ASSERT_EQ(0u, mLibrary.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &requests, &registration));
-            requests.Registration = registration;
             ASSERT_TRUE(TestSupport::WaitUntil([&] { return requests.Count > 0; }, 5s));
             if (how == "callback") {
                 // Returns at once on the callback's thread; the watch ends after the callback.

@@ -276,12 +276,15 @@ protected:
         action.sa_handler = [](int) {};
         sigemptyset(&action.sa_mask);
         ASSERT_EQ(0, sigaction(SIGUSR1, &action, &mPrevious));
+    }
+    void StartSignals(std::chrono::milliseconds period) {
         const pthread_t caller = pthread_self();
-        mSignaller = std::thread([this, caller] {
+        mDone = false;
+        mSignaller = std::thread([this, caller, period] {
             const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
             while (!mDone && std::chrono::steady_clock::now() < until) {
                 pthread_kill(caller, SIGUSR1);
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                std::this_thread::sleep_for(period);
             }
         });
     }
@@ -303,6 +306,7 @@ protected:
 
 // The read still ends at its time-out instead of waiting again from the start after every signal.
 TEST_F(EthernetSignalTest, AReadEndsAtItsTimeOut) {
+    StartSignals(5ms);
     mStream.SetTimeout(nullptr, 0.1);
     std::string response;
     const auto start = std::chrono::steady_clock::now();
@@ -313,24 +317,31 @@ TEST_F(EthernetSignalTest, AReadEndsAtItsTimeOut) {
     EXPECT_LT(took, 1000.0);
 }
 
-// A write that waits for room goes on after each signal and sends everything.
+// A write that waits for room goes on after each signal and sends everything: signals that come
+// during a send, and signals that come after a send's slice ran out.
 TEST_F(EthernetSignalTest, AWriteThatWaitsForRoomSendsEverything) {
-    mServer.SetReceiving(false);
-    std::thread resume([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        mServer.SetReceiving(true);
-    });
     mStream.SetTimeout(nullptr, 5.0);
     mStream.SetWriteTermination(nullptr, "\n", false);
     // Lines, so that the server's line buffer stays short.
     std::string block;
     for (int i = 0; i < (1 << 17); ++i)
         block += std::string(63, 'x') + "\n";
-    EXPECT_EQ(0u, mStream.Write(nullptr, block, false));
-    StopSignals();
-    resume.join();
-    EXPECT_EQ(block.size(), mStream.GetLastWriteCount());
-    EXPECT_TRUE(mServer.WaitForReceived(0, block, std::chrono::seconds(10)));
+    std::string received;
+    for (const auto period : {5ms, 50ms}) {
+        SCOPED_TRACE(std::to_string(period.count()) + " ms between signals");
+        mServer.SetReceiving(false);
+        StartSignals(period);
+        std::thread resume([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            mServer.SetReceiving(true);
+        });
+        EXPECT_EQ(0u, mStream.Write(nullptr, block, false));
+        StopSignals();
+        resume.join();
+        ASSERT_EQ(block.size(), mStream.GetLastWriteCount());
+        received += block;
+        ASSERT_TRUE(mServer.WaitForReceived(0, received, std::chrono::seconds(10)));
+    }
 }
 
 TEST_F(EthernetStreamTest, AWriteToAPeerThatReadsNothingFailsAfterTheTimeOut) {

@@ -100,16 +100,28 @@ TEST_F(HostProgramTest, ScriptRunsEveryLineInOneProcess) {
     EXPECT_EQ(Count(r.Output, "result="), 3u) << r.Output;
 }
 
+// Errors name their line; a word in quotes keeps its blanks.
 TEST_F(HostProgramTest, ScriptFromAFileAndUnknownCommandsFail) {
     TempDir dir;
-    WriteFile(dir.File("calls.txt"), "check 3\nno-such-command 1\ninit 3\n");
+    const std::string settings = dir.File("my settings # 1.ini");
+    WriteFile(dir.File("calls.txt"),
+              "check 3\nno-such-command 1\ninit 3\ncreate PONTISPECOS_AD_8\n"
+              "save-config $ID \"" +
+                  settings + "\"\nload-config $ID \"" + settings +
+                  "\" # read back\nremove $ID\nget-value 1 u32:\"7\nget-value 1 750 u32:x\n");
     auto r = Host({"--script", dir.File("calls.txt")});
     ASSERT_FALSE(r.TimedOut) << r.Output;
     EXPECT_EQ(r.ExitCode, 2) << r.Output; // the unknown command is reported...
-    EXPECT_NE(r.Output.find("unknown command no-such-command"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("korvalis-host: line 2: unknown command no-such-command"), std::string::npos)
+        << r.Output;
     EXPECT_NE(r.Output.find("CheckDevice result=0x300000D0"), std::string::npos) << r.Output;
     // ...and the script goes on.
     EXPECT_NE(r.Output.find("InitDevice result=0x300000D0"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("SaveConfiguration result=0x00000000"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("LoadConfiguration result=0x00000000"), std::string::npos) << r.Output;
+    EXPECT_TRUE(std::filesystem::exists(settings));
+    EXPECT_NE(r.Output.find("korvalis-host: line 8: a quote is not closed"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("korvalis-host: line 9: bad u32 value 'x'"), std::string::npos) << r.Output;
 
     auto missing = Host({"--script", dir.File("absent.txt")});
     EXPECT_EQ(missing.ExitCode, 2) << missing.Output;
@@ -167,6 +179,11 @@ TEST_F(HostProgramTest, CommandsTakeTheArgumentsTheHelpLists) {
     EXPECT_EQ(r.ExitCode, 1) << r.Output;
     EXPECT_NE(r.Output.find("operator found no control ID_NO_SUCH in"), std::string::npos) << r.Output;
     EXPECT_EQ(Count(r.Output, "found no control ID_USERNAME"), 0u) << r.Output;
+    auto misused =
+        RunProcess({wxHost, "--script", "-"}, "operator answer maybe\noperator set ID_USERNAME\n", 60s);
+    EXPECT_EQ(misused.ExitCode, 2) << misused.Output;
+    EXPECT_EQ(Count(misused.Output, "bad operator command \\(usage: operator photograph FOLDER PREFIX "), 2u)
+        << misused.Output;
 }
 
 TEST_F(HostProgramTest, MissingPluginIsReportedNotACrash) {

@@ -8,9 +8,22 @@
 
 namespace CommandLine {
 
+namespace {
+unsigned gScriptLine = 0;
+} // namespace
+
+void SetScriptLine(unsigned line) {
+    gScriptLine = line;
+}
+
+std::string MessagePrefix() {
+    return gScriptLine == 0 ? std::string(Program)
+                            : std::string(Program) + ": line " + std::to_string(gScriptLine);
+}
+
 int UsageError(const std::string &problem, const std::string &synopsis) {
     if (!problem.empty())
-        std::fprintf(stderr, "%s: %s\n", Program, problem.c_str());
+        std::fprintf(stderr, "%s: %s\n", MessagePrefix().c_str(), problem.c_str());
     std::fprintf(stderr, "%s", synopsis.c_str());
     return 2;
 }
@@ -30,8 +43,8 @@ bool ParseNumber(const std::string &text, uint64_t largest, uint64_t &value) {
 bool ReadNumber(const char *what, const std::string &text, uint64_t largest, uint64_t &value) {
     if (ParseNumber(text, largest, value))
         return true;
-    std::fprintf(stderr, "%s: bad %s '%s' (a whole number from 0 to %" PRIu64 ")\n", Program, what,
-                 text.c_str(), largest);
+    std::fprintf(stderr, "%s: bad %s '%s' (a whole number from 0 to %" PRIu64 ")\n", MessagePrefix().c_str(),
+                 what, text.c_str(), largest);
     return false;
 }
 
@@ -46,8 +59,8 @@ bool ReadNumber(const char *what, const std::string &text, double lowest, double
         value = read;
         return true;
     }
-    std::fprintf(stderr, "%s: bad %s '%s' (a number from %g to %g)\n", Program, what, text.c_str(), lowest,
-                 largest);
+    std::fprintf(stderr, "%s: bad %s '%s' (a number from %g to %g)\n", MessagePrefix().c_str(), what,
+                 text.c_str(), lowest, largest);
     return false;
 }
 

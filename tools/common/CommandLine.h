@@ -2,7 +2,7 @@
 // command line, in scripts and in rules) read whole or refused, never taken as 0. A whole number
 // is decimal or 0x hexadecimal, without sign or blanks; a real number is a finite decimal one,
 // read as in the C locale whatever the locale. The Read forms say why they refuse on standard
-// error: "<program>: bad <what> '<text>' (...)".
+// error: "<prefix>: bad <what> '<text>' (...)".
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,11 @@ namespace CommandLine {
 
 // The program's name in messages: each program defines it.
 extern const char *const Program;
+
+// The start of a message on standard error: the program's name, and while a script line runs,
+// "line N" of the script ("korvalis-host: line 3").
+void SetScriptLine(unsigned line); // 0: no script line runs
+std::string MessagePrefix();
 
 // A usage error: the problem (unless empty) and the synopsis on standard error; gives the exit
 // status 2.

@@ -1,14 +1,15 @@
 // korvalis-host: loads the plug-in the way the Korvalis application does and calls its exports;
 // korvalis-wxhost is the same host as a wx program. `korvalis-host --help` lists the commands.
 //
-// A script holds one command per line ('#' starts a comment); "$ID" stands for the DeviceID that
-// the last "create" returned. Every call prints one line on standard output,
-// "<Export> result=0x<code> ...", which tests read; everything that goes wrong is said on standard
-// error.
+// A script holds one command per line ('#' starts a comment, "..." quotes a word with blanks);
+// "$ID" stands for the DeviceID that the last "create" returned. Every call prints one line on
+// standard output, "<Export> result=0x<code> ...", which tests read; everything that goes wrong is
+// said on standard error, with the script line it happened on.
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -109,14 +110,14 @@ public:
             return true;
         mHandle = dlopen(mPluginPath.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (mHandle == nullptr) {
-            std::fprintf(stderr, "%s: load failed: %s\n", Program, dlerror());
+            std::fprintf(stderr, "%s: load failed: %s\n", CommandLine::MessagePrefix().c_str(), dlerror());
             return false;
         }
         bool complete = true;
 #define PONTIS_BIND(name, args)                                                                              \
     mExports.name = reinterpret_cast<PFN_##name>(dlsym(mHandle, #name));                                     \
     if (mExports.name == nullptr) {                                                                          \
-        std::fprintf(stderr, "%s: missing export %s\n", Program, #name);                                     \
+        std::fprintf(stderr, "%s: missing export %s\n", CommandLine::MessagePrefix().c_str(), #name);        \
         complete = false;                                                                                    \
     }
         PONTIS_EXPORT_LIST(PONTIS_BIND)
@@ -192,7 +193,8 @@ struct DataArg {
         } else if (prefix == "obj:" && (object = HostAutomationObject(value)) != nullptr) {
             kind = Object;
         } else {
-            std::fprintf(stderr, "%s: bad data argument '%s'\n", Program, text.c_str());
+            std::fprintf(stderr, "%s: bad data argument '%s'\n", CommandLine::MessagePrefix().c_str(),
+                         text.c_str());
             return false;
         }
         return true;
@@ -300,6 +302,15 @@ const CommandForm Forms[] = {
 #endif
 };
 
+// Says the problem with the command's usage; gives the usage error's status.
+int BadForm(const std::string &command, const std::string &problem) {
+    for (const CommandForm &form : Forms)
+        if (command == form.Command)
+            std::fprintf(stderr, "%s: %s (usage: %s%s%s)\n", CommandLine::MessagePrefix().c_str(),
+                         problem.c_str(), form.Command, *form.Arguments ? " " : "", form.Arguments);
+    return Misused;
+}
+
 // False, after a message, for an unknown command or one with too few or too many arguments.
 bool WellFormed(const std::vector<std::string> &args) {
     for (const CommandForm &form : Forms) {
@@ -308,12 +319,10 @@ bool WellFormed(const std::vector<std::string> &args) {
         const size_t given = args.size() - 1;
         if (given >= form.Least && given <= form.Most)
             return true;
-        std::fprintf(stderr, "%s: %s %s arguments (usage: %s%s%s)\n", Program, args[0].c_str(),
-                     given < form.Least ? "lacks" : "has too many", form.Command, *form.Arguments ? " " : "",
-                     form.Arguments);
+        BadForm(form.Command, args[0] + (given < form.Least ? " lacks" : " has too many") + " arguments");
         return false;
     }
-    std::fprintf(stderr, "%s: unknown command %s\n", Program, args[0].c_str());
+    std::fprintf(stderr, "%s: unknown command %s\n", CommandLine::MessagePrefix().c_str(), args[0].c_str());
     return false;
 }
 
@@ -336,8 +345,7 @@ int RunOperator(const std::vector<std::string> &args) {
     else if (gOperator != nullptr && args.size() == 4 && args[1] == "set")
         gOperator->Set(args[2], args[3]);
     else if (gOperator == nullptr || args.size() != 3 || args[1] != "answer" || !gOperator->Answer(args[2])) {
-        std::fprintf(stderr, "%s: bad operator command\n", Program);
-        return Misused;
+        return BadForm(args[0], "bad operator command");
     }
     return Ran;
 }
@@ -375,7 +383,8 @@ int Run(Host &host, std::vector<std::string> args) {
     // Argument i as a number; a missing one is refused too.
     auto number = [&](size_t i, const char *what, auto &value) {
         if (i >= args.size()) {
-            std::fprintf(stderr, "%s: %s needs the %s\n", Program, cmd.c_str(), what);
+            std::fprintf(stderr, "%s: %s needs the %s\n", CommandLine::MessagePrefix().c_str(), cmd.c_str(),
+                         what);
             return false;
         }
         return CommandLine::ReadNumber(what, args[i], value);
@@ -538,20 +547,37 @@ int Run(Host &host, std::vector<std::string> args) {
                            "read=" + std::to_string(read) +
                                " text=" + Quote(buffer.data(), std::min(read, size)));
     }
-    std::fprintf(stderr, "%s: unknown command %s\n", Program, cmd.c_str());
+    std::fprintf(stderr, "%s: unknown command %s\n", CommandLine::MessagePrefix().c_str(), cmd.c_str());
     return Misused;
 }
 
-std::vector<std::string> SplitWords(const std::string &line) {
-    std::vector<std::string> words;
-    std::istringstream in(line);
-    std::string w;
-    while (in >> w) {
-        if (w[0] == '#')
-            break;
-        words.push_back(w);
+// The words of a script line, up to a word that starts with '#'. A part in double quotes belongs
+// to its word as written, blanks and '#' included ("" is an empty word). False, after a message,
+// for a quote that is not closed.
+bool SplitWords(const std::string &line, std::vector<std::string> &words) {
+    words.clear();
+    size_t i = 0;
+    for (;;) {
+        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i])))
+            ++i;
+        if (i == line.size() || line[i] == '#')
+            return true;
+        std::string word;
+        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) {
+            if (line[i] != '"') {
+                word += line[i++];
+                continue;
+            }
+            const size_t close = line.find('"', i + 1);
+            if (close == std::string::npos) {
+                std::fprintf(stderr, "%s: a quote is not closed\n", CommandLine::MessagePrefix().c_str());
+                return false;
+            }
+            word.append(line, i + 1, close - i - 1);
+            i = close + 1;
+        }
+        words.push_back(std::move(word));
     }
-    return words;
 }
 
 // $KORVALIS_PLUGIN, else the plug-in of the build tree (../plugin beside the program), else the
@@ -587,8 +613,9 @@ void PrintUsage() {
         "Loads the plug-in (--plugin, else $KORVALIS_PLUGIN, else ../plugin/PontisPecos.so beside the\n"
         "program, else " KORVALIS_INSTALLED_PLUGIN " beside it, where an install puts it)\n"
         "as the Korvalis application does and calls its exports: one COMMAND, or one per line of\n"
-        "FILE ('-': standard input; '#' starts a comment, $ID is the DeviceID of the last create). Every\n"
-        "call prints \"<Export> result=0x<code> ...\". --hwnd passes the window handle: none (null), a\n"
+        "FILE ('-': standard input; '#' starts a comment, \"...\" quotes a word with blanks, $ID is the\n"
+        "DeviceID of the last create; an error names its line). Every call prints\n"
+        "\"<Export> result=0x<code> ...\". --hwnd passes the window handle: none (null), a\n"
         "number, or (korvalis-wxhost only) window, a frame of its own.\n"
         "Commands:\n"
         "  load | unload | reload                       (re)load the plug-in in this process\n"
@@ -658,7 +685,8 @@ int main(int argc, char **argv) {
         return 2;
 #ifndef KORVALIS_HOST_WITH_WX
     if (hwnd == "window") {
-        std::fprintf(stderr, "%s: --hwnd window needs korvalis-wxhost\n", Program);
+        std::fprintf(stderr, "%s: --hwnd window needs korvalis-wxhost\n",
+                     CommandLine::MessagePrefix().c_str());
         return 2;
     }
 #endif
@@ -669,7 +697,7 @@ int main(int argc, char **argv) {
     char *wxArgv[] = {argv[0], nullptr};
     wxApp::SetInstance(new wxApp());
     if (!wxEntryStart(wxArgc, wxArgv)) {
-        std::fprintf(stderr, "%s: wx could not start%s\n", Program,
+        std::fprintf(stderr, "%s: wx could not start%s\n", CommandLine::MessagePrefix().c_str(),
                      DisplayNamed() ? "" : " (no display: neither DISPLAY nor WAYLAND_DISPLAY is set)");
         return 1;
     }
@@ -697,14 +725,19 @@ int main(int argc, char **argv) {
         if (script != "-") {
             file.open(script);
             if (!file) {
-                std::fprintf(stderr, "%s: cannot read %s\n", Program, script.c_str());
+                std::fprintf(stderr, "%s: cannot read %s\n", CommandLine::MessagePrefix().c_str(),
+                             script.c_str());
                 return 2;
             }
             in = &file;
         }
         std::string line;
-        while (std::getline(*in, line))
-            status = std::max(status, Run(host, SplitWords(line)));
+        std::vector<std::string> words;
+        for (unsigned number = 1; std::getline(*in, line); ++number) {
+            CommandLine::SetScriptLine(number);
+            status = std::max(status, SplitWords(line, words) ? Run(host, words) : Misused);
+        }
+        CommandLine::SetScriptLine(0);
     } else {
         status = Run(host, std::vector<std::string>(argv + i, argv + argc));
     }

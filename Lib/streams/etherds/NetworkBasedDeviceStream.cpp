@@ -329,14 +329,25 @@ void NetworkBasedDeviceStream::InterruptWait() {
 }
 
 bool NetworkBasedDeviceStream::SendAll(const std::string &sText, uint32_t dwMilliseconds) {
-    // No wait before the first send: a socket whose buffer is full makes wx wait (up to the
-    // socket's time-out) inside Write. A partial send is completed until the deadline.
+    // No wait before the first send. A socket blocking in slices sends here, a slice at a time;
+    // otherwise wx waits (up to the socket's time-out) inside Write when the buffer is full. A
+    // partial send is completed until the deadline.
     const uint32_t start = mTimer.GetMilliseconds();
     size_t sent = 0;
     while (sent < sText.size()) {
-        mSocket->Write(sText.data() + sent, static_cast<wxUint32>(sText.size() - sent));
-        sent += mSocket->LastWriteCount();
-        if (sent == sText.size() || mSocket->Error() || mTimer.ElapsedSince(start) >= dwMilliseconds)
+        const long went = mbReceiveInSlices ? Platform::SendWithin(mSocket->GetSocket(), sText.data() + sent,
+                                                                   sText.size() - sent)
+                                            : -1;
+        bool failed = false;
+        if (went >= 0) {
+            sent += static_cast<size_t>(went);
+        } else {
+            // An error (or no slices): wx's send finds it and keeps its state.
+            mSocket->Write(sText.data() + sent, static_cast<wxUint32>(sText.size() - sent));
+            sent += mSocket->LastWriteCount();
+            failed = mSocket->Error();
+        }
+        if (sent == sText.size() || failed || mTimer.ElapsedSince(start) >= dwMilliseconds)
             break;
     }
     mdwLastWriteCount = static_cast<DWORD>(sent);
@@ -504,6 +515,11 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
                         entry.Log(QuellinLevelNote, QuellinDescription,
                                   std::string("Socket closed by other end"));
                     } else if (mSocket->Error() && mSocket->LastError() != wxSOCKET_TIMEDOUT) {
+                        // Met only where wx receives itself (a socket left as wx made it): a reset
+                        // then gives wx's read an I/O error on a socket it keeps "connected", which
+                        // the close below ends. On a socket blocking in slices the stream's own
+                        // receive takes the reset, and wx's read after it finds the end of the data
+                        // and marks the socket closed itself.
                         // Bytes that the probe receives stay with what arrived.
                         for (int i = 1; i <= 3; ++i) {
                             mTimer.Wait(i == 1 ? 10 : (i == 2 ? 100 : 1000));
