@@ -102,8 +102,13 @@ template <typename B> bool PontisPecosBase<B>::CredentialsCanBeSent() const {
 }
 
 template <typename B> DWORD PontisPecosBase<B>::LogIn(HostWindow hWnd) {
-    const DWORD result = Locked(hWnd, [&] { return AuthorizeUser(hWnd); });
-    return result == StreamResult::ReadTimeout ? 0 : result;
+    return Locked(hWnd, [&] {
+        DWORD result = AuthorizeUser(hWnd);
+        if (result == StreamResult::ReadTimeout)
+            result = 0;
+        // A server that answers the login (or sends it back) must not answer the first request.
+        return result == 0 ? DropLateInput(hWnd) : result;
+    });
 }
 
 template <typename B> DWORD PontisPecosBase<B>::InitDevice(HostWindow hWnd) {
@@ -269,10 +274,7 @@ template <typename B> DWORD PontisPecosBase<B>::Reconnect(HostWindow hWnd) {
             return StreamResult::StreamNotConnected;
         DWORD result = this->ConnectStream(hWnd, false);
         if (result == 0)
-            result = Locked(hWnd, [&] {
-                const DWORD login = LogIn(hWnd);
-                return login == 0 ? DropLateInput(hWnd) : login;
-            });
+            result = LogIn(hWnd);
         if (result == 0 && !this->IsConnected())
             result = StreamResult::StreamNotConnected;
         if (result == 0) {

@@ -158,7 +158,7 @@ protected:
     virtual DWORD RestoreSession(HostWindow hWnd);
     // Switches off what the driver switched on, over the connection that is there; nothing here.
     virtual void SwitchOffAfterFailedInit(HostWindow hWnd);
-    // AuthorizeUser under the stream's lock, a time-out counting as success.
+    // AuthorizeUser under the stream's lock, a time-out counting as success, then DropLateInput.
     DWORD LogIn(HostWindow hWnd);
     // Neither user name nor password holds a control character.
     bool CredentialsCanBeSent() const;
@@ -182,8 +182,7 @@ protected:
     std::string msDefaultPassword = PecosDefaults::Credential;
 
 private:
-    // Closes and opens the connection, logs in, drops whatever answer the login brings and restores
-    // the session.
+    // Closes and opens the connection, logs in and restores the session.
     DWORD Reconnect(HostWindow hWnd);
     // Waits until no input came for QuietInput ms (at most the stream's time-out), then clears it.
     DWORD DropLateInput(HostWindow hWnd);

@@ -496,6 +496,8 @@ TEST_F(PecosDriverTest, ThePasswordStaysOutOfTheCallLog) {
         {"user", "e", "TCPIP", false},
         {"operator", "Zq7!mW4-xR9#kTb2pLv8", "TCPIP", true},
         {"operator", "Zq7!mW4-xR9#kTb2pLv8", "VISA", true},
+        {"admin", "p4ss", "TCPIP", true},
+        {"admin", "x9", "VISA", true},
     };
     size_t loggedLogins = 0;
     for (const auto &row : rows) {
@@ -510,13 +512,15 @@ TEST_F(PecosDriverTest, ThePasswordStaysOutOfTheCallLog) {
         HostDriver driver("PONTISPECOS_AD_8");
         ASSERT_EQ(0u, driver.Load(settings.Write()));
         ASSERT_EQ(0u, driver.Init());
-        // An echoed login can be taken as a reading's reply (a login without a wait for quiet input,
-        // or an echo later than that wait): what a reading gives is not this row's concern there.
+        // An echo later than the wait for quiet input after a login is no reading (0x3000BB23), but
+        // never a reading of the echo.
         const auto read = [&] {
             float value = 0;
             const DWORD result = driver.Read(0, value);
-            if (!row.Echo)
+            if (!row.Echo || result == 0) {
                 EXPECT_EQ(0u, result);
+                EXPECT_EQ(1.0f, value);
+            }
         };
         read();
         ASSERT_TRUE(simulator.Control("drop"));
