@@ -78,62 +78,36 @@ std::vector<std::string> PontisPecosADConverterBase::GetDetectorCommandNames() c
 
 DWORD PontisPecosADConverterBase::InitDevice(HostWindow hWnd) {
     return PecosLogged("PontisPecosSCPI_ADConverter", "InitDevice", [&] {
-        // Like the credentials, before the connect that would replace an earlier session's.
+        // Like the credentials, before anything ends the earlier session.
         DWORD result = CheckDetectorMap();
-        if (result == 0 && !CredentialsCanBeSent())
-            result = PecosResult::AuthorisationFailed;
-        bool bSwitchOffAfterFailure = true;
-        if (result == 0) {
-            result = SwitchOffWhatTheNewSessionLeaves(hWnd);
-            // A switch-off that just failed is not tried once more at once.
-            bSwitchOffAfterFailure = result == 0;
-        }
         if (result == 0)
             result = PontisPecosBase<ADConvertorBase>::InitDevice(hWnd);
+        // What an earlier session at this server switched on and the map now leaves out.
+        if (result == 0)
+            result = DisableSwitchedOnDetectorsBut(hWnd, Phase::Ending, GetDetectorCommandNames());
         if (result == 0)
             result = AfterLoginConfiguration(hWnd);
         if (result == 0)
             result = EnableAllDetectors(hWnd);
         // What could not be switched off stays in the record for the next DeInitDevice.
         if (result != 0)
-            CloseAfterFailedInit(hWnd, bSwitchOffAfterFailure);
+            CloseAfterFailedInit(hWnd, result);
         return result;
     });
 }
 
-DWORD PontisPecosADConverterBase::SwitchOffWhatTheNewSessionLeaves(HostWindow hWnd) {
-    if (mSwitchedOn.empty())
-        return 0;
-    const bool bMoved = SelectedAddress() != msSessionAddress;
-    DWORD result = 0;
-    // Without its connection the earlier server is out of reach once the address changed.
-    if (!bMoved || IsConnected())
-        result = DisableSwitchedOnDetectorsBut(hWnd, bMoved ? std::vector<std::string>()
-                                                            : GetDetectorCommandNames());
-    if (bMoved && !mSwitchedOn.empty()) {
-        std::string left;
-        for (const std::string &name : mSwitchedOn)
-            left += (left.empty() ? "" : ", ") + name;
-        QuellinEntry entry("PontisPecosADConverterBase", "InitDevice");
-        entry.Log(QuellinLevelWarning, QuellinDescription,
-                  "Detectors left switched on at " + msSessionAddress + ": " + left);
-        mSwitchedOn.clear();
-    }
-    return result;
-}
-
 DWORD PontisPecosADConverterBase::RestoreSession(HostWindow hWnd) {
-    return mSwitchedOn.empty() ? 0 : EnableSwitchedOnDetectors(hWnd);
+    return mSession->GetSwitchedOn().empty() ? 0 : EnableSwitchedOnDetectors(hWnd);
 }
 
-void PontisPecosADConverterBase::SwitchOffAfterFailedInit(HostWindow hWnd) {
-    if (!mSwitchedOn.empty())
-        DisableAllDetectors(hWnd);
+DWORD PontisPecosADConverterBase::SwitchOffSession(HostWindow hWnd, Phase phase,
+                                                   const std::vector<std::string> &keep) {
+    return DisableSwitchedOnDetectorsBut(hWnd, phase, keep);
 }
 
 DWORD PontisPecosADConverterBase::DeInitDevice(HostWindow hWnd) {
     return PecosLogged("PontisPecosADConverterBase", "DeInitDevice", [&] {
-        const DWORD result = mSwitchedOn.empty() ? 0 : DisableAllDetectors(hWnd);
+        const DWORD result = mSession && !mSession->GetSwitchedOn().empty() ? DisableAllDetectors(hWnd) : 0;
         return FirstNonZero(result, PontisPecosBase<ADConvertorBase>::DeInitDevice(hWnd));
     });
 }
@@ -179,27 +153,24 @@ DWORD PontisPecosSCPI_ADConverter::GetChannelValue(HostWindow hWnd, uint32_t *pd
 
 DWORD PontisPecosSCPI_ADConverter::SetAllDetectors(HostWindow hWnd, bool bEnable) {
     if (!bEnable)
-        return DisableSwitchedOnDetectorsBut(hWnd, {});
+        return DisableSwitchedOnDetectorsBut(hWnd, Phase::Ending, {});
     const DWORD result = CheckDetectorMap();
     return result != 0 ? result : SwitchOn(hWnd, GetDetectorCommandNames());
 }
 
 DWORD PontisPecosSCPI_ADConverter::EnableSwitchedOnDetectors(HostWindow hWnd) {
-    const std::vector<std::string> names = mSwitchedOn;
+    const std::vector<std::string> names = mSession->GetSwitchedOn();
     return SwitchOn(hWnd, names);
 }
 
-DWORD PontisPecosSCPI_ADConverter::DisableSwitchedOnDetectorsBut(HostWindow hWnd,
+DWORD PontisPecosSCPI_ADConverter::DisableSwitchedOnDetectorsBut(HostWindow hWnd, Phase phase,
                                                                  const std::vector<std::string> &keep) {
-    // Those to switch off leave the record first, whatever the lines answer: a reconnect on the way
-    // restores only the others.
-    std::vector<std::string> names, kept;
-    for (const std::string &name : mSwitchedOn)
-        (std::find(keep.begin(), keep.end(), name) == keep.end() ? names : kept).push_back(name);
-    if (names.empty())
-        return 0;
-    mSwitchedOn.swap(kept);
-    return SwitchOff(hWnd, names);
+    std::vector<std::string> names;
+    if (mSession)
+        for (const std::string &name : mSession->GetSwitchedOn())
+            if (std::find(keep.begin(), keep.end(), name) == keep.end())
+                names.push_back(name);
+    return names.empty() ? 0 : SwitchOff(hWnd, phase, names);
 }
 
 DWORD PontisPecosSCPI_ADConverter::SwitchOn(HostWindow hWnd, const std::vector<std::string> &names) {
@@ -210,14 +181,19 @@ DWORD PontisPecosSCPI_ADConverter::SwitchOn(HostWindow hWnd, const std::vector<s
     if (!names.empty())
         PauseUnlessRemoved(delay);
     for (const std::string &name : names) {
-        if (std::find(mSwitchedOn.begin(), mSwitchedOn.end(), name) == mSwitchedOn.end())
-            mSwitchedOn.push_back(name);
-        const unsigned sessions = mRestoredSessions;
         for (const char *command : {"-ENABLE", "-ACTIVATE"}) {
-            if (IsRemoved())
-                return PecosLogEnd(entry, ResultCode::NoDriverForDeviceID);
-            result = WriteLine(hWnd, "CMD-" + name + command + "-YES", SendKind::SessionLine);
-            if (result != 0 || sessions != mRestoredSessions)
+            const bool bEnable = command[1] == 'E';
+            // Set when a new connection came on the way whose restore switched this detector on.
+            bool bRestored = false;
+            result = WriteSessionLine(
+                hWnd, "CMD-" + name + command + "-YES",
+                [&] {
+                    // From here on the line may reach the server.
+                    if (bEnable)
+                        mSession->RecordSwitchedOn(name);
+                },
+                [&] { return bRestored = mSession->IsSwitchedOn(name); });
+            if (result != 0 || bRestored)
                 break;
             PauseUnlessRemoved(delay);
         }
@@ -227,25 +203,20 @@ DWORD PontisPecosSCPI_ADConverter::SwitchOn(HostWindow hWnd, const std::vector<s
     return PecosLogEnd(entry, result);
 }
 
-DWORD PontisPecosSCPI_ADConverter::SwitchOff(HostWindow hWnd, const std::vector<std::string> &names) {
+DWORD PontisPecosSCPI_ADConverter::SwitchOff(HostWindow hWnd, Phase phase,
+                                             const std::vector<std::string> &names) {
     QuellinEntry entry("PontisPecosSCPI_ADConverter", "SetAllDetectors");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, "SetAllDetectors(0)");
     const unsigned int delay = GetToggleDelay();
-    // The session's server may be reached again for this, also after the session ended.
-    mbSwitchingOff = true;
-    mTiming.Wait(delay);
+    PecosPhaseScope ending(*mSession, phase);
+    PauseUnlessRemoved(delay);
     DWORD result = 0;
-    for (auto name = names.begin(); name != names.end(); ++name) {
-        result = WriteLine(hWnd, "CMD-" + *name + "-ENABLE-NO");
-        if (result != 0) {
-            // Still on: tried again by the next switch-off, never carried to another session's server.
-            for (auto left = name; left != names.end(); ++left)
-                if (std::find(mSwitchedOn.begin(), mSwitchedOn.end(), *left) == mSwitchedOn.end())
-                    mSwitchedOn.push_back(*left);
+    for (const std::string &name : names) {
+        result = WriteLine(hWnd, "CMD-" + name + "-ENABLE-NO");
+        if (result != 0)
             break;
-        }
-        mTiming.Wait(delay);
+        mSession->RecordSwitchedOff(name);
+        PauseUnlessRemoved(delay);
     }
-    mbSwitchingOff = false;
     return PecosLogEnd(entry, result);
 }

@@ -22,24 +22,27 @@ public:
 
     virtual DWORD EnableAllDetectors(HostWindow hWnd) = 0;
     virtual DWORD DisableAllDetectors(HostWindow hWnd) = 0;
-    // Switches on again the detectors the driver switched on.
+    // Switches on again the detectors the session switched on.
     virtual DWORD EnableSwitchedOnDetectors(HostWindow hWnd) = 0;
-    // Switches off the detectors the driver switched on that keep does not name (command names).
-    virtual DWORD DisableSwitchedOnDetectorsBut(HostWindow hWnd, const std::vector<std::string> &keep) = 0;
+    // Switches off, at the session's server, the detectors the session switched on that keep does
+    // not name (command names), in the phase given.
+    virtual DWORD DisableSwitchedOnDetectorsBut(HostWindow hWnd, Phase phase,
+                                                const std::vector<std::string> &keep) = 0;
 
     // The base's pages, then "Detector Map".
     DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) override;
     // 10000.0 for every channel.
     DWORD GetChannelMaxValue(HostWindow hWnd, uint32_t *pdwChannel, float *pfMaxValue) override;
     DWORD GetChannelCount(HostWindow hWnd, uint32_t *pdwCount) override;
-    // Check the detector map and the credentials; switch off, over the earlier session's connection,
-    // what the new session does not keep (everything when the address changed, else what the map
-    // left out); connect, log in, switch the detectors on. A failure switches off what is switched
-    // on while the session's connection is there, and closes the connection.
+    // Check the detector map; a new session (the base's InitDevice: an earlier session at another
+    // server switches everything off there first); over the new connection switch off what an
+    // earlier session at the same server switched on and the map now leaves out, then switch the
+    // detectors on. A failure switches off what is switched on while the session's connection is
+    // there, and closes the connection.
     DWORD InitDevice(HostWindow hWnd) override;
-    // Switch off the detectors the driver switched on, then disconnect; the disconnect happens in
-    // every case and the first failure is returned. What could not be switched off is tried again
-    // by the next DeInitDevice or InitDevice.
+    // Switch off the detectors the session switched on, at its server, then disconnect; the
+    // disconnect happens in every case and the first failure is returned. What could not be
+    // switched off is tried again by the next DeInitDevice or InitDevice.
     DWORD DeInitDevice(HostWindow hWnd) override;
     // The first name of the map that cannot be sent: SubscribePrefixInMap for one with "SUB-",
     // InvalidDetectorID for one with a control character; else 0.
@@ -54,22 +57,12 @@ public:
     }
 
 protected:
-    // A new connection switches on again the detectors the driver switched on.
+    // A new connection switches on again the detectors the session switched on.
     DWORD RestoreSession(HostWindow hWnd) override;
-    void SwitchOffAfterFailedInit(HostWindow hWnd) override;
-    // The detectors switched on stay at the server of the session's InitDevice.
-    bool SessionTiedToServer() const override { return true; }
-
-    // The detectors (command names) the driver sent "ENABLE-YES" for and has not switched off since,
-    // in that order; each counts from its first line on. All are at the server of msSessionAddress.
-    std::vector<std::string> mSwitchedOn;
+    DWORD SwitchOffSession(HostWindow hWnd, Phase phase, const std::vector<std::string> &keep) override;
 
 private:
     StorableMemberVariable<std::string> MakeDetectorMember(int nDetector);
-    // Before a new session: what the earlier session switched on and the new one does not keep is
-    // switched off over its connection. When the address changed, what is left is forgotten: it is
-    // never carried to the other server.
-    DWORD SwitchOffWhatTheNewSessionLeaves(HostWindow hWnd);
 
     std::array<StorableMemberVariable<std::string>, DetectorCount> mDetectorNames;
 };
@@ -90,11 +83,12 @@ public:
     DWORD EnableAllDetectors(HostWindow hWnd) override { return SetAllDetectors(hWnd, true); }
     DWORD DisableAllDetectors(HostWindow hWnd) override { return SetAllDetectors(hWnd, false); }
     DWORD EnableSwitchedOnDetectors(HostWindow hWnd) override;
-    DWORD DisableSwitchedOnDetectorsBut(HostWindow hWnd, const std::vector<std::string> &keep) override;
+    DWORD DisableSwitchedOnDetectorsBut(HostWindow hWnd, Phase phase,
+                                        const std::vector<std::string> &keep) override;
 
     // Switching on: the ENABLE and ACTIVATE lines of each configured detector, once the whole map
     // passed CheckDetectorMap (else its code, and nothing is sent). Switching off: the ENABLE line of
-    // each detector the driver switched on, until a line fails; that detector and the rest still
+    // each detector the session switched on, until a line fails; that detector and the rest still
     // count as on, and its code is returned.
     DWORD SetAllDetectors(HostWindow hWnd, bool bEnable);
     // The stored delay, at most LargestToggleDelay.
@@ -102,12 +96,12 @@ public:
 
 private:
     // The switch-on lines for the command names, with the toggle delay before the first line and
-    // after each. It stops before any line once the driver is removed; a reconnect on the way
-    // restored the detector whose line it was, so its remaining line is not sent again.
+    // after each. A name enters the session's record as its ENABLE line is written. A reconnect on
+    // the way that restored the detector whose line it was leaves its remaining line unsent.
     DWORD SwitchOn(HostWindow hWnd, const std::vector<std::string> &names);
-    // The switch-off lines, with the same delays (kept also once the driver is removed), until one
-    // fails; the names from that one on go back into the record.
-    DWORD SwitchOff(HostWindow hWnd, const std::vector<std::string> &names);
+    // The switch-off lines, with the same delays, until one fails; each name leaves the record once
+    // its line was written.
+    DWORD SwitchOff(HostWindow hWnd, Phase phase, const std::vector<std::string> &names);
 
     StorableMemberVariable<unsigned int> mToggleDelay;
 };

@@ -111,22 +111,36 @@ template <typename B> DWORD PontisPecosBase<B>::LogIn(HostWindow hWnd) {
     });
 }
 
+template <typename B> void PontisPecosBase<B>::BeginSession(HostWindow hWnd) {
+    const auto selected = this->GetConfigurationManager().GetSelectedConfiguration();
+    std::shared_ptr<DeviceStreamConfiguration> configuration = selected ? selected->Copy() : nullptr;
+    auto session = std::make_unique<PecosSession>(configuration ? configuration : selected);
+    if (mSession) {
+        if (mSession->GetServer() == session->GetServer()) {
+            // Switched off, where the new map leaves it out, over the new session's connection.
+            session->TakeOver(*mSession);
+        } else {
+            // Never carried to another server: what cannot be switched off there is forgotten.
+            SwitchOffSession(hWnd, Phase::Ending, {});
+            mSession->Abandon("InitDevice");
+        }
+        this->DisconnectStream(hWnd);
+    }
+    mSession = std::move(session);
+}
+
 template <typename B> DWORD PontisPecosBase<B>::InitDevice(HostWindow hWnd) {
     return PecosLogged(ModuleName, "InitDevice()", [&] {
-        // Refused before the connect, which would replace the connection of an earlier session
-        // while that one may still have to switch off what it switched on.
+        // Refused before anything else: an earlier session keeps its connection and its record.
         if (!CredentialsCanBeSent())
             return PecosResult::AuthorisationFailed;
-        // A new session: no line may connect again before its login.
-        mbConnectionWanted = false;
-        DWORD result = this->ConnectStream(hWnd, false);
-        if (result == 0) {
-            msSessionAddress = SelectedAddress();
+        BeginSession(hWnd);
+        DWORD result = this->ConnectStreamTo(hWnd, false, mSession->GetConfiguration());
+        if (result == 0)
             result = LogIn(hWnd);
-        }
         if (result == 0) {
             mbInitialised = true;
-            mbConnectionWanted = true;
+            mSession->SetPhase(Phase::Live);
         }
         return result;
     });
@@ -134,7 +148,10 @@ template <typename B> DWORD PontisPecosBase<B>::InitDevice(HostWindow hWnd) {
 
 template <typename B> DWORD PontisPecosBase<B>::DeInitDevice(HostWindow hWnd) {
     return PecosLogged(ModuleName, "DeInitDevice()", [&] {
-        mbConnectionWanted = false;
+        if (mSession && mSession->GetSwitchedOn().empty())
+            mSession.reset();
+        else if (mSession)
+            mSession->SetPhase(Phase::Closed);
         const DWORD result = this->IsConnected() ? 0 : StreamResult::StreamNotConnected;
         return FirstNonZero(result, this->DisconnectStream(hWnd));
     });
@@ -149,13 +166,19 @@ template <typename B> DWORD PontisPecosBase<B>::CheckDevice(HostWindow hWnd) {
     });
 }
 
+template <typename B> bool PontisPecosBase<B>::SessionServesTheSettings() {
+    const auto selected = this->GetConfigurationManager().GetSelectedConfiguration();
+    return selected && selected->GetIdentifier() == mSession->GetServer();
+}
+
 template <typename B> DWORD PontisPecosBase<B>::CheckDeviceOnStream(HostWindow hWnd) {
-    const bool bOwnConnection = this->IsConnected() || mbConnectionWanted;
-    mbReplyIncomplete = false;
     auto check = [&] { return DeviceStreamClientWithStreamBase::CheckDeviceOnStream(hWnd); };
-    const DWORD result = mbConnectionWanted ? SendOnConnection(hWnd, SendKind::Exchange, check) : check();
+    if (!mSession || mSession->GetPhase() != Phase::Live)
+        return check();
+    mbReplyIncomplete = false;
+    const DWORD result = SendOnConnection(hWnd, true, check, [] { return false; });
     // A late identification would otherwise be read as the next value.
-    if (bOwnConnection && mbReplyIncomplete)
+    if (mbReplyIncomplete)
         this->DisconnectStream(hWnd);
     return result;
 }
@@ -179,15 +202,21 @@ template <typename B> template <typename F> DWORD PontisPecosBase<B>::Locked(Hos
 }
 
 template <typename B>
-template <typename F>
-DWORD PontisPecosBase<B>::SendOnConnection(HostWindow hWnd, SendKind kind, F &&send) {
-    const bool bMayReconnect = (mbConnectionWanted || mbSwitchingOff) && !mbRestoring;
-    const bool bReconnect = !this->IsConnected();
-    if (bReconnect && !bMayReconnect)
+template <typename F, typename C>
+DWORD PontisPecosBase<B>::SendOnConnection(HostWindow hWnd, bool bExchange, F &&send, C &&covered) {
+    if (this->IsRemoved())
+        return ResultCode::NoDriverForDeviceID;
+    if (!mSession)
         return StreamResult::StreamNotConnected;
+    const Phase phase = mSession->GetPhase();
+    // A session's lines go to its own server only: settings that name another one since wait for
+    // the next InitDevice.
+    if (phase == Phase::Live && !SessionServesTheSettings())
+        return StreamResult::StreamNotConnected;
+    const bool bMayReconnect = mSession->MayConnectAgain();
     // A line on a connection that was just made needs no look at its input.
     auto sendOnce = [&](bool bLook) -> DWORD {
-        if (kind == SendKind::Exchange)
+        if (bExchange)
             return send();
         return Locked(hWnd, [&] {
             // What waits is dropped, as the next exchange would drop it anyway.
@@ -196,22 +225,37 @@ DWORD PontisPecosBase<B>::SendOnConnection(HostWindow hWnd, SendKind kind, F &&s
             return this->IsConnected() ? send() : StreamResult::StreamNotConnected;
         });
     };
-    // The restore of a new connection has sent the session's own lines.
     auto sendAfterReconnect = [&]() -> DWORD {
-        const DWORD result = Reconnect(hWnd);
-        return result != 0 || kind == SendKind::SessionLine ? result : sendOnce(false);
+        const DWORD result = Reconnect(hWnd, phase == Phase::Live);
+        return result != 0 || covered() ? result : sendOnce(false);
     };
-    if (bReconnect)
-        return sendAfterReconnect();
-    const DWORD result = sendOnce(true);
-    if (result != 0 && bMayReconnect && !this->IsConnected())
-        return sendAfterReconnect();
-    return result;
+    DWORD result = 0;
+    if (!this->IsConnected())
+        result = bMayReconnect ? sendAfterReconnect() : StreamResult::StreamNotConnected;
+    else {
+        result = sendOnce(true);
+        if (result != 0 && bMayReconnect && !this->IsConnected())
+            result = sendAfterReconnect();
+    }
+    return result != 0 && this->IsRemoved() ? ResultCode::NoDriverForDeviceID : result;
+}
+
+template <typename B> DWORD PontisPecosBase<B>::WriteLine(HostWindow hWnd, const std::string &sLine) {
+    return SendOnConnection(
+        hWnd, false, [&] { return this->Write(hWnd, sLine, false); }, [] { return false; });
 }
 
 template <typename B>
-DWORD PontisPecosBase<B>::WriteLine(HostWindow hWnd, const std::string &sLine, SendKind kind) {
-    return SendOnConnection(hWnd, kind, [&] { return this->Write(hWnd, sLine, false); });
+DWORD PontisPecosBase<B>::WriteSessionLine(HostWindow hWnd, const std::string &sLine,
+                                           const std::function<void()> &beforeWrite,
+                                           const std::function<bool()> &restored) {
+    return SendOnConnection(
+        hWnd, false,
+        [&] {
+            beforeWrite();
+            return this->Write(hWnd, sLine, false);
+        },
+        restored);
 }
 
 template <typename B> void PontisPecosBase<B>::PauseUnlessRemoved(uint32_t milliseconds) {
@@ -234,11 +278,14 @@ template <typename B> void PontisPecosBase<B>::PauseUnlessRemoved(uint32_t milli
 template <typename B>
 DWORD PontisPecosBase<B>::RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse,
                                        DWORD dwCount) {
-    const DWORD result = SendOnConnection(hWnd, SendKind::Exchange, [&] {
-        // Nothing of a failed exchange can become the answer of the next.
-        sResponse.clear();
-        return WriteReadUntilAnswer(hWnd, sRequest, sResponse, dwCount, 0);
-    });
+    const DWORD result = SendOnConnection(
+        hWnd, true,
+        [&] {
+            // Nothing of a failed exchange can become the answer of the next.
+            sResponse.clear();
+            return WriteReadUntilAnswer(hWnd, sRequest, sResponse, dwCount, 0);
+        },
+        [] { return false; });
     if (result == 0 && mbReplyIncomplete) {
         sResponse.clear();
         this->DisconnectStream(hWnd);
@@ -246,44 +293,41 @@ DWORD PontisPecosBase<B>::RequestReply(HostWindow hWnd, const std::string &sRequ
     return result;
 }
 
-template <typename B> std::string PontisPecosBase<B>::SelectedAddress() {
-    const auto configuration = this->GetConfigurationManager().GetSelectedConfiguration();
-    return configuration ? configuration->GetIdentifier() : std::string();
+template <typename B> void PontisPecosBase<B>::CloseAfterFailedInit(HostWindow hWnd, DWORD failure) {
+    if (mSession) {
+        // Only a connection that a login made is a live session's; no line connects again from here.
+        const bool bLoggedIn = mSession->GetPhase() == Phase::Live && this->IsConnected();
+        // A lock that was not had would only be waited for once more.
+        if (bLoggedIn && failure != StreamResult::LockTimeout)
+            SwitchOffSession(hWnd, Phase::Closing, {});
+        mSession->SetPhase(Phase::Closed);
+    }
+    this->DisconnectStream(hWnd);
 }
 
-template <typename B> void PontisPecosBase<B>::CloseAfterFailedInit(HostWindow hWnd, bool bSwitchOff) {
-    // Only a connection that a login made is still wanted; no line connects again from here on.
-    const bool bLoggedIn = mbConnectionWanted && this->IsConnected();
-    mbConnectionWanted = false;
-    if (bLoggedIn && bSwitchOff)
-        SwitchOffAfterFailedInit(hWnd);
-    this->DisconnectStream(hWnd);
+template <typename B>
+DWORD PontisPecosBase<B>::SwitchOffSession(HostWindow, Phase, const std::vector<std::string> &) {
+    return 0;
 }
 
 template <typename B> DWORD PontisPecosBase<B>::RestoreSession(HostWindow) {
     return 0;
 }
 
-template <typename B> void PontisPecosBase<B>::SwitchOffAfterFailedInit(HostWindow) {}
-
-template <typename B> DWORD PontisPecosBase<B>::Reconnect(HostWindow hWnd) {
+template <typename B> DWORD PontisPecosBase<B>::Reconnect(HostWindow hWnd, bool bRestore) {
     return PecosLogged(ModuleName, "Reconnect()", [&] {
         this->DisconnectStream(hWnd);
-        // What the server keeps of the session stays at the server it was set up at.
-        if (SessionTiedToServer() && SelectedAddress() != msSessionAddress)
-            return StreamResult::StreamNotConnected;
-        DWORD result = this->ConnectStream(hWnd, false);
+        DWORD result = this->ConnectStreamTo(hWnd, false, mSession->GetConfiguration());
+        if (result == 0 && this->IsRemoved())
+            result = ResultCode::NoDriverForDeviceID;
         if (result == 0)
             result = LogIn(hWnd);
         if (result == 0 && !this->IsConnected())
             result = StreamResult::StreamNotConnected;
-        if (result == 0) {
-            mbRestoring = true;
+        if (result == 0 && bRestore) {
+            PecosPhaseScope restoring(*mSession, Phase::Restoring);
             result = RestoreSession(hWnd);
-            mbRestoring = false;
         }
-        if (result == 0)
-            ++mRestoredSessions;
         // Never left connected without its session: the next line tries again.
         if (result != 0)
             this->DisconnectStream(hWnd);
@@ -310,6 +354,9 @@ template <typename B> DWORD PontisPecosBase<B>::DropLateInput(HostWindow hWnd) {
             break;
     }
     result = FirstNonZero(result, this->SetTimeout(hWnd, dTimeout));
+    // A connection lost here has nothing more to say: the next line connects again.
+    if (!this->IsConnected())
+        return 0;
     return result == 0 ? this->ClearInputBuffers(hWnd) : result;
 }
 

@@ -8,13 +8,16 @@
 // Each driver opens a connection of its own (no sharing): two drivers on one server meet only in
 // the stream's named lock.
 //
+// What a driver set up at a server belongs to its session (PecosSession): the server InitDevice
+// connected to, what may connect again, the detectors switched on there. Every line goes through
+// SendOnConnection, which asks the session: a live session connects again, with a login and its
+// restore, when its connection is gone, and answers StreamNotConnected while the settings name
+// another server; the switch-off that ends a session reaches that session's server whatever the
+// settings say. Once the host removed the driver nothing more goes out (NoDriverForDeviceID).
+//
 // PECOS replies carry nothing that ties them to their request. A reply that does not end with the
 // read termination (late, or cut off by the server) closes the connection, so that its rest can
-// never be taken as the answer to a later request. From a successful InitDevice to DeInitDevice
-// the driver wants its connection: a line to be sent while it is gone first connects again and
-// restores the session (the login, and what the driver set up after it), once; without that wish
-// such a line gives StreamNotConnected. An InitDevice that fails closes the connection again, so
-// that no line goes out without a login.
+// never be taken as the answer to a later request.
 //
 // Lines without reply (login, commands, screen texts) go out under the stream's lock, as exchanges
 // do: an instrument shared over VISA refuses the transfers of a session while another one holds it.
@@ -22,14 +25,17 @@
 // closed or reset: the line then goes out on a new connection instead of being lost.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/ADConvertorBase.h"
 #include "core/SwitchMatrixBase.h"
 #include "core/TwoBaseClasses.h"
 #include "logging/ConcealedText.h"
 #include "logging/QuellinEntry.h"
+#include "pecos/PecosSession.h"
 #include "streams/DeviceStreamClient.h"
 
 // Result codes of the PECOS drivers; their texts come from PecosErrorText.
@@ -77,6 +83,7 @@ void ApplyPecosVisaDefault(const std::shared_ptr<DeviceStreamConfiguration> &con
 template <typename B> class PontisPecosBase : public TwoBaseClasses<B, DeviceStreamClientWithStream> {
 public:
     using Joined = TwoBaseClassesConstructorLess<B, DeviceStreamClientWithStream>;
+    using Phase = PecosSession::Phase;
 
     PontisPecosBase();
     ~PontisPecosBase() override;
@@ -92,18 +99,22 @@ public:
     DWORD SaveProgramSettings(HostWindow hWnd, std::shared_ptr<ProgramSettingsDatabase> &database) override;
     // "Authorisation", then the typed base's pages and the stream client's.
     DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) override;
-    // Connect (own connection), log in; a login time-out counts as success. Success makes the
-    // driver want its connection. Credentials that cannot be sent fail before anything is
-    // connected. After a failure the driver's own InitDevice calls CloseAfterFailedInit.
+    // A new session on the selected configuration: an earlier one at another server is ended there
+    // first (what it cannot switch off there is forgotten with a warning; its failure is not this
+    // call's), one at the same server hands its record over. Then connect (own connection) and log
+    // in; a login time-out counts as success, and success makes the session live. Credentials that
+    // cannot be sent fail before anything happens. After a failure the driver's own InitDevice calls
+    // CloseAfterFailedInit.
     DWORD InitDevice(HostWindow hWnd) override;
     // Always disconnects; StreamNotConnected when there was no connection, else the disconnect's
-    // code. The connection is no longer wanted.
+    // code. A session that still holds switched-on detectors stays (closed) for the next
+    // DeInitDevice or InitDevice; else it is over.
     DWORD DeInitDevice(HostWindow hWnd) override;
     DWORD CheckDevice(HostWindow hWnd) override;
-    // GetValue 56 and the stream client's check are one: the device check by identification. A
-    // connected driver checks over its own connection and closes it when the reply stayed
-    // incomplete; while the connection is wanted, one that is gone is made again first, as for a
-    // read.
+    // GetValue 56 and the stream client's check are one: the device check by identification. A live
+    // session checks over its own connection (made again first when gone, as for a read) and closes
+    // it when the reply stayed incomplete; with settings that name another server it answers
+    // StreamNotConnected. Without a live session the server the settings name is checked.
     DWORD CheckDeviceOnStream(HostWindow hWnd) override;
     // The client's exchange; also notes whether the reply ended with the read termination.
     DWORD WriteReadUntilAnswer(HostWindow hWnd, const std::string &sCommand, std::string &sResponse,
@@ -113,6 +124,8 @@ public:
                          uint32_t *pdwRead) override;
     // The VISA resource and the TCP server and port of the PECOS server.
     DWORD DefaultStreamConfiguration(HostWindow hWnd) override;
+    // A connect in progress gives up once the host removed the driver.
+    bool ConnectAbandoned() const override { return this->IsRemoved(); }
 
     std::string GetUserName() const { return msUserName; }
     void SetUserName(std::string sUserName) { msUserName = std::move(sUserName); }
@@ -120,48 +133,48 @@ public:
     void SetPassword(std::string sPassword) { msPassword = std::move(sPassword); }
 
 protected:
-    // How SendOnConnection sends: an exchange locks by itself; a line without reply is sent under the
-    // stream's lock after a look at the input that finds a connection the server closed or reset; a
-    // line of the session's own set-up, which RestoreSession sends again, is not sent once more after
-    // a reconnect whose restore sent it.
-    enum class SendKind { Exchange, Line, SessionLine };
-
-    // Every line the driver sends goes through here: while the connection is gone but wanted, a new
-    // connection with the session restored comes first; while it is not wanted, StreamNotConnected
-    // and nothing is sent. A send that finds the connection gone (the look, the exchange's own look
-    // at the input, a failed write, a VISA session that lost it) runs once more on a new connection.
-    // One reconnect per line at most: a failed one returns its code at once.
-    template <typename F> DWORD SendOnConnection(HostWindow hWnd, SendKind kind, F &&send);
+    // Every line the driver sends goes through here. Exchanges lock by themselves; a line without
+    // reply (bExchange false) is sent under the stream's lock after a look at the input that finds
+    // a connection the server closed or reset. While the connection is gone a session that may
+    // connect again (live: with its restore; ending: without) makes a new one first; otherwise the
+    // line answers StreamNotConnected. A send that finds the connection gone (the look, the
+    // exchange's own look at the input, a failed write, a VISA session that lost it) runs once more
+    // on a new connection, unless covered() says that the restore of that connection sent it. One
+    // reconnect per line at most: a failed one returns its code at once.
+    template <typename F, typename C>
+    DWORD SendOnConnection(HostWindow hWnd, bool bExchange, F &&send, C &&covered);
     // The work under the stream's lock (the named lock, then the kind's own); the lock's code when
     // it is not had.
     template <typename F> DWORD Locked(HostWindow hWnd, F &&work);
     // The request and its reply as one exchange. A reply that did not end with the read termination
     // comes back empty, and the connection is closed.
     DWORD RequestReply(HostWindow hWnd, const std::string &sRequest, std::string &sResponse, DWORD dwCount);
-    // One line without reply; kind Line or SessionLine.
-    DWORD WriteLine(HostWindow hWnd, const std::string &sLine, SendKind kind = SendKind::Line);
+    // One line without reply.
+    DWORD WriteLine(HostWindow hWnd, const std::string &sLine);
+    // One line of the session's own set-up: beforeWrite runs once the line is about to be written;
+    // after a reconnect the line is not sent when restored() says that the restore sent it.
+    DWORD WriteSessionLine(HostWindow hWnd, const std::string &sLine,
+                           const std::function<void()> &beforeWrite, const std::function<bool()> &restored);
     // Waits the milliseconds, ending early once the host removed the driver. It sleeps in slices
     // and polls only its last millisecond.
     void PauseUnlessRemoved(uint32_t milliseconds);
-    // After an InitDevice that failed: what the driver switched on is switched off (unless
-    // bSwitchOff is false) while the connection of a logged-in session is still there (never over a
-    // new one), then the connection is closed and no longer wanted, so that no line goes out before
-    // an InitDevice succeeds.
-    void CloseAfterFailedInit(HostWindow hWnd, bool bSwitchOff = true);
-    // The identifier (kind and address) of the selected stream configuration; empty without one.
-    std::string SelectedAddress();
-    // A session that the server keeps state of (switched-on detectors) reconnects only to the
-    // server of its InitDevice; a new address takes effect at the next InitDevice.
-    virtual bool SessionTiedToServer() const { return false; }
+    // After an InitDevice that failed with the code: unless that was a lock time-out, what the
+    // session switched on is switched off over the connection of a live session that is still
+    // there (never over a new one); then the connection is closed and the session closed, so that
+    // no line goes out before an InitDevice succeeds.
+    void CloseAfterFailedInit(HostWindow hWnd, DWORD failure);
+    // Switches off, at the session's server, what the session switched on but the names of keep, in
+    // the phase given (Ending or Closing); until a line fails. Nothing here.
+    virtual DWORD SwitchOffSession(HostWindow hWnd, Phase phase, const std::vector<std::string> &keep);
     // What a session has set up after its login, set up again on a new connection (the restore
     // sends its lines on that connection only); 0 here.
     virtual DWORD RestoreSession(HostWindow hWnd);
-    // Switches off what the driver switched on, over the connection that is there; nothing here.
-    virtual void SwitchOffAfterFailedInit(HostWindow hWnd);
     // AuthorizeUser under the stream's lock, a time-out counting as success, then DropLateInput.
     DWORD LogIn(HostWindow hWnd);
     // Neither user name nor password holds a control character.
     bool CredentialsCanBeSent() const;
+    // The session is live and the settings name its server.
+    bool SessionServesTheSettings();
 
     // Gives the stream configurations the PECOS server's address (steps of DefaultStreamConfiguration
     // without its note); also run when the driver is built, so that a driver that is never
@@ -170,11 +183,7 @@ protected:
 
     unsigned short mPort = PecosDefaults::BasePort;
     bool mbInitialised = false;
-    bool mbConnectionWanted = false;
-    bool mbRestoring = false;       // a reconnect restores the session: no line connects again
-    unsigned mRestoredSessions = 0; // counts the reconnects whose restore succeeded
-    bool mbSwitchingOff = false;    // a switch-off may connect again, also after the session ended
-    std::string msSessionAddress;   // SelectedAddress() when InitDevice last connected
+    std::unique_ptr<PecosSession> mSession;
     bool mbReplyIncomplete = false; // the last exchange's reply lacked the read termination
     std::string msUserName;
     std::string msPassword;
@@ -182,9 +191,14 @@ protected:
     std::string msDefaultPassword = PecosDefaults::Credential;
 
 private:
-    // Closes and opens the connection, logs in and restores the session.
-    DWORD Reconnect(HostWindow hWnd);
+    // Ends an earlier session at another server, or takes over the record of one at the same
+    // server, and makes the new session on a copy of the selected configuration.
+    void BeginSession(HostWindow hWnd);
+    // Closes and opens the connection to the session's server and logs in; with bRestore the
+    // session is restored.
+    DWORD Reconnect(HostWindow hWnd, bool bRestore);
     // Waits until no input came for QuietInput ms (at most the stream's time-out), then clears it.
+    // A connection lost on the way ends the wait as quiet input does.
     DWORD DropLateInput(HostWindow hWnd);
 };
 

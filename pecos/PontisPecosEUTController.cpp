@@ -122,7 +122,7 @@ DWORD PontisPecosEUTControllerBase::InitDevice(HostWindow hWnd) {
         if (result == 0)
             result = ClearScreenText(hWnd);
         if (result != 0)
-            CloseAfterFailedInit(hWnd);
+            CloseAfterFailedInit(hWnd, result);
         return result;
     });
 }
@@ -142,6 +142,6 @@ DWORD PontisPecosSCPI_EUTController::SetScreenText(HostWindow hWnd, const std::s
                    L"identifier", sIdentifier, L"value", sValue);
     const DWORD result = WriteLine(hWnd, sIdentifier + " " + sValue);
     if (result == 0)
-        mTiming.Wait(ScreenLinePause);
+        PauseUnlessRemoved(ScreenLinePause);
     return PecosLogEnd(entry, result);
 }

@@ -264,17 +264,25 @@ DWORD DeviceStreamClientWithStreamBase::CheckDeviceAfterIdentification(HostWindo
 }
 
 DWORD DeviceStreamClientWithStreamBase::ConnectStream(HostWindow hWnd, bool bShare) {
+    return ConnectStreamTo(hWnd, bShare, nullptr);
+}
+
+DWORD DeviceStreamClientWithStreamBase::ConnectStreamTo(
+    HostWindow hWnd, bool bShare, const std::shared_ptr<DeviceStreamConfiguration> &given) {
     DWORD result = PredefineStreamConfiguration(hWnd);
     DeviceStreamParameters parameters = mEmbedded ? mEmbedded->GetParameters() : DeviceStreamParameters();
     bool bCreated = false;
+    const std::shared_ptr<DeviceStreamConfiguration> configuration =
+        given ? given : mConfigurationManager.GetSelectedConfiguration();
     if (result == 0) {
         // Nothing selected, or a kind without streams: no stream to use.
-        const std::shared_ptr<DeviceStreamConfiguration> configuration =
-            mConfigurationManager.GetSelectedConfiguration();
         if (!configuration)
             return StreamResult::StreamNotCreated;
         std::shared_ptr<WriteReadDeviceStream> stream;
-        result = mConfigurationManager.GetSelectedDeviceStream(stream, bShare, bCreated);
+        if (given)
+            stream = SharedDeviceStreams::GetStreamForConfiguration(given, bShare, &bCreated);
+        else
+            result = mConfigurationManager.GetSelectedDeviceStream(stream, bShare, bCreated);
         if (result == 0 && !stream)
             return StreamResult::CannotCreateStream;
         if (result == 0) {
@@ -295,7 +303,7 @@ DWORD DeviceStreamClientWithStreamBase::ConnectStream(HostWindow hWnd, bool bSha
     if (result == 0)
         result = SetReadTermination(hWnd, parameters.sReadTermination, parameters.bReadTerminationEnabled);
     if (result == 0)
-        result = Connect(hWnd, mConfigurationManager.GetSelectedConfiguration(), this);
+        result = Connect(hWnd, configuration, this);
     if (result == 0)
         result = SetTimeout(hWnd, parameters.dTimeout);
     if (result == 0)

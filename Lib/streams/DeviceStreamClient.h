@@ -42,6 +42,10 @@ public:
     DeviceStreamConfigurationManager &GetConfigurationManager() { return mConfigurationManager; }
     const DeviceStreamConfigurationManager &GetConfigurationManager() const { return mConfigurationManager; }
 
+    // True once whoever owns the client has given it up (the host removed its driver): a stream
+    // that is connecting for it stops trying.
+    virtual bool ConnectAbandoned() const { return false; }
+
 protected:
     DeviceStreamConfigurationManager mConfigurationManager;
 };
@@ -211,6 +215,10 @@ public:
     // Opens the selected stream: StreamNotCreated without a selected configuration,
     // CannotCreateStream for a kind without a stream.
     virtual DWORD ConnectStream(HostWindow hWnd, bool bShare);
+    // The same with a configuration of the caller's instead of the selected one (null: the
+    // selected one).
+    DWORD ConnectStreamTo(HostWindow hWnd, bool bShare,
+                          const std::shared_ptr<DeviceStreamConfiguration> &configuration);
     virtual DWORD DisconnectStream(HostWindow hWnd);
     virtual DWORD DefaultStreamConfiguration(HostWindow hWnd);
     virtual DWORD PredefineStreamConfiguration(HostWindow hWnd);

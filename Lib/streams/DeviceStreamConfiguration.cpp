@@ -32,6 +32,10 @@ std::string DeviceStreamConfiguration::GetErrorText(DWORD) {
     return std::string();
 }
 
+std::shared_ptr<DeviceStreamConfiguration> DeviceStreamConfiguration::Copy() const {
+    return nullptr;
+}
+
 int DeviceStreamConfiguration::Compare(const DeviceStreamConfiguration *other) const {
     if (other == nullptr)
         return 1;

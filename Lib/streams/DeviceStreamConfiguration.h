@@ -47,6 +47,9 @@ public:
     // Names the instrument connection; the stream's lock name is made from it.
     virtual std::string GetIdentifier() = 0;
     virtual bool IsValid() = 0;
+    // An independent copy of the settings, for a connection that must outlive later changes to
+    // them; empty for a kind that cannot be copied.
+    virtual std::shared_ptr<DeviceStreamConfiguration> Copy() const;
 
     const std::string &GetIDString() const { return msTypeKey; }
     // 1 when other is null; -1, 0 or 1 by the type keys otherwise.

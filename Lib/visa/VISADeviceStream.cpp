@@ -15,6 +15,7 @@
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/ExclusiveFile.h"
+#include "streams/DeviceStreamClient.h"
 
 namespace {
 
@@ -97,6 +98,10 @@ bool VISADeviceStreamConfiguration::LessThan(std::shared_ptr<DeviceStreamConfigu
 
 std::string VISADeviceStreamConfiguration::GetIdentifier() {
     return "VISA:" + mIdentifier.GetText();
+}
+
+std::shared_ptr<DeviceStreamConfiguration> VISADeviceStreamConfiguration::Copy() const {
+    return std::make_shared<VISADeviceStreamConfiguration>(*this);
 }
 
 bool VISADeviceStreamConfiguration::IsValid() {
@@ -233,7 +238,7 @@ DWORD VISADeviceStream::Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamCon
         result = 0;
         if (!mVisa.GetSession().IsOpen()) {
             mVisa.SetResourceName(sResource);
-            result = OpenRetryingRefused(sResource);
+            result = OpenRetryingRefused(sResource, clientEntry);
         }
         if (result == 0)
             mbConnected = true;
@@ -251,9 +256,11 @@ DWORD VISADeviceStream::Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamCon
     return result;
 }
 
-DWORD VISADeviceStream::OpenRetryingRefused(const std::string &sResourceName) {
+DWORD VISADeviceStream::OpenRetryingRefused(const std::string &sResourceName,
+                                            const DeviceStreamClient *client) {
     // A socket resource whose server refuses (it restarts, say) is tried again until the stream's
-    // time-out, as the TCP stream does, with a pause between the tries that sleeps.
+    // time-out, as the TCP stream does, with a pause between the tries that sleeps, unless the
+    // client gave up.
     const bool bSocket = VisaBase::IsSocketResourceName(sResourceName);
     const uint32_t timeout = SaturatingToUnsigned(SecondsToMilliseconds(mParameters.dTimeout));
     Timing timer;
@@ -263,7 +270,8 @@ DWORD VISADeviceStream::OpenRetryingRefused(const std::string &sResourceName) {
         const DWORD result = mVisa.Open(OpenTimeout);
         mParameters.Delayer.StoreLastCommunicationTime();
         const uint32_t remaining = timer.RemainingTime(start, timeout);
-        if (!bSocket || result != VisaStatusCode(VI_ERROR_RSRC_NFOUND) || remaining == 0)
+        if (!bSocket || result != VisaStatusCode(VI_ERROR_RSRC_NFOUND) || remaining == 0 ||
+            (client != nullptr && client->ConnectAbandoned()))
             return result;
         timer.Sleep(std::min(remaining, RefusedOpenPause));
     }

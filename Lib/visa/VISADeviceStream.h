@@ -65,6 +65,7 @@ public:
     // "VISA:" + resource name.
     std::string GetIdentifier() override;
     bool IsValid() override;
+    std::shared_ptr<DeviceStreamConfiguration> Copy() const override;
 
     void SetIdentifier(const VISAIdentifier &identifier) { mIdentifier = identifier; }
     const std::string &GetResourceName() const { return mIdentifier.GetText(); }
@@ -127,7 +128,7 @@ private:
     DWORD TryHiSLIPConnect(HostWindow hWnd, const std::string &sResourceName);
     // Opens the configured resource; a socket resource that is refused is tried again until the
     // stream's time-out.
-    DWORD OpenRetryingRefused(const std::string &sResourceName);
+    DWORD OpenRetryingRefused(const std::string &sResourceName, const DeviceStreamClient *client);
 
     Visa mVisa;
 };

@@ -36,7 +36,7 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-constexpr double ShortTimeout = 0.3; // s
+constexpr double ReplyTimeout = 1.0; // s; ample for a loopback reply on a busy machine
 constexpr uint32_t EthernetNotConnected = 0x300002D3;
 constexpr uint32_t VisaResourceNotFound = 0xBFFF0011;
 constexpr int DeviceCheck = -1; // a step that runs the device check instead of a read
@@ -50,7 +50,7 @@ protected:
         return driver;
     }
     void Initialise(HostDriver &driver, unsigned port, uint32_t result = 0, const char *toggleDelay = "0",
-                    double timeout = ShortTimeout) {
+                    double timeout = ReplyTimeout) {
         EXPECT_EQ(0u, driver.Created);
         SettingsFile settings;
         EXPECT_EQ(
@@ -125,10 +125,10 @@ TEST_F(PecosConnectionTest, IncompleteRepliesAreNoReadingAndCloseTheConnection) 
         std::vector<Step> Steps;
     } cases[] = {
         {{"D1 times=1 cut=2 reply=1234.5"}, {{0, NoDetectorResponse, 99}, {1, 0, 2.5f}}},
-        {{"D1 times=1 pace=100 reply=1234.5"}, {{0, NoDetectorResponse, 99}, {1, 0, 2.5f}}},
-        {{"@detector delay=400"}, {{0, NoDetectorResponse, 99}, {1, NoDetectorResponse, 99}}},
+        {{"D1 times=1 pace=250 reply=1234.5"}, {{0, NoDetectorResponse, 99}, {1, 0, 2.5f}}},
+        {{"@detector delay=1300"}, {{0, NoDetectorResponse, 99}, {1, NoDetectorResponse, 99}}},
         {{"D1 times=1 silent"}, {{0, NoDetectorResponse, 99}, {1, 0, 2.5f}}},
-        {{"IDN? times=1 delay=400", "D1 delay=150"},
+        {{"IDN? times=1 delay=1300", "D1 delay=150"},
          {{DeviceCheck, IdentificationMismatch, 99}, {0, 0, 1.5f}}},
     };
     for (const auto &c : cases) {
@@ -303,6 +303,8 @@ TEST_F(PecosConnectionTest, AFailedInitLeavesNoConnection) {
     }
 }
 
+namespace {
+
 // A loopback port that nothing listens on (bound once, then closed).
 unsigned RefusingPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -316,54 +318,293 @@ unsigned RefusingPort() {
     return ntohs(address.sin_port);
 }
 
+// A row of a session table: steps, then the lines that simulators A and B received on each of their
+// connections. A step is words:
+//   "A D1 D2"        settings naming server A (B; C refuses) with that detector map, for both drivers
+//   "init", "deinit", "check", "read N", "read N=V", "remove"
+//                    the AD converter's calls ("=V": the value read)
+//   "eut init", "eut deinit", "eut check", "eut event N"
+//                    the EUT controller's calls (event value 0)
+//   "A:COMMAND"      a simulator's control command, "$LOCK" standing for its stream's lock file;
+//                    "A:drop" and "A:reset" wait until the simulator did it
+//   "lock", "unlock" the test holds A's lock file, or lets it go
+//   "B@A"            simulator B starts anew on A's port
+//   "warned A D1 D2" the call log holds the warning that D1, D2 stay switched on at A's server
+// A row fails unless it names every warning.
+struct SessionStep {
+    std::string Do;
+    uint32_t Result = 0;
+    double Within = 0; // time-outs, when bounded
+};
+
+struct SessionRow {
+    const char *Name;
+    std::vector<SessionStep> Steps;
+    std::vector<Lines> A, B;
+};
+
+class SessionWorld {
+public:
+    static constexpr double Timeout = 1.0; // s
+
+    explicit SessionWorld(const std::string &kind) : mKind(kind) {
+        for (const char name : {'A', 'B'})
+            Start(name, 0);
+        mPorts['C'] = RefusingPort();
+        EXPECT_EQ(0u, mAd.Created);
+        EXPECT_EQ(0u, mEut.Created);
+    }
+
+    void Run(const SessionStep &step) {
+        SCOPED_TRACE(step.Do);
+        std::istringstream words(step.Do);
+        std::string what;
+        words >> what;
+        HostDriver &driver = what == "eut" ? mEut : mAd;
+        if (what == "eut")
+            words >> what;
+        const auto start = std::chrono::steady_clock::now();
+        uint32_t result = 0;
+        if (what.size() == 1)
+            Configure(what[0], Rest(words));
+        else if (what.size() > 2 && what[1] == ':')
+            Control(what[0], step.Do.substr(2));
+        else if (what == "B@A") {
+            mSimulators['B'].reset();
+            Start('B', mPorts['A']);
+        } else if (what == "lock") {
+            mLock = ::open(LockPath('A').c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            ASSERT_EQ(0, ::flock(mLock, LOCK_EX));
+        } else if (what == "unlock") {
+            ::close(mLock);
+        } else if (what == "warned") {
+            words >> what;
+            ++mWarnings;
+            const std::wstring text = ToStdWstring("Detectors left switched on at " + Server(what[0]) + ": " +
+                                                   JoinNames(Rest(words)));
+            EXPECT_TRUE(Logged(text)) << "no warning that the detectors stay on";
+        } else if (what == "remove") {
+            result = driver.Remove();
+        } else if (what == "init") {
+            result = driver.Init();
+        } else if (what == "deinit") {
+            result = driver.DeInit();
+        } else if (what == "check") {
+            result = driver.Check();
+        } else if (what == "event") {
+            uint32_t event = 0;
+            words >> event;
+            result = driver.Event(event, 0.0);
+        } else if (what == "read") {
+            uint32_t channel = 0;
+            float expected = 0, value = 0;
+            words >> channel;
+            const bool bValue = words.get() == '=' && (words >> expected);
+            result = driver.Read(channel, value);
+            if (bValue)
+                EXPECT_FLOAT_EQ(expected, value);
+        } else {
+            FAIL() << "unknown step";
+        }
+        // Over VISA a refused connect answers VISA's own code.
+        EXPECT_EQ(step.Result == EthernetNotConnected && mKind == "VISA" ? VisaResourceNotFound : step.Result,
+                  result);
+        if (step.Within > 0) {
+            EXPECT_LT(TestSupport::MillisecondsSince(start), step.Within * Timeout * 1000);
+        }
+    }
+
+    // Removes the drivers, then compares the lines of each connection and the warnings.
+    void Check(const SessionRow &row) {
+        mAd.Remove();
+        mEut.Remove();
+        for (const auto &[name, expected] :
+             {std::pair<char, const std::vector<Lines> *>{'A', &row.A}, {'B', &row.B}}) {
+            PecosSimulator &simulator = *mSimulators[name];
+            EXPECT_TRUE(simulator.WaitForClosed(expected->size()));
+            ASSERT_EQ(expected->size(), simulator.Count("open")) << name;
+            for (size_t connection = 0; connection < expected->size(); ++connection)
+                EXPECT_EQ((*expected)[connection], simulator.Received(static_cast<unsigned>(connection + 1)))
+                    << name << " connection " << connection + 1;
+        }
+        EXPECT_EQ(mWarnings, Logged(L"Detectors left switched on at ")) << "warnings";
+    }
+
+private:
+    void Start(char name, unsigned port) {
+        mSimulators[name] = std::make_unique<PecosSimulator>(
+            std::vector<std::string>{"--value", "D1=1.5", "--value", "D2=2.5", "--value", "D3=3.5"}, port);
+        mPorts[name] = mSimulators[name]->Port();
+        ASSERT_NE(0u, mPorts[name]);
+    }
+    void Configure(char server, const Lines &names) {
+        SettingsFile settings;
+        const std::string file =
+            settings.Server(mPorts.at(server), mKind).Login("user", "pw").Detectors(names, "100").Write();
+        for (HostDriver *driver : {&mAd, &mEut}) {
+            ASSERT_EQ(0u, driver->Load(file));
+            ASSERT_EQ(0u, driver->Client()->SetTimeout(nullptr, Timeout));
+        }
+    }
+    void Control(char name, std::string command) {
+        const size_t at = command.find("$LOCK");
+        if (at != std::string::npos)
+            command.replace(at, 5, LockPath(name));
+        PecosSimulator &simulator = *mSimulators.at(name);
+        ASSERT_TRUE(simulator.Control(command));
+        if (command == "drop" || command == "reset")
+            ASSERT_TRUE(simulator.WaitFor([&](const std::vector<SimulatorEvent> &events) {
+                return std::any_of(events.begin(), events.end(),
+                                   [&](const SimulatorEvent &e) { return e.Kind == command; });
+            }));
+    }
+    std::string Server(char name) const {
+        const std::string port = std::to_string(mPorts.at(name));
+        return mKind == "VISA"
+                   ? "VISA:" + PecosVisaResource("127.0.0.1", static_cast<unsigned short>(mPorts.at(name)))
+                   : "ETHER:tcpip://127.0.0.1:" + port;
+    }
+    std::string LockPath(char name) const {
+        return Platform::NamedMutex::LockFilePath(MakeStreamLockName(Server(name)));
+    }
+    static Lines Rest(std::istream &words) {
+        Lines rest;
+        for (std::string word; words >> word;)
+            rest.push_back(word);
+        return rest;
+    }
+    static std::string JoinNames(const Lines &names) {
+        std::string joined;
+        for (const std::string &name : names)
+            joined += (joined.empty() ? "" : ", ") + name;
+        return joined;
+    }
+    // How many records so far hold the text.
+    size_t Logged(const std::wstring &text) {
+        for (Quellin::Record &record : mCapture.Records())
+            mRecords.push_back(std::move(record));
+        return static_cast<size_t>(
+            std::count_if(mRecords.begin(), mRecords.end(),
+                          [&](const Quellin::Record &r) { return r.Raw.find(text) != std::wstring::npos; }));
+    }
+
+    const std::string mKind;
+    RecordCapture mCapture{false};
+    std::vector<Quellin::Record> mRecords;
+    std::map<char, std::unique_ptr<PecosSimulator>> mSimulators;
+    std::map<char, unsigned> mPorts;
+    HostDriver mAd{"PONTISPECOS_AD_8", PluginExports::InProcess()};
+    HostDriver mEut{"PONTISPECOS_EUT_8", PluginExports::InProcess()};
+    int mLock = -1;
+    size_t mWarnings = 0;
+};
+
+// The session tables run over each stream kind, as tests of their own.
+class PecosSessionTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void Run(const std::vector<SessionRow> &rows) {
+        for (const SessionRow &row : rows) {
+            SCOPED_TRACE(row.Name);
+            SessionWorld world(GetParam());
+            for (const SessionStep &step : row.Steps)
+                world.Run(step);
+            world.Check(row);
+        }
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PecosSessionTest, ::testing::Values("TCPIP", "VISA"));
+
+const Lines Login{"AUTH-user:pw"};
+const Lines d12{"D1", "D2"}, d34{"D3", "D4"};
+const Lines on12 = Join({Login, Detectors("on", d12)}), on34 = Join({Login, Detectors("on", d34)});
+
+} // namespace
+
 // Every session of an AD converter switches off at its end what it switched on, at the server it
-// switched it on at, whatever happened on the way: a new InitDevice switches off what the new
-// session does not keep (everything when the settings name another server, also one that refuses),
-// a switch-off that lost its lock or its server leaves the rest to the next, connections that the
-// server closes in the middle send no line twice, and a device check's incomplete reply closes the
-// connection that the check made.
-TEST_F(PecosConnectionTest, EachSessionSwitchesOffWhatItSwitchedOnAtItsServer) {
-    constexpr double Timeout = 1.0; // s
-    const Lines login{"AUTH-user:pw"};
-    const Lines d12{"D1", "D2"};
-    struct Step {
-        std::string Do; // "A D1 D2": settings naming server A (B, or C that refuses); "init", "deinit",
-                        // "read N", "check"; "A:COMMAND" to a simulator; "lock", "unlock" A's stream
-        uint32_t Result = 0;
-        double Within = 0; // time-outs, when bounded
-    };
-    const struct {
-        const char *Name;
-        std::vector<Step> Steps;
-        std::vector<Lines> A, B; // the lines of each connection
-    } rows[] = {
+// switched it on at, also once the settings name another server: over the session's connection, or
+// over one new connection to that server when that one is gone (closed, reset, lost to a read),
+// without a restore. A new InitDevice at another server ends the earlier session first; what that
+// server cannot take (a held lock, a refused connect) is forgotten with a warning and does not fail
+// the new session.
+TEST_P(PecosSessionTest, EachSessionSwitchesOffWhatItSwitchedOnAtItsServer) {
+    Run({
         {"to another server",
          {{"A D1 D2"}, {"init"}, {"B D3 D4"}, {"init"}, {"B:drop"}, {"read 0"}, {"deinit"}},
-         {Join({login, Detectors("on", d12), Detectors("off", d12)})},
-         {Join({login, Detectors("on", {"D3", "D4"})}),
-          Join({login, Detectors("on", {"D3", "D4"}), {"D3"}, Detectors("off", {"D3", "D4"})})}},
+         {Join({on12, Detectors("off", d12)})},
+         {on34, Join({on34, {"D3"}, Detectors("off", d34)})}},
         {"to a server that refuses",
          {{"A D1 D2"},
           {"init"},
           {"C D3 D4"},
           {"init", EthernetNotConnected, 2},
           {"deinit", StreamNotConnected}},
-         {Join({login, Detectors("on", d12), Detectors("off", d12)})},
+         {Join({on12, Detectors("off", d12)})},
          {}},
-        {"settings naming another server in the session",
+        {"to another server after the first closed the idle connection",
+         {{"A D1 D2"}, {"init"}, {"A:drop"}, {"B D3 D4"}, {"init"}, {"deinit"}},
+         {on12, Join({Login, Detectors("off", d12)})},
+         {Join({on34, Detectors("off", d34)})}},
+        {"to another server after the first reset the idle connection",
+         {{"A D1 D2"}, {"init"}, {"A:reset"}, {"B D3 D4"}, {"init"}, {"deinit"}},
+         {on12, Join({Login, Detectors("off", d12)})},
+         {Join({on34, Detectors("off", d34)})}},
+        {"to another server whose drop a read met first",
          {{"A D1 D2"},
           {"init"},
           {"B D3 D4"},
           {"A:drop"},
           {"read 0", StreamNotConnected},
-          {"deinit", StreamNotConnected}},
-         {Join({login, Detectors("on", d12)})},
+          {"init"},
+          {"deinit"}},
+         {on12, Join({Login, Detectors("off", d12)})},
+         {Join({on34, Detectors("off", d34)})}},
+        {"to another server with a map that keeps D1",
+         {{"A D1 D2"}, {"init"}, {"B D1 D3"}, {"init"}, {"deinit"}},
+         {Join({on12, Detectors("off", d12)})},
+         {Join({Login, Detectors("on", {"D1", "D3"}), Detectors("off", {"D1", "D3"})})}},
+        {"to another server while the first one's lock is held",
+         {{"A D1 D2"},
+          {"init"},
+          {"B D3 D4"},
+          {"lock"},
+          {"init", 0, 2.2},
+          {"warned A D1 D2"},
+          {"unlock"},
+          {"deinit"}},
+         {on12},
+         {Join({on34, Detectors("off", d34)})}},
+        {"de-initialised after the settings named another server",
+         {{"A D1 D2"}, {"init"}, {"B D3 D4"}, {"deinit"}},
+         {Join({on12, Detectors("off", d12)})},
          {}},
+        {"de-initialised after the settings named another server and the first one closed",
+         {{"A D1 D2"}, {"init"}, {"B D3 D4"}, {"A:drop"}, {"read 0", StreamNotConnected}, {"deinit"}},
+         {on12, Join({Login, Detectors("off", d12)})},
+         {}},
+    });
+}
+
+// The same at one server: a new InitDevice switches off what its map leaves out over its own
+// connection, and a switch-off that lost its lock or its server leaves the rest to the next; only
+// names whose switch-on line may have gone out count, connections that the server closes in the
+// middle send no line twice, and a removed driver names what stays on.
+TEST_P(PecosSessionTest, EachSessionAtOneServerSwitchesOffWhatItSwitchedOn) {
+    Run({
         {"maps changing at one server",
          {{"A D1 D2"}, {"init"}, {"A D2 D3"}, {"init"}, {"A D3 D4"}, {"init"}, {"deinit"}},
-         {Join({login, Detectors("on", d12), Detectors("off", {"D1"})}),
-          Join({login, Detectors("on", {"D2", "D3"}), Detectors("off", {"D2"})}),
-          Join({login, Detectors("on", {"D3", "D4"}), Detectors("off", {"D3", "D4"})})},
+         {on12, Join({Login, Detectors("off", {"D1"}), Detectors("on", {"D2", "D3"})}),
+          Join({Login, Detectors("off", {"D2"}), Detectors("on", d34), Detectors("off", d34)})},
+         {}},
+        {"a close after the switch-off of a new map",
+         {{"A D1 D2"}, {"init"}, {"A D2 D3"}, {"A:on CMD-D1-ENABLE-NO times=1 drop"}, {"init"}, {"deinit"}},
+         {on12, Join({Login, Detectors("off", {"D1"})}),
+          Join({Login, Detectors("on", {"D2", "D3"}), Detectors("off", {"D2", "D3"})})},
+         {}},
+        {"a changed map at one server after its connection was lost",
+         {{"A D1 D2"}, {"init"}, {"A:drop"}, {"A D2 D3"}, {"init", 0, 1.5}, {"deinit"}},
+         {on12, Join({Login, Detectors("off", {"D1"}), Detectors("on", {"D2", "D3"}),
+                      Detectors("off", {"D2", "D3"})})},
          {}},
         {"a held lock",
          {{"A D1 D2 D3 D4"},
@@ -373,111 +614,108 @@ TEST_F(PecosConnectionTest, EachSessionSwitchesOffWhatItSwitchedOnAtItsServer) {
           {"unlock"},
           {"deinit"},
           {"deinit", StreamNotConnected}},
-         {Join({login, Detectors("on", {"D1", "D2", "D3", "D4"})}),
-          Join({login, Detectors("off", {"D1", "D2", "D3", "D4"})})},
+         {Join({Login, Detectors("on", {"D1", "D2", "D3", "D4"})}),
+          Join({Login, Detectors("off", {"D1", "D2", "D3", "D4"})})},
+         {}},
+        {"a lock held from right after the login",
+         {{"A:on @auth times=1 lock=$LOCK reply=ok"},
+          {"A D1 D2"},
+          {"init", StreamResult::LockTimeout, 1.5},
+          {"A:unlock"},
+          {"deinit", StreamNotConnected}},
+         {Login},
+         {}},
+        {"a lock held from right after the first detector",
+         {{"A:on CMD-D1-ACTIVATE-YES times=1 lock=$LOCK"},
+          {"A D1 D2"},
+          {"init", StreamResult::LockTimeout, 1.5},
+          {"A:unlock"},
+          {"deinit"}},
+         {Join({Login, Detectors("on", {"D1"})}), Join({Login, Detectors("off", {"D1"})})},
          {}},
         {"a close after a switch-off line",
          {{"A D1 D2"}, {"init"}, {"A:on CMD-D1-ENABLE-NO times=1 drop"}, {"deinit"}},
-         {Join({login, Detectors("on", d12), Detectors("off", {"D1"})}),
-          Join({login, Detectors("off", {"D2"})})},
+         {Join({on12, Detectors("off", {"D1"})}), Join({Login, Detectors("off", {"D2"})})},
          {}},
         {"a close after an ACTIVATE line",
-         {{"A:on CMD-D1-ACTIVATE-YES times=1 drop"}, {"A D1 D2"}, {"init"}, {"read 1"}, {"deinit"}},
-         {Join({login, Detectors("on", {"D1"})}),
-          Join({login, Detectors("on", d12), {"D2"}, Detectors("off", d12)})},
+         {{"A:on CMD-D1-ACTIVATE-YES times=1 drop"}, {"A D1 D2"}, {"init"}, {"read 1=2.5"}, {"deinit"}},
+         {Join({Login, Detectors("on", {"D1"})}), Join({on12, {"D2"}, Detectors("off", d12)})},
          {}},
+        {"a server that stops on an ACTIVATE line",
+         {{"A:on CMD-D2-ACTIVATE-YES stop"},
+          {"A D1 D2 D3 D4"},
+          {"init", EthernetNotConnected, 1.8},
+          {"B@A"},
+          {"deinit"}},
+         {on12},
+         {Join({Login, Detectors("off", d12)})}},
         {"a server that stops in the switch-off",
-         {{"A D1 D2 D3"}, {"init"}, {"A:on CMD-D1-ENABLE-NO stop"}, {"deinit", EthernetNotConnected, 1.8}},
-         {Join({login, Detectors("on", {"D1", "D2", "D3"}), Detectors("off", {"D1"})})},
+         {{"A D1 D2 D3"},
+          {"init"},
+          {"A:on CMD-D1-ENABLE-NO stop"},
+          {"deinit", EthernetNotConnected, 1.8},
+          {"remove"},
+          {"warned A D2 D3"}},
+         {Join({Login, Detectors("on", {"D1", "D2", "D3"}), Detectors("off", {"D1"})})},
          {}},
+        {"a close 30 ms after the login",
+         {{"A:on @auth times=1 delay=30 drop"}, {"A D1 D2"}, {"init"}, {"read 1=2.5"}, {"deinit"}},
+         {Login, Join({on12, {"D2"}, Detectors("off", d12)})},
+         {}},
+    });
+}
+
+// A session answers only for the server the settings name: once they name another one, a read, an
+// event and a device check of either driver answer 0x30001F41 until the next InitDevice, whether the
+// session's connection is open or gone, and nothing goes to either server. Without a live session
+// the device check asks the server the settings name. A device check whose reply stays incomplete
+// closes the connection it made again for the session.
+TEST_P(PecosSessionTest, ASessionAnswersOnlyForTheServerTheSettingsName) {
+    Run({
+        {"settings naming another server",
+         {{"A D1 D2"},
+          {"init"},
+          {"eut init"},
+          {"B D3 D4"},
+          {"read 0", StreamNotConnected},
+          {"check", StreamNotConnected},
+          {"eut event 41", StreamNotConnected},
+          {"eut check", StreamNotConnected},
+          {"A:drop"},
+          {"read 0", StreamNotConnected},
+          {"eut event 41", StreamNotConnected},
+          {"eut check", StreamNotConnected},
+          {"eut init"},
+          {"deinit"}},
+         {on12, Join({Login, DashLines}), Join({Login, Detectors("off", {"D1", "D2"})})},
+         {Join({Login, DashLines})}},
+        {"no live session",
+         {{"A D1 D2"},
+          {"init"},
+          {"lock"},
+          {"deinit", StreamResult::LockTimeout, 1.5},
+          {"unlock"},
+          {"eut init"},
+          {"eut deinit"},
+          {"B D3"},
+          {"check"},
+          {"eut check"},
+          {"remove"},
+          {"warned A D1 D2"}},
+         {on12, Join({Login, DashLines})},
+         {{"IDN?"}, {"IDN?"}}},
         {"a device check's incomplete reply on a new connection",
          {{"A D1 D2"},
           {"init"},
-          {"A:drop"},
+          {"A:on D1 times=1 pace=400"},
+          {"read 0", NoDetectorResponse},
           {"A:on IDN? times=1 pace=200"},
           {"check", IdentificationMismatch},
-          {"read 0"},
+          {"read 0=1.5"},
           {"deinit"}},
-         {Join({login, Detectors("on", d12)}), Join({login, Detectors("on", d12), {"IDN?"}}),
-          Join({login, Detectors("on", d12), {"D1"}, Detectors("off", d12)})},
+         {Join({on12, {"D1"}}), Join({on12, {"IDN?"}}), Join({on12, {"D1"}, Detectors("off", {"D1", "D2"})})},
          {}},
-    };
-    for (const std::string kind : {"TCPIP", "VISA"})
-        for (const auto &row : rows) {
-            SCOPED_TRACE(kind + ": " + row.Name);
-            PecosSimulator a, b;
-            const std::map<char, unsigned> ports{{'A', a.Port()}, {'B', b.Port()}, {'C', RefusingPort()}};
-            HostDriver ad("PONTISPECOS_AD_8", PluginExports::InProcess());
-            ASSERT_EQ(0u, ad.Created);
-            int lock = -1;
-            for (const Step &step : row.Steps) {
-                SCOPED_TRACE(step.Do);
-                std::istringstream words(step.Do);
-                std::string what;
-                words >> what;
-                const auto start = std::chrono::steady_clock::now();
-                uint32_t result = 0;
-                if (what.size() == 1) {
-                    Lines names;
-                    for (std::string name; words >> name;)
-                        names.push_back(name);
-                    SettingsFile settings;
-                    ASSERT_EQ(0u, ad.Load(settings.Server(ports.at(what[0]), kind)
-                                              .Login("user", "pw")
-                                              .Detectors(names, "100")
-                                              .Write()));
-                    ASSERT_EQ(0u, ad.Client()->SetTimeout(nullptr, Timeout));
-                } else if (what[1] == ':') {
-                    ASSERT_TRUE((what[0] == 'A' ? a : b).Control(step.Do.substr(2)));
-                    if (step.Do.substr(2) == "drop") {
-                        ASSERT_TRUE(
-                            (what[0] == 'A' ? a : b).WaitFor([](const std::vector<SimulatorEvent> &events) {
-                                return std::count_if(
-                                           events.begin(), events.end(),
-                                           [](const SimulatorEvent &e) { return e.Kind == "drop"; }) > 0;
-                            }));
-                    }
-                } else if (what == "lock" || what == "unlock") {
-                    if (what == "unlock") {
-                        ::close(lock);
-                        continue;
-                    }
-                    const std::string path = Platform::NamedMutex::LockFilePath(MakeStreamLockName(
-                        kind == "VISA" ? "VISA:" + PecosVisaResource("127.0.0.1", a.Port())
-                                       : "ETHER:tcpip://127.0.0.1:" + std::to_string(a.Port())));
-                    lock = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-                    ASSERT_EQ(0, ::flock(lock, LOCK_EX)) << path;
-                } else if (what == "init") {
-                    result = ad.Init();
-                } else if (what == "deinit") {
-                    result = ad.DeInit();
-                } else if (what == "check") {
-                    result = ad.Check();
-                } else if (what == "read") {
-                    uint32_t channel = 0;
-                    words >> channel;
-                    float value = 0;
-                    result = ad.Read(channel, value);
-                }
-                // Over VISA a refused connect answers VISA's own code.
-                EXPECT_EQ(step.Result == EthernetNotConnected && kind == "VISA" ? VisaResourceNotFound
-                                                                                : step.Result,
-                          result);
-                if (step.Within > 0) {
-                    EXPECT_LT(TestSupport::MillisecondsSince(start), step.Within * Timeout * 1000);
-                }
-            }
-            ad.Remove();
-            for (const auto &[simulator, expected] :
-                 {std::pair<PecosSimulator *, const std::vector<Lines> *>{&a, &row.A}, {&b, &row.B}}) {
-                EXPECT_TRUE(simulator->WaitForClosed(expected->size()));
-                ASSERT_EQ(expected->size(), simulator->Count("open"));
-                for (size_t connection = 0; connection < expected->size(); ++connection)
-                    EXPECT_EQ((*expected)[connection],
-                              simulator->Received(static_cast<unsigned>(connection + 1)))
-                        << "connection " << connection + 1;
-            }
-        }
+    });
 }
 
 // The PECOS records of one init, read (event), device check (export and GetValue 56), and

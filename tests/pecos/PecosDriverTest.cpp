@@ -28,21 +28,6 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-const Lines DashLines{"FREQUENCY Frequency ---",
-                      "FIELDSTRENGTH Field ---",
-                      "FORWARDPOWER Forward power ---",
-                      "REFLECTEDPOWER Reflected power ---",
-                      "NETTOPOWER Netto power ---",
-                      "CARRIERLEVEL Carrier level ---",
-                      "AVERAGE Average-field: ---",
-                      "CALCULATEDFIELD Calculated-field: ---",
-                      "MODULATION Modulation ---",
-                      "HEIGHT Height: ---",
-                      "ANGLE Angle: ---",
-                      "CALCULATEDCURRENT Calculated current: ---",
-                      "CALCULATEDVOLTAGE Calculated voltage: ---",
-                      "POLARISATION Polarisation: ---"};
-
 // True when a loopback listener could bind the port now.
 bool LoopbackPortFree(uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -504,23 +489,20 @@ TEST_F(PecosDriverTest, ThePasswordStaysOutOfTheCallLog) {
         SCOPED_TRACE(row.User + ":" + row.Password + " " + row.Kind + (row.Echo ? " echoed" : ""));
         RecordCapture capture(false);
         Lines rules{"--value", "D1=1"};
+        // The echo comes within the wait for quiet input after the login, the reading well after it.
         if (row.Echo)
-            rules.insert(rules.end(), {"--on", "@auth reply=AUTH-" + row.User + ":" + row.Password});
+            rules.insert(rules.end(), {"--on", "@auth delay=30 reply=AUTH-" + row.User + ":" + row.Password,
+                                       "--on", "D1 delay=150"});
         PecosSimulator simulator(rules);
         SettingsFile settings;
         settings.Server(simulator.Port(), row.Kind).Login(row.User, row.Password).Detectors({"D1"});
         HostDriver driver("PONTISPECOS_AD_8");
         ASSERT_EQ(0u, driver.Load(settings.Write()));
         ASSERT_EQ(0u, driver.Init());
-        // An echo later than the wait for quiet input after a login is no reading (0x3000BB23), but
-        // never a reading of the echo.
         const auto read = [&] {
             float value = 0;
-            const DWORD result = driver.Read(0, value);
-            if (!row.Echo || result == 0) {
-                EXPECT_EQ(0u, result);
-                EXPECT_EQ(1.0f, value);
-            }
+            EXPECT_EQ(0u, driver.Read(0, value));
+            EXPECT_EQ(1.0f, value);
         };
         read();
         ASSERT_TRUE(simulator.Control("drop"));
@@ -630,62 +612,105 @@ TEST_F(PecosDriverTest, OverVisaTheSameLinesOnASessionPerDriver) {
               restarted->Received());
 }
 
-// A driver that the host removes while a reconnect switches its detectors on again stops there: the
-// removal answers at once, the read that restores soon after, and no line goes out after it. A
-// switch-off that the removal meets keeps its pauses.
-TEST_F(PecosDriverTest, ARemovedDriverStopsItsRestore) {
-    PecosSimulator simulator({"--value", "D1=1.5"});
-    HostDriver ad("PONTISPECOS_AD_8"), other("PONTISPECOS_AD_8");
-    const Lines names{"D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8"};
-    ASSERT_EQ(0u, ad.Load(mSettings.Server(simulator.Port()).Login("u", "p").Detectors(names).Write()));
-    ASSERT_EQ(0u, ad.Init());
-    SettingsFile slow; // a restore of 17 pauses of 300 ms
-    ASSERT_EQ(0u, ad.Load(slow.Server(simulator.Port()).Login("u", "p").Detectors(names, "300").Write()));
-    ASSERT_TRUE(simulator.WaitForReceived(17)); // the drop finds the connection
-    ASSERT_TRUE(simulator.Control("drop"));
-    ASSERT_TRUE(simulator.WaitForClosed(1));
-    std::thread reading([&] {
-        float value = 0;
-        ad.Read(0, value);
-    });
-    const bool restoring = simulator.WaitFor([](const std::vector<SimulatorEvent> &events) {
-        return std::any_of(events.begin(), events.end(), [](const SimulatorEvent &e) {
-            return e.Connection == 2 && e.Text == "CMD-D1-ENABLE-YES";
-        });
-    });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(0u, ad.Remove());
-    const size_t atRemoval = simulator.Received(2).size();
-    EXPECT_LT(TestSupport::MillisecondsSince(start), 100);
-    reading.join();
-    EXPECT_LT(TestSupport::MillisecondsSince(start), 400) << "the removed driver went on restoring";
-    ASSERT_TRUE(restoring);
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    EXPECT_EQ(atRemoval, simulator.Received(2).size()) << "lines after the removal";
+namespace {
 
-    SettingsFile quick, paused;
-    const Lines three{"D1", "D2", "D3"};
-    ASSERT_EQ(0u, other.Load(quick.Server(simulator.Port()).Login("u", "p").Detectors(three).Write()));
-    ASSERT_EQ(0u, other.Init());
-    ASSERT_EQ(0u,
-              other.Load(paused.Server(simulator.Port()).Login("u", "p").Detectors(three, "200").Write()));
-    double took = 0;
-    std::thread deInit([&] {
-        const auto begin = std::chrono::steady_clock::now();
-        EXPECT_EQ(0u, other.DeInit());
-        took = TestSupport::MillisecondsSince(begin);
+// What the host does in a thread while it removes the driver, and what the driver has left on.
+struct RemovalRow {
+    const char *Name;
+    const char *Key;
+    const char *Kind;   // of the stream
+    Lines Names;        // the detector map
+    const char *Delay;  // the toggle delay once initialised
+    const char *Before; // "drop": the server closes the connection; "away": it is gone
+    std::function<uint32_t(HostDriver &)> Call;
+    size_t RemoveAt; // the host removes the driver once the server received this many lines, or (0) once
+                     // the call connects again
+    Lines Warned;    // the detectors the removal names as left on
+};
+
+// The call ends soon after the removal with 0x300000D0 and no connect, login or line goes out after
+// it; the removal names what stays switched on.
+void RunRemoval(const RemovalRow &row) {
+    SCOPED_TRACE(row.Name + std::string(" ") + row.Kind);
+    RecordCapture capture(false);
+    auto simulator = std::make_unique<PecosSimulator>(std::vector<std::string>{"--value", "D1=1.5"});
+    const unsigned port = simulator->Port();
+    HostDriver driver(row.Key);
+    SettingsFile quick, settings;
+    ASSERT_EQ(0u, driver.Load(quick.Server(port, row.Kind).Login("u", "p").Detectors(row.Names).Write()));
+    ASSERT_EQ(0u, driver.Init());
+    ASSERT_EQ(
+        0u,
+        driver.Load(settings.Server(port, row.Kind).Login("u", "p").Detectors(row.Names, row.Delay).Write()));
+    if (row.Before == std::string("drop")) {
+        ASSERT_TRUE(simulator->Control("drop"));
+        ASSERT_TRUE(simulator->WaitForClosed(1));
+    } else if (row.Before == std::string("away")) {
+        simulator.reset();
+    }
+    std::atomic<uint32_t> result{0};
+    std::thread call([&] { result = row.Call(driver); });
+    const bool reached = row.RemoveAt > 0
+                             ? simulator->WaitForReceived(row.RemoveAt)
+                             : capture.WaitFor([](const std::vector<Quellin::Record> &records) {
+                                   return std::any_of(records.begin(), records.end(),
+                                                      [](auto &r) { return r.Function == L"Reconnect()"; });
+                               });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0u, driver.Remove());
+    const size_t atRemoval = simulator ? simulator->Received().size() : 0;
+    call.join();
+    EXPECT_TRUE(reached);
+    EXPECT_LT(TestSupport::MillisecondsSince(start), 1000) << "the removed driver went on";
+    EXPECT_EQ(0x300000D0u, result.load());
+    if (simulator) {
+        EXPECT_EQ(atRemoval, simulator->Received().size()) << "lines after the removal";
+    }
+    const std::vector<Quellin::Record> records = capture.Records();
+    const size_t warnings = std::count_if(records.begin(), records.end(), [&](const Quellin::Record &r) {
+        return r.Raw.find(L"Detectors left switched on at ") != std::wstring::npos;
     });
-    EXPECT_TRUE(simulator.WaitFor([](const std::vector<SimulatorEvent> &events) {
-        return std::any_of(events.begin(), events.end(),
-                           [](const SimulatorEvent &e) { return e.Text == "CMD-D1-ENABLE-NO"; });
-    }));
-    EXPECT_EQ(0u, other.Remove());
-    deInit.join();
-    // Four pauses of 200 ms; the removal came after the first line.
-    EXPECT_GE(took, 600) << "the switch-off cut its pauses";
-    ASSERT_TRUE(simulator.WaitForReceived(simulator.Received().size()));
-    const Lines received = simulator.Received();
-    EXPECT_EQ(Detectors("off", three), Lines(received.end() - 3, received.end()));
+    EXPECT_EQ(row.Warned.empty() ? 0u : 1u, warnings);
+    std::string names;
+    for (const std::string &name : row.Warned)
+        names += (names.empty() ? "" : ", ") + name;
+    if (!row.Warned.empty()) {
+        EXPECT_TRUE(std::any_of(records.begin(), records.end(), [&](const Quellin::Record &r) {
+            return r.Raw.find(ToStdWstring(std::to_string(port) + "::SOCKET: " + names)) !=
+                       std::wstring::npos ||
+                   r.Raw.find(ToStdWstring(std::to_string(port) + ": " + names)) != std::wstring::npos;
+        })) << names;
+    }
+}
+
+} // namespace
+
+// A driver that the host removes while a call of another thread works - a restore, a switch-off, a
+// connect to a server that is away, the screen lines of TestStopped - stops there: no connect,
+// login or line goes out after the removal, the call answers 0x300000D0, and the removal names the
+// detectors it leaves switched on.
+TEST_F(PecosDriverTest, ARemovedDriverSendsNothingMore) {
+    const Lines eight{"D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8"}, three{"D1", "D2", "D3"};
+    auto read = [](HostDriver &driver) {
+        float value = 0;
+        return driver.Read(0, value);
+    };
+    auto event = [](uint32_t number) {
+        return [number](HostDriver &driver) { return driver.Event(number, 0.0); };
+    };
+    const auto deInit = [](HostDriver &driver) { return driver.DeInit(); };
+    const char *ad = "PONTISPECOS_AD_8", *eut = "PONTISPECOS_EUT_8";
+    const RemovalRow rows[] = {
+        {"a restore", ad, "TCPIP", eight, "300", "drop", read, 17 + 2, eight},
+        {"a switch-off", ad, "TCPIP", three, "200", "", deInit, 7 + 1, {"D2", "D3"}},
+        {"a read while the server is away", ad, "TCPIP", three, "0", "away", read, 0, three},
+        {"a read while the server is away", ad, "VISA", three, "0", "away", read, 0, three},
+        {"an event while the server is away", eut, "TCPIP", {}, "0", "away", event(41), 0, {}},
+        {"an event while the server is away", eut, "VISA", {}, "0", "away", event(41), 0, {}},
+        {"TestStopped", eut, "TCPIP", {}, "0", "", event(2), 15 + 1, {}},
+    };
+    for (const RemovalRow &row : rows)
+        RunRemoval(row);
 }
 
 // Both drivers on one server, over each stream kind, as a lab uses them, each on a connection of its

@@ -188,6 +188,22 @@ inline std::vector<std::string> Join(std::initializer_list<std::vector<std::stri
     return all;
 }
 
+// The EUT controller's fourteen screen lines of InitDevice and TestStopped.
+inline const std::vector<std::string> DashLines{"FREQUENCY Frequency ---",
+                                                "FIELDSTRENGTH Field ---",
+                                                "FORWARDPOWER Forward power ---",
+                                                "REFLECTEDPOWER Reflected power ---",
+                                                "NETTOPOWER Netto power ---",
+                                                "CARRIERLEVEL Carrier level ---",
+                                                "AVERAGE Average-field: ---",
+                                                "CALCULATEDFIELD Calculated-field: ---",
+                                                "MODULATION Modulation ---",
+                                                "HEIGHT Height: ---",
+                                                "ANGLE Angle: ---",
+                                                "CALCULATEDCURRENT Calculated current: ---",
+                                                "CALCULATEDVOLTAGE Calculated voltage: ---",
+                                                "POLARISATION Polarisation: ---"};
+
 // The lines without reply of an AD converter's detectors: "on" gives ENABLE and ACTIVATE of each.
 inline std::vector<std::string> Detectors(const std::string &state, const std::vector<std::string> &names) {
     std::vector<std::string> lines;

@@ -2,9 +2,11 @@
 // `pecos-simulator --help` tells its options, events, answers and control commands; the rules are
 // told in SimulatorRules.h.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +25,7 @@
 #include <queue>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "SimulatorRules.h"
 #include "common/CommandLine.h"
@@ -49,6 +52,31 @@ void Record(unsigned connection, const std::string &event) {
         std::fputs(line.c_str(), stdout);
         std::fflush(stdout);
     }
+}
+
+// Files locked by rules, until the control "unlock".
+std::mutex gLocksMutex;
+std::vector<int> gLocks;
+
+void HoldLock(unsigned connection, const std::string &path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0 || ::flock(fd, LOCK_EX) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(gLocksMutex);
+        gLocks.push_back(fd);
+    }
+    Record(connection, "lock " + PecosSim::Escape(path));
+}
+
+void ReleaseLocks() {
+    std::lock_guard<std::mutex> lock(gLocksMutex);
+    for (const int fd : gLocks)
+        ::close(fd);
+    gLocks.clear();
 }
 
 void Say(const std::string &text) {
@@ -119,6 +147,8 @@ public:
     }
 
     void Carry(const PecosSim::Answer &answer) {
+        if (!answer.LockPath.empty())
+            HoldLock(mId, answer.LockPath);
         if (answer.Stop) {
             Record(mId, "stop");
             StopServing();
@@ -351,6 +381,8 @@ bool Control(const std::string &line) {
         gBehaviour.SetIdentification(PecosSim::Unescape(rest));
     else if (verb == "drop" || verb == "reset")
         Connection::DropAll(verb == "reset");
+    else if (verb == "unlock")
+        ReleaseLocks();
     else if (verb != "sync" && !verb.empty())
         ok = false;
     Say(ok ? "ok" : "error " + line);
@@ -370,7 +402,7 @@ void PrintUsage() {
         "port) and prints \"listening ADDRESS PORT\" once it accepts connections. Every event goes, one\n"
         "line each, to the --log file and (unless --quiet) to standard output:\n"
         "  N open | N < LINE | N > REPLY | N cut TEXT | N partial TEXT | N drop | N reset | N stop |\n"
-        "  N close\n"
+        "  N lock PATH | N close\n"
         "N numbers the connections from 1; texts are escaped (\\n \\r \\t \\\\ \\xHH); \"cut\" is the part "
         "of\n"
         "a reply that went out before a rule's cut closed the connection.\n"
@@ -378,15 +410,15 @@ void PrintUsage() {
         "detector name with its --value text or a generated reading; AUTH-, CMD- and screen lines get no\n"
         "answer. --strict: unknown detectors answer \"Failure\"; --require-enable: detectors answer\n"
         "\"Failure\" until enabled and activated.\n"
-        "--on RULE: MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [drop | reset | stop | silent |\n"
-        "  failure | reply=TEXT]; drop closes the connection, reset resets it, stop closes every\n"
-        "  connection and listens no more\n"
+        "--on RULE: MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [lock=PATH] [drop | reset | stop |\n"
+        "  silent | failure | reply=TEXT]; drop closes the connection, reset resets it, stop closes\n"
+        "  every connection and listens no more; lock takes the file lock of PATH before the answer\n"
         "  MATCH is a line, a prefix ending in '*', '*', or @auth @cmd @idn @detector @screen; newer\n"
         "  rules are tried first (numbers up to %lu).\n"
         "--control: commands on standard input, each answered \"ok\" or \"error TEXT\"; ends when it "
         "closes:\n"
-        "  on RULE | clear | value NAME TEXT | idn TEXT | drop | reset | sync | quit (drop closes every\n"
-        "  connection, reset resets every one)\n"
+        "  on RULE | clear | value NAME TEXT | idn TEXT | drop | reset | unlock | sync | quit (drop\n"
+        "  closes every connection, reset resets every one, unlock lets go of the rules' file locks)\n"
         "Exit status: 0, 1 when it cannot listen or open the log, 2 for a usage error.\n",
         PecosSim::LargestRuleNumber);
 }

@@ -148,6 +148,8 @@ std::optional<Rule> ParseRule(const std::string &text, std::string &error) {
         } else if (StartsWith(token, "pace=")) {
             if (!number("pace=", rule.Action.PaceMs))
                 return std::nullopt;
+        } else if (StartsWith(token, "lock=") && token.size() > 5) {
+            rule.Action.LockPath = token.substr(5);
         } else if (StartsWith(token, "times=")) {
             unsigned times = 0;
             if (!number("times=", times))
@@ -238,6 +240,7 @@ Answer Behaviour::Respond(const std::string &line) {
         answer.DelayMs = rule->Action.DelayMs;
         answer.Cut = rule->Action.Cut;
         answer.PaceMs = rule->Action.PaceMs;
+        answer.LockPath = rule->Action.LockPath;
         return answer;
     }
     return DefaultAnswer(line, kind);

@@ -2,8 +2,8 @@
 // demo gives it, and the default answers (identification, detector values, no reply otherwise).
 //
 // A rule is one text:
-//   MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [drop | reset | stop | silent | failure |
-//         reply=TEXT...]
+//   MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [lock=PATH] [drop | reset | stop | silent |
+//         failure | reply=TEXT...]
 //   MATCH    an exact line, a prefix ending in '*', '*' for every line, or a kind: @auth, @cmd,
 //            @idn, @detector, @screen
 //   delay    the answer (or the drop) comes MS milliseconds after the line arrived
@@ -12,6 +12,8 @@
 //            connection closes
 //   pace     the answer goes out one byte every MS milliseconds (later lines of the connection
 //            wait for it)
+//   lock     before the answer the simulator takes the file lock (flock) of PATH, as another
+//            process holding a stream's lock file does, and keeps it until the control "unlock"
 //   drop     the connection is closed (the peer reads its end); reset: it is reset, as a server
 //            that ends with unread input resets it; stop: the server goes away, every connection
 //            is closed and no new one accepted
@@ -44,6 +46,7 @@ struct Answer {
     unsigned DelayMs = 0;        // when, counted from the line's arrival
     std::optional<unsigned> Cut; // send only this many bytes of the reply, then close
     unsigned PaceMs = 0;         // pause between the reply's bytes
+    std::string LockPath;        // a file to lock before answering
 };
 
 struct Rule {

@@ -10,6 +10,10 @@ std::string EthernetDeviceStreamConfig::GetIdentifier() {
     return "ETHER:" + GetAddress();
 }
 
+std::shared_ptr<DeviceStreamConfiguration> EthernetDeviceStreamConfig::Copy() const {
+    return std::make_shared<EthernetDeviceStreamConfig>(*this);
+}
+
 namespace {
 const StreamTypeRegistrar gEthernetStream(EthernetStreamKind, &CreateStreamOf<EthernetDeviceStream>);
 const StreamTypeRegistrar gEthernetConfiguration(EthernetStreamKind,

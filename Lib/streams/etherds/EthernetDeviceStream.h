@@ -15,4 +15,5 @@ class EthernetDeviceStreamConfig : public NetworkBasedDeviceStreamConfig {
 public:
     EthernetDeviceStreamConfig();
     std::string GetIdentifier() override;
+    std::shared_ptr<DeviceStreamConfiguration> Copy() const override;
 };

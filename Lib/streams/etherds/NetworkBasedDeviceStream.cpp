@@ -16,6 +16,7 @@
 #include "core/ProgramSettingsDatabase.h"
 #include "core/StringUtils.h"
 #include "logging/QuellinEntry.h"
+#include "streams/DeviceStreamClient.h"
 #include "platform/SocketSupport.h"
 #include "ui/wxCustomValidator.h"
 
@@ -164,6 +165,7 @@ DWORD NetworkBasedDeviceStream::Connect(HostWindow hWnd,
         SetLockName(identifier);
         entry.Log(QuellinLevelNote, QuellinDescription, "SetLockName(" + identifier + ")");
     }
+    mConnectingClient = clientEntry;
     if (result == 0) {
         if (IsFirstClient(hWnd, clientEntry)) {
             mConfiguration = configuration;
@@ -177,6 +179,7 @@ DWORD NetworkBasedDeviceStream::Connect(HostWindow hWnd,
                 mbConnected = true;
         }
     }
+    mConnectingClient = nullptr;
     if (result == 0 && IsConnected())
         RegisterClient(hWnd, clientEntry);
     entry.Log(result == 0 ? QuellinLevelComplete : QuellinLevelError, L"Err", result);
@@ -256,8 +259,10 @@ DWORD NetworkBasedDeviceStream::InternalConnect(HostWindow hWnd) {
         const uint32_t timeout = TimeoutMilliseconds();
         bool connected = false;
         // A refused connection is tried again until the time-out has passed, with a pause between
-        // that sleeps: a host waiting on a stopped server holds no processor core.
-        while (!connected && mTimer.ElapsedSince(start) < timeout) {
+        // that sleeps: a host waiting on a stopped server holds no processor core. A client that
+        // gave up ends the tries.
+        while (!connected && mTimer.ElapsedSince(start) < timeout &&
+               (mConnectingClient == nullptr || !mConnectingClient->ConnectAbandoned())) {
             client->Connect(*address, true);
             mParameters.Delayer.StoreLastCommunicationTime();
             connected = client->IsConnected();

@@ -1,0 +1,46 @@
+// A PECOS driver's session: its server, phase, switched-on record and restore count.
+#include "pecos/PecosSession.h"
+
+#include <algorithm>
+
+#include "logging/QuellinEntry.h"
+#include "streams/DeviceStreamConfiguration.h"
+
+PecosSession::PecosSession(std::shared_ptr<DeviceStreamConfiguration> configuration)
+    : mConfiguration(std::move(configuration)),
+      msServer(mConfiguration ? mConfiguration->GetIdentifier() : std::string()) {}
+
+PecosSession::~PecosSession() {
+    Abandon("RemoveDeviceDriver");
+}
+
+bool PecosSession::IsSwitchedOn(const std::string &sName) const {
+    return std::find(mSwitchedOn.begin(), mSwitchedOn.end(), sName) != mSwitchedOn.end();
+}
+
+void PecosSession::RecordSwitchedOn(const std::string &sName) {
+    if (!IsSwitchedOn(sName))
+        mSwitchedOn.push_back(sName);
+}
+
+void PecosSession::RecordSwitchedOff(const std::string &sName) {
+    mSwitchedOn.erase(std::remove(mSwitchedOn.begin(), mSwitchedOn.end(), sName), mSwitchedOn.end());
+}
+
+void PecosSession::TakeOver(PecosSession &earlier) {
+    for (const std::string &name : earlier.mSwitchedOn)
+        RecordSwitchedOn(name);
+    earlier.mSwitchedOn.clear();
+}
+
+void PecosSession::Abandon(const char *sFunction) {
+    if (mSwitchedOn.empty())
+        return;
+    std::string names;
+    for (const std::string &name : mSwitchedOn)
+        names += (names.empty() ? "" : ", ") + name;
+    QuellinEntry entry("PontisPecosADConverterBase", sFunction);
+    entry.Log(QuellinLevelWarning, QuellinDescription,
+              "Detectors left switched on at " + msServer + ": " + names);
+    mSwitchedOn.clear();
+}
