@@ -168,7 +168,9 @@ DWORD HTTPDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool
     }
     entry.LogEnd(ResultSeverityText(result), L"Read", msResponse, L"Err", result, L"Response",
                  mdwResponseResult);
-    entry.Log(QuellinLevelNote, L"Message", "HTTP(" + sCommand + "),(" + msResponse + ")");
+    // The text of a large response is built only for a collector.
+    if (QuellinEntry::IsCollectorListening())
+        entry.Log(QuellinLevelNote, L"Message", "HTTP(" + sCommand + "),(" + msResponse + ")");
     return result;
 }
 
