@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <thread>
+#include <tuple>
 
 #include "LoopbackServer.h"
 #include "StreamClientFixture.h"
@@ -131,12 +132,7 @@ TEST_F(HTTPStreamTest, AFaultyResponseAnswersItsCodeWithinTheTimeOut) {
     using E = WebServer::Ending;
     const std::string cut = "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\n+1.2";
     const std::string length = "HTTP/1.1 200 OK\r\nContent-Length: ";
-    const struct {
-        std::string Response;
-        E End;
-        DWORD Code;
-        const char *Body;
-    } cases[] = {
+    const std::tuple<std::string, E, DWORD, const char *> cases[] = {
         {cut, E::Close, 0x300002D5, ""},
         {cut, E::Stall, 0x300002D5, ""},
         {cut, E::Reset, 0x300002D5, ""},
@@ -148,17 +144,18 @@ TEST_F(HTTPStreamTest, AFaultyResponseAnswersItsCodeWithinTheTimeOut) {
         {"HTTP/1.1 200 OK\r\n\r\n12.5\n", E::Flood, 0, "12.5"},
         {length + "99999999999\r\n\r\n12.5\n", E::Flood, 0x300002D5, ""},
     };
-    for (const auto &c : cases) {
-        const std::string what = "row " + std::to_string(&c - cases);
-        WebServer web({c.Response}, c.End);
-        ASSERT_EQ(0u, Connect(web.Address(), 1.0)) << what;
+    size_t row = 0;
+    for (const auto &[response, ending, code, body] : cases) {
+        SCOPED_TRACE(row++);
+        WebServer web({response}, ending);
+        ASSERT_EQ(0u, Connect(web.Address(), 1.0));
         const uint64_t start = Platform::MonotonicMicroseconds();
-        EXPECT_EQ(0u, mClient.Write(nullptr, "value", false)) << what;
-        EXPECT_LT((Platform::MonotonicMicroseconds() - start) / 1e6, 1.2) << what;
-        EXPECT_LE(Stream().GetResponseBuffer().size(), HTTPDeviceStream::ResponseLimit) << what;
-        std::string body;
-        EXPECT_EQ(c.Code, mClient.Read(nullptr, body, 100)) << what;
-        EXPECT_EQ(c.Body, body) << what;
+        EXPECT_EQ(0u, mClient.Write(nullptr, "value", false));
+        EXPECT_LT((Platform::MonotonicMicroseconds() - start) / 1e6, 1.2);
+        EXPECT_LE(Stream().GetResponseBuffer().size(), HTTPDeviceStream::ResponseLimit);
+        std::string answer;
+        EXPECT_EQ(code, mClient.Read(nullptr, answer, 100));
+        EXPECT_EQ(body, answer);
         EXPECT_EQ(0u, mClient.DisconnectStream(nullptr));
     }
 }
