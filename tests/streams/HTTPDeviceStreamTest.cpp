@@ -1,38 +1,44 @@
-// The HTTP stream against a loopback web server of the tests' own: the request bytes on the wire,
-// one connection per request, the first body line as the answer, the completeness rules of a
-// response, and the deadline of the collection.
+// The HTTP stream against a loopback web server of the tests' own, driven through a driver's stream
+// client: the request bytes on the wire, one connection per request, the first body line as the
+// answer, the completeness rules of a response, and the codes, deadline and bound of a faulty one.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
+#include <tuple>
 
 #include "LoopbackServer.h"
+#include "StreamClientFixture.h"
 #include "StreamTestEnvironment.h"
 #include "core/ProgramSettingsDatabase.h"
 #include "platform/Clock.h"
+#include "streams/DeviceStreamClient.h"
 #include "streams/etherds/HTTPDeviceStream.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-DeviceStreamClient *Client() {
-    static char entry;
-    return reinterpret_cast<DeviceStreamClient *>(&entry);
-}
-
-// Answers each request (on its own connection, in order) with the next response and closes the
-// connection, as a web server without keep-alive does.
+// Answers each request (on its own connection, in order) with the next response and then closes
+// the connection, as a web server without keep-alive does, or resets it, leaves it open, or sends
+// 64 MB more and leaves it open.
 class WebServer {
 public:
-    explicit WebServer(std::vector<std::string> responses) : mResponses(std::move(responses)) {
-        mThread = std::thread([this] {
+    enum class Ending { Close, Reset, Stall, Flood };
+    explicit WebServer(std::vector<std::string> responses, Ending ending = Ending::Close, uint16_t port = 0)
+        : mServer("\n", port), mResponses(std::move(responses)) {
+        mThread = std::thread([this, ending] {
             for (size_t n = 0; n < mResponses.size() && !mStop; ++n) {
                 while (!mStop && (mServer.ConnectionCount() <= n ||
                                   mServer.Received(n).find("\r\n\r\n") == std::string::npos))
                     std::this_thread::sleep_for(2ms);
                 mServer.Send(n, mResponses[n]);
-                mServer.Close(n);
+                for (int block = 0; ending == Ending::Flood && block < 1024 && !mStop; ++block)
+                    mServer.Send(n, std::string(1 << 16, '0'));
+                if (ending == Ending::Close)
+                    mServer.Close(n);
+                else if (ending == Ending::Reset)
+                    mServer.Reset(n);
             }
         });
     }
@@ -50,17 +56,23 @@ private:
     std::thread mThread;
 };
 
+// A driver's client connected to the server named by the host's settings.
 class HTTPStreamTest : public ::testing::Test {
 protected:
-    DWORD Connect(const std::string &address) {
-        mConfiguration->SetAddress(address);
-        mStream.SetTimeout(nullptr, 2.0);
-        return mStream.Connect(nullptr, mConfiguration, Client());
+    DWORD Connect(const std::string &address, double dTimeout = 2.0) {
+        mClient.GetConfigurationManager().SetSupportedStreams("HTTP");
+        SettingsFile file("[Stream Config]\nSelected=HTTP\n[Stream Config.HTTP]\nAddress=" + address + "\n");
+        const DWORD result =
+            file.With([&](auto &database) { return mClient.LoadProgramSettings(nullptr, database); });
+        mClient.SetTimeout(nullptr, dTimeout);
+        return result != 0 ? result : mClient.ConnectStream(nullptr, false);
     }
-    void TearDown() override { mStream.Disconnect(nullptr, Client()); }
+    const HTTPDeviceStream &Stream() {
+        return *DeviceStreamBaseDecorator::FindStreamOfType<HTTPDeviceStream>(mClient.GetEmbeddedStream());
+    }
+    void TearDown() override { mClient.DisconnectStream(nullptr); }
 
-    std::shared_ptr<HTTPDeviceStreamConfig> mConfiguration = std::make_shared<HTTPDeviceStreamConfig>();
-    HTTPDeviceStream mStream;
+    DeviceStreamClientWithStream mClient{""};
 };
 
 const char *const Hello = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
@@ -76,11 +88,11 @@ TEST_F(HTTPStreamTest, EachCommandIsOneGetRequestOnItsOwnConnection) {
     WebServer web(std::vector<std::string>(std::size(cases), Hello));
     ASSERT_EQ(0u, Connect(web.Address()));
     for (size_t n = 0; n < std::size(cases); ++n) {
-        EXPECT_EQ(0u, mStream.Write(nullptr, cases[n].first, false)) << n;
+        EXPECT_EQ(0u, mClient.Write(nullptr, cases[n].first, false)) << n;
         EXPECT_TRUE(web.Server().WaitForReceived(n, cases[n].second))
             << n << ": " << web.Server().Received(n);
         std::string body;
-        EXPECT_EQ(0u, mStream.Read(nullptr, body, 100));
+        EXPECT_EQ(0u, mClient.Read(nullptr, body, 100));
         EXPECT_EQ("hello", body);
     }
     EXPECT_EQ(std::size(cases), web.Server().ConnectionCount());
@@ -93,13 +105,13 @@ TEST_F(HTTPStreamTest, ReadGivesTheFirstBodyLineOnce) {
     const std::pair<const char *, const char *> answers[] = {{"a", "hello"}, {"b", "12.5 dBm"}, {"c", ""}};
     for (const auto &[path, body] : answers) {
         const uint64_t t0 = Platform::MonotonicMicroseconds();
-        EXPECT_EQ(0u, mStream.Write(nullptr, path, false));
+        EXPECT_EQ(0u, mClient.Write(nullptr, path, false));
         // The server's close ends the request, not the time-out.
         EXPECT_LT((Platform::MonotonicMicroseconds() - t0) / 1e6, 1.0) << path;
         std::string response = "old";
-        EXPECT_EQ(0u, mStream.Read(nullptr, response, 1));
+        EXPECT_EQ(0u, mClient.Read(nullptr, response, 1));
         EXPECT_EQ(body, response);
-        EXPECT_EQ(StreamResult::HttpAllDataRead, mStream.Read(nullptr, response, 1));
+        EXPECT_EQ(StreamResult::HttpAllDataRead, mClient.Read(nullptr, response, 1));
         EXPECT_EQ("", response);
     }
 }
@@ -109,34 +121,63 @@ TEST_F(HTTPStreamTest, WriteReadGivesTheBody) {
     ASSERT_EQ(0u, Connect(web.Address()));
     std::string response;
     DWORD count = 100;
-    EXPECT_EQ(0u, mStream.WriteReadUntilAnswer(nullptr, "/value", response, count, 0));
+    EXPECT_EQ(0u, mClient.WriteReadUntilAnswer(nullptr, "/value", response, count, 0));
     EXPECT_EQ("42.0", response);
 }
 
-// A server that trickles a body that never completes and never closes: the request still ends.
-TEST_F(HTTPStreamTest, CollectingTheResponseEndsAtTheTimeout) {
-    LoopbackServer server;
-    std::atomic<bool> stop{false};
-    std::thread trickle([&] {
-        if (!server.WaitForReceived(0, "GET /slow HTTP/1.1\r\n\r\n"))
-            return;
-        server.Send(0, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
-        for (int i = 0; i < 200 && !stop; ++i) {
-            server.Send(0, "more\n");
-            std::this_thread::sleep_for(50ms);
-        }
+// A body shorter than its length, an error status, a length of any size and a server that never
+// stops sending: the exchange ends within its time-out with the response's code, keeps at most
+// the bounded response, and Read gives the first body line unless the body was cut.
+TEST_F(HTTPStreamTest, AFaultyResponseAnswersItsCodeWithinTheTimeOut) {
+    using E = WebServer::Ending;
+    const std::string cut = "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\n+1.2";
+    const std::string length = "HTTP/1.1 200 OK\r\nContent-Length: ";
+    const std::tuple<std::string, E, DWORD, const char *> cases[] = {
+        {cut, E::Close, 0x300002D5, ""},
+        {cut, E::Stall, 0x300002D5, ""},
+        {cut, E::Reset, 0x300002D5, ""},
+        {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 15\r\n\r\n42 broken probe", E::Close,
+         0x300002DA, "42 broken probe"},
+        {"HTTP/1.1 404 Not Found\r\n\r\nno such path\n", E::Close, 0x300002DA, "no such path"},
+        {length + std::string(30000, '9') + "\r\n\r\n+1.2\n", E::Close, 0, "+1.2"},
+        {length + std::string(1000000, '9') + "\r\n\r\n+1.2\n", E::Stall, 0, "+1.2"},
+        {"HTTP/1.1 200 OK\r\n\r\n12.5\n", E::Flood, 0, "12.5"},
+        {length + "99999999999\r\n\r\n12.5\n", E::Flood, 0x300002D5, ""},
+    };
+    size_t row = 0;
+    for (const auto &[response, ending, code, body] : cases) {
+        SCOPED_TRACE(row++);
+        WebServer web({response}, ending);
+        ASSERT_EQ(0u, Connect(web.Address(), 1.0));
+        const uint64_t start = Platform::MonotonicMicroseconds();
+        EXPECT_EQ(0u, mClient.Write(nullptr, "value", false));
+        EXPECT_LT((Platform::MonotonicMicroseconds() - start) / 1e6, 1.2);
+        EXPECT_LE(Stream().GetResponseBuffer().size(), HTTPDeviceStream::ResponseLimit);
+        std::string answer;
+        EXPECT_EQ(code, mClient.Read(nullptr, answer, 100));
+        EXPECT_EQ(body, answer);
+        EXPECT_EQ(0u, mClient.DisconnectStream(nullptr));
+    }
+}
+
+// A server that refuses connections for a while and then stalls: the time-out counts from the
+// request's start, the connect included.
+TEST_F(HTTPStreamTest, ALateConnectLeavesLessTimeForTheResponse) {
+    auto web = std::make_unique<WebServer>(std::vector<std::string>{});
+    const uint16_t port = web->Server().Port();
+    ASSERT_EQ(0u, Connect(web->Address(), 1.0));
+    web.reset();
+    std::thread late([&] {
+        std::this_thread::sleep_for(600ms);
+        web = std::make_unique<WebServer>(
+            std::vector<std::string>{"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n"},
+            WebServer::Ending::Stall, port);
     });
-    ASSERT_EQ(0u, Connect(server.Address()));
-    mStream.SetTimeout(nullptr, 1.0);
     const uint64_t start = Platform::MonotonicMicroseconds();
-    EXPECT_EQ(0u, mStream.Write(nullptr, "slow", false));
-    const double seconds = (Platform::MonotonicMicroseconds() - start) / 1e6;
-    stop = true;
-    trickle.join();
-    EXPECT_LT(seconds, 4.0);
-    std::string body;
-    EXPECT_EQ(0u, mStream.Read(nullptr, body, 1));
-    EXPECT_EQ("more", body);
+    EXPECT_EQ(0u, mClient.Write(nullptr, "value", false));
+    EXPECT_LT((Platform::MonotonicMicroseconds() - start) / 1e6, 1.2);
+    late.join();
+    ASSERT_TRUE(web->Server().WaitForReceived(0, "GET /value HTTP/1.1\r\n\r\n"));
 }
 
 // A keep-alive server answers on the connection and never closes it: the response is complete
@@ -147,10 +188,10 @@ TEST_F(HTTPStreamTest, AKeepAliveServerCostsNoTimeOut) {
     ASSERT_EQ(0u, Connect(server.Address()));
     for (const char *path : {"a", "b"}) {
         const uint64_t start = Platform::MonotonicMicroseconds();
-        EXPECT_EQ(0u, mStream.Write(nullptr, path, false));
+        EXPECT_EQ(0u, mClient.Write(nullptr, path, false));
         EXPECT_LT((Platform::MonotonicMicroseconds() - start) / 1e6, 1.0) << path;
         std::string body;
-        EXPECT_EQ(0u, mStream.Read(nullptr, body, 1));
+        EXPECT_EQ(0u, mClient.Read(nullptr, body, 1));
         EXPECT_EQ("hello", body);
     }
     EXPECT_EQ(2u, server.ConnectionCount());
@@ -166,6 +207,8 @@ TEST(HTTPResponse, CompleteByLengthOrByItsEnd) {
         {"HTTP/1.0 200 OK\nContent-Length: 2\n\nok", true},
         {"HTTP/1.0 200 OK\nServer: x\n\n", true},
         {"HTTP/1.1 200 OK\nServer: x\n\n", false},
+        {"HTTP/1.1 200 OK\nVia: HTTP/1.0 proxy\n\n", false},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 4294967301\r\n\r\nhello", false},
         {"HTTP/1.1 200 OK\r\nServer: x\r\n\r\n", true},
         {"HTTP/1.1 200 OK\r\nServer: x\r\n\r\nbody", false},
         {"HTTP/1.1 200 OK\r\nServer: x\r\n\r\nbody\n", true},

@@ -32,14 +32,15 @@ public:
     // sent back on the same connection (nothing when empty).
     using Responder = std::function<std::string(const std::string &line)>;
 
-    explicit LoopbackServer(std::string lineEnd = "\n") : mLineEnd(std::move(lineEnd)) {
+    // Port 0: an ephemeral port.
+    explicit LoopbackServer(std::string lineEnd = "\n", uint16_t port = 0) : mLineEnd(std::move(lineEnd)) {
         mListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int on = 1;
         ::setsockopt(mListener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = 0;
+        address.sin_port = htons(port);
         ::bind(mListener, reinterpret_cast<sockaddr *>(&address), sizeof(address));
         ::listen(mListener, 16);
         socklen_t length = sizeof(address);

@@ -7,23 +7,49 @@
 // one. Blanks and other control characters inside it would break the request line: they go out
 // percent-encoded, everything else as written. Collecting stops as soon as the body its
 // Content-Length names is in, when the server closes the connection (the end of a response
-// without a length), or when the stream's time-out has passed since the request went out; bytes
-// that came with the response are kept with it. A connection the server left open (keep-alive)
-// is then closed by the stream.
+// without a length), or when the stream's time-out has passed since the Write began (connect
+// included); bytes that came with the response are kept with it, the first ResponseLimit bytes
+// of them. A connection the server left open (keep-alive) is then closed by the stream.
+//
+// The header is scanned line by line once its empty line is in. A Content-Length whose number is
+// missing or does not fit 64 bits is no usable length: such a response ends with the connection.
+// Read answers EthernetReadError (and no text) for a body shorter than its Content-Length, and
+// HttpStatusNotSuccess (with the first body line) for a status outside 2xx.
 //
 // HTTPDeviceStreamConfig keeps its address in the table "HTTP" (key "Address").
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "streams/etherds/NetworkBasedDeviceStream.h"
 
+// What the header of a response says, read as far as the response has come: where the body
+// starts (after the first "\r\n\r\n", in an HTTP/1.0 response also "\n\n") and the number of the
+// first Content-Length line. Scan looks only at what came since its last call.
+struct HttpResponseHead {
+    enum class Length { Absent, Unusable, Given };
+
+    void Scan(const std::string &sResponse);
+
+    size_t BodyStart = std::string::npos;
+    Length LengthKind = Length::Absent;
+    uint64_t BodyLength = 0;
+
+private:
+    size_t mScanned = 0;
+};
+
 class HTTPDeviceStream : public NetworkBasedDeviceStream {
 public:
+    // The most of a response that is kept; the rest is received and dropped.
+    static constexpr size_t ResponseLimit = size_t{4} << 20;
+
     HTTPDeviceStream();
 
     DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) override;
-    // The first line of the body, once; HttpAllDataRead when nothing is left.
+    // The first line of the body, once, with the response's result (see above); HttpAllDataRead
+    // when nothing is left.
     DWORD Read(HostWindow hWnd, std::string &sResponse, DWORD dwCount) override;
     // The TCP clear, then the collected response is dropped.
     DWORD ClearInputBuffers(HostWindow hWnd) override;
@@ -35,10 +61,17 @@ public:
     const std::string &GetResponseBuffer() const { return msResponse; }
 
 private:
-    enum class Complete { No, ByLength, WithoutLength };
-    Complete Completeness(const std::string &sResponse);
+    // Takes a received chunk into the response, within ResponseLimit.
+    void Collect(const std::string &sChunk);
+    bool IsCompleteByLength() const;
+    // EthernetReadError for a body cut short, HttpStatusNotSuccess for a status outside 2xx, else 0.
+    DWORD ResponseResult() const;
 
     std::string msResponse;
+    HttpResponseHead mHead;
+    // Every byte of the response, kept or not.
+    uint64_t mqwReceived = 0;
+    DWORD mdwResponseResult = 0;
 };
 
 class HTTPDeviceStreamConfig : public NetworkBasedDeviceStreamConfig {

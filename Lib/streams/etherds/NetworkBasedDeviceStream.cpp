@@ -119,6 +119,8 @@ std::string NetworkStreamErrorText(DWORD dwCode, const std::string &sPeer) {
                ". The receiving address should be a local address and port.";
     case StreamResult::EthernetServerNotCreated:
         return "Ethernet server object could not be created";
+    case StreamResult::HttpStatusNotSuccess:
+        return "HTTP response status is not success (2xx)";
     default:
         return std::string();
     }

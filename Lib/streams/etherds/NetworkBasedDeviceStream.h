@@ -39,9 +39,10 @@ constexpr DWORD EthernetTimeout = 0x300002D6;
 constexpr DWORD HttpAllDataRead = 0x300002D7;
 constexpr DWORD EthernetCouldNotConnect = 0x300002D8;
 constexpr DWORD EthernetServerNotCreated = 0x300002D9;
+constexpr DWORD HttpStatusNotSuccess = 0x300002DA;
 } // namespace StreamResult
 
-// The text of a network stream code; empty outside 0x300002D0-0x300002D9. The peer text goes
+// The text of a network stream code; empty outside 0x300002D0-0x300002DA. The peer text goes
 // between the two sentences of 0x300002D8.
 std::string NetworkStreamErrorText(DWORD dwCode, const std::string &sPeer = std::string());
 
