@@ -49,13 +49,14 @@ protected:
         return reinterpret_cast<DeviceStreamClient *>(&mClients[index]);
     }
 
-    // A driver's client on the port, with a time-out of 1 s; junk ones are refused.
-    static std::unique_ptr<DeviceStreamClientWithStream> Driver(bool bSharing, int nPort = Port) {
+    // A driver's client on the port with the time-out; junk ones are refused.
+    static std::unique_ptr<DeviceStreamClientWithStream> Driver(bool bSharing, int nPort = Port,
+                                                                double dTimeout = 1.0) {
         auto client =
             ConnectedDriver("RS-232", "[Stream Config.RS232]\nCOMPortSharing=" + std::to_string(bSharing) +
                                           "\nCOMPort=" + std::to_string(nPort));
-        for (const double seconds : {1.0, std::nan(""), -1.0})
-            EXPECT_EQ(seconds == 1.0 ? 0u : StreamResult::CouldNotSetValue,
+        for (const double seconds : {dTimeout, std::nan(""), -1.0})
+            EXPECT_EQ(seconds == dTimeout ? 0u : StreamResult::CouldNotSetValue,
                       client->SetTimeout(nullptr, seconds));
         return client;
     }
@@ -236,7 +237,7 @@ TEST_F(RS232DeviceStreamTest, TheAnswerOfAProcessKilledWithinItsExchangeIsDroppe
     const pid_t child = fork();
     std::string response;
     if (child == 0)
-        _exit(static_cast<int>(Exchange(*Driver(true), 0, response)));
+        _exit(static_cast<int>(Exchange(*Driver(true, Port, 2.0), 0, response)));
     ASSERT_EQ("Q0\n", mTerminal.Receive(100, "\n", 5s));
     std::this_thread::sleep_for(100ms);
     kill(child, SIGKILL);
@@ -246,7 +247,7 @@ TEST_F(RS232DeviceStreamTest, TheAnswerOfAProcessKilledWithinItsExchangeIsDroppe
         mTerminal.Send("R0\n");
         Answer(2);
     });
-    ExpectOwnAnswers(*Driver(true), 1, 2);
+    ExpectOwnAnswers(*Driver(true, Port, 2.0), 1, 2);
     instrument.join();
 }
 

@@ -38,11 +38,11 @@ protected:
 
     DWORD Connect() { return mStream.Connect(nullptr, mConfiguration, Client(0)); }
 
-    // A driver's client to the peer, with a time-out of 0.4 s; junk ones are refused.
+    // A driver's client to the peer, with a time-out of 1 s; junk ones are refused.
     std::unique_ptr<DeviceStreamClientWithStream> Driver() {
         auto client = ConnectedDriver("UDP", "[Stream Config.Ethernet]\nAddress=" + mPeer.Address());
-        for (const double seconds : {0.4, std::nan(""), -1.0})
-            EXPECT_EQ(seconds == 0.4 ? 0u : StreamResult::CouldNotSetValue,
+        for (const double seconds : {1.0, std::nan(""), -1.0})
+            EXPECT_EQ(seconds == 1.0 ? 0u : StreamResult::CouldNotSetValue,
                       client->SetTimeout(nullptr, seconds));
         return client;
     }
