@@ -300,13 +300,17 @@ DWORD SerialPort::Read(std::string &text, size_t count, size_t &read) {
             const uint64_t gapEnd = lastByte + mTimeouts.ReadIntervalTimeout;
             deadline = deadline == 0 ? gapEnd : std::min(deadline, gapEnd);
         }
+        // The time-out ends the read with what came, whatever the poll below would answer.
+        if (deadline != 0 && NowMs() >= deadline)
+            return 0;
         short revents = 0;
         const int ready = PollUntil(mFd, POLLIN, deadline, revents);
         if (ready < 0)
             return SerialErrorFromErrno(errno);
         if (ready == 0)
-            return 0; // the time-out ends the read with what came
-        if ((revents & POLLIN) == 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+            return 0;
+        // A terminal whose far end hung up reports input for ever, and each read finds nothing.
+        if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
             return SerialError::IoDevice;
     }
     return 0;
@@ -394,9 +398,10 @@ DWORD SerialPort::WaitForInput(DWORD milliseconds, bool &arrived) {
     const int ready = PollUntil(mFd, POLLIN, NowMs() + milliseconds, revents);
     if (ready < 0)
         return SerialErrorFromErrno(errno);
-    arrived = (revents & POLLIN) != 0;
-    if (!arrived && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+    // A hang-up also reports input: the read would find its end, not bytes.
+    if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
         return SerialError::IoDevice;
+    arrived = (revents & POLLIN) != 0;
     return 0;
 }
 

@@ -4,8 +4,8 @@
 // line is raw, with the settings of a device control block. Reads and writes keep the Windows
 // time-out rules (total read time, gap between bytes, total write time) with deadlines from the
 // monotonic clock. Failures are Windows error numbers: 2 no such port, 5 in use or denied, 87
-// settings the port refuses, 6 not open, 1117 the device failed. Modem-line calls that the device
-// refuses (a pseudo-terminal has no modem lines) count as done.
+// settings the port refuses, 6 not open, 1117 the device failed (or its far end hung up).
+// Modem-line calls that the device refuses (a pseudo-terminal has no modem lines) count as done.
 #pragma once
 
 #include <cstddef>

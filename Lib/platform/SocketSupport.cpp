@@ -71,6 +71,14 @@ bool MakeBlockingInSlices(int socket) {
     return flags >= 0 && ((flags & O_NONBLOCK) == 0 || fcntl(socket, F_SETFL, flags & ~O_NONBLOCK) == 0);
 }
 
+bool TakeEmptyDatagram(int socket) {
+    char unused = 0;
+    // With MSG_TRUNC a peek gives the datagram's whole length, whatever the buffer holds.
+    if (recv(socket, &unused, sizeof unused, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT) != 0)
+        return false;
+    return recv(socket, &unused, sizeof unused, MSG_DONTWAIT) == 0;
+}
+
 long ReceiveWithin(int socket, void *buffer, size_t size, uint32_t milliseconds,
                    const std::atomic<bool> *interrupt) {
     if (socket < 0)

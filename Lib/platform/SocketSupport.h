@@ -18,6 +18,10 @@ int TcpNoDelayOption();
 // interrupt flag (when given; looked at every 20 ms) is set.
 bool WaitReadable(int socket, uint32_t milliseconds, const std::atomic<bool> *interrupt = nullptr);
 
+// When the next datagram waiting on the socket is empty, takes it and answers true; false when
+// none waits or it holds bytes.
+bool TakeEmptyDatagram(int socket);
+
 // The wait that a blocking receive or send of ReceiveWithin makes at most before it returns
 // (with nothing), so that a caller sees an interrupt or its deadline within that time.
 inline constexpr uint32_t ReceiveSliceMilliseconds = 20;

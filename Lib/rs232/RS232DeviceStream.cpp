@@ -232,6 +232,8 @@ RS232DeviceStream::RS232DeviceStream() = default;
 RS232DeviceStream::~RS232DeviceStream() = default;
 
 DWORD RS232DeviceStream::SetTimeout(HostWindow hWnd, double dSeconds) {
+    if (!IsUsableTimeout(dSeconds))
+        return StreamResult::CouldNotSetValue;
     const DWORD driverResult = mDriver.SetTimeout(MillisecondsOf(dSeconds));
     const DWORD baseResult = WriteReadDeviceStream::SetTimeout(hWnd, dSeconds);
     return FirstNonZero(baseResult, driverResult);
@@ -321,6 +323,9 @@ DWORD RS232DeviceStream::Lock(HostWindow hWnd, double dSeconds) {
         result = PortOpen(hWnd);
         bOpened = result == 0;
     }
+    // Its holder died within an exchange: the answer it waited for may still come.
+    if (result == 0 && mLock.TakenFromDeadHolder())
+        mbAnswerMissing = true;
     if (result == 0)
         result = mDriver.Lock(dSeconds);
     if (result != 0) {
@@ -392,7 +397,18 @@ DWORD RS232DeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount)
     const DWORD result =
         mDriver.OptimizedRead(sResponse, dwCount, MillisecondsOf(mParameters.dTimeout), sTermination);
     mParameters.Delayer.StoreLastCommunicationTime();
+    mbAnswerMissing = result != 0 || !EndsAnswer(sResponse, sTermination);
     return result;
+}
+
+bool RS232DeviceStream::EndsAnswer(const std::string &sText, const std::string &sTermination) const {
+    if (sText.empty())
+        return false;
+    if (!sTermination.empty() && EndsWith(sText, sTermination, false))
+        return true;
+    if (mbNewLineReturnIsEndOfString)
+        return sText.back() == '\n' || sText.back() == '\r';
+    return sTermination.empty();
 }
 
 bool RS232DeviceStream::CanUsePort() {
@@ -403,6 +419,15 @@ DWORD RS232DeviceStream::ClearInputBuffers(HostWindow) {
     if (!CanUsePort())
         return 0;
     mParameters.Delayer.WaitRemainingDelay();
+    if (mbAnswerMissing) {
+        mbAnswerMissing = false;
+        mDriver.ClearLastError();
+        DropUntilQuiet([this](uint32_t dwMilliseconds) {
+            DWORD available = 0;
+            return mDriver.WaitCommEvent(dwMilliseconds, available) == 0 && available > 0 &&
+                   mDriver.ClearInBuffer() == 0;
+        });
+    }
     const DWORD result = mDriver.ClearInBuffer();
     mParameters.Delayer.StoreLastCommunicationTime();
     return result;

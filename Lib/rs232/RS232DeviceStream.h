@@ -8,6 +8,11 @@
 // at its count, the read termination, CR or LF at a piece's end (NewLineReturnIsEndOfString) or
 // the stream's time-out. The stream never chooses the port implementation: the driver's default
 // applies (VISA when its library loads, else the serial API).
+//
+// A read that ends without its answer (nothing, or no line end it looks for: cut by the count or
+// the time-out) marks the stream, and so does a lock taken over from a holder that died; the next
+// exchange's clearing of the input then first drops what still comes until the line is quiet, so
+// that a late reply never becomes a later exchange's answer.
 #pragma once
 
 #include <memory>
@@ -119,7 +124,8 @@ public:
     RS232DeviceStream();
     ~RS232DeviceStream() override;
 
-    // The driver's port time-out (milliseconds, truncated) and the stream's.
+    // The driver's port time-out (milliseconds, truncated) and the stream's; a time-out that is
+    // not IsUsableTimeout is refused with CouldNotSetValue and changes neither.
     DWORD SetTimeout(HostWindow hWnd, double dSeconds) override;
     DWORD Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamConfiguration> configuration,
                   DeviceStreamClient *clientEntry) override;
@@ -147,6 +153,9 @@ private:
     DWORD PortClose(HostWindow hWnd);
     // Connected, and with sharing only while the port is open.
     bool CanUsePort();
+    // Whether a read's text ends at a line end the read looks for; without any, whether it is
+    // not empty.
+    bool EndsAnswer(const std::string &sText, const std::string &sTermination) const;
 
     RS232SharedDeviceDriver mDriver;
     int mnCOMPort = 1;
@@ -162,6 +171,7 @@ private:
     bool mbXonXoffFlowControl = false;
     bool mbNewLineReturnIsEndOfString = true;
     UsageCountTemplate<unsigned int> mTransactions; // nested Lock calls of this stream
+    bool mbAnswerMissing = false;                   // the next clearing drops late input first
 };
 
 // The page of an RS-232 stream configuration (XRC panel "RS232StreamConfiguration").

@@ -1,6 +1,8 @@
 // The stream base: the defaults of every operation, the client set and the lock.
 #include "streams/DeviceStreamSeparatedReadWrite.h"
 
+#include <algorithm>
+
 #include "core/StringUtils.h"
 #include "core/Timing.h"
 #include "logging/Assertion.h"
@@ -54,6 +56,19 @@ DWORD DeviceStreamSeparatedReadWrite::ReadWithinTimeout(HostWindow hWnd,
     }
     restored = SetTimeout(hWnd, dSaved);
     return result;
+}
+
+void DeviceStreamSeparatedReadWrite::DropUntilQuiet(const std::function<bool(uint32_t)> &waitAndDrop) {
+    Timing timing;
+    const uint32_t timeout = SaturatingToUnsigned(SecondsToMilliseconds(mParameters.dTimeout));
+    const uint32_t quiet = timeout / 4;
+    const uint32_t limit = static_cast<uint32_t>(static_cast<uint64_t>(timeout) * 2 / 5);
+    const uint32_t start = timing.GetMilliseconds();
+    for (;;) {
+        const uint32_t wait = std::min(quiet, timing.RemainingTime(start, limit));
+        if (wait == 0 || !waitAndDrop(wait))
+            break;
+    }
 }
 
 DWORD DeviceStreamSeparatedReadWrite::SetReadTermination(HostWindow, const std::string &sTermination,

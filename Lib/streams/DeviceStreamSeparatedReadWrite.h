@@ -61,6 +61,12 @@ constexpr const char *SharedText(DWORD code) {
 }
 } // namespace StreamResult
 
+// A time-out a stream can take: a number of seconds, 0 or more (not NaN). The RS-232 and UDP
+// streams refuse any other with StreamResult::CouldNotSetValue and keep the one they had.
+inline bool IsUsableTimeout(double dSeconds) {
+    return dSeconds >= 0.0;
+}
+
 // The command with ";*OPC?" appended ("*OPC?" alone for an empty one) when waiting for operation
 // complete; else the command itself.
 std::string WithOperationCompleteQuery(const std::string &sCommand, bool bWaitForOPC);
@@ -137,6 +143,11 @@ protected:
     // piece and clears bMore when the response is complete. The code that ended the loop.
     DWORD ReadWithinTimeout(HostWindow hWnd, const std::function<DWORD(bool &bMore)> &readPiece,
                             DWORD &restored);
+    // Drops late input before an exchange writes, after one that ended without its answer: until
+    // the input has been quiet for a quarter of the time-out, for at most two fifths of it (so
+    // that with its read and read-again an exchange stays within 2.4 time-outs).
+    // waitAndDrop(ms) waits that long at most for input and drops what came; false when none came.
+    void DropUntilQuiet(const std::function<bool(uint32_t dwMilliseconds)> &waitAndDrop);
 
     // Bytes of the last write; the network and UDP reads keep the count of their last read here
     // as well (GetLastWriteCount then gives that).

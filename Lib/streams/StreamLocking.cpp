@@ -45,7 +45,10 @@ DWORD Mutex::Lock(DWORD dwMilliseconds) {
         return StreamResult::LockNotAvailable;
     switch (mHandle->Wait(dwMilliseconds)) {
     case Platform::WaitObject0:
+        mbTakenFromDeadHolder = false;
+        return 0;
     case Platform::WaitAbandoned:
+        mbTakenFromDeadHolder = true;
         return 0;
     case Platform::WaitTimeout:
         return StreamResult::LockTimeout;

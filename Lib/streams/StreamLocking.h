@@ -44,6 +44,8 @@ public:
     DWORD Create();
     // 0 when obtained (also from a dead holder), LockTimeout, or LockNotAvailable.
     DWORD Lock(DWORD dwMilliseconds);
+    // Whether the last Lock that obtained the mutex took it over from a holder that died.
+    bool TakenFromDeadHolder() const { return mbTakenFromDeadHolder; }
     // 0, also when the calling thread did not hold it.
     DWORD Unlock();
     bool IsOpen() const { return mHandle != nullptr; }
@@ -51,6 +53,7 @@ public:
 private:
     std::wstring msName;
     std::unique_ptr<Platform::NamedMutex> mHandle;
+    bool mbTakenFromDeadHolder = false;
 };
 
 // Manual-reset event, not signalled when created.

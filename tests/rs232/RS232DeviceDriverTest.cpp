@@ -311,6 +311,10 @@ TEST_F(RS232DeviceDriverTest, AReadThatTimesOutGivesWhatCameAndTheTimeoutCode) {
     EXPECT_EQ(0u, driver->Read(buffer, 3, &read));
     EXPECT_EQ(3u, read);
     EXPECT_STREQ("123", buffer);
+
+    // A far end that hung up ends a read at once: the device failed.
+    mTerminal.HangUp();
+    EXPECT_EQ(Platform::SerialError::IoDevice, driver->Read(text, 5));
 }
 
 TEST_F(RS232DeviceDriverTest, AWriteRaisesRTSBeforeAndDropsItAfter) {

@@ -1,17 +1,27 @@
 // The "RS-232" stream over a pseudo-terminal through the serial API: connection without and with
 // port sharing (lock per transaction), the bytes a write puts on the wire, a write-read against a
-// responding instrument, and the configuration's order, identifier, settings and legacy copies.
+// responding instrument, a driver's exchanges against an instrument's faults (late or cut answers,
+// a dead process's answer, a hang-up), and the configuration's order, identifier, settings and
+// legacy copies.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cmath>
+#include <csignal>
+#include <future>
 #include <thread>
 
 #include "core/ProgramSettingsDatabase.h"
 #include "core/StandInLibraries.h"
 #include "platform/SerialPort.h"
 #include "rs232/RS232DeviceStream.h"
+#include "streams/StreamClientFixture.h"
 #include "support/PseudoTerminal.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 // No VISA library on the search path: every port of this program goes through the serial API.
 const StandIns::LanguageLibraryMissing gNoLibraries;
@@ -39,9 +49,50 @@ protected:
         return reinterpret_cast<DeviceStreamClient *>(&mClients[index]);
     }
 
+    // A driver's client on the port with the time-out; junk ones are refused.
+    static std::unique_ptr<DeviceStreamClientWithStream> Driver(bool bSharing, int nPort = Port,
+                                                                double dTimeout = 1.0) {
+        auto client =
+            ConnectedDriver("RS-232", "[Stream Config.RS232]\nCOMPortSharing=" + std::to_string(bSharing) +
+                                          "\nCOMPort=" + std::to_string(nPort));
+        for (const double seconds : {dTimeout, std::nan(""), -1.0})
+            EXPECT_EQ(seconds == dTimeout ? 0u : StreamResult::CouldNotSetValue,
+                      client->SetTimeout(nullptr, seconds));
+        return client;
+    }
+
+    static DWORD Exchange(DeviceStreamClientWithStream &driver, int n, std::string &sResponse) {
+        DWORD count = 100;
+        return driver.WriteRead(nullptr, "Q" + std::to_string(n), sResponse, count, 1);
+    }
+
+    // Exchanges "Q<first>" to "Q<last>" must answer 0 and "R<n>\n" (but exchange nLeftOut).
+    void ExpectOwnAnswers(DeviceStreamClientWithStream &driver, int first, int last, int nLeftOut = 0) {
+        for (int n = first; n <= last; mDone = n++) {
+            std::string response;
+            EXPECT_EQ(0u, Exchange(driver, n, response));
+            EXPECT_TRUE(n == nLeftOut || response == "R" + std::to_string(n) + "\n") << n << ": " << response;
+        }
+    }
+
+    // The instrument answers "Q<n>" with "R<n>\n", exchange 3 by answer3, up to "Q<last>".
+    void Answer(int last, const std::function<void()> &answer3 = nullptr) {
+        for (int n = 0; n != last;) {
+            const std::string q = mTerminal.Receive(100, "\n", 5s);
+            if (q.size() < 3)
+                return;
+            n = std::stoi(q.substr(1));
+            if (n == 3 && answer3)
+                answer3();
+            else
+                mTerminal.Send("R" + std::to_string(n) + "\n");
+        }
+    }
+
     TestSupport::IsolatedEnvironment mEnvironment;
     TestSupport::PseudoTerminal mTerminal{Port};
     int mClients[2] = {};
+    std::atomic<int> mDone{0}; // the last exchange that returned
 };
 
 TEST_F(RS232DeviceStreamTest, WithoutSharingTheFirstClientOpensAndTheLastClosesThePort) {
@@ -155,6 +206,78 @@ TEST_F(RS232DeviceStreamTest, AWriteReadGetsTheInstrumentsReply) {
         EXPECT_EQ(bSharing, PortIsFree());
         stream.Disconnect(nullptr, Client());
     }
+}
+
+// Exchange 3 gives up, or is cut at its count, while its answer still comes: no later exchange
+// takes what came.
+TEST_F(RS232DeviceStreamTest, AnAnswerThatCameLateOrWasCutIsNoLaterExchangesAnswer) {
+    const std::function<void()> answers3[] = {
+        [this] { // late
+            TestSupport::WaitUntil([this] { return mDone >= 3; }, 5s);
+            std::this_thread::sleep_for(30ms);
+            mTerminal.Send("R3\n");
+        },
+        [this] { // 4000 bytes without a line end, more than the count, still coming
+            for (int i = 0; i < 4; ++i, std::this_thread::sleep_for(20ms))
+                mTerminal.Send(std::string(1000, 'x'));
+        }};
+    for (const auto &answer3 : answers3) {
+        auto driver = Driver(false);
+        std::thread instrument([&] { Answer(5, answer3); });
+        ExpectOwnAnswers(*driver, 1, 5, 3);
+        instrument.join();
+    }
+}
+
+// A driver in another process is killed while it waits on the shared port: the answer it waited
+// for, which still comes, is no answer of this process.
+TEST_F(RS232DeviceStreamTest, TheAnswerOfAProcessKilledWithinItsExchangeIsDropped) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the killed opener leaves the terminal exclusive while the test holds it open";
+    const pid_t child = fork();
+    std::string response;
+    if (child == 0)
+        _exit(static_cast<int>(Exchange(*Driver(true, Port, 2.0), 0, response)));
+    ASSERT_EQ("Q0\n", mTerminal.Receive(100, "\n", 5s));
+    std::this_thread::sleep_for(100ms);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    std::thread instrument([this] { // still busy with the dead driver's command
+        std::this_thread::sleep_for(200ms);
+        mTerminal.Send("R0\n");
+        Answer(2);
+    });
+    ExpectOwnAnswers(*Driver(true, Port, 2.0), 1, 2);
+    instrument.join();
+}
+
+// The far end hangs up within an exchange, before or after a part of the answer: that exchange and
+// the next fail at once with a code (and so leave the lock to others).
+TEST_F(RS232DeviceStreamTest, AHungUpPortFailsItsExchangesAtOnce) {
+    for (const bool bPartial : {false, true})
+        for (const bool bSharing : {false, true}) {
+            TestSupport::PseudoTerminal terminal{10};
+            auto driver = Driver(bSharing, 10);
+            std::thread instrument([&] {
+                terminal.Receive(100, "\n");
+                terminal.Send(bPartial ? "R1 par" : "");
+                std::this_thread::sleep_for(100ms);
+                terminal.HangUp();
+            });
+            auto exchanges = std::async(std::launch::async, [&] {
+                for (int n = 1; n <= 2; ++n) {
+                    const auto start = std::chrono::steady_clock::now();
+                    std::string response;
+                    EXPECT_NE(0u, Exchange(*driver, n, response)) << bPartial << bSharing << n;
+                    EXPECT_LT(TestSupport::MillisecondsSince(start), 500.0) << bPartial << bSharing << n;
+                }
+            });
+            if (exchanges.wait_for(10s) != std::future_status::ready) {
+                ADD_FAILURE() << "an exchange on the hung-up port did not return";
+                std::_Exit(1);
+            }
+            instrument.join();
+        }
 }
 
 // ---- Configuration ------------------------------------------------------------------------------

@@ -1,6 +1,6 @@
 // Shared pieces of the stream-client tests: a configuration kind of the tests' own that a manager
-// can hold under any kind id, a manager that takes such configurations directly, and a settings
-// file opened as the host opens it.
+// can hold under any kind id, a manager that takes such configurations directly, a settings file
+// opened as the host opens it, and a driver's client connected from such a file.
 #pragma once
 
 #include <memory>
@@ -82,3 +82,14 @@ public:
 private:
     TestSupport::TempDir mDir;
 };
+
+// A driver's client of the stream kind from the host's settings ("Stream Config" tables), connected.
+inline std::unique_ptr<DeviceStreamClientWithStream> ConnectedDriver(const std::string &sKind,
+                                                                     const std::string &sTables) {
+    auto client = std::make_unique<DeviceStreamClientWithStream>("");
+    client->GetConfigurationManager().SetSupportedStreams(sKind);
+    SettingsFile file("[Stream Config]\nSelected=" + sKind + "\n" + sTables);
+    EXPECT_EQ(0u, file.With([&](auto &db) { return client->LoadProgramSettings(nullptr, db); }));
+    EXPECT_EQ(0u, client->ConnectStream(nullptr, false));
+    return client;
+}

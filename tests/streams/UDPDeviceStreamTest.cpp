@@ -1,13 +1,16 @@
 // The UDP stream against datagram peers on 127.0.0.1: its configuration, the datagrams on the wire
-// and their source port, one datagram per read, the read time-out, and the sound results where no
-// socket exists or the local port is taken. The tests bind the fixed local port 51456 and hold a
-// CTest resource lock for it.
+// and their source port, one datagram per read, the read time-out, a driver's exchanges against a
+// peer's late answer or empty datagram, and the sound results where no socket exists or the local
+// port is taken. The tests bind the fixed local port 51456 and hold a CTest resource lock for it;
+// where another program holds that port they are skipped.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 #include "LoopbackDatagramPeer.h"
+#include "StreamClientFixture.h"
 #include "StreamTestEnvironment.h"
 #include "core/ProgramSettingsDatabase.h"
 #include "platform/Clock.h"
@@ -26,12 +29,23 @@ DeviceStreamClient *Client(int n) {
 class UDPStreamTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        if (!LoopbackDatagramPeer(51456, true).Bound())
+            GTEST_SKIP() << "another program holds the fixed local port 51456";
         mConfiguration->SetAddress(mPeer.Address());
         mStream.SetTimeout(nullptr, 2.0);
     }
     void TearDown() override { mStream.Disconnect(nullptr, Client(0)); }
 
     DWORD Connect() { return mStream.Connect(nullptr, mConfiguration, Client(0)); }
+
+    // A driver's client to the peer, with a time-out of 1 s; junk ones are refused.
+    std::unique_ptr<DeviceStreamClientWithStream> Driver() {
+        auto client = ConnectedDriver("UDP", "[Stream Config.Ethernet]\nAddress=" + mPeer.Address());
+        for (const double seconds : {1.0, std::nan(""), -1.0})
+            EXPECT_EQ(seconds == 1.0 ? 0u : StreamResult::CouldNotSetValue,
+                      client->SetTimeout(nullptr, seconds));
+        return client;
+    }
 
     LoopbackDatagramPeer mPeer;
     std::shared_ptr<UDPDeviceStreamConfig> mConfiguration = std::make_shared<UDPDeviceStreamConfig>();
@@ -165,6 +179,34 @@ TEST_F(UDPStreamTest, APeerThatKeepsSendingHoldsTheClearingNoLongerThanTheTimeou
     stop = true;
     flood.join();
     EXPECT_LT(elapsed, 1500.0);
+}
+
+// The peer answers "Q<n>" with "R<n>\n"; answer 2 comes after its exchange gave up, or after an
+// empty datagram. No exchange answers with another's answer.
+TEST_F(UDPStreamTest, ALateAnswerIsNoLaterExchangesAndAnEmptyDatagramNoAnswer) {
+    for (const bool bLate : {true, false}) {
+        auto driver = Driver();
+        std::atomic<int> done{0};
+        std::thread peer([&] {
+            std::string q;
+            uint16_t sender = 0;
+            for (int n = 1; n <= 3 && mPeer.Receive(q, sender, 3s); ++n) {
+                if (n == 2 && !(bLate && TestSupport::WaitUntil([&] { return done == 2; }, 5s)))
+                    mPeer.SendTo(sender, "");
+                if (n == 2)
+                    std::this_thread::sleep_for(30ms);
+                mPeer.SendTo(sender, "R" + q.substr(1));
+            }
+        });
+        for (int n = 1; n <= 3; done = n++) {
+            std::string response;
+            DWORD count = 100;
+            EXPECT_EQ(0u, driver->WriteRead(nullptr, "Q" + std::to_string(n), response, count, 1));
+            EXPECT_TRUE(response == "R" + std::to_string(n) + "\n" || (bLate && n == 2 && response.empty()))
+                << bLate << n << ": " << response;
+        }
+        peer.join();
+    }
 }
 
 // A name that does not resolve would leave the peer unset, which is this machine.

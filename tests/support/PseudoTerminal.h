@@ -55,6 +55,12 @@ public:
         return attributes;
     }
 
+    // The instrument's side closes, as a cable pulled: the port is hung up for good.
+    void HangUp() {
+        close(mMaster);
+        mMaster = -1;
+    }
+
     // The instrument sends.
     bool Send(const std::string &bytes) {
         return write(mMaster, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());

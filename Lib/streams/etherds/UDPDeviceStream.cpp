@@ -28,6 +28,12 @@ const StreamTypeRegistrar gConfigurationRegistrar(KindId, &CreateConfigurationOf
 
 UDPDeviceStream::UDPDeviceStream() : NetworkBasedDeviceStream(KindId) {}
 
+DWORD UDPDeviceStream::SetTimeout(HostWindow hWnd, double dSeconds) {
+    if (!IsUsableTimeout(dSeconds))
+        return StreamResult::CouldNotSetValue;
+    return NetworkBasedDeviceStream::SetTimeout(hWnd, dSeconds);
+}
+
 bool UDPDeviceStream::IsConnected() {
     return mSocket != nullptr;
 }
@@ -98,7 +104,14 @@ DWORD UDPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount) {
         auto *socket = static_cast<wxDatagramSocket *>(mSocket);
         // A blocking socket would wait for ever: the datagram must be there within the time-out.
         const uint32_t milliseconds = TimeoutMilliseconds();
-        if (Platform::WaitReadable(socket->GetSocket(), milliseconds, &mbInterrupted)) {
+        const uint32_t start = mTimer.GetMilliseconds();
+        bool bReadable = Platform::WaitReadable(socket->GetSocket(), milliseconds, &mbInterrupted);
+        while (bReadable && Platform::TakeEmptyDatagram(socket->GetSocket())) {
+            const uint32_t remaining = mTimer.RemainingTime(start, milliseconds);
+            bReadable =
+                remaining > 0 && Platform::WaitReadable(socket->GetSocket(), remaining, &mbInterrupted);
+        }
+        if (bReadable) {
             const DWORD capacity = std::min(dwCount, LargestDatagram);
             std::vector<char> block(static_cast<size_t>(capacity) + 1);
             wxIPV4address sender;
@@ -118,6 +131,7 @@ DWORD UDPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount) {
     }
     if (dwCount != mdwLastWriteCount && result == 0)
         result = StreamResult::ReadTimeout;
+    mbAnswerMissing = sResponse.empty();
     mParameters.Delayer.StoreLastCommunicationTime();
     entry.LogEnd(ResultSeverityText(result), QuellinDescription,
                  "Read(" + QuoteString(sResponse) + ", " + std::to_string(dwCount) + ")", L"Err", result,
@@ -128,6 +142,15 @@ DWORD UDPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount) {
 DWORD UDPDeviceStream::ClearInputBuffers(HostWindow) {
     // Each receive takes one datagram: all that wait are dropped, but a peer that keeps sending
     // holds the clearing no longer than the time-out.
+    if (mbAnswerMissing && mSocket != nullptr) {
+        mbAnswerMissing = false;
+        DropUntilQuiet([this](uint32_t dwMilliseconds) {
+            if (!Platform::WaitReadable(mSocket->GetSocket(), dwMilliseconds))
+                return false;
+            ReadBytes(DiscardChunk);
+            return true;
+        });
+    }
     const uint32_t start = mTimer.GetMilliseconds();
     const uint32_t timeout = TimeoutMilliseconds();
     // An empty datagram or a reported error is taken like any other: the next one is looked at.

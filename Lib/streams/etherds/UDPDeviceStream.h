@@ -3,7 +3,9 @@
 // of the commands), from any sender. Connecting binds that port; a stream counts as connected
 // while it holds its socket. A Read takes exactly one datagram: one shorter than the count asked
 // for ends with the read time-out, the end of the data for the write-read; so does a Read that
-// saw no datagram within the time-out.
+// saw no datagram within the time-out. Empty datagrams are skipped while the time-out runs.
+// A Read that saw no datagram marks the stream: the next clearing of the input first drops what
+// still comes until the input is quiet, so that a late answer never becomes a later one's.
 //
 // UDPDeviceStreamConfig shares the table "Ethernet" (key "Address") with the TCP configuration.
 #pragma once
@@ -16,6 +18,8 @@ class UDPDeviceStream : public NetworkBasedDeviceStream {
 public:
     UDPDeviceStream();
 
+    // A time-out that is not IsUsableTimeout is refused with CouldNotSetValue and changes nothing.
+    DWORD SetTimeout(HostWindow hWnd, double dSeconds) override;
     // A socket is held.
     bool IsConnected() override;
     // One datagram to the peer, resolved again from the configuration; EthernetNotConnected
@@ -30,6 +34,9 @@ public:
     DWORD InternalConnect(HostWindow hWnd) override;
 
     static constexpr unsigned short LocalPort = 51456;
+
+private:
+    bool mbAnswerMissing = false; // the next clearing drops late datagrams first
 };
 
 class UDPDeviceStreamConfig : public NetworkBasedDeviceStreamConfig {
