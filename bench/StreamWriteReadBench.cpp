@@ -17,6 +17,7 @@
 
 #include "streams/LoopbackServer.h"
 #include "streams/etherds/EthernetDeviceStream.h"
+#include "streams/StandInClient.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ public:
         Ok = Stream.Connect(nullptr, configuration, Client()) == 0;
     }
     ~ConnectedStream() { Stream.Disconnect(nullptr, Client()); }
-    DeviceStreamClient *Client() { return reinterpret_cast<DeviceStreamClient *>(&mClient); }
+    DeviceStreamClient *Client() { return StandInClient(&mClient); }
     EthernetDeviceStream Stream;
     bool Ok = false;
 

@@ -18,6 +18,7 @@
 #include "rs232/RS232DeviceStream.h"
 #include "streams/StreamClientFixture.h"
 #include "support/PseudoTerminal.h"
+#include "streams/StandInClient.h"
 
 namespace {
 
@@ -45,9 +46,7 @@ protected:
         return other.Open(Port) == 0;
     }
 
-    DeviceStreamClient *Client(int index = 0) {
-        return reinterpret_cast<DeviceStreamClient *>(&mClients[index]);
-    }
+    DeviceStreamClient *Client(int index = 0) { return StandInClient(&mClients[index]); }
 
     // A driver's client on the port with the time-out; junk ones are refused.
     static std::unique_ptr<DeviceStreamClientWithStream> Driver(bool bSharing, int nPort = Port,

@@ -10,6 +10,7 @@
 #include "support/TestSupport.h"
 #include "visa/VisaBase.h"
 #include "visa/VisaTestFixtures.h"
+#include "streams/StandInClient.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ TEST_F(RS232VisaTest, TheStreamTalksThroughVisaWithALockPerTransaction) {
     configuration->SetCOMPortSharing(true);
     RS232DeviceStream stream;
     int client = 0;
-    ASSERT_EQ(0u, stream.Connect(nullptr, configuration, reinterpret_cast<DeviceStreamClient *>(&client)));
+    ASSERT_EQ(0u, stream.Connect(nullptr, configuration, StandInClient(&client)));
     stream.SetTimeout(nullptr, 2.0);
     std::thread instrument([this] {
         if (mTerminal.Receive(100, "\n") == "MEAS?\n")
@@ -102,7 +103,7 @@ TEST_F(RS232VisaTest, TheStreamTalksThroughVisaWithALockPerTransaction) {
     EXPECT_EQ("4.25\n", response);
     EXPECT_EQ(nullptr, RS232DeviceDriver::FindSharedRunTimeData(Port)); // closed after the transaction
     EXPECT_EQ(1u, mTrace.Calls("viOpen", "ASRL11::INSTR").size());
-    stream.Disconnect(nullptr, reinterpret_cast<DeviceStreamClient *>(&client));
+    stream.Disconnect(nullptr, StandInClient(&client));
 }
 
 TEST_F(RS232VisaTest, ASlowOpenHoldsUpOnlyItsOwnPort) {

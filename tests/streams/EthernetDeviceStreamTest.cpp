@@ -17,6 +17,7 @@
 #include "core/ProgramSettingsDatabase.h"
 #include "streams/etherds/EthernetDeviceStream.h"
 #include "streams/etherds/HTTPDeviceStream.h"
+#include "StandInClient.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ using namespace std::chrono_literals;
 
 DeviceStreamClient *Client(int n) {
     static char entries[4];
-    return reinterpret_cast<DeviceStreamClient *>(&entries[n]);
+    return StandInClient(&entries[n]);
 }
 
 std::shared_ptr<EthernetDeviceStreamConfig> ConfigurationFor(const std::string &address) {

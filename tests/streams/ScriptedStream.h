@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "streams/DeviceStreamConfiguration.h"
+#include "StandInClient.h"
 
 inline constexpr const char *ScriptedKind = "SCRIPTED";
 
@@ -76,8 +77,8 @@ public:
     std::vector<std::string> Calls;
 };
 
-// Distinct client entries; the stream only keeps their addresses.
+// Distinct client entries.
 inline DeviceStreamClient *ClientEntry(int n) {
     static char entries[8];
-    return reinterpret_cast<DeviceStreamClient *>(&entries[n]);
+    return StandInClient(&entries[n]);
 }

@@ -16,6 +16,7 @@
 #include "platform/Clock.h"
 #include "streams/etherds/EthernetDeviceStream.h"
 #include "streams/etherds/UDPDeviceStream.h"
+#include "StandInClient.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ using namespace std::chrono_literals;
 
 DeviceStreamClient *Client(int n) {
     static char entries[2];
-    return reinterpret_cast<DeviceStreamClient *>(&entries[n]);
+    return StandInClient(&entries[n]);
 }
 
 class UDPStreamTest : public ::testing::Test {

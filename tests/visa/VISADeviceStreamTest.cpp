@@ -9,6 +9,7 @@
 #include "core/ResultCodes.h"
 #include "visa/VISADeviceStream.h"
 #include "visa/VisaTestFixtures.h"
+#include "streams/StandInClient.h"
 
 using namespace VisaTest;
 
@@ -22,9 +23,9 @@ std::shared_ptr<VISADeviceStreamConfiguration> MakeConfiguration(const std::stri
     return configuration;
 }
 
-// Stand-ins for driver-side clients: the stream only counts their addresses.
+// Stand-ins for driver-side clients, one per slot.
 DeviceStreamClient *Client(int &slot) {
-    return reinterpret_cast<DeviceStreamClient *>(&slot);
+    return StandInClient(&slot);
 }
 
 TEST(VISAStreamKindTest, TheKindIsRegisteredWithItsConfiguration) {
