@@ -41,15 +41,15 @@ void DefaultResourcesDLLModule::OnInit() {
     files.Sort();
     wxXmlResource *resources = wxXmlResource::Get();
     resources->InitAllHandlers();
-    std::wstring names;
+    std::vector<std::wstring> names;
     for (const wxString &file : files) {
         if (resources->LoadFile(wxFileName(file))) {
             mLoadedFiles.push_back(file);
-            names += (names.empty() ? L"" : L", ") + ToStdWstring(wxFileName(file).GetFullName());
+            names.push_back(ToStdWstring(wxFileName(file).GetFullName()));
         }
     }
     entry.Log(mLoadedFiles.empty() ? QuellinLevelWarning : QuellinLevelNote, L"Folder", mFolder.Describe(),
-              L"Files", names);
+              L"Files", JoinTexts(names, L", "));
 }
 
 void DefaultResourcesDLLModule::Deinitialize() {
@@ -89,8 +89,4 @@ ResourceFolderChoice ChooseResourceFolder(DLLInstanceHandle instance) {
     folder.AppendDir("xrc");
     choice.Folder = folder.GetPath();
     return choice;
-}
-
-wxString ResourceFolder(DLLInstanceHandle instance) {
-    return ChooseResourceFolder(instance).Folder;
 }

@@ -61,4 +61,3 @@ std::wstring GetModuleFileNameText(DLLInstanceHandle instance);
 
 // The folder of XRC files: $KORVALIS_XRC_PATH when set, else "xrc" beside the module file.
 ResourceFolderChoice ChooseResourceFolder(DLLInstanceHandle instance);
-wxString ResourceFolder(DLLInstanceHandle instance);

@@ -322,6 +322,27 @@ void INIProgramSettingsDatabase::WriteBool(const std::string &key, bool value) {
         WriteStdString(key, value ? "1" : "0");
 }
 
+// ---- MemoryProgramSettingsDatabase ---------------------------------------------------------------
+
+MemoryProgramSettingsDatabase::MemoryProgramSettingsDatabase() : INIProgramSettingsDatabase(std::string()) {}
+
+MemoryProgramSettingsDatabase::~MemoryProgramSettingsDatabase() = default;
+
+std::pair<std::wstring, std::wstring> MemoryProgramSettingsDatabase::Address(const std::string &key) const {
+    return {Platform::AsciiUpper(mTablePath), Platform::AsciiUpper(ToStdWstring(key))};
+}
+
+void MemoryProgramSettingsDatabase::WriteString(const std::string &key, const std::wstring &value) {
+    if (IsOpen())
+        mValues[Address(key)] = value;
+}
+
+std::wstring MemoryProgramSettingsDatabase::ReadString(const std::string &key,
+                                                       const std::wstring &defaultValue) {
+    const auto found = mValues.find(Address(key));
+    return found == mValues.end() ? defaultValue : found->second;
+}
+
 std::shared_ptr<ProgramSettingsDatabase> CreateINIProgramSettingsDatabase(const std::string &fileName) {
     return std::make_shared<INIProgramSettingsDatabase>(fileName);
 }

@@ -1,7 +1,8 @@
 // The settings database: typed values addressed by a table path and a key. The abstract
 // ProgramSettingsDatabase holds the location, the stack of open tables and the open count;
 // TableFullPathProgramSettingsDatabase joins the open tables into one path; INIProgramSettingsDatabase
-// keeps the values in an INI file, one section per table path.
+// keeps the values in an INI file, one section per table path; MemoryProgramSettingsDatabase keeps the
+// same texts in memory.
 //
 // Writes, PushTable and PopTable act only while the database is open; readers work in both states.
 #pragma once
@@ -12,8 +13,10 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 // Byte string whose bytes travel unchanged to and from std::string.
 using U8String = std::basic_string<unsigned char>;
@@ -161,6 +164,23 @@ private:
 
     std::unique_ptr<wchar_t[]> mReadBuffer;
     uint32_t mReadBufferCapacity = 0;
+};
+
+// The texts that the INI store would write, kept in memory as written (sections and keys compared
+// without regard to ASCII case): settings saved into it load back as they were saved.
+class MemoryProgramSettingsDatabase : public INIProgramSettingsDatabase {
+public:
+    MemoryProgramSettingsDatabase();
+    ~MemoryProgramSettingsDatabase() override;
+
+    void WriteString(const std::string &key, const std::wstring &value) override;
+    std::wstring ReadString(const std::string &key, const std::wstring &defaultValue) override;
+    bool IsReadable() const override { return true; }
+
+private:
+    std::pair<std::wstring, std::wstring> Address(const std::string &key) const;
+
+    std::map<std::pair<std::wstring, std::wstring>, std::wstring> mValues;
 };
 
 std::shared_ptr<ProgramSettingsDatabase> CreateINIProgramSettingsDatabase(const std::string &fileName);

@@ -85,12 +85,7 @@ public:
             Current()->mNames.push_back(ToStdWstring(resourceName));
     }
     bool Empty() const { return mNames.empty(); }
-    std::wstring Names() const {
-        std::wstring names;
-        for (const std::wstring &name : mNames)
-            names += (names.empty() ? L"" : L", ") + name;
-        return names;
-    }
+    std::wstring Names() const { return JoinTexts(mNames, L", "); }
 
 private:
     static MissingPages *&Current() {

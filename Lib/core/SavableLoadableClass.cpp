@@ -26,8 +26,17 @@ DWORD SavableLoadableClass::SaveProgramSettings(HostWindow, std::shared_ptr<Prog
     return 0;
 }
 
+namespace {
+
+// An empty name names no file, as a null one does.
+bool NamesNoFile(const char *Filename) {
+    return Filename == nullptr || *Filename == '\0';
+}
+
+} // namespace
+
 DWORD SaveLoadConfigurationConvertor::LoadConfiguration(HostWindow hWnd, const char *Filename) {
-    if (Filename == nullptr)
+    if (NamesNoFile(Filename))
         return ConfigurationNoFileName;
     std::shared_ptr<ProgramSettingsDatabase> database =
         CreateINIProgramSettingsDatabase(std::string(Filename));
@@ -43,7 +52,7 @@ DWORD SaveLoadConfigurationConvertor::LoadConfiguration(HostWindow hWnd, const c
 }
 
 DWORD SaveLoadConfigurationConvertor::SaveConfiguration(HostWindow hWnd, const char *Filename) {
-    if (Filename == nullptr)
+    if (NamesNoFile(Filename))
         return ConfigurationNoFileName;
     std::shared_ptr<ProgramSettingsDatabase> database =
         CreateINIProgramSettingsDatabase(std::string(Filename));

@@ -693,6 +693,19 @@ void SplitString(const std::string &text, std::vector<std::string> &pieces, cons
         pieces.push_back(piece);
 }
 
+template <typename Text>
+Text JoinTexts(const std::vector<Text> &texts, const typename Text::value_type *separator) {
+    Text joined;
+    for (const Text &text : texts) {
+        if (&text != &texts.front())
+            joined += separator;
+        joined += text;
+    }
+    return joined;
+}
+template std::string JoinTexts(const std::vector<std::string> &, const char *);
+template std::wstring JoinTexts(const std::vector<std::wstring> &, const wchar_t *);
+
 bool CaseInsensitiveEqual(const std::string &first, const std::string &second) {
     return Platform::AsciiUpper(first) == Platform::AsciiUpper(second);
 }

@@ -202,5 +202,9 @@ bool MatchesRegex(const std::string &text, const std::string &pattern, bool bIgn
 // without it runs of delimiters are skipped and no piece is empty.
 void SplitString(const std::string &text, std::vector<std::string> &pieces, const std::string &delimiters,
                  bool bKeepEmpty);
+// The texts in order with the separator between each two ("a, b, c"); "" for none. For std::string
+// and std::wstring.
+template <typename Text>
+Text JoinTexts(const std::vector<Text> &texts, const typename Text::value_type *separator);
 // Equal when ASCII letters are compared without regard to case.
 bool CaseInsensitiveEqual(const std::string &first, const std::string &second);

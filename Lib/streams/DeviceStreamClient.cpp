@@ -152,6 +152,8 @@ DWORD DeviceStreamClientWithStreamBase::AddConfigurationDialogPanels(HostWindow 
                                                                      PanelResourceNameList &panels) {
     DWORD result = 0;
     if (!mConfigurationManager.GetDefaultStreamConfigurationLoaded()) {
+        // A dialog that stores nothing leaves the defaults unapplied and the flag unset.
+        mConfigurationManager.KeepSettingsUntilStored();
         result = DefaultStreamConfiguration(hWnd);
         if (result == 0)
             mConfigurationManager.SetDefaultStreamConfigurationLoaded(true);

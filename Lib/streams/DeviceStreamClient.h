@@ -197,7 +197,7 @@ public:
     virtual DWORD LoadProgramSettings(HostWindow hWnd, std::shared_ptr<ProgramSettingsDatabase> &database);
     virtual DWORD SaveProgramSettings(HostWindow hWnd, std::shared_ptr<ProgramSettingsDatabase> &database);
     // The "Communication" page and the "Identification" page; the default stream configuration is
-    // made once before.
+    // made once before, and taken back when that dialog stores nothing.
     DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) override;
 
     virtual DWORD LoadLegacyConfiguration(std::shared_ptr<ProgramSettingsDatabase> &database,

@@ -1,6 +1,7 @@
 // The stream configuration manager and its "Communication" page.
 #include "streams/DeviceStreamConfigurationManager.h"
 
+#include <utility>
 #include <vector>
 
 #include <wx/notebook.h>
@@ -157,9 +158,35 @@ DWORD DeviceStreamConfigurationManager::ShowConfigurationDialog(HostWindow hWnd,
 
 DWORD DeviceStreamConfigurationManager::AddConfigurationDialogPanels(HostWindow,
                                                                      PanelResourceNameList &panels) {
-    PanelResourceNameList::AddUnique(panels, new DeviceStreamConfigurationManagerConfigurationPanel(this),
-                                     PageResourceName, PageTitle);
+    PanelResourceNameList::AddUnique(
+        panels, new DeviceStreamConfigurationManagerConfigurationPanel(this, std::move(mKeptSettings)),
+        PageResourceName, PageTitle);
     return 0;
+}
+
+void DeviceStreamConfigurationManager::KeepSettingsUntilStored() {
+    mKeptSettings = std::make_unique<DeviceStreamSettingsSnapshot>(*this);
+}
+
+// ---- Settings snapshot ----------------------------------------------------------------------------
+
+DeviceStreamSettingsSnapshot::DeviceStreamSettingsSnapshot(DeviceStreamConfigurationManager &manager)
+    : mManager(manager), mbDefaultStreamConfigurationLoaded(manager.GetDefaultStreamConfigurationLoaded()),
+      msSelected(manager.GetSelected()), mSettings(std::make_shared<MemoryProgramSettingsDatabase>()) {
+    mSettings->Open();
+    mSettings->PushTable(DeviceStreamConfigurationManager::TableName);
+    for (const auto &entry : manager.GetConfigurations())
+        entry.second->SaveProgramSettings(mSettings);
+    mSettings->PopTable();
+}
+
+void DeviceStreamSettingsSnapshot::Restore() {
+    mManager.SetDefaultStreamConfigurationLoaded(mbDefaultStreamConfigurationLoaded);
+    mManager.SetSelected(msSelected);
+    mSettings->PushTable(DeviceStreamConfigurationManager::TableName);
+    for (const auto &entry : mManager.GetConfigurations())
+        entry.second->LoadProgramSettings(mSettings);
+    mSettings->PopTable();
 }
 
 bool DeviceStreamConfigurationManager::IsInVisaErrorOrWarningRange(DWORD dwErr) const {
@@ -223,9 +250,19 @@ wxBEGIN_EVENT_TABLE(DeviceStreamConfigurationManagerConfigurationPanel, wxPanel)
 wxEND_EVENT_TABLE()
 
 DeviceStreamConfigurationManagerConfigurationPanel::DeviceStreamConfigurationManagerConfigurationPanel(
-    DeviceStreamConfigurationManager *manager)
-    : mManager(manager) {}
+    DeviceStreamConfigurationManager *manager,
+    std::unique_ptr<DeviceStreamSettingsSnapshot> restoreUnlessStored)
+    : mManager(manager), mRestoreUnlessStored(std::move(restoreUnlessStored)) {}
 // clang-format on
+
+// A page that goes without having stored (a dialog refused or cancelled) puts the settings back.
+DeviceStreamConfigurationManagerConfigurationPanel::~DeviceStreamConfigurationManagerConfigurationPanel() {
+    try {
+        if (mRestoreUnlessStored)
+            mRestoreUnlessStored->Restore();
+    } catch (...) {
+    }
+}
 
 void DeviceStreamConfigurationManagerConfigurationPanel::OnInitDialog(wxInitDialogEvent &event) {
     event.Skip(true);
@@ -257,7 +294,10 @@ bool DeviceStreamConfigurationManagerConfigurationPanel::TransferDataFromWindow(
     auto *book = dynamic_cast<wxNotebook *>(FindWindow(StreamListControl));
     if (book != nullptr && mManager != nullptr && book->GetSelection() != wxNOT_FOUND && mbEveryKindShown)
         mManager->SetSelected(WxStringToStdString(book->GetPageText(book->GetSelection())));
-    return wxPanel::TransferDataFromWindow();
+    const bool bStored = wxPanel::TransferDataFromWindow();
+    if (bStored)
+        mRestoreUnlessStored.reset();
+    return bStored;
 }
 
 bool DeviceStreamConfigurationManagerConfigurationPanel::Validate() {

@@ -35,6 +35,22 @@ constexpr const char *InvalidConfigurationObject = "Invalid Configuration object
 constexpr const char *CouldNotSetValue = "Could not set value in device";
 } // namespace StreamManagerText
 
+class DeviceStreamConfigurationManager;
+
+// The manager's settings at one moment (the default-configuration flag, the selection and each
+// configuration's own settings), to be put back as they were.
+class DeviceStreamSettingsSnapshot {
+public:
+    explicit DeviceStreamSettingsSnapshot(DeviceStreamConfigurationManager &manager);
+    void Restore();
+
+private:
+    DeviceStreamConfigurationManager &mManager;
+    bool mbDefaultStreamConfigurationLoaded;
+    std::string msSelected;
+    std::shared_ptr<ProgramSettingsDatabase> mSettings;
+};
+
 class DeviceStreamConfigurationManager {
 public:
     using ConfigurationMap = std::map<std::string, std::shared_ptr<DeviceStreamConfiguration>>;
@@ -62,8 +78,12 @@ public:
                                           const std::string &sTablePrefix);
     // One configuration: its own dialog; several: the "Communication" page as a dialog.
     virtual DWORD ShowConfigurationDialog(HostWindow hWnd, const std::wstring &sTitle);
-    // The "Communication" page; 0.
+    // The "Communication" page; 0. The page takes the settings kept by KeepSettingsUntilStored.
     virtual DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels);
+    // Keeps the settings as they are now for the "Communication" page added next, which puts them
+    // back unless its dialog stores: a dialog refused or cancelled leaves what the driver's
+    // defaults changed before it as it was.
+    void KeepSettingsUntilStored();
     // Texts of 0x30001F40-0x30001F44 and 0x30001F46; while a configuration is selected VISA's texts
     // (a VISA session of library preference 1) and the selected kind's own; then the plain texts of
     // the shared stream codes. Written only when no text was written yet. 0.
@@ -103,16 +123,21 @@ protected:
     std::string msDefaultKind;
     DWORD mdwLegacySelector = NoLegacySelection;
     bool mbDefaultStreamConfigurationLoaded = false;
+    std::unique_ptr<DeviceStreamSettingsSnapshot> mKeptSettings;
 };
 
 // The "Communication" page: the book "wxID_StreamList" with one page per configuration, titled
 // with its kind id; the selected page names the selected kind. When a kind's page did not load,
-// the selection is not the person's choice between every kind and is not stored.
+// the selection is not the person's choice between every kind and is not stored. Settings given
+// to it are put back when it goes without having stored.
 class DeviceStreamConfigurationManagerConfigurationPanel : public wxPanel {
 public:
     static constexpr const char *StreamListControl = "wxID_StreamList";
 
-    explicit DeviceStreamConfigurationManagerConfigurationPanel(DeviceStreamConfigurationManager *manager);
+    explicit DeviceStreamConfigurationManagerConfigurationPanel(
+        DeviceStreamConfigurationManager *manager,
+        std::unique_ptr<DeviceStreamSettingsSnapshot> restoreUnlessStored = nullptr);
+    ~DeviceStreamConfigurationManagerConfigurationPanel() override;
 
     bool TransferDataToWindow() override;
     bool TransferDataFromWindow() override;
@@ -123,6 +148,7 @@ private:
 
     DeviceStreamConfigurationManager *mManager;
     bool mbEveryKindShown = false;
+    std::unique_ptr<DeviceStreamSettingsSnapshot> mRestoreUnlessStored;
 
     wxDECLARE_EVENT_TABLE();
 };

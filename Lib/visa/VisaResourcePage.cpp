@@ -3,9 +3,11 @@
 
 #include <wx/choice.h>
 #include <wx/radiobut.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include "core/StringUtils.h"
+#include "platform/DynamicLibrary.h"
 #include "visa/VisaLibrary.h"
 
 namespace {
@@ -47,10 +49,21 @@ void VisaResourcePage::InitialisePage(const std::string &sResource) {
         VisaLibrary probe(VisaSystemLibraryOnly);
         bool bAvailable = false;
         probe.IsAvailable(bAvailable);
-        if (bAvailable)
+        if (bAvailable) {
             for (const char *name : {"ID_TWARNING", "ID_IWARNING", "ID_LWARNING"})
                 if (wxWindow *warning = FindWindow(name))
                     warning->Hide();
+        } else if (auto *text = dynamic_cast<wxStaticText *>(FindWindow("ID_TWARNING"))) {
+            // The file looked for: its path when KORVALIS_LIBRARY_PATH holds one that did not load.
+            const std::string sFile = Platform::FindLibraryFile(VisaSystemLibraryName);
+            text->SetLabel(wxString::FromUTF8(
+                FormatString("The VISA library %s could not be loaded. Is VISA installed?\nIt is looked for "
+                             "in the folders of KORVALIS_LIBRARY_PATH, then by the dynamic loader.",
+                             sFile.c_str())
+                    .c_str()));
+            // The page grows to the longer text: a dialog around it takes the page's size.
+            Fit();
+        }
     }
     msResource = sResource;
     mRadAlias = FindControl<wxRadioButton>(this, "ID_RADALIAS");

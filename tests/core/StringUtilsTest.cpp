@@ -178,6 +178,9 @@ TEST(TextEditTest, ReplaceSurroundRemoveEscape) {
     RemoveSpaces(spaced);
     EXPECT_EQ(spaced, "ab");
     EXPECT_EQ(EscapeAmpersands(wxString("a&b&&c&")), wxString("a&&b&&c&&"));
+    EXPECT_EQ(JoinTexts(std::vector<std::string>{"a", "", "c"}, ", "), "a, , c");
+    EXPECT_EQ(JoinTexts(std::vector<std::wstring>{L"\u00E9"}, L", "), L"\u00E9");
+    EXPECT_EQ(JoinTexts(std::vector<std::string>{}, ", "), "");
 
     std::string bytes = "x";
     const unsigned char raw[] = {'a', 0, 'b'};

@@ -187,32 +187,49 @@ TEST_F(PluginLoad, AnInstalledPluginOpensItsDialogAndACopyWithoutResourcesSaysIt
         capture.Records();
     }
 
-    // A folder that lost files gives no dialog, and an OK meant for it stores nothing: what is saved
-    // after the call is what was loaded. The call log names the folder and its source.
+    // A folder that lost files gives no dialog, and an OK meant for it stores nothing, as a Cancel
+    // does: what is saved after the call is what was loaded, the driver's defaults for a first dialog
+    // (the flag, an empty VISA resource filled) included. The call log names the folder and its source.
     const std::string settings = mEnv.Root() + "/loaded.ini", before = mEnv.Root() + "/before.ini",
                       after = mEnv.Root() + "/after.ini";
-    WriteFile(settings, "[Stream Config]\nSelected=TCPIP\nDefaultStreamConfigurationLoaded=1\n"
+    WriteFile(settings, "[Stream Config]\nSelected=TCPIP\n[Stream Config.VISA]\nIdentifier=\n"
                         "[Stream Config.Ethernet]\nAddress=tcpip://127.0.0.1:15444\n"
                         "[PontisPecos_ADConverter]\nDetector 3 name=SENSOR-3\n");
-    ScopedEnv answer("KORVALIS_DIALOG_ANSWER", "ok");
-    // Rows: the file left out; "*" keeps the generic dialogs alone, "" names no folder that exists.
-    for (const std::string missing : {"dlgEthernetDeviceStreamConfiguration.xrc", "VisaConfiguration.xrc",
-                                      "PontisPecosDetectorMap.xrc", "*", ""}) {
+    // Rows: the file left out ("*" keeps the generic dialogs alone, "" names no folder that exists,
+    // "none" leaves out nothing), the answer, the result and whether the dialog stored.
+    const struct {
+        std::string Missing;
+        const char *Answer, *Result;
+        bool Stored;
+    } rows[] = {{"dlgEthernetDeviceStreamConfiguration.xrc", "ok", "0x300000EC", false},
+                {"VisaConfiguration.xrc", "ok", "0x300000EC", false},
+                {"PontisPecosDetectorMap.xrc", "ok", "0x300000EC", false},
+                {"*", "ok", "0x300000EC", false},
+                {"", "ok", "0x300000EC", false},
+                {"none", "cancel", "0x00000000", false},
+                {"none", "ok", "0x00000000", true}};
+    for (const auto &[missing, answer, result, stored] : rows) {
         SCOPED_TRACE(missing);
+        ScopedEnv answered("KORVALIS_DIALOG_ANSWER", answer);
         const std::string partial = mEnv.Root() + "/without-" + (missing == "*" ? "pages" : missing);
         if (!missing.empty())
             std::filesystem::create_directory(partial);
         for (const auto &file : std::filesystem::directory_iterator(folder + "/xrc")) {
             const std::string name = file.path().filename().string();
             if (!missing.empty() && name != missing && (missing != "*" || name.rfind("Generic", 0) == 0))
-                std::filesystem::copy_file(file.path(), partial + "/" + name);
+                std::filesystem::copy_file(file.path(), partial + "/" + name,
+                                           std::filesystem::copy_options::overwrite_existing);
         }
         ScopedEnv resources("KORVALIS_XRC_PATH", partial);
         r = RunHost("create PONTISPECOS_AD_8\nload-config $ID " + settings + "\nsave-config $ID " + before +
                         "\nconfigure $ID\nsave-config $ID " + after + "\nremove $ID\n",
                     {"--plugin", copy});
-        EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x300000EC"), 1u) << r.Output;
-        EXPECT_EQ(ReadFile(before), ReadFile(after));
+        EXPECT_EQ(Count(r.Output, std::string("ShowConfigurationDialog result=") + result), 1u) << r.Output;
+        const std::string saved = ReadFile(after);
+        if (stored)
+            EXPECT_NE(saved.find("Identifier=TCPIP::127.0.0.1::15444::SOCKET\n"), std::string::npos) << saved;
+        else
+            EXPECT_EQ(ReadFile(before), saved);
         EXPECT_EQ(FoldersInCallLog(capture.Records()),
                   std::set<std::string>{partial + " (KORVALIS_XRC_PATH)"});
     }

@@ -30,12 +30,13 @@ TEST(ToolCommandLineTest, HelpOnStandardOutputErrorsOnStandardError) {
     const struct {
         std::string Program, Listed;
         std::vector<std::string> BadNumber;
-    } tools[] = {{"korvalis-host", "get-error-string", {"get-value", "5", "750", "u32:7x"}},
-                 {"korvalis-host", "get-error-string", {"set-value", "5", "1500", "u32:7", "f64:1.5x"}},
-                 {"korvalis-wxhost", "get-error-string", {"set-setting", "5", "4003", "one"}},
-                 {"quellin-collector", "--timeout", {"--count", "abc"}},
-                 {"quellin-collector", "--timeout", {"--timeout", "0.2", "--count", "1x"}},
-                 {"pecos-simulator", "sync", {"--port", ""}}};
+    } tools[] = {
+        {"korvalis-host", "get-error-string", {"get-value", "5", "750", "u32:7x"}},
+        {"korvalis-host", "get-error-string", {"set-value", "5", "1500", "u32:7", "f64:1.5x"}},
+        {"korvalis-wxhost", "without it the window waits for a person", {"set-setting", "5", "4003", "one"}},
+        {"quellin-collector", "--timeout", {"--count", "abc"}},
+        {"quellin-collector", "--timeout", {"--timeout", "0.2", "--count", "1x"}},
+        {"pecos-simulator", "sync", {"--port", ""}}};
     for (const auto &tool : tools) {
         SCOPED_TRACE(tool.Program);
         // Standard output in Output, standard error in Errors.
@@ -106,6 +107,7 @@ TEST_F(HostProgramTest, ScriptFromAFileAndUnknownCommandsFail) {
     const std::string settings = dir.File("my settings # 1.ini");
     WriteFile(dir.File("calls.txt"),
               "check 3\nno-such-command 1\ninit 3\ncreate PONTISPECOS_AD_8\n"
+              "load-config $ID \"\"\nsave-config $ID \"\"\n"
               "save-config $ID \"" +
                   settings + "\"\nload-config $ID \"" + settings +
                   "\" # read back\nremove $ID\nget-value 1 u32:\"7\nget-value 1 750 u32:x\n");
@@ -120,8 +122,10 @@ TEST_F(HostProgramTest, ScriptFromAFileAndUnknownCommandsFail) {
     EXPECT_NE(r.Output.find("SaveConfiguration result=0x00000000"), std::string::npos) << r.Output;
     EXPECT_NE(r.Output.find("LoadConfiguration result=0x00000000"), std::string::npos) << r.Output;
     EXPECT_TRUE(std::filesystem::exists(settings));
-    EXPECT_NE(r.Output.find("korvalis-host: line 8: a quote is not closed"), std::string::npos) << r.Output;
-    EXPECT_NE(r.Output.find("korvalis-host: line 9: bad u32 value 'x'"), std::string::npos) << r.Output;
+    // An empty file name is no name, as null is.
+    EXPECT_EQ(Count(r.Output, "Configuration result=0x300000E0"), 2u) << r.Output;
+    EXPECT_NE(r.Output.find("korvalis-host: line 10: a quote is not closed"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("korvalis-host: line 11: bad u32 value 'x'"), std::string::npos) << r.Output;
 
     auto missing = Host({"--script", dir.File("absent.txt")});
     EXPECT_EQ(missing.ExitCode, 2) << missing.Output;
@@ -142,8 +146,8 @@ TEST_F(HostProgramTest, OneCommandFromTheCommandLine) {
 }
 
 // A command given fewer or more arguments than its line in the help, or a word that is no command,
-// is a usage error that calls nothing; an operator who finds no control to set fails the run, and
-// a wx host that cannot start says when no display is set.
+// is a usage error that calls nothing; an operator who finds no control to set, or no dialog, fails
+// the run, and a wx host that cannot start says when no display is set.
 TEST_F(HostProgramTest, CommandsTakeTheArgumentsTheHelpLists) {
     const struct {
         std::vector<std::string> Args;
@@ -172,13 +176,33 @@ TEST_F(HostProgramTest, CommandsTakeTheArgumentsTheHelpLists) {
     if (std::getenv("DISPLAY") == nullptr)
         GTEST_SKIP() << "the wx host's dialogs need a display";
     ScopedEnv person("KORVALIS_NONINTERACTIVE", "0");
-    auto r = RunProcess({wxHost, "--hwnd", "window", "--script", "-"},
-                        "create PONTISPECOS_EUT_8\noperator set ID_USERNAME op\noperator set ID_NO_SUCH x\n"
-                        "operator answer cancel\nconfigure $ID\nremove $ID\n",
-                        120s);
-    EXPECT_EQ(r.ExitCode, 1) << r.Output;
-    EXPECT_NE(r.Output.find("operator found no control ID_NO_SUCH in"), std::string::npos) << r.Output;
-    EXPECT_EQ(Count(r.Output, "found no control ID_USERNAME"), 0u) << r.Output;
+    const std::string broken = mEnv.Root() + "/xrc";
+    std::filesystem::copy(RunnerEnv("KORVALIS_BINARY_DIR") + "/plugin/xrc", broken);
+    WriteFile(broken + "/Broken.xrc", "<resource>");
+    // Rows: the resource folder ("": the plug-in's own), the lines between create and remove, the
+    // exit status, what the host says and what it does not.
+    const struct {
+        std::string Resources, Script;
+        int ExitCode;
+        std::string Said, Unsaid;
+    } operatorRows[] = {
+        {"",
+         "operator set ID_USERNAME op\noperator set ID_NO_SUCH x\noperator answer cancel\nconfigure $ID\n", 1,
+         "line 5: operator found no control ID_NO_SUCH in", "found no control ID_USERNAME"},
+        {"", "operator answer ok\nregistered $ID\n", 1, "line 3: operator saw no dialog", "operator sees"},
+        // An XRC error opens no box that would wait for a person.
+        {broken, "operator answer cancel\nconfigure $ID\n", 0,
+         "line 1: wx error: Cannot load resources from file", "saw no dialog"},
+    };
+    for (const auto &row : operatorRows) {
+        SCOPED_TRACE(row.Script);
+        ScopedEnv resources("KORVALIS_XRC_PATH", row.Resources);
+        auto r = RunProcess({wxHost, "--hwnd", "window", "--script", "-"},
+                            "create PONTISPECOS_EUT_8\n" + row.Script + "remove $ID\n", 60s);
+        EXPECT_EQ(r.ExitCode, row.ExitCode) << r.Output;
+        EXPECT_NE(r.Output.find("korvalis-wxhost: " + row.Said), std::string::npos) << r.Output;
+        EXPECT_EQ(Count(r.Output, row.Unsaid), 0u) << r.Output;
+    }
     auto misused =
         RunProcess({wxHost, "--script", "-"}, "operator answer maybe\noperator set ID_USERNAME\n", 60s);
     EXPECT_EQ(misused.ExitCode, 2) << misused.Output;

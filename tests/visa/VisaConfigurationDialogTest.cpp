@@ -66,6 +66,8 @@ TEST_F(VisaConfigurationDialogTest, TheWarningShowsOnlyWithoutVisa) {
             [&](wxDialog &dialog) {
                 for (const char *name : {"ID_TWARNING", "ID_IWARNING", "ID_LWARNING"})
                     EXPECT_EQ(!bLibrary, dialog.FindWindow(name)->IsShown()) << name;
+                // The warning names the file looked for.
+                EXPECT_EQ(!bLibrary, dialog.FindWindow("ID_TWARNING")->GetLabel().Contains("libvisa32.so"));
             });
         EXPECT_EQ("GPIB0::12::INSTR", visa.GetResourceName());
     }

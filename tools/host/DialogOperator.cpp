@@ -57,10 +57,21 @@ bool SetControl(wxWindow &control, const wxString &value) {
 
 } // namespace
 
+void StandardErrorLog::DoLogRecord(wxLogLevel level, const wxString &msg, const wxLogRecordInfo &) {
+    // What wx would show in its box; status, information, debug and trace texts stay out.
+    if (level > wxLOG_Message)
+        return;
+    const char *kind = level <= wxLOG_Error ? "error" : level == wxLOG_Warning ? "warning" : "message";
+    std::fprintf(stderr, "%s: wx %s: %s\n", CommandLine::MessagePrefix().c_str(), kind,
+                 msg.utf8_str().data());
+    std::fflush(stderr);
+}
+
 DialogOperator::DialogOperator() : mTimer(this) {
     Bind(wxEVT_TIMER, &DialogOperator::OnTimer, this);
     gAssertWatcher = this;
     mPreviousAssertHandler = wxSetAssertHandler(&DialogOperator::OnAssert);
+    mPreviousLog = wxLog::SetActiveTarget(&mLog);
 }
 
 DialogOperator::~DialogOperator() {
@@ -69,6 +80,10 @@ DialogOperator::~DialogOperator() {
     gAssertWatcher = nullptr;
     if (wxTheAssertHandler == &DialogOperator::OnAssert)
         wxSetAssertHandler(mPreviousAssertHandler);
+    // A target set over ours meanwhile stays.
+    wxLog *current = wxLog::SetActiveTarget(mPreviousLog);
+    if (current != &mLog)
+        wxLog::SetActiveTarget(current);
 }
 
 // wx's own handler would open a modal box and wait for a person who is not there.
@@ -118,7 +133,7 @@ bool DialogOperator::Finish() {
         Unregister();
     mHooked = false;
     if (waited && !mActed)
-        Say("saw no dialog");
+        mNotSet.push_back("saw no dialog");
     mFolder.clear();
     mPrefix.clear();
     mValues.clear();
@@ -127,7 +142,7 @@ bool DialogOperator::Finish() {
         mNotSet.push_back("fails the call: a wx assertion failed");
     mAsserted = false;
     for (const std::string &message : mNotSet)
-        std::fprintf(stderr, "%s: operator %s\n", CommandLine::Program, message.c_str());
+        std::fprintf(stderr, "%s: operator %s\n", CommandLine::MessagePrefix().c_str(), message.c_str());
     const bool done = mNotSet.empty();
     mNotSet.clear();
     return done;
@@ -172,8 +187,10 @@ void DialogOperator::Act(wxDialog &dialog) {
         dialog.EndModal(wxID_CANCEL);
         return;
     }
-    if (mAnswer == 0)
-        return; // a person answers
+    if (mAnswer == 0) {
+        Say("waits for a person to close \"" + dialog.GetTitle().utf8_string() + "\" (no operator answer)");
+        return;
+    }
     Say(mAnswer == wxID_OK ? "presses OK" : "presses Cancel");
     // Through the button, as a click: OK validates and stores before the dialog ends.
     if (auto *button = dynamic_cast<wxButton *>(dialog.FindWindow(mAnswer))) {

@@ -1,8 +1,10 @@
 // The wx host's stand-in for a person at the plug-in's windows: once the next modal dialog is
 // shown, it photographs every tab, types the queued values into the named controls and presses
 // the queued button; a message box it answers with that button as it opens. It prints one line
-// for each step. While it lives, a failed wx check opens no box: it is named on standard error,
-// a dialog the operator acts on is cancelled, and the call fails.
+// for each step. Without a queued button the dialog waits for a person; a call that opens no
+// dialog to act on fails. While it lives, neither a failed wx check nor a wx log message (an XRC
+// error) opens a box: both are named on standard error; after a failed check a dialog the operator
+// acts on is cancelled, and the call fails.
 #pragma once
 
 #include <string>
@@ -11,10 +13,17 @@
 
 #include <wx/debug.h>
 #include <wx/event.h>
+#include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/timer.h>
 
 class wxDialog;
+
+// wx's log messages on standard error, each at once: the host's own target keeps them for a box.
+class StandardErrorLog : public wxLog {
+protected:
+    void DoLogRecord(wxLogLevel level, const wxString &msg, const wxLogRecordInfo &info) override;
+};
 
 class DialogOperator : public wxEvtHandler, private wxModalDialogHook {
 public:
@@ -30,8 +39,8 @@ public:
     bool Answer(const std::string &button);
 
     // Watches for the dialog while the host's call runs; Finish forgets what was not done. False,
-    // after a message naming them, when controls were missing or could not take their value, or
-    // when a wx check failed since the last Finish.
+    // after a message naming them, when no dialog came, when controls were missing or could not
+    // take their value, or when a wx check failed since the last Finish.
     void Arm();
     bool Finish();
 
@@ -56,4 +65,6 @@ private:
     bool mHooked = false;
     bool mAsserted = false;
     wxAssertHandler_t mPreviousAssertHandler = nullptr;
+    StandardErrorLog mLog;
+    wxLog *mPreviousLog = nullptr;
 };

@@ -636,14 +636,16 @@ void PrintUsage() {
         "korvalis-wxhost only, for the next call that opens a window (a person's part at it):\n"
         "  operator photograph FOLDER PREFIX            every tab as FOLDER/PREFIX-<n>-<title>.png\n"
         "  operator set CONTROL VALUE                   type VALUE into the control named CONTROL\n"
-        "  operator answer ok|cancel                    then press that button (a message box: at once)\n"
+        "  operator answer ok|cancel                    then press that button (a message box: at once);\n"
+        "                                               without it the window waits for a person\n"
         "Whole numbers are decimal or 0x hexadecimal, X a decimal number, SIZE at most %llu\n"
         "(256 when not given). obj: passes the address of a slot that holds one of the host's automation\n"
         "objects, as SetValue id 3 takes them; their AddRef and Release calls are printed.\n"
         "Exit status (a script runs to its end either way): 2 for a usage error, an unknown command or a\n"
         "missing, extra or unreadable argument of a command included (that command calls nothing); else\n"
         "1 when a call answered a result other than 0 (a warning code 0x3C000000 to 0x3FFFFFFF too), the\n"
-        "plug-in did not load or unload, or the operator could not set a control; else 0.\n",
+        "plug-in did not load or unload, or the operator could not set a control or saw no window; else 0.\n"
+        "korvalis-wxhost names wx's log messages (an XRC error) on standard error; they open no box.\n",
         static_cast<unsigned long long>(LargestBufferSize));
 }
 
