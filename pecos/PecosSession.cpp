@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "core/StringUtils.h"
 #include "logging/QuellinEntry.h"
 #include "streams/DeviceStreamConfiguration.h"
 
@@ -11,7 +12,12 @@ PecosSession::PecosSession(std::shared_ptr<DeviceStreamConfiguration> configurat
       msServer(mConfiguration ? mConfiguration->GetIdentifier() : std::string()) {}
 
 PecosSession::~PecosSession() {
-    Abandon("RemoveDeviceDriver");
+    // Sessions end here only when the host removed the driver (or a new session replaced this one,
+    // which forgot its record first).
+    try {
+        Abandon("RemoveDeviceDriver");
+    } catch (...) {
+    }
 }
 
 bool PecosSession::IsSwitchedOn(const std::string &sName) const {
@@ -36,11 +42,8 @@ void PecosSession::TakeOver(PecosSession &earlier) {
 void PecosSession::Abandon(const char *sFunction) {
     if (mSwitchedOn.empty())
         return;
-    std::string names;
-    for (const std::string &name : mSwitchedOn)
-        names += (names.empty() ? "" : ", ") + name;
     QuellinEntry entry("PontisPecosADConverterBase", sFunction);
     entry.Log(QuellinLevelWarning, QuellinDescription,
-              "Detectors left switched on at " + msServer + ": " + names);
+              "Detectors left switched on at " + msServer + ": " + JoinTexts(mSwitchedOn, ", "));
     mSwitchedOn.clear();
 }

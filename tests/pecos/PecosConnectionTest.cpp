@@ -381,7 +381,7 @@ public:
             words >> what;
             ++mWarnings;
             const std::wstring text = ToStdWstring("Detectors left switched on at " + Server(what[0]) + ": " +
-                                                   JoinNames(Rest(words)));
+                                                   JoinTexts(Rest(words), ", "));
             EXPECT_TRUE(Logged(text)) << "no warning that the detectors stay on";
         } else if (what == "remove") {
             result = driver.Remove();
@@ -472,12 +472,6 @@ private:
         for (std::string word; words >> word;)
             rest.push_back(word);
         return rest;
-    }
-    static std::string JoinNames(const Lines &names) {
-        std::string joined;
-        for (const std::string &name : names)
-            joined += (joined.empty() ? "" : ", ") + name;
-        return joined;
     }
     // How many records so far hold the text.
     size_t Logged(const std::wstring &text) {

@@ -671,9 +671,7 @@ void RunRemoval(const RemovalRow &row) {
         return r.Raw.find(L"Detectors left switched on at ") != std::wstring::npos;
     });
     EXPECT_EQ(row.Warned.empty() ? 0u : 1u, warnings);
-    std::string names;
-    for (const std::string &name : row.Warned)
-        names += (names.empty() ? "" : ", ") + name;
+    const std::string names = JoinTexts(row.Warned, ", ");
     if (!row.Warned.empty()) {
         EXPECT_TRUE(std::any_of(records.begin(), records.end(), [&](const Quellin::Record &r) {
             return r.Raw.find(ToStdWstring(std::to_string(port) + "::SOCKET: " + names)) !=
