@@ -92,11 +92,11 @@ TEST_F(NIGPIBDeviceStreamTest, ConnectSetsTheEndOfStringAndWritesTerminateOnce) 
     EXPECT_EQ(std::vector<std::string>{"ibtmo(17,12)"}, TraceOf("ibtmo"));
 
     EXPECT_EQ(0u, stream.Write(nullptr, "*IDN?", false));
-    EXPECT_EQ(0u, stream.Write(nullptr, "MEAS?\n", false));
-    EXPECT_EQ("*IDN?\nMEAS?\n", Received(0, 5));
     std::string response;
     EXPECT_EQ(0u, stream.Read(nullptr, response, 100));
     EXPECT_EQ("ACME,DMM,1,2\n", response);
+    EXPECT_EQ(0u, stream.Write(nullptr, "MEAS?\n", false));
+    EXPECT_EQ("*IDN?\nMEAS?\n", Received(0, 5));
     EXPECT_EQ(0u, stream.Read(nullptr, response, 3));
     EXPECT_EQ("1.2", response);
     EXPECT_EQ(0u, stream.Read(nullptr, response, 100));
