@@ -1,6 +1,7 @@
 // The GPIB stream kinds against the stand-ins: configurations, the connect sequence and the EOS
 // settings, writes and reads, the bus lock after the named lock (also held by another process),
-// two kinds on one address, set-up failures, and the device check's device-clear option.
+// two kinds on one address, set-up failures and settings out of range, output that a read left in
+// the device, and the device check's device-clear option.
 #include "gpib/NIGPIBDeviceStream.h"
 
 #include <poll.h>
@@ -9,6 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
+#include <limits>
 #include <thread>
 
 #include "gpib/GPIBResultCodes.h"
@@ -37,7 +40,35 @@ protected:
         AddInstrument(0, 5, 0, "ACME,DMM,1,2");
         SetReply(0, 5, 0, "MEAS?", "1.25");
     }
+    // A driver's client of the kind, its settings as a host's file gives them: the lines (first,
+    // so that they win) before PriAdr=5 in the GPIB table. Connected with ClientTimeout, or the
+    // code of the load or the connect.
+    DWORD ConnectClient(DeviceStreamClientWithStreamBase &client, const std::string &sKind,
+                        const std::string &sSettings = std::string()) {
+        const std::string path = mFolder.File("driver.ini");
+        TestSupport::WriteFile(path, "[Stream Config]\nSelected=" + sKind + "\n[Stream Config.GPIB]\n" +
+                                         sSettings + "PriAdr=5\n");
+        std::shared_ptr<ProgramSettingsDatabase> database = CreateINIProgramSettingsDatabase(path);
+        database->Open();
+        client.GetConfigurationManager().SetSupportedStreams("GPIB;CompliantGPIB");
+        DWORD result = client.LoadProgramSettings(nullptr, database);
+        database->Close();
+        if (result == 0)
+            result = client.ConnectStream(nullptr, false);
+        if (result == 0)
+            result = client.SetTimeout(nullptr, ClientTimeout);
+        return result;
+    }
+    // The reads of the next exchange time out, with the reply queued: the stream's read and its
+    // read again (GPIB); the handler's read, after which no service request comes (CompliantGPIB).
+    void TimeOutTheNextReads(const std::string &sKind) {
+        for (int read = sKind == GPIBStreamKind ? 2 : 1; read > 0; --read)
+            FailNext("ibrd", NI488::EABO, 0);
+    }
+
+    static constexpr double ClientTimeout = 0.5;
     TestSupport::MessageBoxRecorder mBoxes;
+    TestSupport::TempDir mFolder;
     DeviceStreamClient mClient;
     DeviceStreamClient mOtherClient;
 };
@@ -126,7 +157,8 @@ TEST_F(NIGPIBDeviceStreamTest, EmptyReadTerminationAndEndOfMessages) {
     EXPECT_EQ(0u, stream.Read(nullptr, response, 100));
     EXPECT_LT(TestSupport::MillisecondsSince(start), 1000);
     EXPECT_EQ("1.25\n", response);
-    EXPECT_EQ(GPIBResult::TimeOut, stream.Read(nullptr, response, 100));
+    // Nothing more: the end of the data, as the read time-out of every kind.
+    EXPECT_EQ(StreamResult::ReadTimeout, stream.Read(nullptr, response, 100));
 }
 
 TEST_F(NIGPIBDeviceStreamTest, DelayAndBusLock) {
@@ -251,6 +283,68 @@ TEST_F(NIGPIBDeviceStreamTest, FailedChecksLeaveNothingOpen) {
         EXPECT_EQ(StreamResult::StreamNotConnected, refused->WriteRead(nullptr, "*IDN?", response, count, 1))
             << kind;
         EXPECT_TRUE(TraceOf("ibwrt").empty() && TraceOf("ibrd").empty()) << kind;
+        // Addresses out of range, also beyond 32 bits (4294967301 is not 5): refused at connect,
+        // before anything watches or opens the address.
+        const std::pair<const char *, DWORD> junk[] = {{"PriAdr=4294967301\n", GPIBResult::Argument},
+                                                       {"PriAdr=31\n", GPIBResult::Argument},
+                                                       {"SecAdr=4294967392\n", GPIBResult::Argument},
+                                                       {"SecAdr=95\n", GPIBResult::Argument},
+                                                       {"Board=4294967296\n", GPIBResult::BoardOutOfRange}};
+        for (const auto &[settings, code] : junk) {
+            DeviceStreamClientWithStreamBase client("ACME");
+            ClearTrace();
+            EXPECT_EQ(code, ConnectClient(client, kind, settings)) << kind << " " << settings;
+            EXPECT_TRUE(TraceOf("ibdev").empty()) << kind << " " << settings;
+        }
+    }
+}
+
+// Output that a read left in the device (the rest of a reply cut at the count, a reply that came
+// after the time-out) never answers the next query, through a driver's client: an IEEE 488.2
+// instrument would drop it and report the interrupted query, an older one would send it. The next
+// exchange drops it first (a device clear, or with "Clear" off, reads). Junk time-outs are refused.
+TEST_F(NIGPIBDeviceStreamTest, OutputLeftByAReadNeverAnswersTheNextQuery) {
+    const struct {
+        const char *Instrument;
+        bool KeepsOutput;
+        const char *Settings;
+    } instruments[] = {
+        {"IEEE 488.2", false, ""}, {"older", true, ""}, {"older, Clear off", true, "Clear=0\n"}};
+    for (const char *kind : {GPIBStreamKind, CompliantGPIBStreamKind}) {
+        for (const auto &instrument : instruments) {
+            for (const bool bTimedOut : {false, true}) {
+                SCOPED_TRACE(std::string(kind) + ", " + instrument.Instrument +
+                             (bTimedOut ? ", a time-out" : ", a count of 5"));
+                Reset();
+                AddInstrument(0, 5, 0, "ACME,DMM,1,2");
+                SetReply(0, 5, 0, "MEAS?", "1.25");
+                KeepOutput(0, 5, 0, instrument.KeepsOutput);
+                DeviceStreamClientWithStreamBase client("ACME");
+                ASSERT_EQ(0u, ConnectClient(client, kind, instrument.Settings));
+                for (const double junk : {std::nan(""), -1.0, -std::numeric_limits<double>::infinity()})
+                    EXPECT_EQ(GPIBResult::Argument, client.SetTimeout(nullptr, junk)) << junk;
+                EXPECT_EQ(ClientTimeout, client.GetTimeout(nullptr));
+                if (bTimedOut)
+                    TimeOutTheNextReads(kind);
+                std::string first;
+                DWORD count = bTimedOut ? 100 : 5;
+                const auto start = std::chrono::steady_clock::now();
+                EXPECT_EQ(0u, client.WriteRead(nullptr, "*IDN?", first, count, 1));
+                // The read and the read again after an empty answer, each within the time-out.
+                EXPECT_LT(TestSupport::MillisecondsSince(start),
+                          2 * 1.2 * ClientTimeout * 1000 + TestSupport::SchedulingSlack.count());
+                EXPECT_EQ(bTimedOut ? "" : "ACME,", first);
+                EXPECT_EQ(0, PendingFailures());
+                std::string second;
+                count = 100;
+                EXPECT_EQ(0u, client.WriteRead(nullptr, "MEAS?", second, count, 1));
+                EXPECT_EQ("1.25\n", second);
+                std::string error;
+                EXPECT_EQ(0u, client.WriteRead(nullptr, "SYST:ERR?", error, count, 1));
+                EXPECT_EQ("0,\"No error\"\n", error);
+                EXPECT_EQ(0u, client.DisconnectStream(nullptr));
+            }
+        }
     }
 }
 
