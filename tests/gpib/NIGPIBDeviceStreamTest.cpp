@@ -136,6 +136,9 @@ TEST_F(NIGPIBDeviceStreamTest, ConnectSetsTheEndOfStringAndWritesTerminateOnce) 
     EXPECT_EQ(2.0, stream.GetTimeout(nullptr));
     EXPECT_EQ(0u, stream.Write(nullptr, "VOLT 5", true));
     EXPECT_EQ("*IDN?\nMEAS?\nVOLT 5;*OPC?\n", Received(0, 5));
+    // "*OPC?" not answered in time.
+    FailNext("ibrd", NI488::EABO, 0);
+    EXPECT_EQ(StreamResult::OperationCompleteMissing, stream.Write(nullptr, "VOLT 6", true));
 
     // Disconnect closes the device; the driver stays for the next connect.
     EXPECT_EQ(0u, stream.Disconnect(nullptr, &mClient));
@@ -302,7 +305,8 @@ TEST_F(NIGPIBDeviceStreamTest, FailedChecksLeaveNothingOpen) {
 // Output that a read left in the device (the rest of a reply cut at the count, a reply that came
 // after the time-out) never answers the next query, through a driver's client: an IEEE 488.2
 // instrument would drop it and report the interrupted query, an older one would send it. The next
-// exchange drops it first (a device clear, or with "Clear" off, reads). Junk time-outs are refused.
+// exchange drops it first (a device clear, or with "Clear" off, reads). An exchange without an
+// answer ends within its read and its read again. Junk time-outs are refused.
 TEST_F(NIGPIBDeviceStreamTest, OutputLeftByAReadNeverAnswersTheNextQuery) {
     const struct {
         const char *Instrument;
@@ -310,11 +314,18 @@ TEST_F(NIGPIBDeviceStreamTest, OutputLeftByAReadNeverAnswersTheNextQuery) {
         const char *Settings;
     } instruments[] = {
         {"IEEE 488.2", false, ""}, {"older", true, ""}, {"older, Clear off", true, "Clear=0\n"}};
+    const struct {
+        const char *Left;
+        const char *Command;
+        DWORD Count;
+        const char *Answer;
+    } exchanges[] = {{"a count of 5", "*IDN?", 5, "ACME,"},
+                     {"a time-out", "*IDN?", 100, ""},
+                     {"no answer", "*CLS", 100, ""}};
     for (const char *kind : {GPIBStreamKind, CompliantGPIBStreamKind}) {
         for (const auto &instrument : instruments) {
-            for (const bool bTimedOut : {false, true}) {
-                SCOPED_TRACE(std::string(kind) + ", " + instrument.Instrument +
-                             (bTimedOut ? ", a time-out" : ", a count of 5"));
+            for (const auto &exchange : exchanges) {
+                SCOPED_TRACE(std::string(kind) + ", " + instrument.Instrument + ", " + exchange.Left);
                 Reset();
                 AddInstrument(0, 5, 0, "ACME,DMM,1,2");
                 SetReply(0, 5, 0, "MEAS?", "1.25");
@@ -324,16 +335,16 @@ TEST_F(NIGPIBDeviceStreamTest, OutputLeftByAReadNeverAnswersTheNextQuery) {
                 for (const double junk : {std::nan(""), -1.0, -std::numeric_limits<double>::infinity()})
                     EXPECT_EQ(GPIBResult::Argument, client.SetTimeout(nullptr, junk)) << junk;
                 EXPECT_EQ(ClientTimeout, client.GetTimeout(nullptr));
-                if (bTimedOut)
+                if (exchange.Left == std::string("a time-out"))
                     TimeOutTheNextReads(kind);
                 std::string first;
-                DWORD count = bTimedOut ? 100 : 5;
+                DWORD count = exchange.Count;
                 const auto start = std::chrono::steady_clock::now();
-                EXPECT_EQ(0u, client.WriteRead(nullptr, "*IDN?", first, count, 1));
+                EXPECT_EQ(0u, client.WriteRead(nullptr, exchange.Command, first, count, 1));
                 // The read and the read again after an empty answer, each within the time-out.
                 EXPECT_LT(TestSupport::MillisecondsSince(start),
                           2 * 1.2 * ClientTimeout * 1000 + TestSupport::SchedulingSlack.count());
-                EXPECT_EQ(bTimedOut ? "" : "ACME,", first);
+                EXPECT_EQ(exchange.Answer, first);
                 EXPECT_EQ(0, PendingFailures());
                 std::string second;
                 count = 100;
@@ -363,6 +374,14 @@ TEST_F(NIGPIBDeviceStreamTest, CompliantStreamWaitsByServiceRequest) {
     ASSERT_EQ(0u, stream.Write(nullptr, "MEAS?", false));
     EXPECT_EQ(0u, stream.Read(nullptr, response, 64));
     EXPECT_EQ("1.25\n", response);
+    // Output that came unasked, once the handler holds it, is handed out at most count bytes a read.
+    ClearTrace();
+    QueueOutput(0, 5, 0, "ACME,DMM,1,2\n", 13);
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return !TraceOf("ibrd").empty(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(0u, stream.Read(nullptr, response, 5));
+    EXPECT_EQ("ACME,", response);
+    EXPECT_EQ(0u, stream.Read(nullptr, response, 64));
+    EXPECT_EQ("DMM,1,2\n", response);
     EXPECT_EQ(0u, stream.Disconnect(nullptr, &mClient));
     EXPECT_EQ(0, OpenDevices(0, 5, 0));
 }
