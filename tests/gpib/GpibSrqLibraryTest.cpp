@@ -238,19 +238,49 @@ TEST_F(GpibSrqLibraryTest, TimingStoreIgnoresWhatItCannotTrust) {
     EXPECT_LT(TestSupport::MillisecondsSince(start), 1500) << "ms waited for the turn of an ended process";
     mLibrary.EndBusAccess(turn, 0, Platform::MonotonicMicroseconds());
     waitpid(child, nullptr, 0);
-    // Trusted contents cost an access at most its time-out; the file's flock held, each access two
-    // waits of 3 ms for it. The exchanges run on a thread of their own, left behind when they overrun.
+    const int holder = open(store.c_str(), O_RDWR | O_CLOEXEC); // its flock acts as another process's
+    // A holder of the flock that the machine stops for longer than a few milliseconds holds the
+    // access up: it takes its turn then and keeps the gap after another process's access, rather
+    // than going on this process's own timing.
+    const uint32_t otherDelay = 100000;
+    const uint64_t beforeOther = Platform::MonotonicMicroseconds();
+    const pid_t other = fork();
+    if (other == 0) {
+        const uint64_t at = Platform::MonotonicMicroseconds();
+        _exit(mLibrary.SetLastTimingInformation(&otherDelay, &at) == 0 ? 0 : 1);
+    }
+    int otherStatus = -1;
+    ASSERT_EQ(other, waitpid(other, &otherStatus, 0));
+    ASSERT_EQ(0, otherStatus);
+    ASSERT_EQ(0, flock(holder, LOCK_EX));
+    std::atomic<uint64_t> began{0};
+    std::thread access([&] {
+        uint64_t accessTurn = 0;
+        mLibrary.WaitForBusAccess(0, 1000000, &accessTurn);
+        began = Platform::MonotonicMicroseconds();
+        mLibrary.EndBusAccess(accessTurn, 0, began);
+    });
+    std::this_thread::sleep_for(20ms);
+    flock(holder, LOCK_UN);
+    access.join();
+    EXPECT_GE(began, beforeOther + otherDelay) << "us: the access went before the other process's gap";
+    // Trusted contents cost an access at most its time-out, and so does the file's flock held for
+    // good. The exchanges run on a thread of their own, left behind when they overrun.
     const auto gpib = std::make_shared<NI488GPIB>(0, 5, 0);
     ASSERT_EQ(0u, gpib->OpenDevice(nullptr, 0, 5, 0));
     ASSERT_EQ(0u, gpib->SetTimeOutMilliseconds(nullptr, 100));
-    const int holder = open(store.c_str(), O_RDWR | O_CLOEXEC); // its flock acts as another process's
-    for (const uint32_t hostile : {0xFFFFFFFFu, 0u}) {
-        mLibrary.SetLastTimingInformation(&hostile, &now);
-        ASSERT_TRUE(hostile != 0 || flock(holder, LOCK_EX) == 0);
+    const struct {
+        uint32_t Hostile; // the last access's delay; 0: the flock held instead
+        int Exchanges;
+        std::chrono::milliseconds Longest; // of them all: the time-out of each access that waits
+    } rows[] = {{0xFFFFFFFFu, 15, 100ms}, {0u, 2, 2 * 2 * 100ms}};
+    for (const auto &row : rows) {
+        mLibrary.SetLastTimingInformation(&row.Hostile, &now);
+        ASSERT_TRUE(row.Hostile != 0 || flock(holder, LOCK_EX) == 0);
         const auto shortest = std::make_shared<std::atomic<uint64_t>>(0); // microseconds, 0 while running
-        std::thread([gpib, shortest] {
+        std::thread([gpib, shortest, exchanges = row.Exchanges] {
             uint64_t least = UINT64_MAX; // a failed exchange counts as endless
-            for (int exchange = 0; exchange < 15; ++exchange) {
+            for (int exchange = 0; exchange < exchanges; ++exchange) {
                 const uint64_t start = Platform::MonotonicMicroseconds();
                 std::string reply;
                 if (gpib->SaveSendGPIB(nullptr, "*IDN?", false, 100, &reply) == 0 &&
@@ -259,11 +289,11 @@ TEST_F(GpibSrqLibraryTest, TimingStoreIgnoresWhatItCannotTrust) {
             }
             *shortest = least;
         }).detach();
-        ASSERT_TRUE(
-            TestSupport::WaitUntil([&] { return *shortest != 0; }, 100ms + TestSupport::SchedulingSlack))
-            << "the exchanges went past their time-out, delay " << hostile;
-        // Every exchange answered; with the flock held, the shortest in less than twice its four waits.
-        EXPECT_LT(*shortest, hostile != 0 ? 100000u : 2 * 2 * 2 * 3000u) << "us of the shortest exchange";
+        ASSERT_TRUE(TestSupport::WaitUntil([&] { return *shortest != 0; },
+                                           row.Longest + TestSupport::SchedulingSlack))
+            << "the exchanges went past their time-out, delay " << row.Hostile;
+        // Every exchange answered; after a hostile delay the later ones without waiting.
+        EXPECT_LT(*shortest, row.Hostile != 0 ? 100000u : UINT64_MAX) << "us of the shortest exchange";
     }
     close(holder);
     // Every slot holding a turn that stays to come (this process's, alive), and a last access with
