@@ -171,7 +171,7 @@ TEST_F(NI4882MLibraryWithoutSRQTest, ThePluginFindsTheServiceRequestLibraryBesid
     ASSERT_FALSE(plugin.empty()) << "KORVALIS_PLUGIN is not set";
     std::filesystem::create_symlink(plugin, mFolder.File("PontisPecos.so"));
     const PluginImage image(mFolder.File("PontisPecos.so"));
-    ASSERT_TRUE(image.IsLoaded()) << image.Error();
+    ASSERT_TRUE(image.IsLoaded()) << plugin;
     auto *createStream =
         image.Inside<WriteReadDeviceStream *(const std::string &)>(PluginImage::CreateStreamSymbol);
     auto *createConfiguration =

@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <limits>
 #include <thread>
 
 #include "gpib/GPIBResultCodes.h"
@@ -40,30 +39,26 @@ protected:
         AddInstrument(0, 5, 0, "ACME,DMM,1,2");
         SetReply(0, 5, 0, "MEAS?", "1.25");
     }
-    // A driver's client of the kind, its settings as a host's file gives them: the lines (first,
-    // so that they win) before PriAdr=5 in the GPIB table. Connected with ClientTimeout, or the
-    // code of the load or the connect.
+    // A driver's client of the kind, its settings as a host's file gives them (these lines win over
+    // PriAdr=5 after them), connected with ClientTimeout; else the code of the load or the connect.
     DWORD ConnectClient(DeviceStreamClientWithStreamBase &client, const std::string &sKind,
-                        const std::string &sSettings = std::string()) {
+                        const std::string &sSettings) {
         const std::string path = mFolder.File("driver.ini");
         TestSupport::WriteFile(path, "[Stream Config]\nSelected=" + sKind + "\n[Stream Config.GPIB]\n" +
                                          sSettings + "PriAdr=5\n");
-        std::shared_ptr<ProgramSettingsDatabase> database = CreateINIProgramSettingsDatabase(path);
+        auto database = CreateINIProgramSettingsDatabase(path);
         database->Open();
         client.GetConfigurationManager().SetSupportedStreams("GPIB;CompliantGPIB");
         DWORD result = client.LoadProgramSettings(nullptr, database);
         database->Close();
-        if (result == 0)
-            result = client.ConnectStream(nullptr, false);
-        if (result == 0)
-            result = client.SetTimeout(nullptr, ClientTimeout);
-        return result;
+        result = result != 0 ? result : client.ConnectStream(nullptr, false);
+        return result != 0 ? result : client.SetTimeout(nullptr, ClientTimeout);
     }
-    // The reads of the next exchange time out, with the reply queued: the stream's read and its
-    // read again (GPIB); the handler's read, after which no service request comes (CompliantGPIB).
-    void TimeOutTheNextReads(const std::string &sKind) {
-        for (int read = sKind == GPIBStreamKind ? 2 : 1; read > 0; --read)
-            FailNext("ibrd", NI488::EABO, 0);
+    // The answer to a write-read of one try, which must succeed.
+    std::string Exchange(DeviceStreamClientWithStreamBase &client, const char *command, DWORD count = 100) {
+        std::string answer;
+        EXPECT_EQ(0u, client.WriteRead(nullptr, command, answer, count, 1)) << command;
+        return answer;
     }
 
     static constexpr double ClientTimeout = 0.5;
@@ -303,60 +298,46 @@ TEST_F(NIGPIBDeviceStreamTest, FailedChecksLeaveNothingOpen) {
 }
 
 // Output that a read left in the device (the rest of a reply cut at the count, a reply that came
-// after the time-out) never answers the next query, through a driver's client: an IEEE 488.2
-// instrument would drop it and report the interrupted query, an older one would send it. The next
-// exchange drops it first (a device clear, or with "Clear" off, reads). An exchange without an
-// answer ends within its read and its read again. Junk time-outs are refused.
+// after the time-out, each read timing out with the reply queued) never answers the next query of
+// a driver's client, whether the instrument would drop it (IEEE 488.2, reporting the interrupted
+// query) or send it (an older one). An exchange without an answer ends within its read and its read
+// again. Junk time-outs are refused.
 TEST_F(NIGPIBDeviceStreamTest, OutputLeftByAReadNeverAnswersTheNextQuery) {
     const struct {
-        const char *Instrument;
+        const char *Instrument, *Settings;
         bool KeepsOutput;
-        const char *Settings;
     } instruments[] = {
-        {"IEEE 488.2", false, ""}, {"older", true, ""}, {"older, Clear off", true, "Clear=0\n"}};
+        {"IEEE 488.2", "", false}, {"older", "", true}, {"older, Clear off", "Clear=0\n", true}};
     const struct {
-        const char *Left;
-        const char *Command;
+        const char *Left, *Command;
         DWORD Count;
         const char *Answer;
-    } exchanges[] = {{"a count of 5", "*IDN?", 5, "ACME,"},
-                     {"a time-out", "*IDN?", 100, ""},
-                     {"no answer", "*CLS", 100, ""}};
-    for (const char *kind : {GPIBStreamKind, CompliantGPIBStreamKind}) {
-        for (const auto &instrument : instruments) {
+    } exchanges[] = {
+        {"count", "*IDN?", 5, "ACME,"}, {"time-out", "*IDN?", 100, ""}, {"none", "*CLS", 100, ""}};
+    for (const char *kind : {GPIBStreamKind, CompliantGPIBStreamKind})
+        for (const auto &instrument : instruments)
             for (const auto &exchange : exchanges) {
                 SCOPED_TRACE(std::string(kind) + ", " + instrument.Instrument + ", " + exchange.Left);
-                Reset();
-                AddInstrument(0, 5, 0, "ACME,DMM,1,2");
-                SetReply(0, 5, 0, "MEAS?", "1.25");
                 KeepOutput(0, 5, 0, instrument.KeepsOutput);
                 DeviceStreamClientWithStreamBase client("ACME");
                 ASSERT_EQ(0u, ConnectClient(client, kind, instrument.Settings));
-                for (const double junk : {std::nan(""), -1.0, -std::numeric_limits<double>::infinity()})
+                for (const double junk : {std::nan(""), -1.0})
                     EXPECT_EQ(GPIBResult::Argument, client.SetTimeout(nullptr, junk)) << junk;
-                EXPECT_EQ(ClientTimeout, client.GetTimeout(nullptr));
-                if (exchange.Left == std::string("a time-out"))
-                    TimeOutTheNextReads(kind);
-                std::string first;
-                DWORD count = exchange.Count;
+                // The stream's read and its read again (GPIB), the handler's read (CompliantGPIB).
+                for (int read = exchange.Left != std::string("time-out") ? 0
+                                : kind == GPIBStreamKind                 ? 2
+                                                                         : 1;
+                     read > 0; --read)
+                    FailNext("ibrd", NI488::EABO, 0);
                 const auto start = std::chrono::steady_clock::now();
-                EXPECT_EQ(0u, client.WriteRead(nullptr, exchange.Command, first, count, 1));
-                // The read and the read again after an empty answer, each within the time-out.
+                EXPECT_EQ(exchange.Answer, Exchange(client, exchange.Command, exchange.Count));
                 EXPECT_LT(TestSupport::MillisecondsSince(start),
                           2 * 1.2 * ClientTimeout * 1000 + TestSupport::SchedulingSlack.count());
-                EXPECT_EQ(exchange.Answer, first);
                 EXPECT_EQ(0, PendingFailures());
-                std::string second;
-                count = 100;
-                EXPECT_EQ(0u, client.WriteRead(nullptr, "MEAS?", second, count, 1));
-                EXPECT_EQ("1.25\n", second);
-                std::string error;
-                EXPECT_EQ(0u, client.WriteRead(nullptr, "SYST:ERR?", error, count, 1));
-                EXPECT_EQ("0,\"No error\"\n", error);
+                EXPECT_EQ("1.25\n", Exchange(client, "MEAS?"));
+                EXPECT_EQ("0,\"No error\"\n", Exchange(client, "SYST:ERR?"));
                 EXPECT_EQ(0u, client.DisconnectStream(nullptr));
             }
-        }
-    }
 }
 
 TEST_F(NIGPIBDeviceStreamTest, CompliantStreamWaitsByServiceRequest) {

@@ -3,7 +3,6 @@
 // kind that the framework registers, and create a TCPIP configuration.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,20 +12,11 @@
 
 namespace {
 
-class PluginStreamKinds : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const std::string path = TestSupport::RunnerEnv("KORVALIS_PLUGIN");
-        ASSERT_FALSE(path.empty()) << "KORVALIS_PLUGIN is not set";
-        mPlugin = std::make_unique<PluginImage>(path);
-        ASSERT_TRUE(mPlugin->IsLoaded()) << mPlugin->Error();
-    }
-
-    std::unique_ptr<PluginImage> mPlugin;
-};
-
-TEST_F(PluginStreamKinds, EveryFrameworkKindIsRegisteredInThePlugin) {
-    auto *kinds = mPlugin->Inside<std::vector<std::string>()>("_Z18GetRegisteredKindsB5cxx11v");
+TEST(PluginStreamKinds, EveryFrameworkKindIsRegisteredInThePlugin) {
+    const std::string path = TestSupport::RunnerEnv("KORVALIS_PLUGIN");
+    const PluginImage plugin(path);
+    ASSERT_TRUE(plugin.IsLoaded()) << "KORVALIS_PLUGIN: " << path;
+    auto *kinds = plugin.Inside<std::vector<std::string>()>("_Z18GetRegisteredKindsB5cxx11v");
     ASSERT_NE(kinds, nullptr);
     const std::vector<std::string> inPlugin = kinds();
     EXPECT_EQ(inPlugin, GetRegisteredKinds());
@@ -35,9 +25,9 @@ TEST_F(PluginStreamKinds, EveryFrameworkKindIsRegisteredInThePlugin) {
     EXPECT_EQ(all, inPlugin);
 
     auto *create =
-        mPlugin->Inside<PluginImage::CreateConfigurationFunction>(PluginImage::CreateConfigurationSymbol);
+        plugin.Inside<PluginImage::CreateConfigurationFunction>(PluginImage::CreateConfigurationSymbol);
     auto *createStream =
-        mPlugin->Inside<WriteReadDeviceStream *(const std::string &)>(PluginImage::CreateStreamSymbol);
+        plugin.Inside<WriteReadDeviceStream *(const std::string &)>(PluginImage::CreateStreamSymbol);
     ASSERT_TRUE(create != nullptr && createStream != nullptr);
     // Each kind has its configuration and its stream.
     for (const std::string &kind : all) {
