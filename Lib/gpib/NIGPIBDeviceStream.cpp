@@ -82,9 +82,8 @@ DWORD NIGPIBDeviceStream::SetReadTermination(HostWindow hWnd, const std::string 
 }
 
 DWORD NIGPIBDeviceStream::SetTimeout(HostWindow hWnd, double dSeconds) {
-    // No number of seconds: refused, the time-out stays as it was.
-    if (std::isnan(dSeconds) || dSeconds < 0)
-        return GPIBResult::Argument;
+    if (!IsUsableTimeout(dSeconds))
+        return StreamResult::CouldNotSetValue;
     DWORD result = 0;
     if (mDriver)
         result = mDriver->SetTimeOutMilliseconds(hWnd, TimeoutMilliseconds(dSeconds));
@@ -266,8 +265,10 @@ DWORD NIGPIBDeviceStream::ClearInputBuffers(HostWindow hWnd) {
     // (and an IEEE 488.2 device takes it for an unterminated query).
     if (!mbOutputLeft || !IsDeviceOpen())
         return 0;
-    const DWORD result =
-        mDriver->DiscardOutput(hWnd, SaturatingToUnsigned(SecondsToMilliseconds(mParameters.dTimeout)));
+    // For two fifths of the time-out at most: with its read and read again an exchange stays within
+    // 2.4 time-outs, whatever the device sends.
+    const DWORD result = mDriver->DiscardOutput(
+        hWnd, SaturatingToUnsigned(SecondsToMilliseconds(mParameters.dTimeout) * 2 / 5));
     if (result == 0)
         mbOutputLeft = false;
     return result;

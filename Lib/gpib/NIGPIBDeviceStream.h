@@ -26,7 +26,7 @@ public:
 
     DWORD SetWriteTermination(HostWindow hWnd, const std::string &sTermination, bool bEnabled) override;
     DWORD SetReadTermination(HostWindow hWnd, const std::string &sTermination, bool bEnabled) override;
-    // NaN or a negative time-out is refused (GPIBResult::Argument) and changes nothing.
+    // A time-out that is not IsUsableTimeout is refused with CouldNotSetValue and changes nothing.
     DWORD SetTimeout(HostWindow hWnd, double dSeconds) override;
     // The larger of the stream's delay and the driver's Wait.
     DWORD GetMinimumDelay() override;
@@ -42,7 +42,7 @@ public:
     // device that does not answer in time ends the data (StreamResult::ReadTimeout).
     DWORD Read(HostWindow hWnd, std::string &sResponse, DWORD dwCount) override;
     // Drops what a read left in the device (the rest of a message cut at the count, a reply that
-    // came late) by the driver's DiscardOutput, within the time-out; nothing when none was left.
+    // came late) by the driver's DiscardOutput; nothing when none was left.
     DWORD ClearInputBuffers(HostWindow hWnd) override;
     DWORD ClearOutputBuffers(HostWindow hWnd) override;
     // Device clear; 0 without a driver.

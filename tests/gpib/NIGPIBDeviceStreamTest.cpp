@@ -322,7 +322,7 @@ TEST_F(NIGPIBDeviceStreamTest, OutputLeftByAReadNeverAnswersTheNextQuery) {
                 DeviceStreamClientWithStreamBase client("ACME");
                 ASSERT_EQ(0u, ConnectClient(client, kind, instrument.Settings));
                 for (const double junk : {std::nan(""), -1.0})
-                    EXPECT_EQ(GPIBResult::Argument, client.SetTimeout(nullptr, junk)) << junk;
+                    EXPECT_EQ(StreamResult::CouldNotSetValue, client.SetTimeout(nullptr, junk)) << junk;
                 // The stream's read and its read again (GPIB), the handler's read (CompliantGPIB).
                 for (int read = exchange.Left != std::string("time-out") ? 0
                                 : kind == GPIBStreamKind                 ? 2
