@@ -323,11 +323,11 @@ TEST_F(NIGPIBDeviceStreamTest, OutputLeftByAReadNeverAnswersTheNextQuery) {
                 ASSERT_EQ(0u, ConnectClient(client, kind, instrument.Settings));
                 for (const double junk : {std::nan(""), -1.0})
                     EXPECT_EQ(StreamResult::CouldNotSetValue, client.SetTimeout(nullptr, junk)) << junk;
-                // The stream's read and its read again (GPIB), the handler's read (CompliantGPIB).
-                for (int read = exchange.Left != std::string("time-out") ? 0
-                                : kind == GPIBStreamKind                 ? 2
-                                                                         : 1;
-                     read > 0; --read)
+                // The stream's read and its read again (GPIB); the handler's read (CompliantGPIB).
+                const int timedOutReads = exchange.Left != std::string("time-out") ? 0
+                                          : kind == GPIBStreamKind                 ? 2
+                                                                                   : 1;
+                for (int read = 0; read < timedOutReads; ++read)
                     FailNext("ibrd", NI488::EABO, 0);
                 const auto start = std::chrono::steady_clock::now();
                 EXPECT_EQ(exchange.Answer, Exchange(client, exchange.Command, exchange.Count));
