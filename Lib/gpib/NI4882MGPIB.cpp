@@ -70,7 +70,10 @@ DWORD NI4882MGPIB::StopServiceRequests(HostWindow hWnd) {
 DWORD NI4882MGPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSecondary) {
     QuellinEntry entry(GPIBLogModule, L"NI4882MGPIB::OpenDevice");
     entry.LogBegin(QuellinLevelNote, L"board", nBoard, L"primary", nPrimary, L"secondary", nSecondary);
-    DWORD result = mLibrary.LoadGPIB32DLLs();
+    // Checked before the service-request library watches the address.
+    DWORD result = CheckAddress(nBoard, nPrimary, nSecondary);
+    if (result == 0)
+        result = mLibrary.LoadGPIB32DLLs();
     if (result == 0)
         result = mSRQLibrary.LoadGPIBSRQDLL();
     if (result == 0)
@@ -174,6 +177,13 @@ DWORD NI4882CompliantGPIB::DisableSRQ(HostWindow hWnd) {
     return FirstNonZero(result, SendGPIB(hWnd, "*ESE 0"));
 }
 
+DWORD NI4882CompliantGPIB::DiscardOutput(HostWindow hWnd, unsigned int nMilliseconds) {
+    // Under the section: the handler reads the device too, and keeps what came unasked.
+    std::lock_guard<std::recursive_mutex> section(mSection);
+    msResponse.clear();
+    return NI4882MGPIB::DiscardOutput(hWnd, nMilliseconds);
+}
+
 DWORD NI4882CompliantGPIB::OnSRQStatusByte(unsigned char) {
     return 0;
 }
@@ -213,6 +223,7 @@ DWORD NI4882CompliantGPIB::ServeRequest(unsigned char statusByte) {
         if (meState == WaitingForResponse) {
             RecordHandlerError(ReceiveGPIBString(nullptr, &sPiece, ReadSize(mlSuggestedReadSize)));
             msResponse = sPiece;
+            mbResponseEnded = mLibrary.LastReadEnded();
             meState = Complete;
         } else {
             // Output nobody asked for is kept for the next read.
@@ -222,6 +233,8 @@ DWORD NI4882CompliantGPIB::ServeRequest(unsigned char statusByte) {
             if (read != GPIBResult::TimeOut)
                 RecordHandlerError(read);
             msResponse += sPiece;
+            if (!sPiece.empty())
+                mbResponseEnded = mLibrary.LastReadEnded();
             RecordHandlerError(SetTimeOutMilliseconds(nullptr, nTimeOut));
         }
     }
@@ -336,7 +349,10 @@ DWORD NI4882CompliantGPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sTex
         bExpecting = meState != Complete;
     }
 
-    const DWORD nWait = static_cast<DWORD>(std::min<unsigned long long>(3ull * nTimeOut, 0xFFFFFFFEull));
+    const unsigned long long nLongest = 3ull * nTimeOut;
+    const DWORD nWait = static_cast<DWORD>(std::min<unsigned long long>(
+        mnResponseWaitLimit != 0 ? std::min<unsigned long long>(mnResponseWaitLimit, nLongest) : nLongest,
+        0xFFFFFFFEull));
     int nResends = 0;
     for (;;) {
         while (result == 0) {
@@ -376,10 +392,13 @@ DWORD NI4882CompliantGPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sTex
 
     {
         std::lock_guard<std::recursive_mutex> section(mSection);
+        mbLastResponseEnded = false;
         if (result == 0 && nReadResponseBytes > 0) {
-            *response = msResponse;
-            // Handed out once: a later read must not get the same bytes again.
-            msResponse.clear();
+            // Handed out once, at most the bytes asked for: the rest is for the next read.
+            const size_t nHanded = std::min<size_t>(msResponse.size(), nReadResponseBytes);
+            *response = msResponse.substr(0, nHanded);
+            msResponse.erase(0, nHanded);
+            mbLastResponseEnded = msResponse.empty() && mbResponseEnded;
         }
     }
     entry.LogEnd(ResultSeverityText(result), L"Err", result, L"response", response->substr(0, 80));

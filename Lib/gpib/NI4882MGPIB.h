@@ -69,8 +69,14 @@ public:
     virtual DWORD DisableSRQ(HostWindow hWnd);
     // Called by the handler with each status byte; 0 here.
     virtual DWORD OnSRQStatusByte(unsigned char statusByte);
+    // Also drops the output the handler kept.
+    DWORD DiscardOutput(HostWindow hWnd, unsigned int nMilliseconds) override;
 
     int GetState() const { return meState; }
+    // The longest wait for a service request in milliseconds; 0: three times the I/O time-out.
+    void LimitResponseWait(unsigned int nMilliseconds) { mnResponseWaitLimit = nMilliseconds; }
+    // Whether the response the last SaveSendGPIB handed out ended its message (END).
+    bool LastResponseEnded() const { return mbLastResponseEnded; }
 
 private:
     // The handler's work on one status byte; the open runs it for a request that came meanwhile.
@@ -86,6 +92,9 @@ private:
     std::recursive_mutex mSection;
     std::atomic<unsigned long> mlSuggestedReadSize{1024};
     std::string msResponse;
+    bool mbResponseEnded = false; // under the section: the last read into the response ended its message
+    bool mbLastResponseEnded = false;
+    unsigned int mnResponseWaitLimit = 0;
     // Under the section: an open is running, and the status bytes of the requests it met (-1: none).
     bool mbOpening = false;
     int mnOpeningRequests = -1;

@@ -74,10 +74,20 @@ DWORD NI488GPIB::PrepareBoard(HostWindow hWnd, int nBoard) {
     return result;
 }
 
+DWORD NI488GPIB::CheckAddress(int nBoard, int nPrimary, int nSecondary) {
+    if (!IsInRange(nBoard, 0, 3))
+        return GPIBResult::BoardOutOfRange;
+    if (!IsInRange(nPrimary, 0, 30) || (nSecondary != 0 && !IsInRange(nSecondary, 96, 126)))
+        return GPIBResult::Argument;
+    return 0;
+}
+
 DWORD NI488GPIB::OpenDevice(HostWindow hWnd, int nBoard, int nPrimary, int nSecondary) {
     QuellinEntry entry(GPIBLogModule, L"OpenDevice");
     entry.LogBegin(QuellinLevelNote, L"board", nBoard, L"primary", nPrimary, L"secondary", nSecondary);
-    DWORD result = PrepareBoard(hWnd, nBoard);
+    DWORD result = CheckAddress(nBoard, nPrimary, nSecondary);
+    if (result == 0)
+        result = PrepareBoard(hWnd, nBoard);
     if (result == 0) {
         int nBoardAddress = -1;
         result = AskConfigBoardGPIB(hWnd, NI488::IbcPAD, &nBoardAddress);
@@ -189,6 +199,27 @@ DWORD NI488GPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sText, bool bW
         }
     }
     return result;
+}
+
+DWORD NI488GPIB::DiscardOutput(HostWindow hWnd, unsigned int nMilliseconds) {
+    if (GetClearDevice())
+        return ClearGPIB(hWnd);
+    // A device holds its output ready: a short time-out finds out that there is none.
+    const int nTimeOutCode = GetTimeOutCode();
+    DWORD result = SetTimeOutCode(hWnd, NI488::T10ms);
+    Timing timing;
+    const uint32_t nStart = timing.GetMilliseconds();
+    bool bMore = true;
+    while (result == 0 && bMore) {
+        std::string sPiece;
+        result = ReceiveGPIBString(hWnd, &sPiece, DiscardReadSize);
+        // Nothing more (a time-out), the end of the message, or the time is up.
+        bMore = result == 0 && !sPiece.empty() && !mLibrary.LastReadEnded() &&
+                timing.RemainingTime(nStart, nMilliseconds) > 0;
+        if (result == GPIBResult::TimeOut)
+            result = 0;
+    }
+    return FirstNonZero(result, SetTimeOutCode(hWnd, nTimeOutCode));
 }
 
 DWORD NI488GPIB::GetErrorString(HostWindow, DWORD code, char *buffer, uint32_t nBufferSize, uint32_t *read) {

@@ -50,6 +50,12 @@ public:
     virtual DWORD DrainDeviceErrors(HostWindow hWnd);
     virtual DWORD CheckLastGPIBError(HostWindow hWnd, DWORD result);
     virtual DWORD SetSpecificSystemError(HostWindow hWnd, const std::string &sText);
+    // Drops the output the device still holds: a device clear where "Clear" allows one, else reads
+    // with a 10 ms time-out until one ends the message or finds nothing, for at most nMilliseconds.
+    virtual DWORD DiscardOutput(HostWindow hWnd, unsigned int nMilliseconds);
+    // BoardOutOfRange for a board outside 0..3, Argument for a primary address outside 0..30 or a
+    // secondary one neither 0 nor 96..126, else 0.
+    static DWORD CheckAddress(int nBoard, int nPrimary, int nSecondary);
 
     // The configuration's "Wait" is the bus delay.
     DWORD GetWait() const override;
@@ -96,6 +102,8 @@ public:
     static constexpr DWORD LanguageResource = 573;
 
 protected:
+    // Bytes of each read that discards output.
+    static constexpr long DiscardReadSize = 1024;
     // A byte count as a read takes it: at most 0x7FFFFFFF.
     static long ReadSize(unsigned long nBytes) {
         return static_cast<long>(std::min<unsigned long>(nBytes, 0x7FFFFFFF));

@@ -1,6 +1,8 @@
 // The GPIB address settings and their page.
 #include "gpib/NI488GPIBConfiguration.h"
 
+#include <limits>
+
 #include <wx/checkbox.h>
 #include <wx/combobox.h>
 #include <wx/xrc/xmlres.h>
@@ -27,6 +29,17 @@ private:
     ProgramSettingsDatabase &mDatabase;
 };
 
+// An address number as stored; one beyond the int range stays out of range instead of wrapping
+// round to another address (PriAdr=4294967301 is not instrument 5).
+int ReadAddress(ProgramSettingsDatabase &database, const char *key, int nCurrent) {
+    const double dStored = database.ReadDouble(key, nCurrent);
+    if (dStored > std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    if (dStored < std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    return database.ReadInt(key, nCurrent);
+}
+
 } // namespace
 
 NI488GPIBConfiguration::NI488GPIBConfiguration(int nBoard, int nPrimaryAddress, int nSecondaryAddress)
@@ -48,9 +61,9 @@ DWORD NI488GPIBConfiguration::LoadProgramSettings(HostWindow,
     if (!database)
         return 0;
     TableScope table(*database, sTable);
-    mnBoard = database->ReadInt("Board", mnBoard);
-    mnPrimaryAddress = database->ReadInt("PriAdr", mnPrimaryAddress);
-    mnSecondaryAddress = database->ReadInt("SecAdr", mnSecondaryAddress);
+    mnBoard = ReadAddress(*database, "Board", mnBoard);
+    mnPrimaryAddress = ReadAddress(*database, "PriAdr", mnPrimaryAddress);
+    mnSecondaryAddress = ReadAddress(*database, "SecAdr", mnSecondaryAddress);
     mdwWait = database->ReadUnsigned("Wait", static_cast<unsigned int>(mdwDefaultWait));
     mbClear = database->ReadBool("Clear", mbClear);
     mbReaddress = database->ReadBool("Readdress", mbReaddress);

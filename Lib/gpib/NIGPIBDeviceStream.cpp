@@ -82,6 +82,8 @@ DWORD NIGPIBDeviceStream::SetReadTermination(HostWindow hWnd, const std::string 
 }
 
 DWORD NIGPIBDeviceStream::SetTimeout(HostWindow hWnd, double dSeconds) {
+    if (!IsUsableTimeout(dSeconds))
+        return StreamResult::CouldNotSetValue;
     DWORD result = 0;
     if (mDriver)
         result = mDriver->SetTimeOutMilliseconds(hWnd, TimeoutMilliseconds(dSeconds));
@@ -143,6 +145,7 @@ DWORD NIGPIBDeviceStream::Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamC
                                              mDriver->GetSecondaryAddress());
             if (result == 0) {
                 mbConnected = true;
+                mbOutputLeft = false;
                 result = ConfigureReadEndOfString(hWnd);
                 if (result == 0)
                     result = ConfigureWriteEnd(hWnd);
@@ -198,6 +201,8 @@ DWORD NIGPIBDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bo
     if (result == 0 && bWaitForOPC) {
         std::string sReply;
         result = Read(hWnd, sReply, 10);
+        if (result == StreamResult::ReadTimeout)
+            result = StreamResult::OperationCompleteMissing;
     }
     return result;
 }
@@ -207,30 +212,41 @@ DWORD NIGPIBDeviceStream::Read(HostWindow hWnd, std::string &sResponse, DWORD dw
     if (!IsDeviceOpen())
         return StreamResult::StreamNotConnected;
     DWORD restore = 0;
+    bool bEnded = false; // the last piece ended its message
     const DWORD result = ReadWithinTimeout(
         hWnd,
         [&](bool &bMore) {
             std::string sPiece;
-            bool bEnded = false;
+            bool bPieceEnded = false;
             const DWORD dwMissing =
                 sResponse.size() >= dwCount ? 0 : static_cast<DWORD>(dwCount - sResponse.size());
-            const DWORD pieceResult = ReadPiece(hWnd, sPiece, dwMissing, bEnded);
+            const DWORD pieceResult = ReadPiece(hWnd, sPiece, dwMissing, bPieceEnded);
             if (sPiece.empty()) {
                 // Nothing more arrives (no driver, or an empty message).
                 bMore = false;
                 return pieceResult;
             }
+            bEnded = bPieceEnded;
             sResponse += sPiece;
             if (sResponse.size() >= dwCount)
                 bMore = false;
             else if (mParameters.bReadTerminationEnabled)
                 bMore = !(mParameters.sReadTermination.empty() ||
                           EndsWith(sResponse, mParameters.sReadTermination, false));
-            else if (bEnded)
+            else if (bPieceEnded)
                 bMore = false; // END ends a message also without a termination character
             return pieceResult;
         },
         restore);
+    // The rest of a message cut at the count, or a reply that did not come in time, is dropped
+    // before the next command.
+    if (result != 0 || (!sResponse.empty() && !bEnded))
+        mbOutputLeft = true;
+    else if (!sResponse.empty())
+        mbOutputLeft = false;
+    // A device that did not answer in time ends the data, as every kind's read time-out does.
+    if (result == GPIBResult::TimeOut)
+        return StreamResult::ReadTimeout;
     return result != 0 ? result : restore;
 }
 
@@ -244,8 +260,18 @@ DWORD NIGPIBDeviceStream::ReadPiece(HostWindow hWnd, std::string &sPiece, DWORD 
     return result;
 }
 
-DWORD NIGPIBDeviceStream::ClearInputBuffers(HostWindow) {
-    return 0;
+DWORD NIGPIBDeviceStream::ClearInputBuffers(HostWindow hWnd) {
+    // Only output that a read left: a read of a device that owes nothing waits for its time-out
+    // (and an IEEE 488.2 device takes it for an unterminated query).
+    if (!mbOutputLeft || !IsDeviceOpen())
+        return 0;
+    // For two fifths of the time-out at most: with its read and read again an exchange stays within
+    // 2.4 time-outs, whatever the device sends.
+    const DWORD result = mDriver->DiscardOutput(
+        hWnd, SaturatingToUnsigned(SecondsToMilliseconds(mParameters.dTimeout) * 2 / 5));
+    if (result == 0)
+        mbOutputLeft = false;
+    return result;
 }
 
 DWORD NIGPIBDeviceStream::ClearOutputBuffers(HostWindow) {
@@ -313,11 +339,17 @@ DWORD NI4882CompliantGPIBDeviceStream::Write(HostWindow hWnd, const std::string 
 
 DWORD NI4882CompliantGPIBDeviceStream::ReadPiece(HostWindow hWnd, std::string &sPiece, DWORD dwCount,
                                                  bool &bEnded) {
-    // The handler reads whole messages.
-    bEnded = true;
+    bEnded = false;
     if (mCompliantDriver == nullptr)
         return 0;
-    return mCompliantDriver->SaveSendGPIB(hWnd, std::string(), false, dwCount, &sPiece);
+    // The service request of the response is awaited for what is left of the read's time-out;
+    // none in that time is the read's time-out.
+    mCompliantDriver->LimitResponseWait(
+        std::max(1u, SaturatingToUnsigned(SecondsToMilliseconds(mParameters.dTimeout))));
+    DWORD result = mCompliantDriver->SaveSendGPIB(hWnd, std::string(), false, dwCount, &sPiece);
+    mCompliantDriver->LimitResponseWait(0);
+    bEnded = mCompliantDriver->LastResponseEnded();
+    return result == GPIBResult::NoServiceRequest ? GPIBResult::TimeOut : result;
 }
 
 DWORD NI4882CompliantGPIBDeviceStream::WriteAndRead(HostWindow hWnd, const std::string &sCommand,

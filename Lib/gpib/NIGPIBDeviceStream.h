@@ -26,6 +26,7 @@ public:
 
     DWORD SetWriteTermination(HostWindow hWnd, const std::string &sTermination, bool bEnabled) override;
     DWORD SetReadTermination(HostWindow hWnd, const std::string &sTermination, bool bEnabled) override;
+    // A time-out that is not IsUsableTimeout is refused with CouldNotSetValue and changes nothing.
     DWORD SetTimeout(HostWindow hWnd, double dSeconds) override;
     // The larger of the stream's delay and the driver's Wait.
     DWORD GetMinimumDelay() override;
@@ -37,8 +38,11 @@ public:
     DWORD Lock(HostWindow hWnd, double dSeconds) override;
     DWORD Unlock(HostWindow hWnd) override;
     DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) override;
-    // Pieces until count bytes, the read termination, END (termination off) or the time-out.
+    // Pieces until count bytes, the read termination, END (termination off) or the time-out; a
+    // device that does not answer in time ends the data (StreamResult::ReadTimeout).
     DWORD Read(HostWindow hWnd, std::string &sResponse, DWORD dwCount) override;
+    // Drops what a read left in the device (the rest of a message cut at the count, a reply that
+    // came late) by the driver's DiscardOutput; nothing when none was left.
     DWORD ClearInputBuffers(HostWindow hWnd) override;
     DWORD ClearOutputBuffers(HostWindow hWnd) override;
     // Device clear; 0 without a driver.
@@ -69,6 +73,7 @@ protected:
 
 private:
     std::unique_ptr<NI488GPIB> mDriver;
+    bool mbOutputLeft = false; // a read left output in the device
 };
 
 class NI4882CompliantGPIBDeviceStream : public NIGPIBDeviceStream {

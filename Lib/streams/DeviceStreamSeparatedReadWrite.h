@@ -61,7 +61,7 @@ constexpr const char *SharedText(DWORD code) {
 }
 } // namespace StreamResult
 
-// A time-out a stream can take: a number of seconds, 0 or more (not NaN). The RS-232 and UDP
+// A time-out a stream can take: a number of seconds, 0 or more (not NaN). The RS-232, UDP and GPIB
 // streams refuse any other with StreamResult::CouldNotSetValue and keep the one they had.
 inline bool IsUsableTimeout(double dSeconds) {
     return dSeconds >= 0.0;

@@ -37,6 +37,7 @@ protected:
         Bind(mGpib, "gpibStandInQueueOutput", QueueOutput);
         Bind(mGpib, "gpibStandInPushError", PushError);
         Bind(mGpib, "gpibStandInSetQueryError", SetQueryError);
+        Bind(mGpib, "gpibStandInKeepOutput", KeepOutput);
         Bind(mGpib, "gpibStandInHoldLock", HoldLock);
         Bind(mGpib, "gpibStandInHoldOpen", HoldOpen);
         Bind(mGpib, "gpibStandInFailNext", FailNext);
@@ -95,6 +96,7 @@ protected:
     Gpib32StandIn::QueueOutputFunction QueueOutput = nullptr;
     Gpib32StandIn::PushErrorFunction PushError = nullptr;
     Gpib32StandIn::SetQueryErrorFunction SetQueryError = nullptr;
+    Gpib32StandIn::KeepOutputFunction KeepOutput = nullptr;
     Gpib32StandIn::HoldLockFunction HoldLock = nullptr;
     Gpib32StandIn::HoldOpenFunction HoldOpen = nullptr;
     Gpib32StandIn::FailNextFunction FailNext = nullptr;

@@ -1,19 +1,20 @@
 // Binding of GPIB-32.DLL and GPIBSRQ.DLL: the installed-version check through the registry and the
 // library's version block, libraries that are missing or lack entry points, GPIBSRQ.DLL found
-// beside the plug-in, and the timing store.
+// beside the plug-in by a GPIB stream of the loaded plug-in, and the timing store.
 #include "gpib/NI4882MLibrary.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
-#include <map>
-#include <sstream>
 
 #include "core/DriverRecords.h"
 #include "gpib/GPIBResultCodes.h"
 #include "gpib/GpibStandIns.h"
 #include "logging/RecordTable.h"
+#include "streams/DeviceStreamClient.h"
+#include "support/PluginImage.h"
 
 namespace {
 std::atomic<bool> gRefuseUnload{false};
@@ -146,40 +147,44 @@ TEST_F(NI4882MLibraryWithoutSRQTest, MissingServiceRequestLibraryFailsEveryLoad)
 }
 
 // Installed, the plug-in finds GPIBSRQ.DLL beside its real file when no folder of the library path
-// holds it: the plug-in's own GPIBSRQLibrary, reached through the plug-in's symbol table.
+// holds it: a GPIB stream of the plug-in, loaded through a link as a host's folder may hold it,
+// connects and answers. No export reaches a stream, so the plug-in's registries are found in its
+// symbol table. Runs again in a process of its own, where nothing loaded the library before (the
+// loader would find a loaded one by its name).
 TEST_F(NI4882MLibraryWithoutSRQTest, ThePluginFindsTheServiceRequestLibraryBesideItsFile) {
-    UseLibraries("", false);
-    {
-        Platform::DynamicLibrary probe;
-        if (probe.Load("GPIBSRQ.DLL"))
-            GTEST_SKIP() << "an earlier test of this process loaded GPIBSRQ.DLL (" << probe.FilePath() << ")";
+    const std::string test =
+        "NI4882MLibraryWithoutSRQTest.ThePluginFindsTheServiceRequestLibraryBesideItsFile";
+    if (TestSupport::RunnerEnv("KORVALIS_GPIB_CHILD").empty()) {
+        char self[4096] = {};
+        ASSERT_GT(readlink("/proc/self/exe", self, sizeof(self) - 1), 0);
+        TestSupport::ScopedEnv child("KORVALIS_GPIB_CHILD", "1");
+        const auto run =
+            TestSupport::RunProcess({self, "--gtest_filter=" + test}, "", std::chrono::seconds(60));
+        ASSERT_EQ(0, run.ExitCode) << run.Output;
+        EXPECT_NE(std::string::npos, run.Output.find("[       OK ] " + test)) << run.Output;
+        return;
     }
+    UseLibraries("", false);
+    ASSERT_EQ(nullptr, dlopen("libgpibsrq.so", RTLD_NOW | RTLD_NOLOAD)) << "loaded before the plug-in";
+    AddInstrument(0, 1, 0, "ACME,DMM,1,2"); // the address of a new GPIB configuration
     const std::string plugin = TestSupport::RunnerEnv("KORVALIS_PLUGIN");
     ASSERT_FALSE(plugin.empty()) << "KORVALIS_PLUGIN is not set";
-    const auto r =
-        TestSupport::RunProcess({"/usr/bin/nm", "--defined-only", plugin}, "", std::chrono::seconds(30));
-    std::map<std::string, uintptr_t> symbols;
-    ASSERT_EQ(0, r.ExitCode) << r.Output;
-    std::istringstream lines(r.Output);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        std::string value, type, name;
-        if (fields >> value >> type >> name)
-            symbols[name] = static_cast<uintptr_t>(std::stoull(value, nullptr, 16));
-    }
-    // Reached through a link, as a host's folder may hold it.
     std::filesystem::create_symlink(plugin, mFolder.File("PontisPecos.so"));
-    void *handle = dlopen(mFolder.File("PontisPecos.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(nullptr, handle) << dlerror();
-    const uintptr_t base =
-        reinterpret_cast<uintptr_t>(dlsym(handle, "GetDriverVersion")) - symbols["GetDriverVersion"];
-    const auto inside = [&](const char *name) { return base + symbols.at(name); };
-    alignas(GPIBSRQLibrary) unsigned char library[sizeof(GPIBSRQLibrary)];
-    reinterpret_cast<void (*)(void *)>(inside("_ZN14GPIBSRQLibraryC1Ev"))(library);
-    EXPECT_EQ(0u,
-              reinterpret_cast<DWORD (*)(void *)>(inside("_ZN14GPIBSRQLibrary14LoadGPIBSRQDLLEv"))(library));
-    reinterpret_cast<void (*)(void *)>(inside("_ZN14GPIBSRQLibraryD1Ev"))(library);
-    dlclose(handle);
+    const PluginImage image(mFolder.File("PontisPecos.so"));
+    ASSERT_TRUE(image.IsLoaded()) << plugin;
+    auto *createStream =
+        image.Inside<WriteReadDeviceStream *(const std::string &)>(PluginImage::CreateStreamSymbol);
+    auto *createConfiguration =
+        image.Inside<PluginImage::CreateConfigurationFunction>(PluginImage::CreateConfigurationSymbol);
+    ASSERT_TRUE(createStream != nullptr && createConfiguration != nullptr);
+    const std::unique_ptr<WriteReadDeviceStream> stream(createStream("GPIB"));
+    DeviceStreamClient client;
+    ASSERT_EQ(0u, stream->Connect(nullptr, createConfiguration("GPIB"), &client));
+    std::string reply;
+    DWORD count = 100;
+    EXPECT_EQ(0u, stream->WriteRead(nullptr, "*IDN?", reply, count, 1));
+    EXPECT_EQ("ACME,DMM,1,2\n", reply);
+    EXPECT_EQ(0u, stream->Disconnect(nullptr, &client));
 }
 
 TEST_F(NI4882MLibraryTest, ALibraryThatCannotBeFreedStaysBound) {

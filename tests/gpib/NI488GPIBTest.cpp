@@ -49,6 +49,9 @@ TEST_F(NI488GPIBTest, OpenAndCloseIssueTheCallsInOrder) {
 TEST_F(NI488GPIBTest, OpenFailuresCloseTheDevice) {
     SetBoard(0, 1, 5);
     EXPECT_EQ(GPIBResult::DeviceAtBoardAddress, mGpib.OpenDevice(nullptr, 0, 5, 0));
+    // Addresses that no device has are refused before the library is asked.
+    EXPECT_EQ(GPIBResult::Argument, mGpib.OpenDevice(nullptr, 0, 31, 0));
+    EXPECT_EQ(GPIBResult::Argument, mGpib.OpenDevice(nullptr, 0, 6, 95));
     EXPECT_TRUE(TraceOf("ibdev").empty());
     EXPECT_EQ(GPIBResult::BoardOutOfRange, mGpib.OpenDevice(nullptr, 4, 5, 0));
     SetBoard(0, 1, 0);

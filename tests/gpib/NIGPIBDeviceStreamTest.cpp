@@ -1,6 +1,7 @@
 // The GPIB stream kinds against the stand-ins: configurations, the connect sequence and the EOS
 // settings, writes and reads, the bus lock after the named lock (also held by another process),
-// two kinds on one address, set-up failures, and the device check's device-clear option.
+// two kinds on one address, set-up failures and settings out of range, output that a read left in
+// the device, and the device check's device-clear option.
 #include "gpib/NIGPIBDeviceStream.h"
 
 #include <poll.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "gpib/GPIBResultCodes.h"
@@ -37,7 +39,31 @@ protected:
         AddInstrument(0, 5, 0, "ACME,DMM,1,2");
         SetReply(0, 5, 0, "MEAS?", "1.25");
     }
+    // A driver's client of the kind, its settings as a host's file gives them (these lines win over
+    // PriAdr=5 after them), connected with ClientTimeout; else the code of the load or the connect.
+    DWORD ConnectClient(DeviceStreamClientWithStreamBase &client, const std::string &sKind,
+                        const std::string &sSettings) {
+        const std::string path = mFolder.File("driver.ini");
+        TestSupport::WriteFile(path, "[Stream Config]\nSelected=" + sKind + "\n[Stream Config.GPIB]\n" +
+                                         sSettings + "PriAdr=5\n");
+        auto database = CreateINIProgramSettingsDatabase(path);
+        database->Open();
+        client.GetConfigurationManager().SetSupportedStreams("GPIB;CompliantGPIB");
+        DWORD result = client.LoadProgramSettings(nullptr, database);
+        database->Close();
+        result = result != 0 ? result : client.ConnectStream(nullptr, false);
+        return result != 0 ? result : client.SetTimeout(nullptr, ClientTimeout);
+    }
+    // The answer to a write-read of one try, which must succeed.
+    std::string Exchange(DeviceStreamClientWithStreamBase &client, const char *command, DWORD count = 100) {
+        std::string answer;
+        EXPECT_EQ(0u, client.WriteRead(nullptr, command, answer, count, 1)) << command;
+        return answer;
+    }
+
+    static constexpr double ClientTimeout = 0.5;
     TestSupport::MessageBoxRecorder mBoxes;
+    TestSupport::TempDir mFolder;
     DeviceStreamClient mClient;
     DeviceStreamClient mOtherClient;
 };
@@ -92,11 +118,11 @@ TEST_F(NIGPIBDeviceStreamTest, ConnectSetsTheEndOfStringAndWritesTerminateOnce) 
     EXPECT_EQ(std::vector<std::string>{"ibtmo(17,12)"}, TraceOf("ibtmo"));
 
     EXPECT_EQ(0u, stream.Write(nullptr, "*IDN?", false));
-    EXPECT_EQ(0u, stream.Write(nullptr, "MEAS?\n", false));
-    EXPECT_EQ("*IDN?\nMEAS?\n", Received(0, 5));
     std::string response;
     EXPECT_EQ(0u, stream.Read(nullptr, response, 100));
     EXPECT_EQ("ACME,DMM,1,2\n", response);
+    EXPECT_EQ(0u, stream.Write(nullptr, "MEAS?\n", false));
+    EXPECT_EQ("*IDN?\nMEAS?\n", Received(0, 5));
     EXPECT_EQ(0u, stream.Read(nullptr, response, 3));
     EXPECT_EQ("1.2", response);
     EXPECT_EQ(0u, stream.Read(nullptr, response, 100));
@@ -105,6 +131,9 @@ TEST_F(NIGPIBDeviceStreamTest, ConnectSetsTheEndOfStringAndWritesTerminateOnce) 
     EXPECT_EQ(2.0, stream.GetTimeout(nullptr));
     EXPECT_EQ(0u, stream.Write(nullptr, "VOLT 5", true));
     EXPECT_EQ("*IDN?\nMEAS?\nVOLT 5;*OPC?\n", Received(0, 5));
+    // "*OPC?" not answered in time.
+    FailNext("ibrd", NI488::EABO, 0);
+    EXPECT_EQ(StreamResult::OperationCompleteMissing, stream.Write(nullptr, "VOLT 6", true));
 
     // Disconnect closes the device; the driver stays for the next connect.
     EXPECT_EQ(0u, stream.Disconnect(nullptr, &mClient));
@@ -126,7 +155,8 @@ TEST_F(NIGPIBDeviceStreamTest, EmptyReadTerminationAndEndOfMessages) {
     EXPECT_EQ(0u, stream.Read(nullptr, response, 100));
     EXPECT_LT(TestSupport::MillisecondsSince(start), 1000);
     EXPECT_EQ("1.25\n", response);
-    EXPECT_EQ(GPIBResult::TimeOut, stream.Read(nullptr, response, 100));
+    // Nothing more: the end of the data, as the read time-out of every kind.
+    EXPECT_EQ(StreamResult::ReadTimeout, stream.Read(nullptr, response, 100));
 }
 
 TEST_F(NIGPIBDeviceStreamTest, DelayAndBusLock) {
@@ -251,7 +281,63 @@ TEST_F(NIGPIBDeviceStreamTest, FailedChecksLeaveNothingOpen) {
         EXPECT_EQ(StreamResult::StreamNotConnected, refused->WriteRead(nullptr, "*IDN?", response, count, 1))
             << kind;
         EXPECT_TRUE(TraceOf("ibwrt").empty() && TraceOf("ibrd").empty()) << kind;
+        // Addresses out of range, also beyond 32 bits (4294967301 is not 5): refused at connect,
+        // before anything watches or opens the address.
+        const std::pair<const char *, DWORD> junk[] = {{"PriAdr=4294967301\n", GPIBResult::Argument},
+                                                       {"PriAdr=31\n", GPIBResult::Argument},
+                                                       {"SecAdr=4294967392\n", GPIBResult::Argument},
+                                                       {"SecAdr=95\n", GPIBResult::Argument},
+                                                       {"Board=4294967296\n", GPIBResult::BoardOutOfRange}};
+        for (const auto &[settings, code] : junk) {
+            DeviceStreamClientWithStreamBase client("ACME");
+            ClearTrace();
+            EXPECT_EQ(code, ConnectClient(client, kind, settings)) << kind << " " << settings;
+            EXPECT_TRUE(TraceOf("ibdev").empty()) << kind << " " << settings;
+        }
     }
+}
+
+// Output that a read left in the device (the rest of a reply cut at the count, a reply that came
+// after the time-out, each read timing out with the reply queued) never answers the next query of
+// a driver's client, whether the instrument would drop it (IEEE 488.2, reporting the interrupted
+// query) or send it (an older one). An exchange without an answer ends within its read and its read
+// again. Junk time-outs are refused.
+TEST_F(NIGPIBDeviceStreamTest, OutputLeftByAReadNeverAnswersTheNextQuery) {
+    const struct {
+        const char *Instrument, *Settings;
+        bool KeepsOutput;
+    } instruments[] = {
+        {"IEEE 488.2", "", false}, {"older", "", true}, {"older, Clear off", "Clear=0\n", true}};
+    const struct {
+        const char *Left, *Command;
+        DWORD Count;
+        const char *Answer;
+    } exchanges[] = {
+        {"count", "*IDN?", 5, "ACME,"}, {"time-out", "*IDN?", 100, ""}, {"none", "*CLS", 100, ""}};
+    for (const char *kind : {GPIBStreamKind, CompliantGPIBStreamKind})
+        for (const auto &instrument : instruments)
+            for (const auto &exchange : exchanges) {
+                SCOPED_TRACE(std::string(kind) + ", " + instrument.Instrument + ", " + exchange.Left);
+                KeepOutput(0, 5, 0, instrument.KeepsOutput);
+                DeviceStreamClientWithStreamBase client("ACME");
+                ASSERT_EQ(0u, ConnectClient(client, kind, instrument.Settings));
+                for (const double junk : {std::nan(""), -1.0})
+                    EXPECT_EQ(StreamResult::CouldNotSetValue, client.SetTimeout(nullptr, junk)) << junk;
+                // The stream's read and its read again (GPIB); the handler's read (CompliantGPIB).
+                const int timedOutReads = exchange.Left != std::string("time-out") ? 0
+                                          : kind == GPIBStreamKind                 ? 2
+                                                                                   : 1;
+                for (int read = 0; read < timedOutReads; ++read)
+                    FailNext("ibrd", NI488::EABO, 0);
+                const auto start = std::chrono::steady_clock::now();
+                EXPECT_EQ(exchange.Answer, Exchange(client, exchange.Command, exchange.Count));
+                EXPECT_LT(TestSupport::MillisecondsSince(start),
+                          2 * 1.2 * ClientTimeout * 1000 + TestSupport::SchedulingSlack.count());
+                EXPECT_EQ(0, PendingFailures());
+                EXPECT_EQ("1.25\n", Exchange(client, "MEAS?"));
+                EXPECT_EQ("0,\"No error\"\n", Exchange(client, "SYST:ERR?"));
+                EXPECT_EQ(0u, client.DisconnectStream(nullptr));
+            }
 }
 
 TEST_F(NIGPIBDeviceStreamTest, CompliantStreamWaitsByServiceRequest) {
@@ -269,6 +355,14 @@ TEST_F(NIGPIBDeviceStreamTest, CompliantStreamWaitsByServiceRequest) {
     ASSERT_EQ(0u, stream.Write(nullptr, "MEAS?", false));
     EXPECT_EQ(0u, stream.Read(nullptr, response, 64));
     EXPECT_EQ("1.25\n", response);
+    // Output that came unasked, once the handler holds it, is handed out at most count bytes a read.
+    ClearTrace();
+    QueueOutput(0, 5, 0, "ACME,DMM,1,2\n", 13);
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return !TraceOf("ibrd").empty(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(0u, stream.Read(nullptr, response, 5));
+    EXPECT_EQ("ACME,", response);
+    EXPECT_EQ(0u, stream.Read(nullptr, response, 64));
+    EXPECT_EQ("DMM,1,2\n", response);
     EXPECT_EQ(0u, stream.Disconnect(nullptr, &mClient));
     EXPECT_EQ(0, OpenDevices(0, 5, 0));
 }

@@ -110,22 +110,19 @@ bool Finished(const Slot &slot) {
     return slot.Owner == 0 || ProcessGone(slot.Owner);
 }
 
-// How long the file's flock is waited for. A holder of ours keeps it only for one read or write;
-// one that keeps it longer (any local user can) must not slow the bus access, which then keeps
-// this process's own timing.
+// The shortest wait for the file's flock. A holder of ours keeps it only for one read or write,
+// but a busy machine may stop it meanwhile for longer: a turn's wait for the flock counts against
+// the access's deadline (a holder that never lets go, any local user can be one, costs each access
+// that much at most). The last access alone (the timing calls without turns) waits this long.
 constexpr uint64_t LockWait = 3000; // microseconds
 constexpr uint64_t LockRetryPause = 200;
 
-bool LockFile(int fd, int operation) {
-    const uint64_t deadline = Platform::MonotonicMicroseconds() + LockWait;
-    for (;;) {
-        if (flock(fd, operation | LOCK_NB) == 0)
-            return true;
-        if ((errno != EWOULDBLOCK && errno != EINTR) || Platform::MonotonicMicroseconds() >= deadline)
-            return false;
-        Platform::SleepMicroseconds(LockRetryPause);
-    }
-}
+// The deadline of this thread's access of the turn, for the flock of its end.
+struct AccessDeadline {
+    uint64_t Turn = 0;
+    uint64_t Deadline = 0;
+};
+thread_local AccessDeadline tAccess;
 
 // Where the access of a turn stands.
 enum class TurnState { Coming, Ended, Gone };
@@ -156,66 +153,43 @@ SlotClaim MayTake(int fd, uint64_t turn) {
 class Store {
 public:
     BusTiming Read() {
+        BusTiming timing;
+        if (UnderFlock(LOCK_SH, Platform::MonotonicMicroseconds() + LockWait,
+                       [&](int fd) { timing = LastAccess(ReadRecord(fd)); }))
+            return timing;
         std::lock_guard<std::mutex> guard(mLock);
-        const int fd = File();
-        if (fd < 0 || !LockFile(fd, LOCK_SH))
-            return mLocal;
-        const BusTiming timing = LastAccess(ReadRecord(fd));
-        flock(fd, LOCK_UN);
-        return timing;
+        return mLocal;
     }
 
     void Write(const uint32_t *delay, const uint64_t *counter) {
+        const auto update = [&](BusTiming timing) {
+            if (delay != nullptr)
+                timing.Delay = *delay;
+            if (counter != nullptr)
+                timing.Counter = *counter;
+            mLocal = timing;
+        };
+        if (UnderFlock(LOCK_EX, Platform::MonotonicMicroseconds() + LockWait, [&](int fd) {
+                update(LastAccess(ReadRecord(fd)));
+                WriteRecord(fd, mLocal);
+            }))
+            return;
         std::lock_guard<std::mutex> guard(mLock);
-        const int fd = File();
-        const bool shared = fd >= 0 && LockFile(fd, LOCK_EX);
-        BusTiming timing = shared ? LastAccess(ReadRecord(fd)) : mLocal;
-        if (delay != nullptr)
-            timing.Delay = *delay;
-        if (counter != nullptr)
-            timing.Counter = *counter;
-        mLocal = timing;
-        if (shared) {
-            WriteRecord(fd, timing);
-            flock(fd, LOCK_UN);
-        }
+        update(mLocal);
     }
 
-    // The next turn, and its slot when that is free; 0 when the flock is not had. A counter that
-    // fails its checks goes on after the largest turn in the slots.
-    uint64_t TakeTurn(SlotClaim &claim) {
-        std::lock_guard<std::mutex> guard(mLock);
-        const int fd = File();
-        if (fd < 0 || !LockFile(fd, LOCK_EX))
-            return 0;
-        TurnCounter counter{};
+    // The next turn, and its slot when that is free; 0 when the flock is not had by the deadline.
+    // A counter that fails its checks goes on after the largest turn in the slots.
+    uint64_t TakeTurn(SlotClaim &claim, uint64_t deadline) {
         uint64_t turn = 0;
-        if (pread(fd, &counter, sizeof counter, sizeof(Record)) == static_cast<ssize_t>(sizeof counter) &&
-            counter.Mark == TurnMark && counter.Check == CheckWord(counter.Next))
-            turn = counter.Next;
-        if (turn == 0) {
-            for (uint64_t index = 0; index < Slots; ++index) {
-                Slot slot{};
-                if (ReadSlot(fd, index, slot))
-                    turn = std::max(turn, slot.Turn);
-            }
-            ++turn;
-        }
-        const TurnCounter next{TurnMark, 0, turn + 1, CheckWord(turn + 1)};
-        (void)!pwrite(fd, &next, sizeof next, sizeof(Record));
-        claim = turn != 0 ? Claim(fd, turn) : SlotClaim::Lost;
-        flock(fd, LOCK_UN);
+        UnderFlock(LOCK_EX, deadline, [&](int fd) { turn = NextTurn(fd, claim); });
         return turn;
     }
 
     // Takes the turn's slot once it is free; Waiting also while the flock is held elsewhere.
     SlotClaim ClaimSlot(uint64_t turn) {
-        std::lock_guard<std::mutex> guard(mLock);
-        const int fd = File();
-        if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0)
-            return SlotClaim::Waiting;
-        const SlotClaim claim = Claim(fd, turn);
-        flock(fd, LOCK_UN);
+        SlotClaim claim = SlotClaim::Waiting;
+        UnderFlock(LOCK_EX, 0, [&](int fd) { claim = Claim(fd, turn); });
         return claim;
     }
 
@@ -248,29 +222,74 @@ public:
     }
 
     // Records the end as the last access, then in the turn's slot when the slot still holds the
-    // turn or may take it, both under one flock: so the last access holds the end of every turn
-    // whose slot shows it ended or was taken again. Without the flock only a slot held is written.
-    void End(uint64_t turn, uint32_t delay, uint64_t end) {
+    // turn or may take it, both under one flock, waited for until the deadline: so the last access
+    // holds the end of every turn whose slot shows it ended or was taken again. Without the flock
+    // only a slot held is written.
+    void End(uint64_t turn, uint32_t delay, uint64_t end, uint64_t deadline) {
+        const Slot ended = MakeSlot(turn, end, delay, 0);
+        if (UnderFlock(LOCK_EX, deadline, [&](int fd) {
+                mLocal = BusTiming{delay, end};
+                if (LastAccess(ReadRecord(fd)).Counter <= end)
+                    WriteRecord(fd, mLocal);
+                if (turn != 0 && MayTake(fd, turn) == SlotClaim::Held)
+                    WriteSlot(fd, ended);
+            }))
+            return;
         std::lock_guard<std::mutex> guard(mLock);
         mLocal = BusTiming{delay, end};
         const int fd = File();
-        if (fd < 0)
-            return;
-        const Slot ended = MakeSlot(turn, end, delay, 0);
-        if (!LockFile(fd, LOCK_EX)) {
-            Slot slot{};
-            if (turn != 0 && ReadSlot(fd, turn, slot) && slot.Turn == turn)
-                WriteSlot(fd, ended);
-            return;
-        }
-        if (LastAccess(ReadRecord(fd)).Counter <= end)
-            WriteRecord(fd, mLocal);
-        if (turn != 0 && MayTake(fd, turn) == SlotClaim::Held)
+        Slot slot{};
+        if (fd >= 0 && turn != 0 && ReadSlot(fd, turn, slot) && slot.Turn == turn)
             WriteSlot(fd, ended);
-        flock(fd, LOCK_UN);
     }
 
 private:
+    // Runs work(fd) under mLock and the file's exclusive or shared flock, tried until the deadline
+    // (at least once); between tries mLock is free, so that this process's other accesses go on
+    // polling. False, without work, when the file cannot be used or the flock is not had.
+    template <typename Work> bool UnderFlock(int operation, uint64_t deadline, Work &&work) {
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> guard(mLock);
+                const int fd = File();
+                if (fd < 0)
+                    return false;
+                if (flock(fd, operation | LOCK_NB) == 0) {
+                    work(fd);
+                    flock(fd, LOCK_UN);
+                    return true;
+                }
+                if (errno != EWOULDBLOCK && errno != EINTR)
+                    return false;
+            }
+            const uint64_t now = Platform::MonotonicMicroseconds();
+            if (now >= deadline)
+                return false;
+            Platform::SleepMicroseconds(std::min(LockRetryPause, deadline - now));
+        }
+    }
+
+    // Under the flock: hands out the next turn and takes its slot when it may.
+    uint64_t NextTurn(int fd, SlotClaim &claim) {
+        TurnCounter counter{};
+        uint64_t turn = 0;
+        if (pread(fd, &counter, sizeof counter, sizeof(Record)) == static_cast<ssize_t>(sizeof counter) &&
+            counter.Mark == TurnMark && counter.Check == CheckWord(counter.Next))
+            turn = counter.Next;
+        if (turn == 0) {
+            for (uint64_t index = 0; index < Slots; ++index) {
+                Slot slot{};
+                if (ReadSlot(fd, index, slot))
+                    turn = std::max(turn, slot.Turn);
+            }
+            ++turn;
+        }
+        const TurnCounter next{TurnMark, 0, turn + 1, CheckWord(turn + 1)};
+        (void)!pwrite(fd, &next, sizeof next, sizeof(Record));
+        claim = turn != 0 ? Claim(fd, turn) : SlotClaim::Lost;
+        return turn;
+    }
+
     // Under the flock: takes the turn's slot when it may.
     SlotClaim Claim(int fd, uint64_t turn) {
         const SlotClaim claim = MayTake(fd, turn);
@@ -342,10 +361,11 @@ void WriteBusTiming(const uint32_t *delay, const uint64_t *counter) {
 uint64_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit) {
     Store &store = TheStore();
     const uint64_t start = Platform::MonotonicMicroseconds();
-    // One deadline for the turn and the others' delays, whatever the file holds.
+    // One deadline for the flock, the turn and the others' delays, whatever the file holds.
     const uint64_t deadline = start + otherDelayLimit;
     SlotClaim claim = SlotClaim::Lost;
-    const uint64_t turn = store.TakeTurn(claim);
+    const uint64_t turn = store.TakeTurn(claim, std::max(deadline, start + LockWait));
+    tAccess = AccessDeadline{turn, deadline};
     BusTiming before;
     if (turn > 1) {
         for (;;) {
@@ -381,7 +401,8 @@ uint64_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit) {
 }
 
 void EndBusAccess(uint64_t turn, uint32_t delay, uint64_t end) {
-    TheStore().End(turn, delay, end);
+    const uint64_t deadline = tAccess.Turn == turn ? tAccess.Deadline : 0;
+    TheStore().End(turn, delay, end, std::max(deadline, Platform::MonotonicMicroseconds() + LockWait));
 }
 
 } // namespace GpibSrq

@@ -7,9 +7,10 @@
 // The slots are fewer than the turns: a turn takes its slot only once no turn waits for the one
 // before in it, so an access never begins before the gap after the one before, however many wait
 // and however late that one came. What is read is checked (size, mark, check word); anything
-// else counts as nothing recorded. When the file cannot be used, or its flock is not had within a
-// few milliseconds, the access keeps this process's own timing. Any local user may write the
-// file: its readers bound what they take from it, and one deadline bounds an access's whole wait.
+// else counts as nothing recorded. When the file cannot be used, or its flock is not had by the
+// access's deadline, the access keeps this process's own timing. Any local user may write the
+// file: its readers bound what they take from it, and one deadline bounds an access's whole wait,
+// the flock's included.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +33,8 @@ void WriteBusTiming(const uint32_t *delay, const uint64_t *counter);
 // after the access before always counts, one not ended by that deadline counting as ending then.
 // The turn for EndBusAccess, 0 when none was taken.
 uint64_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit);
-// Records the end of the turn's access, and as the last access.
+// Records the end of the turn's access, and as the last access; the flock is waited for until the
+// deadline of this thread's WaitForBusAccess of the turn, 3 ms at least.
 void EndBusAccess(uint64_t turn, uint32_t delay, uint64_t end);
 
 } // namespace GpibSrq

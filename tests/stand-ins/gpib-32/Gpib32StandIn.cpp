@@ -1,9 +1,10 @@
 // Stand-in of the NI-488.2 library "GPIB-32.DLL": the bound entry points over simulated IEEE 488.2
 // instruments on four boards. Reads end at the count, at END (the last byte of a response) or at
 // the EOS character when the device reads with REOS; a read with nothing to send times out at once
-// (EABO). Locks wait for their time and fail with ELCK. ibwait waits for an instrument's service
-// request. An instrument set to hold its opens keeps an ibdev to it waiting while a request of
-// it is pending or being served. Every call but ibwait is traced.
+// (EABO). A new message drops output not yet read, with a query error (-410), unless the
+// instrument is set to keep it, as older instruments do. Locks wait for their time and fail with ELCK. ibwait
+// waits for an instrument's service request. An instrument set to hold its opens keeps an ibdev to it waiting
+// while a request of it is pending or being served. Every call but ibwait is traced.
 #include "gpib/Gpib32Api.h"
 #include "Gpib32StandIn.h"
 
@@ -32,6 +33,7 @@ struct Instrument {
     std::deque<std::string> Errors;
     int Sre = 0, Ese = 0, Esr = 0;
     bool QueryError = false;
+    bool KeepsOutput = false;
     bool RequestPending = false;
     int LastSummary = 0;
     int LockOwner = 0; // device handle, -1 for someone else, 0 for none
@@ -348,6 +350,14 @@ int ibwrt(int ud, const void *buffer, long count) {
     if (instrument == nullptr)
         return Error(NI488::ENOL);
     instrument->Received += data;
+    if (!data.empty() && instrument->Input.empty() && !instrument->Output.empty() &&
+        !instrument->KeepsOutput) {
+        // A new message while output waits: the output is dropped, the query interrupted.
+        instrument->Output.clear();
+        instrument->Errors.push_back("-410,\"Query INTERRUPTED\"");
+        instrument->Esr |= 4;
+        UpdateRequest(*instrument);
+    }
     // A line feed or END ends a program message.
     for (char c : data) {
         if (c == '\n') {
@@ -674,6 +684,12 @@ void gpibStandInSetQueryError(int board, int pad, int sad, int on) {
     std::lock_guard<std::mutex> lock(gMutex);
     if (Instrument *instrument = FindInstrument(board, pad, sad))
         instrument->QueryError = on != 0;
+}
+
+void gpibStandInKeepOutput(int board, int pad, int sad, int keep) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    if (Instrument *instrument = FindInstrument(board, pad, sad))
+        instrument->KeepsOutput = keep != 0;
 }
 
 void gpibStandInHoldLock(int board, int pad, int sad, int hold) {

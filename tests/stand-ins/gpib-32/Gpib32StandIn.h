@@ -10,7 +10,8 @@ extern "C" {
 void gpibStandInReset(void);
 void gpibStandInSetBoard(int board, int present, int primaryAddress);
 // An IEEE 488.2 instrument: *IDN?, *CLS, *SRE, *ESE, *ESR?, *STB?, *OPC, *OPC?, SYST:ERR?, plus the
-// replies set below; an unknown query adds -113 to the error queue.
+// replies set below; an unknown query adds -113 to the error queue. A new message drops the output
+// not yet read, sets the query-error bit and adds -410.
 void gpibStandInAddInstrument(int board, int pad, int sad, const char *identification);
 void gpibStandInSetReply(int board, int pad, int sad, const char *query, const char *reply);
 // One output message, END with its last byte.
@@ -18,6 +19,8 @@ void gpibStandInQueueOutput(int board, int pad, int sad, const char *bytes, long
 void gpibStandInPushError(int board, int pad, int sad, const char *error);
 // Every query that is no common command sets the query-error bit and ends the message.
 void gpibStandInSetQueryError(int board, int pad, int sad, int on);
+// An instrument from before IEEE 488.2 (1): a new message leaves the output not yet read queued.
+void gpibStandInKeepOutput(int board, int pad, int sad, int keep);
 // Someone else holds (1) or frees (0) the instrument's lock.
 void gpibStandInHoldLock(int board, int pad, int sad, int hold);
 // An ibdev to the instrument (1) waits, at most 10 s, while another handle of it is open and a
@@ -47,6 +50,7 @@ using SetReplyFunction = decltype(&::gpibStandInSetReply);
 using QueueOutputFunction = decltype(&::gpibStandInQueueOutput);
 using PushErrorFunction = decltype(&::gpibStandInPushError);
 using SetQueryErrorFunction = decltype(&::gpibStandInSetQueryError);
+using KeepOutputFunction = decltype(&::gpibStandInKeepOutput);
 using HoldLockFunction = decltype(&::gpibStandInHoldLock);
 using HoldOpenFunction = decltype(&::gpibStandInHoldOpen);
 using FailNextFunction = decltype(&::gpibStandInFailNext);
