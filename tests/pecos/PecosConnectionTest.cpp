@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <sstream>
 #include <functional>
@@ -318,8 +319,9 @@ unsigned RefusingPort() {
     return ntohs(address.sin_port);
 }
 
-// A row of a session table: steps, then the lines that simulators A and B received on each of their
-// connections. A step is words:
+// A row of a session table: steps, then what simulators A and B received on each of their
+// connections. The steps are separated by ";", each of words, optionally followed by "-> CODE"
+// (what it answers, else 0; CODE a name of Codes) and "within T" (the time-outs it takes at most):
 //   "A D1 D2"        settings naming server A (B; C refuses) with that detector map, for both drivers
 //   "init", "deinit", "check", "read N", "read N=V", "remove"
 //                    the AD converter's calls ("=V": the value read)
@@ -330,18 +332,21 @@ unsigned RefusingPort() {
 //   "lock", "unlock" the test holds A's lock file, or lets it go
 //   "B@A"            simulator B starts anew on A's port
 //   "warned A D1 D2" the call log holds the warning that D1, D2 stay switched on at A's server
-// A row fails unless it names every warning.
-struct SessionStep {
-    std::string Do;
-    uint32_t Result = 0;
-    double Within = 0; // time-outs, when bounded
-};
-
+// A row fails unless it names every warning. A connection's lines are items separated by ", ":
+// "login", "on D1 D2" (ENABLE and ACTIVATE of each), "off D1 D2", "dashes" (the EUT's fourteen)
+// or the line itself.
 struct SessionRow {
     const char *Name;
-    std::vector<SessionStep> Steps;
-    std::vector<Lines> A, B;
+    const char *Steps;
+    std::vector<std::string> A, B;
 };
+
+const std::map<std::string, uint32_t> Codes{{"0", 0},
+                                            {"lock", StreamResult::LockTimeout},
+                                            {"notconnected", StreamNotConnected},
+                                            {"refused", EthernetNotConnected},
+                                            {"noresponse", NoDetectorResponse},
+                                            {"mismatch", IdentificationMismatch}};
 
 class SessionWorld {
 public:
@@ -355,9 +360,9 @@ public:
         EXPECT_EQ(0u, mEut.Created);
     }
 
-    void Run(const SessionStep &step) {
-        SCOPED_TRACE(step.Do);
-        std::istringstream words(step.Do);
+    void Run(const std::string &step) {
+        SCOPED_TRACE(step);
+        std::istringstream words(step.substr(0, step.find(" -> ")));
         std::string what;
         words >> what;
         HostDriver &driver = what == "eut" ? mEut : mAd;
@@ -368,7 +373,7 @@ public:
         if (what.size() == 1)
             Configure(what[0], Rest(words));
         else if (what.size() > 2 && what[1] == ':')
-            Control(what[0], step.Do.substr(2));
+            Control(what[0], step.substr(2));
         else if (what == "B@A") {
             mSimulators['B'].reset();
             Start('B', mPorts['A']);
@@ -406,11 +411,17 @@ public:
         } else {
             FAIL() << "unknown step";
         }
+        std::string code;
+        double within = 0;
+        std::istringstream outcome(
+            step.find(" -> ") == std::string::npos ? "" : step.substr(step.find(" -> ") + 4));
+        outcome >> code >> what >> within;
         // Over VISA a refused connect answers VISA's own code.
-        EXPECT_EQ(step.Result == EthernetNotConnected && mKind == "VISA" ? VisaResourceNotFound : step.Result,
+        const uint32_t expected = code.empty() ? 0 : Codes.at(code);
+        EXPECT_EQ(expected == EthernetNotConnected && mKind == "VISA" ? VisaResourceNotFound : expected,
                   result);
-        if (step.Within > 0) {
-            EXPECT_LT(TestSupport::MillisecondsSince(start), step.Within * Timeout * 1000);
+        if (within > 0) {
+            EXPECT_LT(TestSupport::MillisecondsSince(start), within * Timeout * 1000);
         }
     }
 
@@ -419,18 +430,36 @@ public:
         mAd.Remove();
         mEut.Remove();
         for (const auto &[name, expected] :
-             {std::pair<char, const std::vector<Lines> *>{'A', &row.A}, {'B', &row.B}}) {
+             {std::pair<char, const std::vector<std::string> *>{'A', &row.A}, {'B', &row.B}}) {
             PecosSimulator &simulator = *mSimulators[name];
             EXPECT_TRUE(simulator.WaitForClosed(expected->size()));
             ASSERT_EQ(expected->size(), simulator.Count("open")) << name;
             for (size_t connection = 0; connection < expected->size(); ++connection)
-                EXPECT_EQ((*expected)[connection], simulator.Received(static_cast<unsigned>(connection + 1)))
+                EXPECT_EQ(ConnectionLines((*expected)[connection]),
+                          simulator.Received(static_cast<unsigned>(connection + 1)))
                     << name << " connection " << connection + 1;
         }
         EXPECT_EQ(mWarnings, Logged(L"Detectors left switched on at ")) << "warnings";
     }
 
 private:
+    static Lines ConnectionLines(const std::string &items) {
+        Lines lines;
+        for (size_t at = 0; at < items.size();) {
+            const size_t end = std::min(items.find(", ", at), items.size());
+            const std::string item = items.substr(at, end - at);
+            at = end + 2;
+            std::istringstream words(item);
+            std::string first;
+            words >> first;
+            const Lines part = item == "login"                   ? Login
+                               : item == "dashes"                ? DashLines
+                               : first == "on" || first == "off" ? Detectors(first, Rest(words))
+                                                                 : Lines{item};
+            lines.insert(lines.end(), part.begin(), part.end());
+        }
+        return lines;
+    }
     void Start(char name, unsigned port) {
         mSimulators[name] = std::make_unique<PecosSimulator>(
             std::vector<std::string>{"--value", "D1=1.5", "--value", "D2=2.5", "--value", "D3=3.5"}, port);
@@ -459,10 +488,9 @@ private:
             }));
     }
     std::string Server(char name) const {
-        const std::string port = std::to_string(mPorts.at(name));
-        return mKind == "VISA"
-                   ? "VISA:" + PecosVisaResource("127.0.0.1", static_cast<unsigned short>(mPorts.at(name)))
-                   : "ETHER:tcpip://127.0.0.1:" + port;
+        const auto port = static_cast<unsigned short>(mPorts.at(name));
+        return mKind == "VISA" ? "VISA:" + PecosVisaResource("127.0.0.1", port)
+                               : "ETHER:tcpip://127.0.0.1:" + std::to_string(port);
     }
     std::string LockPath(char name) const {
         return Platform::NamedMutex::LockFilePath(MakeStreamLockName(Server(name)));
@@ -482,6 +510,7 @@ private:
                           [&](const Quellin::Record &r) { return r.Raw.find(text) != std::wstring::npos; }));
     }
 
+    static inline const Lines Login{"AUTH-user:pw"};
     const std::string mKind;
     RecordCapture mCapture{false};
     std::vector<Quellin::Record> mRecords;
@@ -500,18 +529,17 @@ protected:
         for (const SessionRow &row : rows) {
             SCOPED_TRACE(row.Name);
             SessionWorld world(GetParam());
-            for (const SessionStep &step : row.Steps)
-                world.Run(step);
+            for (size_t at = 0; at < std::strlen(row.Steps);) {
+                const size_t end = std::min(std::string(row.Steps).find("; ", at), std::strlen(row.Steps));
+                world.Run(std::string(row.Steps).substr(at, end - at));
+                at = end + 2;
+            }
             world.Check(row);
         }
     }
 };
 
 INSTANTIATE_TEST_SUITE_P(Kinds, PecosSessionTest, ::testing::Values("TCPIP", "VISA"));
-
-const Lines Login{"AUTH-user:pw"};
-const Lines d12{"D1", "D2"}, d34{"D3", "D4"};
-const Lines on12 = Join({Login, Detectors("on", d12)}), on34 = Join({Login, Detectors("on", d34)});
 
 } // namespace
 
@@ -524,57 +552,40 @@ const Lines on12 = Join({Login, Detectors("on", d12)}), on34 = Join({Login, Dete
 TEST_P(PecosSessionTest, EachSessionSwitchesOffWhatItSwitchedOnAtItsServer) {
     Run({
         {"to another server",
-         {{"A D1 D2"}, {"init"}, {"B D3 D4"}, {"init"}, {"B:drop"}, {"read 0"}, {"deinit"}},
-         {Join({on12, Detectors("off", d12)})},
-         {on34, Join({on34, {"D3"}, Detectors("off", d34)})}},
+         "A D1 D2; init; B D3 D4; init; B:drop; read 0; deinit",
+         {"login, on D1 D2, off D1 D2"},
+         {"login, on D3 D4", "login, on D3 D4, D3, off D3 D4"}},
         {"to a server that refuses",
-         {{"A D1 D2"},
-          {"init"},
-          {"C D3 D4"},
-          {"init", EthernetNotConnected, 2},
-          {"deinit", StreamNotConnected}},
-         {Join({on12, Detectors("off", d12)})},
+         "A D1 D2; init; C D3 D4; init -> refused within 2; deinit -> notconnected",
+         {"login, on D1 D2, off D1 D2"},
          {}},
         {"to another server after the first closed the idle connection",
-         {{"A D1 D2"}, {"init"}, {"A:drop"}, {"B D3 D4"}, {"init"}, {"deinit"}},
-         {on12, Join({Login, Detectors("off", d12)})},
-         {Join({on34, Detectors("off", d34)})}},
+         "A D1 D2; init; A:drop; B D3 D4; init; deinit",
+         {"login, on D1 D2", "login, off D1 D2"},
+         {"login, on D3 D4, off D3 D4"}},
         {"to another server after the first reset the idle connection",
-         {{"A D1 D2"}, {"init"}, {"A:reset"}, {"B D3 D4"}, {"init"}, {"deinit"}},
-         {on12, Join({Login, Detectors("off", d12)})},
-         {Join({on34, Detectors("off", d34)})}},
+         "A D1 D2; init; A:reset; B D3 D4; init; deinit",
+         {"login, on D1 D2", "login, off D1 D2"},
+         {"login, on D3 D4, off D3 D4"}},
         {"to another server whose drop a read met first",
-         {{"A D1 D2"},
-          {"init"},
-          {"B D3 D4"},
-          {"A:drop"},
-          {"read 0", StreamNotConnected},
-          {"init"},
-          {"deinit"}},
-         {on12, Join({Login, Detectors("off", d12)})},
-         {Join({on34, Detectors("off", d34)})}},
+         "A D1 D2; init; B D3 D4; A:drop; read 0 -> notconnected; init; deinit",
+         {"login, on D1 D2", "login, off D1 D2"},
+         {"login, on D3 D4, off D3 D4"}},
         {"to another server with a map that keeps D1",
-         {{"A D1 D2"}, {"init"}, {"B D1 D3"}, {"init"}, {"deinit"}},
-         {Join({on12, Detectors("off", d12)})},
-         {Join({Login, Detectors("on", {"D1", "D3"}), Detectors("off", {"D1", "D3"})})}},
+         "A D1 D2; init; B D1 D3; init; deinit",
+         {"login, on D1 D2, off D1 D2"},
+         {"login, on D1 D3, off D1 D3"}},
         {"to another server while the first one's lock is held",
-         {{"A D1 D2"},
-          {"init"},
-          {"B D3 D4"},
-          {"lock"},
-          {"init", 0, 2.2},
-          {"warned A D1 D2"},
-          {"unlock"},
-          {"deinit"}},
-         {on12},
-         {Join({on34, Detectors("off", d34)})}},
+         "A D1 D2; init; B D3 D4; lock; init -> 0 within 2.2; warned A D1 D2; unlock; deinit",
+         {"login, on D1 D2"},
+         {"login, on D3 D4, off D3 D4"}},
         {"de-initialised after the settings named another server",
-         {{"A D1 D2"}, {"init"}, {"B D3 D4"}, {"deinit"}},
-         {Join({on12, Detectors("off", d12)})},
+         "A D1 D2; init; B D3 D4; deinit",
+         {"login, on D1 D2, off D1 D2"},
          {}},
         {"de-initialised after the settings named another server and the first one closed",
-         {{"A D1 D2"}, {"init"}, {"B D3 D4"}, {"A:drop"}, {"read 0", StreamNotConnected}, {"deinit"}},
-         {on12, Join({Login, Detectors("off", d12)})},
+         "A D1 D2; init; B D3 D4; A:drop; read 0 -> notconnected; deinit",
+         {"login, on D1 D2", "login, off D1 D2"},
          {}},
     });
 }
@@ -586,75 +597,49 @@ TEST_P(PecosSessionTest, EachSessionSwitchesOffWhatItSwitchedOnAtItsServer) {
 TEST_P(PecosSessionTest, EachSessionAtOneServerSwitchesOffWhatItSwitchedOn) {
     Run({
         {"maps changing at one server",
-         {{"A D1 D2"}, {"init"}, {"A D2 D3"}, {"init"}, {"A D3 D4"}, {"init"}, {"deinit"}},
-         {on12, Join({Login, Detectors("off", {"D1"}), Detectors("on", {"D2", "D3"})}),
-          Join({Login, Detectors("off", {"D2"}), Detectors("on", d34), Detectors("off", d34)})},
+         "A D1 D2; init; A D2 D3; init; A D3 D4; init; deinit",
+         {"login, on D1 D2", "login, off D1, on D2 D3", "login, off D2, on D3 D4, off D3 D4"},
          {}},
         {"a close after the switch-off of a new map",
-         {{"A D1 D2"}, {"init"}, {"A D2 D3"}, {"A:on CMD-D1-ENABLE-NO times=1 drop"}, {"init"}, {"deinit"}},
-         {on12, Join({Login, Detectors("off", {"D1"})}),
-          Join({Login, Detectors("on", {"D2", "D3"}), Detectors("off", {"D2", "D3"})})},
+         "A D1 D2; init; A D2 D3; A:on CMD-D1-ENABLE-NO times=1 drop; init; deinit",
+         {"login, on D1 D2", "login, off D1", "login, on D2 D3, off D2 D3"},
          {}},
         {"a changed map at one server after its connection was lost",
-         {{"A D1 D2"}, {"init"}, {"A:drop"}, {"A D2 D3"}, {"init", 0, 1.5}, {"deinit"}},
-         {on12, Join({Login, Detectors("off", {"D1"}), Detectors("on", {"D2", "D3"}),
-                      Detectors("off", {"D2", "D3"})})},
+         "A D1 D2; init; A:drop; A D2 D3; init -> 0 within 1.5; deinit",
+         {"login, on D1 D2", "login, off D1, on D2 D3, off D2 D3"},
          {}},
         {"a held lock",
-         {{"A D1 D2 D3 D4"},
-          {"init"},
-          {"lock"},
-          {"deinit", StreamResult::LockTimeout, 1.5},
-          {"unlock"},
-          {"deinit"},
-          {"deinit", StreamNotConnected}},
-         {Join({Login, Detectors("on", {"D1", "D2", "D3", "D4"})}),
-          Join({Login, Detectors("off", {"D1", "D2", "D3", "D4"})})},
+         "A D1 D2 D3 D4; init; lock; deinit -> lock within 1.5; unlock; deinit; deinit -> notconnected",
+         {"login, on D1 D2 D3 D4", "login, off D1 D2 D3 D4"},
          {}},
         {"a lock held from right after the login",
-         {{"A:on @auth times=1 lock=$LOCK reply=ok"},
-          {"A D1 D2"},
-          {"init", StreamResult::LockTimeout, 1.5},
-          {"A:unlock"},
-          {"deinit", StreamNotConnected}},
-         {Login},
+         "A:on @auth times=1 lock=$LOCK reply=ok; A D1 D2; init -> lock within 1.5; A:unlock; "
+         "deinit -> notconnected",
+         {"login"},
          {}},
         {"a lock held from right after the first detector",
-         {{"A:on CMD-D1-ACTIVATE-YES times=1 lock=$LOCK"},
-          {"A D1 D2"},
-          {"init", StreamResult::LockTimeout, 1.5},
-          {"A:unlock"},
-          {"deinit"}},
-         {Join({Login, Detectors("on", {"D1"})}), Join({Login, Detectors("off", {"D1"})})},
+         "A:on CMD-D1-ACTIVATE-YES times=1 lock=$LOCK; A D1 D2; init -> lock within 1.5; A:unlock; deinit",
+         {"login, on D1", "login, off D1"},
          {}},
         {"a close after a switch-off line",
-         {{"A D1 D2"}, {"init"}, {"A:on CMD-D1-ENABLE-NO times=1 drop"}, {"deinit"}},
-         {Join({on12, Detectors("off", {"D1"})}), Join({Login, Detectors("off", {"D2"})})},
+         "A D1 D2; init; A:on CMD-D1-ENABLE-NO times=1 drop; deinit",
+         {"login, on D1 D2, off D1", "login, off D2"},
          {}},
         {"a close after an ACTIVATE line",
-         {{"A:on CMD-D1-ACTIVATE-YES times=1 drop"}, {"A D1 D2"}, {"init"}, {"read 1=2.5"}, {"deinit"}},
-         {Join({Login, Detectors("on", {"D1"})}), Join({on12, {"D2"}, Detectors("off", d12)})},
+         "A:on CMD-D1-ACTIVATE-YES times=1 drop; A D1 D2; init; read 1=2.5; deinit",
+         {"login, on D1", "login, on D1 D2, D2, off D1 D2"},
          {}},
         {"a server that stops on an ACTIVATE line",
-         {{"A:on CMD-D2-ACTIVATE-YES stop"},
-          {"A D1 D2 D3 D4"},
-          {"init", EthernetNotConnected, 1.8},
-          {"B@A"},
-          {"deinit"}},
-         {on12},
-         {Join({Login, Detectors("off", d12)})}},
+         "A:on CMD-D2-ACTIVATE-YES stop; A D1 D2 D3 D4; init -> refused within 1.8; B@A; deinit",
+         {"login, on D1 D2"},
+         {"login, off D1 D2"}},
         {"a server that stops in the switch-off",
-         {{"A D1 D2 D3"},
-          {"init"},
-          {"A:on CMD-D1-ENABLE-NO stop"},
-          {"deinit", EthernetNotConnected, 1.8},
-          {"remove"},
-          {"warned A D2 D3"}},
-         {Join({Login, Detectors("on", {"D1", "D2", "D3"}), Detectors("off", {"D1"})})},
+         "A D1 D2 D3; init; A:on CMD-D1-ENABLE-NO stop; deinit -> refused within 1.8; remove; warned A D2 D3",
+         {"login, on D1 D2 D3, off D1"},
          {}},
         {"a close 30 ms after the login",
-         {{"A:on @auth times=1 delay=30 drop"}, {"A D1 D2"}, {"init"}, {"read 1=2.5"}, {"deinit"}},
-         {Login, Join({on12, {"D2"}, Detectors("off", d12)})},
+         "A:on @auth times=1 delay=30 drop; A D1 D2; init; read 1=2.5; deinit",
+         {"login", "login, on D1 D2, D2, off D1 D2"},
          {}},
     });
 }
@@ -667,47 +652,20 @@ TEST_P(PecosSessionTest, EachSessionAtOneServerSwitchesOffWhatItSwitchedOn) {
 TEST_P(PecosSessionTest, ASessionAnswersOnlyForTheServerTheSettingsName) {
     Run({
         {"settings naming another server",
-         {{"A D1 D2"},
-          {"init"},
-          {"eut init"},
-          {"B D3 D4"},
-          {"read 0", StreamNotConnected},
-          {"check", StreamNotConnected},
-          {"eut event 41", StreamNotConnected},
-          {"eut check", StreamNotConnected},
-          {"A:drop"},
-          {"read 0", StreamNotConnected},
-          {"eut event 41", StreamNotConnected},
-          {"eut check", StreamNotConnected},
-          {"eut init"},
-          {"deinit"}},
-         {on12, Join({Login, DashLines}), Join({Login, Detectors("off", {"D1", "D2"})})},
-         {Join({Login, DashLines})}},
+         "A D1 D2; init; eut init; B D3 D4; read 0 -> notconnected; check -> notconnected; "
+         "eut event 41 -> notconnected; eut check -> notconnected; A:drop; read 0 -> notconnected; "
+         "eut event 41 -> notconnected; eut check -> notconnected; eut init; deinit",
+         {"login, on D1 D2", "login, dashes", "login, off D1 D2"},
+         {"login, dashes"}},
         {"no live session",
-         {{"A D1 D2"},
-          {"init"},
-          {"lock"},
-          {"deinit", StreamResult::LockTimeout, 1.5},
-          {"unlock"},
-          {"eut init"},
-          {"eut deinit"},
-          {"B D3"},
-          {"check"},
-          {"eut check"},
-          {"remove"},
-          {"warned A D1 D2"}},
-         {on12, Join({Login, DashLines})},
-         {{"IDN?"}, {"IDN?"}}},
+         "A D1 D2; init; lock; deinit -> lock within 1.5; unlock; eut init; eut deinit; B D3; check; "
+         "eut check; remove; warned A D1 D2",
+         {"login, on D1 D2", "login, dashes"},
+         {"IDN?", "IDN?"}},
         {"a device check's incomplete reply on a new connection",
-         {{"A D1 D2"},
-          {"init"},
-          {"A:on D1 times=1 pace=400"},
-          {"read 0", NoDetectorResponse},
-          {"A:on IDN? times=1 pace=200"},
-          {"check", IdentificationMismatch},
-          {"read 0=1.5"},
-          {"deinit"}},
-         {Join({on12, {"D1"}}), Join({on12, {"IDN?"}}), Join({on12, {"D1"}, Detectors("off", {"D1", "D2"})})},
+         "A D1 D2; init; A:on D1 times=1 pace=400; read 0 -> noresponse; A:on IDN? times=1 pace=200; "
+         "check -> mismatch; read 0=1.5; deinit",
+         {"login, on D1 D2, D1", "login, on D1 D2, IDN?", "login, on D1 D2, D1, off D1 D2"},
          {}},
     });
 }
