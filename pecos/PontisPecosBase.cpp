@@ -168,7 +168,12 @@ template <typename B> DWORD PontisPecosBase<B>::CheckDevice(HostWindow hWnd) {
 
 template <typename B> bool PontisPecosBase<B>::SessionServesTheSettings() {
     const auto selected = this->GetConfigurationManager().GetSelectedConfiguration();
-    return selected && selected->GetIdentifier() == mSession->GetServer();
+    if (!selected)
+        return false;
+    // Unchanged settings are told apart cheaply; working out the identifier costs a URI parse.
+    const auto &own = mSession->GetConfiguration();
+    return selected == own || (own && selected->HasSameSettings(*own)) ||
+           selected->GetIdentifier() == mSession->GetServer();
 }
 
 template <typename B> DWORD PontisPecosBase<B>::CheckDeviceOnStream(HostWindow hWnd) {

@@ -36,6 +36,10 @@ std::shared_ptr<DeviceStreamConfiguration> DeviceStreamConfiguration::Copy() con
     return nullptr;
 }
 
+bool DeviceStreamConfiguration::HasSameSettings(const DeviceStreamConfiguration &) const {
+    return false;
+}
+
 int DeviceStreamConfiguration::Compare(const DeviceStreamConfiguration *other) const {
     if (other == nullptr)
         return 1;

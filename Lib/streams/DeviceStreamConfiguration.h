@@ -50,6 +50,9 @@ public:
     // An independent copy of the settings, for a connection that must outlive later changes to
     // them; empty for a kind that cannot be copied.
     virtual std::shared_ptr<DeviceStreamConfiguration> Copy() const;
+    // True when the other configuration holds the same settings (and so names the same
+    // connection); false also where that cannot be told without working out both identifiers.
+    virtual bool HasSameSettings(const DeviceStreamConfiguration &other) const;
 
     const std::string &GetIDString() const { return msTypeKey; }
     // 1 when other is null; -1, 0 or 1 by the type keys otherwise.

@@ -104,6 +104,11 @@ std::shared_ptr<DeviceStreamConfiguration> VISADeviceStreamConfiguration::Copy()
     return std::make_shared<VISADeviceStreamConfiguration>(*this);
 }
 
+bool VISADeviceStreamConfiguration::HasSameSettings(const DeviceStreamConfiguration &other) const {
+    const auto *visa = dynamic_cast<const VISADeviceStreamConfiguration *>(&other);
+    return visa != nullptr && GetResourceName() == visa->GetResourceName();
+}
+
 bool VISADeviceStreamConfiguration::IsValid() {
     return mIdentifier.IsSet();
 }

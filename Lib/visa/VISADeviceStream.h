@@ -66,6 +66,8 @@ public:
     std::string GetIdentifier() override;
     bool IsValid() override;
     std::shared_ptr<DeviceStreamConfiguration> Copy() const override;
+    // The same resource name.
+    bool HasSameSettings(const DeviceStreamConfiguration &other) const override;
 
     void SetIdentifier(const VISAIdentifier &identifier) { mIdentifier = identifier; }
     const std::string &GetResourceName() const { return mIdentifier.GetText(); }

@@ -654,6 +654,12 @@ bool NetworkBasedDeviceStreamConfig::IsValid() {
     return !m_Address.empty();
 }
 
+bool NetworkBasedDeviceStreamConfig::HasSameSettings(const DeviceStreamConfiguration &other) const {
+    const auto *network = dynamic_cast<const NetworkBasedDeviceStreamConfig *>(&other);
+    return network != nullptr && GetIDString() == other.GetIDString() && m_Address == network->m_Address &&
+           defaultPort == network->defaultPort && defaultServer == network->defaultServer;
+}
+
 std::string NetworkBasedDeviceStreamConfig::GetErrorText(DWORD dwCode) {
     DWORD unused = 0;
     return NetworkStreamErrorText(

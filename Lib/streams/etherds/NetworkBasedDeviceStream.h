@@ -135,6 +135,8 @@ public:
     bool LessThan(std::shared_ptr<DeviceStreamConfiguration> other) override;
     // The address text is not empty.
     bool IsValid() override;
+    // The same kind, address text and defaults.
+    bool HasSameSettings(const DeviceStreamConfiguration &other) const override;
     // The texts of the network codes, as the stream gives them.
     std::string GetErrorText(DWORD dwCode) override;
 
