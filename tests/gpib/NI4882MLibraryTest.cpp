@@ -170,7 +170,9 @@ TEST_F(NI4882MLibraryWithoutSRQTest, ThePluginFindsTheServiceRequestLibraryBesid
     const std::string plugin = TestSupport::RunnerEnv("KORVALIS_PLUGIN");
     ASSERT_FALSE(plugin.empty()) << "KORVALIS_PLUGIN is not set";
     std::filesystem::create_symlink(plugin, mFolder.File("PontisPecos.so"));
-    const PluginImage image(mFolder.File("PontisPecos.so"));
+    // Kept loaded until the process ends, as a host keeps its plug-in.
+    static const PluginImage *loaded = new PluginImage(mFolder.File("PontisPecos.so"));
+    const PluginImage &image = *loaded;
     ASSERT_TRUE(image.IsLoaded()) << plugin;
     auto *createStream =
         image.Inside<WriteReadDeviceStream *(const std::string &)>(PluginImage::CreateStreamSymbol);

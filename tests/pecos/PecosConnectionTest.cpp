@@ -406,8 +406,9 @@ public:
             words >> channel;
             const bool bValue = words.get() == '=' && (words >> expected);
             result = driver.Read(channel, value);
-            if (bValue)
+            if (bValue) {
                 EXPECT_FLOAT_EQ(expected, value);
+            }
         } else {
             FAIL() << "unknown step";
         }
@@ -481,11 +482,12 @@ private:
             command.replace(at, 5, LockPath(name));
         PecosSimulator &simulator = *mSimulators.at(name);
         ASSERT_TRUE(simulator.Control(command));
-        if (command == "drop" || command == "reset")
+        if (command == "drop" || command == "reset") {
             ASSERT_TRUE(simulator.WaitFor([&](const std::vector<SimulatorEvent> &events) {
                 return std::any_of(events.begin(), events.end(),
                                    [&](const SimulatorEvent &e) { return e.Kind == command; });
             }));
+        }
     }
     std::string Server(char name) const {
         const auto port = static_cast<unsigned short>(mPorts.at(name));
