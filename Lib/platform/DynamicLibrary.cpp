@@ -7,6 +7,8 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <mutex>
+
 namespace Platform {
 
 std::string MapLibraryName(const std::string &dllName) {
@@ -48,6 +50,20 @@ std::string DlErrorText(const std::string &fallback) {
     const char *text = dlerror();
     return text ? text : fallback;
 }
+
+// Loads and unloads run one at a time. The loader orders them anyway, but a race detector does not
+// see its lock: a library that one thread unloads and another maps again at the same address
+// would look like a race between the two threads' writes to the library's data. Recursive: a
+// library's initialisers may load another.
+std::unique_lock<std::recursive_mutex> LoaderTurn() {
+    static std::recursive_mutex turn;
+    return std::unique_lock<std::recursive_mutex>(turn);
+}
+
+void *OpenLibrary(const std::string &file) {
+    auto turn = LoaderTurn();
+    return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
 } // namespace
 
 DynamicLibrary::~DynamicLibrary() {
@@ -79,7 +95,7 @@ bool DynamicLibrary::Load(const std::string &dllName, const void *besideModule) 
         if (!FileExists(candidate))
             continue;
         dlerror();
-        mHandle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        mHandle = OpenLibrary(candidate);
         if (mHandle != nullptr) {
             mFilePath = candidate;
             return true;
@@ -88,7 +104,7 @@ bool DynamicLibrary::Load(const std::string &dllName, const void *besideModule) 
         mLastError = DlErrorText("cannot load " + candidate);
     }
     dlerror();
-    mHandle = dlopen(soName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    mHandle = OpenLibrary(soName);
     if (mHandle == nullptr) {
         std::string loaderError = DlErrorText("cannot load " + soName);
         mLastError = mLastError.empty() ? loaderError : mLastError + "; " + loaderError;
@@ -107,6 +123,7 @@ bool DynamicLibrary::Load(const std::string &dllName, const void *besideModule) 
 bool DynamicLibrary::Unload() {
     if (mHandle != nullptr) {
         dlerror();
+        auto turn = LoaderTurn();
         if (dlclose(mHandle) != 0) {
             const char *error = dlerror();
             mLastError = error != nullptr ? error : "the library could not be closed";
