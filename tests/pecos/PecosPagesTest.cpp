@@ -51,6 +51,11 @@ TEST_F(PecosPagesTest, ADConverterTabsAndEditedValuesOnTheWire) {
         Find<wxTextCtrl>(dialog, "ID_USERNAME")->SetValue("operator");
         Find<wxTextCtrl>(dialog, "ID_PASSWORD")->SetValue("s3cret");
         Find<wxTextCtrl>(dialog, "ID_DETECTOR_NAME3")->SetValue("SENSOR-3");
+        for (int n = 1; n <= 8; ++n) // the field of detector n is the host's channel n-1
+            EXPECT_EQ("Detector " + std::to_string(n) + " (host channel " + std::to_string(n - 1) + "):",
+                      Find<wxWindow>(dialog, ("ID_DETECTOR_LABEL" + std::to_string(n)).c_str())
+                          ->GetLabel()
+                          .utf8_string());
         return wxID_OK;
     });
     EXPECT_EQ((std::vector<std::string>{"Authorisation", "Communication", "Identification", "Detector Map"}),

@@ -283,8 +283,12 @@ TEST_F(NamedMutexTest, ContendingProcessesAreServedInTurn) {
     }
 }
 
-// A waiter that times out or is killed while queued does not hold up those behind it.
+// A waiter that times out or is killed while queued does not hold up those behind it: the one
+// behind takes the lock far short of its own deadline, where a hold-up would end. The bound is the
+// loaded machine's slack: the span holds three wake-ups of two processes, which a busy machine
+// may each put off by many time slices.
 TEST_F(NamedMutexTest, AQueuedWaiterThatLeavesHoldsNobodyUp) {
+    const DWORD behindTimeout = 4 * TestSupport::SchedulingSlack.count();
     for (const bool killed : {true, false}) {
         SCOPED_TRACE(killed ? "killed" : "timed out");
         NamedMutex mutex(mName);
@@ -301,7 +305,7 @@ TEST_F(NamedMutexTest, AQueuedWaiterThatLeavesHoldsNobodyUp) {
         auto leaving = queue(killed ? 10000 : 300);
         ASSERT_EQ('W', leaving->Receive());
         std::this_thread::sleep_for(50ms);
-        auto behind = queue(5000);
+        auto behind = queue(behindTimeout);
         ASSERT_EQ('W', behind->Receive());
         std::this_thread::sleep_for(50ms);
         if (killed) {
@@ -313,7 +317,7 @@ TEST_F(NamedMutexTest, AQueuedWaiterThatLeavesHoldsNobodyUp) {
         ASSERT_TRUE(mutex.Release());
         const auto released = SteadyClock::now();
         EXPECT_EQ('O', behind->Receive());
-        EXPECT_LT(ElapsedMs(released), 200);
+        EXPECT_LT(ElapsedMs(released), TestSupport::SchedulingSlack.count());
         EXPECT_EQ(0, behind->Join());
     }
 }

@@ -139,7 +139,7 @@ MessageBoxRecorder::~MessageBoxRecorder() {
 }
 
 ProcessResult RunProcess(const std::vector<std::string> &argv, const std::string &input,
-                         std::chrono::milliseconds timeout) {
+                         std::chrono::milliseconds timeout, const std::string &until) {
     ProcessResult result;
     if (argv.empty())
         return result;
@@ -211,6 +211,10 @@ ProcessResult RunProcess(const std::vector<std::string> &argv, const std::string
                 result.Output.append(buf, static_cast<size_t>(n));
             else if (n == 0 || errno != EINTR)
                 outputOpen = false;
+        }
+        if (!until.empty() && result.Output.find(until) != std::string::npos) {
+            result.TimedOut = true; // killed below
+            break;
         }
     }
     if (inFd >= 0)

@@ -107,8 +107,9 @@ struct ProcessResult {
     bool TimedOut = false;
     std::string Output; // stdout and stderr together
 };
-// Runs a program with the given input on stdin; kills it at the deadline.
+// Runs a program with the given input on stdin; kills it at the deadline, or once its output holds
+// until (when given).
 ProcessResult RunProcess(const std::vector<std::string> &argv, const std::string &input,
-                         std::chrono::milliseconds timeout);
+                         std::chrono::milliseconds timeout, const std::string &until = std::string());
 
 } // namespace TestSupport

@@ -193,16 +193,26 @@ TEST_F(HostProgramTest, CommandsTakeTheArgumentsTheHelpLists) {
         // An XRC error opens no box that would wait for a person.
         {broken, "operator answer cancel\nconfigure $ID\n", 0,
          "line 1: wx error: Cannot load resources from file", "saw no dialog"},
+        {"", "operator answer ok\noperator set ID_USERNAME op\n", 1,
+         "operator lines that no call took up: \"operator answer ok\", \"operator set ID_USERNAME op\"",
+         "operator sees"},
     };
     for (const auto &row : operatorRows) {
         SCOPED_TRACE(row.Script);
         ScopedEnv resources("KORVALIS_XRC_PATH", row.Resources);
         auto r = RunProcess({wxHost, "--hwnd", "window", "--script", "-"},
-                            "create PONTISPECOS_EUT_8\n" + row.Script + "remove $ID\n", 60s);
+                            "create PONTISPECOS_EUT_8\n" + row.Script, 60s);
         EXPECT_EQ(r.ExitCode, row.ExitCode) << r.Output;
         EXPECT_NE(r.Output.find("korvalis-wxhost: " + row.Said), std::string::npos) << r.Output;
         EXPECT_EQ(Count(r.Output, row.Unsaid), 0u) << r.Output;
     }
+    // A box that no operator answer closes waits for a person, and says so.
+    ScopedEnv noResources("KORVALIS_XRC_PATH", mEnv.Root());
+    const std::string waits = "operator waits for a person to close the box";
+    auto box =
+        RunProcess({wxHost, "--hwnd", "window", "--script", "-"},
+                   "create PONTISPECOS_EUT_8\noperator set ID_USERNAME op\nconfigure $ID\n", 20s, waits);
+    EXPECT_NE(box.Output.find(waits), std::string::npos) << box.Output;
     auto misused =
         RunProcess({wxHost, "--script", "-"}, "operator answer maybe\noperator set ID_USERNAME\n", 60s);
     EXPECT_EQ(misused.ExitCode, 2) << misused.Output;

@@ -100,10 +100,12 @@ void DialogOperator::OnAssert(const wxString &file, int line, const wxString &fu
 void DialogOperator::Photograph(const std::string &folder, const std::string &prefix) {
     mFolder = folder;
     mPrefix = prefix;
+    mQueued.push_back("photograph " + folder + " " + prefix);
 }
 
 void DialogOperator::Set(const std::string &control, const std::string &value) {
     mValues.emplace_back(control, value);
+    mQueued.push_back("set " + control + " " + value);
 }
 
 bool DialogOperator::Answer(const std::string &button) {
@@ -113,6 +115,7 @@ bool DialogOperator::Answer(const std::string &button) {
         mAnswer = wxID_CANCEL;
     else
         return false;
+    mQueued.push_back("answer " + button);
     return true;
 }
 
@@ -138,6 +141,7 @@ bool DialogOperator::Finish() {
     mPrefix.clear();
     mValues.clear();
     mAnswer = 0;
+    mQueued.clear();
     if (mAsserted)
         mNotSet.push_back("fails the call: a wx assertion failed");
     mAsserted = false;
@@ -148,13 +152,30 @@ bool DialogOperator::Finish() {
     return done;
 }
 
+bool DialogOperator::NothingLeft() const {
+    if (mQueued.empty())
+        return true;
+    std::string lines;
+    for (const std::string &line : mQueued)
+        lines += (lines.empty() ? "\"operator " : ", \"operator ") + line + "\"";
+    std::fprintf(stderr,
+                 "%s: operator lines that no call took up: %s (a remove, registered, unregistered, "
+                 "check, init, deinit or configure after them does)\n",
+                 CommandLine::MessagePrefix().c_str(), lines.c_str());
+    return false;
+}
+
 int DialogOperator::Enter(wxDialog *dialog) {
     auto *box = dynamic_cast<wxMessageDialogBase *>(dialog);
-    if (box == nullptr || mAnswer == 0)
+    if (box == nullptr)
         return wxID_NONE; // shown as usual
     mTimer.Stop();
     mActed = true;
     Say("reads \"" + box->GetMessage().utf8_string() + "\"");
+    if (mAnswer == 0) {
+        Say("waits for a person to close the box (no operator answer)");
+        return wxID_NONE;
+    }
     Say(mAnswer == wxID_OK ? "presses OK" : "presses Cancel");
     return mAnswer;
 }

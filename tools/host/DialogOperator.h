@@ -1,10 +1,11 @@
 // The wx host's stand-in for a person at the plug-in's windows: once the next modal dialog is
 // shown, it photographs every tab, types the queued values into the named controls and presses
 // the queued button; a message box it answers with that button as it opens. It prints one line
-// for each step. Without a queued button the dialog waits for a person; a call that opens no
-// dialog to act on fails. While it lives, neither a failed wx check nor a wx log message (an XRC
-// error) opens a box: both are named on standard error; after a failed check a dialog the operator
-// acts on is cancelled, and the call fails.
+// for each step. Without a queued button the dialog or box waits for a person, and says so; a call
+// that opens no dialog to act on fails, and so do lines that no call took up. While it lives,
+// neither a failed wx check nor a wx log message (an XRC error) opens a box: both are named on
+// standard error; after a failed check a dialog the operator acts on is cancelled, and the call
+// fails.
 #pragma once
 
 #include <string>
@@ -43,6 +44,8 @@ public:
     // take their value, or when a wx check failed since the last Finish.
     void Arm();
     bool Finish();
+    // False, after a message naming them, when lines are queued that no call took up.
+    bool NothingLeft() const;
 
 private:
     static void OnAssert(const wxString &file, int line, const wxString &func, const wxString &cond,
@@ -60,6 +63,7 @@ private:
     std::string mPrefix;
     std::vector<std::pair<std::string, std::string>> mValues;
     int mAnswer = 0;
+    std::vector<std::string> mQueued; // the lines as given, for NothingLeft
     std::vector<std::string> mNotSet; // controls that were missing or refused their value
     bool mActed = false;
     bool mHooked = false;

@@ -644,7 +644,8 @@ void PrintUsage() {
         "Exit status (a script runs to its end either way): 2 for a usage error, an unknown command or a\n"
         "missing, extra or unreadable argument of a command included (that command calls nothing); else\n"
         "1 when a call answered a result other than 0 (a warning code 0x3C000000 to 0x3FFFFFFF too), the\n"
-        "plug-in did not load or unload, or the operator could not set a control or saw no window; else 0.\n"
+        "plug-in did not load or unload, or the operator could not set a control, saw no window or had\n"
+        "lines left that no call took up; else 0.\n"
         "korvalis-wxhost names wx's log messages (an XRC error) on standard error; they open no box.\n",
         static_cast<unsigned long long>(LargestBufferSize));
 }
@@ -745,6 +746,8 @@ int main(int argc, char **argv) {
     }
     // The plug-in stays loaded when the script ends with it loaded: the process exits with it.
 #ifdef KORVALIS_HOST_WITH_WX
+    if (!dialogOperator.NothingLeft())
+        status = std::max(status, Failed);
     if (frame != nullptr && !host.IsLoaded())
         frame->Destroy();
 #endif
