@@ -374,6 +374,10 @@ DWORD RS232DeviceDriver::WaitCommEvent(DWORD dwTimeout, DWORD &dwAvailable) {
     return mpRunTimeData != nullptr ? mpRunTimeData->WaitCommEvent(dwTimeout, dwAvailable) : ClosedResult();
 }
 
+DWORD RS232DeviceDriver::GetInputQueueCount() {
+    return mpRunTimeData != nullptr ? mpRunTimeData->GetInputQueueCount() : 0;
+}
+
 DWORD RS232DeviceDriver::SetTimeout(DWORD dwMilliseconds) {
     return mpRunTimeData != nullptr ? mpRunTimeData->SetTimeout(dwMilliseconds) : 0;
 }

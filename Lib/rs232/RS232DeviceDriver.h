@@ -59,6 +59,8 @@ public:
     DWORD SetReadTermination(const std::string &sTermination);
     DWORD ApplyNewLineTermination();
     DWORD WaitCommEvent(DWORD dwTimeout, DWORD &dwAvailable);
+    // Bytes waiting in the port's input; 0 without a run-time object.
+    DWORD GetInputQueueCount();
     DWORD SetTimeout(DWORD dwMilliseconds);
     void ClearLastError();
     bool IsRunTimeDataOpen() const;
