@@ -118,9 +118,7 @@ bool RS232DeviceStreamConfiguration::IsValid() {
 
 std::string RS232DeviceStreamConfiguration::GetErrorText(DWORD dwCode) {
     const bool bOwn = (dwCode >= RS232Result::PortNotOpen && dwCode <= RS232Result::PortAccessDenied) ||
-                      dwCode == RS232Result::NoRunTimeData;
-    if (dwCode == Platform::SerialError::IoDevice)
-        return FormatString("The serial device on COM%d failed or its far end hung up.", mnCOMPort);
+                      dwCode == RS232Result::NoRunTimeData || dwCode == Platform::SerialError::IoDevice;
     return bOwn ? RS232DeviceDriver::LanguageErrorText(dwCode, mnCOMPort) : std::string();
 }
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <csignal>
 #include <future>
 #include <thread>
@@ -323,7 +324,7 @@ TEST_F(RS232DeviceStreamTest, TheAnswerOfAProcessKilledWithinItsExchangeIsDroppe
 }
 
 // The far end hangs up within an exchange, before or after a part of the answer: that exchange and
-// the next fail at once with a code (and so leave the lock to others).
+// the next fail at once with a code (and so leave the lock to others), which has a text.
 TEST_F(RS232DeviceStreamTest, AHungUpPortFailsItsExchangesAtOnce) {
     for (const bool bPartial : {false, true})
         for (const bool bSharing : {false, true}) {
@@ -348,6 +349,10 @@ TEST_F(RS232DeviceStreamTest, AHungUpPortFailsItsExchangesAtOnce) {
                 std::_Exit(1);
             }
             instrument.join();
+            char text[200] = "";
+            uint32_t length = 0;
+            EXPECT_EQ(0u, driver->GetErrorString(nullptr, 1117, text, sizeof text, &length));
+            EXPECT_NE(nullptr, std::strstr(text, "hung up")) << text;
         }
 }
 
