@@ -229,11 +229,11 @@ TEST_F(RS232DeviceStreamTest, AWriteReadGetsTheInstrumentsReply) {
 }
 
 // Exchange 3 gives up, or is cut at its count, while its answer still comes (the instrument
-// answers after a twentieth of the time-out): no later exchange takes what came, or one only where the
+// answers after a fortieth of the time-out): no later exchange takes what came, or one only where the
 // answer is time-outs late. Input that never goes quiet after a lost answer fails the next
 // exchange with a code, and its command is not sent.
 TEST_F(RS232DeviceStreamTest, AnAnswerThatCameLateOrWasCutCostsAtMostOneAnswer) {
-    constexpr double T = 0.5;
+    constexpr double T = 1.0;
     mLatency = 25ms;
     const auto late = [this](double dTimeouts) {
         return [this, dTimeouts] {
