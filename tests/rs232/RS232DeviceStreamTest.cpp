@@ -284,14 +284,14 @@ TEST_F(RS232DeviceStreamTest, AnAnswerThatCameLateOrWasCutCostsAtMostOneAnswer) 
 
 // Records of a fixed length without a line end, read to their count, cost no drain.
 TEST_F(RS232DeviceStreamTest, WholeRecordsReadToTheirCountKeepTheirCost) {
-    constexpr double T = 2.0;
+    constexpr double T = 5.0;
     auto driver = Driver(false, Port, T);
     std::thread instrument([this] {
         for (int n = 1; n <= 20 && mTerminal.Receive(100, "\n", 3s).size() >= 2; ++n)
             mTerminal.Send("B000000" + std::to_string(n % 10));
     });
     const auto start = std::chrono::steady_clock::now();
-    for (int n = 1; n <= 20 && TestSupport::MillisecondsSince(start) < 100 * T; ++n) {
+    for (int n = 1; n <= 20 && TestSupport::MillisecondsSince(start) < 300 * T; ++n) {
         std::string response;
         DWORD count = 8;
         EXPECT_EQ(0u, driver->WriteRead(nullptr, "Q" + std::to_string(n), response, count, 1)) << n;
