@@ -335,7 +335,11 @@ TEST_F(NIGPIBDeviceStreamTest, OutputLeftByAReadNeverAnswersTheNextQuery) {
                 std::string answer;
                 DWORD count = exchange.Count;
                 const DWORD result = client.WriteRead(nullptr, exchange.Command, answer, count, 1);
-                EXPECT_EQ(code, result) << std::hex << "0x" << result;
+                // On a loaded machine the handler's failed read may come after the wait ended.
+                const bool bLateHandler = kind != std::string(GPIBStreamKind) &&
+                                          code == GPIBResult::TimeOut &&
+                                          result == GPIBResult::NoServiceRequest;
+                EXPECT_TRUE(result == code || bLateHandler) << std::hex << "0x" << result;
                 EXPECT_EQ(exchange.Answer, answer);
                 EXPECT_LT(TestSupport::MillisecondsSince(start),
                           1.2 * ClientTimeout * 1000 + TestSupport::SchedulingSlack.count());
