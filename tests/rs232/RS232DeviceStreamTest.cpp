@@ -68,7 +68,8 @@ protected:
     }
 
     // Exchanges "Q<first>" to "Q<last>" must answer 0 and "R<n>\n", but exchange nLeftOut and at
-    // most nWrong others; exchange nNeverQuiet must answer InputNeverQuiet within 1.2 time-outs.
+    // most nWrong others (a wrong answer or InputNeverQuiet); exchange nNeverQuiet must answer
+    // InputNeverQuiet within 1.2 time-outs.
     void ExpectOwnAnswers(DeviceStreamClientWithStream &driver, int first, int last, int nLeftOut = 0,
                           int nWrong = 0, int nNeverQuiet = 0) {
         const double dTimeout = driver.GetTimeout(nullptr);
@@ -82,8 +83,10 @@ protected:
                 EXPECT_LT(TestSupport::MillisecondsSince(start), 1200 * dTimeout);
                 continue;
             }
-            EXPECT_EQ(0u, result) << n << std::hex << ": 0x" << result;
-            if (n != nLeftOut && response != "R" + std::to_string(n) + "\n") {
+            // A late answer may also cost the exchange that was dropping it when it came.
+            EXPECT_TRUE(result == 0 || result == StreamResult::InputNeverQuiet)
+                << n << std::hex << ": 0x" << result;
+            if (result != 0 || (n != nLeftOut && response != "R" + std::to_string(n) + "\n")) {
                 EXPECT_LT(wrong++, nWrong) << "a wrong answer " << n << ": " << response;
             }
         }
@@ -229,11 +232,11 @@ TEST_F(RS232DeviceStreamTest, AWriteReadGetsTheInstrumentsReply) {
 }
 
 // Exchange 3 gives up, or is cut at its count, while its answer still comes (the instrument
-// answers after a fortieth of the time-out): no later exchange takes what came, or one only where the
+// answers after 25 ms): no later exchange takes what came, or one only where the
 // answer is time-outs late. Input that never goes quiet after a lost answer fails the next
 // exchange with a code, and its command is not sent.
 TEST_F(RS232DeviceStreamTest, AnAnswerThatCameLateOrWasCutCostsAtMostOneAnswer) {
-    constexpr double T = 1.0;
+    constexpr double T = 2.0;
     mLatency = 25ms;
     const auto late = [this](double dTimeouts) {
         return [this, dTimeouts] {
