@@ -259,7 +259,7 @@ TEST_F(RS232DeviceStreamTest, AnAnswerThatCameLateOrWasCutCostsAtMostOneAnswer) 
          },
          5, 0, 0},
         {"cut at the count", [this] { mTerminal.Send(std::string(4000, 'x')); }, 5, 0, 0},
-        {"2.3 time-outs late", late(2.3), 12, 1, 0},
+        {"2.3 time-outs late", late(2.3), 25, 1, 0},
         {"5 time-outs late", late(5.0), 36, 1, 0},
         {"never quiet",
          [this] {
