@@ -10,6 +10,7 @@
 #include "gpib/GPIBResultCodes.h"
 #include "logging/QuellinEntry.h"
 #include "streams/DeviceStreamSeparatedReadWrite.h"
+#include "streams/QuietInput.h"
 
 namespace {
 
@@ -204,21 +205,18 @@ DWORD NI488GPIB::SaveSendGPIB(HostWindow hWnd, const std::string &sText, bool bW
 DWORD NI488GPIB::DiscardOutput(HostWindow hWnd, unsigned int nMilliseconds) {
     if (GetClearDevice())
         return ClearGPIB(hWnd);
-    // A device holds its output ready: a short time-out finds out that there is none.
+    // A device holds its output ready: a short time-out finds out that there is none, and each
+    // step waits that long rather than the step's time.
     const int nTimeOutCode = GetTimeOutCode();
     DWORD result = SetTimeOutCode(hWnd, NI488::T10ms);
-    Timing timing;
-    const uint32_t nStart = timing.GetMilliseconds();
-    bool bMore = true;
-    while (result == 0 && bMore) {
-        std::string sPiece;
-        result = ReceiveGPIBString(hWnd, &sPiece, DiscardReadSize);
-        // Nothing more (a time-out), the end of the message, or the time is up.
-        bMore = result == 0 && !sPiece.empty() && !mLibrary.LastReadEnded() &&
-                timing.RemainingTime(nStart, nMilliseconds) > 0;
-        if (result == GPIBResult::TimeOut)
-            result = 0;
-    }
+    if (result == 0)
+        result = DropUntilQuiet(nMilliseconds, nMilliseconds, [&](uint32_t, bool &bCame) {
+                     std::string sPiece;
+                     const DWORD read = ReceiveGPIBString(hWnd, &sPiece, DiscardReadSize);
+                     // The end of the message leaves nothing more to drop.
+                     bCame = read == 0 && !sPiece.empty() && !mLibrary.LastReadEnded();
+                     return read == GPIBResult::TimeOut ? 0 : read;
+                 }).Result;
     return FirstNonZero(result, SetTimeOutCode(hWnd, nTimeOutCode));
 }
 

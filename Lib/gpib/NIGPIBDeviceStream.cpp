@@ -201,7 +201,7 @@ DWORD NIGPIBDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bo
     if (result == 0 && bWaitForOPC) {
         std::string sReply;
         result = Read(hWnd, sReply, 10);
-        if (result == StreamResult::ReadTimeout)
+        if (result == GPIBResult::TimeOut)
             result = StreamResult::OperationCompleteMissing;
     }
     return result;
@@ -244,9 +244,6 @@ DWORD NIGPIBDeviceStream::Read(HostWindow hWnd, std::string &sResponse, DWORD dw
         mbOutputLeft = true;
     else if (!sResponse.empty())
         mbOutputLeft = false;
-    // A device that did not answer in time ends the data, as every kind's read time-out does.
-    if (result == GPIBResult::TimeOut)
-        return StreamResult::ReadTimeout;
     return result != 0 ? result : restore;
 }
 
@@ -265,10 +262,10 @@ DWORD NIGPIBDeviceStream::ClearInputBuffers(HostWindow hWnd) {
     // (and an IEEE 488.2 device takes it for an unterminated query).
     if (!mbOutputLeft || !IsDeviceOpen())
         return 0;
-    // For two fifths of the time-out at most: with its read and read again an exchange stays within
-    // 2.4 time-outs, whatever the device sends.
-    const DWORD result = mDriver->DiscardOutput(
-        hWnd, SaturatingToUnsigned(SecondsToMilliseconds(mParameters.dTimeout) * 2 / 5));
+    // For a fifth of the time-out at most: with its read an exchange stays within 1.2 time-outs,
+    // whatever the device sends.
+    const DWORD result =
+        mDriver->DiscardOutput(hWnd, SaturatingToUnsigned(SecondsToMilliseconds(mParameters.dTimeout) / 5));
     if (result == 0)
         mbOutputLeft = false;
     return result;
@@ -342,14 +339,13 @@ DWORD NI4882CompliantGPIBDeviceStream::ReadPiece(HostWindow hWnd, std::string &s
     bEnded = false;
     if (mCompliantDriver == nullptr)
         return 0;
-    // The service request of the response is awaited for what is left of the read's time-out;
-    // none in that time is the read's time-out.
+    // The service request of the response is awaited for what is left of the read's time-out.
     mCompliantDriver->LimitResponseWait(
         std::max(1u, SaturatingToUnsigned(SecondsToMilliseconds(mParameters.dTimeout))));
-    DWORD result = mCompliantDriver->SaveSendGPIB(hWnd, std::string(), false, dwCount, &sPiece);
+    const DWORD result = mCompliantDriver->SaveSendGPIB(hWnd, std::string(), false, dwCount, &sPiece);
     mCompliantDriver->LimitResponseWait(0);
     bEnded = mCompliantDriver->LastResponseEnded();
-    return result == GPIBResult::NoServiceRequest ? GPIBResult::TimeOut : result;
+    return result;
 }
 
 DWORD NI4882CompliantGPIBDeviceStream::WriteAndRead(HostWindow hWnd, const std::string &sCommand,

@@ -39,7 +39,8 @@ public:
     DWORD Unlock(HostWindow hWnd) override;
     DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) override;
     // Pieces until count bytes, the read termination, END (termination off) or the time-out; a
-    // device that does not answer in time ends the data (StreamResult::ReadTimeout).
+    // device that does not answer in time fails the read (GPIBResult::TimeOut; CompliantGPIB:
+    // GPIBResult::NoServiceRequest), also after part of a reply.
     DWORD Read(HostWindow hWnd, std::string &sResponse, DWORD dwCount) override;
     // Drops what a read left in the device (the rest of a message cut at the count, a reply that
     // came late) by the driver's DiscardOutput; nothing when none was left.

@@ -12,6 +12,7 @@
 #include "core/StringUtils.h"
 #include "core/Timing.h"
 #include "logging/QuellinEntry.h"
+#include "platform/SerialPort.h"
 #include "rs232/RS232ConfigurationPanel.h"
 #include "visa/VisaBase.h"
 #include "visa/VisaLibrary.h"
@@ -349,6 +350,9 @@ DWORD RS232DeviceDriver::GetErrorString(HostWindow hWnd, DWORD dwCode, char *pBu
 }
 
 std::string RS232DeviceDriver::LanguageErrorText(DWORD dwCode, int nCOMPort) {
+    // The hang-up's Windows code has no text of the language library.
+    if (dwCode == Platform::SerialError::IoDevice)
+        return FormatString("The serial device on COM%d failed or its far end hung up.", nCOMPort);
     clsTovikLng language(LanguageBase);
     return language.getText(dwCode, language.getText(PortTextId, FormatValue<int>(nCOMPort, "%i")));
 }
@@ -372,6 +376,10 @@ DWORD RS232DeviceDriver::ApplyNewLineTermination() {
 DWORD RS232DeviceDriver::WaitCommEvent(DWORD dwTimeout, DWORD &dwAvailable) {
     dwAvailable = 0;
     return mpRunTimeData != nullptr ? mpRunTimeData->WaitCommEvent(dwTimeout, dwAvailable) : ClosedResult();
+}
+
+DWORD RS232DeviceDriver::GetInputQueueCount() {
+    return mpRunTimeData != nullptr ? mpRunTimeData->GetInputQueueCount() : 0;
 }
 
 DWORD RS232DeviceDriver::SetTimeout(DWORD dwMilliseconds) {

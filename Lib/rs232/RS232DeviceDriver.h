@@ -51,7 +51,8 @@ public:
     virtual void AddConfigurationPanel(PanelResourceNameList &panels);
     virtual DWORD GetErrorString(HostWindow hWnd, DWORD dwCode, char *pBuffer, uint32_t dwSize,
                                  uint32_t *pdwLength);
-    // The language library's text of the code with the port text of the port.
+    // The language library's text of the code with the port text of the port; the hang-up's
+    // (1117) is the driver's own.
     static std::string LanguageErrorText(DWORD dwCode, int nCOMPort);
 
     DWORD ClearInBuffer();
@@ -59,6 +60,8 @@ public:
     DWORD SetReadTermination(const std::string &sTermination);
     DWORD ApplyNewLineTermination();
     DWORD WaitCommEvent(DWORD dwTimeout, DWORD &dwAvailable);
+    // Bytes waiting in the port's input; 0 without a run-time object.
+    DWORD GetInputQueueCount();
     DWORD SetTimeout(DWORD dwMilliseconds);
     void ClearLastError();
     bool IsRunTimeDataOpen() const;

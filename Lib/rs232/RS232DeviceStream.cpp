@@ -7,6 +7,7 @@
 #include "core/ProgramSettingsDatabase.h"
 #include "core/ResourceWindows.h"
 #include "core/StringUtils.h"
+#include "platform/SerialPort.h"
 #include "ui/wxCustomValidator.h"
 #include "ui/wxDecorator.h"
 
@@ -117,7 +118,7 @@ bool RS232DeviceStreamConfiguration::IsValid() {
 
 std::string RS232DeviceStreamConfiguration::GetErrorText(DWORD dwCode) {
     const bool bOwn = (dwCode >= RS232Result::PortNotOpen && dwCode <= RS232Result::PortAccessDenied) ||
-                      dwCode == RS232Result::NoRunTimeData;
+                      dwCode == RS232Result::NoRunTimeData || dwCode == Platform::SerialError::IoDevice;
     return bOwn ? RS232DeviceDriver::LanguageErrorText(dwCode, mnCOMPort) : std::string();
 }
 
@@ -325,7 +326,7 @@ DWORD RS232DeviceStream::Lock(HostWindow hWnd, double dSeconds) {
     }
     // Its holder died within an exchange: the answer it waited for may still come.
     if (result == 0 && mLock.TakenFromDeadHolder())
-        mbAnswerMissing = true;
+        mLateAnswers.AnswerLost();
     if (result == 0)
         result = mDriver.Lock(dSeconds);
     if (result != 0) {
@@ -397,7 +398,12 @@ DWORD RS232DeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount)
     const DWORD result =
         mDriver.OptimizedRead(sResponse, dwCount, MillisecondsOf(mParameters.dTimeout), sTermination);
     mParameters.Delayer.StoreLastCommunicationTime();
-    mbAnswerMissing = result != 0 || !EndsAnswer(sResponse, sTermination);
+    // A record read to its count is whole unless more of it waits.
+    const bool bAnswered = result == 0 && !sResponse.empty() &&
+                           (EndsAnswer(sResponse, sTermination) ||
+                            (sResponse.size() >= dwCount && mDriver.GetInputQueueCount() == 0));
+    if (!bAnswered)
+        mLateAnswers.AnswerLost();
     return result;
 }
 
@@ -419,16 +425,17 @@ DWORD RS232DeviceStream::ClearInputBuffers(HostWindow) {
     if (!CanUsePort())
         return 0;
     mParameters.Delayer.WaitRemainingDelay();
-    if (mbAnswerMissing) {
-        mbAnswerMissing = false;
+    if (mLateAnswers.IsWary())
         mDriver.ClearLastError();
-        DropUntilQuiet([this](uint32_t dwMilliseconds) {
+    DWORD result =
+        mLateAnswers.DropLateInput(mParameters.dTimeout, [this](uint32_t dwMilliseconds, bool &bCame) {
             DWORD available = 0;
-            return mDriver.WaitCommEvent(dwMilliseconds, available) == 0 && available > 0 &&
-                   mDriver.ClearInBuffer() == 0;
+            const DWORD waited = mDriver.WaitCommEvent(dwMilliseconds, available);
+            bCame = waited == 0 && available > 0;
+            return waited != 0 ? waited : bCame ? mDriver.ClearInBuffer() : 0;
         });
-    }
-    const DWORD result = mDriver.ClearInBuffer();
+    if (result == 0)
+        result = mDriver.ClearInBuffer();
     mParameters.Delayer.StoreLastCommunicationTime();
     return result;
 }

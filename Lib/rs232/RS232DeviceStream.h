@@ -9,10 +9,11 @@
 // the stream's time-out. The stream never chooses the port implementation: the driver's default
 // applies (VISA when its library loads, else the serial API).
 //
-// A read that ends without its answer (nothing, or no line end it looks for: cut by the count or
-// the time-out) marks the stream, and so does a lock taken over from a holder that died; the next
-// exchange's clearing of the input then first drops what still comes until the line is quiet, so
-// that a late reply never becomes a later exchange's answer.
+// A read that ends without its answer (nothing, or no line end it looks for: cut by the time-out,
+// or by the count while more input waits) makes the stream wary, and so does a lock taken over
+// from a holder that died (LateAnswerGuard): while wary, each exchange's clearing of the input
+// first drops what still comes until the line is quiet, so that a late reply costs at most one
+// answer.
 #pragma once
 
 #include <memory>
@@ -23,6 +24,7 @@
 #include "core/EnumClass.h"
 #include "rs232/RS232DeviceDriver.h"
 #include "streams/DeviceStreamConfiguration.h"
+#include "streams/QuietInput.h"
 #include "streams/WriteReadMixin.h"
 #include "ui/ValidatorBasedPanel.h"
 
@@ -171,7 +173,7 @@ private:
     bool mbXonXoffFlowControl = false;
     bool mbNewLineReturnIsEndOfString = true;
     UsageCountTemplate<unsigned int> mTransactions; // nested Lock calls of this stream
-    bool mbAnswerMissing = false;                   // the next clearing drops late input first
+    LateAnswerGuard mLateAnswers;
 };
 
 // The page of an RS-232 stream configuration (XRC panel "RS232StreamConfiguration").

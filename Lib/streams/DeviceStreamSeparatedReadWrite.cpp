@@ -58,19 +58,6 @@ DWORD DeviceStreamSeparatedReadWrite::ReadWithinTimeout(HostWindow hWnd,
     return result;
 }
 
-void DeviceStreamSeparatedReadWrite::DropUntilQuiet(const std::function<bool(uint32_t)> &waitAndDrop) {
-    Timing timing;
-    const uint32_t timeout = SaturatingToUnsigned(SecondsToMilliseconds(mParameters.dTimeout));
-    const uint32_t quiet = timeout / 4;
-    const uint32_t limit = static_cast<uint32_t>(static_cast<uint64_t>(timeout) * 2 / 5);
-    const uint32_t start = timing.GetMilliseconds();
-    for (;;) {
-        const uint32_t wait = std::min(quiet, timing.RemainingTime(start, limit));
-        if (wait == 0 || !waitAndDrop(wait))
-            break;
-    }
-}
-
 DWORD DeviceStreamSeparatedReadWrite::SetReadTermination(HostWindow, const std::string &sTermination,
                                                          bool bEnabled) {
     mParameters.sReadTermination = sTermination;

@@ -38,6 +38,7 @@ constexpr DWORD StreamNotCreated = 0x30001F43;
 constexpr DWORD InvalidConfigurationObject = 0x30001F44;
 constexpr DWORD DeviceSystemError = 0x30001F45;
 constexpr DWORD CouldNotSetValue = 0x30001F46;
+constexpr DWORD InputNeverQuiet = 0x300001A2; // late input kept coming: the exchange wrote nothing
 
 // Plain texts of the shared codes that no stream kind describes, the lock's and the event's
 // included; the stream client gives them when nothing else knew a text.
@@ -50,6 +51,7 @@ inline constexpr ResultCode::CodeText SharedCodes[] = {
     {EventTimeout, "The wait for the event of the device stream timed out."},
     {LockNotAvailable, "The lock of the device stream is not available."},
     {LockTimeout, "The lock of the device stream was not obtained within the time-out."},
+    {InputNeverQuiet, "The device kept sending after an answer was lost: the command was not sent."},
 };
 
 // The table's text of a code; null for any other code.
@@ -143,11 +145,6 @@ protected:
     // piece and clears bMore when the response is complete. The code that ended the loop.
     DWORD ReadWithinTimeout(HostWindow hWnd, const std::function<DWORD(bool &bMore)> &readPiece,
                             DWORD &restored);
-    // Drops late input before an exchange writes, after one that ended without its answer: until
-    // the input has been quiet for a quarter of the time-out, for at most two fifths of it (so
-    // that with its read and read-again an exchange stays within 2.4 time-outs).
-    // waitAndDrop(ms) waits that long at most for input and drops what came; false when none came.
-    void DropUntilQuiet(const std::function<bool(uint32_t dwMilliseconds)> &waitAndDrop);
 
     // Bytes of the last write; the network and UDP reads keep the count of their last read here
     // as well (GetLastWriteCount then gives that).

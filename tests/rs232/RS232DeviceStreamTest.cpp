@@ -7,7 +7,9 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <csignal>
 #include <future>
 #include <thread>
@@ -65,22 +67,41 @@ protected:
         return driver.WriteRead(nullptr, "Q" + std::to_string(n), sResponse, count, 1);
     }
 
-    // Exchanges "Q<first>" to "Q<last>" must answer 0 and "R<n>\n" (but exchange nLeftOut).
-    void ExpectOwnAnswers(DeviceStreamClientWithStream &driver, int first, int last, int nLeftOut = 0) {
+    // Exchanges "Q<first>" to "Q<last>" must answer 0 and "R<n>\n", but exchange nLeftOut and at
+    // most nWrong others (a wrong answer or InputNeverQuiet); exchange nNeverQuiet must answer
+    // InputNeverQuiet within 1.2 time-outs.
+    void ExpectOwnAnswers(DeviceStreamClientWithStream &driver, int first, int last, int nLeftOut = 0,
+                          int nWrong = 0, int nNeverQuiet = 0) {
+        const double dTimeout = driver.GetTimeout(nullptr);
+        int wrong = 0;
         for (int n = first; n <= last; mDone = n++) {
             std::string response;
-            EXPECT_EQ(0u, Exchange(driver, n, response));
-            EXPECT_TRUE(n == nLeftOut || response == "R" + std::to_string(n) + "\n") << n << ": " << response;
+            const auto start = std::chrono::steady_clock::now();
+            const DWORD result = Exchange(driver, n, response);
+            if (n == nNeverQuiet) {
+                EXPECT_EQ(StreamResult::InputNeverQuiet, result) << std::hex << result;
+                EXPECT_LT(TestSupport::MillisecondsSince(start), 1200 * dTimeout);
+                continue;
+            }
+            // A late answer may also cost the exchange that was dropping it when it came.
+            EXPECT_TRUE(result == 0 || result == StreamResult::InputNeverQuiet)
+                << n << std::hex << ": 0x" << result;
+            if (result != 0 || (n != nLeftOut && response != "R" + std::to_string(n) + "\n")) {
+                EXPECT_LT(wrong++, nWrong) << "a wrong answer " << n << ": " << response;
+            }
         }
     }
 
-    // The instrument answers "Q<n>" with "R<n>\n", exchange 3 by answer3, up to "Q<last>".
+    // The instrument answers "Q<n>" with "R<n>\n" after mLatency, exchange 3 by answer3, up to
+    // "Q<last>"; mQueries gets the numbers asked.
     void Answer(int last, const std::function<void()> &answer3 = nullptr) {
         for (int n = 0; n != last;) {
             const std::string q = mTerminal.Receive(100, "\n", 5s);
             if (q.size() < 3)
                 return;
             n = std::stoi(q.substr(1));
+            mQueries.push_back(n);
+            std::this_thread::sleep_for(mLatency);
             if (n == 3 && answer3)
                 answer3();
             else
@@ -92,6 +113,9 @@ protected:
     TestSupport::PseudoTerminal mTerminal{Port};
     int mClients[2] = {};
     std::atomic<int> mDone{0}; // the last exchange that returned
+    std::chrono::milliseconds mLatency{0};
+    std::vector<int> mQueries;
+    std::thread mLateAnswer;
 };
 
 TEST_F(RS232DeviceStreamTest, WithoutSharingTheFirstClientOpensAndTheLastClosesThePort) {
@@ -207,25 +231,77 @@ TEST_F(RS232DeviceStreamTest, AWriteReadGetsTheInstrumentsReply) {
     }
 }
 
-// Exchange 3 gives up, or is cut at its count, while its answer still comes: no later exchange
-// takes what came.
-TEST_F(RS232DeviceStreamTest, AnAnswerThatCameLateOrWasCutIsNoLaterExchangesAnswer) {
-    const std::function<void()> answers3[] = {
-        [this] { // late
-            TestSupport::WaitUntil([this] { return mDone >= 3; }, 5s);
-            std::this_thread::sleep_for(30ms);
-            mTerminal.Send("R3\n");
-        },
-        [this] { // 4000 bytes without a line end, more than the count, still coming
-            for (int i = 0; i < 4; ++i, std::this_thread::sleep_for(20ms))
-                mTerminal.Send(std::string(1000, 'x'));
-        }};
-    for (const auto &answer3 : answers3) {
-        auto driver = Driver(false);
-        std::thread instrument([&] { Answer(5, answer3); });
-        ExpectOwnAnswers(*driver, 1, 5, 3);
+// Exchange 3 gives up, or is cut at its count, while its answer still comes (the instrument
+// answers after 25 ms): no later exchange takes what came, or one only where the
+// answer is time-outs late. Input that never goes quiet after a lost answer fails the next
+// exchange with a code, and its command is not sent.
+TEST_F(RS232DeviceStreamTest, AnAnswerThatCameLateOrWasCutCostsAtMostOneAnswer) {
+    constexpr double T = 2.0;
+    mLatency = 25ms;
+    const auto late = [this](double dTimeouts) {
+        return [this, dTimeouts] {
+            mLateAnswer = std::thread([this, dTimeouts] {
+                std::this_thread::sleep_for(std::chrono::duration<double>(dTimeouts * T) - mLatency);
+                mTerminal.Send("R3\n");
+            });
+        };
+    };
+    const struct {
+        const char *Name;
+        std::function<void()> Answer3;
+        int Last, Wrong, NeverQuiet;
+    } rows[] = {
+        {"after its exchange",
+         [this] {
+             TestSupport::WaitUntil([this] { return mDone >= 3; }, 5s);
+             std::this_thread::sleep_for(30ms);
+             mTerminal.Send("R3\n");
+         },
+         5, 0, 0},
+        {"cut at the count", [this] { mTerminal.Send(std::string(4000, 'x')); }, 5, 0, 0},
+        {"2.3 time-outs late", late(2.3), 25, 1, 0},
+        {"5 time-outs late", late(5.0), 36, 1, 0},
+        {"never quiet",
+         [this] {
+             TestSupport::WaitUntil([this] { return mDone >= 3; }, 5s);
+             while (mDone < 4)
+                 mTerminal.Send("x"), std::this_thread::sleep_for(5ms);
+         },
+         6, 0, 4},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.Name);
+        mDone = 0;
+        mQueries.clear();
+        auto driver = Driver(false, Port, T);
+        std::thread instrument([&] { Answer(row.Last, row.Answer3); });
+        ExpectOwnAnswers(*driver, 1, row.Last, 3, row.Wrong, row.NeverQuiet);
         instrument.join();
+        if (mLateAnswer.joinable())
+            mLateAnswer.join();
+        if (row.NeverQuiet != 0) {
+            EXPECT_EQ(0, std::count(mQueries.begin(), mQueries.end(), row.NeverQuiet));
+        }
     }
+}
+
+// Records of a fixed length without a line end, read to their count, cost no drain.
+TEST_F(RS232DeviceStreamTest, WholeRecordsReadToTheirCountKeepTheirCost) {
+    constexpr double T = 5.0;
+    auto driver = Driver(false, Port, T);
+    std::thread instrument([this] {
+        for (int n = 1; n <= 20 && mTerminal.Receive(100, "\n", 3s).size() >= 2; ++n)
+            mTerminal.Send("B000000" + std::to_string(n % 10));
+    });
+    const auto start = std::chrono::steady_clock::now();
+    for (int n = 1; n <= 20 && TestSupport::MillisecondsSince(start) < 300 * T; ++n) {
+        std::string response;
+        DWORD count = 8;
+        EXPECT_EQ(0u, driver->WriteRead(nullptr, "Q" + std::to_string(n), response, count, 1)) << n;
+        EXPECT_EQ("B000000" + std::to_string(n % 10), response);
+    }
+    EXPECT_LT(TestSupport::MillisecondsSince(start), 100 * T);
+    instrument.join();
 }
 
 // A driver in another process is killed while it waits on the shared port: the answer it waited
@@ -251,7 +327,7 @@ TEST_F(RS232DeviceStreamTest, TheAnswerOfAProcessKilledWithinItsExchangeIsDroppe
 }
 
 // The far end hangs up within an exchange, before or after a part of the answer: that exchange and
-// the next fail at once with a code (and so leave the lock to others).
+// the next fail at once with a code (and so leave the lock to others), which has a text.
 TEST_F(RS232DeviceStreamTest, AHungUpPortFailsItsExchangesAtOnce) {
     for (const bool bPartial : {false, true})
         for (const bool bSharing : {false, true}) {
@@ -276,6 +352,10 @@ TEST_F(RS232DeviceStreamTest, AHungUpPortFailsItsExchangesAtOnce) {
                 std::_Exit(1);
             }
             instrument.join();
+            char text[200] = "";
+            uint32_t length = 0;
+            EXPECT_EQ(0u, driver->GetErrorString(nullptr, 1117, text, sizeof text, &length));
+            EXPECT_NE(nullptr, std::strstr(text, "hung up")) << text;
         }
 }
 

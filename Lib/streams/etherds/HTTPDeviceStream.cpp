@@ -1,7 +1,9 @@
 // The HTTP stream, its configuration and their registration as the kind "HTTP".
 #include "streams/etherds/HTTPDeviceStream.h"
 
+#include <algorithm>
 #include <charconv>
+#include <vector>
 
 #include <wx/socket.h>
 
@@ -22,7 +24,44 @@ const StreamTypeRegistrar gStreamRegistrar(KindId, &CreateStreamOf<HTTPDeviceStr
 const StreamTypeRegistrar gConfigurationRegistrar(KindId, &CreateConfigurationOf<HTTPDeviceStreamConfig>);
 
 constexpr char LengthField[] = "Content-Length:";
-constexpr size_t LengthFieldSize = sizeof(LengthField) - 1;
+constexpr char CodingField[] = "Transfer-Encoding:";
+// The longest chunk-size or trailer line taken.
+constexpr size_t LongestChunkLine = 4096;
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string TrimBlanks(const std::string &sText) {
+    size_t first = 0;
+    size_t last = sText.size();
+    while (first < last && IsBlank(sText[first]))
+        ++first;
+    while (last > first && IsBlank(sText[last - 1]))
+        --last;
+    return sText.substr(first, last - first);
+}
+
+// The elements of a comma-separated field value, each without blanks around it.
+std::vector<std::string> ListElements(const std::string &sValue) {
+    std::vector<std::string> elements;
+    size_t begin = 0;
+    for (;;) {
+        const size_t comma = sValue.find(',', begin);
+        elements.push_back(TrimBlanks(sValue.substr(begin, comma - begin)));
+        if (comma == std::string::npos)
+            return elements;
+        begin = comma + 1;
+    }
+}
+
+// The value of a header line that begins with the field name (any case), else false.
+bool FieldValue(const std::string &sLine, const char *field, size_t fieldSize, std::string &sValue) {
+    if (sLine.size() < fieldSize || !CaseInsensitiveEqual(sLine.substr(0, fieldSize), field))
+        return false;
+    sValue = sLine.substr(fieldSize);
+    return true;
+}
 
 // The code of a status line "HTTP/<version> <three digits> ..."; 0 when the response does not
 // begin with one.
@@ -74,26 +113,93 @@ void HttpResponseHead::Scan(const std::string &sResponse) {
     if (end == std::string::npos)
         return;
     BodyStart = end + separator;
-    // The first header line that begins with the field name counts, with at most one blank before
-    // its digits.
-    for (size_t line = 0; line < end;) {
-        if (line + LengthFieldSize <= end &&
-            CaseInsensitiveEqual(sResponse.substr(line, LengthFieldSize), LengthField)) {
-            size_t first = line + LengthFieldSize;
-            if (first < end && sResponse[first] == ' ')
-                ++first;
-            size_t last = first;
-            while (last < end && Platform::IsAsciiDigit(sResponse[last]))
-                ++last;
-            const auto [stop, error] =
-                std::from_chars(sResponse.data() + first, sResponse.data() + last, BodyLength);
-            LengthKind = last > first && error == std::errc() ? Length::Given : Length::Unusable;
-            return;
+    Status = StatusCode(sResponse);
+    std::string sDigits; // the length without leading zeros, the same on every line
+    bool bLength = false;
+    bool bInvalid = false;
+    std::vector<std::string> codings;
+    for (size_t line = sResponse.find('\n'); line < end;) {
+        ++line;
+        size_t lineEnd = std::min(sResponse.find('\n', line), end);
+        const std::string sLine = TrimRightWith(sResponse.substr(line, lineEnd - line), "\r");
+        line = lineEnd;
+        std::string sValue;
+        if (FieldValue(sLine, LengthField, sizeof(LengthField) - 1, sValue)) {
+            // At most one blank before the number.
+            if (!sValue.empty() && sValue[0] == ' ')
+                sValue.erase(0, 1);
+            if (sValue.empty() || IsBlank(sValue[0]))
+                bInvalid = true;
+            for (std::string &element : ListElements(sValue)) {
+                const bool bNumber =
+                    !element.empty() && std::all_of(element.begin(), element.end(),
+                                                    [](char c) { return Platform::IsAsciiDigit(c); });
+                element.erase(0, std::min(element.find_first_not_of('0'), element.size() - 1));
+                if (!bNumber || (bLength && element != sDigits))
+                    bInvalid = true;
+                sDigits = element;
+                bLength = true;
+            }
+        } else if (FieldValue(sLine, CodingField, sizeof(CodingField) - 1, sValue)) {
+            for (const std::string &coding : ListElements(sValue))
+                if (!coding.empty())
+                    codings.push_back(ToLower(coding));
         }
-        const size_t lineFeed = sResponse.find('\n', line);
-        if (lineFeed >= end)
-            return;
-        line = lineFeed + 1;
+    }
+    if (bInvalid || (!codings.empty() && codings != std::vector<std::string>{"chunked"})) {
+        LengthKind = Length::Invalid;
+    } else if (!codings.empty()) {
+        LengthKind = Length::Chunked;
+    } else if (bLength) {
+        const auto [stop, error] =
+            std::from_chars(sDigits.data(), sDigits.data() + sDigits.size(), BodyLength);
+        LengthKind = error == std::errc() ? Length::Given : Length::Unusable;
+    }
+}
+
+void HttpChunkedBody::Feed(const char *pData, size_t size, std::string &sBody) {
+    for (size_t at = 0; at < size && meState != State::Done && meState != State::Invalid;) {
+        if (meState == State::Data) {
+            const size_t take = static_cast<size_t>(std::min<uint64_t>(mqwLeft, size - at));
+            sBody.append(pData + at, take);
+            at += take;
+            mqwLeft -= take;
+            if (mqwLeft == 0)
+                meState = State::DataEnd;
+            continue;
+        }
+        const char c = pData[at++];
+        if (c == '\n')
+            EndLine();
+        else if (msLine.size() < LongestChunkLine)
+            msLine += c;
+        else
+            meState = State::Invalid;
+    }
+}
+
+void HttpChunkedBody::EndLine() {
+    const std::string sLine = TrimRightWith(msLine, "\r");
+    msLine.clear();
+    switch (meState) {
+    case State::Size: {
+        const std::string sSize = TrimBlanks(sLine.substr(0, sLine.find(';')));
+        const auto [stop, error] = std::from_chars(sSize.data(), sSize.data() + sSize.size(), mqwLeft, 16);
+        if (sSize.empty() || error != std::errc() || stop != sSize.data() + sSize.size())
+            meState = State::Invalid;
+        else
+            meState = mqwLeft == 0 ? State::Trailer : State::Data;
+        break;
+    }
+    case State::DataEnd:
+        meState = sLine.empty() ? State::Size : State::Invalid;
+        break;
+    case State::Trailer:
+        if (sLine.empty())
+            meState = State::Done;
+        break;
+    default:
+        break;
     }
 }
 
@@ -117,6 +223,12 @@ HTTPDeviceStream::HTTPDeviceStream() : NetworkBasedDeviceStream(KindId) {
     mbConnectOnWrite = true;
 }
 
+DWORD HTTPDeviceStream::SetTimeout(HostWindow hWnd, double dSeconds) {
+    if (!IsUsableTimeout(dSeconds))
+        return StreamResult::CouldNotSetValue;
+    return NetworkBasedDeviceStream::SetTimeout(hWnd, dSeconds);
+}
+
 DWORD HTTPDeviceStream::ClearInputBuffers(HostWindow hWnd) {
     DWORD result = 0;
     // A connection that the server closed has nothing left to discard (and wx refuses to touch it).
@@ -126,7 +238,9 @@ DWORD HTTPDeviceStream::ClearInputBuffers(HostWindow hWnd) {
         msPendingInput.clear();
     msResponse.clear();
     mHead = HttpResponseHead();
-    mqwReceived = 0;
+    mChunks = HttpChunkedBody();
+    mqwBodyReceived = 0;
+    mdwCollectFailure = 0;
     return result;
 }
 
@@ -146,12 +260,12 @@ DWORD HTTPDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool
                                                  false);
     }
     if (result == 0) {
-        // Everything the server sends until the response is complete by its length, the server
-        // closes the connection, or the time-out has passed since the Write began. A response
-        // without a length ends with the connection.
+        // Everything the server sends until the response is complete by its length or its chunks,
+        // the server closes the connection, or the time-out has passed since the Write began. A
+        // response without a length ends with the connection.
         mbInterrupted = false;
         uint32_t remaining = 0;
-        while (IsConnected() && !mbInterrupted && !IsCompleteByLength() &&
+        while (IsConnected() && !mbInterrupted && !IsCollected() &&
                (remaining = mTimer.RemainingTime(start, TimeoutMilliseconds())) > 0) {
             const std::string chunk = ReadAvailable(CollectChunkSize, remaining);
             if (chunk.empty() && mSocket->Error() && mSocket->LastError() != wxSOCKET_TIMEDOUT)
@@ -174,22 +288,76 @@ DWORD HTTPDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool
     return result;
 }
 
-void HTTPDeviceStream::Collect(const std::string &sChunk) {
-    mqwReceived += sChunk.size();
-    if (msResponse.size() < ResponseLimit)
-        msResponse.append(sChunk, 0, ResponseLimit - msResponse.size());
+void HTTPDeviceStream::Collect(const std::string &sPiece) {
+    if (mHead.BodyStart != std::string::npos) {
+        CollectBody(sPiece.data(), sPiece.size());
+        return;
+    }
+    msResponse += sPiece;
     mHead.Scan(msResponse);
+    // An interim response (100 Continue, 103 Early Hints) has no body: the final one follows.
+    while (mHead.BodyStart != std::string::npos && mHead.Status >= 100 && mHead.Status <= 199) {
+        msResponse.erase(0, mHead.BodyStart);
+        mHead = HttpResponseHead();
+        mHead.Scan(msResponse);
+    }
+    if (mHead.BodyStart == std::string::npos) {
+        if (msResponse.size() > ResponseLimit)
+            mdwCollectFailure = StreamResult::HttpResponseTooLarge;
+        return;
+    }
+    const std::string sBody = msResponse.substr(mHead.BodyStart);
+    msResponse.resize(mHead.BodyStart);
+    CollectBody(sBody.data(), sBody.size());
 }
 
-bool HTTPDeviceStream::IsCompleteByLength() const {
-    return mHead.LengthKind == HttpResponseHead::Length::Given &&
-           mqwReceived - mHead.BodyStart >= mHead.BodyLength;
+void HTTPDeviceStream::CollectBody(const char *pData, size_t size) {
+    switch (mHead.LengthKind) {
+    case HttpResponseHead::Length::Invalid:
+        mdwCollectFailure = StreamResult::HttpResponseUnreadable;
+        return;
+    case HttpResponseHead::Length::Chunked:
+        mChunks.Feed(pData, size, msResponse);
+        if (mChunks.GetState() == HttpChunkedBody::State::Invalid)
+            mdwCollectFailure = StreamResult::HttpResponseUnreadable;
+        break;
+    case HttpResponseHead::Length::Given:
+        // Bytes after the body belong to no answer.
+        size = static_cast<size_t>(
+            std::min<uint64_t>(size, mHead.BodyLength - std::min(mHead.BodyLength, mqwBodyReceived)));
+        [[fallthrough]];
+    default:
+        mqwBodyReceived += size;
+        if (mHead.LengthKind == HttpResponseHead::Length::Given ? mHead.BodyLength > ResponseLimit
+                                                                : mqwBodyReceived > ResponseLimit)
+            mdwCollectFailure = StreamResult::HttpResponseTooLarge;
+        else
+            msResponse.append(pData, size);
+        return;
+    }
+    if (msResponse.size() - mHead.BodyStart > ResponseLimit)
+        mdwCollectFailure = StreamResult::HttpResponseTooLarge;
+}
+
+bool HTTPDeviceStream::IsCollected() const {
+    switch (mHead.LengthKind) {
+    case HttpResponseHead::Length::Given:
+        return mdwCollectFailure != 0 || mqwBodyReceived >= mHead.BodyLength;
+    case HttpResponseHead::Length::Chunked:
+        return mdwCollectFailure != 0 || mChunks.GetState() == HttpChunkedBody::State::Done;
+    default:
+        return mdwCollectFailure != 0;
+    }
 }
 
 DWORD HTTPDeviceStream::ResponseResult() const {
-    if (mHead.LengthKind == HttpResponseHead::Length::Given && !IsCompleteByLength())
+    if (mdwCollectFailure != 0)
+        return mdwCollectFailure;
+    const bool bKnownEnd = mHead.LengthKind == HttpResponseHead::Length::Given ||
+                           mHead.LengthKind == HttpResponseHead::Length::Chunked;
+    if (bKnownEnd && !IsCollected())
         return StreamResult::EthernetReadError;
-    const unsigned status = StatusCode(msResponse);
+    const unsigned status = mHead.BodyStart != std::string::npos ? mHead.Status : StatusCode(msResponse);
     return status != 0 && (status < 200 || status > 299) ? StreamResult::HttpStatusNotSuccess : 0;
 }
 
@@ -201,7 +369,14 @@ bool HTTPDeviceStream::IsResponseComplete(const std::string &sResponse) {
     switch (head.LengthKind) {
     case HttpResponseHead::Length::Given:
         return head.BodyLength <= sResponse.size() - head.BodyStart;
+    case HttpResponseHead::Length::Chunked: {
+        HttpChunkedBody chunks;
+        std::string sBody;
+        chunks.Feed(sResponse.data() + head.BodyStart, sResponse.size() - head.BodyStart, sBody);
+        return chunks.GetState() == HttpChunkedBody::State::Done;
+    }
     case HttpResponseHead::Length::Unusable:
+    case HttpResponseHead::Length::Invalid:
         return false;
     default:
         return sResponse.size() == head.BodyStart || sResponse.back() == '\n' || sResponse.back() == '\r';
@@ -216,9 +391,10 @@ DWORD HTTPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD) {
     if (msResponse.empty()) {
         result = StreamResult::HttpAllDataRead;
     } else {
-        // A body cut short gives no text; an error status still gives its body's first line.
+        // A body cut short or not read gives no text; an error status still gives its body's
+        // first line.
         result = mdwResponseResult;
-        if (result != StreamResult::EthernetReadError)
+        if (result == 0 || result == StreamResult::HttpStatusNotSuccess)
             sResponse = FirstBodyLine(msResponse);
         msResponse.clear();
     }

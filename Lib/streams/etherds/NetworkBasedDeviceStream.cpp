@@ -121,6 +121,10 @@ std::string NetworkStreamErrorText(DWORD dwCode, const std::string &sPeer) {
         return "Ethernet server object could not be created";
     case StreamResult::HttpStatusNotSuccess:
         return "HTTP response status is not success (2xx)";
+    case StreamResult::HttpResponseUnreadable:
+        return "HTTP response body cannot be read (transfer coding or Content-Length)";
+    case StreamResult::HttpResponseTooLarge:
+        return "HTTP response is larger than 4 MB";
     default:
         return std::string();
     }

@@ -40,6 +40,8 @@ constexpr DWORD HttpAllDataRead = 0x300002D7;
 constexpr DWORD EthernetCouldNotConnect = 0x300002D8;
 constexpr DWORD EthernetServerNotCreated = 0x300002D9;
 constexpr DWORD HttpStatusNotSuccess = 0x300002DA;
+constexpr DWORD HttpResponseUnreadable = 0x300002DB;
+constexpr DWORD HttpResponseTooLarge = 0x300002DC;
 } // namespace StreamResult
 
 // The text of a network stream code; empty outside 0x300002D0-0x300002DA. The peer text goes

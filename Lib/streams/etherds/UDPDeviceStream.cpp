@@ -131,7 +131,8 @@ DWORD UDPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount) {
     }
     if (dwCount != mdwLastWriteCount && result == 0)
         result = StreamResult::ReadTimeout;
-    mbAnswerMissing = sResponse.empty();
+    if (sResponse.empty())
+        mLateAnswers.AnswerLost();
     mParameters.Delayer.StoreLastCommunicationTime();
     entry.LogEnd(ResultSeverityText(result), QuellinDescription,
                  "Read(" + QuoteString(sResponse) + ", " + std::to_string(dwCount) + ")", L"Err", result,
@@ -142,14 +143,16 @@ DWORD UDPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount) {
 DWORD UDPDeviceStream::ClearInputBuffers(HostWindow) {
     // Each receive takes one datagram: all that wait are dropped, but a peer that keeps sending
     // holds the clearing no longer than the time-out.
-    if (mbAnswerMissing && mSocket != nullptr) {
-        mbAnswerMissing = false;
-        DropUntilQuiet([this](uint32_t dwMilliseconds) {
-            if (!Platform::WaitReadable(mSocket->GetSocket(), dwMilliseconds))
-                return false;
-            ReadBytes(DiscardChunk);
-            return true;
-        });
+    if (mSocket != nullptr) {
+        const DWORD result =
+            mLateAnswers.DropLateInput(mParameters.dTimeout, [this](uint32_t dwMilliseconds, bool &bCame) {
+                bCame = Platform::WaitReadable(mSocket->GetSocket(), dwMilliseconds);
+                if (bCame)
+                    ReadBytes(DiscardChunk);
+                return DWORD{0};
+            });
+        if (result != 0)
+            return result;
     }
     const uint32_t start = mTimer.GetMilliseconds();
     const uint32_t timeout = TimeoutMilliseconds();

@@ -4,14 +4,16 @@
 // while it holds its socket. A Read takes exactly one datagram: one shorter than the count asked
 // for ends with the read time-out, the end of the data for the write-read; so does a Read that
 // saw no datagram within the time-out. Empty datagrams are skipped while the time-out runs.
-// A Read that saw no datagram marks the stream: the next clearing of the input first drops what
-// still comes until the input is quiet, so that a late answer never becomes a later one's.
+// A Read that saw no datagram makes the stream wary (LateAnswerGuard): while wary, each clearing
+// of the input first drops what still comes until the input is quiet, so that a late answer
+// costs at most one answer.
 //
 // UDPDeviceStreamConfig shares the table "Ethernet" (key "Address") with the TCP configuration.
 #pragma once
 
 #include <string>
 
+#include "streams/QuietInput.h"
 #include "streams/etherds/NetworkBasedDeviceStream.h"
 
 class UDPDeviceStream : public NetworkBasedDeviceStream {
@@ -27,7 +29,8 @@ public:
     DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) override;
     // One datagram of at most dwCount bytes (and never more than a datagram holds).
     DWORD Read(HostWindow hWnd, std::string &sResponse, DWORD dwCount) override;
-    // Drops every datagram that waits, for at most the time-out.
+    // Drops every datagram that waits, for at most the time-out; while wary, first until the input
+    // is quiet (StreamResult::InputNeverQuiet when it is not).
     DWORD ClearInputBuffers(HostWindow hWnd) override;
     // Resolves the peer and binds the local port; EthernetServerNotCreated when the port could not
     // be bound.
@@ -36,7 +39,7 @@ public:
     static constexpr unsigned short LocalPort = 51456;
 
 private:
-    bool mbAnswerMissing = false; // the next clearing drops late datagrams first
+    LateAnswerGuard mLateAnswers;
 };
 
 class UDPDeviceStreamConfig : public NetworkBasedDeviceStreamConfig {
