@@ -230,15 +230,10 @@ TEST_F(PecosConnectionTest, LoginTimeOutCountsAsSuccess) {
 // switches off the detectors the driver switched on, also by an earlier InitDevice, over the
 // logged-in connection that is still there, never over a new one: a server gone during the switch-on
 // costs one connect attempt, one that closes at every switch-on costs one reconnect (whose restore
-// never connects again). Settings that cannot be sent fail before anything is sent. DeInitDevice
-// switches off what was switched on, whatever the map says now.
+// never connects again). DeInitDevice switches off what was switched on, whatever the map says now.
 TEST_F(PecosConnectionTest, AFailedInitLeavesNoConnection) {
     constexpr double Timeout = 1.0; // s; each row takes less than twice that
     using Change = std::function<SettingsFile &(SettingsFile &)>;
-    const Change badUser = [](SettingsFile &s) -> SettingsFile & { return s.Login("user\x1B", "pw"); };
-    const Change badMap = [](SettingsFile &s) -> SettingsFile & {
-        return s.Detectors({"D1", "D\x1B", "D3"});
-    };
     const Change otherMap = [](SettingsFile &s) -> SettingsFile & { return s.Detectors({"D3", "D4"}); };
     const Lines switchedOff = Restored({"CMD-D1-ENABLE-NO", "CMD-D2-ENABLE-NO"});
     const struct {
@@ -261,8 +256,6 @@ TEST_F(PecosConnectionTest, AFailedInitLeavesNoConnection) {
          Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "AUTH-user:pw", "CMD-D1-ENABLE-YES", "AUTH-user:pw",
                "CMD-D1-ENABLE-NO"},
          3, 0},
-        {StreamResult::ReadTimeout, true, "*", badUser, false, AuthorisationFailed, switchedOff, 1},
-        {StreamResult::ReadTimeout, true, "*", badMap, false, InvalidDetectorID, switchedOff, 1},
         {StreamResult::ReadTimeout, true, "*", otherMap, true, 0, switchedOff, 1},
     };
     for (const auto &row : rows) {
@@ -322,7 +315,10 @@ unsigned RefusingPort() {
 // A row of a session table: steps, then what simulators A and B received on each of their
 // connections. The steps are separated by ";", each of words, optionally followed by "-> CODE"
 // (what it answers, else 0; CODE a name of Codes) and "within T" (the time-outs it takes at most):
-//   "A D1 D2"        settings naming server A (B; C refuses) with that detector map, for both drivers
+//   "A D1 D2"        settings naming server A (B; C refuses) with that detector map and the
+//                    server's login, for both drivers; A takes "user:pw", B "ub:pb", and neither acts on
+//                    the lines of another login
+//   "pw P"           the last settings with the password P
 //   "init", "deinit", "check", "read N", "read N=V", "remove"
 //                    the AD converter's calls ("=V": the value read)
 //   "eut init", "eut deinit", "eut check", "eut event N"
@@ -332,9 +328,10 @@ unsigned RefusingPort() {
 //   "lock", "unlock" the test holds A's lock file, or lets it go
 //   "B@A"            simulator B starts anew on A's port
 //   "warned A D1 D2" the call log holds the warning that D1, D2 stay switched on at A's server
+//   "told B A"       the call log holds the warning that the settings name B while the session is at A
 // A row fails unless it names every warning. A connection's lines are items separated by ", ":
-// "login", "on D1 D2" (ENABLE and ACTIVATE of each), "off D1 D2", "dashes" (the EUT's fourteen)
-// or the line itself.
+// "login" (the server's), "on D1 D2" (ENABLE and ACTIVATE of each), "off D1 D2", "dashes" (the EUT's
+// fourteen) or the line itself.
 struct SessionRow {
     const char *Name;
     const char *Steps;
@@ -346,6 +343,8 @@ const std::map<std::string, uint32_t> Codes{{"0", 0},
                                             {"notconnected", StreamNotConnected},
                                             {"refused", EthernetNotConnected},
                                             {"noresponse", NoDetectorResponse},
+                                            {"authorisation", AuthorisationFailed},
+                                            {"subscribe", 0x3000BB22},
                                             {"mismatch", IdentificationMismatch}};
 
 class SessionWorld {
@@ -372,10 +371,13 @@ public:
         uint32_t result = 0;
         if (what.size() == 1)
             Configure(what[0], Rest(words));
+        else if (what == "pw")
+            Configure(mServer, mNames, Rest(words).at(0));
         else if (what.size() > 2 && what[1] == ':')
             Control(what[0], step.substr(2));
         else if (what == "B@A") {
             mSimulators['B'].reset();
+            mLogins['B'] = mLogins['A'];
             Start('B', mPorts['A']);
         } else if (what == "lock") {
             mLock = ::open(LockPath('A').c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -388,6 +390,13 @@ public:
             const std::wstring text = ToStdWstring("Detectors left switched on at " + Server(what[0]) + ": " +
                                                    JoinTexts(Rest(words), ", "));
             EXPECT_TRUE(Logged(text)) << "no warning that the detectors stay on";
+        } else if (what == "told") {
+            std::string session;
+            words >> what >> session;
+            ++mTold;
+            const std::wstring text = ToStdWstring("The settings name " + Server(what[0]) +
+                                                   ", the session is at " + Server(session[0]) + ":");
+            EXPECT_TRUE(Logged(text)) << "no warning that the settings name another server";
         } else if (what == "remove") {
             result = driver.Remove();
         } else if (what == "init") {
@@ -436,15 +445,16 @@ public:
             EXPECT_TRUE(simulator.WaitForClosed(expected->size()));
             ASSERT_EQ(expected->size(), simulator.Count("open")) << name;
             for (size_t connection = 0; connection < expected->size(); ++connection)
-                EXPECT_EQ(ConnectionLines((*expected)[connection]),
+                EXPECT_EQ(ConnectionLines(name, (*expected)[connection]),
                           simulator.Received(static_cast<unsigned>(connection + 1)))
                     << name << " connection " << connection + 1;
         }
         EXPECT_EQ(mWarnings, Logged(L"Detectors left switched on at ")) << "warnings";
+        EXPECT_EQ(mTold, Logged(L"The settings name ")) << "warnings of another server";
     }
 
 private:
-    static Lines ConnectionLines(const std::string &items) {
+    Lines ConnectionLines(char server, const std::string &items) {
         Lines lines;
         for (size_t at = 0; at < items.size();) {
             const size_t end = std::min(items.find(", ", at), items.size());
@@ -453,7 +463,7 @@ private:
             std::istringstream words(item);
             std::string first;
             words >> first;
-            const Lines part = item == "login"                   ? Login
+            const Lines part = item == "login"                   ? Lines{"AUTH-" + mLogins.at(server)}
                                : item == "dashes"                ? DashLines
                                : first == "on" || first == "off" ? Detectors(first, Rest(words))
                                                                  : Lines{item};
@@ -463,14 +473,24 @@ private:
     }
     void Start(char name, unsigned port) {
         mSimulators[name] = std::make_unique<PecosSimulator>(
-            std::vector<std::string>{"--value", "D1=1.5", "--value", "D2=2.5", "--value", "D3=3.5"}, port);
+            std::vector<std::string>{"--value", "D1=1.5", "--value", "D2=2.5", "--value", "D3=3.5", "--login",
+                                     mLogins.at(name)},
+            port);
         mPorts[name] = mSimulators[name]->Port();
         ASSERT_NE(0u, mPorts[name]);
     }
-    void Configure(char server, const Lines &names) {
+    void Configure(char server, const Lines &names, std::string password = std::string()) {
+        mServer = server;
+        mNames = names;
+        const std::string login = mLogins.at(server);
+        const size_t colon = login.find(':');
+        if (password.empty())
+            password = login.substr(colon + 1);
         SettingsFile settings;
-        const std::string file =
-            settings.Server(mPorts.at(server), mKind).Login("user", "pw").Detectors(names, "100").Write();
+        const std::string file = settings.Server(mPorts.at(server), mKind)
+                                     .Login(login.substr(0, colon), password)
+                                     .Detectors(names, "100")
+                                     .Write();
         for (HostDriver *driver : {&mAd, &mEut}) {
             ASSERT_EQ(0u, driver->Load(file));
             ASSERT_EQ(0u, driver->Client()->SetTimeout(nullptr, Timeout));
@@ -512,8 +532,10 @@ private:
                           [&](const Quellin::Record &r) { return r.Raw.find(text) != std::wstring::npos; }));
     }
 
-    static inline const Lines Login{"AUTH-user:pw"};
     const std::string mKind;
+    std::map<char, std::string> mLogins{{'A', "user:pw"}, {'B', "ub:pb"}, {'C', "uc:pc"}};
+    char mServer = 'A';
+    Lines mNames;
     RecordCapture mCapture{false};
     std::vector<Quellin::Record> mRecords;
     std::map<char, std::unique_ptr<PecosSimulator>> mSimulators;
@@ -522,6 +544,7 @@ private:
     HostDriver mEut{"PONTISPECOS_EUT_8", PluginExports::InProcess()};
     int mLock = -1;
     size_t mWarnings = 0;
+    size_t mTold = 0;
 };
 
 // The session tables run over each stream kind, as tests of their own.
@@ -570,7 +593,7 @@ TEST_P(PecosSessionTest, EachSessionSwitchesOffWhatItSwitchedOnAtItsServer) {
          {"login, on D1 D2", "login, off D1 D2"},
          {"login, on D3 D4, off D3 D4"}},
         {"to another server whose drop a read met first",
-         "A D1 D2; init; B D3 D4; A:drop; read 0 -> notconnected; init; deinit",
+         "A D1 D2; init; B D3 D4; A:drop; read 0 -> notconnected; told B A; init; deinit",
          {"login, on D1 D2", "login, off D1 D2"},
          {"login, on D3 D4, off D3 D4"}},
         {"to another server with a map that keeps D1",
@@ -585,8 +608,12 @@ TEST_P(PecosSessionTest, EachSessionSwitchesOffWhatItSwitchedOnAtItsServer) {
          "A D1 D2; init; B D3 D4; deinit",
          {"login, on D1 D2, off D1 D2"},
          {}},
+        {"de-initialised again after the settings named another server",
+         "A D1 D2; init; B D3 D4; lock; deinit -> lock within 1.5; unlock; deinit",
+         {"login, on D1 D2", "login, off D1 D2"},
+         {}},
         {"de-initialised after the settings named another server and the first one closed",
-         "A D1 D2; init; B D3 D4; A:drop; read 0 -> notconnected; deinit",
+         "A D1 D2; init; B D3 D4; A:drop; read 0 -> notconnected; told B A; deinit",
          {"login, on D1 D2", "login, off D1 D2"},
          {}},
     });
@@ -609,6 +636,18 @@ TEST_P(PecosSessionTest, EachSessionAtOneServerSwitchesOffWhatItSwitchedOn) {
         {"a changed map at one server after its connection was lost",
          "A D1 D2; init; A:drop; A D2 D3; init -> 0 within 1.5; deinit",
          {"login, on D1 D2", "login, off D1, on D2 D3, off D2 D3"},
+         {}},
+        {"a reconnect after the settings' password was edited",
+         "A D1 D2; init; pw other; A:drop; read 0=1.5; deinit",
+         {"login, on D1 D2", "login, on D1 D2, D1, off D1 D2"},
+         {}},
+        {"a re-init whose login cannot be sent",
+         "A D1 D2; init; pw \x1B; init -> authorisation; read 0=1.5; deinit",
+         {"login, on D1 D2, D1, off D1 D2"},
+         {}},
+        {"a re-init whose map cannot be sent",
+         "A D1 D2; init; A D1 SUB-D3; init -> subscribe; read 0=1.5; deinit",
+         {"login, on D1 D2, D1, off D1 D2"},
          {}},
         {"a held lock",
          "A D1 D2 D3 D4; init; lock; deinit -> lock within 1.5; unlock; deinit; deinit -> notconnected",
@@ -654,8 +693,9 @@ TEST_P(PecosSessionTest, EachSessionAtOneServerSwitchesOffWhatItSwitchedOn) {
 TEST_P(PecosSessionTest, ASessionAnswersOnlyForTheServerTheSettingsName) {
     Run({
         {"settings naming another server",
-         "A D1 D2; init; eut init; B D3 D4; read 0 -> notconnected; check -> notconnected; "
-         "eut event 41 -> notconnected; eut check -> notconnected; A:drop; read 0 -> notconnected; "
+         "A D1 D2; init; eut init; B D3 D4; read 0 -> notconnected; check -> notconnected; told B A; "
+         "eut event 41 -> notconnected; eut check -> notconnected; eut told B A; A:drop; read 0 -> "
+         "notconnected; "
          "eut event 41 -> notconnected; eut check -> notconnected; eut init; deinit",
          {"login, on D1 D2", "login, dashes", "login, off D1 D2"},
          {"login, dashes"}},
