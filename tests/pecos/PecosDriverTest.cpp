@@ -14,7 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +24,9 @@
 #include "logging/RecordCapture.h"
 #include "pecos/PecosPlugin.h"
 #include "pecos/PecosSimulator.h"
+#include "pecos/PontisPecosBase.h"
+#include "platform/NamedMutex.h"
+#include "streams/StreamLocking.h"
 
 using namespace PecosTest;
 using Lines = std::vector<std::string>;
@@ -621,51 +626,93 @@ struct RemovalRow {
     const char *Kind;   // of the stream
     Lines Names;        // the detector map
     const char *Delay;  // the toggle delay once initialised
-    const char *Before; // "drop": the server closes the connection; "away": it is gone
+    const char *Before; // "drop": the server closes the connection; "away": it is gone; "move": the
+                        // settings name another server; "lock": the test holds the stream's lock
+                        // file and lets it go after the removal; "kept": it never lets go
     std::function<uint32_t(HostDriver &)> Call;
     size_t RemoveAt; // the host removes the driver once the server received this many lines, or (0) once
-                     // the call connects again
+                     // the call connects again (with Settle: once that long passed)
     Lines Warned;    // the detectors the removal names as left on
+    const char *Rule = ""; // the server's once initialised; $LOCK: the stream's lock file
+    unsigned Settle = 0;   // ms between RemoveAt and the removal, for the call to reach its wait
 };
 
+std::string LockFile(const char *kind, unsigned port) {
+    const std::string server =
+        kind == std::string("VISA")
+            ? "VISA:" + PecosVisaResource("127.0.0.1", static_cast<unsigned short>(port))
+            : "ETHER:tcpip://127.0.0.1:" + std::to_string(port);
+    return Platform::NamedMutex::LockFilePath(MakeStreamLockName(server));
+}
+
 // The call ends soon after the removal with 0x300000D0 and no connect, login or line goes out after
-// it; the removal names what stays switched on.
+// it, also once a lock it waited for is let go, or a server that was away is back; the removal names
+// what stays switched on.
 void RunRemoval(const RemovalRow &row) {
     SCOPED_TRACE(row.Name + std::string(" ") + row.Kind);
     RecordCapture capture(false);
     auto simulator = std::make_unique<PecosSimulator>(std::vector<std::string>{"--value", "D1=1.5"});
     const unsigned port = simulator->Port();
+    PecosSimulator other;
+    const std::string before = row.Before;
     HostDriver driver(row.Key);
     SettingsFile quick, settings;
     ASSERT_EQ(0u, driver.Load(quick.Server(port, row.Kind).Login("u", "p").Detectors(row.Names).Write()));
     ASSERT_EQ(0u, driver.Init());
-    ASSERT_EQ(
-        0u,
-        driver.Load(settings.Server(port, row.Kind).Login("u", "p").Detectors(row.Names, row.Delay).Write()));
-    if (row.Before == std::string("drop")) {
+    ASSERT_EQ(0u, driver.Load(settings.Server(before == "move" ? other.Port() : port, row.Kind)
+                                  .Login("u", "p")
+                                  .Detectors(row.Names, row.Delay)
+                                  .Write()));
+    std::string rule = row.Rule;
+    if (rule.find("$LOCK") != std::string::npos)
+        rule.replace(rule.find("$LOCK"), 5, LockFile(row.Kind, port));
+    if (!rule.empty()) {
+        ASSERT_TRUE(simulator->Control("on " + rule));
+    }
+    int lock = -1;
+    if (before == "drop") {
         ASSERT_TRUE(simulator->Control("drop"));
         ASSERT_TRUE(simulator->WaitForClosed(1));
-    } else if (row.Before == std::string("away")) {
+    } else if (before == "away") {
         simulator.reset();
+    } else if (before == "lock" || before == "kept") {
+        lock = ::open(LockFile(row.Kind, port).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        ASSERT_EQ(0, ::flock(lock, LOCK_EX));
     }
     std::atomic<uint32_t> result{0};
     std::thread call([&] { result = row.Call(driver); });
-    const bool reached = row.RemoveAt > 0
-                             ? simulator->WaitForReceived(row.RemoveAt)
+    const bool reached = row.RemoveAt > 0 ? simulator->WaitForReceived(row.RemoveAt)
+                         : row.Settle > 0
+                             ? true
                              : capture.WaitFor([](const std::vector<Quellin::Record> &records) {
                                    return std::any_of(records.begin(), records.end(),
                                                       [](auto &r) { return r.Function == L"Reconnect()"; });
                                });
+    std::this_thread::sleep_for(std::chrono::milliseconds(row.Settle));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0u, driver.Remove());
     const size_t atRemoval = simulator ? simulator->Received().size() : 0;
+    // What the call waited for comes after the removal: the lock, or the server back.
+    if (simulator)
+        simulator->Control("unlock");
+    if (before == "lock")
+        ::close(lock);
+    if (before == "away")
+        simulator = std::make_unique<PecosSimulator>(std::vector<std::string>{}, port);
     call.join();
+    const double took = TestSupport::MillisecondsSince(start);
+    if (before == "kept")
+        ::close(lock);
     EXPECT_TRUE(reached);
-    EXPECT_LT(TestSupport::MillisecondsSince(start), 1000) << "the removed driver went on";
-    EXPECT_EQ(0x300000D0u, result.load());
-    if (simulator) {
-        EXPECT_EQ(atRemoval, simulator->Received().size()) << "lines after the removal";
+    EXPECT_LT(took, 1000) << "the removed driver went on";
+    EXPECT_EQ(0x300000D0u, result.load()) << std::hex << result.load();
+    if (before == "away") {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(0u, simulator->Count("open")) << "a connect after the removal";
     }
+    EXPECT_EQ(atRemoval, simulator->Received().size())
+        << "lines after the removal " << JoinTexts(simulator->Received(), "|");
+    EXPECT_EQ(0u, other.Count("open")) << "a connect to the other server";
     const std::vector<Quellin::Record> records = capture.Records();
     const size_t warnings = std::count_if(records.begin(), records.end(), [&](const Quellin::Record &r) {
         return r.Raw.find(L"Detectors left switched on at ") != std::wstring::npos;
@@ -688,7 +735,8 @@ void RunRemoval(const RemovalRow &row) {
 // login or line goes out after the removal, the call answers 0x300000D0, and the removal names the
 // detectors it leaves switched on.
 TEST_F(PecosDriverTest, ARemovedDriverSendsNothingMore) {
-    const Lines eight{"D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8"}, three{"D1", "D2", "D3"};
+    const Lines eight{"D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8"}, three{"D1", "D2", "D3"},
+        two{"D1", "D2"};
     auto read = [](HostDriver &driver) {
         float value = 0;
         return driver.Read(0, value);
@@ -697,15 +745,40 @@ TEST_F(PecosDriverTest, ARemovedDriverSendsNothingMore) {
         return [number](HostDriver &driver) { return driver.Event(number, 0.0); };
     };
     const auto deInit = [](HostDriver &driver) { return driver.DeInit(); };
+    const auto init = [](HostDriver &driver) { return driver.Init(); };
     const char *ad = "PONTISPECOS_AD_8", *eut = "PONTISPECOS_EUT_8";
     const RemovalRow rows[] = {
         {"a restore", ad, "TCPIP", eight, "300", "drop", read, 17 + 2, eight},
-        {"a switch-off", ad, "TCPIP", three, "200", "", deInit, 7 + 1, {"D2", "D3"}},
+        // The pause after the first line would outlast the test's bound.
+        {"a switch-off", ad, "TCPIP", three, "2000", "", deInit, 7 + 1, {"D2", "D3"}},
         {"a read while the server is away", ad, "TCPIP", three, "0", "away", read, 0, three},
         {"a read while the server is away", ad, "VISA", three, "0", "away", read, 0, three},
         {"an event while the server is away", eut, "TCPIP", {}, "0", "away", event(41), 0, {}},
         {"an event while the server is away", eut, "VISA", {}, "0", "away", event(41), 0, {}},
+        {"an InitDevice while the server is away", ad, "TCPIP", two, "0", "away", init, 0, two, "", 300},
+        {"an InitDevice while the server is away", ad, "VISA", two, "0", "away", init, 0, two, "", 300},
         {"TestStopped", eut, "TCPIP", {}, "0", "", event(2), 15 + 1, {}},
+        {"a switch-on waiting for the lock", ad, "TCPIP", two, "100", "", init, 5 + 3, two,
+         "CMD-D1-ACTIVATE-YES times=1 lock=$LOCK", 300},
+        {"a dash line waiting for the lock",
+         eut,
+         "TCPIP",
+         {},
+         "0",
+         "",
+         event(2),
+         15 + 1,
+         {},
+         "FREQUENCY* times=1 lock=$LOCK",
+         300},
+        {"an event waiting for the lock", eut, "VISA", {}, "0", "lock", event(41), 15, {}, "", 300},
+        {"a read waiting for the lock", ad, "TCPIP", two, "0", "lock", read, 5, two, "", 300},
+        {"a de-init waiting for the lock", ad, "VISA", two, "0", "lock", deInit, 5, two, "", 300},
+        {"a lock never let go", ad, "TCPIP", two, "0", "kept", read, 5, two, "", 300},
+        {"the quiet input after a reconnect's login", ad, "TCPIP", two, "0", "drop", read, 5 + 1, two,
+         "@auth times=1 pace=40 reply=0123456789012345678901234567890123456789", 150},
+        {"a move's ending", ad, "TCPIP", three, "200", "move", init, 7 + 1, {"D2", "D3"}},
+        {"a move's ending", ad, "VISA", three, "200", "move", init, 7 + 1, {"D2", "D3"}},
     };
     for (const RemovalRow &row : rows)
         RunRemoval(row);
