@@ -52,13 +52,13 @@ protected:
     }
     void Initialise(HostDriver &driver, unsigned port, uint32_t result = 0, const char *toggleDelay = "0",
                     double timeout = ReplyTimeout) {
-        EXPECT_EQ(0u, driver.Created);
+        EXPECT_CODE(0u, driver.Created);
         SettingsFile settings;
-        EXPECT_EQ(
+        EXPECT_CODE(
             0u, driver.Load(
                     settings.Server(port).Login("user", "pw").Detectors({"D1", "D2"}, toggleDelay).Write()));
-        EXPECT_EQ(0u, driver.Client()->SetTimeout(nullptr, timeout));
-        EXPECT_EQ(result, driver.Init());
+        EXPECT_CODE(0u, driver.Client()->SetTimeout(nullptr, timeout));
+        EXPECT_CODE(result, driver.Init());
     }
 };
 
@@ -142,15 +142,15 @@ TEST_F(PecosConnectionTest, IncompleteRepliesAreNoReadingAndCloseTheConnection) 
         for (const Step &step : c.Steps) {
             float value = 99.0f;
             if (step.Channel == DeviceCheck)
-                EXPECT_EQ(step.Result, driver->Check());
+                EXPECT_CODE(step.Result, driver->Check());
             else
-                EXPECT_EQ(step.Result, driver->Read(static_cast<uint32_t>(step.Channel), value))
+                EXPECT_CODE(step.Result, driver->Read(static_cast<uint32_t>(step.Channel), value))
                     << step.Channel;
             EXPECT_FLOAT_EQ(step.Value, value) << step.Channel;
         }
         ASSERT_TRUE(simulator.Control("clear"));
         float value = 0;
-        EXPECT_EQ(0u, driver->Read(1, value));
+        EXPECT_CODE(0u, driver->Read(1, value));
         EXPECT_FLOAT_EQ(2.5f, value);
         // The last connection is a new one with the session restored: login, detectors on.
         const unsigned last = static_cast<unsigned>(simulator.Count("open"));
@@ -171,34 +171,34 @@ TEST_F(PecosConnectionTest, ServerRestartAndDropReconnectWithLogin) {
     auto ad = Initialised("PONTISPECOS_AD_8", port);
     auto eut = Initialised("PONTISPECOS_EUT_8", port);
     float value = 0;
-    EXPECT_EQ(0u, ad->Read(0, value));
+    EXPECT_CODE(0u, ad->Read(0, value));
     first.reset();
 
-    ASSERT_EQ(0u, ad->Client()->SetTimeout(nullptr, 1.0)); // one connect per read, sleeping between tries
+    ASSERT_CODE(0u, ad->Client()->SetTimeout(nullptr, 1.0)); // one connect per read, sleeping between tries
     for (int attempt = 0; attempt < 2; ++attempt) {
         const auto start = std::chrono::steady_clock::now();
         const std::clock_t cpu = std::clock();
-        EXPECT_EQ(EthernetNotConnected, ad->Read(0, value));
+        EXPECT_CODE(EthernetNotConnected, ad->Read(0, value));
         EXPECT_LT(TestSupport::MillisecondsSince(start), 1900);
         // Sleeping between the connect's tries costs a few ms; polling their ends 50 ms and more.
         EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 40);
-        EXPECT_EQ(EthernetNotConnected, eut->Event(41, 0.0));
+        EXPECT_CODE(EthernetNotConnected, eut->Event(41, 0.0));
     }
 
     PecosSimulator second(
         {"--require-enable", "--value", "D1=2.5", "--on", "D1 delay=60", "--on", "@auth delay=20 reply=9.75"},
         port);
     ASSERT_EQ(port, second.Port());
-    EXPECT_EQ(0u, ad->Read(0, value));
+    EXPECT_CODE(0u, ad->Read(0, value));
     EXPECT_FLOAT_EQ(2.5f, value);
-    EXPECT_EQ(0u, eut->Event(41, 0.0));
+    EXPECT_CODE(0u, eut->Event(41, 0.0));
     ASSERT_TRUE(second.Control("drop"));
     ASSERT_TRUE(second.WaitForClosed(2));
     value = 0;
-    EXPECT_EQ(0u, ad->Read(0, value));
+    EXPECT_CODE(0u, ad->Read(0, value));
     EXPECT_FLOAT_EQ(2.5f, value);
-    EXPECT_EQ(0u, ad->DeInit());
-    EXPECT_EQ(0u, eut->DeInit());
+    EXPECT_CODE(0u, ad->DeInit());
+    EXPECT_CODE(0u, eut->DeInit());
     ASSERT_TRUE(second.WaitForClosed(3));
     EXPECT_EQ(Restored({"D1"}), second.Received(1));
     EXPECT_EQ((Lines{"AUTH-user:pw", "MODULATION Modulation Off"}), second.Received(2));
@@ -216,11 +216,11 @@ TEST_F(PecosConnectionTest, LoginTimeOutCountsAsSuccess) {
     ASSERT_TRUE(simulator.Control("drop"));
     ASSERT_TRUE(simulator.WaitForClosed(2));
     float value = 0;
-    EXPECT_EQ(0u, ad.Read(0, value));
+    EXPECT_CODE(0u, ad.Read(0, value));
     EXPECT_FLOAT_EQ(1.5f, value);
-    EXPECT_EQ(0u, eut.Event(41, 0.0));
-    EXPECT_EQ(0u, ad.DeInit());
-    EXPECT_EQ(0u, eut.DeInit());
+    EXPECT_CODE(0u, eut.Event(41, 0.0));
+    EXPECT_CODE(0u, ad.DeInit());
+    EXPECT_CODE(0u, eut.DeInit());
     ASSERT_TRUE(simulator.WaitForClosed(4));
     EXPECT_EQ(Restored({"D1", "CMD-D1-ENABLE-NO", "CMD-D2-ENABLE-NO"}), simulator.Received(3));
     EXPECT_EQ((Lines{"AUTH-user:pw", "MODULATION Modulation Off"}), simulator.Received(4));
@@ -266,18 +266,18 @@ TEST_F(PecosConnectionTest, AFailedInitLeavesNoConnection) {
         if (row.Then) {
             Initialise(ad, simulator.Port(), 0, "0", Timeout);
             SettingsFile changed;
-            ASSERT_EQ(0u, ad.Load(row.Then(changed).Write()));
+            ASSERT_CODE(0u, ad.Load(row.Then(changed).Write()));
             start = std::chrono::steady_clock::now();
-            EXPECT_EQ(row.Result, row.DeInitThen ? ad.DeInit() : ad.Init());
+            EXPECT_CODE(row.Result, row.DeInitThen ? ad.DeInit() : ad.Init());
         } else {
             // The server's close arrives in the pause.
             Initialise(ad, simulator.Port(), row.Result, "100", Timeout);
         }
         EXPECT_LT(TestSupport::MillisecondsSince(start), 2000 * Timeout);
         float value = 0;
-        EXPECT_EQ(StreamNotConnected, ad.Read(0, value));
+        EXPECT_CODE(StreamNotConnected, ad.Read(0, value));
         start = std::chrono::steady_clock::now();
-        EXPECT_EQ(row.DeInit, ad.DeInit());
+        EXPECT_CODE(row.DeInit, ad.DeInit());
         if (row.DeInit == StreamNotConnected) {
             EXPECT_LT(TestSupport::MillisecondsSince(start), 80)
                 << "a de-init with nothing to switch off paused";
@@ -291,7 +291,7 @@ TEST_F(PecosConnectionTest, AFailedInitLeavesNoConnection) {
         HostDriver eut(
             std::make_unique<FaultyDriver<PontisPecosSCPI_EUTController>>(code, code == 0x300002D4));
         Initialise(eut, simulator.Port(), code);
-        EXPECT_EQ(StreamNotConnected, eut.Event(41, 0.0));
+        EXPECT_CODE(StreamNotConnected, eut.Event(41, 0.0));
         ASSERT_TRUE(simulator.WaitForClosed(1));
         EXPECT_EQ(Lines{"AUTH-user:pw"}, simulator.Received());
     }
@@ -355,8 +355,8 @@ public:
         for (const char name : {'A', 'B'})
             Start(name, 0);
         mPorts['C'] = RefusingPort();
-        EXPECT_EQ(0u, mAd.Created);
-        EXPECT_EQ(0u, mEut.Created);
+        EXPECT_CODE(0u, mAd.Created);
+        EXPECT_CODE(0u, mEut.Created);
     }
 
     void Run(const std::string &step) {
@@ -428,8 +428,8 @@ public:
         outcome >> code >> what >> within;
         // Over VISA a refused connect answers VISA's own code.
         const uint32_t expected = code.empty() ? 0 : Codes.at(code);
-        EXPECT_EQ(expected == EthernetNotConnected && mKind == "VISA" ? VisaResourceNotFound : expected,
-                  result);
+        EXPECT_CODE(expected == EthernetNotConnected && mKind == "VISA" ? VisaResourceNotFound : expected,
+                    result);
         if (within > 0) {
             EXPECT_LT(TestSupport::MillisecondsSince(start), within * Timeout * 1000);
         }
@@ -492,8 +492,8 @@ private:
                                      .Detectors(names, "100")
                                      .Write();
         for (HostDriver *driver : {&mAd, &mEut}) {
-            ASSERT_EQ(0u, driver->Load(file));
-            ASSERT_EQ(0u, driver->Client()->SetTimeout(nullptr, Timeout));
+            ASSERT_CODE(0u, driver->Load(file));
+            ASSERT_CODE(0u, driver->Client()->SetTimeout(nullptr, Timeout));
         }
     }
     void Control(char name, std::string command) {
@@ -749,12 +749,12 @@ TEST_F(PecosConnectionTest, CallRecordsOfEachDriver) {
         {"PONTISPECOS_AD_8",
          [](HostDriver &driver, PecosSimulator &simulator) {
              float value = 0;
-             EXPECT_EQ(0u, driver.Read(0, value));
-             EXPECT_EQ(0u, driver.Check());
-             EXPECT_EQ(0u, PluginExports::InProcess().GetValue(nullptr, driver.Id, 56, nullptr, nullptr));
+             EXPECT_CODE(0u, driver.Read(0, value));
+             EXPECT_CODE(0u, driver.Check());
+             EXPECT_CODE(0u, PluginExports::InProcess().GetValue(nullptr, driver.Id, 56, nullptr, nullptr));
              ASSERT_TRUE(simulator.Control("drop"));
              ASSERT_TRUE(simulator.WaitForClosed(1));
-             EXPECT_EQ(0u, driver.Read(0, value));
+             EXPECT_CODE(0u, driver.Read(0, value));
          },
          join({nest(ad + "InitDevice", join({login, call(ad + "SetAllDetectors", "SetAllDetectors(1)")})),
                call(ad + "GetChannelValue()"), call(scpi + "CheckDevice()"), call(scpi + "CheckDevice()"),
@@ -766,8 +766,8 @@ TEST_F(PecosConnectionTest, CallRecordsOfEachDriver) {
                           call(base + "DeInitDevice()")}))})},
         {"PONTISPECOS_EUT_8",
          [](HostDriver &driver, PecosSimulator &) {
-             EXPECT_EQ(0u, driver.Event(41, 0.0));
-             EXPECT_EQ(0u, driver.Check());
+             EXPECT_CODE(0u, driver.Event(41, 0.0));
+             EXPECT_CODE(0u, driver.Check());
          },
          join({nest(eut + "InitDevice()", join({login, nest(eut + "ClearScreenText()", screen)})),
                nest(eut + "HandleEvent()",
@@ -779,7 +779,7 @@ TEST_F(PecosConnectionTest, CallRecordsOfEachDriver) {
         PecosSimulator simulator({"--value", "D1=1.5"});
         auto driver = Initialised(d.Key, simulator.Port());
         d.Calls(*driver, simulator);
-        EXPECT_EQ(0u, driver->DeInit());
+        EXPECT_CODE(0u, driver->DeInit());
         EXPECT_EQ(d.Expected, PecosCallRecords(capture.Records())) << d.Key;
     }
 }
