@@ -125,18 +125,15 @@ DWORD PontisPecosBase<B>::Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamC
 }
 
 template <typename B> DWORD PontisPecosBase<B>::Lock(HostWindow hWnd, double dSeconds) {
-    // The first try takes at most a slice: a free lock costs no clock reading.
     const uint32_t limit = SaturatingToUnsigned(SecondsToMilliseconds(dSeconds));
-    uint32_t start = 0;
-    for (bool bFirst = true;; bFirst = false) {
+    const uint32_t start = this->mTiming.GetMilliseconds();
+    for (;;) {
         if (this->IsRemoved())
             return ResultCode::NoDriverForDeviceID;
-        const uint32_t left = bFirst ? limit : this->mTiming.RemainingTime(start, limit);
+        const uint32_t left = this->mTiming.RemainingTime(start, limit);
         const DWORD result = DeviceStreamClientWithStream::Lock(hWnd, std::min(left, RemovalSlice) / 1000.0);
         if (result != StreamResult::LockTimeout || left <= RemovalSlice)
             return result;
-        if (bFirst)
-            start = this->mTiming.GetMilliseconds() - RemovalSlice;
     }
 }
 
