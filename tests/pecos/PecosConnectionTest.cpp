@@ -314,7 +314,9 @@ unsigned RefusingPort() {
 
 // A row of a session table: steps, then what simulators A and B received on each of their
 // connections. The steps are separated by ";", each of words, optionally followed by "-> CODE"
-// (what it answers, else 0; CODE a name of Codes) and "within T" (the time-outs it takes at most):
+// (what it answers, else 0; CODE a name of Codes) and "within T" (the time-outs it takes at most; a
+// bound that lies between the row's pauses plus one time-out and the same plus two, so that a
+// machine under load does not reach it and a second wait does):
 //   "A D1 D2"        settings naming server A (B; C refuses) with that detector map and the
 //                    server's login, for both drivers; A takes "user:pw", B "ub:pb", and neither acts on
 //                    the lines of another login
@@ -609,7 +611,7 @@ TEST_P(PecosSessionTest, EachSessionSwitchesOffWhatItSwitchedOnAtItsServer) {
          {"login, on D1 D2, off D1 D2"},
          {}},
         {"de-initialised again after the settings named another server",
-         "A D1 D2; init; B D3 D4; lock; deinit -> lock within 1.5; unlock; deinit",
+         "A D1 D2; init; B D3 D4; lock; deinit -> lock within 1.9; unlock; deinit",
          {"login, on D1 D2", "login, off D1 D2"},
          {}},
         {"de-initialised after the settings named another server and the first one closed",
@@ -650,16 +652,16 @@ TEST_P(PecosSessionTest, EachSessionAtOneServerSwitchesOffWhatItSwitchedOn) {
          {"login, on D1 D2, D1, off D1 D2"},
          {}},
         {"a held lock",
-         "A D1 D2 D3 D4; init; lock; deinit -> lock within 1.5; unlock; deinit; deinit -> notconnected",
+         "A D1 D2 D3 D4; init; lock; deinit -> lock within 1.9; unlock; deinit; deinit -> notconnected",
          {"login, on D1 D2 D3 D4", "login, off D1 D2 D3 D4"},
          {}},
         {"a lock held from right after the login",
-         "A:on @auth times=1 lock=$LOCK reply=ok; A D1 D2; init -> lock within 1.5; A:unlock; "
+         "A:on @auth times=1 lock=$LOCK reply=ok; A D1 D2; init -> lock within 1.9; A:unlock; "
          "deinit -> notconnected",
          {"login"},
          {}},
         {"a lock held from right after the first detector",
-         "A:on CMD-D1-ACTIVATE-YES times=1 lock=$LOCK; A D1 D2; init -> lock within 1.5; A:unlock; deinit",
+         "A:on CMD-D1-ACTIVATE-YES times=1 lock=$LOCK; A D1 D2; init -> lock within 1.9; A:unlock; deinit",
          {"login, on D1", "login, off D1"},
          {}},
         {"a close after a switch-off line",
@@ -671,7 +673,7 @@ TEST_P(PecosSessionTest, EachSessionAtOneServerSwitchesOffWhatItSwitchedOn) {
          {"login, on D1", "login, on D1 D2, D2, off D1 D2"},
          {}},
         {"a server that stops on an ACTIVATE line",
-         "A:on CMD-D2-ACTIVATE-YES stop; A D1 D2 D3 D4; init -> refused within 1.8; B@A; deinit",
+         "A:on CMD-D2-ACTIVATE-YES stop; A D1 D2 D3 D4; init -> refused within 2.2; B@A; deinit",
          {"login, on D1 D2"},
          {"login, off D1 D2"}},
         {"a server that stops in the switch-off",
@@ -700,7 +702,7 @@ TEST_P(PecosSessionTest, ASessionAnswersOnlyForTheServerTheSettingsName) {
          {"login, on D1 D2", "login, dashes", "login, off D1 D2"},
          {"login, dashes"}},
         {"no live session",
-         "A D1 D2; init; lock; deinit -> lock within 1.5; unlock; eut init; eut deinit; B D3; check; "
+         "A D1 D2; init; lock; deinit -> lock within 1.9; unlock; eut init; eut deinit; B D3; check; "
          "eut check; remove; warned A D1 D2",
          {"login, on D1 D2", "login, dashes"},
          {"IDN?", "IDN?"}},
