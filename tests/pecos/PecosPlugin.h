@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,10 @@ inline ::testing::AssertionResult SameCode(const char *expectedText, const char 
                                            uint64_t expected, uint64_t actual) {
     if (expected == actual)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << std::hex << std::showbase << actualText << " is " << actual
-                                         << ", expected " << expectedText << " = " << expected;
+    std::ostringstream text;
+    text << std::hex << std::showbase << actualText << " is " << actual << ", expected " << expectedText
+         << " = " << expected;
+    return ::testing::AssertionFailure() << text.str();
 }
 #define EXPECT_CODE(expected, actual) EXPECT_PRED_FORMAT2(PecosTest::SameCode, expected, actual)
 #define ASSERT_CODE(expected, actual) ASSERT_PRED_FORMAT2(PecosTest::SameCode, expected, actual)
