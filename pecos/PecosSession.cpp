@@ -1,4 +1,4 @@
-// A PECOS driver's session: its server, phase, switched-on record and restore count.
+// A PECOS driver's session: its server and login, phase and switched-on record.
 #include "pecos/PecosSession.h"
 
 #include <algorithm>
@@ -7,9 +7,11 @@
 #include "logging/QuellinEntry.h"
 #include "streams/DeviceStreamConfiguration.h"
 
-PecosSession::PecosSession(std::shared_ptr<DeviceStreamConfiguration> configuration)
+PecosSession::PecosSession(std::shared_ptr<DeviceStreamConfiguration> configuration, std::string sUserName,
+                           std::string sPassword)
     : mConfiguration(std::move(configuration)),
-      msServer(mConfiguration ? mConfiguration->GetIdentifier() : std::string()) {}
+      msServer(mConfiguration ? mConfiguration->GetIdentifier() : std::string()),
+      msUserName(std::move(sUserName)), msPassword(std::move(sPassword)) {}
 
 PecosSession::~PecosSession() {
     // Sessions end here only when the host removed the driver (or a new session replaced this one,

@@ -1,17 +1,15 @@
 // One PECOS session of a driver: made by InitDevice, ended by DeInitDevice or by the next
 // InitDevice. It owns what must outlive a connection, so that nothing else keeps a copy of it:
-// - the stream configuration InitDevice connected with, copied then, so that settings loaded or
-//   edited since never move the session to another server;
+// - the stream configuration and the login (user name, password) InitDevice connected and logged
+//   in with, copied then, so that settings loaded or edited since never move the session to
+//   another server nor send it another login;
 // - its phase, which says what a line does when the connection is gone:
-//     Starting   InitDevice before its login succeeded: nothing connects again
-//     Live       a line connects again to the session's server, logs in and restores the session
-//                (the restore runs in Restoring); while the settings name another server, lines
-//                are refused until the next InitDevice
-//     Restoring  the restore's own lines: nothing connects again
-//     Ending     the switch-off that ends the session: a lost connection is made again once, to
-//                the session's server, with a login and no restore
-//     Closing    the switch-off of a failed InitDevice: over the connection that is there only
-//     Closed     after a failed InitDevice or DeInitDevice: nothing connects again
+//     Closed  nothing connects again: before the login succeeded, during the restore, in the
+//             switch-off of a failed InitDevice and after DeInitDevice
+//     Live    a line connects again to the session's server, logs in and restores the session;
+//             while the settings name another server, lines are refused until the next InitDevice
+//     Ending  the switch-off that ends the session: a lost connection is made again once, to the
+//             session's server, with a login and no restore
 // - the detectors (command names) whose switch-on line may have reached that server and that were
 //   not switched off since, in the order they were switched on.
 // A session that is dropped with detectors still recorded (the driver removed, or a new InitDevice
@@ -26,10 +24,27 @@ class DeviceStreamConfiguration;
 
 class PecosSession {
 public:
-    enum class Phase { Starting, Live, Restoring, Ending, Closing, Closed };
+    enum class Phase { Closed, Live, Ending };
+
+    // The phase for the life of the object, then the one before.
+    class PhaseScope {
+    public:
+        PhaseScope(const PhaseScope &) = delete;
+        PhaseScope &operator=(const PhaseScope &) = delete;
+        ~PhaseScope() { mSession.mPhase = mBefore; }
+
+    private:
+        friend class PecosSession;
+        PhaseScope(PecosSession &session, Phase phase) : mSession(session), mBefore(session.mPhase) {
+            session.mPhase = phase;
+        }
+        PecosSession &mSession;
+        const Phase mBefore;
+    };
 
     // The configuration is the session's own (a copy where the kind can be copied).
-    explicit PecosSession(std::shared_ptr<DeviceStreamConfiguration> configuration);
+    PecosSession(std::shared_ptr<DeviceStreamConfiguration> configuration, std::string sUserName,
+                 std::string sPassword);
     ~PecosSession();
     PecosSession(const PecosSession &) = delete;
     PecosSession &operator=(const PecosSession &) = delete;
@@ -37,11 +52,23 @@ public:
     const std::shared_ptr<DeviceStreamConfiguration> &GetConfiguration() const { return mConfiguration; }
     // The configuration's identifier (kind and address or resource) as InitDevice took it.
     const std::string &GetServer() const { return msServer; }
+    const std::string &GetUserName() const { return msUserName; }
+    const std::string &GetPassword() const { return msPassword; }
 
     Phase GetPhase() const { return mPhase; }
-    void SetPhase(Phase phase) { mPhase = phase; }
+    // The login succeeded: lost connections are made again.
+    void GoLive() { mPhase = Phase::Live; }
+    // Nothing connects again until the next InitDevice.
+    void Close() { mPhase = Phase::Closed; }
+    // The restore's lines go over the new connection only.
+    [[nodiscard]] PhaseScope Restoring() { return PhaseScope(*this, Phase::Closed); }
+    // The switch-off that ends the session: with bReconnect over a new connection when the one there
+    // is gone, else over that one only.
+    [[nodiscard]] PhaseScope SwitchingOff(bool bReconnect) {
+        return PhaseScope(*this, bReconnect ? Phase::Ending : Phase::Closed);
+    }
     // Lines may connect again: to restore (Live) or to switch off (Ending).
-    bool MayConnectAgain() const { return mPhase == Phase::Live || mPhase == Phase::Ending; }
+    bool MayConnectAgain() const { return mPhase != Phase::Closed; }
 
     const std::vector<std::string> &GetSwitchedOn() const { return mSwitchedOn; }
     bool IsSwitchedOn(const std::string &sName) const;
@@ -57,22 +84,8 @@ public:
 private:
     const std::shared_ptr<DeviceStreamConfiguration> mConfiguration;
     const std::string msServer;
-    Phase mPhase = Phase::Starting;
+    const std::string msUserName;
+    const std::string msPassword;
+    Phase mPhase = Phase::Closed;
     std::vector<std::string> mSwitchedOn;
-};
-
-// The phase for the life of the object, then the one before.
-class PecosPhaseScope {
-public:
-    PecosPhaseScope(PecosSession &session, PecosSession::Phase phase)
-        : mSession(session), mBefore(session.GetPhase()) {
-        session.SetPhase(phase);
-    }
-    ~PecosPhaseScope() { mSession.SetPhase(mBefore); }
-    PecosPhaseScope(const PecosPhaseScope &) = delete;
-    PecosPhaseScope &operator=(const PecosPhaseScope &) = delete;
-
-private:
-    PecosSession &mSession;
-    const PecosSession::Phase mBefore;
 };

@@ -76,15 +76,20 @@ std::vector<std::string> PontisPecosADConverterBase::GetDetectorCommandNames() c
     return names;
 }
 
+DWORD PontisPecosADConverterBase::CheckSettingsCanBeSent() const {
+    return FirstNonZero(CheckDetectorMap(), PontisPecosBase<ADConvertorBase>::CheckSettingsCanBeSent());
+}
+
 DWORD PontisPecosADConverterBase::InitDevice(HostWindow hWnd) {
     return PecosLogged("PontisPecosSCPI_ADConverter", "InitDevice", [&] {
-        // Like the credentials, before anything ends the earlier session.
-        DWORD result = CheckDetectorMap();
-        if (result == 0)
-            result = PontisPecosBase<ADConvertorBase>::InitDevice(hWnd);
+        // A refused call leaves the earlier session as it is.
+        DWORD result = CheckSettingsCanBeSent();
+        if (result != 0)
+            return result;
+        result = PontisPecosBase<ADConvertorBase>::InitDevice(hWnd);
         // What an earlier session at this server switched on and the map now leaves out.
         if (result == 0)
-            result = DisableSwitchedOnDetectorsBut(hWnd, Phase::Ending, GetDetectorCommandNames());
+            result = DisableSwitchedOnDetectorsBut(hWnd, true, GetDetectorCommandNames());
         if (result == 0)
             result = AfterLoginConfiguration(hWnd);
         if (result == 0)
@@ -100,9 +105,9 @@ DWORD PontisPecosADConverterBase::RestoreSession(HostWindow hWnd) {
     return mSession->GetSwitchedOn().empty() ? 0 : EnableSwitchedOnDetectors(hWnd);
 }
 
-DWORD PontisPecosADConverterBase::SwitchOffSession(HostWindow hWnd, Phase phase,
+DWORD PontisPecosADConverterBase::SwitchOffSession(HostWindow hWnd, bool bReconnect,
                                                    const std::vector<std::string> &keep) {
-    return DisableSwitchedOnDetectorsBut(hWnd, phase, keep);
+    return DisableSwitchedOnDetectorsBut(hWnd, bReconnect, keep);
 }
 
 DWORD PontisPecosADConverterBase::DeInitDevice(HostWindow hWnd) {
@@ -153,7 +158,7 @@ DWORD PontisPecosSCPI_ADConverter::GetChannelValue(HostWindow hWnd, uint32_t *pd
 
 DWORD PontisPecosSCPI_ADConverter::SetAllDetectors(HostWindow hWnd, bool bEnable) {
     if (!bEnable)
-        return DisableSwitchedOnDetectorsBut(hWnd, Phase::Ending, {});
+        return DisableSwitchedOnDetectorsBut(hWnd, true, {});
     const DWORD result = CheckDetectorMap();
     return result != 0 ? result : SwitchOn(hWnd, GetDetectorCommandNames());
 }
@@ -163,14 +168,14 @@ DWORD PontisPecosSCPI_ADConverter::EnableSwitchedOnDetectors(HostWindow hWnd) {
     return SwitchOn(hWnd, names);
 }
 
-DWORD PontisPecosSCPI_ADConverter::DisableSwitchedOnDetectorsBut(HostWindow hWnd, Phase phase,
+DWORD PontisPecosSCPI_ADConverter::DisableSwitchedOnDetectorsBut(HostWindow hWnd, bool bReconnect,
                                                                  const std::vector<std::string> &keep) {
     std::vector<std::string> names;
     if (mSession)
         for (const std::string &name : mSession->GetSwitchedOn())
             if (std::find(keep.begin(), keep.end(), name) == keep.end())
                 names.push_back(name);
-    return names.empty() ? 0 : SwitchOff(hWnd, phase, names);
+    return names.empty() ? 0 : SwitchOff(hWnd, bReconnect, names);
 }
 
 DWORD PontisPecosSCPI_ADConverter::SwitchOn(HostWindow hWnd, const std::vector<std::string> &names) {
@@ -203,12 +208,12 @@ DWORD PontisPecosSCPI_ADConverter::SwitchOn(HostWindow hWnd, const std::vector<s
     return PecosLogEnd(entry, result);
 }
 
-DWORD PontisPecosSCPI_ADConverter::SwitchOff(HostWindow hWnd, Phase phase,
+DWORD PontisPecosSCPI_ADConverter::SwitchOff(HostWindow hWnd, bool bReconnect,
                                              const std::vector<std::string> &names) {
     QuellinEntry entry("PontisPecosSCPI_ADConverter", "SetAllDetectors");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, "SetAllDetectors(0)");
     const unsigned int delay = GetToggleDelay();
-    PecosPhaseScope ending(*mSession, phase);
+    const auto ending = mSession->SwitchingOff(bReconnect);
     PauseUnlessRemoved(delay);
     DWORD result = 0;
     for (const std::string &name : names) {

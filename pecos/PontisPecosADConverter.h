@@ -25,8 +25,8 @@ public:
     // Switches on again the detectors the session switched on.
     virtual DWORD EnableSwitchedOnDetectors(HostWindow hWnd) = 0;
     // Switches off, at the session's server, the detectors the session switched on that keep does
-    // not name (command names), in the phase given.
-    virtual DWORD DisableSwitchedOnDetectorsBut(HostWindow hWnd, Phase phase,
+    // not name (command names); with bReconnect over a new connection when the one there is gone.
+    virtual DWORD DisableSwitchedOnDetectorsBut(HostWindow hWnd, bool bReconnect,
                                                 const std::vector<std::string> &keep) = 0;
 
     // The base's pages, then "Detector Map".
@@ -34,7 +34,8 @@ public:
     // 10000.0 for every channel.
     DWORD GetChannelMaxValue(HostWindow hWnd, uint32_t *pdwChannel, float *pfMaxValue) override;
     DWORD GetChannelCount(HostWindow hWnd, uint32_t *pdwCount) override;
-    // Check the detector map; a new session (the base's InitDevice: an earlier session at another
+    // A map or login that cannot be sent fails before anything happens (an earlier session keeps its
+    // connection and record); then a new session (the base's InitDevice: an earlier session at another
     // server switches everything off there first); over the new connection switch off what an
     // earlier session at the same server switched on and the map now leaves out, then switch the
     // detectors on. A failure switches off what is switched on while the session's connection is
@@ -47,6 +48,8 @@ public:
     // The first name of the map that cannot be sent: SubscribePrefixInMap for one with "SUB-",
     // InvalidDetectorID for one with a control character; else 0.
     DWORD CheckDetectorMap() const;
+    // CheckDetectorMap, then the credentials.
+    DWORD CheckSettingsCanBeSent() const override;
 
     // The name of detector channel + 1; empty for channels outside 0 to 7.
     std::string GetDetectorName(uint32_t dwChannel) const;
@@ -59,7 +62,7 @@ public:
 protected:
     // A new connection switches on again the detectors the session switched on.
     DWORD RestoreSession(HostWindow hWnd) override;
-    DWORD SwitchOffSession(HostWindow hWnd, Phase phase, const std::vector<std::string> &keep) override;
+    DWORD SwitchOffSession(HostWindow hWnd, bool bReconnect, const std::vector<std::string> &keep) override;
 
 private:
     StorableMemberVariable<std::string> MakeDetectorMember(int nDetector);
@@ -83,7 +86,7 @@ public:
     DWORD EnableAllDetectors(HostWindow hWnd) override { return SetAllDetectors(hWnd, true); }
     DWORD DisableAllDetectors(HostWindow hWnd) override { return SetAllDetectors(hWnd, false); }
     DWORD EnableSwitchedOnDetectors(HostWindow hWnd) override;
-    DWORD DisableSwitchedOnDetectorsBut(HostWindow hWnd, Phase phase,
+    DWORD DisableSwitchedOnDetectorsBut(HostWindow hWnd, bool bReconnect,
                                         const std::vector<std::string> &keep) override;
 
     // Switching on: the ENABLE and ACTIVATE lines of each configured detector, once the whole map
@@ -101,7 +104,7 @@ private:
     DWORD SwitchOn(HostWindow hWnd, const std::vector<std::string> &names);
     // The switch-off lines, with the same delays, until one fails; each name leaves the record once
     // its line was written.
-    DWORD SwitchOff(HostWindow hWnd, Phase phase, const std::vector<std::string> &names);
+    DWORD SwitchOff(HostWindow hWnd, bool bReconnect, const std::vector<std::string> &names);
 
     StorableMemberVariable<unsigned int> mToggleDelay;
 };

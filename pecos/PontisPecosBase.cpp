@@ -15,6 +15,8 @@ const char *const ModuleName = "PontisPecosBase<BaseType>";
 const char *const SettingsTable = "PontisPecos";
 // After a new login: input must have been quiet this long before it is dropped.
 constexpr uint32_t QuietInput = 100; // ms
+// The longest a wait that a removal ends goes on without looking at the mark.
+constexpr uint32_t RemovalSlice = 50; // ms
 // Bytes asked of each read while waiting for the input to become quiet.
 constexpr DWORD DropReadCount = 4096;
 
@@ -97,8 +99,42 @@ template <typename B> DWORD PontisPecosBase<B>::AfterLoginConfiguration(HostWind
     return 0;
 }
 
-template <typename B> bool PontisPecosBase<B>::CredentialsCanBeSent() const {
-    return !HasControlCharacter(msUserName) && !HasControlCharacter(msPassword);
+template <typename B> DWORD PontisPecosBase<B>::CheckSettingsCanBeSent() const {
+    return HasControlCharacter(msUserName) || HasControlCharacter(msPassword)
+               ? PecosResult::AuthorisationFailed
+               : 0;
+}
+
+template <typename B>
+DWORD PontisPecosBase<B>::Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) {
+    if (!this->BeginOutput())
+        return ResultCode::NoDriverForDeviceID;
+    struct Ended {
+        DeviceDriverBase &Driver;
+        ~Ended() { Driver.EndOutput(); }
+    } ended{*this};
+    return DeviceStreamClientWithStream::Write(hWnd, sCommand, bWaitForOPC);
+}
+
+template <typename B>
+DWORD PontisPecosBase<B>::Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamConfiguration> configuration,
+                                  DeviceStreamClient *clientEntry) {
+    if (this->IsRemoved())
+        return ResultCode::NoDriverForDeviceID;
+    return DeviceStreamClientWithStream::Connect(hWnd, std::move(configuration), clientEntry);
+}
+
+template <typename B> DWORD PontisPecosBase<B>::Lock(HostWindow hWnd, double dSeconds) {
+    const uint32_t limit = SaturatingToUnsigned(SecondsToMilliseconds(dSeconds));
+    const uint32_t start = this->mTiming.GetMilliseconds();
+    for (;;) {
+        if (this->IsRemoved())
+            return ResultCode::NoDriverForDeviceID;
+        const uint32_t left = this->mTiming.RemainingTime(start, limit);
+        const DWORD result = DeviceStreamClientWithStream::Lock(hWnd, std::min(left, RemovalSlice) / 1000.0);
+        if (result != StreamResult::LockTimeout || left <= RemovalSlice)
+            return result;
+    }
 }
 
 template <typename B> DWORD PontisPecosBase<B>::LogIn(HostWindow hWnd) {
@@ -114,14 +150,16 @@ template <typename B> DWORD PontisPecosBase<B>::LogIn(HostWindow hWnd) {
 template <typename B> void PontisPecosBase<B>::BeginSession(HostWindow hWnd) {
     const auto selected = this->GetConfigurationManager().GetSelectedConfiguration();
     std::shared_ptr<DeviceStreamConfiguration> configuration = selected ? selected->Copy() : nullptr;
-    auto session = std::make_unique<PecosSession>(configuration ? configuration : selected);
+    auto session =
+        std::make_unique<PecosSession>(configuration ? configuration : selected, msUserName, msPassword);
+    msWarnedServer.clear();
     if (mSession) {
         if (mSession->GetServer() == session->GetServer()) {
             // Switched off, where the new map leaves it out, over the new session's connection.
             session->TakeOver(*mSession);
         } else {
             // Never carried to another server: what cannot be switched off there is forgotten.
-            SwitchOffSession(hWnd, Phase::Ending, {});
+            SwitchOffSession(hWnd, true, {});
             mSession->Abandon("InitDevice");
         }
         this->DisconnectStream(hWnd);
@@ -132,16 +170,15 @@ template <typename B> void PontisPecosBase<B>::BeginSession(HostWindow hWnd) {
 template <typename B> DWORD PontisPecosBase<B>::InitDevice(HostWindow hWnd) {
     return PecosLogged(ModuleName, "InitDevice()", [&] {
         // Refused before anything else: an earlier session keeps its connection and its record.
-        if (!CredentialsCanBeSent())
-            return PecosResult::AuthorisationFailed;
+        DWORD result = CheckSettingsCanBeSent();
+        if (result != 0)
+            return result;
         BeginSession(hWnd);
-        DWORD result = this->ConnectStreamTo(hWnd, false, mSession->GetConfiguration());
+        result = this->ConnectStreamTo(hWnd, false, mSession->GetConfiguration());
         if (result == 0)
             result = LogIn(hWnd);
-        if (result == 0) {
-            mbInitialised = true;
-            mSession->SetPhase(Phase::Live);
-        }
+        if (result == 0)
+            mSession->GoLive();
         return result;
     });
 }
@@ -151,17 +188,8 @@ template <typename B> DWORD PontisPecosBase<B>::DeInitDevice(HostWindow hWnd) {
         if (mSession && mSession->GetSwitchedOn().empty())
             mSession.reset();
         else if (mSession)
-            mSession->SetPhase(Phase::Closed);
+            mSession->Close();
         const DWORD result = this->IsConnected() ? 0 : StreamResult::StreamNotConnected;
-        return FirstNonZero(result, this->DisconnectStream(hWnd));
-    });
-}
-
-template <typename B> DWORD PontisPecosBase<B>::CheckDevice(HostWindow hWnd) {
-    return PecosLogged(ModuleName, "CheckDevice()", [&] {
-        DWORD result = this->ConnectStream(hWnd, false);
-        if (!this->IsConnected())
-            result = StreamResult::StreamNotConnected;
         return FirstNonZero(result, this->DisconnectStream(hWnd));
     });
 }
@@ -174,6 +202,18 @@ template <typename B> bool PontisPecosBase<B>::SessionServesTheSettings() {
     const auto &own = mSession->GetConfiguration();
     return selected == own || (own && selected->HasSameSettings(*own)) ||
            selected->GetIdentifier() == mSession->GetServer();
+}
+
+template <typename B> void PontisPecosBase<B>::WarnOfOtherServer() {
+    const auto selected = this->GetConfigurationManager().GetSelectedConfiguration();
+    const std::string sNamed = selected ? selected->GetIdentifier() : std::string();
+    if (sNamed == msWarnedServer)
+        return;
+    msWarnedServer = sNamed;
+    QuellinEntry entry(ModuleName, "SendOnConnection");
+    entry.Log(QuellinLevelWarning, QuellinDescription,
+              "The settings name " + sNamed + ", the session is at " + mSession->GetServer() +
+                  ": nothing is sent until InitDevice starts a session at " + sNamed);
 }
 
 template <typename B> DWORD PontisPecosBase<B>::CheckDeviceOnStream(HostWindow hWnd) {
@@ -216,8 +256,10 @@ DWORD PontisPecosBase<B>::SendOnConnection(HostWindow hWnd, bool bExchange, F &&
     const Phase phase = mSession->GetPhase();
     // A session's lines go to its own server only: settings that name another one since wait for
     // the next InitDevice.
-    if (phase == Phase::Live && !SessionServesTheSettings())
+    if (phase == Phase::Live && !SessionServesTheSettings()) {
+        WarnOfOtherServer();
         return StreamResult::StreamNotConnected;
+    }
     const bool bMayReconnect = mSession->MayConnectAgain();
     // A line on a connection that was just made needs no look at its input.
     auto sendOnce = [&](bool bLook) -> DWORD {
@@ -304,14 +346,14 @@ template <typename B> void PontisPecosBase<B>::CloseAfterFailedInit(HostWindow h
         const bool bLoggedIn = mSession->GetPhase() == Phase::Live && this->IsConnected();
         // A lock that was not had would only be waited for once more.
         if (bLoggedIn && failure != StreamResult::LockTimeout)
-            SwitchOffSession(hWnd, Phase::Closing, {});
-        mSession->SetPhase(Phase::Closed);
+            SwitchOffSession(hWnd, false, {});
+        mSession->Close();
     }
     this->DisconnectStream(hWnd);
 }
 
 template <typename B>
-DWORD PontisPecosBase<B>::SwitchOffSession(HostWindow, Phase, const std::vector<std::string> &) {
+DWORD PontisPecosBase<B>::SwitchOffSession(HostWindow, bool, const std::vector<std::string> &) {
     return 0;
 }
 
@@ -323,14 +365,12 @@ template <typename B> DWORD PontisPecosBase<B>::Reconnect(HostWindow hWnd, bool 
     return PecosLogged(ModuleName, "Reconnect()", [&] {
         this->DisconnectStream(hWnd);
         DWORD result = this->ConnectStreamTo(hWnd, false, mSession->GetConfiguration());
-        if (result == 0 && this->IsRemoved())
-            result = ResultCode::NoDriverForDeviceID;
         if (result == 0)
             result = LogIn(hWnd);
         if (result == 0 && !this->IsConnected())
             result = StreamResult::StreamNotConnected;
         if (result == 0 && bRestore) {
-            PecosPhaseScope restoring(*mSession, Phase::Restoring);
+            const auto restoring = mSession->Restoring();
             result = RestoreSession(hWnd);
         }
         // Never left connected without its session: the next line tries again.
@@ -344,10 +384,15 @@ template <typename B> DWORD PontisPecosBase<B>::DropLateInput(HostWindow hWnd) {
     const double dTimeout = this->GetTimeout(hWnd);
     const uint32_t limit = SaturatingToUnsigned(SecondsToMilliseconds(dTimeout));
     const uint32_t start = this->mTiming.GetMilliseconds();
+    uint32_t quietSince = start;
     DWORD result = 0;
     for (;;) {
-        const uint32_t wait = std::min(QuietInput, this->mTiming.RemainingTime(start, limit));
-        if (wait == 0)
+        // Reads of a slice at most, so that a removal ends the wait soon.
+        const uint32_t quiet = this->mTiming.RemainingTime(quietSince, QuietInput);
+        const uint32_t wait = std::min({quiet, RemovalSlice, this->mTiming.RemainingTime(start, limit)});
+        if (this->IsRemoved())
+            result = ResultCode::NoDriverForDeviceID;
+        if (result != 0 || wait == 0)
             break;
         result = this->SetTimeout(hWnd, wait / 1000.0);
         std::string part;
@@ -355,22 +400,18 @@ template <typename B> DWORD PontisPecosBase<B>::DropLateInput(HostWindow hWnd) {
             result = this->Read(hWnd, part, DropReadCount);
         if (result == StreamResult::ReadTimeout)
             result = 0;
-        if (result != 0 || part.empty())
+        if (result != 0 || !this->IsConnected())
             break;
+        if (!part.empty())
+            quietSince = this->mTiming.GetMilliseconds();
     }
     result = FirstNonZero(result, this->SetTimeout(hWnd, dTimeout));
+    if (this->IsRemoved())
+        return ResultCode::NoDriverForDeviceID;
     // A connection lost here has nothing more to say: the next line connects again.
     if (!this->IsConnected())
         return 0;
     return result == 0 ? this->ClearInputBuffers(hWnd) : result;
-}
-
-template <typename B> DWORD PontisPecosBase<B>::EnsureInitialized(HostWindow hWnd) {
-    return PecosLogged(ModuleName, "EnsureInitialized()", [&] {
-        if (mbInitialised && this->IsConnected())
-            return DWORD{0};
-        return this->InitDevice(hWnd);
-    });
 }
 
 template <typename B>

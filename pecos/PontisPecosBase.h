@@ -13,7 +13,10 @@
 // SendOnConnection, which asks the session: a live session connects again, with a login and its
 // restore, when its connection is gone, and answers StreamNotConnected while the settings name
 // another server; the switch-off that ends a session reaches that session's server whatever the
-// settings say. Once the host removed the driver nothing more goes out (NoDriverForDeviceID).
+// settings say. Every login of a session sends the user name and password InitDevice logged in
+// with. Once the host removed the driver nothing more goes out (NoDriverForDeviceID): every write
+// and every connect of the driver passes the removal mark, and every wait (the stream's lock, the
+// connect, the quiet input after a login, the pauses) ends at it.
 //
 // PECOS replies carry nothing that ties them to their request. A reply that does not end with the
 // read termination (late, or cut off by the server) closes the connection, so that its rest can
@@ -88,8 +91,6 @@ public:
     PontisPecosBase();
     ~PontisPecosBase() override;
 
-    // Connected and initialised: 0; otherwise the driver's InitDevice.
-    virtual DWORD EnsureInitialized(HostWindow hWnd);
     virtual DWORD AuthorizeUser(HostWindow hWnd) = 0;
     // Nothing to configure after the login here; 0.
     virtual DWORD AfterLoginConfiguration(HostWindow hWnd);
@@ -102,15 +103,15 @@ public:
     // A new session on the selected configuration: an earlier one at another server is ended there
     // first (what it cannot switch off there is forgotten with a warning; its failure is not this
     // call's), one at the same server hands its record over. Then connect (own connection) and log
-    // in; a login time-out counts as success, and success makes the session live. Credentials that
-    // cannot be sent fail before anything happens. After a failure the driver's own InitDevice calls
+    // in; a login time-out counts as success, and success makes the session live. Settings that
+    // cannot be sent (CheckSettingsCanBeSent) fail before anything happens: an earlier session keeps
+    // its connection and record. After a later failure the driver's own InitDevice calls
     // CloseAfterFailedInit.
     DWORD InitDevice(HostWindow hWnd) override;
     // Always disconnects; StreamNotConnected when there was no connection, else the disconnect's
     // code. A session that still holds switched-on detectors stays (closed) for the next
     // DeInitDevice or InitDevice; else it is over.
     DWORD DeInitDevice(HostWindow hWnd) override;
-    DWORD CheckDevice(HostWindow hWnd) override;
     // GetValue 56 and the stream client's check are one: the device check by identification. A live
     // session checks over its own connection (made again first when gone, as for a read) and closes
     // it when the reply stayed incomplete; with settings that name another server it answers
@@ -126,6 +127,13 @@ public:
     DWORD DefaultStreamConfiguration(HostWindow hWnd) override;
     // A connect in progress gives up once the host removed the driver.
     bool ConnectAbandoned() const override { return this->IsRemoved(); }
+    // The stream's, unless the host removed the driver: NoDriverForDeviceID, and nothing is written
+    // or connected.
+    DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) override;
+    DWORD Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamConfiguration> configuration,
+                  DeviceStreamClient *clientEntry) override;
+    // The stream's lock, waited for in slices that end at a removal (NoDriverForDeviceID).
+    DWORD Lock(HostWindow hWnd, double dSeconds) override;
 
     std::string GetUserName() const { return msUserName; }
     void SetUserName(std::string sUserName) { msUserName = std::move(sUserName); }
@@ -163,18 +171,23 @@ protected:
     // there (never over a new one); then the connection is closed and the session closed, so that
     // no line goes out before an InitDevice succeeds.
     void CloseAfterFailedInit(HostWindow hWnd, DWORD failure);
-    // Switches off, at the session's server, what the session switched on but the names of keep, in
-    // the phase given (Ending or Closing); until a line fails. Nothing here.
-    virtual DWORD SwitchOffSession(HostWindow hWnd, Phase phase, const std::vector<std::string> &keep);
+    // Switches off, at the session's server, what the session switched on but the names of keep,
+    // with bReconnect over a new connection when the one there is gone; until a line fails. Nothing
+    // here.
+    virtual DWORD SwitchOffSession(HostWindow hWnd, bool bReconnect, const std::vector<std::string> &keep);
     // What a session has set up after its login, set up again on a new connection (the restore
     // sends its lines on that connection only); 0 here.
     virtual DWORD RestoreSession(HostWindow hWnd);
     // AuthorizeUser under the stream's lock, a time-out counting as success, then DropLateInput.
     DWORD LogIn(HostWindow hWnd);
-    // Neither user name nor password holds a control character.
-    bool CredentialsCanBeSent() const;
     // The session is live and the settings name its server.
     bool SessionServesTheSettings();
+    // Before anything of InitDevice happens: AuthorisationFailed for credentials with a control
+    // character; else 0.
+    virtual DWORD CheckSettingsCanBeSent() const;
+    // The user name and password a login sends: the session's, else the settings'.
+    const std::string &GetLoginUserName() const { return mSession ? mSession->GetUserName() : msUserName; }
+    const std::string &GetLoginPassword() const { return mSession ? mSession->GetPassword() : msPassword; }
 
     // Gives the stream configurations the PECOS server's address (steps of DefaultStreamConfiguration
     // without its note); also run when the driver is built, so that a driver that is never
@@ -182,7 +195,6 @@ protected:
     void ApplyConnectionDefaults();
 
     unsigned short mPort = PecosDefaults::BasePort;
-    bool mbInitialised = false;
     std::unique_ptr<PecosSession> mSession;
     bool mbReplyIncomplete = false; // the last exchange's reply lacked the read termination
     std::string msUserName;
@@ -198,8 +210,14 @@ private:
     // session is restored.
     DWORD Reconnect(HostWindow hWnd, bool bRestore);
     // Waits until no input came for QuietInput ms (at most the stream's time-out), then clears it.
-    // A connection lost on the way ends the wait as quiet input does.
+    // A connection lost on the way ends the wait as quiet input does; a removal ends it with
+    // NoDriverForDeviceID.
     DWORD DropLateInput(HostWindow hWnd);
+    // The first refusal for settings that name another server than the session's writes a warning
+    // record that says so; later ones for the same settings write none.
+    void WarnOfOtherServer();
+
+    std::string msWarnedServer; // the server the last such warning named
 };
 
 // A concrete driver's SCPI-style protocol over D (PontisPecosADConverterBase or
@@ -209,7 +227,8 @@ public:
     explicit PontisPecosSCPIBase(const std::string &sExpectedResponse);
     ~PontisPecosSCPIBase() override;
 
-    // Writes "AUTH-" + user name + ":" + password; no reply is read. Every record shows the password
+    // Writes "AUTH-" + user name + ":" + password of the login (the session's once there is one);
+    // no reply is read. Every record shows the password
     // of the line masked from then on, also where a server sends the line back, until the driver
     // is deleted or logs in with other credentials. Credentials with a control character are not
     // sent: AuthorisationFailed.
@@ -237,11 +256,13 @@ template <typename D> PontisPecosSCPIBase<D>::~PontisPecosSCPIBase() = default;
 
 template <typename D> DWORD PontisPecosSCPIBase<D>::AuthorizeUser(HostWindow hWnd) {
     return PecosLogged("PontisPecosSCPIBase", "AuthorizeUser()", [&] {
-        if (!this->CredentialsCanBeSent())
+        const std::string &sUserName = this->GetLoginUserName();
+        const std::string &sPassword = this->GetLoginPassword();
+        if (HasControlCharacter(sUserName) || HasControlCharacter(sPassword))
             return PecosResult::AuthorisationFailed;
-        const std::string sLine = "AUTH-" + this->msUserName + ":" + this->msPassword;
+        const std::string sLine = "AUTH-" + sUserName + ":" + sPassword;
         // The password goes to the server as it is, but into no call record.
-        mConcealedLogin.Keep(sLine, sLine.size() - this->msPassword.size());
+        mConcealedLogin.Keep(sLine, sLine.size() - sPassword.size());
         return this->Write(hWnd, sLine, false);
     });
 }

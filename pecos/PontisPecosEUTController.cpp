@@ -116,7 +116,11 @@ DWORD PontisPecosEUTControllerBase::HandleEvent(HostWindow hWnd, void *Data1, vo
 
 DWORD PontisPecosEUTControllerBase::InitDevice(HostWindow hWnd) {
     return PecosLogged("PontisPecosEUTControllerBase", "InitDevice()", [&] {
-        DWORD result = PontisPecosBase<SwitchMatrixBase>::InitDevice(hWnd);
+        // A refused call leaves the earlier session as it is.
+        DWORD result = CheckSettingsCanBeSent();
+        if (result != 0)
+            return result;
+        result = PontisPecosBase<SwitchMatrixBase>::InitDevice(hWnd);
         if (result == 0)
             result = AfterLoginConfiguration(hWnd);
         if (result == 0)

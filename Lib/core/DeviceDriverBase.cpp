@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <limits>
+#include <thread>
 
 #include "core/StringUtils.h"
 #include "logging/DriverLog.h"
@@ -36,6 +37,22 @@ const Version DeviceDriverBase::QueuedWarningsKorvalisVersion("2025.1.1");
 
 DeviceDriverBase::DeviceDriverBase() = default;
 DeviceDriverBase::~DeviceDriverBase() = default;
+
+// The mark and the count are both sequentially consistent: an output either sees the mark, or the
+// removal sees its count and waits for a write of a few bytes to end.
+void DeviceDriverBase::MarkRemoved() {
+    mbRemoved = true;
+    while (mOutputs.load() != 0)
+        std::this_thread::yield();
+}
+
+bool DeviceDriverBase::BeginOutput() {
+    ++mOutputs;
+    if (!mbRemoved)
+        return true;
+    --mOutputs;
+    return false;
+}
 
 DWORD DeviceDriverBase::Registered(HostWindow) {
     return 0;

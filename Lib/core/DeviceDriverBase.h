@@ -136,9 +136,14 @@ public:
     const ITestData &GetTestData() const { return mTestData; }
 
     // Set by the driver table when the host removed the driver; a call still running on another
-    // thread may end its work early once it is set.
-    void MarkRemoved() { mbRemoved = true; }
+    // thread may end its work early once it is set. Waits for the outputs that passed BeginOutput
+    // before, so that none reaches a device once it returned.
+    void MarkRemoved();
     bool IsRemoved() const { return mbRemoved; }
+    // A write to a device passes here: false once the driver is removed; true holds a removal back
+    // until EndOutput.
+    bool BeginOutput();
+    void EndOutput() { --mOutputs; }
 
 protected:
     clsDEUT mEut;
@@ -165,6 +170,7 @@ private:
     bool mbQueuedWarningsSupported = false;
     Version mKorvalisVersion;
     std::atomic<bool> mbRemoved{false};
+    std::atomic<int> mOutputs{0}; // writes in progress that passed BeginOutput
 };
 
 // Seconds as milliseconds, saturating at the int range.

@@ -50,6 +50,9 @@ uint32_t CallDriver(HostWindow hWnd, DeviceIDType id, bool fetchWarning, const C
         *ranDriver = true;
     try {
         DWORD result = call(*driver);
+        // A call that the removal cut short answers for the removal, whatever step it was in.
+        if (driver->IsRemoved())
+            return static_cast<uint32_t>(ResultCode::NoDriverForDeviceID);
         if (fetchWarning)
             result = FetchQueuedWarning(hWnd, result, *driver);
         return static_cast<uint32_t>(result);

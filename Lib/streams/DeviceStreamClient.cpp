@@ -280,18 +280,14 @@ DWORD DeviceStreamClientWithStreamBase::ConnectStreamTo(
         // Nothing selected, or a kind without streams: no stream to use.
         if (!configuration)
             return StreamResult::StreamNotCreated;
-        std::shared_ptr<WriteReadDeviceStream> stream;
-        if (given)
-            stream = SharedDeviceStreams::GetStreamForConfiguration(given, bShare, &bCreated);
-        else
-            result = mConfigurationManager.GetSelectedDeviceStream(stream, bShare, bCreated);
-        if (result == 0 && !stream)
+        // One look-up: a connect racing this one must not see a stream it did not make as its own.
+        const std::shared_ptr<WriteReadDeviceStream> stream =
+            SharedDeviceStreams::GetStreamForConfiguration(configuration, bShare, &bCreated);
+        if (!stream)
             return StreamResult::CannotCreateStream;
-        if (result == 0) {
-            if (!bCreated)
-                parameters = stream->GetParameters();
-            mEmbedded = std::make_shared<DeviceStreamBaseDecorator>(stream, parameters);
-        }
+        if (!bCreated)
+            parameters = stream->GetParameters();
+        mEmbedded = std::make_shared<DeviceStreamBaseDecorator>(stream, parameters);
     }
     if (result != 0)
         return result;

@@ -272,11 +272,13 @@ DWORD VISADeviceStream::OpenRetryingRefused(const std::string &sResourceName,
     const uint32_t start = timer.GetMilliseconds();
     for (;;) {
         mParameters.Delayer.WaitRemainingDelay();
+        // Asked before every try, the first one too.
+        if (client != nullptr && client->ConnectAbandoned())
+            return StreamResult::StreamNotConnected;
         const DWORD result = mVisa.Open(OpenTimeout);
         mParameters.Delayer.StoreLastCommunicationTime();
         const uint32_t remaining = timer.RemainingTime(start, timeout);
-        if (!bSocket || result != VisaStatusCode(VI_ERROR_RSRC_NFOUND) || remaining == 0 ||
-            (client != nullptr && client->ConnectAbandoned()))
+        if (!bSocket || result != VisaStatusCode(VI_ERROR_RSRC_NFOUND) || remaining == 0)
             return result;
         timer.Sleep(std::min(remaining, RefusedOpenPause));
     }

@@ -14,7 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +24,9 @@
 #include "logging/RecordCapture.h"
 #include "pecos/PecosPlugin.h"
 #include "pecos/PecosSimulator.h"
+#include "pecos/PontisPecosBase.h"
+#include "platform/NamedMutex.h"
+#include "streams/StreamLocking.h"
 
 using namespace PecosTest;
 using Lines = std::vector<std::string>;
@@ -74,7 +79,7 @@ TEST_F(PecosDriverTest, FactoryKnowsBothKeysWhateverTheirCaseAndBlanks) {
                           {"", UnknownDriverType, 0}};
     for (const Case &c : cases) {
         HostDriver driver(c.Key);
-        EXPECT_EQ(c.Result, driver.Created) << c.Key;
+        EXPECT_CODE(c.Result, driver.Created) << c.Key;
         if (c.Result != 0) {
             EXPECT_EQ(0xFFFF, driver.Id) << c.Key;
             continue;
@@ -86,9 +91,10 @@ TEST_F(PecosDriverTest, FactoryKnowsBothKeysWhateverTheirCaseAndBlanks) {
         EXPECT_EQ(c.ChannelCountResult == 0 ? 8u : 0u, count) << c.Key;
     }
     uint16_t id = 7;
-    EXPECT_EQ(UnknownDriverType, PluginExports::Get().CreateNewDeviceDriver(0, nullptr, &id));
+    EXPECT_CODE(UnknownDriverType, PluginExports::Get().CreateNewDeviceDriver(0, nullptr, &id));
     EXPECT_EQ(0xFFFF, id);
-    EXPECT_EQ(UnknownDriverType, PluginExports::Get().CreateNewDeviceDriver(0, "PONTISPECOS_AD_8", nullptr));
+    EXPECT_CODE(UnknownDriverType,
+                PluginExports::Get().CreateNewDeviceDriver(0, "PONTISPECOS_AD_8", nullptr));
 }
 
 // Every code that the PECOS drivers return has its text, and the same one whether the driver never
@@ -139,13 +145,13 @@ TEST_F(PecosDriverTest, ErrorTextsInEveryConnectionState) {
             }
         };
         expectTexts("fresh");
-        ASSERT_EQ(0u, driver.Load(failing));
-        ASSERT_EQ(0x300002D0u, driver.Init());
+        ASSERT_CODE(0u, driver.Load(failing));
+        ASSERT_CODE(0x300002D0u, driver.Init());
         expectTexts("after a failed connect");
-        ASSERT_EQ(0u, driver.Load(connected));
-        ASSERT_EQ(0u, driver.Init());
+        ASSERT_CODE(0u, driver.Load(connected));
+        ASSERT_CODE(0u, driver.Init());
         expectTexts("connected");
-        ASSERT_EQ(0u, driver.DeInit());
+        ASSERT_CODE(0u, driver.DeInit());
         expectTexts("after de-init");
     }
 }
@@ -155,14 +161,14 @@ TEST_F(PecosDriverTest, ErrorTextsInEveryConnectionState) {
 TEST_F(PecosDriverTest, ADConverterLineSequence) {
     PecosSimulator simulator({"--value", "REQ-D1=12.5", "--value", "D3=-3.2E+01 dBm", "--require-enable"});
     HostDriver driver("PONTISPECOS_AD_8");
-    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"REQ-D1", "", "D3"})));
-    ASSERT_EQ(0u, driver.Init());
+    ASSERT_CODE(0u, driver.Load(AdSettings(simulator, {"REQ-D1", "", "D3"})));
+    ASSERT_CODE(0u, driver.Init());
     float value = 0;
-    EXPECT_EQ(0u, driver.Read(0, value));
+    EXPECT_CODE(0u, driver.Read(0, value));
     EXPECT_FLOAT_EQ(12.5f, value);
-    EXPECT_EQ(0u, driver.Read(2, value));
+    EXPECT_CODE(0u, driver.Read(2, value));
     EXPECT_FLOAT_EQ(-32.0f, value);
-    EXPECT_EQ(0u, driver.DeInit());
+    EXPECT_CODE(0u, driver.DeInit());
     ASSERT_TRUE(simulator.WaitForClosed(1));
     EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D3-ENABLE-YES",
                      "CMD-D3-ACTIVATE-YES", "REQ-D1", "D3", "CMD-D1-ENABLE-NO", "CMD-D3-ENABLE-NO"}),
@@ -175,8 +181,8 @@ TEST_F(PecosDriverTest, ADConverterLineSequence) {
 TEST_F(PecosDriverTest, RepliesAndTheirValues) {
     PecosSimulator simulator;
     HostDriver driver("PONTISPECOS_AD_8");
-    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1"})));
-    ASSERT_EQ(0u, driver.Init());
+    ASSERT_CODE(0u, driver.Load(AdSettings(simulator, {"D1"})));
+    ASSERT_CODE(0u, driver.Init());
     const struct {
         const char *Reply;
         uint32_t Result;
@@ -196,26 +202,26 @@ TEST_F(PecosDriverTest, RepliesAndTheirValues) {
     for (const auto &c : cases) {
         ASSERT_TRUE(simulator.Control(std::string("on D1 reply=") + c.Reply));
         float value = 99.0f;
-        EXPECT_EQ(c.Result, driver.Read(0, value)) << c.Reply;
+        EXPECT_CODE(c.Result, driver.Read(0, value)) << c.Reply;
         EXPECT_FLOAT_EQ(c.Value, value) << c.Reply;
     }
-    EXPECT_EQ(0u, driver.DeInit());
+    EXPECT_CODE(0u, driver.DeInit());
 }
 
 // Channels without a detector (8 and above, or an empty name) fail at once and send nothing.
 TEST_F(PecosDriverTest, ChannelsWithoutDetectorSendNothing) {
     PecosSimulator simulator({"--value", "D3=1"});
     HostDriver driver("PONTISPECOS_AD_8");
-    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"", "", "D3"})));
-    ASSERT_EQ(0u, driver.Init());
+    ASSERT_CODE(0u, driver.Load(AdSettings(simulator, {"", "", "D3"})));
+    ASSERT_CODE(0u, driver.Init());
     for (uint32_t channel : {0u, 1u, 8u, 100u, 0xFFFFFFFFu}) {
         float value = 99.0f;
-        EXPECT_EQ(NoDetectorResponse, driver.Read(channel, value)) << channel;
+        EXPECT_CODE(NoDetectorResponse, driver.Read(channel, value)) << channel;
         EXPECT_FLOAT_EQ(99.0f, value);
     }
     float value = 0;
-    EXPECT_EQ(0u, driver.Read(2, value));
-    EXPECT_EQ(0u, driver.DeInit());
+    EXPECT_CODE(0u, driver.Read(2, value));
+    EXPECT_CODE(0u, driver.DeInit());
     ASSERT_TRUE(simulator.WaitForClosed(1));
     EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D3-ENABLE-YES", "CMD-D3-ACTIVATE-YES", "D3", "CMD-D3-ENABLE-NO"}),
               simulator.Received());
@@ -227,10 +233,10 @@ TEST_F(PecosDriverTest, StrayAndLateRepliesAreDiscardedBeforeTheNextRequest) {
     PecosSimulator simulator(
         {"--on", "@auth delay=200 reply=AUTH-OK", "--on", "D1 times=1 reply=1\\nEXTRA 5", "--value", "D2=2"});
     HostDriver driver("PONTISPECOS_AD_8");
-    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1", "D2"})));
-    ASSERT_EQ(0u, driver.Init());
+    ASSERT_CODE(0u, driver.Load(AdSettings(simulator, {"D1", "D2"})));
+    ASSERT_CODE(0u, driver.Init());
     float value = 0;
-    EXPECT_EQ(0u, driver.Read(0, value));
+    EXPECT_CODE(0u, driver.Read(0, value));
     EXPECT_FLOAT_EQ(1.0f, value);
     ASSERT_TRUE(simulator.WaitFor([](const std::vector<SimulatorEvent> &events) {
         for (const auto &event : events)
@@ -238,9 +244,9 @@ TEST_F(PecosDriverTest, StrayAndLateRepliesAreDiscardedBeforeTheNextRequest) {
                 return true;
         return false;
     }));
-    EXPECT_EQ(0u, driver.Read(1, value));
+    EXPECT_CODE(0u, driver.Read(1, value));
     EXPECT_FLOAT_EQ(2.0f, value);
-    EXPECT_EQ(0u, driver.DeInit());
+    EXPECT_CODE(0u, driver.DeInit());
 }
 
 // A detector map with a name that cannot be sent - one with "SUB-" (0x3000BB22) or a control character
@@ -256,17 +262,17 @@ TEST_F(PecosDriverTest, SettingsThatCannotBeSentStayOffTheWire) {
         ASSERT_EQ(
             0u, driver.Load(
                     settings.Server(simulator.Port()).Login("u", "p").Detectors({"D1", bad, "D3"}).Write()));
-        EXPECT_EQ(subscribe ? 0x3000BB22u : InvalidDetectorID, driver.Init());
+        EXPECT_CODE(subscribe ? 0x3000BB22u : InvalidDetectorID, driver.Init());
         float value = 99.0f;
         if (!subscribe) {
-            EXPECT_EQ(InvalidDetectorID, driver.Read(1, value));
+            EXPECT_CODE(InvalidDetectorID, driver.Read(1, value));
         }
-        EXPECT_EQ(StreamNotConnected, driver.Read(0, value));
-        EXPECT_EQ(StreamNotConnected, driver.DeInit());
+        EXPECT_CODE(StreamNotConnected, driver.Read(0, value));
+        EXPECT_CODE(StreamNotConnected, driver.DeInit());
         // (The profile writer itself refuses line breaks in values.)
         TestSupport::TempDir dir;
         if (bad.find('\r') == std::string::npos) {
-            ASSERT_EQ(0u, driver.Save(dir.File("saved.ini")));
+            ASSERT_CODE(0u, driver.Save(dir.File("saved.ini")));
             EXPECT_NE(std::string::npos, TestSupport::ReadFile(dir.File("saved.ini")).find("=" + bad + "\n"));
         }
 
@@ -275,7 +281,7 @@ TEST_F(PecosDriverTest, SettingsThatCannotBeSentStayOffTheWire) {
             HostDriver eut("PONTISPECOS_EUT_8");
             ASSERT_EQ(
                 0u, eut.Load(eutSettings.Server(simulator.Port()).Login(login.first, login.second).Write()));
-            EXPECT_EQ(subscribe ? 0u : AuthorisationFailed, eut.Init());
+            EXPECT_CODE(subscribe ? 0u : AuthorisationFailed, eut.Init());
             eut.DeInit();
         }
         // Only the EUT controllers logging in with "SUB-D2" connected.
@@ -295,8 +301,8 @@ TEST_F(PecosDriverTest, PausesAfterDetectorCommandsAndScreenLines) {
     HostDriver ad("PONTISPECOS_AD_8"), eut("PONTISPECOS_EUT_8");
     const std::string settings =
         mSettings.Server(simulator.Port()).Login("u", "p").Detectors({"D1", "", "D3"}, "300").Write();
-    ASSERT_EQ(0u, ad.Load(settings));
-    ASSERT_EQ(0u, eut.Load(settings));
+    ASSERT_CODE(0u, ad.Load(settings));
+    ASSERT_CODE(0u, eut.Load(settings));
     const struct {
         const char *Call;
         std::function<uint32_t()> Run;
@@ -310,7 +316,7 @@ TEST_F(PecosDriverTest, PausesAfterDetectorCommandsAndScreenLines) {
     for (const auto &call : calls) {
         const auto start = std::chrono::steady_clock::now();
         const std::clock_t cpu = std::clock();
-        EXPECT_EQ(0u, call.Run()) << call.Call;
+        EXPECT_CODE(0u, call.Run()) << call.Call;
         const double took = TestSupport::MillisecondsSince(start);
         EXPECT_GE(took, call.Least.count()) << call.Call;
         EXPECT_LT(took, (call.Least + TestSupport::SchedulingSlack).count()) << call.Call;
@@ -326,10 +332,11 @@ TEST_F(PecosDriverTest, PausesAfterDetectorCommandsAndScreenLines) {
 TEST_F(PecosDriverTest, ChannelMaximumWithoutTraffic) {
     PecosSimulator simulator;
     HostDriver driver("PONTISPECOS_AD_8");
-    ASSERT_EQ(0u, driver.Load(AdSettings(simulator, {"D1"})));
+    ASSERT_CODE(0u, driver.Load(AdSettings(simulator, {"D1"})));
     for (uint32_t channel : {0u, 7u, 8u, 0xFFFFFFFFu}) {
         float maximum = 0;
-        EXPECT_EQ(0u, PluginExports::Get().GetValue(nullptr, driver.Id, 751, &channel, &maximum)) << channel;
+        EXPECT_CODE(0u, PluginExports::Get().GetValue(nullptr, driver.Id, 751, &channel, &maximum))
+            << channel;
         EXPECT_FLOAT_EQ(10000.0f, maximum) << channel;
     }
     EXPECT_EQ(0u, simulator.Count("open"));
@@ -341,8 +348,8 @@ TEST_F(PecosDriverTest, LinesWithoutAWantedConnection) {
     PecosSimulator simulator;
     HostDriver ad("PONTISPECOS_AD_8"), eut("PONTISPECOS_EUT_8");
     const std::string settings = AdSettings(simulator, {"D1"});
-    ASSERT_EQ(0u, ad.Load(settings));
-    ASSERT_EQ(0u, eut.Load(settings));
+    ASSERT_CODE(0u, ad.Load(settings));
+    ASSERT_CODE(0u, eut.Load(settings));
     float value = 99.0f;
     const std::pair<const char *, std::function<uint32_t()>> calls[] = {
         {"read", [&] { return ad.Read(0, value); }},
@@ -351,11 +358,11 @@ TEST_F(PecosDriverTest, LinesWithoutAWantedConnection) {
         {"EUT de-init", [&] { return eut.DeInit(); }}};
     for (const char *phase : {"before init", "after de-init"}) {
         for (const auto &call : calls)
-            EXPECT_EQ(StreamNotConnected, call.second()) << call.first << " " << phase;
-        ASSERT_EQ(0u, ad.Init());
-        ASSERT_EQ(0u, eut.Init());
-        ASSERT_EQ(0u, ad.DeInit());
-        ASSERT_EQ(0u, eut.DeInit());
+            EXPECT_CODE(StreamNotConnected, call.second()) << call.first << " " << phase;
+        ASSERT_CODE(0u, ad.Init());
+        ASSERT_CODE(0u, eut.Init());
+        ASSERT_CODE(0u, ad.DeInit());
+        ASSERT_CODE(0u, eut.DeInit());
     }
     EXPECT_FLOAT_EQ(99.0f, value);
     EXPECT_EQ(4u, simulator.Count("open"));
@@ -366,8 +373,8 @@ TEST_F(PecosDriverTest, LinesWithoutAWantedConnection) {
 TEST_F(PecosDriverTest, EUTControllerScreenLines) {
     PecosSimulator simulator;
     HostDriver driver("PONTISPECOS_EUT_8");
-    ASSERT_EQ(0u, driver.Load(mSettings.Server(simulator.Port()).Login("eut", "x").Write()));
-    ASSERT_EQ(0u, driver.Init());
+    ASSERT_CODE(0u, driver.Load(mSettings.Server(simulator.Port()).Login("eut", "x").Write()));
+    ASSERT_CODE(0u, driver.Init());
     const struct {
         uint32_t Event;
         double Value;
@@ -398,13 +405,13 @@ TEST_F(PecosDriverTest, EUTControllerScreenLines) {
     Lines expected = Join({{"AUTH-eut:x"}, DashLines});
     for (const auto &e : events) {
         double value = e.Value;
-        EXPECT_EQ(0u, driver.Event(e.Event, value)) << e.Event;
+        EXPECT_CODE(0u, driver.Event(e.Event, value)) << e.Event;
         EXPECT_DOUBLE_EQ(e.After, value) << e.Event;
         if (e.Line != nullptr)
             expected.push_back(e.Line);
     }
-    EXPECT_EQ(0u, driver.Event(2, 0.0)); // TestStopped
-    EXPECT_EQ(0u, driver.DeInit());
+    EXPECT_CODE(0u, driver.Event(2, 0.0)); // TestStopped
+    EXPECT_CODE(0u, driver.DeInit());
     ASSERT_TRUE(simulator.WaitForClosed(1));
     EXPECT_EQ(Join({expected, DashLines}), simulator.Received());
 }
@@ -418,8 +425,8 @@ TEST_F(PecosDriverTest, DeviceCheckByIdentification) {
         for (const char *key : {"PONTISPECOS_AD_8", "PONTISPECOS_EUT_8"}) {
             HostDriver driver(key);
             SettingsFile settings;
-            ASSERT_EQ(0u, driver.Load(settings.Server(simulator.Port()).Write()));
-            EXPECT_EQ(expected, driver.Check()) << key << " " << identification;
+            ASSERT_CODE(0u, driver.Load(settings.Server(simulator.Port()).Write()));
+            EXPECT_CODE(expected, driver.Check()) << key << " " << identification;
             EXPECT_EQ(expected, PluginExports::Get().GetValue(nullptr, driver.Id, 56, nullptr, nullptr))
                 << key;
             if (expected != 0) {
@@ -440,9 +447,9 @@ TEST_F(PecosDriverTest, SettingsRoundTrip) {
     PecosSimulator simulator;
     HostDriver driver("PONTISPECOS_AD_8");
     mSettings.Server(simulator.Port()).Login("Ann", "p=w;1").Detectors({"REQ-A", "B"}, "5");
-    ASSERT_EQ(0u, driver.Load(mSettings.Write()));
+    ASSERT_CODE(0u, driver.Load(mSettings.Write()));
     TestSupport::TempDir dir;
-    ASSERT_EQ(0u, driver.Save(dir.File("saved.ini")));
+    ASSERT_CODE(0u, driver.Save(dir.File("saved.ini")));
     const std::string saved = TestSupport::ReadFile(dir.File("saved.ini"));
     for (const char *line : {"[PontisPecos]\nUserName=Ann\nPassword=p=w;1\n",
                              "Detector 1 name=REQ-A\nDetector 2 name=B\nDetector 3 name=\n",
@@ -450,15 +457,15 @@ TEST_F(PecosDriverTest, SettingsRoundTrip) {
         EXPECT_NE(std::string::npos, saved.find(line)) << line << "\n" << saved;
 
     HostDriver reloaded("PONTISPECOS_AD_8");
-    ASSERT_EQ(0u, reloaded.Load(dir.File("saved.ini")));
-    ASSERT_EQ(0u, reloaded.Init());
-    EXPECT_EQ(0u, reloaded.DeInit());
+    ASSERT_CODE(0u, reloaded.Load(dir.File("saved.ini")));
+    ASSERT_CODE(0u, reloaded.Init());
+    EXPECT_CODE(0u, reloaded.DeInit());
 
     SettingsFile noLogin;
     HostDriver defaults("PONTISPECOS_EUT_8");
-    ASSERT_EQ(0u, defaults.Load(noLogin.Server(simulator.Port()).Write()));
-    ASSERT_EQ(0u, defaults.Init());
-    EXPECT_EQ(0u, defaults.DeInit());
+    ASSERT_CODE(0u, defaults.Load(noLogin.Server(simulator.Port()).Write()));
+    ASSERT_CODE(0u, defaults.Init());
+    EXPECT_CODE(0u, defaults.DeInit());
     ASSERT_TRUE(simulator.WaitForClosed(2));
     EXPECT_EQ("AUTH-Ann:p=w;1", simulator.Received(1).at(0));
     EXPECT_EQ("AUTH-vurno:vurno", simulator.Received(2).at(0));
@@ -497,19 +504,19 @@ TEST_F(PecosDriverTest, ThePasswordStaysOutOfTheCallLog) {
         SettingsFile settings;
         settings.Server(simulator.Port(), row.Kind).Login(row.User, row.Password).Detectors({"D1"});
         HostDriver driver("PONTISPECOS_AD_8");
-        ASSERT_EQ(0u, driver.Load(settings.Write()));
-        ASSERT_EQ(0u, driver.Init());
+        ASSERT_CODE(0u, driver.Load(settings.Write()));
+        ASSERT_CODE(0u, driver.Init());
         const auto read = [&] {
             float value = 0;
-            EXPECT_EQ(0u, driver.Read(0, value));
+            EXPECT_CODE(0u, driver.Read(0, value));
             EXPECT_EQ(1.0f, value);
         };
         read();
         ASSERT_TRUE(simulator.Control("drop"));
         ASSERT_TRUE(simulator.WaitForClosed(1));
         read();
-        EXPECT_EQ(0u, driver.Save(settings.Path()));
-        EXPECT_EQ(0u, driver.DeInit());
+        EXPECT_CODE(0u, driver.Save(settings.Path()));
+        EXPECT_CODE(0u, driver.DeInit());
         ASSERT_TRUE(simulator.WaitForClosed(2));
         for (unsigned connection = 1; connection <= 2; ++connection)
             EXPECT_EQ("AUTH-" + row.User + ":" + row.Password, simulator.Received(connection).at(0));
@@ -538,14 +545,14 @@ TEST_F(PecosDriverTest, UnconfiguredDriversUseTheDefaultPort) {
     ASSERT_EQ(15444u, simulator.Port());
     {
         HostDriver never("PONTISPECOS_EUT_8");
-        ASSERT_EQ(0u, never.Init());
-        EXPECT_EQ(0u, never.DeInit());
+        ASSERT_CODE(0u, never.Init());
+        EXPECT_CODE(0u, never.DeInit());
     }
     {
         HostDriver byFile("PONTISPECOS_AD_8");
-        ASSERT_EQ(0u, byFile.Load(mSettings.Detectors({"D1"}).Write()));
-        ASSERT_EQ(0u, byFile.Init());
-        EXPECT_EQ(0u, byFile.DeInit());
+        ASSERT_CODE(0u, byFile.Load(mSettings.Detectors({"D1"}).Write()));
+        ASSERT_CODE(0u, byFile.Init());
+        EXPECT_CODE(0u, byFile.DeInit());
     }
     // Another program on the machine may use the port as well: the drivers' connections are found by
     // their logins.
@@ -581,16 +588,16 @@ TEST_F(PecosDriverTest, OverVisaTheSameLinesOnASessionPerDriver) {
         .Detectors({"D1"});
     const std::string settings = mSettings.Write();
     HostDriver ad("PONTISPECOS_AD_8"), eut("PONTISPECOS_EUT_8");
-    ASSERT_EQ(0u, ad.Load(settings));
-    ASSERT_EQ(0u, eut.Load(settings));
-    EXPECT_EQ(0u, ad.Check());
-    ASSERT_EQ(0u, ad.Init());
-    ASSERT_EQ(0u, eut.Init());
+    ASSERT_CODE(0u, ad.Load(settings));
+    ASSERT_CODE(0u, eut.Load(settings));
+    EXPECT_CODE(0u, ad.Check());
+    ASSERT_CODE(0u, ad.Init());
+    ASSERT_CODE(0u, eut.Init());
     float value = 0;
-    EXPECT_EQ(0u, ad.Read(0, value));
+    EXPECT_CODE(0u, ad.Read(0, value));
     EXPECT_FLOAT_EQ(2.25f, value);
-    EXPECT_EQ(0u, eut.Event(41, 0.0));
-    EXPECT_EQ(0u, eut.DeInit());
+    EXPECT_CODE(0u, eut.Event(41, 0.0));
+    EXPECT_CODE(0u, eut.DeInit());
     ASSERT_TRUE(simulator.WaitForClosed(2));
     EXPECT_EQ(Lines{"IDN?"}, simulator.Received(1));
     EXPECT_EQ((Lines{"AUTH-v:w", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1"}), simulator.Received(2));
@@ -603,10 +610,10 @@ TEST_F(PecosDriverTest, OverVisaTheSameLinesOnASessionPerDriver) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         restarted = std::make_unique<PecosSimulator>(Lines{"--require-enable", "--value", "D1=3.5"}, port);
     });
-    EXPECT_EQ(0u, ad.Read(0, value));
+    EXPECT_CODE(0u, ad.Read(0, value));
     restart.join();
     EXPECT_FLOAT_EQ(3.5f, value);
-    EXPECT_EQ(0u, ad.DeInit());
+    EXPECT_CODE(0u, ad.DeInit());
     ASSERT_TRUE(restarted->WaitForClosed(1));
     EXPECT_EQ((Lines{"AUTH-v:w", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "D1", "CMD-D1-ENABLE-NO"}),
               restarted->Received());
@@ -621,51 +628,96 @@ struct RemovalRow {
     const char *Kind;   // of the stream
     Lines Names;        // the detector map
     const char *Delay;  // the toggle delay once initialised
-    const char *Before; // "drop": the server closes the connection; "away": it is gone
+    const char *Before; // "drop": the server closes the connection; "away": it is gone; "move": the
+                        // settings name another server; "lock": the test holds the stream's lock
+                        // file and lets it go after the removal; "kept": it never lets go
     std::function<uint32_t(HostDriver &)> Call;
     size_t RemoveAt; // the host removes the driver once the server received this many lines, or (0) once
-                     // the call connects again
+                     // the call connects again (with Settle: once that long passed)
     Lines Warned;    // the detectors the removal names as left on
+    const char *Rule = ""; // the server's once initialised; $LOCK: the stream's lock file
+    unsigned Settle = 0;   // ms between RemoveAt and the removal, for the call to reach its wait
 };
 
+std::string LockFile(const char *kind, unsigned port) {
+    const std::string server =
+        kind == std::string("VISA")
+            ? "VISA:" + PecosVisaResource("127.0.0.1", static_cast<unsigned short>(port))
+            : "ETHER:tcpip://127.0.0.1:" + std::to_string(port);
+    return Platform::NamedMutex::LockFilePath(MakeStreamLockName(server));
+}
+
 // The call ends soon after the removal with 0x300000D0 and no connect, login or line goes out after
-// it; the removal names what stays switched on.
+// it, also once a lock it waited for is let go, or a server that was away is back; the removal names
+// what stays switched on.
 void RunRemoval(const RemovalRow &row) {
     SCOPED_TRACE(row.Name + std::string(" ") + row.Kind);
     RecordCapture capture(false);
     auto simulator = std::make_unique<PecosSimulator>(std::vector<std::string>{"--value", "D1=1.5"});
     const unsigned port = simulator->Port();
+    PecosSimulator other;
+    const std::string before = row.Before;
     HostDriver driver(row.Key);
     SettingsFile quick, settings;
-    ASSERT_EQ(0u, driver.Load(quick.Server(port, row.Kind).Login("u", "p").Detectors(row.Names).Write()));
-    ASSERT_EQ(0u, driver.Init());
-    ASSERT_EQ(
-        0u,
-        driver.Load(settings.Server(port, row.Kind).Login("u", "p").Detectors(row.Names, row.Delay).Write()));
-    if (row.Before == std::string("drop")) {
+    ASSERT_CODE(0u, driver.Load(quick.Server(port, row.Kind).Login("u", "p").Detectors(row.Names).Write()));
+    ASSERT_CODE(0u, driver.Init());
+    ASSERT_CODE(0u, driver.Load(settings.Server(before == "move" ? other.Port() : port, row.Kind)
+                                    .Login("u", "p")
+                                    .Detectors(row.Names, row.Delay)
+                                    .Write()));
+    std::string rule = row.Rule;
+    if (rule.find("$LOCK") != std::string::npos)
+        rule.replace(rule.find("$LOCK"), 5, LockFile(row.Kind, port));
+    if (!rule.empty()) {
+        // The initialisation's lines are answered before the rule comes: it is for the call's.
+        ASSERT_TRUE(simulator->WaitForReceived(row.Names.empty() ? 15 : 1 + 2 * row.Names.size()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ASSERT_TRUE(simulator->Control("on " + rule));
+    }
+    int lock = -1;
+    if (before == "drop") {
         ASSERT_TRUE(simulator->Control("drop"));
         ASSERT_TRUE(simulator->WaitForClosed(1));
-    } else if (row.Before == std::string("away")) {
+    } else if (before == "away") {
         simulator.reset();
+    } else if (before == "lock" || before == "kept") {
+        lock = ::open(LockFile(row.Kind, port).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        ASSERT_EQ(0, ::flock(lock, LOCK_EX));
     }
     std::atomic<uint32_t> result{0};
     std::thread call([&] { result = row.Call(driver); });
-    const bool reached = row.RemoveAt > 0
-                             ? simulator->WaitForReceived(row.RemoveAt)
+    const bool reached = row.RemoveAt > 0 ? simulator->WaitForReceived(row.RemoveAt)
+                         : row.Settle > 0
+                             ? true
                              : capture.WaitFor([](const std::vector<Quellin::Record> &records) {
                                    return std::any_of(records.begin(), records.end(),
                                                       [](auto &r) { return r.Function == L"Reconnect()"; });
                                });
+    std::this_thread::sleep_for(std::chrono::milliseconds(row.Settle));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(0u, driver.Remove());
+    EXPECT_CODE(0u, driver.Remove());
     const size_t atRemoval = simulator ? simulator->Received().size() : 0;
+    // What the call waited for comes after the removal: the lock, or the server back.
+    if (simulator)
+        simulator->Control("unlock");
+    if (before == "lock")
+        ::close(lock);
+    if (before == "away")
+        simulator = std::make_unique<PecosSimulator>(std::vector<std::string>{}, port);
     call.join();
+    const double took = TestSupport::MillisecondsSince(start);
+    if (before == "kept")
+        ::close(lock);
     EXPECT_TRUE(reached);
-    EXPECT_LT(TestSupport::MillisecondsSince(start), 1000) << "the removed driver went on";
-    EXPECT_EQ(0x300000D0u, result.load());
-    if (simulator) {
-        EXPECT_EQ(atRemoval, simulator->Received().size()) << "lines after the removal";
+    EXPECT_LT(took, 1000) << "the removed driver went on";
+    EXPECT_CODE(0x300000D0u, result.load());
+    if (before == "away") {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(0u, simulator->Count("open")) << "a connect after the removal";
     }
+    EXPECT_EQ(atRemoval, simulator->Received().size())
+        << "lines after the removal " << JoinTexts(simulator->Received(), "|");
+    EXPECT_EQ(0u, other.Count("open")) << "a connect to the other server";
     const std::vector<Quellin::Record> records = capture.Records();
     const size_t warnings = std::count_if(records.begin(), records.end(), [&](const Quellin::Record &r) {
         return r.Raw.find(L"Detectors left switched on at ") != std::wstring::npos;
@@ -688,7 +740,8 @@ void RunRemoval(const RemovalRow &row) {
 // login or line goes out after the removal, the call answers 0x300000D0, and the removal names the
 // detectors it leaves switched on.
 TEST_F(PecosDriverTest, ARemovedDriverSendsNothingMore) {
-    const Lines eight{"D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8"}, three{"D1", "D2", "D3"};
+    const Lines eight{"D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8"}, three{"D1", "D2", "D3"},
+        two{"D1", "D2"};
     auto read = [](HostDriver &driver) {
         float value = 0;
         return driver.Read(0, value);
@@ -697,15 +750,40 @@ TEST_F(PecosDriverTest, ARemovedDriverSendsNothingMore) {
         return [number](HostDriver &driver) { return driver.Event(number, 0.0); };
     };
     const auto deInit = [](HostDriver &driver) { return driver.DeInit(); };
+    const auto init = [](HostDriver &driver) { return driver.Init(); };
     const char *ad = "PONTISPECOS_AD_8", *eut = "PONTISPECOS_EUT_8";
     const RemovalRow rows[] = {
         {"a restore", ad, "TCPIP", eight, "300", "drop", read, 17 + 2, eight},
-        {"a switch-off", ad, "TCPIP", three, "200", "", deInit, 7 + 1, {"D2", "D3"}},
+        // The pause after the first line would outlast the test's bound.
+        {"a switch-off", ad, "TCPIP", three, "2000", "", deInit, 7 + 1, {"D2", "D3"}},
         {"a read while the server is away", ad, "TCPIP", three, "0", "away", read, 0, three},
         {"a read while the server is away", ad, "VISA", three, "0", "away", read, 0, three},
         {"an event while the server is away", eut, "TCPIP", {}, "0", "away", event(41), 0, {}},
         {"an event while the server is away", eut, "VISA", {}, "0", "away", event(41), 0, {}},
+        {"an InitDevice while the server is away", ad, "TCPIP", two, "0", "away", init, 0, two, "", 300},
+        {"an InitDevice while the server is away", ad, "VISA", two, "0", "away", init, 0, two, "", 300},
         {"TestStopped", eut, "TCPIP", {}, "0", "", event(2), 15 + 1, {}},
+        {"a switch-on waiting for the lock", ad, "TCPIP", two, "100", "", init, 5 + 3, two,
+         "CMD-D1-ACTIVATE-YES times=1 lock=$LOCK", 300},
+        {"a dash line waiting for the lock",
+         eut,
+         "TCPIP",
+         {},
+         "0",
+         "",
+         event(2),
+         15 + 1,
+         {},
+         "FREQUENCY* times=1 lock=$LOCK",
+         300},
+        {"an event waiting for the lock", eut, "VISA", {}, "0", "lock", event(41), 15, {}, "", 300},
+        {"a read waiting for the lock", ad, "TCPIP", two, "0", "lock", read, 5, two, "", 300},
+        {"a de-init waiting for the lock", ad, "VISA", two, "0", "lock", deInit, 5, two, "", 300},
+        {"a lock never let go", ad, "TCPIP", two, "0", "kept", read, 5, two, "", 300},
+        {"the quiet input after a reconnect's login", ad, "TCPIP", two, "0", "drop", read, 5 + 1, two,
+         "@auth times=1 pace=40 reply=0123456789012345678901234567890123456789", 150},
+        {"a move's ending", ad, "TCPIP", three, "200", "move", init, 7 + 1, {"D2", "D3"}},
+        {"a move's ending", ad, "VISA", three, "200", "move", init, 7 + 1, {"D2", "D3"}},
     };
     for (const RemovalRow &row : rows)
         RunRemoval(row);
@@ -726,8 +804,8 @@ TEST_F(PecosDriverTest, BothDriversOnOneServerWhileOneReads) {
             file.Server(simulator.Port(), kind).Login("user", "pw").Detectors({"D1", "D2"}).Write();
         HostDriver reader("PONTISPECOS_AD_8"), eut("PONTISPECOS_EUT_8"), second("PONTISPECOS_AD_8");
         for (HostDriver *driver : {&reader, &eut, &second})
-            ASSERT_EQ(0u, driver->Load(settings));
-        ASSERT_EQ(0u, reader.Init());
+            ASSERT_CODE(0u, driver->Load(settings));
+        ASSERT_CODE(0u, reader.Init());
         std::atomic<bool> stop{false};
         std::atomic<int> reads{0}, failed{0}, wrong{0};
         std::thread reading([&] {
@@ -746,21 +824,21 @@ TEST_F(PecosDriverTest, BothDriversOnOneServerWhileOneReads) {
             // A braced list runs its calls in order.
             for (const uint32_t result :
                  {eut.Init(), eut.Event(7, 150.0), eut.Event(41, 0.0), eut.DeInit(), second.Init()})
-                EXPECT_EQ(0u, result) << round;
+                EXPECT_CODE(0u, result) << round;
             // The drop finds every connection made so far: four a round, the reader's first.
             EXPECT_TRUE(TestSupport::WaitUntil(
                 [&] { return static_cast<long>(simulator.Count("open")) >= 3 + 4 * round; },
                 std::chrono::seconds(10)));
             ASSERT_TRUE(simulator.Control("drop"));
             for (const uint32_t result : {second.Read(1, value), second.DeInit()})
-                EXPECT_EQ(0u, result) << round;
+                EXPECT_CODE(0u, result) << round;
             EXPECT_FLOAT_EQ(2.5f, value) << round;
         }
         const double took = TestSupport::MillisecondsSince(start);
         const int readsDuring = reads - readsBefore;
         stop = true;
         reading.join();
-        EXPECT_EQ(0u, reader.DeInit());
+        EXPECT_CODE(0u, reader.DeInit());
         // The reader kept reading while the rounds ran: at least one read per 10 ms.
         EXPECT_GT(readsDuring, took / 10) << "in " << took << " ms";
         EXPECT_EQ(0, wrong) << "of " << reads << " reads";
@@ -795,21 +873,21 @@ TEST_F(PecosDriverTest, LinesAfterTheServerClosedOrResetTheConnection) {
             SettingsFile settings;
             settings.Server(simulator.Port(), kind).Login("user", "pw").Detectors({"D1", "D2"}, "200");
             HostDriver eut("PONTISPECOS_EUT_8"), ad("PONTISPECOS_AD_8");
-            ASSERT_EQ(0u, eut.Load(settings.Write()));
-            ASSERT_EQ(0u, ad.Load(settings.Path()));
-            ASSERT_EQ(0u, eut.Init());
+            ASSERT_CODE(0u, eut.Load(settings.Write()));
+            ASSERT_CODE(0u, ad.Load(settings.Path()));
+            ASSERT_CODE(0u, eut.Init());
             ASSERT_TRUE(simulator.Control("on @screen times=1 " + action));
-            EXPECT_EQ(0u, eut.Event(41, 0.0));
-            EXPECT_EQ(0u, eut.Event(40, 0.0));
-            EXPECT_EQ(0u, eut.Event(7, 150.0));
-            EXPECT_EQ(0u, eut.DeInit());
-            EXPECT_EQ(0u, ad.Init());
+            EXPECT_CODE(0u, eut.Event(41, 0.0));
+            EXPECT_CODE(0u, eut.Event(40, 0.0));
+            EXPECT_CODE(0u, eut.Event(7, 150.0));
+            EXPECT_CODE(0u, eut.DeInit());
+            EXPECT_CODE(0u, ad.Init());
             // InitDevice made the new connection: its last line found the close.
             EXPECT_TRUE(
                 TestSupport::WaitUntil([&] { return simulator.Count("open") >= 4; }, std::chrono::seconds(2)))
                 << "the switch-on's last line went into the closed connection";
             float value = 0;
-            EXPECT_EQ(0u, ad.Read(1, value));
+            EXPECT_CODE(0u, ad.Read(1, value));
             EXPECT_FLOAT_EQ(2.5f, value);
             const Lines cut =
                 drop ? Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D2-ENABLE-YES"}
@@ -821,12 +899,12 @@ TEST_F(PecosDriverTest, LinesAfterTheServerClosedOrResetTheConnection) {
             ASSERT_TRUE(simulator.Control("on D1 times=1 " + action));
             EXPECT_EQ(std::string(kind) == "VISA" ? 0 : NoDetectorResponse, ad.Read(0, value));
             value = 0;
-            EXPECT_EQ(0u, ad.Read(0, value));
+            EXPECT_CODE(0u, ad.Read(0, value));
             EXPECT_FLOAT_EQ(1.5f, value);
             ASSERT_TRUE(simulator.Control(action));
             ASSERT_TRUE(simulator.WaitForClosed(5));
-            EXPECT_EQ(0u, ad.Check());
-            EXPECT_EQ(0u, ad.DeInit());
+            EXPECT_CODE(0u, ad.Check());
+            EXPECT_CODE(0u, ad.DeInit());
             EXPECT_TRUE(simulator.WaitForClosed(6));
             EXPECT_EQ((Lines{"AUTH-user:pw", "MODULATION Modulation On", "FREQUENCY Frequency: 150 MHz "}),
                       simulator.Received(2));

@@ -35,7 +35,7 @@ protected:
             EXPECT_TRUE(EveryPageFits(dialog));
             return sink(dialog);
         });
-        EXPECT_EQ(0u, driver.ShowTabbedConfigurationDialog(HostHandle()));
+        EXPECT_CODE(0u, driver.ShowTabbedConfigurationDialog(HostHandle()));
         return titles;
     }
 };
@@ -46,7 +46,8 @@ TEST_F(PecosPagesTest, ADConverterTabsAndEditedValuesOnTheWire) {
     PecosSimulator simulator({"--value", "SENSOR-3=3.5"});
     PontisPecosSCPI_ADConverter driver("PECOS-8");
     SettingsFile settings;
-    ASSERT_EQ(0u, driver.LoadConfiguration(HostHandle(), settings.Server(simulator.Port()).Write().c_str()));
+    ASSERT_CODE(0u,
+                driver.LoadConfiguration(HostHandle(), settings.Server(simulator.Port()).Write().c_str()));
     const auto titles = ShowDialog(driver, [&](wxDialog &dialog) {
         Find<wxTextCtrl>(dialog, "ID_USERNAME")->SetValue("operator");
         Find<wxTextCtrl>(dialog, "ID_PASSWORD")->SetValue("s3cret");
@@ -62,12 +63,12 @@ TEST_F(PecosPagesTest, ADConverterTabsAndEditedValuesOnTheWire) {
               titles);
     EXPECT_EQ("SENSOR-3", driver.GetDetectorName(2));
 
-    ASSERT_EQ(0u, driver.InitDevice(HostHandle()));
+    ASSERT_CODE(0u, driver.InitDevice(HostHandle()));
     uint32_t channel = 2;
     float value = 0;
-    EXPECT_EQ(0u, driver.GetChannelValue(HostHandle(), &channel, &value));
+    EXPECT_CODE(0u, driver.GetChannelValue(HostHandle(), &channel, &value));
     EXPECT_FLOAT_EQ(3.5f, value);
-    EXPECT_EQ(0u, driver.DeInitDevice(HostHandle()));
+    EXPECT_CODE(0u, driver.DeInitDevice(HostHandle()));
     ASSERT_TRUE(simulator.WaitForClosed(1));
     EXPECT_EQ((std::vector<std::string>{"AUTH-operator:s3cret", "CMD-SENSOR-3-ENABLE-YES",
                                         "CMD-SENSOR-3-ACTIVATE-YES", "SENSOR-3", "CMD-SENSOR-3-ENABLE-NO"}),
@@ -85,9 +86,9 @@ TEST_F(PecosPagesTest, EUTControllerHasNoDetectorMap) {
 TEST_F(PecosPagesTest, PagesCollectedTwiceAreListedOnce) {
     PontisPecosSCPI_ADConverter driver("PECOS-8");
     PanelResourceNameList pages;
-    ASSERT_EQ(0u, driver.AddConfigurationDialogPanels(HostHandle(), pages));
+    ASSERT_CODE(0u, driver.AddConfigurationDialogPanels(HostHandle(), pages));
     const size_t count = pages.size();
-    ASSERT_EQ(0u, driver.AddConfigurationDialogPanels(HostHandle(), pages));
+    ASSERT_CODE(0u, driver.AddConfigurationDialogPanels(HostHandle(), pages));
     EXPECT_EQ(count, pages.size());
     for (const auto &page : pages)
         delete page->GetPanel();
@@ -99,7 +100,7 @@ TEST_F(PecosPagesTest, ToggleDelayFromTheSettingsFileIsClamped) {
              {"0", 0}, {"5", 5}, {"60000", 60000}, {"60001", 60000}, {"4294967295", 60000}}) {
         PontisPecosSCPI_ADConverter driver("PECOS-8");
         SettingsFile settings;
-        ASSERT_EQ(
+        ASSERT_CODE(
             0u, driver.LoadConfiguration(HostHandle(), settings.Detectors({"D1"}, c.first).Write().c_str()));
         EXPECT_EQ(c.second, driver.GetToggleDelay()) << c.first;
     }
@@ -116,7 +117,7 @@ TEST_F(PecosPagesTest, ConnectionDefaultsAreSetWhenTheDriverIsBuilt) {
     ASSERT_NE(nullptr, visa);
     EXPECT_EQ("TCPIP::127.0.0.1::15444::SOCKET", visa->GetResourceName());
     EXPECT_EQ(2u, manager.GetConfigurations().size());
-    EXPECT_EQ(0u, driver.DefaultStreamConfiguration(HostHandle()));
+    EXPECT_CODE(0u, driver.DefaultStreamConfiguration(HostHandle()));
     EXPECT_EQ("TCPIP::127.0.0.1::15444::SOCKET", visa->GetResourceName());
 }
 
@@ -166,7 +167,7 @@ TEST(PecosDialogsInTheHost, OpenAndStoreWhatWasChanged) {
         EXPECT_EQ(c.Pictures, TestSupport::Count(r.Output, "operator photographed .*/screenshots/" +
                                                                std::string(c.Prefix) + "-"))
             << r.Output;
-        EXPECT_EQ(0u, TestSupport::Count(r.Output, "operator could not")) << r.Output;
+        EXPECT_CODE(0u, TestSupport::Count(r.Output, "operator could not")) << r.Output;
         const std::string file = TestSupport::ReadFile(saved);
         EXPECT_NE(std::string::npos, file.find(c.Expected)) << file;
         EXPECT_NE(std::string::npos, file.find("UserName=operator")) << file;

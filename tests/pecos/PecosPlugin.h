@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,19 @@ constexpr uint32_t NoDetectorResponse = 0x3000BB23;
 constexpr uint32_t StreamNotConnected = 0x30001F41;
 constexpr uint32_t UnknownDriverType = 0x300000CF;
 constexpr uint32_t IdentificationMismatch = 0x30000096;
+
+// Result codes compared, and printed in hex as the README and the call log's readers give them.
+inline ::testing::AssertionResult SameCode(const char *expectedText, const char *actualText,
+                                           uint64_t expected, uint64_t actual) {
+    if (expected == actual)
+        return ::testing::AssertionSuccess();
+    std::ostringstream text;
+    text << std::hex << std::showbase << actualText << " is " << actual << ", expected " << expectedText
+         << " = " << expected;
+    return ::testing::AssertionFailure() << text.str();
+}
+#define EXPECT_CODE(expected, actual) EXPECT_PRED_FORMAT2(PecosTest::SameCode, expected, actual)
+#define ASSERT_CODE(expected, actual) ASSERT_PRED_FORMAT2(PecosTest::SameCode, expected, actual)
 
 // The exports, bound once per test program; the plug-in stays loaded, as in a host.
 struct PluginExports {

@@ -40,6 +40,7 @@ PecosSim::Behaviour gBehaviour;
 std::mutex gOutputMutex;
 FILE *gLog = nullptr;
 bool gQuiet = false;
+std::string gLogin; // "AUTH-USER:PASSWORD" of --login, or empty
 
 void Record(unsigned connection, const std::string &event) {
     const std::string line = std::to_string(connection) + " " + event + "\n";
@@ -214,6 +215,11 @@ private:
         Record(mId, "< " + PecosSim::Escape(line));
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        // After a login other than the server's, no line is answered or acted on.
+        if (!gLogin.empty() && PecosSim::Classify(line) == PecosSim::LineKind::Auth)
+            mbForeignLogin = line != gLogin;
+        if (mbForeignLogin)
+            return;
         const Clock::time_point arrived = Clock::now();
         const PecosSim::Answer answer = gBehaviour.Respond(line);
         if (answer.DelayMs == 0)
@@ -250,6 +256,7 @@ private:
     unsigned mId;
     std::mutex mWriteMutex;
     bool mDropped = false;
+    bool mbForeignLogin = false; // the last login line was not the server's (--login)
     static std::mutex sRegistryMutex;
     static std::map<unsigned, std::weak_ptr<Connection>> sRegistry;
 };
@@ -393,6 +400,7 @@ constexpr const char *Synopsis =
     "usage: pecos-simulator [--port N] [--bind 127.x.x.x] [--log FILE] [--quiet] [--control]\n"
     "                       [--idn TEXT] [--value NAME=TEXT]... [--on RULE]... [--strict] "
     "[--require-enable]\n"
+    "                       [--login USER:PASSWORD]\n"
     "       pecos-simulator --help\n";
 
 void PrintUsage() {
@@ -409,7 +417,8 @@ void PrintUsage() {
         "Lines end at a line feed. IDN? is answered with the identification (--idn, default PECOS-8), a\n"
         "detector name with its --value text or a generated reading; AUTH-, CMD- and screen lines get no\n"
         "answer. --strict: unknown detectors answer \"Failure\"; --require-enable: detectors answer\n"
-        "\"Failure\" until enabled and activated.\n"
+        "\"Failure\" until enabled and activated. --login: after a login line other than\n"
+        "AUTH-USER:PASSWORD, a connection's lines are logged but neither answered nor acted on.\n"
         "--on RULE: MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [lock=PATH] [drop | reset | stop |\n"
         "  silent | failure | reply=TEXT]; drop closes the connection, reset resets it, stop closes\n"
         "  every connection and listens no more; lock takes the file lock of PATH before the answer\n"
@@ -468,8 +477,10 @@ int main(int argc, char **argv) {
             gBehaviour.SetStrict(true);
         } else if (option == "--require-enable") {
             gBehaviour.SetRequireEnable(true);
+        } else if (option == "--login" && hasValue) {
+            gLogin = std::string("AUTH-") + argv[++i];
         } else if (option == "--port" || option == "--bind" || option == "--log" || option == "--idn" ||
-                   option == "--value" || option == "--on") {
+                   option == "--value" || option == "--on" || option == "--login") {
             return UsageError(option + " needs a value");
         } else {
             return UsageError("unknown option " + option);
