@@ -7,6 +7,7 @@
 #include "core/StringUtils.h"
 #include "logging/QuellinEntry.h"
 #include "pecos/PontisPecosPanels.h"
+#include "streams/QuietInput.h"
 #include "streams/etherds/NetworkBasedDeviceStream.h"
 
 namespace {
@@ -382,33 +383,34 @@ template <typename B> DWORD PontisPecosBase<B>::Reconnect(HostWindow hWnd, bool 
 
 template <typename B> DWORD PontisPecosBase<B>::DropLateInput(HostWindow hWnd) {
     const double dTimeout = this->GetTimeout(hWnd);
-    const uint32_t limit = SaturatingToUnsigned(SecondsToMilliseconds(dTimeout));
-    const uint32_t start = this->mTiming.GetMilliseconds();
-    uint32_t quietSince = start;
-    DWORD result = 0;
-    for (;;) {
-        // Reads of a slice at most, so that a removal ends the wait soon.
-        const uint32_t quiet = this->mTiming.RemainingTime(quietSince, QuietInput);
-        const uint32_t wait = std::min({quiet, RemovalSlice, this->mTiming.RemainingTime(start, limit)});
-        if (this->IsRemoved())
-            result = ResultCode::NoDriverForDeviceID;
-        if (result != 0 || wait == 0)
-            break;
-        result = this->SetTimeout(hWnd, wait / 1000.0);
-        std::string part;
-        if (result == 0)
-            result = this->Read(hWnd, part, DropReadCount);
-        if (result == StreamResult::ReadTimeout)
-            result = 0;
-        if (result != 0 || !this->IsConnected())
-            break;
-        if (!part.empty())
-            quietSince = this->mTiming.GetMilliseconds();
-    }
-    result = FirstNonZero(result, this->SetTimeout(hWnd, dTimeout));
+    bool bLost = false;
+    // One wait of the drain, read in slices so that a removal ends it soon.
+    const QuietInputStep step = [&](uint32_t dwMilliseconds, bool &bInputCame) -> DWORD {
+        const uint32_t start = this->mTiming.GetMilliseconds();
+        for (;;) {
+            const uint32_t wait = std::min(RemovalSlice, this->mTiming.RemainingTime(start, dwMilliseconds));
+            if (wait == 0 || this->IsRemoved())
+                return 0;
+            DWORD result = this->SetTimeout(hWnd, wait / 1000.0);
+            std::string part;
+            if (result == 0)
+                result = this->Read(hWnd, part, DropReadCount);
+            if (result == StreamResult::ReadTimeout)
+                result = 0;
+            // A connection lost here has nothing more to say: the drain ends as at quiet input.
+            bLost = !this->IsConnected();
+            if (result != 0 || bLost || !part.empty()) {
+                bInputCame = !part.empty() && !bLost;
+                return bLost ? 0 : result;
+            }
+        }
+    };
+    const QuietInputOutcome outcome =
+        DropUntilQuiet(QuietInput, SaturatingToUnsigned(SecondsToMilliseconds(dTimeout)), step,
+                       [&] { return bLost || this->IsRemoved(); });
+    const DWORD result = FirstNonZero(outcome.Result, this->SetTimeout(hWnd, dTimeout));
     if (this->IsRemoved())
         return ResultCode::NoDriverForDeviceID;
-    // A connection lost here has nothing more to say: the next line connects again.
     if (!this->IsConnected())
         return 0;
     return result == 0 ? this->ClearInputBuffers(hWnd) : result;
