@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -78,6 +79,10 @@ void RemoveAssertHandler() {
 // The application's log target while the plug-in's application runs; the exports make it their
 // thread's target for the length of a call.
 std::atomic<wxLog *> gCallLogTarget{nullptr};
+// Set once the process exits: wx's per-thread records may be gone then, and no call touches them.
+// Registered after a thread's first target, so that it is set before wx's exit handlers run.
+Platform::ExitMark gCallExitMark;
+std::once_flag gCallExitMarkRegistered;
 
 void SetCallLogTarget() {
     DLLAppLogTarget *app = AsDLLApp(wxAppConsole::GetInstance());
@@ -276,9 +281,10 @@ void DLLModuleEntry(Platform::ModuleReason reason, bool processTerminating) {
 PluginCall::PluginCall() {
     Platform::ModuleEntry::EnterThread();
     wxLog *target = gCallLogTarget;
-    if (target == nullptr || wxThread::IsMain())
+    if (target == nullptr || gCallExitMark.IsSet() || wxThread::IsMain())
         return;
     wxLog *previous = wxLog::SetThreadActiveTarget(target);
+    std::call_once(gCallExitMarkRegistered, [] { gCallExitMark.Register(); });
     if (previous != nullptr && previous != target)
         wxLog::SetThreadActiveTarget(previous); // the thread's own, left to its owner
     else
@@ -286,7 +292,7 @@ PluginCall::PluginCall() {
 }
 
 PluginCall::~PluginCall() {
-    if (mbTargetSet)
+    if (mbTargetSet && !gCallExitMark.IsSet())
         wxLog::SetThreadActiveTarget(nullptr);
 }
 

@@ -28,11 +28,29 @@ void ThreadEnded(void *) {
         gEntry(ModuleReason::ThreadDetach, false);
 }
 
-bool ProcessIsTerminating() {
-    if (gExitMarker == nullptr)
+// A mutex on a page of its own that an exit handler locks: locked means the process is exiting.
+// Kept on purpose (a page outside the heap): the C library's exit list keeps pointing at it after
+// an unload, and its handler is the C library's own function, so nothing of the plug-in is called
+// after it is gone.
+pthread_mutex_t *RegisterExitHandlerMark() {
+    void *page =
+        mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (page == MAP_FAILED)
+        return nullptr;
+    auto *mark = static_cast<pthread_mutex_t *>(page);
+    pthread_mutex_init(mark, nullptr);
+    // The owner handle is the page itself: not null, since a null handle makes ThreadSanitizer's
+    // exit list call the handler without its argument, and no object's, so no unload runs it.
+    __cxa_atexit(reinterpret_cast<void (*)(void *)>(reinterpret_cast<void (*)()>(&pthread_mutex_lock)), mark,
+                 page);
+    return mark;
+}
+
+bool MarkIsSet(pthread_mutex_t *mark) {
+    if (mark == nullptr)
         return false;
-    if (pthread_mutex_trylock(gExitMarker) == 0) {
-        pthread_mutex_unlock(gExitMarker);
+    if (pthread_mutex_trylock(mark) == 0) {
+        pthread_mutex_unlock(mark);
         return false;
     }
     return true;
@@ -41,20 +59,23 @@ bool ProcessIsTerminating() {
 } // namespace
 
 ModuleExitMarker::ModuleExitMarker() {
-    // Kept on purpose (a page outside the heap): the C library's exit list keeps pointing at it
-    // after an unload, and its handler is the C library's own function, so nothing of the plug-in
-    // is called after it is gone.
-    void *page =
-        mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (page == MAP_FAILED)
-        return;
-    gExitMarker = static_cast<pthread_mutex_t *>(page);
-    pthread_mutex_init(gExitMarker, nullptr);
-    // The owner handle is the page itself: not null, since a null handle makes ThreadSanitizer's
-    // exit list call the handler without its argument, and no object's, so no unload runs it.
-    __cxa_atexit(reinterpret_cast<void (*)(void *)>(reinterpret_cast<void (*)()>(&pthread_mutex_lock)),
-                 gExitMarker, page);
+    gExitMarker = RegisterExitHandlerMark();
 }
+
+void ExitMark::Register() {
+    if (mMark.load() == nullptr)
+        mMark = RegisterExitHandlerMark();
+}
+
+bool ExitMark::IsSet() const {
+    return MarkIsSet(static_cast<pthread_mutex_t *>(mMark.load()));
+}
+
+namespace {
+bool ProcessIsTerminating() {
+    return MarkIsSet(gExitMarker);
+}
+} // namespace
 
 ModuleEntry::ModuleEntry(ModuleEntryFunction entry) : mEntry(entry) {
     gEntry = entry;
