@@ -288,8 +288,11 @@ DWORD DeviceStreamClientWithStreamBase::ConnectStreamTo(
         if (result == 0 && !stream)
             return StreamResult::CannotCreateStream;
         if (result == 0) {
-            if (!bCreated)
+            if (!bCreated) {
+                // A shared stream: its other drivers may be using it.
+                const auto hold = stream->HoldState();
                 parameters = stream->GetParameters();
+            }
             mEmbedded = std::make_shared<DeviceStreamBaseDecorator>(stream, parameters);
         }
     }
