@@ -1,30 +1,20 @@
 // The loaded plug-in called from many host threads at once, against the PECOS simulator: a PECOS
 // AD converter read by sixteen threads while another de-initialises and initialises it, two
-// drivers on one server whose checks share one stream, a worker thread that calls each copy of a
-// plug-in that is unloaded and loaded again, and a host that exits while a call runs.
+// drivers whose checks share one stream, a thread that outlives an unload, a host that exits.
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <sys/mman.h>
-#include <unistd.h>
+#include <wx/log.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdlib>
 #include <filesystem>
-#include <functional>
-#include <mutex>
-#include <sstream>
-#include <cstdio>
-#include <string>
 #include <thread>
 #include <vector>
 
-#include "pecos/PecosPlugin.h"
 #include "logging/RecordCapture.h"
+#include "pecos/PecosPlugin.h"
 #include "pecos/PecosSimulator.h"
-#include "pecos/PecosDriverFactory.h"
 
 using namespace PecosTest;
 
@@ -79,10 +69,8 @@ TEST(PluginHostThreads, ReadersRunThroughRepeatedDeInitAndInit) {
     EXPECT_EQ(0u, driver.DeInit());
 }
 
-// An AD converter and an EUT controller with the same server settings and no session: each
-// check connects the stream they share, asks for the identification and lets the stream go.
-// Row: the stream kind, and whether the AD converter also initialises, reads and de-initialises
-// between its checks.
+// Two drivers on one server without a session check over the stream they share. Row: the kind, and
+// whether the AD converter also initialises, reads and de-initialises between its checks.
 class SharedServerThreads : public ::testing::TestWithParam<std::tuple<std::string, bool>> {};
 
 TEST_P(SharedServerThreads, DriversOnOneServerTakeTurnsAtTheirStream) {
@@ -90,41 +78,24 @@ TEST_P(SharedServerThreads, DriversOnOneServerTakeTurnsAtTheirStream) {
     const auto [kind, bInitialising] = GetParam();
     TestSupport::IsolatedEnvironment environment;
     PecosSimulator simulator({"--value", "D1=4"});
-    ASSERT_NE(0u, simulator.Port());
     SettingsFile settings;
     const std::string file =
         settings.Server(simulator.Port(), kind).Login("user", "pw").Detectors({"D1"}).Write();
     HostDriver converter(PecosDriverFactory::ADConverterKey),
         controller(PecosDriverFactory::EUTControllerKey);
-    ASSERT_EQ(0u, converter.Load(file));
-    ASSERT_EQ(0u, controller.Load(file));
-
-    std::atomic<int> calls{0}, failures{0};
-    std::atomic<uint32_t> firstFailure{0};
-    auto count = [&](const char *what, uint32_t result) {
-        ++calls;
-        if (result != 0 && failures++ == 0) {
-            firstFailure = result;
-            std::printf("%s: 0x%08X\n", what, result);
-        }
-    };
+    ASSERT_EQ(0u, converter.Load(file) | controller.Load(file));
+    std::atomic<uint32_t> failure{0};
+    auto count = [&](uint32_t result) { failure = result != 0 ? result : failure.load(); };
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     std::thread checker([&] {
         while (std::chrono::steady_clock::now() < end)
-            count("EUT controller CheckDevice", controller.Check());
+            count(controller.Check());
     });
-    while (std::chrono::steady_clock::now() < end) {
-        if (bInitialising) {
-            float value = 0;
-            count("InitDevice", converter.Init());
-            count("GetValue", converter.Read(0, value));
-            count("DeInitDevice", converter.DeInit());
-        }
-        count("AD converter CheckDevice", converter.Check());
-    }
+    for (float value = 0; std::chrono::steady_clock::now() < end; count(converter.Check()))
+        if (bInitialising)
+            count(converter.Init()), count(converter.Read(0, value)), count(converter.DeInit());
     checker.join();
-    EXPECT_EQ(0, failures.load()) << "first failure 0x" << std::hex << firstFailure.load();
-    EXPECT_GT(calls.load(), 4);
+    EXPECT_EQ(0u, failure.load()) << "a call failed with 0x" << std::hex << failure.load();
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SharedServerThreads,
@@ -132,130 +103,75 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SharedServerThreads,
                                             ::testing::Bool()),
                          [](const auto &info) {
                              return std::get<0>(info.param) +
-                                    (std::get<1>(info.param) ? "_InitialisingBesideChecks" : "_Checks");
+                                    (std::get<1>(info.param) ? "_Initialising" : "");
                          });
 
-namespace {
-
-// One thread that runs the given work when asked, for the life of the object.
-class Worker {
-public:
-    Worker() : mThread([this] { Serve(); }) {}
-    ~Worker() {
-        Run(nullptr);
-        mThread.join();
-    }
-    // Runs the work on the worker and waits for it; null ends the worker.
-    void Run(std::function<void()> work) {
-        std::unique_lock<std::mutex> guard(mLock);
-        mWork = std::move(work);
-        mPending = true;
-        mChanged.notify_all();
-        mChanged.wait(guard, [&] { return !mPending; });
-    }
-
-private:
-    void Serve() {
-        for (;;) {
-            std::unique_lock<std::mutex> guard(mLock);
-            mChanged.wait(guard, [&] { return mPending; });
-            const std::function<void()> work = std::move(mWork);
-            if (work)
-                work();
-            mPending = false;
-            mChanged.notify_all();
-            if (!work)
-                return;
-        }
-    }
-
-    std::mutex mLock;
-    std::condition_variable mChanged;
-    std::function<void()> mWork;
-    bool mPending = false;
-    std::thread mThread;
-};
-
-// The address range that the file's mappings span in this process; empty when it is not mapped.
-std::pair<uintptr_t, uintptr_t> MappedRange(const std::string &file) {
-    std::pair<uintptr_t, uintptr_t> range{UINTPTR_MAX, 0};
-    std::istringstream maps(TestSupport::ReadFile("/proc/self/maps"));
-    for (std::string line; std::getline(maps, line);) {
-        if (line.size() < file.size() || line.compare(line.size() - file.size(), file.size(), file) != 0)
-            continue;
-        unsigned long start = 0, end = 0;
-        if (std::sscanf(line.c_str(), "%lx-%lx", &start, &end) == 2)
-            range = {std::min<uintptr_t>(range.first, start), std::max<uintptr_t>(range.second, end)};
-    }
-    return range.second == 0 ? std::pair<uintptr_t, uintptr_t>{0, 0} : range;
-}
-
-std::string Self() {
-    char self[4096] = {};
-    return ::readlink("/proc/self/exe", self, sizeof(self) - 1) > 0 ? self : "";
-}
-
-} // namespace
-
-// A worker thread that called the plug-in outlives its unload and calls the next copy; that copy's
-// records arrive, every time.
+// A worker outlives each of three copies and calls the next (loaded elsewhere); its records arrive.
 TEST(PluginReloadThreads, AThreadThatOutlivedAnUnloadCallsTheNextCopy) {
-    TestSupport::IsolatedEnvironment environment;
-    RecordCapture capture(false);
-    const std::string plugin = TestSupport::RunnerEnv("KORVALIS_PLUGIN");
-    Worker worker;
-    // Each copy's addresses stay taken after its unload, as other libraries may take them in a
-    // host: the next copy is loaded elsewhere.
-    std::vector<std::pair<void *, size_t>> reserved;
+    RecordCapture capture;
+    const std::string plugin = std::filesystem::canonical(TestSupport::RunnerEnv("KORVALIS_PLUGIN")).string();
+    std::atomic<int> turn{0}; // odd: the worker's
+    std::atomic<PFN_Registered> registered{nullptr};
+    std::atomic<uint16_t> id{0xFFFF};
+    std::atomic<uint32_t> result{1};
+    std::atomic<bool> kept{false}; // the worker's wx log target after a call
+    std::thread worker([&] {
+        for (int cycle = 0; cycle < 3; turn = 2 * ++cycle)
+            if (TestSupport::WaitUntil([&] { return turn == 2 * cycle + 1; }, std::chrono::seconds(30)))
+                result = registered.load()(nullptr, id),
+                kept = wxLog::SetThreadActiveTarget(nullptr) != nullptr;
+    });
     for (int cycle = 0; cycle < 3; ++cycle) {
         void *handle = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(nullptr, handle) << ::dlerror();
-        const auto create =
-            reinterpret_cast<PFN_CreateNewDeviceDriver>(::dlsym(handle, "CreateNewDeviceDriver"));
-        const auto registered = reinterpret_cast<PFN_Registered>(::dlsym(handle, "Registered"));
-        const auto remove = reinterpret_cast<PFN_RemoveDeviceDriver>(::dlsym(handle, "RemoveDeviceDriver"));
-        uint16_t id = 0xFFFF;
-        ASSERT_EQ(0u, create(0, PecosDriverFactory::ADConverterKey, &id));
+        uint16_t created = 0xFFFF;
+        ASSERT_EQ(0u, reinterpret_cast<PFN_CreateNewDeviceDriver>(::dlsym(handle, "CreateNewDeviceDriver"))(
+                          0, PecosDriverFactory::ADConverterKey, &created));
         capture.Records();
-        uint32_t result = 1;
-        worker.Run([&] { result = registered(nullptr, id); });
-        EXPECT_EQ(0u, result) << "cycle " << cycle;
-        size_t calls = 0;
-        for (const Quellin::Record &record : capture.Records())
-            calls += record.Function == L"Registered" ? 1 : 0;
-        EXPECT_GE(calls, 1u) << "no record of the worker's call, cycle " << cycle;
-        EXPECT_EQ(0u, remove(nullptr, id));
+        id = created, registered = reinterpret_cast<PFN_Registered>(::dlsym(handle, "Registered")),
+        turn = 2 * cycle + 1;
+        TestSupport::WaitUntil([&] { return turn == 2 * cycle + 2; }, std::chrono::seconds(30));
+        EXPECT_EQ(0u, result.exchange(1)) << "cycle " << cycle;
+        EXPECT_FALSE(kept) << "the worker kept a log target of the copy, cycle " << cycle;
+        const auto records = capture.Records();
+        EXPECT_TRUE(std::any_of(records.begin(), records.end(),
+                                [](const auto &r) { return r.Function == L"Registered"; }))
+            << "no record of the worker's call, cycle " << cycle;
+        EXPECT_EQ(0u, reinterpret_cast<PFN_RemoveDeviceDriver>(::dlsym(handle, "RemoveDeviceDriver"))(
+                          nullptr, created));
+        uintptr_t first = UINTPTR_MAX, last = 0; // the copy's mappings
+        std::istringstream maps(TestSupport::ReadFile("/proc/self/maps"));
+        for (std::string line; std::getline(maps, line);)
+            if (unsigned long start = 0, end = 0; line.find(plugin) != std::string::npos &&
+                                                  std::sscanf(line.c_str(), "%lx-%lx", &start, &end) == 2)
+                first = std::min<uintptr_t>(first, start), last = std::max<uintptr_t>(last, end);
         ASSERT_EQ(0, ::dlclose(handle)) << ::dlerror();
-        ASSERT_EQ(nullptr, ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_NOLOAD))
-            << "still loaded, cycle " << cycle;
+        ASSERT_NE(MAP_FAILED, ::mmap(reinterpret_cast<void *>(first), last - first, PROT_NONE,
+                                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0))
+            << "cycle " << cycle;
     }
+    worker.join();
 }
 
-// Runs only as a child of the test below: reads on a thread, and initialises again now and then,
-// until the main thread exits; a call that fails once the exit has begun ends the process with 3.
+// Only a child of the test below: reads (and initialises again) on a thread until the main thread
+// exits; a call that fails once the exit has begun ends the process with 3.
 TEST(PluginExitChild, ExitsWhileAThreadCalls) {
-    const std::string options = TestSupport::RunnerEnv("KORVALIS_EXIT_CHILD");
-    if (options.empty())
-        GTEST_SKIP() << "runs as a child process only";
     unsigned port = 0, delay = 0;
-    ASSERT_EQ(2, std::sscanf(options.c_str(), "%u %u", &port, &delay));
+    if (std::sscanf(TestSupport::RunnerEnv("KORVALIS_EXIT_CHILD").c_str(), "%u %u", &port, &delay) != 2)
+        GTEST_SKIP() << "runs as a child process only";
     SettingsFile settings;
     HostDriver *driver = new HostDriver(PecosDriverFactory::ADConverterKey); // the host never removes it
     ASSERT_EQ(0u, driver->Load(settings.Server(port).Login("user", "pw").Detectors({"D1"}).Write()));
     ASSERT_EQ(0u, driver->Init());
     std::atomic<bool> calling{false};
     std::thread([&calling, driver] {
-        for (unsigned n = 1;; ++n) {
+        for (unsigned n = 1;; ++n, calling = true) {
             float value = 0;
-            uint32_t result = driver->Read(0, value);
-            if (result == 0 && n % 50 == 0)
-                result = driver->DeInit() | driver->Init();
-            calling = true;
-            if (result != 0) {
-                std::printf("a call ended with 0x%08X during the exit\n", result);
-                std::fflush(stdout);
-                ::_exit(3);
-            }
+            const uint32_t result =
+                driver->Read(0, value) | (n % 50 == 0 ? driver->DeInit() | driver->Init() : 0);
+            if (result != 0)
+                std::printf("a call ended with 0x%08X during the exit\n", result), std::fflush(stdout),
+                    ::_exit(3);
         }
     }).detach();
     TestSupport::WaitUntil([&] { return calling.load(); }, std::chrono::seconds(20));
@@ -263,27 +179,28 @@ TEST(PluginExitChild, ExitsWhileAThreadCalls) {
     std::exit(0);
 }
 
-// Twenty hosts exit between 10 and 300 ms into their calls: none ends with a signal or a failed call.
+// Twenty hosts exit 10 to 295 ms into their calls: none ends with a signal or a failed call.
 TEST(PluginExit, AHostThatExitsDuringACallEndsCleanly) {
     TestSupport::IsolatedEnvironment environment;
     PecosSimulator simulator({"--value", "D1=4"});
-    ASSERT_NE(0u, simulator.Port());
+    char self[4096] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", self, sizeof(self) - 1), 0);
     std::vector<TestSupport::ProcessResult> results(20);
     for (size_t first = 0; first < results.size(); first += 4) {
         std::vector<std::thread> runs;
         for (size_t run = first; run < first + 4; ++run)
             runs.emplace_back([&, run] {
-                const std::string options =
+                const std::string child =
                     std::to_string(simulator.Port()) + " " + std::to_string(10 + run * 15);
-                results[run] = TestSupport::RunProcess({"/usr/bin/env", "KORVALIS_EXIT_CHILD=" + options,
-                                                        Self(), "--gtest_filter=PluginExitChild.*"},
+                results[run] = TestSupport::RunProcess({"/usr/bin/env", "KORVALIS_EXIT_CHILD=" + child, self,
+                                                        "--gtest_filter=PluginExitChild.*"},
                                                        "", std::chrono::seconds(60));
             });
         for (std::thread &run : runs)
             run.join();
     }
-    for (size_t run = 0; run < results.size(); ++run) {
-        EXPECT_EQ(0, results[run].Signal) << "run " << run << "\n" << results[run].Output;
-        EXPECT_EQ(0, results[run].ExitCode) << "run " << run << "\n" << results[run].Output;
-    }
+    for (size_t run = 0; run < results.size(); ++run)
+        EXPECT_TRUE(results[run].Signal == 0 && results[run].ExitCode == 0)
+            << "run " << run << ": signal " << results[run].Signal << "\n"
+            << results[run].Output;
 }

@@ -58,8 +58,6 @@ protected:
 
 } // namespace
 
-// A host thread's wx messages during a call are records; after the call the thread keeps no target
-// of the plug-in's.
 TEST_F(PluginStartup, AHostThreadGetsItsWxMessagesRecordedDuringACall) {
     ASSERT_TRUE(DLLOwnsWxWidgets());
     ASSERT_NE(AsDLLApp(wxAppConsole::GetInstance()), nullptr);

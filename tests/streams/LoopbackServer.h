@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -146,17 +145,14 @@ private:
             ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
         }
         mRetired.push_back(socket);
-        const bool closed = mChanged.wait_for(guard, std::chrono::seconds(5), [&] {
-            return std::find(mRetired.begin(), mRetired.end(), socket) == mRetired.end();
-        });
-        if (!closed && mStop) // the server thread has ended
-            CloseRetired();
+        mChanged.wait_for(guard, std::chrono::seconds(5), [&] { return mRetired.empty(); });
     }
 
     void CloseRetired() {
         for (const int socket : mRetired)
             ::close(socket);
         mRetired.clear();
+        mChanged.notify_all();
     }
 
     void Serve() {
@@ -164,10 +160,7 @@ private:
             std::vector<pollfd> watched{{mListener, POLLIN, 0}};
             {
                 std::lock_guard<std::mutex> guard(mLock);
-                if (!mRetired.empty()) {
-                    CloseRetired();
-                    mChanged.notify_all();
-                }
+                CloseRetired();
                 for (const Connection &connection : mConnections)
                     watched.push_back({mReceiving ? connection.Socket : -1, POLLIN, 0});
             }
