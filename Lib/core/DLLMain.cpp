@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -75,19 +76,20 @@ void RemoveAssertHandler() {
     gPreviousAssertHandler = nullptr;
 }
 
-// The application's target as this thread's target; a target already set is left to its owner.
-void InstallThreadLogTarget() {
-    if (wxThread::IsMain())
-        return; // the main thread logs to the process-wide target
+// The application's log target while the plug-in's application runs; the exports make it their
+// thread's target for the length of a call.
+std::atomic<wxLog *> gCallLogTarget{nullptr};
+// Set once the process exits: wx's per-thread records may be gone then, and no call touches them.
+// Registered after a thread's first target, so that it is set before wx's exit handlers run.
+Platform::ExitMark gCallExitMark;
+std::once_flag gCallExitMarkRegistered;
+
+void SetCallLogTarget() {
     DLLAppLogTarget *app = AsDLLApp(wxAppConsole::GetInstance());
-    if (app == nullptr)
-        return; // the host's application keeps its own arrangement
-    wxLog *own = app->GetLogTarget().get();
-    wxLog *previous = wxLog::SetThreadActiveTarget(own);
-    if (previous != nullptr && previous != own)
-        wxLog::SetThreadActiveTarget(previous);
+    gCallLogTarget = app != nullptr ? app->GetLogTarget().get() : nullptr;
 }
 
+// A thread that ends with the application's target set lets go of it.
 void RemoveThreadLogTarget() {
     if (wxThread::IsMain())
         return;
@@ -134,7 +136,7 @@ bool ProcessAttach(DLLInstanceHandle instance, void *reserved) {
     // Sockets of worker threads need the socket layer set up on wx's main thread.
     if (wxThread::IsMain() && !gSocketsInitialised)
         gSocketsInitialised = wxSocketBase::Initialize();
-    InstallThreadLogTarget();
+    SetCallLogTarget();
 
     Write("Going to create specific DLLModule");
     gModule = CreateDefaultResourcesDLLModule();
@@ -176,12 +178,16 @@ std::vector<void (*)()> &ProcessDetachSteps() {
     return steps;
 }
 
+std::atomic<bool> gProcessEnding{false};
+
 void ProcessDetach(DLLInstanceHandle instance, void *reserved) {
     const bool terminating = reserved != nullptr;
+    gProcessEnding = terminating;
     Write("DLL_PROCESS_DETACH: " + ModulePath(instance));
     Write(terminating ? "the process is terminating" : "FreeLibrary  is called");
     for (void (*step)() : ProcessDetachSteps())
         step();
+    gCallLogTarget = nullptr;
     if (gModule != nullptr) {
         Write("Going to deinitialize DLLModule");
         gModule->Deinitialize();
@@ -231,8 +237,6 @@ bool DllMain(DLLInstanceHandle instance, DWORD reason, void *reserved) {
         return ProcessAttach(instance, reserved);
     case DLLReason::ThreadAttach:
         Write("DLL_THREAD_ATTACH: " + ModulePath(instance));
-        if (wxAppConsole::GetInstance() != nullptr)
-            InstallThreadLogTarget();
         return true;
     case DLLReason::ThreadDetach:
         Write("DLL_THREAD_DETACH: " + ModulePath(instance));
@@ -272,6 +276,28 @@ void DLLModuleEntry(Platform::ModuleReason reason, bool processTerminating) {
             DllMain(instance, DLLReason::ThreadDetach, nullptr);
         break;
     }
+}
+
+PluginCall::PluginCall() {
+    Platform::ModuleEntry::EnterThread();
+    wxLog *target = gCallLogTarget;
+    if (target == nullptr || gCallExitMark.IsSet() || wxThread::IsMain())
+        return;
+    wxLog *previous = wxLog::SetThreadActiveTarget(target);
+    std::call_once(gCallExitMarkRegistered, [] { gCallExitMark.Register(); });
+    if (previous != nullptr && previous != target)
+        wxLog::SetThreadActiveTarget(previous); // the thread's own, left to its owner
+    else
+        mbTargetSet = previous == nullptr; // an outer call on this thread set it otherwise
+}
+
+PluginCall::~PluginCall() {
+    if (mbTargetSet && !gCallExitMark.IsSet())
+        wxLog::SetThreadActiveTarget(nullptr);
+}
+
+bool DLLProcessIsEnding() {
+    return gProcessEnding;
 }
 
 bool DLLOwnsWxWidgets() {

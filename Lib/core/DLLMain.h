@@ -26,6 +26,24 @@ void DLLModuleEntry(Platform::ModuleReason reason, bool processTerminating);
 // objects that hold sockets or windows let go of them there). Steps run once, in order; safe to
 // call during static initialisation.
 void AddProcessDetachStep(void (*step)());
+// True from the start of a detach at process exit: other threads may still be inside calls, so
+// the objects they reach must stay as they are.
+bool DLLProcessIsEnding();
+
+// One export call: enters the calling thread (its first call is its thread attach) and, on a
+// thread other than wx's main thread, makes the plug-in's log target that thread's wx log target
+// until the call ends. No thread keeps it after a call, so none keeps a pointer into a plug-in
+// that is unloaded later. A thread's own target of someone else's is left alone.
+class PluginCall {
+public:
+    PluginCall();
+    ~PluginCall();
+    PluginCall(const PluginCall &) = delete;
+    PluginCall &operator=(const PluginCall &) = delete;
+
+private:
+    bool mbTargetSet = false;
+};
 
 // For tests: whether wx was started by this module, and the module object (null when none).
 bool DLLOwnsWxWidgets();

@@ -3,17 +3,38 @@
 
 #include <cstdint>
 
+#include "core/DLLMain.h"
 #include "core/DeviceDriverBase.h"
+#include "core/NeverDestroyed.h"
+
+namespace {
+// At an unload the table lets go of its slots; at process exit it stays, as calls may still run.
+void ReleaseTableAtUnload() {
+    if (!DLLProcessIsEnding())
+        DeviceDriverTable::Instance().LetGo();
+}
+const bool gReleaseAtDetach = (AddProcessDetachStep(&ReleaseTableAtUnload), true);
+} // namespace
 
 DeviceDriverTable &DeviceDriverTable::Instance() {
-    static DeviceDriverTable table;
-    return table;
+    // Never destroyed: a call on another thread may reach it while the process exits.
+    static NeverDestroyed<DeviceDriverTable> table;
+    return table.Get();
 }
 
 DeviceDriverTable::~DeviceDriverTable() {
+    LetGo();
+}
+
+void DeviceDriverTable::LetGo() {
+    std::vector<DeviceDriverHolder> slots;
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        slots.swap(mSlots);
+    }
     // The host did not remove these drivers; their destructors must not run behind its back at
     // unload or exit, so the table lets go of them without deleting them.
-    for (DeviceDriverHolder &slot : mSlots) {
+    for (DeviceDriverHolder &slot : slots) {
         if (slot.mDriver)
             new std::shared_ptr<DeviceDriverBase>(std::move(slot.mDriver));
     }

@@ -68,6 +68,8 @@ public:
     bool Remove(DeviceIDType deviceID);
 
     size_t GetSlotCount() const;
+    // Empties the table without deleting the drivers that the host did not remove.
+    void LetGo();
 
 private:
     mutable std::mutex mLock;

@@ -121,9 +121,10 @@ bool DynamicLibrary::Load(const std::string &dllName, const void *besideModule) 
 }
 
 bool DynamicLibrary::Unload() {
+    // The handle is tested and cleared in the turn: two threads never close it twice.
+    auto turn = LoaderTurn();
     if (mHandle != nullptr) {
         dlerror();
-        auto turn = LoaderTurn();
         if (dlclose(mHandle) != 0) {
             const char *error = dlerror();
             mLastError = error != nullptr ? error : "the library could not be closed";

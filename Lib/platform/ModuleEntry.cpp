@@ -8,6 +8,7 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <semaphore.h>
 #include <sys/mman.h>
 
 #include <atomic>
@@ -21,40 +22,55 @@ namespace {
 ModuleEntryFunction gEntry = nullptr;
 pthread_key_t gThreadKey;
 std::atomic<bool> gThreadKeyValid{false};
-pthread_mutex_t *gExitMarker = nullptr;
+sem_t *gExitMarker = nullptr;
 
 void ThreadEnded(void *) {
     if (gEntry != nullptr)
         gEntry(ModuleReason::ThreadDetach, false);
 }
 
-bool ProcessIsTerminating() {
-    if (gExitMarker == nullptr)
-        return false;
-    if (pthread_mutex_trylock(gExitMarker) == 0) {
-        pthread_mutex_unlock(gExitMarker);
-        return false;
-    }
-    return true;
+// A semaphore on a page of its own that an exit handler posts: posted means the process is
+// exiting. Kept on purpose (a page outside the heap): the C library's exit list keeps pointing at
+// it after an unload, and its handler is the C library's own function, so nothing of the plug-in
+// is called after it is gone. No lock: however many copies were loaded, the exiting thread holds
+// none of them (a race detector counts the locks a thread holds).
+sem_t *RegisterExitHandlerMark() {
+    void *page = mmap(nullptr, sizeof(sem_t), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (page == MAP_FAILED)
+        return nullptr;
+    auto *mark = static_cast<sem_t *>(page);
+    sem_init(mark, 0, 0);
+    // The owner handle is the page itself: not null, since a null handle makes ThreadSanitizer's
+    // exit list call the handler without its argument, and no object's, so no unload runs it.
+    __cxa_atexit(reinterpret_cast<void (*)(void *)>(reinterpret_cast<void (*)()>(&sem_post)), mark, page);
+    return mark;
+}
+
+bool MarkIsSet(sem_t *mark) {
+    int value = 0;
+    return mark != nullptr && sem_getvalue(mark, &value) == 0 && value > 0;
 }
 
 } // namespace
 
 ModuleExitMarker::ModuleExitMarker() {
-    // Kept on purpose (a page outside the heap): the C library's exit list keeps pointing at it
-    // after an unload, and its handler is the C library's own function, so nothing of the plug-in
-    // is called after it is gone.
-    void *page =
-        mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (page == MAP_FAILED)
-        return;
-    gExitMarker = static_cast<pthread_mutex_t *>(page);
-    pthread_mutex_init(gExitMarker, nullptr);
-    // The owner handle is the page itself: not null, since a null handle makes ThreadSanitizer's
-    // exit list call the handler without its argument, and no object's, so no unload runs it.
-    __cxa_atexit(reinterpret_cast<void (*)(void *)>(reinterpret_cast<void (*)()>(&pthread_mutex_lock)),
-                 gExitMarker, page);
+    gExitMarker = RegisterExitHandlerMark();
 }
+
+void ExitMark::Register() {
+    if (mMark.load() == nullptr)
+        mMark = RegisterExitHandlerMark();
+}
+
+bool ExitMark::IsSet() const {
+    return MarkIsSet(static_cast<sem_t *>(mMark.load()));
+}
+
+namespace {
+bool ProcessIsTerminating() {
+    return MarkIsSet(gExitMarker);
+}
+} // namespace
 
 ModuleEntry::ModuleEntry(ModuleEntryFunction entry) : mEntry(entry) {
     gEntry = entry;

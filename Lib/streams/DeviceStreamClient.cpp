@@ -285,8 +285,11 @@ DWORD DeviceStreamClientWithStreamBase::ConnectStreamTo(
             SharedDeviceStreams::GetStreamForConfiguration(configuration, bShare, &bCreated);
         if (!stream)
             return StreamResult::CannotCreateStream;
-        if (!bCreated)
+        if (!bCreated) {
+            // A shared stream: its other drivers may be using it.
+            const auto hold = stream->HoldState();
             parameters = stream->GetParameters();
+        }
         mEmbedded = std::make_shared<DeviceStreamBaseDecorator>(stream, parameters);
     }
     if (result != 0)

@@ -20,7 +20,9 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
+#include <type_traits>
 
 #include "core/PanelResourceName.h"
 #include "core/ProgramSettingsDatabase.h"
@@ -59,81 +61,123 @@ public:
 
     virtual DWORD Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamConfiguration> configuration,
                           DeviceStreamClient *clientEntry) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->Connect(hWnd, std::move(configuration), clientEntry) : Missing();
     }
     virtual DWORD Disconnect(HostWindow hWnd, DeviceStreamClient *clientEntry) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->Disconnect(hWnd, clientEntry) : Missing();
     }
+    // The wait for the named lock holds no state: the driver that has the lock must get on.
     virtual DWORD Lock(HostWindow hWnd, double dSeconds) {
         return mEmbedded ? mEmbedded->Lock(hWnd, dSeconds) : Missing();
     }
     virtual DWORD Unlock(HostWindow hWnd) { return mEmbedded ? mEmbedded->Unlock(hWnd) : Missing(); }
-    virtual bool IsConnected() { return mEmbedded && mEmbedded->IsConnected(); }
-    virtual bool HasSingleClient() { return mEmbedded && mEmbedded->HasSingleClient(); }
+    virtual bool IsConnected() {
+        const auto hold = Hold();
+        return mEmbedded && mEmbedded->IsConnected();
+    }
+    virtual bool HasSingleClient() {
+        const auto hold = Hold();
+        return mEmbedded && mEmbedded->HasSingleClient();
+    }
     virtual DWORD ClearInputBuffers(HostWindow hWnd) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->ClearInputBuffers(hWnd) : Missing();
     }
     virtual DWORD DropWaitingInput(HostWindow hWnd) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->DropWaitingInput(hWnd) : Missing();
     }
     virtual DWORD ClearOutputBuffers(HostWindow hWnd) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->ClearOutputBuffers(hWnd) : Missing();
     }
     virtual DWORD ClearDevice(HostWindow hWnd) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->ClearDevice(hWnd) : Missing();
     }
     virtual DWORD GetAuxiliaryValue(DWORD &dwValue) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->GetAuxiliaryValue(dwValue) : Missing();
     }
     virtual DWORD SetAuxiliaryValue(DWORD dwValue) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->SetAuxiliaryValue(dwValue) : Missing();
     }
     virtual DWORD GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuffer, uint32_t dwBufferSize,
                                  uint32_t *pdwLength) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->GetErrorString(hWnd, dwCode, sBuffer, dwBufferSize, pdwLength) : 0;
     }
     virtual DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->Write(hWnd, sCommand, bWaitForOPC) : Missing();
     }
     virtual DWORD Read(HostWindow hWnd, std::string &sResponse, DWORD dwCount) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->Read(hWnd, sResponse, dwCount) : Missing();
     }
     virtual DeviceStreamParameters GetParameters() {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->GetParameters() : DeviceStreamParameters();
     }
     virtual std::string GetReadTerminationInUse() {
+        const auto hold = Hold();
         if (mEmbedded)
             return mEmbedded->GetReadTerminationInUse();
         const DeviceStreamParameters defaults;
         return defaults.bReadTerminationEnabled ? defaults.sReadTermination : std::string();
     }
     virtual void SetParameters(const DeviceStreamParameters &parameters) {
+        const auto hold = Hold();
         if (mEmbedded)
             mEmbedded->SetParameters(parameters);
     }
     virtual DWORD SetWriteTermination(HostWindow hWnd, const std::string &sTermination, bool bEnabled) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->SetWriteTermination(hWnd, sTermination, bEnabled) : Missing();
     }
     virtual DWORD SetReadTermination(HostWindow hWnd, const std::string &sTermination, bool bEnabled) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->SetReadTermination(hWnd, sTermination, bEnabled) : Missing();
     }
     virtual DWORD SetTimeout(HostWindow hWnd, double dSeconds) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->SetTimeout(hWnd, dSeconds) : Missing();
     }
     virtual double GetTimeout(HostWindow hWnd) {
+        const auto hold = Hold();
         return mEmbedded ? mEmbedded->GetTimeout(hWnd) : DeviceStreamParameters().dTimeout;
     }
-    virtual DWORD GetMinimumDelay() { return mEmbedded ? mEmbedded->GetMinimumDelay() : 0; }
+    virtual DWORD GetMinimumDelay() {
+        const auto hold = Hold();
+        return mEmbedded ? mEmbedded->GetMinimumDelay() : 0;
+    }
     virtual void SetMinimumDelay(DWORD dwMicroseconds) {
+        const auto hold = Hold();
         if (mEmbedded)
             mEmbedded->SetMinimumDelay(dwMicroseconds);
     }
-    virtual DWORD GetLastWriteCount() { return mEmbedded ? mEmbedded->GetLastWriteCount() : 0; }
+    virtual DWORD GetLastWriteCount() {
+        const auto hold = Hold();
+        return mEmbedded ? mEmbedded->GetLastWriteCount() : 0;
+    }
 
     const std::shared_ptr<E> &GetEmbeddedStream() const { return mEmbedded; }
 
 protected:
     static DWORD Missing() { return StreamResult::EmbeddedStreamMissing; }
+
+    // Over a stream (the decorator), the embedded stream's state lock for one operation: drivers
+    // that share the stream take turns at it. A client's own layer needs none.
+    std::unique_lock<std::recursive_mutex> Hold() const {
+        if constexpr (std::is_base_of_v<DeviceStreamSeparatedReadWrite, B>) {
+            if (mEmbedded)
+                return mEmbedded->HoldState();
+        }
+        return std::unique_lock<std::recursive_mutex>();
+    }
 
     std::shared_ptr<E> mEmbedded;
 };

@@ -56,15 +56,27 @@ bool ConfigurationLess(const std::shared_ptr<DeviceStreamConfiguration> &first,
 
 // ---- Kind registries ------------------------------------------------------------------------------
 
+// Never destroyed: a call on another thread may create a stream while the process exits. An
+// unload empties them.
 StreamKindRegistry<DeviceStreamCreator> &DeviceStreamRegistry::Get() {
-    static StreamKindRegistry<DeviceStreamCreator> registry;
-    return registry;
+    static NeverDestroyed<StreamKindRegistry<DeviceStreamCreator>> registry;
+    return registry.Get();
 }
 
 StreamKindRegistry<DeviceStreamConfigurationCreator> &DeviceStreamConfigurationRegistry::Get() {
-    static StreamKindRegistry<DeviceStreamConfigurationCreator> registry;
-    return registry;
+    static NeverDestroyed<StreamKindRegistry<DeviceStreamConfigurationCreator>> registry;
+    return registry.Get();
 }
+
+namespace {
+void ClearRegistriesAtUnload() {
+    if (DLLProcessIsEnding())
+        return;
+    DeviceStreamRegistry::Get().Clear();
+    DeviceStreamConfigurationRegistry::Get().Clear();
+}
+const bool gClearRegistriesAtDetach = (AddProcessDetachStep(&ClearRegistriesAtUnload), true);
+} // namespace
 
 StreamTypeRegistrar::StreamTypeRegistrar(const std::string &sKindId, DeviceStreamCreator creator)
     : mbRegistered(DeviceStreamRegistry::Get().Register(sKindId, creator)) {}

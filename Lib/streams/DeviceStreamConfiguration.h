@@ -92,6 +92,10 @@ public:
         const auto found = mCreators.find(sKindId);
         return found == mCreators.end() ? nullptr : found->second;
     }
+    void Clear() {
+        std::lock_guard<std::mutex> guard(mLock);
+        mCreators.clear();
+    }
     // The ids in ascending byte order.
     std::vector<std::string> GetKinds() const {
         std::lock_guard<std::mutex> guard(mLock);

@@ -8,12 +8,14 @@
 //               IsFirstClient (then set the connected flag), RegisterClient when connected.
 //   Disconnect: when UnregisterClient is true, close and clear the connected flag.
 // Callers serialise whole operations with the stream's named Mutex (Lock/Unlock, usually through
-// a DeviceStreamLocker); the stream has no lock of its own for its members.
+// a DeviceStreamLocker). The members change under the stream's state lock (HoldState), which the
+// drivers' decorators hold around every operation but the named lock's own wait.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -135,7 +137,16 @@ public:
 
     // The lock's name; empty until the first Connect.
     std::wstring GetLockName() const { return mLock.GetName(); }
-    size_t GetClientCount() const { return mClients.size(); }
+    size_t GetClientCount() {
+        const auto hold = HoldState();
+        return mClients.size();
+    }
+
+    // The state lock: while it is held no other thread connects, sets, uses or disconnects the
+    // stream. Uncontended it costs no system call. Never held while waiting for the named Mutex.
+    std::unique_lock<std::recursive_mutex> HoldState() const {
+        return std::unique_lock<std::recursive_mutex>(mStateLock);
+    }
 
 protected:
     // The command with the write termination appended (when enabled) unless it ends with it already.
@@ -154,4 +165,7 @@ protected:
     DWORD mdwAuxiliaryValue = 0;
     std::set<DeviceStreamClient *> mClients;
     Mutex mLock;
+
+private:
+    mutable std::recursive_mutex mStateLock;
 };

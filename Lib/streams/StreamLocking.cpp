@@ -20,30 +20,43 @@ Mutex::Mutex(const std::wstring &sName) : msName(sName) {
 Mutex::~Mutex() = default;
 
 std::wstring Mutex::GetName() const {
+    std::lock_guard<std::mutex> guard(mGuard);
     return msName;
 }
 
+bool Mutex::IsOpen() const {
+    std::lock_guard<std::mutex> guard(mGuard);
+    return mHandle != nullptr;
+}
+
 void Mutex::SetName(const std::wstring &sName) {
+    std::lock_guard<std::mutex> guard(mGuard);
     msName = sName;
     if (!mHandle && !msName.empty())
-        Create();
+        mHandle = std::make_shared<Platform::NamedMutex>(msName);
 }
 
 DWORD Mutex::Create() {
+    std::lock_guard<std::mutex> guard(mGuard);
     mHandle.reset();
-    const std::wstring name = GetName();
-    if (name.empty())
+    if (msName.empty())
         return StreamResult::LockNotAvailable;
-    mHandle = std::make_unique<Platform::NamedMutex>(name);
+    mHandle = std::make_shared<Platform::NamedMutex>(msName);
     return 0;
 }
 
-DWORD Mutex::Lock(DWORD dwMilliseconds) {
+std::shared_ptr<Platform::NamedMutex> Mutex::OpenHandle() {
+    std::lock_guard<std::mutex> guard(mGuard);
     if (!mHandle && !msName.empty())
-        Create();
-    if (!mHandle)
+        mHandle = std::make_shared<Platform::NamedMutex>(msName);
+    return mHandle;
+}
+
+DWORD Mutex::Lock(DWORD dwMilliseconds) {
+    const std::shared_ptr<Platform::NamedMutex> handle = OpenHandle();
+    if (!handle)
         return StreamResult::LockNotAvailable;
-    switch (mHandle->Wait(dwMilliseconds)) {
+    switch (handle->Wait(dwMilliseconds)) {
     case Platform::WaitObject0:
         mbTakenFromDeadHolder = false;
         return 0;
@@ -59,8 +72,13 @@ DWORD Mutex::Lock(DWORD dwMilliseconds) {
 }
 
 DWORD Mutex::Unlock() {
-    if (mHandle)
-        mHandle->Release();
+    std::shared_ptr<Platform::NamedMutex> handle;
+    {
+        std::lock_guard<std::mutex> guard(mGuard);
+        handle = mHandle;
+    }
+    if (handle)
+        handle->Release();
     return 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/HostTypes.h"
@@ -45,15 +46,21 @@ public:
     // 0 when obtained (also from a dead holder), LockTimeout, or LockNotAvailable.
     DWORD Lock(DWORD dwMilliseconds);
     // Whether the last Lock that obtained the mutex took it over from a holder that died.
-    bool TakenFromDeadHolder() const { return mbTakenFromDeadHolder; }
+    bool TakenFromDeadHolder() const { return mbTakenFromDeadHolder.load(); }
     // 0, also when the calling thread did not hold it.
     DWORD Unlock();
-    bool IsOpen() const { return mHandle != nullptr; }
+    bool IsOpen() const;
 
 private:
+    // The open handle, made for the name when there is none; null without a name.
+    std::shared_ptr<Platform::NamedMutex> OpenHandle();
+
+    // Name and handle change under mGuard; a waiter keeps its own reference to the handle, so the
+    // wait itself holds no lock of this object.
+    mutable std::mutex mGuard;
     std::wstring msName;
-    std::unique_ptr<Platform::NamedMutex> mHandle;
-    bool mbTakenFromDeadHolder = false;
+    std::shared_ptr<Platform::NamedMutex> mHandle;
+    std::atomic<bool> mbTakenFromDeadHolder{false};
 };
 
 // Manual-reset event, not signalled when created.

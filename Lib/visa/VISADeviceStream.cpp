@@ -199,6 +199,7 @@ VISADeviceStream::VISADeviceStream() = default;
 VISADeviceStream::~VISADeviceStream() = default;
 
 VisaDeviceKind VISADeviceStream::GetDeviceKind() const {
+    const auto hold = HoldState();
     return mVisa.GetSession().IsOpen() ? mVisa.GetSession().GetDeviceKind() : VisaDeviceUnknown;
 }
 
@@ -318,14 +319,22 @@ DWORD VISADeviceStream::Lock(HostWindow hWnd, double dSeconds) {
     DWORD result = WriteReadDeviceStream::Lock(hWnd, dSeconds);
     if (result != 0)
         return result;
-    result = mVisa.GetSession().Lock(SaturatingToUnsigned(SecondsToMilliseconds(dSeconds)));
+    {
+        // The session is the stream's state; the named lock, had now, was waited for without it.
+        const auto hold = HoldState();
+        result = mVisa.GetSession().Lock(SaturatingToUnsigned(SecondsToMilliseconds(dSeconds)));
+    }
     if (result != 0)
         WriteReadDeviceStream::Unlock(hWnd);
     return result;
 }
 
 DWORD VISADeviceStream::Unlock(HostWindow hWnd) {
-    const DWORD visa = mVisa.GetSession().Unlock();
+    DWORD visa = 0;
+    {
+        const auto hold = HoldState();
+        visa = mVisa.GetSession().Unlock();
+    }
     const DWORD base = WriteReadDeviceStream::Unlock(hWnd);
     return FirstNonZero(visa, base);
 }

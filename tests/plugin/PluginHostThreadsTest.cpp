@@ -1,12 +1,18 @@
-// The loaded plug-in called from many host threads at once: a PECOS AD converter read by sixteen
-// threads while another de-initialises and initialises it, against the PECOS simulator.
+// The loaded plug-in called from many host threads at once, against the PECOS simulator: a PECOS
+// AD converter read by sixteen threads while another de-initialises and initialises it, two
+// drivers whose checks share one stream, a thread that outlives an unload, a host that exits.
 #include <gtest/gtest.h>
+
+#include <sys/mman.h>
+#include <wx/log.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
+#include "logging/RecordCapture.h"
 #include "pecos/PecosPlugin.h"
 #include "pecos/PecosSimulator.h"
 
@@ -61,4 +67,140 @@ TEST(PluginHostThreads, ReadersRunThroughRepeatedDeInitAndInit) {
     EXPECT_EQ(0u, driver.Read(0, value));
     EXPECT_FLOAT_EQ(4.0f, value);
     EXPECT_EQ(0u, driver.DeInit());
+}
+
+// Two drivers on one server without a session check over the stream they share. Row: the kind, and
+// whether the AD converter also initialises, reads and de-initialises between its checks.
+class SharedServerThreads : public ::testing::TestWithParam<std::tuple<std::string, bool>> {};
+
+TEST_P(SharedServerThreads, DriversOnOneServerTakeTurnsAtTheirStream) {
+    ASSERT_TRUE(PluginExports::Get().Loaded()) << TestSupport::RunnerEnv("KORVALIS_PLUGIN");
+    const auto [kind, bInitialising] = GetParam();
+    TestSupport::IsolatedEnvironment environment;
+    PecosSimulator simulator({"--value", "D1=4"});
+    SettingsFile settings;
+    const std::string file =
+        settings.Server(simulator.Port(), kind).Login("user", "pw").Detectors({"D1"}).Write();
+    HostDriver converter(PecosDriverFactory::ADConverterKey),
+        controller(PecosDriverFactory::EUTControllerKey);
+    ASSERT_EQ(0u, converter.Load(file) | controller.Load(file));
+    std::atomic<uint32_t> failure{0};
+    auto count = [&](uint32_t result) { failure = result != 0 ? result : failure.load(); };
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    std::thread checker([&] {
+        while (std::chrono::steady_clock::now() < end)
+            count(controller.Check());
+    });
+    for (float value = 0; std::chrono::steady_clock::now() < end; count(converter.Check()))
+        if (bInitialising)
+            count(converter.Init()), count(converter.Read(0, value)), count(converter.DeInit());
+    checker.join();
+    EXPECT_EQ(0u, failure.load()) << "a call failed with 0x" << std::hex << failure.load();
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SharedServerThreads,
+                         ::testing::Combine(::testing::Values(std::string("TCPIP"), std::string("VISA")),
+                                            ::testing::Bool()),
+                         [](const auto &info) {
+                             return std::get<0>(info.param) +
+                                    (std::get<1>(info.param) ? "_Initialising" : "");
+                         });
+
+// A worker outlives each of three copies and calls the next (loaded elsewhere); its records arrive.
+TEST(PluginReloadThreads, AThreadThatOutlivedAnUnloadCallsTheNextCopy) {
+    RecordCapture capture;
+    const std::string plugin = std::filesystem::canonical(TestSupport::RunnerEnv("KORVALIS_PLUGIN")).string();
+    std::atomic<int> turn{0}; // odd: the worker's
+    std::atomic<PFN_Registered> registered{nullptr};
+    std::atomic<uint16_t> id{0xFFFF};
+    std::atomic<uint32_t> result{1};
+    std::atomic<bool> kept{false}; // the worker's wx log target after a call
+    std::thread worker([&] {
+        for (int cycle = 0; cycle < 3; turn = 2 * ++cycle)
+            if (TestSupport::WaitUntil([&] { return turn == 2 * cycle + 1; }, std::chrono::seconds(30)))
+                result = registered.load()(nullptr, id),
+                kept = wxLog::SetThreadActiveTarget(nullptr) != nullptr;
+    });
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        void *handle = ::dlopen(plugin.c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(nullptr, handle) << ::dlerror();
+        uint16_t created = 0xFFFF;
+        ASSERT_EQ(0u, reinterpret_cast<PFN_CreateNewDeviceDriver>(::dlsym(handle, "CreateNewDeviceDriver"))(
+                          0, PecosDriverFactory::ADConverterKey, &created));
+        capture.Records();
+        id = created, registered = reinterpret_cast<PFN_Registered>(::dlsym(handle, "Registered")),
+        turn = 2 * cycle + 1;
+        TestSupport::WaitUntil([&] { return turn == 2 * cycle + 2; }, std::chrono::seconds(30));
+        EXPECT_EQ(0u, result.exchange(1)) << "cycle " << cycle;
+        EXPECT_FALSE(kept) << "the worker kept a log target of the copy, cycle " << cycle;
+        const auto records = capture.Records();
+        EXPECT_TRUE(std::any_of(records.begin(), records.end(),
+                                [](const auto &r) { return r.Function == L"Registered"; }))
+            << "no record of the worker's call, cycle " << cycle;
+        EXPECT_EQ(0u, reinterpret_cast<PFN_RemoveDeviceDriver>(::dlsym(handle, "RemoveDeviceDriver"))(
+                          nullptr, created));
+        uintptr_t first = UINTPTR_MAX, last = 0; // the copy's mappings
+        std::istringstream maps(TestSupport::ReadFile("/proc/self/maps"));
+        for (std::string line; std::getline(maps, line);)
+            if (unsigned long start = 0, end = 0; line.find(plugin) != std::string::npos &&
+                                                  std::sscanf(line.c_str(), "%lx-%lx", &start, &end) == 2)
+                first = std::min<uintptr_t>(first, start), last = std::max<uintptr_t>(last, end);
+        ASSERT_EQ(0, ::dlclose(handle)) << ::dlerror();
+        // Kept where the range is free (not where the unload left mappings behind).
+        ::mmap(reinterpret_cast<void *>(first), last - first, PROT_NONE,
+               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    }
+    worker.join();
+}
+
+// Only a child of the test below: reads (and initialises again) on a thread until the main thread
+// exits; a call that fails once the exit has begun ends the process with 3.
+TEST(PluginExitChild, ExitsWhileAThreadCalls) {
+    unsigned port = 0, delay = 0;
+    if (std::sscanf(TestSupport::RunnerEnv("KORVALIS_EXIT_CHILD").c_str(), "%u %u", &port, &delay) != 2)
+        GTEST_SKIP() << "runs as a child process only";
+    SettingsFile settings;
+    HostDriver *driver = new HostDriver(PecosDriverFactory::ADConverterKey); // the host never removes it
+    ASSERT_EQ(0u, driver->Load(settings.Server(port).Login("user", "pw").Detectors({"D1"}).Write()));
+    ASSERT_EQ(0u, driver->Init());
+    std::atomic<bool> calling{false};
+    std::thread([&calling, driver] {
+        for (unsigned n = 1;; ++n, calling = true) {
+            float value = 0;
+            const uint32_t result =
+                driver->Read(0, value) | (n % 50 == 0 ? driver->DeInit() | driver->Init() : 0);
+            if (result != 0)
+                std::printf("a call ended with 0x%08X during the exit\n", result), std::fflush(stdout),
+                    ::_exit(3);
+        }
+    }).detach();
+    TestSupport::WaitUntil([&] { return calling.load(); }, std::chrono::seconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    std::exit(0);
+}
+
+// Twenty hosts exit 10 to 295 ms into their calls: none ends with a signal or a failed call.
+TEST(PluginExit, AHostThatExitsDuringACallEndsCleanly) {
+    TestSupport::IsolatedEnvironment environment;
+    PecosSimulator simulator({"--value", "D1=4"});
+    char self[4096] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", self, sizeof(self) - 1), 0);
+    std::vector<TestSupport::ProcessResult> results(20);
+    for (size_t first = 0; first < results.size(); first += 4) {
+        std::vector<std::thread> runs;
+        for (size_t run = first; run < first + 4; ++run)
+            runs.emplace_back([&, run] {
+                const std::string child =
+                    std::to_string(simulator.Port()) + " " + std::to_string(10 + run * 15);
+                results[run] = TestSupport::RunProcess({"/usr/bin/env", "KORVALIS_EXIT_CHILD=" + child, self,
+                                                        "--gtest_filter=PluginExitChild.*"},
+                                                       "", std::chrono::seconds(60));
+            });
+        for (std::thread &run : runs)
+            run.join();
+    }
+    for (size_t run = 0; run < results.size(); ++run)
+        EXPECT_TRUE(results[run].Signal == 0 && results[run].ExitCode == 0)
+            << "run " << run << ": signal " << results[run].Signal << "\n"
+            << results[run].Output;
 }

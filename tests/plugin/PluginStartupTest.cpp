@@ -58,16 +58,19 @@ protected:
 
 } // namespace
 
-TEST_F(PluginStartup, AHostThreadThatCallsInGetsItsWxMessagesRecorded) {
+TEST_F(PluginStartup, AHostThreadGetsItsWxMessagesRecordedDuringACall) {
     ASSERT_TRUE(DLLOwnsWxWidgets());
     ASSERT_NE(AsDLLApp(wxAppConsole::GetInstance()), nullptr);
     mCapture.Records();
 
     std::thread host([] {
-        EXPECT_EQ(CheckDevice(nullptr, 0xFFFF), 0x300000D0u); // the first call attaches the thread
-        wxLogWarning("disk %d is full", 3);
-        wxLogError("no answer");
-        wxLogMessage("plain");
+        {
+            const PluginCall call; // as every export does: the first call attaches the thread
+            wxLogWarning("disk %d is full", 3);
+            wxLogError("no answer");
+            wxLogMessage("plain");
+        }
+        EXPECT_EQ(nullptr, wxLog::SetThreadActiveTarget(nullptr)) << "the call's target outlived it";
     });
     host.join();
     std::vector<Quellin::Record> records = mCapture.Records();
@@ -90,10 +93,9 @@ TEST_F(PluginStartup, AHostThreadThatCallsInGetsItsWxMessagesRecorded) {
     EXPECT_TRUE(HasDriverLogNote(records, L"DLL_THREAD_ATTACH: "));
     EXPECT_TRUE(HasDriverLogNote(records, L"DLL_THREAD_DETACH: "));
 
-    // The thread's end left the application's target in place: the next thread and the main
-    // thread still log to it.
+    // The next thread and the main thread still log to the application's target.
     std::thread second([] {
-        CheckDevice(nullptr, 0xFFFF);
+        const PluginCall call;
         wxLogWarning("second thread");
     });
     second.join();

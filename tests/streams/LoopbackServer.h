@@ -58,6 +58,7 @@ public:
             return;
         mThread.join();
         std::lock_guard<std::mutex> guard(mLock);
+        CloseRetired();
         for (Connection &connection : mConnections)
             if (connection.Socket >= 0)
                 ::close(connection.Socket);
@@ -107,24 +108,9 @@ public:
             SendAll(mConnections[n].Socket, bytes);
     }
     // Closes connection n: its peer reads the end of the data.
-    void Close(size_t n) {
-        std::lock_guard<std::mutex> guard(mLock);
-        if (n < mConnections.size() && mConnections[n].Socket >= 0) {
-            ::close(mConnections[n].Socket);
-            mConnections[n].Socket = -1;
-        }
-    }
-
+    void Close(size_t n) { Retire(n, false); }
     // Closes connection n with a reset instead of the end of the data.
-    void Reset(size_t n) {
-        std::lock_guard<std::mutex> guard(mLock);
-        if (n < mConnections.size() && mConnections[n].Socket >= 0) {
-            const linger abort{1, 0};
-            ::setsockopt(mConnections[n].Socket, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
-            ::close(mConnections[n].Socket);
-            mConnections[n].Socket = -1;
-        }
-    }
+    void Reset(size_t n) { Retire(n, true); }
     // While off, nothing more is received: a peer's sends fill the buffers and then wait.
     void SetReceiving(bool receiving) { mReceiving = receiving; }
 
@@ -145,11 +131,36 @@ private:
         }
     }
 
+    // The server thread polls and reads copies of the descriptors outside the lock, so only it
+    // closes them, between two polls: a descriptor closed elsewhere could meanwhile be the number
+    // of a new connection. The caller waits until its connection is closed.
+    void Retire(size_t n, bool bReset) {
+        std::unique_lock<std::mutex> guard(mLock);
+        if (n >= mConnections.size() || mConnections[n].Socket < 0)
+            return;
+        const int socket = mConnections[n].Socket;
+        mConnections[n].Socket = -1;
+        if (bReset) {
+            const linger abort{1, 0};
+            ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
+        }
+        mRetired.push_back(socket);
+        mChanged.wait_for(guard, std::chrono::seconds(5), [&] { return mRetired.empty(); });
+    }
+
+    void CloseRetired() {
+        for (const int socket : mRetired)
+            ::close(socket);
+        mRetired.clear();
+        mChanged.notify_all();
+    }
+
     void Serve() {
         while (!mStop) {
             std::vector<pollfd> watched{{mListener, POLLIN, 0}};
             {
                 std::lock_guard<std::mutex> guard(mLock);
+                CloseRetired();
                 for (const Connection &connection : mConnections)
                     watched.push_back({mReceiving ? connection.Socket : -1, POLLIN, 0});
             }
@@ -208,6 +219,7 @@ private:
     std::mutex mLock;
     std::condition_variable mChanged;
     std::vector<Connection> mConnections;
+    std::vector<int> mRetired; // closed connections' sockets, for the server thread to close
     std::vector<std::string> mLines;
     Responder mResponder;
 };
