@@ -79,10 +79,36 @@ void RemoveAssertHandler() {
 // The application's log target while the plug-in's application runs; the exports make it their
 // thread's target for the length of a call.
 std::atomic<wxLog *> gCallLogTarget{nullptr};
-// Set once the process exits: wx's per-thread records may be gone then, and no call touches them.
-// Registered after a thread's first target, so that it is set before wx's exit handlers run.
-Platform::ExitMark gCallExitMark;
-std::once_flag gCallExitMarkRegistered;
+// Every change of a thread's wx log target passes this gate. Closing it waits for the changes in
+// progress, so that none meets wx's per-thread records once they are gone: the closer is made after
+// a thread's first target, so its destructor runs before wx's own at exit, and at an unload.
+std::atomic<int> gWxRecordUsers{0};
+std::atomic<bool> gWxRecordsClosed{false};
+
+struct WxRecordsCloser {
+    WxRecordsCloser() = default;
+    WxRecordsCloser(const WxRecordsCloser &) = delete;
+    WxRecordsCloser &operator=(const WxRecordsCloser &) = delete;
+    ~WxRecordsCloser() {
+        gWxRecordsClosed = true;
+        // A change of target takes microseconds; the bound only keeps a stopped thread from
+        // holding up the exit.
+        for (int turn = 0; gWxRecordUsers.load() != 0 && turn < 100000; ++turn)
+            std::this_thread::yield();
+    }
+};
+
+bool EnterWxRecords() {
+    ++gWxRecordUsers;
+    if (!gWxRecordsClosed)
+        return true;
+    --gWxRecordUsers;
+    return false;
+}
+
+void LeaveWxRecords() {
+    --gWxRecordUsers;
+}
 
 void SetCallLogTarget() {
     DLLAppLogTarget *app = AsDLLApp(wxAppConsole::GetInstance());
@@ -94,11 +120,12 @@ void RemoveThreadLogTarget() {
     if (wxThread::IsMain())
         return;
     DLLAppLogTarget *app = AsDLLApp(wxAppConsole::GetInstance());
-    if (app == nullptr)
+    if (app == nullptr || !EnterWxRecords())
         return;
     wxLog *previous = wxLog::SetThreadActiveTarget(nullptr);
     if (previous != nullptr && previous != app->GetLogTarget().get())
         wxLog::SetThreadActiveTarget(previous);
+    LeaveWxRecords();
 }
 
 // wx as a GUI application where a display can be reached, else as a console application.
@@ -281,19 +308,22 @@ void DLLModuleEntry(Platform::ModuleReason reason, bool processTerminating) {
 PluginCall::PluginCall() {
     Platform::ModuleEntry::EnterThread();
     wxLog *target = gCallLogTarget;
-    if (target == nullptr || gCallExitMark.IsSet() || wxThread::IsMain())
+    if (target == nullptr || wxThread::IsMain() || !EnterWxRecords())
         return;
     wxLog *previous = wxLog::SetThreadActiveTarget(target);
-    std::call_once(gCallExitMarkRegistered, [] { gCallExitMark.Register(); });
+    static WxRecordsCloser closer; // after wx's per-thread records exist
     if (previous != nullptr && previous != target)
         wxLog::SetThreadActiveTarget(previous); // the thread's own, left to its owner
     else
         mbTargetSet = previous == nullptr; // an outer call on this thread set it otherwise
+    LeaveWxRecords();
 }
 
 PluginCall::~PluginCall() {
-    if (mbTargetSet && !gCallExitMark.IsSet())
+    if (mbTargetSet && EnterWxRecords()) {
         wxLog::SetThreadActiveTarget(nullptr);
+        LeaveWxRecords();
+    }
 }
 
 bool DLLProcessIsEnding() {

@@ -57,15 +57,6 @@ ModuleExitMarker::ModuleExitMarker() {
     gExitMarker = RegisterExitHandlerMark();
 }
 
-void ExitMark::Register() {
-    if (mMark.load() == nullptr)
-        mMark = RegisterExitHandlerMark();
-}
-
-bool ExitMark::IsSet() const {
-    return MarkIsSet(static_cast<sem_t *>(mMark.load()));
-}
-
 namespace {
 bool ProcessIsTerminating() {
     return MarkIsSet(gExitMarker);

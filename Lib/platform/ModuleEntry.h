@@ -35,18 +35,6 @@ public:
     ModuleExitMarker();
 };
 
-// A mark that the process is exiting, set by an exit handler registered when Register is called:
-// it is set before the exit handlers of everything set up earlier run (their objects still exist
-// while IsSet is false). Survives an unload of the plug-in (one page is kept per registration).
-class ExitMark {
-public:
-    void Register();
-    bool IsSet() const;
-
-private:
-    std::atomic<void *> mMark{nullptr};
-};
-
 // Defines the plug-in's entry point; use once, at namespace scope.
 #define PONTIS_MODULE_ENTRY(function)                                                                        \
     static ::Platform::ModuleEntry gPontisModuleEntry(function);                                             \
