@@ -18,6 +18,7 @@
 #include <wx/thread.h>
 
 #include "core/DLLApp.h"
+#include "core/EntryGate.h"
 #include "core/StringUtils.h"
 #include "logging/DriverLog.h"
 #include "logging/QuellinEntry.h"
@@ -82,33 +83,16 @@ std::atomic<wxLog *> gCallLogTarget{nullptr};
 // Every change of a thread's wx log target passes this gate. Closing it waits for the changes in
 // progress, so that none meets wx's per-thread records once they are gone: the closer is made after
 // a thread's first target, so its destructor runs before wx's own at exit, and at an unload.
-std::atomic<int> gWxRecordUsers{0};
-std::atomic<bool> gWxRecordsClosed{false};
+EntryGate gWxRecords;
 
 struct WxRecordsCloser {
     WxRecordsCloser() = default;
     WxRecordsCloser(const WxRecordsCloser &) = delete;
     WxRecordsCloser &operator=(const WxRecordsCloser &) = delete;
-    ~WxRecordsCloser() {
-        gWxRecordsClosed = true;
-        // A change of target takes microseconds; the bound only keeps a stopped thread from
-        // holding up the exit.
-        for (int turn = 0; gWxRecordUsers.load() != 0 && turn < 100000; ++turn)
-            std::this_thread::yield();
-    }
+    // A change of target takes microseconds; the bound only keeps a stopped thread from holding up
+    // the exit.
+    ~WxRecordsCloser() { gWxRecords.Close(100000); }
 };
-
-bool EnterWxRecords() {
-    ++gWxRecordUsers;
-    if (!gWxRecordsClosed)
-        return true;
-    --gWxRecordUsers;
-    return false;
-}
-
-void LeaveWxRecords() {
-    --gWxRecordUsers;
-}
 
 void SetCallLogTarget() {
     DLLAppLogTarget *app = AsDLLApp(wxAppConsole::GetInstance());
@@ -120,12 +104,12 @@ void RemoveThreadLogTarget() {
     if (wxThread::IsMain())
         return;
     DLLAppLogTarget *app = AsDLLApp(wxAppConsole::GetInstance());
-    if (app == nullptr || !EnterWxRecords())
+    if (app == nullptr || !gWxRecords.Enter())
         return;
     wxLog *previous = wxLog::SetThreadActiveTarget(nullptr);
     if (previous != nullptr && previous != app->GetLogTarget().get())
         wxLog::SetThreadActiveTarget(previous);
-    LeaveWxRecords();
+    gWxRecords.Leave();
 }
 
 // wx as a GUI application where a display can be reached, else as a console application.
@@ -308,7 +292,7 @@ void DLLModuleEntry(Platform::ModuleReason reason, bool processTerminating) {
 PluginCall::PluginCall() {
     Platform::ModuleEntry::EnterThread();
     wxLog *target = gCallLogTarget;
-    if (target == nullptr || wxThread::IsMain() || !EnterWxRecords())
+    if (target == nullptr || wxThread::IsMain() || !gWxRecords.Enter())
         return;
     wxLog *previous = wxLog::SetThreadActiveTarget(target);
     static WxRecordsCloser closer; // after wx's per-thread records exist
@@ -316,13 +300,13 @@ PluginCall::PluginCall() {
         wxLog::SetThreadActiveTarget(previous); // the thread's own, left to its owner
     else
         mbTargetSet = previous == nullptr; // an outer call on this thread set it otherwise
-    LeaveWxRecords();
+    gWxRecords.Leave();
 }
 
 PluginCall::~PluginCall() {
-    if (mbTargetSet && EnterWxRecords()) {
+    if (mbTargetSet && gWxRecords.Enter()) {
         wxLog::SetThreadActiveTarget(nullptr);
-        LeaveWxRecords();
+        gWxRecords.Leave();
     }
 }
 

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <limits>
-#include <thread>
 
 #include "core/StringUtils.h"
 #include "logging/DriverLog.h"
@@ -38,20 +37,8 @@ const Version DeviceDriverBase::QueuedWarningsKorvalisVersion("2025.1.1");
 DeviceDriverBase::DeviceDriverBase() = default;
 DeviceDriverBase::~DeviceDriverBase() = default;
 
-// The mark and the count are both sequentially consistent: an output either sees the mark, or the
-// removal sees its count and waits for a write of a few bytes to end.
 void DeviceDriverBase::MarkRemoved() {
-    mbRemoved = true;
-    while (mOutputs.load() != 0)
-        std::this_thread::yield();
-}
-
-bool DeviceDriverBase::BeginOutput() {
-    ++mOutputs;
-    if (!mbRemoved)
-        return true;
-    --mOutputs;
-    return false;
+    mOutputGate.Close();
 }
 
 DWORD DeviceDriverBase::Registered(HostWindow) {

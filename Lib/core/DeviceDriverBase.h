@@ -18,6 +18,7 @@
 #include <string>
 
 #include "VBObject/VBObject.h"
+#include "core/EntryGate.h"
 #include "core/FrequencyBase.h"
 #include "core/PanelResourceName.h"
 #include "core/ResultCodes.h"
@@ -139,11 +140,11 @@ public:
     // thread may end its work early once it is set. Waits for the outputs that passed BeginOutput
     // before, so that none reaches a device once it returned.
     void MarkRemoved();
-    bool IsRemoved() const { return mbRemoved; }
+    bool IsRemoved() const { return mOutputGate.IsClosed(); }
     // A write to a device passes here: false once the driver is removed; true holds a removal back
     // until EndOutput.
-    bool BeginOutput();
-    void EndOutput() { --mOutputs; }
+    bool BeginOutput() { return mOutputGate.Enter(); }
+    void EndOutput() { mOutputGate.Leave(); }
 
 protected:
     clsDEUT mEut;
@@ -169,8 +170,7 @@ private:
     std::atomic<size_t> mWarningCount{0};
     bool mbQueuedWarningsSupported = false;
     Version mKorvalisVersion;
-    std::atomic<bool> mbRemoved{false};
-    std::atomic<int> mOutputs{0}; // writes in progress that passed BeginOutput
+    EntryGate mOutputGate; // closed by the removal; writes in progress pass it
 };
 
 // Seconds as milliseconds, saturating at the int range.
