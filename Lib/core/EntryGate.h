@@ -17,11 +17,13 @@ public:
     }
     void Leave() { --mInside; }
     bool IsClosed() const { return mbClosed; }
-    // Closes the gate and waits for the entries inside, at most nTurns yields (0: until they left).
-    void Close(unsigned long nTurns = 0) {
+    // Closes the gate and waits for the entries inside, at most nTurns yields (0: until they left);
+    // true once none is inside.
+    bool Close(unsigned long nTurns = 0) {
         mbClosed = true;
         for (unsigned long turn = 0; mInside.load() != 0 && (nTurns == 0 || turn < nTurns); ++turn)
             std::this_thread::yield();
+        return mInside.load() == 0;
     }
 
 private:

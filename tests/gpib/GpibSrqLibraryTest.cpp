@@ -182,6 +182,42 @@ TEST_F(GpibSrqLibraryTest, WatchErrorsAreHandedOutOnce) {
     EXPECT_EQ(0u, mLibrary.UnRegisterSRQHandler(nullptr, registration));
 }
 
+// The library as the plug-in loads and unloads it, after a registration and a bus timing: each
+// unload unmaps it and gives back the timing file's descriptor and the library's memory.
+class GpibSrqUnloadTest : public GpibStandInTest {
+protected:
+    GpibSrqUnloadTest() { mWithServiceRequests = false; }
+
+    static size_t OpenDescriptors() {
+        return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                                 std::filesystem::directory_iterator()));
+    }
+};
+
+TEST_F(GpibSrqUnloadTest, AnUnloadLeavesNoDescriptorOrMemoryBehind) {
+    AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
+    auto cycle = [&] {
+        GPIBSRQLibrary library;
+        ASSERT_EQ(0u, library.LoadGPIBSRQDLL());
+        Requests requests;
+        uint32_t registration = 0;
+        ASSERT_EQ(0u, library.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &requests, &registration));
+        const uint32_t delay = 100;
+        const uint64_t counter = Platform::MonotonicMicroseconds();
+        EXPECT_EQ(0u, library.SetLastTimingInformation(&delay, &counter));
+        EXPECT_EQ(0u, library.UnRegisterSRQHandler(nullptr, registration));
+        EXPECT_EQ(0u, library.UnloadGPIBSRQDLL());
+        EXPECT_EQ(nullptr, dlopen("libgpibsrq.so", RTLD_NOW | RTLD_NOLOAD)) << "still loaded";
+    };
+    cycle(); // what the first load leaves (the loader's own) stays
+    const size_t descriptors = OpenDescriptors();
+    constexpr int Cycles = 20;
+    for (int i = 0; i < Cycles; ++i)
+        cycle();
+    // The library's memory: LeakSanitizer's count at the end.
+    EXPECT_EQ(descriptors, OpenDescriptors());
+}
+
 TEST_F(GpibSrqLibraryTest, TimingStoreIgnoresWhatItCannotTrust) {
     const std::string store = mEnvironment.LockDir() + "/gpibsrq-timing";
     const uint32_t delay = 1500;

@@ -14,6 +14,7 @@
 #include "gpib/GPIBResultCodes.h"
 #include "gpib/Gpib32Api.h"
 #include "gpib/GpibSrqApi.h"
+#include "core/EntryGate.h"
 #include "platform/DynamicLibrary.h"
 
 #include <algorithm>
@@ -94,12 +95,26 @@ struct State {
     int RunningThreads = 0;
 };
 
-// Never destroyed: a callback thread may still be on its way out when the process ends.
+// Made at the first call; let go at the unload only once no call or watch thread is inside.
 State *gState = nullptr;
+std::once_flag gStateMade;
 State &Global() {
-    static State *state = gState = new State;
-    return *state;
+    std::call_once(gStateMade, [] { gState = new State; });
+    return *gState;
 }
+
+// Every export passes it; the unload closes it and waits for the calls inside.
+EntryGate gCalls;
+struct Entry {
+    const bool Inside = gCalls.Enter();
+    Entry() = default;
+    Entry(const Entry &) = delete;
+    Entry &operator=(const Entry &) = delete;
+    ~Entry() {
+        if (Inside)
+            gCalls.Leave();
+    }
+};
 
 void Record(Watch &watch, uint32_t error) {
     State &state = Global();
@@ -209,24 +224,33 @@ void StopAll() {
         Stop(watch);
 }
 
-// When the library goes: every watch stops, threads that ended their registration themselves get
-// a while to leave this library's code, then GPIB-32.DLL is let go.
-struct StopAllAtUnload {
-    ~StopAllAtUnload() {
-        // Made now, the state would be lost with the library.
-        if (gState == nullptr)
-            return;
-        StopAll();
-        State &state = Global();
-        {
-            std::unique_lock<std::mutex> guard(state.ThreadsLock);
-            if (!state.ThreadsDone.wait_for(guard, UnloadWait, [&] { return state.RunningThreads == 0; }))
-                return; // still in use: GPIB-32.DLL stays
+// When the library goes (or the process ends): calls still inside get a while to leave, every
+// watch stops, threads that ended their registration themselves get a while to leave this
+// library's code, then GPIB-32.DLL is let go and the state and the timing store are freed, so that
+// an unload leaves nothing behind. A call or thread that stays keeps everything as it is.
+struct FreeAtUnload {
+    ~FreeAtUnload() {
+        const auto deadline = std::chrono::steady_clock::now() + UnloadWait;
+        while (!gCalls.Close(1)) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        std::lock_guard<std::mutex> guard(state.Lock);
-        state.Library.Module.Unload();
+        if (gState != nullptr) {
+            StopAll();
+            State &state = *gState;
+            {
+                std::unique_lock<std::mutex> guard(state.ThreadsLock);
+                if (!state.ThreadsDone.wait_until(guard, deadline, [&] { return state.RunningThreads == 0; }))
+                    return;
+            }
+            state.Library.Module.Unload();
+            delete gState;
+            gState = nullptr;
+        }
+        GpibSrq::FreeStore();
     }
-} gStopAllAtUnload;
+} gFreeAtUnload;
 
 // The device's watch, started when the device has none.
 uint32_t WatchFor(State &state, int board, int primary, int secondary, std::shared_ptr<Watch> &found) {
@@ -262,10 +286,14 @@ uint32_t WatchFor(State &state, int board, int primary, int secondary, std::shar
 
 } // namespace
 
+// Every export answers GPIBResult::SystemError once the library is being unloaded.
 extern "C" {
 
 GPIBSRQ_EXPORT uint32_t RegisterSRQHandler(void *, int board, int primary, int secondary,
                                            GpibSrqCallback callback, void *context, uint32_t *registration) {
+    const Entry call;
+    if (!call.Inside)
+        return GPIBResult::SystemError;
     if (registration == nullptr || callback == nullptr)
         return GPIBResult::Argument;
     State &state = Global();
@@ -292,6 +320,9 @@ GPIBSRQ_EXPORT uint32_t RegisterSRQHandler(void *, int board, int primary, int s
 // Waits for the registration's running callback, unless called from it; the device's last
 // registration also ends the watch.
 GPIBSRQ_EXPORT uint32_t UnRegisterSRQHandler(void *, uint32_t registration) {
+    const Entry call;
+    if (!call.Inside)
+        return GPIBResult::SystemError;
     State &state = Global();
     std::unique_lock<std::mutex> guard(state.Lock);
     auto it = state.Registrations.find(registration);
@@ -314,6 +345,9 @@ GPIBSRQ_EXPORT uint32_t UnRegisterSRQHandler(void *, uint32_t registration) {
 }
 
 GPIBSRQ_EXPORT uint32_t UnRegisterAllHandlers(void *) {
+    const Entry call;
+    if (!call.Inside)
+        return GPIBResult::SystemError;
     StopAll();
     return 0;
 }
@@ -321,12 +355,18 @@ GPIBSRQ_EXPORT uint32_t UnRegisterAllHandlers(void *) {
 // The watch runs all the time, so an expected request needs nothing more than a valid
 // registration.
 GPIBSRQ_EXPORT uint32_t SetExpectingSRQ(void *, uint32_t registration) {
+    const Entry call;
+    if (!call.Inside)
+        return GPIBResult::SystemError;
     return Find(registration) ? 0 : GPIBResult::Argument;
 }
 
 // Has every registered device serial-polled once by its watch, so that a request that was not
 // reported (a board without automatic serial polling) still reaches the callbacks.
 GPIBSRQ_EXPORT uint32_t CheckGPIBBusses(void *) {
+    const Entry call;
+    if (!call.Inside)
+        return GPIBResult::SystemError;
     State &state = Global();
     std::lock_guard<std::mutex> guard(state.Lock);
     if (const uint32_t loaded = state.Library.Load())
@@ -337,17 +377,31 @@ GPIBSRQ_EXPORT uint32_t CheckGPIBBusses(void *) {
 }
 
 GPIBSRQ_EXPORT uint32_t GetLastGPIBError(void *, uint32_t registration) {
+    const Entry call;
+    if (!call.Inside)
+        return GPIBResult::SystemError;
     const std::shared_ptr<Registration> entry = Find(registration);
     return entry ? entry->Error.exchange(0) : 0;
 }
 
 GPIBSRQ_EXPORT uint32_t SetLastTimingInformation(const uint32_t *delay, const uint64_t *counter) {
+    const Entry call;
+    if (!call.Inside)
+        return GPIBResult::SystemError;
     if (delay != nullptr || counter != nullptr)
         GpibSrq::WriteBusTiming(delay, counter);
     return delay != nullptr && counter != nullptr ? 0 : GPIBResult::NullArgument;
 }
 
 GPIBSRQ_EXPORT uint32_t GetLastTimingInformation(uint32_t *delay, uint64_t *counter) {
+    const Entry call;
+    if (!call.Inside) {
+        if (delay != nullptr)
+            *delay = 0;
+        if (counter != nullptr)
+            *counter = 0;
+        return GPIBResult::SystemError;
+    }
     const GpibSrq::BusTiming timing = GpibSrq::ReadBusTiming();
     if (delay != nullptr)
         *delay = timing.Delay;
@@ -357,6 +411,12 @@ GPIBSRQ_EXPORT uint32_t GetLastTimingInformation(uint32_t *delay, uint64_t *coun
 }
 
 GPIBSRQ_EXPORT uint32_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit, uint64_t *turn) {
+    const Entry call;
+    if (!call.Inside) {
+        if (turn != nullptr)
+            *turn = 0;
+        return GPIBResult::SystemError;
+    }
     if (turn == nullptr)
         return GPIBResult::NullArgument;
     *turn = GpibSrq::WaitForBusAccess(delay, otherDelayLimit);
@@ -364,6 +424,9 @@ GPIBSRQ_EXPORT uint32_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimi
 }
 
 GPIBSRQ_EXPORT uint32_t EndBusAccess(uint64_t turn, uint32_t delay, uint64_t counter) {
+    const Entry call;
+    if (!call.Inside)
+        return GPIBResult::SystemError;
     GpibSrq::EndBusAccess(turn, delay, counter);
     return 0;
 }

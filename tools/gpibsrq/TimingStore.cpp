@@ -152,6 +152,14 @@ SlotClaim MayTake(int fd, uint64_t turn) {
 
 class Store {
 public:
+    Store() = default;
+    Store(const Store &) = delete;
+    Store &operator=(const Store &) = delete;
+    ~Store() {
+        if (mFd >= 0)
+            close(mFd);
+    }
+
     BusTiming Read() {
         BusTiming timing;
         if (UnderFlock(LOCK_SH, Platform::MonotonicMicroseconds() + LockWait,
@@ -342,13 +350,20 @@ private:
     BusTiming mLocal;
 };
 
-// Never destroyed: drivers may record a bus access while the process ends.
+// Made at its first use and let go only by FreeStore.
+Store *gStore = nullptr;
+std::once_flag gStoreMade;
 Store &TheStore() {
-    static Store *store = new Store;
-    return *store;
+    std::call_once(gStoreMade, [] { gStore = new Store; });
+    return *gStore;
 }
 
 } // namespace
+
+void FreeStore() {
+    delete gStore;
+    gStore = nullptr;
+}
 
 BusTiming ReadBusTiming() {
     return TheStore().Read();

@@ -37,4 +37,8 @@ uint64_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit);
 // deadline of this thread's WaitForBusAccess of the turn, 3 ms at least.
 void EndBusAccess(uint64_t turn, uint32_t delay, uint64_t end);
 
+// Closes the store's file and frees it: for the library's unload, once no call is inside. Nothing
+// of the store may be used after it.
+void FreeStore();
+
 } // namespace GpibSrq
