@@ -173,6 +173,8 @@ TEST_F(PecosConnectionTest, ServerRestartAndDropReconnectWithLogin) {
     float value = 0;
     EXPECT_CODE(0u, ad->Read(0, value));
     first.reset();
+    const HeldPort held(port);
+    ASSERT_TRUE(held.IsHeld());
 
     ASSERT_CODE(0u, ad->Client()->SetTimeout(nullptr, 1.0)); // one connect per read, sleeping between tries
     for (int attempt = 0; attempt < 2; ++attempt) {

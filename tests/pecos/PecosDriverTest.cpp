@@ -604,6 +604,8 @@ TEST_F(PecosDriverTest, OverVisaTheSameLinesOnASessionPerDriver) {
     EXPECT_EQ(Join({{"AUTH-v:w"}, DashLines, {"MODULATION Modulation Off"}}), simulator.Received(3));
     const unsigned port = simulator.Port();
     first.reset();
+    const HeldPort held(port);
+    ASSERT_TRUE(held.IsHeld());
     // The server is back while the read's session is being refused: the open is tried again.
     std::unique_ptr<PecosSimulator> restarted;
     std::thread restart([&] {
@@ -647,6 +649,16 @@ std::string LockFile(const char *kind, unsigned port) {
     return Platform::NamedMutex::LockFilePath(MakeStreamLockName(server));
 }
 
+// Time, level and name of each record, one a line.
+std::string Trail(const std::vector<Quellin::Record> &records) {
+    std::string trail;
+    for (const Quellin::Record &record : records)
+        trail +=
+            ToStdString(record.Time + L" " + record.Level + L" " + record.Module + L"::" + record.Function) +
+            "\n";
+    return trail;
+}
+
 // The call ends soon after the removal with 0x300000D0 and no connect, login or line goes out after
 // it, also once a lock it waited for is let go, or a server that was away is back; the removal names
 // what stays switched on.
@@ -675,11 +687,14 @@ void RunRemoval(const RemovalRow &row) {
         ASSERT_TRUE(simulator->Control("on " + rule));
     }
     int lock = -1;
+    std::unique_ptr<HeldPort> held;
     if (before == "drop") {
         ASSERT_TRUE(simulator->Control("drop"));
         ASSERT_TRUE(simulator->WaitForClosed(1));
     } else if (before == "away") {
         simulator.reset();
+        held = std::make_unique<HeldPort>(port);
+        ASSERT_TRUE(held->IsHeld());
     } else if (before == "lock" || before == "kept") {
         lock = ::open(LockFile(row.Kind, port).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         ASSERT_EQ(0, ::flock(lock, LOCK_EX));
@@ -696,20 +711,27 @@ void RunRemoval(const RemovalRow &row) {
     std::this_thread::sleep_for(std::chrono::milliseconds(row.Settle));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_CODE(0u, driver.Remove());
+    const double removed = TestSupport::MillisecondsSince(start);
     const size_t atRemoval = simulator ? simulator->Received().size() : 0;
     // What the call waited for comes after the removal: the lock, or the server back.
     if (simulator)
         simulator->Control("unlock");
     if (before == "lock")
         ::close(lock);
-    if (before == "away")
+    if (before == "away") {
         simulator = std::make_unique<PecosSimulator>(std::vector<std::string>{}, port);
+        EXPECT_EQ(port, simulator->Port()) << "the server did not come back";
+    }
+    const double back = TestSupport::MillisecondsSince(start);
     call.join();
     const double took = TestSupport::MillisecondsSince(start);
     if (before == "kept")
         ::close(lock);
+    const std::vector<Quellin::Record> records = capture.Records();
     EXPECT_TRUE(reached);
-    EXPECT_LT(took, 1000) << "the removed driver went on";
+    EXPECT_LT(took, 1000) << "the removed driver went on (removed after " << removed
+                          << " ms, the waits ended after " << back << " ms); the records:\n"
+                          << Trail(records);
     EXPECT_CODE(0x300000D0u, result.load());
     if (before == "away") {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -718,7 +740,6 @@ void RunRemoval(const RemovalRow &row) {
     EXPECT_EQ(atRemoval, simulator->Received().size())
         << "lines after the removal " << JoinTexts(simulator->Received(), "|");
     EXPECT_EQ(0u, other.Count("open")) << "a connect to the other server";
-    const std::vector<Quellin::Record> records = capture.Records();
     const size_t warnings = std::count_if(records.begin(), records.end(), [&](const Quellin::Record &r) {
         return r.Raw.find(L"Detectors left switched on at ") != std::wstring::npos;
     });

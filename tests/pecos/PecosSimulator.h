@@ -3,9 +3,12 @@
 // ("N open", "N < LINE", "N > REPLY", "N cut TEXT", "N drop", "N close"; see tools/pecos-sim).
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -212,6 +215,34 @@ private:
     int mOutput = -1;
     std::string mPending;
     unsigned mPort = 0;
+};
+
+// Keeps the port of a server that is away from other processes, which would otherwise take it (as a
+// connection's local port, say) before the server comes back: bound, not listening, so that a
+// connect is refused as with no server, while a simulator started on the port still listens there.
+class HeldPort {
+public:
+    explicit HeldPort(unsigned port) : mFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        const int on = 1;
+        ::setsockopt(mFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        mbHeld = ::bind(mFd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    }
+    ~HeldPort() {
+        if (mFd >= 0)
+            ::close(mFd);
+    }
+    HeldPort(const HeldPort &) = delete;
+    HeldPort &operator=(const HeldPort &) = delete;
+
+    bool IsHeld() const { return mbHeld; }
+
+private:
+    int mFd;
+    bool mbHeld = false;
 };
 
 } // namespace PecosTest
