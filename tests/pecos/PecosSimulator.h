@@ -164,14 +164,16 @@ private:
             ::close(in[1]);
             return;
         }
+        // Made before the fork: the child of a process with other threads must not allocate (an
+        // allocator lock held by one of them at the fork is never let go there).
+        std::vector<char *> args;
+        for (const auto &a : argv)
+            args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
         mPid = ::fork();
         if (mPid == 0) {
             ::dup2(in[0], 0);
             ::dup2(out[1], 1);
-            std::vector<char *> args;
-            for (const auto &a : argv)
-                args.push_back(const_cast<char *>(a.c_str()));
-            args.push_back(nullptr);
             ::execv(args[0], args.data());
             ::_exit(127);
         }

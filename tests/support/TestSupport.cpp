@@ -151,15 +151,17 @@ ProcessResult RunProcess(const std::vector<std::string> &argv, const std::string
         close(in[1]);
         return result;
     }
+    // Made before the fork: the child of a process with other threads must not allocate (an
+    // allocator lock held by one of them at the fork is never let go there).
+    std::vector<char *> args;
+    for (const auto &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(out[1], 2);
-        std::vector<char *> args;
-        for (const auto &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
     }
