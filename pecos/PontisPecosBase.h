@@ -125,8 +125,10 @@ public:
                          uint32_t *pdwRead) override;
     // The VISA resource and the TCP server and port of the PECOS server.
     DWORD DefaultStreamConfiguration(HostWindow hWnd) override;
-    // A connect in progress gives up once the host removed the driver.
-    bool ConnectAbandoned() const override { return this->IsRemoved(); }
+    // Each connect try passes the removal mark: none starts after the removal, and the removal waits
+    // for the one in progress.
+    bool BeginConnectTry() override { return this->BeginOutput(); }
+    void EndConnectTry() override { this->EndOutput(); }
     // The stream's, unless the host removed the driver: NoDriverForDeviceID, and nothing is written
     // or connected.
     DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) override;

@@ -91,7 +91,7 @@ struct WxRecordsCloser {
     WxRecordsCloser &operator=(const WxRecordsCloser &) = delete;
     // A change of target takes microseconds; the bound only keeps a stopped thread from holding up
     // the exit.
-    ~WxRecordsCloser() { gWxRecords.Close(100000); }
+    ~WxRecordsCloser() { gWxRecords.Close(200); } // 100 yields, then about 100 ms
 };
 
 void SetCallLogTarget() {

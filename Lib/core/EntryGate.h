@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 class EntryGate {
@@ -17,16 +18,22 @@ public:
     }
     void Leave() { --mInside; }
     bool IsClosed() const { return mbClosed; }
-    // Closes the gate and waits for the entries inside, at most nTurns yields (0: until they left);
-    // true once none is inside.
+    // Closes the gate and waits for the entries inside, at most nTurns turns (0: until they left);
+    // true once none is inside. The first turns yield, later ones sleep a millisecond: an entry may
+    // last a while (a connect).
     bool Close(unsigned long nTurns = 0) {
         mbClosed = true;
-        for (unsigned long turn = 0; mInside.load() != 0 && (nTurns == 0 || turn < nTurns); ++turn)
-            std::this_thread::yield();
+        for (unsigned long turn = 0; mInside.load() != 0 && (nTurns == 0 || turn < nTurns); ++turn) {
+            if (turn < YieldingTurns)
+                std::this_thread::yield();
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         return mInside.load() == 0;
     }
 
 private:
+    static constexpr unsigned long YieldingTurns = 100;
     std::atomic<int> mInside{0};
     std::atomic<bool> mbClosed{false};
 };

@@ -186,6 +186,14 @@ void FinishFork(bool child) {
         }
         state->lock.unlock();
     }
+    if (child) {
+        // The child frees nothing: not every allocator is safe across fork() (AddressSanitizer's is
+        // not), and a lock that another thread of the parent held there is never let go here. The
+        // references the list held stay with the child, which mostly runs another program anyway.
+        new (&t.forking) std::vector<std::shared_ptr<Shared>>();
+        t.lock.unlock();
+        return;
+    }
     std::vector<std::shared_ptr<Shared>> done;
     done.swap(t.forking);
     t.lock.unlock();

@@ -44,12 +44,33 @@ public:
     DeviceStreamConfigurationManager &GetConfigurationManager() { return mConfigurationManager; }
     const DeviceStreamConfigurationManager &GetConfigurationManager() const { return mConfigurationManager; }
 
-    // True once whoever owns the client has given it up (the host removed its driver): a stream
-    // that is connecting for it stops trying.
-    virtual bool ConnectAbandoned() const { return false; }
+    // A stream that connects for the client passes here before each try (ConnectTry): false once
+    // whoever owns the client has given it up (the host removed its driver), and the stream stops
+    // trying; true holds that giving up back until EndConnectTry, so that no connect starts after it.
+    virtual bool BeginConnectTry() { return true; }
+    virtual void EndConnectTry() {}
 
 protected:
     DeviceStreamConfigurationManager mConfigurationManager;
+};
+
+// One connect try of a stream for a client (none: always let in).
+class ConnectTry {
+public:
+    explicit ConnectTry(DeviceStreamClient *client)
+        : mClient(client), mbLetIn(client == nullptr || client->BeginConnectTry()) {}
+    ~ConnectTry() {
+        if (mClient != nullptr && mbLetIn)
+            mClient->EndConnectTry();
+    }
+    ConnectTry(const ConnectTry &) = delete;
+    ConnectTry &operator=(const ConnectTry &) = delete;
+
+    bool IsLetIn() const { return mbLetIn; }
+
+private:
+    DeviceStreamClient *mClient;
+    const bool mbLetIn;
 };
 
 // Forwards the stream operations to an embedded stream of type E; without one they return

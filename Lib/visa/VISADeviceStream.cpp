@@ -240,7 +240,7 @@ DWORD VISADeviceStream::Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamCon
                                                             : 0);
         mVisa.SetUnchunkedRead(visa->GetUnchunkedRead());
         if (visa->GetTryHiSLIP())
-            TryHiSLIPConnect(hWnd, sResource);
+            TryHiSLIPConnect(hWnd, sResource, clientEntry);
         result = 0;
         if (!mVisa.GetSession().IsOpen()) {
             mVisa.SetResourceName(sResource);
@@ -262,8 +262,7 @@ DWORD VISADeviceStream::Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamCon
     return result;
 }
 
-DWORD VISADeviceStream::OpenRetryingRefused(const std::string &sResourceName,
-                                            const DeviceStreamClient *client) {
+DWORD VISADeviceStream::OpenRetryingRefused(const std::string &sResourceName, DeviceStreamClient *client) {
     // A socket resource whose server refuses (it restarts, say) is tried again until the stream's
     // time-out, as the TCP stream does, with a pause between the tries that sleeps, unless the
     // client gave up.
@@ -273,10 +272,14 @@ DWORD VISADeviceStream::OpenRetryingRefused(const std::string &sResourceName,
     const uint32_t start = timer.GetMilliseconds();
     for (;;) {
         mParameters.Delayer.WaitRemainingDelay();
-        // Asked before every try, the first one too.
-        if (client != nullptr && client->ConnectAbandoned())
-            return StreamResult::StreamNotConnected;
-        const DWORD result = mVisa.Open(OpenTimeout);
+        DWORD result = 0;
+        {
+            // Every try passes the client, the first one too.
+            const ConnectTry attempt(client);
+            if (!attempt.IsLetIn())
+                return StreamResult::StreamNotConnected;
+            result = mVisa.Open(OpenTimeout);
+        }
         mParameters.Delayer.StoreLastCommunicationTime();
         const uint32_t remaining = timer.RemainingTime(start, timeout);
         if (!bSocket || result != VisaStatusCode(VI_ERROR_RSRC_NFOUND) || remaining == 0)
@@ -285,7 +288,8 @@ DWORD VISADeviceStream::OpenRetryingRefused(const std::string &sResourceName,
     }
 }
 
-DWORD VISADeviceStream::TryHiSLIPConnect(HostWindow, const std::string &sResourceName) {
+DWORD VISADeviceStream::TryHiSLIPConnect(HostWindow, const std::string &sResourceName,
+                                         DeviceStreamClient *client) {
     const std::string sHiSLIP = MakeHiSLIPResourceName(VISAIdentifier(sResourceName));
     if (sHiSLIP.empty())
         return 0;
@@ -294,7 +298,13 @@ DWORD VISADeviceStream::TryHiSLIPConnect(HostWindow, const std::string &sResourc
         return 0;
     mVisa.SetResourceName(sHiSLIP);
     mParameters.Delayer.WaitRemainingDelay();
-    const DWORD result = mVisa.Open(HiSLIPOpenTimeout);
+    DWORD result = 0;
+    {
+        const ConnectTry attempt(client);
+        if (!attempt.IsLetIn())
+            return StreamResult::StreamNotConnected;
+        result = mVisa.Open(HiSLIPOpenTimeout);
+    }
     mParameters.Delayer.StoreLastCommunicationTime();
     if ((result != 0 || !mVisa.GetSession().IsOpen()) && !IsLibraryFailure(result))
         StoreHiSLIPResult(key, false);

@@ -127,10 +127,10 @@ public:
     static void StoreHiSLIPResult(const HiSLIPIdentifier &key, bool bValue);
 
 private:
-    DWORD TryHiSLIPConnect(HostWindow hWnd, const std::string &sResourceName);
+    DWORD TryHiSLIPConnect(HostWindow hWnd, const std::string &sResourceName, DeviceStreamClient *client);
     // Opens the configured resource; a socket resource that is refused is tried again until the
     // stream's time-out.
-    DWORD OpenRetryingRefused(const std::string &sResourceName, const DeviceStreamClient *client);
+    DWORD OpenRetryingRefused(const std::string &sResourceName, DeviceStreamClient *client);
 
     Visa mVisa;
 };

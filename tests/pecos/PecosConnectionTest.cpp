@@ -173,8 +173,10 @@ TEST_F(PecosConnectionTest, ServerRestartAndDropReconnectWithLogin) {
     float value = 0;
     EXPECT_CODE(0u, ad->Read(0, value));
     first.reset();
-    const HeldPort held(port);
-    ASSERT_TRUE(held.IsHeld());
+    PecosSimulator second({"--require-enable", "--value", "D1=2.5", "--on", "D1 delay=60", "--on",
+                           "@auth delay=20 reply=9.75", "--away"},
+                          port);
+    ASSERT_EQ(port, second.Port());
 
     ASSERT_CODE(0u, ad->Client()->SetTimeout(nullptr, 1.0)); // one connect per read, sleeping between tries
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -187,10 +189,7 @@ TEST_F(PecosConnectionTest, ServerRestartAndDropReconnectWithLogin) {
         EXPECT_CODE(EthernetNotConnected, eut->Event(41, 0.0));
     }
 
-    PecosSimulator second(
-        {"--require-enable", "--value", "D1=2.5", "--on", "D1 delay=60", "--on", "@auth delay=20 reply=9.75"},
-        port);
-    ASSERT_EQ(port, second.Port());
+    ASSERT_TRUE(second.Control("listen"));
     EXPECT_CODE(0u, ad->Read(0, value));
     EXPECT_FLOAT_EQ(2.5f, value);
     EXPECT_CODE(0u, eut->Event(41, 0.0));

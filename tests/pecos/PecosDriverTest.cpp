@@ -604,13 +604,13 @@ TEST_F(PecosDriverTest, OverVisaTheSameLinesOnASessionPerDriver) {
     EXPECT_EQ(Join({{"AUTH-v:w"}, DashLines, {"MODULATION Modulation Off"}}), simulator.Received(3));
     const unsigned port = simulator.Port();
     first.reset();
-    const HeldPort held(port);
-    ASSERT_TRUE(held.IsHeld());
     // The server is back while the read's session is being refused: the open is tried again.
-    std::unique_ptr<PecosSimulator> restarted;
+    auto restarted =
+        std::make_unique<PecosSimulator>(Lines{"--require-enable", "--value", "D1=3.5", "--away"}, port);
+    ASSERT_EQ(port, restarted->Port());
     std::thread restart([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        restarted = std::make_unique<PecosSimulator>(Lines{"--require-enable", "--value", "D1=3.5"}, port);
+        EXPECT_TRUE(restarted->Control("listen"));
     });
     EXPECT_CODE(0u, ad.Read(0, value));
     restart.join();
@@ -687,14 +687,14 @@ void RunRemoval(const RemovalRow &row) {
         ASSERT_TRUE(simulator->Control("on " + rule));
     }
     int lock = -1;
-    std::unique_ptr<HeldPort> held;
     if (before == "drop") {
         ASSERT_TRUE(simulator->Control("drop"));
         ASSERT_TRUE(simulator->WaitForClosed(1));
     } else if (before == "away") {
+        // Back on the same port once told to listen: started now, before the call's thread.
         simulator.reset();
-        held = std::make_unique<HeldPort>(port);
-        ASSERT_TRUE(held->IsHeld());
+        simulator = std::make_unique<PecosSimulator>(std::vector<std::string>{"--away"}, port);
+        ASSERT_EQ(port, simulator->Port());
     } else if (before == "lock" || before == "kept") {
         lock = ::open(LockFile(row.Kind, port).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         ASSERT_EQ(0, ::flock(lock, LOCK_EX));
@@ -712,16 +712,11 @@ void RunRemoval(const RemovalRow &row) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_CODE(0u, driver.Remove());
     const double removed = TestSupport::MillisecondsSince(start);
-    const size_t atRemoval = simulator ? simulator->Received().size() : 0;
+    const size_t atRemoval = simulator->Received().size();
     // What the call waited for comes after the removal: the lock, or the server back.
-    if (simulator)
-        simulator->Control("unlock");
+    EXPECT_TRUE(simulator->Control(before == "away" ? "listen" : "unlock"));
     if (before == "lock")
         ::close(lock);
-    if (before == "away") {
-        simulator = std::make_unique<PecosSimulator>(std::vector<std::string>{}, port);
-        EXPECT_EQ(port, simulator->Port()) << "the server did not come back";
-    }
     const double back = TestSupport::MillisecondsSince(start);
     call.join();
     const double took = TestSupport::MillisecondsSince(start);

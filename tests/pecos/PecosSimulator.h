@@ -3,12 +3,9 @@
 // ("N open", "N < LINE", "N > REPLY", "N cut TEXT", "N drop", "N close"; see tools/pecos-sim).
 #pragma once
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,7 +29,8 @@ struct SimulatorEvent {
 
 class PecosSimulator {
 public:
-    // options are the simulator's own (--value, --on, --strict ...); port 0 picks a free port.
+    // options are the simulator's own (--value, --on, --strict, --away ...); port 0 picks a free port.
+    // Started before the threads that use it: its fork then meets no lock held by them.
     explicit PecosSimulator(const std::vector<std::string> &options = {}, unsigned port = 0) {
         const std::string program = TestSupport::RunnerEnv("KORVALIS_PECOS_SIMULATOR");
         std::vector<std::string> argv{program, "--port", std::to_string(port), "--quiet", "--control",
@@ -42,7 +40,7 @@ public:
         const std::string first = ReadLine(std::chrono::seconds(10));
         std::istringstream in(first);
         std::string word, address;
-        if (in >> word >> address >> mPort && word == "listening")
+        if (in >> word >> address >> mPort && (word == "listening" || word == "away"))
             return;
         mPort = 0;
     }
@@ -217,34 +215,6 @@ private:
     int mOutput = -1;
     std::string mPending;
     unsigned mPort = 0;
-};
-
-// Keeps the port of a server that is away from other processes, which would otherwise take it (as a
-// connection's local port, say) before the server comes back: bound, not listening, so that a
-// connect is refused as with no server, while a simulator started on the port still listens there.
-class HeldPort {
-public:
-    explicit HeldPort(unsigned port) : mFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        const int on = 1;
-        ::setsockopt(mFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        mbHeld = ::bind(mFd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    }
-    ~HeldPort() {
-        if (mFd >= 0)
-            ::close(mFd);
-    }
-    HeldPort(const HeldPort &) = delete;
-    HeldPort &operator=(const HeldPort &) = delete;
-
-    bool IsHeld() const { return mbHeld; }
-
-private:
-    int mFd;
-    bool mbHeld = false;
 };
 
 } // namespace PecosTest

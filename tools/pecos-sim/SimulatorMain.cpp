@@ -115,6 +115,7 @@ private:
 
 Scheduler gScheduler;
 std::atomic<int> gListener{-1};
+std::atomic<int> gAway{-1}; // the bound socket of --away until "listen"
 
 // The server goes away: no connection is accepted any more and every open one is closed.
 void StopServing();
@@ -300,7 +301,9 @@ bool IsLoopback(const in_addr &address) {
     return (ntohl(address.s_addr) >> 24) == 127;
 }
 
-int Listen(const std::string &bindAddress, unsigned port, unsigned &boundPort) {
+// The loopback socket bound to the port (0: a free one), listening unless away: an away server's
+// port stays its own while connects to it are refused.
+int Listen(const std::string &bindAddress, unsigned port, unsigned &boundPort, bool away) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -313,7 +316,8 @@ int Listen(const std::string &bindAddress, unsigned port, unsigned &boundPort) {
         return -1;
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        (!away && ::listen(fd, 16) != 0)) {
         std::fprintf(stderr, "pecos-simulator: cannot listen on %s:%u: %s\n", bindAddress.c_str(), port,
                      std::strerror(errno));
         ::close(fd);
@@ -369,6 +373,16 @@ bool SetValue(const std::string &assignment, char separator) {
     return true;
 }
 
+// An away server starts to accept on its port.
+bool ListenAfterAway() {
+    const int held = gAway.exchange(-1);
+    if (held < 0 || ::listen(held, 16) != 0)
+        return false;
+    gListener = held;
+    std::thread(AcceptLoop, held).detach();
+    return true;
+}
+
 // One control command; false ends the simulator.
 bool Control(const std::string &line) {
     const std::string verb = line.substr(0, line.find(' '));
@@ -390,6 +404,8 @@ bool Control(const std::string &line) {
         Connection::DropAll(verb == "reset");
     else if (verb == "unlock")
         ReleaseLocks();
+    else if (verb == "listen")
+        ok = ListenAfterAway();
     else if (verb != "sync" && !verb.empty())
         ok = false;
     Say(ok ? "ok" : "error " + line);
@@ -400,7 +416,7 @@ constexpr const char *Synopsis =
     "usage: pecos-simulator [--port N] [--bind 127.x.x.x] [--log FILE] [--quiet] [--control]\n"
     "                       [--idn TEXT] [--value NAME=TEXT]... [--on RULE]... [--strict] "
     "[--require-enable]\n"
-    "                       [--login USER:PASSWORD]\n"
+    "                       [--login USER:PASSWORD] [--away]\n"
     "       pecos-simulator --help\n";
 
 void PrintUsage() {
@@ -419,6 +435,8 @@ void PrintUsage() {
         "answer. --strict: unknown detectors answer \"Failure\"; --require-enable: detectors answer\n"
         "\"Failure\" until enabled and activated. --login: after a login line other than\n"
         "AUTH-USER:PASSWORD, a connection's lines are logged but neither answered nor acted on.\n"
+        "--away: the port is bound but refuses connects (\"away ADDRESS PORT\" in place of \"listening\")\n"
+        "until the control command listen.\n"
         "--on RULE: MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [lock=PATH] [drop | reset | stop |\n"
         "  silent | failure | reply=TEXT]; drop closes the connection, reset resets it, stop closes\n"
         "  every connection and listens no more; lock takes the file lock of PATH before the answer\n"
@@ -426,8 +444,9 @@ void PrintUsage() {
         "  rules are tried first (numbers up to %lu).\n"
         "--control: commands on standard input, each answered \"ok\" or \"error TEXT\"; ends when it "
         "closes:\n"
-        "  on RULE | clear | value NAME TEXT | idn TEXT | drop | reset | unlock | sync | quit (drop\n"
-        "  closes every connection, reset resets every one, unlock lets go of the rules' file locks)\n"
+        "  on RULE | clear | value NAME TEXT | idn TEXT | drop | reset | unlock | listen | sync | quit\n"
+        "  (drop closes every connection, reset resets every one, unlock lets go of the rules' file\n"
+        "  locks, listen ends --away)\n"
         "Exit status: 0, 1 when it cannot listen or open the log, 2 for a usage error.\n",
         PecosSim::LargestRuleNumber);
 }
@@ -442,6 +461,7 @@ int main(int argc, char **argv) {
     unsigned port = 15444;
     std::string bindAddress = "127.0.0.1";
     bool control = false;
+    bool away = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -465,6 +485,8 @@ int main(int argc, char **argv) {
             gQuiet = true;
         } else if (option == "--control") {
             control = true;
+        } else if (option == "--away") {
+            away = true;
         } else if (option == "--idn" && hasValue) {
             gBehaviour.SetIdentification(PecosSim::Unescape(argv[++i]));
         } else if (option == "--value" && hasValue) {
@@ -498,12 +520,17 @@ int main(int argc, char **argv) {
     if (!control)
         ::pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     unsigned boundPort = 0;
-    const int listener = Listen(bindAddress, port, boundPort);
+    const int listener = Listen(bindAddress, port, boundPort, away);
     if (listener < 0)
         return 1;
-    Say("listening " + bindAddress + " " + std::to_string(boundPort));
-    gListener = listener;
-    std::thread(AcceptLoop, listener).detach();
+    if (away) {
+        gAway = listener;
+        Say("away " + bindAddress + " " + std::to_string(boundPort));
+    } else {
+        Say("listening " + bindAddress + " " + std::to_string(boundPort));
+        gListener = listener;
+        std::thread(AcceptLoop, listener).detach();
+    }
 
     if (control) {
         std::string line;

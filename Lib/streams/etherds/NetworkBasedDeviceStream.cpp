@@ -267,9 +267,13 @@ DWORD NetworkBasedDeviceStream::InternalConnect(HostWindow hWnd) {
         // A refused connection is tried again until the time-out has passed, with a pause between
         // that sleeps: a host waiting on a stopped server holds no processor core. A client that
         // gave up ends the tries.
-        while (!connected && mTimer.ElapsedSince(start) < timeout &&
-               (mConnectingClient == nullptr || !mConnectingClient->ConnectAbandoned())) {
-            client->Connect(*address, true);
+        while (!connected && mTimer.ElapsedSince(start) < timeout) {
+            {
+                const ConnectTry attempt(mConnectingClient);
+                if (!attempt.IsLetIn())
+                    break;
+                client->Connect(*address, true);
+            }
             mParameters.Delayer.StoreLastCommunicationTime();
             connected = client->IsConnected();
             const uint32_t remaining = mTimer.RemainingTime(start, timeout);

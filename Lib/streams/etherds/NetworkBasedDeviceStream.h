@@ -110,7 +110,7 @@ protected:
     wxSocketBase *mSocket = nullptr;
     bool mbConnectOnWrite = false;
     // The client whose Connect runs: its connect tries end once it gave up.
-    const DeviceStreamClient *mConnectingClient = nullptr;
+    DeviceStreamClient *mConnectingClient = nullptr;
     std::shared_ptr<DeviceStreamConfiguration> mConfiguration;
     std::string msKindId;
     std::string msPendingInput;
