@@ -35,7 +35,8 @@ namespace {
 constexpr int WatchTimeOutCode = 8; // T30ms: how long a stop may wait for a quiet watch
 constexpr auto ErrorPause = std::chrono::milliseconds(30);
 constexpr auto UnloadWait = std::chrono::seconds(5);
-constexpr unsigned char RequestBit = 0x40; // RQS in a serial-poll status byte
+constexpr unsigned long UnloadWaitTurns = 5100; // of EntryGate::Close: about 5 s
+constexpr unsigned char RequestBit = 0x40;      // RQS in a serial-poll status byte
 
 struct Gpib32 {
     Platform::DynamicLibrary Module;
@@ -230,18 +231,14 @@ void StopAll() {
 // an unload leaves nothing behind. A call or thread that stays keeps everything as it is.
 struct FreeAtUnload {
     ~FreeAtUnload() {
-        const auto deadline = std::chrono::steady_clock::now() + UnloadWait;
-        while (!gCalls.Close(1)) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        if (!gCalls.Close(UnloadWaitTurns))
+            return;
         if (gState != nullptr) {
             StopAll();
             State &state = *gState;
             {
                 std::unique_lock<std::mutex> guard(state.ThreadsLock);
-                if (!state.ThreadsDone.wait_until(guard, deadline, [&] { return state.RunningThreads == 0; }))
+                if (!state.ThreadsDone.wait_for(guard, UnloadWait, [&] { return state.RunningThreads == 0; }))
                     return;
             }
             state.Library.Module.Unload();
