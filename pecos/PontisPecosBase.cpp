@@ -307,20 +307,15 @@ DWORD PontisPecosBase<B>::WriteSessionLine(HostWindow hWnd, const std::string &s
 }
 
 template <typename B> void PontisPecosBase<B>::PauseUnlessRemoved(uint32_t milliseconds) {
-    // Sleeps in slices, so that a removal is noticed soon whatever the pause; only the last slice
-    // waits precisely.
-    constexpr uint32_t Slice = 50; // ms
+    // Sleeps until a millisecond before the end, which the removal cuts short; the last millisecond
+    // is waited precisely.
     const uint64_t end = this->mTiming.ReadCounter() + MillisecondsToMicroseconds(milliseconds);
-    while (!this->IsRemoved()) {
-        const uint64_t now = this->mTiming.ReadCounter();
-        if (now >= end)
-            break;
-        if (end - now <= MillisecondsToMicroseconds(Slice + 1)) {
-            this->mTiming.WaitPrecise(end - now);
-            break;
-        }
-        this->mTiming.Sleep(Slice);
-    }
+    if (milliseconds > 1 && !this->GetRemoval().SleepUntil(Platform::CancelSignal::Clock::now() +
+                                                           std::chrono::milliseconds(milliseconds - 1)))
+        return;
+    const uint64_t now = this->mTiming.ReadCounter();
+    if (now < end && !this->IsRemoved())
+        this->mTiming.WaitPrecise(end - now);
 }
 
 template <typename B>

@@ -165,8 +165,7 @@ protected:
     // after a reconnect the line is not sent when restored() says that the restore sent it.
     DWORD WriteSessionLine(HostWindow hWnd, const std::string &sLine,
                            const std::function<void()> &beforeWrite, const std::function<bool()> &restored);
-    // Waits the milliseconds, ending early once the host removed the driver. It sleeps in slices
-    // and polls only its last millisecond.
+    // Waits the milliseconds, ending early once the host removed the driver.
     void PauseUnlessRemoved(uint32_t milliseconds);
     // After an InitDevice that failed with the code: unless that was a lock time-out, what the
     // session switched on is switched off over the connection of a live session that is still

@@ -38,6 +38,7 @@ DeviceDriverBase::DeviceDriverBase() = default;
 DeviceDriverBase::~DeviceDriverBase() = default;
 
 void DeviceDriverBase::MarkRemoved() {
+    mRemoval.Cancel();
     mOutputGate.Close();
 }
 

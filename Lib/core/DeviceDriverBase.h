@@ -27,6 +27,7 @@
 #include "core/StorableMembers.h"
 #include "core/Timing.h"
 #include "core/Version.h"
+#include "platform/Cancel.h"
 #include "platform/HostTypes.h"
 
 class ProgramSettingsDatabase;
@@ -136,10 +137,12 @@ public:
     const clsInformationItems &GetInformationItems() const { return mInformationItems; }
     const ITestData &GetTestData() const { return mTestData; }
 
-    // Set by the driver table when the host removed the driver; a call still running on another
-    // thread may end its work early once it is set. Waits for the outputs that passed BeginOutput
+    // Set by the driver table when the host removed the driver: fires the removal, which ends every
+    // wait of the driver's calls in progress, then waits for the outputs that passed BeginOutput
     // before, so that none reaches a device once it returned.
     void MarkRemoved();
+    // The removal as a cancel; the exports make it the calling thread's for each call.
+    Platform::CancelSignal &GetRemoval() { return mRemoval; }
     bool IsRemoved() const { return mOutputGate.IsClosed(); }
     // A write to a device passes here: false once the driver is removed; true holds a removal back
     // until EndOutput.
@@ -171,6 +174,7 @@ private:
     bool mbQueuedWarningsSupported = false;
     Version mKorvalisVersion;
     EntryGate mOutputGate; // closed by the removal; writes in progress pass it
+    Platform::CancelSignal mRemoval;
 };
 
 // Seconds as milliseconds, saturating at the int range.

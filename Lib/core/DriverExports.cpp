@@ -48,6 +48,8 @@ uint32_t CallDriver(HostWindow hWnd, DeviceIDType id, bool fetchWarning, const C
         return static_cast<uint32_t>(ResultCode::NoDriverForDeviceID);
     if (ranDriver != nullptr)
         *ranDriver = true;
+    // Every wait of the call hears the driver's removal.
+    const Platform::CancelScope removal(&driver->GetRemoval());
     try {
         DWORD result = call(*driver);
         // A call that the removal cut short answers for the removal, whatever step it was in.
