@@ -201,8 +201,13 @@ TEST(PluginExit, AHostThatExitsDuringACallEndsCleanly) {
         for (std::thread &run : runs)
             run.join();
     }
-    for (size_t run = 0; run < results.size(); ++run)
+    for (size_t run = 0; run < results.size(); ++run) {
         EXPECT_TRUE(results[run].Signal == 0 && results[run].ExitCode == 0)
             << "run " << run << ": signal " << results[run].Signal << "\n"
             << results[run].Output;
+        EXPECT_NE(std::string::npos,
+                  results[run].Output.find("[ RUN      ] PluginExitChild.ExitsWhileAThreadCalls"))
+            << "run " << run << " ran no child:\n"
+            << results[run].Output;
+    }
 }
