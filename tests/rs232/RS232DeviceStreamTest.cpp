@@ -12,6 +12,7 @@
 #include <cstring>
 #include <csignal>
 #include <future>
+#include <map>
 #include <thread>
 
 #include "core/ProgramSettingsDatabase.h"
@@ -447,18 +448,15 @@ TEST_F(RS232DeviceStreamTest, TheLegacyCopiesCarryTheTenValues) {
     EXPECT_EQ("RS232:COM4", stream.GetIdentifier());
 }
 
-// Without the language library only the codes whose texts it holds read its load failure: every
-// other code that an exchange answers keeps the text of the stream or of the framework.
+// Without the language library only the port's own codes read its load failure.
 TEST_F(RS232DeviceStreamTest, WithoutTheLanguageLibraryEveryCodeKeepsItsText) {
     ASSERT_TRUE(StandIns::LanguageLibraryMissing::ReallyMissing()) << "the language library is loadable";
     auto driver = Driver(false);
-    const std::pair<DWORD, const char *> texts[] = {
-        {0x300001A2, "The device kept sending after an answer was lost: the command was not sent."},
-        {0x3000012E, "The device did not send the complete response within the time-out."},
-        {0x30001F46, "Could not set value in device"},
-        {1117, "The serial device on COM9 failed or its far end hung up."},
-        {0x3000012F, "Can not load TovikLang.dll"}};
-    for (const auto &[code, expected] : texts) {
+    for (const auto &[code, expected] : std::map<DWORD, std::string>{
+             {0x300001A2, "The device kept sending after an answer was lost: the command was not sent."},
+             {0x3000012E, "The device did not send the complete response within the time-out."},
+             {0x30001F46, "Could not set value in device"},
+             {0x3000012F, "Can not load TovikLang.dll"}}) {
         char text[200] = "";
         uint32_t length = 0;
         EXPECT_EQ(0u, driver->GetErrorString(nullptr, code, text, sizeof text, &length));
