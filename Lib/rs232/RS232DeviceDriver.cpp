@@ -354,6 +354,13 @@ std::string RS232DeviceDriver::LanguageErrorText(DWORD dwCode, int nCOMPort) {
     if (dwCode == Platform::SerialError::IoDevice)
         return FormatString("The serial device on COM%d failed or its far end hung up.", nCOMPort);
     clsTovikLng language(LanguageBase);
+    // Without the library its load failure stands only for the codes whose texts it holds: a code
+    // that every stream shares keeps the stream's own text, any other goes on to the framework's.
+    if (language.Load() != 0) {
+        if (const char *sShared = StreamResult::SharedText(dwCode))
+            return sShared;
+        return RS232Result::HasPortText(dwCode) ? TovikLangLoadFailureText : std::string();
+    }
     return language.getText(dwCode, language.getText(PortTextId, FormatValue<int>(nCOMPort, "%i")));
 }
 

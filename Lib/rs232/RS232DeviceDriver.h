@@ -52,7 +52,8 @@ public:
     virtual DWORD GetErrorString(HostWindow hWnd, DWORD dwCode, char *pBuffer, uint32_t dwSize,
                                  uint32_t *pdwLength);
     // The language library's text of the code with the port text of the port; the hang-up's
-    // (1117) is the driver's own.
+    // (1117) is the driver's own. Without the library: the load failure text for a code of
+    // RS232Result::HasPortText, a shared stream code's own text, else none.
     static std::string LanguageErrorText(DWORD dwCode, int nCOMPort);
 
     DWORD ClearInBuffer();

@@ -117,8 +117,7 @@ bool RS232DeviceStreamConfiguration::IsValid() {
 }
 
 std::string RS232DeviceStreamConfiguration::GetErrorText(DWORD dwCode) {
-    const bool bOwn = (dwCode >= RS232Result::PortNotOpen && dwCode <= RS232Result::PortAccessDenied) ||
-                      dwCode == RS232Result::NoRunTimeData || dwCode == Platform::SerialError::IoDevice;
+    const bool bOwn = RS232Result::HasPortText(dwCode) || dwCode == Platform::SerialError::IoDevice;
     return bOwn ? RS232DeviceDriver::LanguageErrorText(dwCode, mnCOMPort) : std::string();
 }
 

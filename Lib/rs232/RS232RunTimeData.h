@@ -23,6 +23,12 @@ constexpr DWORD NotAllBytesWritten = 0x3000012D;
 constexpr DWORD PortNotFound = 0x3000012F;
 constexpr DWORD PortAccessDenied = 0x30000130;
 constexpr DWORD NoRunTimeData = 0x30000137;
+
+// The codes whose texts the language library holds with the port's name: the own ones and the
+// read time-out.
+constexpr bool HasPortText(DWORD code) {
+    return (code >= PortNotOpen && code <= PortAccessDenied) || code == NoRunTimeData;
+}
 } // namespace RS232Result
 
 // A Windows error number as a result: 2 the port is missing, 5 and 183 it is in use or denied;

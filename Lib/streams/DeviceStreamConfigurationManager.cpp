@@ -232,6 +232,11 @@ DWORD DeviceStreamConfigurationManager::GetErrorString(HostWindow, DWORD dwCode,
         }
         if (sText.empty() && StreamResult::SharedText(dwCode) != nullptr)
             sText = StreamResult::SharedText(dwCode);
+        // A code of another kind, met at a session of a kind selected before (or raised by a
+        // layer that kind shares), takes that kind's text.
+        for (auto entry = mConfigurations.begin(); sText.empty() && entry != mConfigurations.end(); ++entry)
+            if (entry->second != selected)
+                sText = entry->second->GetErrorText(dwCode);
         break;
     }
     }

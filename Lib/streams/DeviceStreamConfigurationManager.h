@@ -86,7 +86,8 @@ public:
     void KeepSettingsUntilStored();
     // Texts of 0x30001F40-0x30001F44 and 0x30001F46; while a configuration is selected VISA's texts
     // (a VISA session of library preference 1) and the selected kind's own; then the plain texts of
-    // the shared stream codes. Written only when no text was written yet. 0.
+    // the shared stream codes; then the texts of the other kinds the driver supports. Written only
+    // when no text was written yet. 0.
     virtual DWORD GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuffer, uint32_t dwBufferSize,
                                  uint32_t *pdwRead);
     virtual DWORD SetGPIBConfiguration(const NI488GPIBConfiguration &configuration);

@@ -25,6 +25,7 @@
 #include "gpib/GPIBResultCodes.h"
 #include "gpib/GpibStandIns.h"
 #include "platform/Clock.h"
+#include "support/ChildProcessTest.h"
 
 namespace {
 
@@ -443,10 +444,8 @@ TEST(GpibSrqLibraryAlone, MissingGpib32LibraryGivesItsCode) {
 
 // Runs only as a child of the test below: writes when told, first without a delay of its own,
 // then, a while later, with 200 ms; reports when each write began and the first one ended.
-TEST_F(GpibSrqProcessesTest, ChildWritesWhenTold) {
+CHILD_TEST_F(GpibSrqProcessesTest, ChildWritesWhenTold, "KORVALIS_GPIB_CHILD") {
     const std::string folder = ChildFolder();
-    if (folder.empty())
-        GTEST_SKIP() << "runs as a child process only";
     TestSupport::ScopedEnv locks("KORVALIS_LOCK_DIR", folder + "/locks");
     AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
     NI488GPIB gpib(0, 5, 0);
@@ -497,10 +496,8 @@ TEST_F(GpibSrqProcessesTest, TwoProcessesKeepTheBusGapBetweenThem) {
 
 // Runs only as a child of the test below: sends with the Wait BusGap once told to, then reports
 // when the stand-in saw each write.
-TEST_F(GpibSrqProcessesTest, ChildSendsWithItsWait) {
+CHILD_TEST_F(GpibSrqProcessesTest, ChildSendsWithItsWait, "KORVALIS_GPIB_CHILD") {
     const std::string folder = ChildFolder();
-    if (folder.empty())
-        GTEST_SKIP() << "runs as a child process only";
     std::string name;
     size_t sends = 0;
     std::cin >> name >> sends;
@@ -558,10 +555,8 @@ TEST_F(GpibSrqProcessesTest, ProcessesSendingAtOnceKeepTheWaitBetweenThem) {
 }
 
 // Runs only as a child of the test below: takes a turn and ends without its access.
-TEST_F(GpibSrqProcessesTest, ChildLeavesATurn) {
+CHILD_TEST_F(GpibSrqProcessesTest, ChildLeavesATurn, "KORVALIS_GPIB_CHILD") {
     const std::string folder = ChildFolder();
-    if (folder.empty())
-        GTEST_SKIP() << "runs as a child process only";
     TestSupport::ScopedEnv locks("KORVALIS_LOCK_DIR", folder + "/locks");
     GPIBSRQLibrary library;
     uint64_t turn = 0;

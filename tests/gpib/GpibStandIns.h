@@ -38,6 +38,7 @@ protected:
         Bind(mGpib, "gpibStandInPushError", PushError);
         Bind(mGpib, "gpibStandInSetQueryError", SetQueryError);
         Bind(mGpib, "gpibStandInKeepOutput", KeepOutput);
+        Bind(mGpib, "gpibStandInTalkFor", TalkFor);
         Bind(mGpib, "gpibStandInHoldLock", HoldLock);
         Bind(mGpib, "gpibStandInHoldOpen", HoldOpen);
         Bind(mGpib, "gpibStandInFailNext", FailNext);
@@ -97,6 +98,7 @@ protected:
     Gpib32StandIn::PushErrorFunction PushError = nullptr;
     Gpib32StandIn::SetQueryErrorFunction SetQueryError = nullptr;
     Gpib32StandIn::KeepOutputFunction KeepOutput = nullptr;
+    Gpib32StandIn::TalkForFunction TalkFor = nullptr;
     Gpib32StandIn::HoldLockFunction HoldLock = nullptr;
     Gpib32StandIn::HoldOpenFunction HoldOpen = nullptr;
     Gpib32StandIn::FailNextFunction FailNext = nullptr;

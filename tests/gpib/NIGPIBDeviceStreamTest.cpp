@@ -350,6 +350,28 @@ TEST_F(NIGPIBDeviceStreamTest, OutputLeftByAReadNeverAnswersTheNextQuery) {
             }
 }
 
+// An instrument that keeps talking where a read left its output (a long trace on its way) holds
+// the next command back by the drop before it for a fifth of the time-out, no longer; the command
+// then ends the talk and gets its answer.
+TEST_F(NIGPIBDeviceStreamTest, ADropBeforeACommandEndsAtAFifthOfTheTimeOut) {
+    const double dTimeout = 3.0;
+    for (const char *kind : {GPIBStreamKind, CompliantGPIBStreamKind}) {
+        SCOPED_TRACE(kind);
+        DeviceStreamClientWithStreamBase client("ACME");
+        ASSERT_EQ(0u, ConnectClient(client, kind, "Clear=0\n"));
+        ASSERT_EQ(0u, client.SetTimeout(nullptr, dTimeout));
+        EXPECT_EQ("ACME,", Exchange(client, "*IDN?", 5));
+        TalkFor(0, 5, 0, static_cast<long>(2000 * dTimeout));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ("1.25\n", Exchange(client, "MEAS?"));
+        const double elapsed = TestSupport::MillisecondsSince(start);
+        EXPECT_GT(elapsed, 0.9 * 1000 * dTimeout / 5)
+            << "the drop ended before its bound while the instrument talked";
+        EXPECT_LT(elapsed, 1000 * dTimeout * 0.6);
+        EXPECT_EQ(0u, client.DisconnectStream(nullptr));
+    }
+}
+
 TEST_F(NIGPIBDeviceStreamTest, CompliantStreamWaitsByServiceRequest) {
     NI4882CompliantGPIBDeviceStream stream;
     stream.SetWriteTermination(nullptr, "\n", true);

@@ -98,7 +98,7 @@ TEST_F(PecosDriverTest, FactoryKnowsBothKeysWhateverTheirCaseAndBlanks) {
 }
 
 // Every code that the PECOS drivers return has its text, and the same one whether the driver never
-// connected, failed to connect, is connected or was de-initialised.
+// connected, failed to connect, is connected, was de-initialised or has VISA selected.
 TEST_F(PecosDriverTest, ErrorTextsInEveryConnectionState) {
     const std::pair<uint32_t, std::string> texts[] = {
         {0x3000BB1D,
@@ -122,14 +122,16 @@ TEST_F(PecosDriverTest, ErrorTextsInEveryConnectionState) {
         {StreamNotConnected, "Device stream is not connected."},
         {0x300002D3, "Ethernet not connected"}};
     // Texts worded elsewhere: the fresh driver's text in every state.
-    const uint32_t described[] = {0x300002D0, 0x300002D1, 0x300002D2, 0x300002D4, 0x300002D5,
-                                  0xBFFF0015, 0x30000006, 0x3000012E, 0x3000019F, 0x300001A1,
-                                  0x30000096, 0x30001F40, 0x30001F43, 0x30001F44, 0x300000D7,
-                                  0x300000E1, 0x300000E2, 0x300000EE, 0x300002E5};
+    const uint32_t described[] = {0x300002D0, 0x300002D1, 0x300002D2, 0x300002D4, 0x300002D5, 0x300002DA,
+                                  0x300002DB, 0x300002DC, 0xBFFF0015, 0x30000006, 0x3000012E, 0x3000019F,
+                                  0x300001A1, 0x300001A2, 0x30000096, 0x30001F40, 0x30001F43, 0x30001F44,
+                                  0x300000D7, 0x300000E1, 0x300000E2, 0x300000EE, 0x300002E5};
     PecosSimulator simulator;
     const std::string connected = mSettings.Server(simulator.Port()).Write();
     SettingsFile noServer;
     const std::string failing = noServer.Set("Stream Config.Ethernet", "Address", "tcpip://:15444").Write();
+    SettingsFile visa;
+    const std::string visaSelected = visa.Set("Stream Config", "Selected", "VISA").Write();
     for (const char *key : {"PONTISPECOS_AD_8", "PONTISPECOS_EUT_8"}) {
         HostDriver driver(key);
         std::map<uint32_t, std::string> known(std::begin(texts), std::end(texts));
@@ -153,6 +155,8 @@ TEST_F(PecosDriverTest, ErrorTextsInEveryConnectionState) {
         expectTexts("connected");
         ASSERT_CODE(0u, driver.DeInit());
         expectTexts("after de-init");
+        ASSERT_CODE(0u, driver.Load(visaSelected));
+        expectTexts("with VISA selected");
     }
 }
 

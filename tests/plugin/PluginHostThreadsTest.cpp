@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "logging/RecordCapture.h"
+#include "support/ChildProcessTest.h"
 #include "pecos/PecosPlugin.h"
 #include "pecos/PecosSimulator.h"
 
@@ -155,10 +156,11 @@ TEST(PluginReloadThreads, AThreadThatOutlivedAnUnloadCallsTheNextCopy) {
 
 // Only a child of the test below: reads (and initialises again) on a thread until the main thread
 // exits; a call that fails once the exit has begun ends the process with 3.
-TEST(PluginExitChild, ExitsWhileAThreadCalls) {
+class PluginExitChild : public ::testing::Test {};
+CHILD_TEST_F(PluginExitChild, ExitsWhileAThreadCalls, "KORVALIS_EXIT_CHILD") {
     unsigned port = 0, delay = 0;
-    if (std::sscanf(TestSupport::RunnerEnv("KORVALIS_EXIT_CHILD").c_str(), "%u %u", &port, &delay) != 2)
-        GTEST_SKIP() << "runs as a child process only";
+    ASSERT_EQ(2, std::sscanf(TestSupport::RunnerEnv("KORVALIS_EXIT_CHILD").c_str(), "%u %u", &port, &delay))
+        << "KORVALIS_EXIT_CHILD is not \"<port> <delay>\"";
     SettingsFile settings;
     HostDriver *driver = new HostDriver(PecosDriverFactory::ADConverterKey); // the host never removes it
     ASSERT_EQ(0u, driver->Load(settings.Server(port).Login("user", "pw").Detectors({"D1"}).Write()));
@@ -199,8 +201,13 @@ TEST(PluginExit, AHostThatExitsDuringACallEndsCleanly) {
         for (std::thread &run : runs)
             run.join();
     }
-    for (size_t run = 0; run < results.size(); ++run)
+    for (size_t run = 0; run < results.size(); ++run) {
         EXPECT_TRUE(results[run].Signal == 0 && results[run].ExitCode == 0)
             << "run " << run << ": signal " << results[run].Signal << "\n"
             << results[run].Output;
+        EXPECT_NE(std::string::npos,
+                  results[run].Output.find("[ RUN      ] PluginExitChild.ExitsWhileAThreadCalls"))
+            << "run " << run << " ran no child:\n"
+            << results[run].Output;
+    }
 }

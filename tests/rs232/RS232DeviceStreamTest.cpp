@@ -12,6 +12,7 @@
 #include <cstring>
 #include <csignal>
 #include <future>
+#include <map>
 #include <thread>
 
 #include "core/ProgramSettingsDatabase.h"
@@ -445,6 +446,22 @@ TEST_F(RS232DeviceStreamTest, TheLegacyCopiesCarryTheTenValues) {
     EXPECT_FALSE(back.GetRTSAroundWrite());
     EXPECT_FALSE(back.GetNewLineReturnIsEndOfString());
     EXPECT_EQ("RS232:COM4", stream.GetIdentifier());
+}
+
+// Without the language library only the port's own codes read its load failure.
+TEST_F(RS232DeviceStreamTest, WithoutTheLanguageLibraryEveryCodeKeepsItsText) {
+    ASSERT_TRUE(StandIns::LanguageLibraryMissing::ReallyMissing()) << "the language library is loadable";
+    auto driver = Driver(false);
+    for (const auto &[code, expected] : std::map<DWORD, std::string>{
+             {0x300001A2, "The device kept sending after an answer was lost: the command was not sent."},
+             {0x3000012E, "The device did not send the complete response within the time-out."},
+             {0x30001F46, "Could not set value in device"},
+             {0x3000012F, "Can not load TovikLang.dll"}}) {
+        char text[200] = "";
+        uint32_t length = 0;
+        EXPECT_EQ(0u, driver->GetErrorString(nullptr, code, text, sizeof text, &length));
+        EXPECT_EQ(expected, std::string(text, length)) << std::hex << code;
+    }
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include "core/ProgramSettingsDatabase.h"
 #include "streams/etherds/EthernetDeviceStream.h"
 #include "streams/etherds/HTTPDeviceStream.h"
+#include "support/ChildProcessTest.h"
 #include "StandInClient.h"
 
 namespace {
@@ -507,10 +508,9 @@ TEST(EthernetConnect, AWriteOnAClosedStreamSendsNothingAndSaysSo) {
 // ---- Two processes on one stream name --------------------------------------------------------------
 
 // Runs only as a child of the test below: exchanges "<pid> begin" and "<pid> end" under the lock.
-TEST(EthernetChild, ExchangesPairsUnderTheStreamLock) {
+class EthernetChild : public ::testing::Test {};
+CHILD_TEST_F(EthernetChild, ExchangesPairsUnderTheStreamLock, "KORVALIS_STREAM_CHILD") {
     const std::string address = TestSupport::RunnerEnv("KORVALIS_STREAM_CHILD");
-    if (address.empty())
-        GTEST_SKIP() << "runs as a child process only";
     EthernetDeviceStream stream;
     ASSERT_EQ(0u, stream.Connect(nullptr, ConfigurationFor(address), Client(0)));
     const std::string id = std::to_string(getpid());

@@ -2,7 +2,7 @@
 // and their source port, one datagram per read, the read time-out, a driver's exchanges against a
 // peer's late answer or empty datagram, and the sound results where no socket exists or the local
 // port is taken. The tests bind the fixed local port 51456 and hold a CTest resource lock for it;
-// where another program holds that port they are skipped.
+// where another program holds that port they fail and say so.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,8 +31,10 @@ DeviceStreamClient *Client(int n) {
 class UDPStreamTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!LoopbackDatagramPeer(51456, true).Bound())
-            GTEST_SKIP() << "another program holds the fixed local port 51456";
+        // The stream binds no other port: a test that cannot bind it fails rather than pass unseen.
+        ASSERT_TRUE(LoopbackDatagramPeer(UDPDeviceStream::LocalPort, true).Bound())
+            << "another program holds the UDP stream's fixed local port 51456, so no test of the stream "
+               "can run here; `ss -ulpn 'sport = :51456'` names it";
         mConfiguration->SetAddress(mPeer.Address());
         mStream.SetTimeout(nullptr, 2.0);
     }

@@ -114,43 +114,53 @@ void HttpResponseHead::Scan(const std::string &sResponse) {
         return;
     BodyStart = end + separator;
     Status = StatusCode(sResponse);
-    std::string sDigits; // the length without leading zeros, the same on every line
-    bool bLength = false;
-    bool bInvalid = false;
-    std::vector<std::string> codings;
+    HeadFields fields;
     for (size_t line = sResponse.find('\n'); line < end;) {
         ++line;
-        size_t lineEnd = std::min(sResponse.find('\n', line), end);
-        const std::string sLine = TrimRightWith(sResponse.substr(line, lineEnd - line), "\r");
+        const size_t lineEnd = std::min(sResponse.find('\n', line), end);
+        fields.Take(TrimRightWith(sResponse.substr(line, lineEnd - line), "\r"));
         line = lineEnd;
-        std::string sValue;
-        if (FieldValue(sLine, LengthField, sizeof(LengthField) - 1, sValue)) {
-            // At most one blank before the number.
-            if (!sValue.empty() && sValue[0] == ' ')
-                sValue.erase(0, 1);
-            if (sValue.empty() || IsBlank(sValue[0]))
-                bInvalid = true;
-            for (std::string &element : ListElements(sValue)) {
-                const bool bNumber =
-                    !element.empty() && std::all_of(element.begin(), element.end(),
-                                                    [](char c) { return Platform::IsAsciiDigit(c); });
-                element.erase(0, std::min(element.find_first_not_of('0'), element.size() - 1));
-                if (!bNumber || (bLength && element != sDigits))
-                    bInvalid = true;
-                sDigits = element;
-                bLength = true;
-            }
-        } else if (FieldValue(sLine, CodingField, sizeof(CodingField) - 1, sValue)) {
-            for (const std::string &coding : ListElements(sValue))
-                if (!coding.empty())
-                    codings.push_back(ToLower(coding));
-        }
     }
-    if (bInvalid || (!codings.empty() && codings != std::vector<std::string>{"chunked"})) {
+    DecideLength(fields);
+}
+
+void HttpResponseHead::HeadFields::Take(const std::string &sLine) {
+    std::string sValue;
+    if (FieldValue(sLine, LengthField, sizeof(LengthField) - 1, sValue)) {
+        // At most one blank before the number.
+        if (!sValue.empty() && sValue[0] == ' ')
+            sValue.erase(0, 1);
+        if (sValue.empty() || IsBlank(sValue[0]))
+            bInvalid = true;
+        for (std::string &element : ListElements(sValue)) {
+            const bool bNumber = !element.empty() && std::all_of(element.begin(), element.end(), [](char c) {
+                return Platform::IsAsciiDigit(c);
+            });
+            element.erase(0, std::min(element.find_first_not_of('0'), element.size() - 1));
+            if (!bNumber || (bLength && element != sDigits))
+                bInvalid = true;
+            sDigits = element;
+            bLength = true;
+        }
+    } else if (FieldValue(sLine, CodingField, sizeof(CodingField) - 1, sValue)) {
+        for (const std::string &coding : ListElements(sValue))
+            if (!coding.empty())
+                codings.push_back(ToLower(coding));
+    }
+}
+
+void HttpResponseHead::DecideLength(const HeadFields &fields) {
+    // A 204 or 304 ends with its header, whatever length or coding its fields name.
+    if (Status == 204 || Status == 304) {
+        LengthKind = Length::Given;
+        BodyLength = 0;
+    } else if (fields.bInvalid ||
+               (!fields.codings.empty() && fields.codings != std::vector<std::string>{"chunked"})) {
         LengthKind = Length::Invalid;
-    } else if (!codings.empty()) {
+    } else if (!fields.codings.empty()) {
         LengthKind = Length::Chunked;
-    } else if (bLength) {
+    } else if (fields.bLength) {
+        const std::string &sDigits = fields.sDigits;
         const auto [stop, error] =
             std::from_chars(sDigits.data(), sDigits.data() + sDigits.size(), BodyLength);
         LengthKind = error == std::errc() ? Length::Given : Length::Unusable;
@@ -335,8 +345,11 @@ void HTTPDeviceStream::CollectBody(const char *pData, size_t size) {
             msResponse.append(pData, size);
         return;
     }
-    if (msResponse.size() - mHead.BodyStart > ResponseLimit)
+    // The chunks of one read may pass the bound: what lies beyond it is not kept.
+    if (msResponse.size() - mHead.BodyStart > ResponseLimit) {
         mdwCollectFailure = StreamResult::HttpResponseTooLarge;
+        msResponse.resize(mHead.BodyStart + ResponseLimit);
+    }
 }
 
 bool HTTPDeviceStream::IsCollected() const {

@@ -6,9 +6,10 @@
 // The path is the command without trailing blanks and line ends, with "/" in front when it lacks
 // one. Blanks and other control characters inside it would break the request line: they go out
 // percent-encoded, everything else as written. Collecting stops as soon as the body its
-// Content-Length or its chunks name is in, when the server closes the connection (the end of a response
-// without a length), or when the stream's time-out has passed since the Write began (connect
-// included). A connection the server left open (keep-alive) is then closed by the stream.
+// Content-Length or its chunks name is in (a 204 or 304 has none: its header ends it), when the
+// server closes the connection (the end of a response without a length), or when the stream's
+// time-out has passed since the Write began (connect included). A connection the server left open
+// (keep-alive) is then closed by the stream.
 //
 // The header is scanned line by line once its empty line is in; interim responses (1xx) before
 // the final one are skipped. A Content-Length too long for 64 bits is no usable length: such a
@@ -23,6 +24,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "streams/etherds/NetworkBasedDeviceStream.h"
 
@@ -34,7 +36,7 @@
 // "3, 3" too); digits too many for 64 bits are no usable length. A Transfer-Encoding of "chunked"
 // alone is read by its chunks and wins over a length. Any other coding, a length that is not a
 // number ("3abc", at most one blank after the colon) or lengths that differ make the response
-// Invalid.
+// Invalid. A 204 or 304 has no body whatever its fields say: its length is Given, 0.
 struct HttpResponseHead {
     enum class Length { Absent, Unusable, Given, Chunked, Invalid };
 
@@ -46,6 +48,19 @@ struct HttpResponseHead {
     uint64_t BodyLength = 0;
 
 private:
+    // What the header lines say about the length and the coding.
+    struct HeadFields {
+        // Takes one header line (without its line end).
+        void Take(const std::string &sLine);
+
+        bool bLength = false;  // a Content-Length line came
+        bool bInvalid = false; // a length that is no number, or lengths that differ
+        std::string sDigits;   // the length without leading zeros
+        std::vector<std::string> codings;
+    };
+    // LengthKind and BodyLength from the status and the fields.
+    void DecideLength(const HeadFields &fields);
+
     size_t mScanned = 0;
 };
 

@@ -1,10 +1,11 @@
 // Stand-in of the NI-488.2 library "GPIB-32.DLL": the bound entry points over simulated IEEE 488.2
 // instruments on four boards. Reads end at the count, at END (the last byte of a response) or at
 // the EOS character when the device reads with REOS; a read with nothing to send times out at once
-// (EABO). A new message drops output not yet read, with a query error (-410), unless the
-// instrument is set to keep it, as older instruments do. Locks wait for their time and fail with ELCK. ibwait
-// waits for an instrument's service request. An instrument set to hold its opens keeps an ibdev to it waiting
-// while a request of it is pending or being served. Every call but ibwait is traced.
+// (EABO); an instrument told to talk sends a long output first. A new message drops output not
+// yet read, with a query error (-410), unless the instrument is set to keep it, as older
+// instruments do. Locks wait for their time and fail with ELCK. ibwait waits for an instrument's
+// service request. An instrument set to hold its opens keeps an ibdev to it waiting while a
+// request of it is pending or being served. Every call but ibwait is traced.
 #include "gpib/Gpib32Api.h"
 #include "Gpib32StandIn.h"
 
@@ -19,6 +20,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -40,6 +42,7 @@ struct Instrument {
     int LockCount = 0;
     bool HoldOpen = false;
     bool Serving = false; // a serial poll took a request; its poller has not waited again yet
+    std::chrono::steady_clock::time_point TalksUntil; // sends a long output until then
 };
 
 struct Board {
@@ -329,6 +332,7 @@ int ibclr(int ud) {
         return Error(NI488::ENOL);
     instrument->Output.clear();
     instrument->Input.clear();
+    instrument->TalksUntil = {};
     UpdateRequest(*instrument);
     return Status(NI488::CMPL);
 }
@@ -350,6 +354,8 @@ int ibwrt(int ud, const void *buffer, long count) {
     if (instrument == nullptr)
         return Error(NI488::ENOL);
     instrument->Received += data;
+    if (!data.empty())
+        instrument->TalksUntil = {};
     if (!data.empty() && instrument->Input.empty() && !instrument->Output.empty() &&
         !instrument->KeepsOutput) {
         // A new message while output waits: the output is dropped, the query interrupted.
@@ -377,7 +383,7 @@ int ibwrt(int ud, const void *buffer, long count) {
 }
 
 int ibrd(int ud, void *buffer, long count) {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::unique_lock<std::mutex> lock(gMutex);
     Trace("ibrd(%d,%ld)", ud, count);
     int failed = 0;
     if (TakeFailure("ibrd", failed))
@@ -388,6 +394,13 @@ int ibrd(int ud, void *buffer, long count) {
     Instrument *instrument = InstrumentOf(*device);
     if (instrument == nullptr)
         return Error(NI488::ENOL);
+    if (std::chrono::steady_clock::now() < instrument->TalksUntil) {
+        // The bytes of a long output come at bus speed, none with END.
+        std::memset(buffer, '#', static_cast<size_t>(std::max(count, 0L)));
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return Status(NI488::CMPL, 0, std::max(count, 0L));
+    }
     if (instrument->Output.empty())
         return Status(NI488::ERR | NI488::TIMO | NI488::CMPL, NI488::EABO, 0);
     std::string &message = instrument->Output.front();
@@ -690,6 +703,12 @@ void gpibStandInKeepOutput(int board, int pad, int sad, int keep) {
     std::lock_guard<std::mutex> lock(gMutex);
     if (Instrument *instrument = FindInstrument(board, pad, sad))
         instrument->KeepsOutput = keep != 0;
+}
+
+void gpibStandInTalkFor(int board, int pad, int sad, long milliseconds) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    if (Instrument *instrument = FindInstrument(board, pad, sad))
+        instrument->TalksUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
 }
 
 void gpibStandInHoldLock(int board, int pad, int sad, int hold) {

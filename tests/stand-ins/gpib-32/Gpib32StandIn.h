@@ -21,6 +21,9 @@ void gpibStandInPushError(int board, int pad, int sad, const char *error);
 void gpibStandInSetQueryError(int board, int pad, int sad, int on);
 // An instrument from before IEEE 488.2 (1): a new message leaves the output not yet read queued.
 void gpibStandInKeepOutput(int board, int pad, int sad, int keep);
+// The instrument sends a long output for that long: each read gets its count of bytes, none with
+// END, a read a millisecond, before any output queued. A new message or a device clear ends it.
+void gpibStandInTalkFor(int board, int pad, int sad, long milliseconds);
 // Someone else holds (1) or frees (0) the instrument's lock.
 void gpibStandInHoldLock(int board, int pad, int sad, int hold);
 // An ibdev to the instrument (1) waits, at most 10 s, while another handle of it is open and a
@@ -51,6 +54,7 @@ using QueueOutputFunction = decltype(&::gpibStandInQueueOutput);
 using PushErrorFunction = decltype(&::gpibStandInPushError);
 using SetQueryErrorFunction = decltype(&::gpibStandInSetQueryError);
 using KeepOutputFunction = decltype(&::gpibStandInKeepOutput);
+using TalkForFunction = decltype(&::gpibStandInTalkFor);
 using HoldLockFunction = decltype(&::gpibStandInHoldLock);
 using HoldOpenFunction = decltype(&::gpibStandInHoldOpen);
 using FailNextFunction = decltype(&::gpibStandInFailNext);
