@@ -45,7 +45,6 @@ public:
                std::chrono::steady_clock::now() < deadline) {
             char buffer[512];
             const ssize_t n = ::recv(mSocket, buffer, sizeof buffer, 0);
-            // A close, or a reset (ECONNRESET).
             if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
                 if (closed != nullptr)
                     *closed = true;
@@ -156,12 +155,10 @@ TEST(PecosSimulator, ResetActsAtOnceDuringADelayedAnswer) {
     LineClient client(simulator.Port());
     client.Send("D1\n");
     ASSERT_TRUE(simulator.WaitForReceived(1));
-    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(simulator.Control("reset"));
     bool closed = false;
     EXPECT_EQ(client.Read(1, std::chrono::seconds(10), &closed), "");
     EXPECT_TRUE(closed) << "no reset within 10 s";
-    EXPECT_LT(TestSupport::MillisecondsSince(start), 10000);
 }
 
 // --login splits at the first ':' (the rest is the password) and needs one; no option takes an
