@@ -283,7 +283,8 @@ DWORD PontisPecosBase<B>::SendOnConnection(HostWindow hWnd, bool bExchange, F &&
             return StreamResult::StreamNotConnected;
         }
         // The settings came back: the next move warns again.
-        msWarnedServer.clear();
+        if (!msWarnedServer.empty())
+            msWarnedServer.clear();
     }
     const bool bMayReconnect = mSession->MayConnectAgain();
     // A line on a connection that was just made needs no look at its input.
