@@ -57,13 +57,17 @@ DWORD PontisPecosADConverterBase::GetChannelCount(HostWindow hWnd, uint32_t *pdw
     return ADConvertorBase::GetChannelCount(hWnd, pdwCount);
 }
 
+DWORD PontisPecosADConverterBase::CheckDetectorName(const std::string &sName) {
+    if (sName.find("SUB-") != std::string::npos)
+        return PecosResult::SubscribePrefixInMap;
+    return HasControlCharacter(sName) ? PecosResult::InvalidDetectorID : 0;
+}
+
 DWORD PontisPecosADConverterBase::CheckDetectorMap() const {
     for (const auto &member : mDetectorNames) {
-        const std::string &name = member.GetValue();
-        if (MatchesRegex(name, "SUB-", false))
-            return PecosResult::SubscribePrefixInMap;
-        if (HasControlCharacter(name))
-            return PecosResult::InvalidDetectorID;
+        const DWORD result = CheckDetectorName(member.GetValue());
+        if (result != 0)
+            return result;
     }
     return 0;
 }
@@ -82,22 +86,16 @@ DWORD PontisPecosADConverterBase::CheckSettingsCanBeSent() const {
 
 DWORD PontisPecosADConverterBase::InitDevice(HostWindow hWnd) {
     return PecosLogged("PontisPecosSCPI_ADConverter", "InitDevice", [&] {
-        // A refused call leaves the earlier session as it is.
-        DWORD result = CheckSettingsCanBeSent();
-        if (result != 0)
-            return result;
-        result = PontisPecosBase<ADConvertorBase>::InitDevice(hWnd);
-        // What an earlier session at this server switched on and the map now leaves out.
-        if (result == 0)
-            result = DisableSwitchedOnDetectorsBut(hWnd, true, GetDetectorCommandNames());
-        if (result == 0)
-            result = AfterLoginConfiguration(hWnd);
-        if (result == 0)
-            result = EnableAllDetectors(hWnd);
         // What could not be switched off stays in the record for the next DeInitDevice.
-        if (result != 0)
-            CloseAfterFailedInit(hWnd, result);
-        return result;
+        return InitSession(hWnd, [&] {
+            // What an earlier session at this server switched on and the map now leaves out.
+            DWORD result = DisableSwitchedOnDetectorsBut(hWnd, true, GetDetectorCommandNames());
+            if (result == 0)
+                result = AfterLoginConfiguration(hWnd);
+            if (result == 0)
+                result = EnableAllDetectors(hWnd);
+            return result;
+        });
     });
 }
 
@@ -141,10 +139,12 @@ DWORD PontisPecosSCPI_ADConverter::GetChannelValue(HostWindow hWnd, uint32_t *pd
     const std::string request = GetDetectorName(*pdwChannel);
     if (request.empty())
         return PecosLogEnd(entry, PecosResult::NoDetectorResponse);
-    if (HasControlCharacter(request))
-        return PecosLogEnd(entry, PecosResult::InvalidDetectorID);
+    // What InitDevice refuses to send is not sent here either, whenever the map came.
+    DWORD result = CheckDetectorName(request);
+    if (result != 0)
+        return PecosLogEnd(entry, result);
     std::string response;
-    DWORD result = RequestReply(hWnd, request, response, ReplyCount);
+    result = RequestReply(hWnd, request, response, ReplyCount);
     float number = 0.0f;
     if (result == 0) {
         if (response.empty() || MatchesRegex(response, "Failure", true) ||

@@ -35,18 +35,20 @@ public:
     DWORD GetChannelMaxValue(HostWindow hWnd, uint32_t *pdwChannel, float *pfMaxValue) override;
     DWORD GetChannelCount(HostWindow hWnd, uint32_t *pdwCount) override;
     // A map or login that cannot be sent fails before anything happens (an earlier session keeps its
-    // connection and record); then a new session (the base's InitDevice: an earlier session at another
-    // server switches everything off there first); over the new connection switch off what an
-    // earlier session at the same server switched on and the map now leaves out, then switch the
-    // detectors on. A failure switches off what is switched on while the session's connection is
-    // there, and closes the connection.
+    // connection and record); then a new session (InitSession: an earlier session at another server
+    // or with another login switches everything off there first, with its own login); over the new
+    // connection switch off what an earlier session at the same server switched on and the map now
+    // leaves out, then switch the detectors on. A failure switches off what is switched on while the
+    // session's connection is there, and closes the connection.
     DWORD InitDevice(HostWindow hWnd) override;
     // Switch off the detectors the session switched on, at its server, then disconnect; the
     // disconnect happens in every case and the first failure is returned. What could not be
     // switched off is tried again by the next DeInitDevice or InitDevice.
     DWORD DeInitDevice(HostWindow hWnd) override;
-    // The first name of the map that cannot be sent: SubscribePrefixInMap for one with "SUB-",
-    // InvalidDetectorID for one with a control character; else 0.
+    // SubscribePrefixInMap for a name with "SUB-", InvalidDetectorID for one with a control
+    // character; else 0.
+    static DWORD CheckDetectorName(const std::string &sName);
+    // CheckDetectorName of the first name of the map that cannot be sent; else 0.
     DWORD CheckDetectorMap() const;
     // CheckDetectorMap, then the credentials.
     DWORD CheckSettingsCanBeSent() const override;
@@ -80,8 +82,8 @@ public:
     ~PontisPecosSCPI_ADConverter() override;
 
     // Sends the channel's detector name and reads the first number of the reply. No reply, one
-    // without its line end or one with "Failure": NoDetectorResponse; a name with a control
-    // character is not sent: InvalidDetectorID.
+    // without its line end or one with "Failure": NoDetectorResponse; a name that InitDevice would
+    // refuse is not sent: its CheckDetectorName code.
     DWORD GetChannelValue(HostWindow hWnd, uint32_t *pdwChannel, float *pfValue) override;
     DWORD EnableAllDetectors(HostWindow hWnd) override { return SetAllDetectors(hWnd, true); }
     DWORD DisableAllDetectors(HostWindow hWnd) override { return SetAllDetectors(hWnd, false); }

@@ -101,7 +101,9 @@ template <typename B> DWORD PontisPecosBase<B>::AfterLoginConfiguration(HostWind
 }
 
 template <typename B> DWORD PontisPecosBase<B>::CheckSettingsCanBeSent() const {
-    return HasControlCharacter(msUserName) || HasControlCharacter(msPassword)
+    // "AUTH-u:x:y" would be user u with password x:y as well.
+    const bool bAmbiguous = msUserName.find(':') != std::string::npos;
+    return bAmbiguous || HasControlCharacter(msUserName) || HasControlCharacter(msPassword)
                ? PecosResult::AuthorisationFailed
                : 0;
 }
@@ -155,12 +157,20 @@ template <typename B> void PontisPecosBase<B>::BeginSession(HostWindow hWnd) {
         std::make_unique<PecosSession>(configuration ? configuration : selected, msUserName, msPassword);
     msWarnedServer.clear();
     if (mSession) {
-        if (mSession->GetServer() == session->GetServer()) {
-            // Switched off, where the new map leaves it out, over the new session's connection.
+        const bool bSameServer = mSession->GetServer() == session->GetServer();
+        const bool bSameLogin =
+            mSession->GetUserName() == msUserName && mSession->GetPassword() == msPassword;
+        const std::vector<std::string> earlier = mSession->GetSwitchedOn();
+        // A server may take either login: the earlier one's switch-off goes out under its own.
+        if (!bSameServer || !bSameLogin)
+            SwitchOffSession(hWnd, true, {});
+        if (bSameServer) {
+            // Switched off (again), where the new map leaves it out, over the new session's connection.
+            for (const std::string &name : earlier)
+                session->RecordSwitchedOn(name);
             session->TakeOver(*mSession);
         } else {
             // Never carried to another server: what cannot be switched off there is forgotten.
-            SwitchOffSession(hWnd, true, {});
             mSession->Abandon("InitDevice");
         }
         this->DisconnectStream(hWnd);
@@ -169,19 +179,29 @@ template <typename B> void PontisPecosBase<B>::BeginSession(HostWindow hWnd) {
 }
 
 template <typename B> DWORD PontisPecosBase<B>::InitDevice(HostWindow hWnd) {
-    return PecosLogged(ModuleName, "InitDevice()", [&] {
-        // Refused before anything else: an earlier session keeps its connection and its record.
-        DWORD result = CheckSettingsCanBeSent();
-        if (result != 0)
-            return result;
-        BeginSession(hWnd);
-        result = this->ConnectStreamTo(hWnd, false, mSession->GetConfiguration());
-        if (result == 0)
-            result = LogIn(hWnd);
-        if (result == 0)
-            mSession->GoLive();
+    return InitSession(hWnd, [] { return DWORD(0); });
+}
+
+template <typename B>
+DWORD PontisPecosBase<B>::InitSession(HostWindow hWnd, const std::function<DWORD()> &setUp) {
+    // Refused before anything else: an earlier session keeps its connection and its record.
+    DWORD result = CheckSettingsCanBeSent();
+    if (result != 0)
         return result;
+    result = PecosLogged(ModuleName, "InitDevice()", [&] {
+        BeginSession(hWnd);
+        DWORD login = this->ConnectStreamTo(hWnd, false, mSession->GetConfiguration());
+        if (login == 0)
+            login = LogIn(hWnd);
+        if (login == 0)
+            mSession->GoLive();
+        return login;
     });
+    if (result == 0)
+        result = setUp();
+    if (result != 0)
+        CloseAfterFailedInit(hWnd, result);
+    return result;
 }
 
 template <typename B> DWORD PontisPecosBase<B>::DeInitDevice(HostWindow hWnd) {
@@ -257,9 +277,14 @@ DWORD PontisPecosBase<B>::SendOnConnection(HostWindow hWnd, bool bExchange, F &&
     const Phase phase = mSession->GetPhase();
     // A session's lines go to its own server only: settings that name another one since wait for
     // the next InitDevice.
-    if (phase == Phase::Live && !SessionServesTheSettings()) {
-        WarnOfOtherServer();
-        return StreamResult::StreamNotConnected;
+    if (phase == Phase::Live) {
+        if (!SessionServesTheSettings()) {
+            WarnOfOtherServer();
+            return StreamResult::StreamNotConnected;
+        }
+        // The settings came back: the next move warns again.
+        if (!msWarnedServer.empty())
+            msWarnedServer.clear();
     }
     const bool bMayReconnect = mSession->MayConnectAgain();
     // A line on a connection that was just made needs no look at its input.
@@ -420,7 +445,12 @@ DWORD PontisPecosBase<B>::LoadProgramSettings(HostWindow hWnd,
         msPassword = database->ReadStdString("Password", msDefaultPassword);
         database->PopTable();
     }
-    return Joined::LoadProgramSettings(hWnd, database);
+    const DWORD result = Joined::LoadProgramSettings(hWnd, database);
+    // Settings that name another server than the last warning did warn again at the next refusal.
+    const auto selected = this->GetConfigurationManager().GetSelectedConfiguration();
+    if (!msWarnedServer.empty() && (!selected || selected->GetIdentifier() != msWarnedServer))
+        msWarnedServer.clear();
+    return result;
 }
 
 template <typename B>

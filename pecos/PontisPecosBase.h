@@ -100,13 +100,7 @@ public:
     DWORD SaveProgramSettings(HostWindow hWnd, std::shared_ptr<ProgramSettingsDatabase> &database) override;
     // "Authorisation", then the typed base's pages and the stream client's.
     DWORD AddConfigurationDialogPanels(HostWindow hWnd, PanelResourceNameList &panels) override;
-    // A new session on the selected configuration: an earlier one at another server is ended there
-    // first (what it cannot switch off there is forgotten with a warning; its failure is not this
-    // call's), one at the same server hands its record over. Then connect (own connection) and log
-    // in; a login time-out counts as success, and success makes the session live. Settings that
-    // cannot be sent (CheckSettingsCanBeSent) fail before anything happens: an earlier session keeps
-    // its connection and record. After a later failure the driver's own InitDevice calls
-    // CloseAfterFailedInit.
+    // InitSession with nothing to set up after the login.
     DWORD InitDevice(HostWindow hWnd) override;
     // Always disconnects; StreamNotConnected when there was no connection, else the disconnect's
     // code. A session that still holds switched-on detectors stays (closed) for the next
@@ -143,6 +137,16 @@ public:
     void SetPassword(std::string sPassword) { msPassword = std::move(sPassword); }
 
 protected:
+    // The InitDevice of both drivers. Settings that cannot be sent (CheckSettingsCanBeSent) fail
+    // before anything happens: an earlier session keeps its connection and record. Else a new
+    // session on the selected configuration: an earlier one at another server, or one that logged in
+    // with another login, is ended first with its own login at its server (what another server
+    // cannot take is forgotten with a warning; its failure is not this call's); one at the same
+    // server hands its record over, so that what the new map leaves out is switched off again under
+    // the new login. Then connect (own connection) and log in, a login time-out counting as success
+    // and success making the session live (the record "InitDevice()"), then setUp(). A failure after
+    // the check: CloseAfterFailedInit.
+    DWORD InitSession(HostWindow hWnd, const std::function<DWORD()> &setUp);
     // Every line the driver sends goes through here. Exchanges lock by themselves; a line without
     // reply (bExchange false) is sent under the stream's lock after a look at the input that finds
     // a connection the server closed or reset. While the connection is gone a session that may
@@ -183,8 +187,9 @@ protected:
     DWORD LogIn(HostWindow hWnd);
     // The session is live and the settings name its server.
     bool SessionServesTheSettings();
-    // Before anything of InitDevice happens: AuthorisationFailed for credentials with a control
-    // character; else 0.
+    // Before anything of InitDevice happens, the one check of what the settings would send:
+    // AuthorisationFailed for credentials with a control character or a user name with ':' (the
+    // login line could not be told apart from another one); else 0.
     virtual DWORD CheckSettingsCanBeSent() const;
     // The user name and password a login sends: the session's, else the settings'.
     const std::string &GetLoginUserName() const { return mSession ? mSession->GetUserName() : msUserName; }
@@ -204,8 +209,8 @@ protected:
     std::string msDefaultPassword = PecosDefaults::Credential;
 
 private:
-    // Ends an earlier session at another server, or takes over the record of one at the same
-    // server, and makes the new session on a copy of the selected configuration.
+    // Ends an earlier session at another server or with another login, takes over the record of one
+    // at the same server, and makes the new session on a copy of the selected configuration.
     void BeginSession(HostWindow hWnd);
     // Closes and opens the connection to the session's server and logs in; with bRestore the
     // session is restored.
@@ -215,10 +220,10 @@ private:
     // NoDriverForDeviceID.
     DWORD DropLateInput(HostWindow hWnd);
     // The first refusal for settings that name another server than the session's writes a warning
-    // record that says so; later ones for the same settings write none.
+    // record that says so; later ones write none until the server the settings name changes.
     void WarnOfOtherServer();
 
-    std::string msWarnedServer; // the server the last such warning named
+    std::string msWarnedServer; // the server the last warning named; empty once the settings changed
 };
 
 // A concrete driver's SCPI-style protocol over D (PontisPecosADConverterBase or
@@ -228,11 +233,10 @@ public:
     explicit PontisPecosSCPIBase(const std::string &sExpectedResponse);
     ~PontisPecosSCPIBase() override;
 
-    // Writes "AUTH-" + user name + ":" + password of the login (the session's once there is one);
-    // no reply is read. Every record shows the password
-    // of the line masked from then on, also where a server sends the line back, until the driver
-    // is deleted or logs in with other credentials. Credentials with a control character are not
-    // sent: AuthorisationFailed.
+    // Writes "AUTH-" + user name + ":" + password of the login (the session's once there is one,
+    // which InitDevice checked); no reply is read. Every record shows the password of the line
+    // masked from then on, also where a server sends the line back, until the driver is deleted or
+    // logs in with other credentials.
     DWORD AuthorizeUser(HostWindow hWnd) override;
     // The identification check over the stream ("IDN?"); GetValue 56 and the stream client's
     // check run the same (CheckDeviceOnStream).
@@ -259,8 +263,6 @@ template <typename D> DWORD PontisPecosSCPIBase<D>::AuthorizeUser(HostWindow hWn
     return PecosLogged("PontisPecosSCPIBase", "AuthorizeUser()", [&] {
         const std::string &sUserName = this->GetLoginUserName();
         const std::string &sPassword = this->GetLoginPassword();
-        if (HasControlCharacter(sUserName) || HasControlCharacter(sPassword))
-            return PecosResult::AuthorisationFailed;
         const std::string sLine = "AUTH-" + sUserName + ":" + sPassword;
         // The password goes to the server as it is, but into no call record.
         mConcealedLogin.Keep(sLine, sLine.size() - sPassword.size());

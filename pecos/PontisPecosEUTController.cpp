@@ -116,18 +116,10 @@ DWORD PontisPecosEUTControllerBase::HandleEvent(HostWindow hWnd, void *Data1, vo
 
 DWORD PontisPecosEUTControllerBase::InitDevice(HostWindow hWnd) {
     return PecosLogged("PontisPecosEUTControllerBase", "InitDevice()", [&] {
-        // A refused call leaves the earlier session as it is.
-        DWORD result = CheckSettingsCanBeSent();
-        if (result != 0)
-            return result;
-        result = PontisPecosBase<SwitchMatrixBase>::InitDevice(hWnd);
-        if (result == 0)
-            result = AfterLoginConfiguration(hWnd);
-        if (result == 0)
-            result = ClearScreenText(hWnd);
-        if (result != 0)
-            CloseAfterFailedInit(hWnd, result);
-        return result;
+        return InitSession(hWnd, [&] {
+            const DWORD result = AfterLoginConfiguration(hWnd);
+            return result != 0 ? result : ClearScreenText(hWnd);
+        });
     });
 }
 

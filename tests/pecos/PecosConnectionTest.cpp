@@ -22,6 +22,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "core/ProgramSettingsDatabase.h"
 #include "core/StringUtils.h"
 #include "logging/RecordCapture.h"
 #include "pecos/PecosPlugin.h"
@@ -321,7 +322,8 @@ unsigned RefusingPort() {
 //   "A D1 D2"        settings naming server A (B; C refuses) with that detector map and the
 //                    server's login, for both drivers; A takes "user:pw", B "ub:pb", and neither acts on
 //                    the lines of another login
-//   "pw P"           the last settings with the password P
+//   "pw P", "user U" the last settings with the password P, the user name U
+//   "page A"         the stream settings of A only, as the Communication page gives them
 //   "init", "deinit", "check", "read N", "read N=V", "remove"
 //                    the AD converter's calls ("=V": the value read)
 //   "eut init", "eut deinit", "eut check", "eut event N"
@@ -372,10 +374,14 @@ public:
             words >> what;
         const auto start = std::chrono::steady_clock::now();
         uint32_t result = 0;
-        if (what.size() == 1)
+        if (what.size() == 1) {
+            mUser = mPassword = std::string();
             Configure(what[0], Rest(words));
-        else if (what == "pw")
-            Configure(mServer, mNames, Rest(words).at(0));
+        } else if (what == "pw" || what == "user") {
+            (what == "pw" ? mPassword : mUser) = Rest(words).at(0);
+            Configure(mServer, mNames);
+        } else if (what == "page")
+            Page(Rest(words).at(0)[0]);
         else if (what.size() > 2 && what[1] == ':')
             Control(what[0], step.substr(2));
         else if (what == "B@A") {
@@ -482,22 +488,30 @@ private:
         mPorts[name] = mSimulators[name]->Port();
         ASSERT_NE(0u, mPorts[name]);
     }
-    void Configure(char server, const Lines &names, std::string password = std::string()) {
+    void Configure(char server, const Lines &names) {
         mServer = server;
         mNames = names;
         const std::string login = mLogins.at(server);
         const size_t colon = login.find(':');
-        if (password.empty())
-            password = login.substr(colon + 1);
         SettingsFile settings;
         const std::string file = settings.Server(mPorts.at(server), mKind)
-                                     .Login(login.substr(0, colon), password)
+                                     .Login(mUser.empty() ? login.substr(0, colon) : mUser,
+                                            mPassword.empty() ? login.substr(colon + 1) : mPassword)
                                      .Detectors(names, "100")
                                      .Write();
         for (HostDriver *driver : {&mAd, &mEut}) {
             ASSERT_CODE(0u, driver->Load(file));
             ASSERT_CODE(0u, driver->Client()->SetTimeout(nullptr, Timeout));
         }
+    }
+    // The server's stream settings only, without the drivers' settings load.
+    void Page(char server) {
+        SettingsFile settings;
+        auto database = CreateINIProgramSettingsDatabase(settings.Server(mPorts.at(server), mKind).Write());
+        database->Open();
+        for (HostDriver *driver : {&mAd, &mEut})
+            EXPECT_CODE(0u, driver->Client()->GetConfigurationManager().LoadConfiguration(database));
+        database->Close();
     }
     void Control(char name, std::string command) {
         const size_t at = command.find("$LOCK");
@@ -539,6 +553,7 @@ private:
     std::map<char, std::string> mLogins{{'A', "user:pw"}, {'B', "ub:pb"}, {'C', "uc:pc"}};
     char mServer = 'A';
     Lines mNames;
+    std::string mUser, mPassword; // of the settings where not the server's
     RecordCapture mCapture{false};
     std::vector<Quellin::Record> mRecords;
     std::map<char, std::unique_ptr<PecosSimulator>> mSimulators;
@@ -652,6 +667,19 @@ TEST_P(PecosSessionTest, EachSessionAtOneServerSwitchesOffWhatItSwitchedOn) {
          "A D1 D2; init; A D1 SUB-D3; init -> subscribe; read 0=1.5; deinit",
          {"login, on D1 D2, D1, off D1 D2"},
          {}},
+        {"reads after a re-init refused for a name with SUB-",
+         "A D1 D2; init; A D1 SUB-D2; init -> subscribe; read 1 -> subscribe; read 0=1.5; deinit",
+         {"login, on D1 D2, D1, off D1 D2"},
+         {}},
+        {"reads of a map with SUB- loaded mid-session",
+         "A D1 D2; init; A D1 SUB-D2; read 1 -> subscribe; read 0=1.5; deinit",
+         {"login, on D1 D2, D1, off D1 D2"},
+         {}},
+        {"a re-init whose user name holds a colon",
+         "A D1 D2; init; eut init; user u:x; init -> authorisation; eut init -> authorisation; read 0=1.5; "
+         "deinit; eut deinit",
+         {"login, on D1 D2, D1, off D1 D2", "login, dashes"},
+         {}},
         {"a held lock",
          "A D1 D2 D3 D4; init; lock; deinit -> lock within 1.9; unlock; deinit; deinit -> notconnected",
          {"login, on D1 D2 D3 D4", "login, off D1 D2 D3 D4"},
@@ -688,6 +716,31 @@ TEST_P(PecosSessionTest, EachSessionAtOneServerSwitchesOffWhatItSwitchedOn) {
     });
 }
 
+// A re-init at the same server with another login ends the earlier session with its own login
+// first, then switches off again, under the new login, what the new map leaves out: whichever login
+// the server takes, nothing of the earlier session stays on unrecorded. "A:login" is a password
+// changed at the server.
+TEST_P(PecosSessionTest, AReInitWithAnotherLoginEndsTheEarlierSessionWithItsOwn) {
+    Run({
+        {"another password at a server that takes only the old one",
+         "A D1 D2; init; A D1 D3; pw other; init; deinit",
+         {"login, on D1 D2, off D1 D2", "AUTH-user:other, off D2, on D1 D3, off D1 D3"},
+         {}},
+        {"another password at a server that takes only the new one",
+         "A D1 D2; init; A:login user:other; A:drop; A D1 D3; pw other; init; read 0=1.5; deinit",
+         {"login, on D1 D2", "login, off D1 D2", "AUTH-user:other, off D2, on D1 D3, D1, off D1 D3"},
+         {}},
+        {"another user name at a server that takes only the old one",
+         "A D1 D2; init; user other; init; deinit",
+         {"login, on D1 D2, off D1 D2", "AUTH-other:pw, on D1 D2, off D1 D2"},
+         {}},
+        {"another user name at a server that takes only the new one",
+         "A D1 D2; init; A:login other:pw; A:drop; A D2 D3; user other; init; read 0=2.5; deinit",
+         {"login, on D1 D2", "login, off D1 D2", "AUTH-other:pw, off D1, on D2 D3, D2, off D2 D3"},
+         {}},
+    });
+}
+
 // A session answers only for the server the settings name: once they name another one, a read, an
 // event and a device check of either driver answer 0x30001F41 until the next InitDevice, whether the
 // session's connection is open or gone, and nothing goes to either server. Without a live session
@@ -702,6 +755,12 @@ TEST_P(PecosSessionTest, ASessionAnswersOnlyForTheServerTheSettingsName) {
          "eut event 41 -> notconnected; eut check -> notconnected; eut init; deinit",
          {"login, on D1 D2", "login, dashes", "login, off D1 D2"},
          {"login, dashes"}},
+        {"settings that move away, back and away again, by file and by page",
+         "A D1 D2; init; B D3; read 0 -> notconnected; told B A; A D1 D2; read 0=1.5; B D3; read 0 -> "
+         "notconnected; told B A; A D1 D2; B D3; read 0 -> notconnected; told B A; page A; read 0=3.5; "
+         "page B; read 0 -> notconnected; told B A; deinit",
+         {"login, on D1 D2, D1, D3, off D1 D2"},
+         {}},
         {"no live session",
          "A D1 D2; init; lock; deinit -> lock within 1.9; unlock; eut init; eut deinit; B D3; check; "
          "eut check; remove; warned A D1 D2",

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
 
@@ -44,7 +45,7 @@ public:
                std::chrono::steady_clock::now() < deadline) {
             char buffer[512];
             const ssize_t n = ::recv(mSocket, buffer, sizeof buffer, 0);
-            if (n == 0) {
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
                 if (closed != nullptr)
                     *closed = true;
                 break;
@@ -146,4 +147,30 @@ TEST(PecosSimulator, CutAndPacedAnswers) {
         return events.size() >= 2;
     });
     EXPECT_EQ(events, (std::vector<std::string>{"cut 123", "> abc"}));
+}
+
+// The control reset acts at once, also on a connection whose answer is delayed.
+TEST(PecosSimulator, ResetActsAtOnceDuringADelayedAnswer) {
+    PecosSimulator simulator({"--on", "D1 delay=20000 reply=late"});
+    LineClient client(simulator.Port());
+    client.Send("D1\n");
+    ASSERT_TRUE(simulator.WaitForReceived(1));
+    ASSERT_TRUE(simulator.Control("reset"));
+    bool closed = false;
+    EXPECT_EQ(client.Read(1, std::chrono::seconds(10), &closed), "");
+    EXPECT_TRUE(closed) << "no reset within 10 s";
+}
+
+// --login splits at the first ':' (the rest is the password) and needs one; no option takes an
+// option name as its value.
+TEST(PecosSimulator, LoginNeedsAColonAndNoOptionTakesAnOptionName) {
+    for (const std::vector<std::string> &options :
+         {std::vector<std::string>{"--login", "nocolon"}, {"--login", "--strict"}, {"--idn", "--strict"}}) {
+        PecosSimulator refused(options);
+        EXPECT_EQ(0u, refused.Port()) << options[0] << " " << options[1];
+    }
+    PecosSimulator simulator({"--login", "u:x:y", "--value", "D1=1"});
+    LineClient client(simulator.Port());
+    client.Send("AUTH-u:x:y\nD1\n");
+    EXPECT_EQ("1\n", client.Read(1));
 }

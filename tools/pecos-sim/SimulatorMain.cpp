@@ -40,7 +40,25 @@ PecosSim::Behaviour gBehaviour;
 std::mutex gOutputMutex;
 FILE *gLog = nullptr;
 bool gQuiet = false;
-std::string gLogin; // "AUTH-USER:PASSWORD" of --login, or empty
+std::mutex gLoginMutex;
+std::string gLogin; // "AUTH-USER:PASSWORD" of --login or the control login, or empty
+
+// USER:PASSWORD split at the first ':', as the drivers' login line is read (a user name holds no
+// ':'); false for a text without one.
+bool SetLogin(const std::string &text) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos)
+        return false;
+    std::lock_guard<std::mutex> lock(gLoginMutex);
+    gLogin = "AUTH-" + text.substr(0, colon) + ":" + text.substr(colon + 1);
+    return true;
+}
+
+// True when the login line is another than the server's (--login).
+bool IsForeignLogin(const std::string &line) {
+    std::lock_guard<std::mutex> lock(gLoginMutex);
+    return !gLogin.empty() && line != gLogin;
+}
 
 void Record(unsigned connection, const std::string &event) {
     const std::string line = std::to_string(connection) + " " + event + "\n";
@@ -123,7 +141,10 @@ void StopServing();
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(int socket, unsigned id) : mSocket(socket), mId(id) {}
-    ~Connection() { ::close(mSocket); }
+    ~Connection() {
+        if (mSocket >= 0)
+            ::close(mSocket);
+    }
 
     void Serve() {
         Record(mId, "open");
@@ -146,6 +167,12 @@ public:
             Record(mId, "partial " + PecosSim::Escape(pending));
         Record(mId, "close");
         Unregister();
+        // A reset goes out now, not once a delayed answer that holds the connection is due.
+        std::lock_guard<std::mutex> lock(mWriteMutex);
+        if (mbReset) {
+            ::close(mSocket);
+            mSocket = -1;
+        }
     }
 
     void Carry(const PecosSim::Answer &answer) {
@@ -162,6 +189,7 @@ public:
         if (answer.Drop && answer.Reset) {
             // The close of the socket, once its reader has ended, resets the connection.
             mDropped = true;
+            mbReset = true;
             Record(mId, "reset");
             const linger abort{1, 0};
             ::setsockopt(mSocket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
@@ -217,8 +245,8 @@ private:
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         // After a login other than the server's, no line is answered or acted on.
-        if (!gLogin.empty() && PecosSim::Classify(line) == PecosSim::LineKind::Auth)
-            mbForeignLogin = line != gLogin;
+        if (PecosSim::Classify(line) == PecosSim::LineKind::Auth)
+            mbForeignLogin = IsForeignLogin(line);
         if (mbForeignLogin)
             return;
         const Clock::time_point arrived = Clock::now();
@@ -257,6 +285,7 @@ private:
     unsigned mId;
     std::mutex mWriteMutex;
     bool mDropped = false;
+    bool mbReset = false;        // the socket closes with a reset once its reader ended
     bool mbForeignLogin = false; // the last login line was not the server's (--login)
     static std::mutex sRegistryMutex;
     static std::map<unsigned, std::weak_ptr<Connection>> sRegistry;
@@ -406,6 +435,8 @@ bool Control(const std::string &line) {
         ReleaseLocks();
     else if (verb == "listen")
         ok = ListenAfterAway();
+    else if (verb == "login")
+        ok = SetLogin(rest);
     else if (verb != "sync" && !verb.empty())
         ok = false;
     Say(ok ? "ok" : "error " + line);
@@ -434,7 +465,9 @@ void PrintUsage() {
         "detector name with its --value text or a generated reading; AUTH-, CMD- and screen lines get no\n"
         "answer. --strict: unknown detectors answer \"Failure\"; --require-enable: detectors answer\n"
         "\"Failure\" until enabled and activated. --login: after a login line other than\n"
-        "AUTH-USER:PASSWORD, a connection's lines are logged but neither answered nor acted on.\n"
+        "AUTH-USER:PASSWORD, a connection's lines are logged but neither answered nor acted on; the\n"
+        "value splits at its first ':', so the user name holds none.\n"
+        "An option's value is never an option name.\n"
         "--away: the port is bound but refuses connects (\"away ADDRESS PORT\" in place of \"listening\")\n"
         "until the control command listen.\n"
         "--on RULE: MATCH [delay=MS] [times=N] [cut=N] [pace=MS] [lock=PATH] [drop | reset | stop |\n"
@@ -444,9 +477,11 @@ void PrintUsage() {
         "  rules are tried first (numbers up to %lu).\n"
         "--control: commands on standard input, each answered \"ok\" or \"error TEXT\"; ends when it "
         "closes:\n"
-        "  on RULE | clear | value NAME TEXT | idn TEXT | drop | reset | unlock | listen | sync | quit\n"
-        "  (drop closes every connection, reset resets every one, unlock lets go of the rules' file\n"
-        "  locks, listen ends --away)\n"
+        "  on RULE | clear | value NAME TEXT | idn TEXT | drop | reset | unlock | listen |\n"
+        "  login USER:PASSWORD | sync | quit\n"
+        "  (drop closes every connection, reset resets every one at once, also one whose answer is\n"
+        "  delayed, unlock lets go of the rules' file locks, listen ends --away, login takes that\n"
+        "  login from the next login line on)\n"
         "Exit status: 0, 1 when it cannot listen or open the log, 2 for a usage error.\n",
         PecosSim::LargestRuleNumber);
 }
@@ -462,9 +497,16 @@ int main(int argc, char **argv) {
     std::string bindAddress = "127.0.0.1";
     bool control = false;
     bool away = false;
+    static const char *const Options[] = {"--help",  "-h",        "--port",           "--bind", "--log",
+                                          "--quiet", "--control", "--away",           "--idn",  "--value",
+                                          "--on",    "--strict",  "--require-enable", "--login"};
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        const bool hasValue = i + 1 < argc;
+        // "--login --port 0" lacks the login's value, rather than logging in as "--port".
+        const bool hasValue =
+            i + 1 < argc && std::none_of(std::begin(Options), std::end(Options), [&](const char *name) {
+                return std::strcmp(name, argv[i + 1]) == 0;
+            });
         if (option == "--help" || option == "-h") {
             PrintUsage();
             return 0;
@@ -500,7 +542,8 @@ int main(int argc, char **argv) {
         } else if (option == "--require-enable") {
             gBehaviour.SetRequireEnable(true);
         } else if (option == "--login" && hasValue) {
-            gLogin = std::string("AUTH-") + argv[++i];
+            if (!SetLogin(argv[++i]))
+                return UsageError(std::string("--login needs USER:PASSWORD, not ") + argv[i]);
         } else if (option == "--port" || option == "--bind" || option == "--log" || option == "--idn" ||
                    option == "--value" || option == "--on" || option == "--login") {
             return UsageError(option + " needs a value");
