@@ -10,10 +10,10 @@
 // applies (VISA when its library loads, else the serial API).
 //
 // A read that ends without its answer (nothing, or no line end it looks for: cut by the time-out,
-// or by the count while more input comes within the line's gap) makes the stream wary, and so does a lock
-// taken over from a holder that died (LateAnswerGuard): while wary, each exchange's clearing of the input
-// first drops what still comes until the line is quiet, so that a late reply costs at most one
-// answer.
+// or by the count while more input comes within the line's gap) makes the stream wary, and so
+// does a lock taken over from a holder that died (LateAnswerGuard): while wary, each exchange's
+// clearing of the input first drops what still comes until the line is quiet, so that a late
+// reply costs at most one answer.
 #pragma once
 
 #include <memory>
