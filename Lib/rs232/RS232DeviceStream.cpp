@@ -1,6 +1,7 @@
 // The "RS-232" stream kind: configuration, stream, page and their registration.
 #include "rs232/RS232DeviceStream.h"
 
+#include <algorithm>
 #include <tuple>
 
 #include "core/PanelResourceName.h"
@@ -25,6 +26,11 @@ template <typename E> E ReadEnum(ProgramSettingsDatabase &database, const char *
 
 DWORD MillisecondsOf(double dSeconds) {
     return SaturatingToUnsigned(SecondsToMilliseconds(dSeconds));
+}
+
+// A wait for input that saw none: over VISA it answers VISA's time-out.
+bool IsQuietWait(DWORD dwWaited) {
+    return dwWaited == 0 || dwWaited == RS232RunTimeData::VisaTimeoutStatus;
 }
 
 } // namespace
@@ -378,8 +384,10 @@ DWORD RS232DeviceStream::Write(HostWindow hWnd, const std::string &sCommand, boo
     mParameters.Delayer.WaitRemainingDelay();
     DWORD result = mDriver.Write(sText);
     mParameters.Delayer.StoreLastCommunicationTime();
-    if (result == 0)
+    if (result == 0) {
         mdwLastWriteCount = static_cast<DWORD>(sText.size());
+        mLateAnswers.Asked();
+    }
     if (result == 0 && bWaitForOPC) {
         std::string sReply;
         mParameters.Delayer.WaitRemainingDelay();
@@ -396,14 +404,34 @@ DWORD RS232DeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount)
     mParameters.Delayer.WaitRemainingDelay();
     const DWORD result =
         mDriver.OptimizedRead(sResponse, dwCount, MillisecondsOf(mParameters.dTimeout), sTermination);
+    bool bAnswered = result == 0 && !sResponse.empty() &&
+                     (EndsAnswer(sResponse, sTermination) || sResponse.size() >= dwCount);
+    if (bAnswered)
+        mLateAnswers.Answered();
+    // A record read to its count is whole unless more of it comes within the line's gap.
+    if (bAnswered && !EndsAnswer(sResponse, sTermination))
+        bAnswered = StaysQuiet(ReplyGapMilliseconds());
     mParameters.Delayer.StoreLastCommunicationTime();
-    // A record read to its count is whole unless more of it waits.
-    const bool bAnswered = result == 0 && !sResponse.empty() &&
-                           (EndsAnswer(sResponse, sTermination) ||
-                            (sResponse.size() >= dwCount && mDriver.GetInputQueueCount() == 0));
     if (!bAnswered)
         mLateAnswers.AnswerLost();
     return result;
+}
+
+uint32_t RS232DeviceStream::ReplyGapMilliseconds() const {
+    const unsigned dataBits = meDataBits >= MIN_DATABITS && meDataBits <= MAX_DATABITS ? meDataBits : 8;
+    const unsigned bits = 1 + dataBits + (meParity != None ? 1 : 0) + (meStopBits != Stop1 ? 2 : 1);
+    const uint64_t rate = meBaudRate > 0 ? static_cast<uint64_t>(meBaudRate) : 1;
+    const uint64_t characters = (uint64_t{ReplyGapCharacters} * bits * 1000 + rate - 1) / rate;
+    return static_cast<uint32_t>(
+        std::clamp<uint64_t>(characters, RS232RunTimeData::ReadInterval, RS232RunTimeData::PortTimeout));
+}
+
+bool RS232DeviceStream::StaysQuiet(uint32_t dwMilliseconds) {
+    if (mDriver.GetInputQueueCount() != 0)
+        return false;
+    DWORD available = 0;
+    const DWORD waited = mDriver.WaitCommEvent(dwMilliseconds, available);
+    return IsQuietWait(waited) && available == 0;
 }
 
 bool RS232DeviceStream::EndsAnswer(const std::string &sText, const std::string &sTermination) const {
@@ -430,8 +458,10 @@ DWORD RS232DeviceStream::ClearInputBuffers(HostWindow) {
         mLateAnswers.DropLateInput(mParameters.dTimeout, [this](uint32_t dwMilliseconds, bool &bCame) {
             DWORD available = 0;
             const DWORD waited = mDriver.WaitCommEvent(dwMilliseconds, available);
+            if (!IsQuietWait(waited))
+                return waited;
             bCame = waited == 0 && available > 0;
-            return waited != 0 ? waited : bCame ? mDriver.ClearInBuffer() : 0;
+            return bCame ? mDriver.ClearInBuffer() : 0;
         });
     if (result == 0)
         result = mDriver.ClearInBuffer();

@@ -10,10 +10,10 @@
 // applies (VISA when its library loads, else the serial API).
 //
 // A read that ends without its answer (nothing, or no line end it looks for: cut by the time-out,
-// or by the count while more input waits) makes the stream wary, and so does a lock taken over
-// from a holder that died (LateAnswerGuard): while wary, each exchange's clearing of the input
-// first drops what still comes until the line is quiet, so that a late reply costs at most one
-// answer.
+// or by the count while more input comes within the line's gap) makes the stream wary, and so
+// does a lock taken over from a holder that died (LateAnswerGuard): while wary, each exchange's
+// clearing of the input first drops what still comes until the line is quiet, so that a late
+// reply costs at most one answer.
 #pragma once
 
 #include <memory>
@@ -123,6 +123,9 @@ private:
 
 class RS232DeviceStream : public WriteReadDeviceStream {
 public:
+    // Character times of the pause that ends a reply read to its count.
+    static constexpr unsigned ReplyGapCharacters = 4;
+
     RS232DeviceStream();
     ~RS232DeviceStream() override;
 
@@ -158,6 +161,11 @@ private:
     // Whether a read's text ends at a line end the read looks for; without any, whether it is
     // not empty.
     bool EndsAnswer(const std::string &sText, const std::string &sTermination) const;
+    // The pause after which the line has ended a reply: a few character times at the port's rate,
+    // at least the serial API's read interval.
+    uint32_t ReplyGapMilliseconds() const;
+    // Whether no input waits or comes within the milliseconds.
+    bool StaysQuiet(uint32_t dwMilliseconds);
 
     RS232SharedDeviceDriver mDriver;
     int mnCOMPort = 1;

@@ -53,6 +53,8 @@ class RS232RunTimeData : public UsageCountTemplate<unsigned int> {
 public:
     // The port's time-out between transfers, in milliseconds.
     static constexpr DWORD PortTimeout = 3000;
+    // The serial API's longest pause between two bytes of one read, in milliseconds.
+    static constexpr DWORD ReadInterval = 10;
     // A VISA time-out (VI_ERROR_TMO) as it reaches the driver.
     static constexpr DWORD VisaTimeoutStatus = 0xBFFF0015;
 

@@ -283,7 +283,7 @@ DWORD RS232RunTimeDataWindows::ApplyTimeouts(const Platform::SerialTimeouts &tim
 
 DWORD RS232RunTimeDataWindows::SetTimeout(DWORD dwMilliseconds) {
     Platform::SerialTimeouts timeouts;
-    timeouts.ReadIntervalTimeout = 10;
+    timeouts.ReadIntervalTimeout = ReadInterval;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = std::max<DWORD>(100, dwMilliseconds);
     timeouts.WriteTotalTimeoutMultiplier = 0;

@@ -4,9 +4,11 @@
 //
 // LateAnswerGuard keeps a stream wary after an exchange that lost its answer: every exchange then
 // first drops input until it has been quiet, so that an answer that comes late is never taken by
-// more than the one exchange that was reading when it came.
+// more than the one exchange that was reading when it came. The first wait of such a drain lasts as
+// long as the peer's slowest recent answer took, so that a slow peer's late answer is dropped too.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 
@@ -32,21 +34,36 @@ QuietInputOutcome DropUntilQuiet(uint32_t dwQuietMs, uint32_t dwLimitMs, const Q
 
 class LateAnswerGuard {
 public:
-    // Time-outs after a lost answer within which the stream stays wary.
+    // Time-outs after a lost answer within which the stream stays wary while nothing late comes.
     static constexpr unsigned WaryTimeouts = 5;
+    // The answers whose times the first wait of a drain covers.
+    static constexpr size_t RecentAnswers = 8;
 
+    // A command went out: its answer's time counts from now.
+    void Asked();
+    // The answer to the last command came.
+    void Answered();
     // An exchange lost its answer (or left part of it): wary from now on.
     void AnswerLost();
     bool IsWary() const { return mbWary; }
-    // Before an exchange writes, while wary: drops input until a wait of a tenth of the time-out
-    // finds nothing, for at most a fifth of it. The stream stops being wary at a drain that found
-    // nothing once WaryTimeouts time-outs have passed since the last loss.
-    // StreamResult::InputNeverQuiet when the input was not quiet within the fifth; the code of a
+    // Before an exchange writes, while wary: a first wait as long as the slowest recent answer
+    // took and a tenth of the time-out more (at most half the time-out); what came is dropped and
+    // then input until a wait of a tenth of the time-out finds nothing, for at most a fifth of the
+    // time-out more. The stream stops being wary at a drain that dropped input and then found the
+    // input quiet, or that found nothing once WaryTimeouts time-outs have passed since the last
+    // loss.
+    // StreamResult::InputNeverQuiet when the input was not quiet within the bound; the code of a
     // failed step.
     DWORD DropLateInput(double dTimeoutSeconds, const QuietInputStep &step);
 
 private:
+    uint32_t SlowestRecentAnswer() const;
+
     Timing mTiming;
     bool mbWary = false;
     uint32_t mLostAt = 0; // milliseconds of mTiming
+    bool mbAsked = false;
+    uint32_t mAskedAt = 0;
+    std::array<uint32_t, RecentAnswers> mAnswerTimes{};
+    size_t mnNextAnswer = 0;
 };

@@ -1,8 +1,8 @@
-// The "RS-232" stream over a pseudo-terminal through the serial API: connection without and with
-// port sharing (lock per transaction), the bytes a write puts on the wire, a write-read against a
-// responding instrument, a driver's exchanges against an instrument's faults (late or cut answers,
-// a dead process's answer, a hang-up), and the configuration's order, identifier, settings and
-// legacy copies.
+// The "RS-232" stream over a pseudo-terminal: connection without and with port sharing (lock per
+// transaction), the bytes a write puts on the wire, a write-read against a responding instrument,
+// a driver's exchanges against an instrument's faults (late, slow, cut or paced answers, a dead
+// process's answer, a hang-up), and the configuration's order, identifier, settings and legacy
+// copies. The VISA stand-in loads; ports go through the serial API unless a test asks for VISA.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -13,24 +13,37 @@
 #include <csignal>
 #include <future>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include "core/ProgramSettingsDatabase.h"
+#include "core/StringUtils.h"
 #include "core/StandInLibraries.h"
 #include "platform/SerialPort.h"
 #include "rs232/RS232DeviceStream.h"
 #include "streams/StreamClientFixture.h"
 #include "support/PseudoTerminal.h"
 #include "streams/StandInClient.h"
+#include "visa/VisaTestFixtures.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// No VISA library on the search path: every port of this program goes through the serial API.
-const StandIns::LanguageLibraryMissing gNoLibraries;
+// The VISA stand-in and no language library on the search path.
+const VisaTest::LibraryFolder gLibraries(VisaTest::LibraryFolder::Files{
+    {VisaTest::SystemLibrary, VisaTest::SystemLibrary}});
 
 constexpr int Port = 9;
+
+// The port's back-ends: the serial API, and VISA with the serial character event or without it
+// (its waits then poll).
+enum class Backend { SerialApi, VisaEvents, VisaPolling };
+
+// A stream whose port goes through the serial API.
+struct SerialApiStream : RS232DeviceStream {
+    SerialApiStream() { GetDriver().SetImplementation(RS232Configuration::ImplementationSerialApi); }
+};
 
 class RS232DeviceStreamTest : public ::testing::Test {
 protected:
@@ -51,16 +64,39 @@ protected:
 
     DeviceStreamClient *Client(int index = 0) { return StandInClient(&mClients[index]); }
 
-    // A driver's client on the port with the time-out; junk ones are refused.
-    static std::unique_ptr<DeviceStreamClientWithStream> Driver(bool bSharing, int nPort = Port,
-                                                                double dTimeout = 1.0) {
+    // A driver's client on the port over the back-end with the time-out; junk ones are refused.
+    std::unique_ptr<DeviceStreamClientWithStream>
+    Driver(bool bSharing, int nPort = Port, double dTimeout = 1.0, Backend backend = Backend::SerialApi) {
         auto client =
             ConnectedDriver("RS-232", "[Stream Config.RS232]\nCOMPortSharing=" + std::to_string(bSharing) +
                                           "\nCOMPort=" + std::to_string(nPort));
+        UseBackend(*client, backend);
         for (const double seconds : {dTimeout, std::nan(""), -1.0})
             EXPECT_EQ(seconds == dTimeout ? 0u : StreamResult::CouldNotSetValue,
                       client->SetTimeout(nullptr, seconds));
         return client;
+    }
+
+    // The client's port goes through the back-end from its next open on; an open port opens again.
+    void UseBackend(DeviceStreamClientWithStream &client, Backend backend) {
+        mNoCharacterEvents.reset();
+        if (backend == Backend::VisaPolling)
+            mNoCharacterEvents.emplace("KORVALIS_VISA_NO_CHARACTER_EVENTS", "1");
+        const auto stream =
+            DeviceStreamBaseDecorator::FindStreamOfType<RS232DeviceStream>(client.GetEmbeddedStream());
+        ASSERT_NE(nullptr, stream);
+        RS232DeviceDriver &port = stream->GetDriver();
+        port.SetImplementation(backend == Backend::SerialApi
+                                   ? RS232Configuration::ImplementationSerialApi
+                                   : RS232Configuration::ImplementationVisaWhenAvailable);
+        if (port.IsRunTimeDataOpen()) {
+            port.Close();
+            ASSERT_EQ(
+                0u, port.Open(port.GetBaudRate(), port.GetParity(), port.GetDataBits(), port.GetStopBits()));
+            const auto *visa = dynamic_cast<const RS232RunTimeDataVISA *>(
+                RS232DeviceDriver::FindSharedRunTimeData(port.GetCOMPort()));
+            ASSERT_EQ(backend != Backend::SerialApi, visa != nullptr);
+        }
     }
 
     static DWORD Exchange(DeviceStreamClientWithStream &driver, int n, std::string &sResponse) {
@@ -70,9 +106,11 @@ protected:
 
     // Exchanges "Q<first>" to "Q<last>" must answer 0 and "R<n>\n", but exchange nLeftOut and at
     // most nWrong others (a wrong answer or InputNeverQuiet); exchange nNeverQuiet must answer
-    // InputNeverQuiet within 1.2 time-outs.
+    // InputNeverQuiet within 1.2 time-outs; from exchange nHealthy on, each costs what a healthy
+    // one does: less than the instrument's answer time and a tenth of the time-out, which a drain
+    // takes at least.
     void ExpectOwnAnswers(DeviceStreamClientWithStream &driver, int first, int last, int nLeftOut = 0,
-                          int nWrong = 0, int nNeverQuiet = 0) {
+                          int nWrong = 0, int nNeverQuiet = 0, int nHealthy = 0) {
         const double dTimeout = driver.GetTimeout(nullptr);
         int wrong = 0;
         for (int n = first; n <= last; mDone = n++) {
@@ -83,6 +121,9 @@ protected:
                 EXPECT_EQ(StreamResult::InputNeverQuiet, result) << std::hex << result;
                 EXPECT_LT(TestSupport::MillisecondsSince(start), 1200 * dTimeout);
                 continue;
+            }
+            if (nHealthy != 0 && n >= nHealthy) {
+                EXPECT_LT(TestSupport::MillisecondsSince(start), mLatency.count() + 100 * dTimeout) << n;
             }
             // A late answer may also cost the exchange that was dropping it when it came.
             EXPECT_TRUE(result == 0 || result == StreamResult::InputNeverQuiet)
@@ -117,10 +158,27 @@ protected:
     std::chrono::milliseconds mLatency{0};
     std::vector<int> mQueries;
     std::thread mLateAnswer;
+    std::optional<TestSupport::ScopedEnv> mNoCharacterEvents;
 };
 
+// The driver's exchanges over each back-end.
+class RS232ExchangeTest : public RS232DeviceStreamTest, public ::testing::WithParamInterface<Backend> {};
+
+void PrintTo(Backend backend, std::ostream *out) {
+    const char *names[] = {"SerialApi", "VisaEvents", "VisaPolling"};
+    *out << names[static_cast<int>(backend)];
+}
+
+std::string BackendName(const ::testing::TestParamInfo<Backend> &info) {
+    return ::testing::PrintToString(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, RS232ExchangeTest,
+                         ::testing::Values(Backend::SerialApi, Backend::VisaEvents, Backend::VisaPolling),
+                         BackendName);
+
 TEST_F(RS232DeviceStreamTest, WithoutSharingTheFirstClientOpensAndTheLastClosesThePort) {
-    RS232DeviceStream stream;
+    SerialApiStream stream;
     ASSERT_EQ(0u, stream.Connect(nullptr, Configuration(false), Client(0)));
     EXPECT_TRUE(stream.IsConnected());
     EXPECT_FALSE(PortIsFree());
@@ -135,7 +193,7 @@ TEST_F(RS232DeviceStreamTest, WithoutSharingTheFirstClientOpensAndTheLastClosesT
 }
 
 TEST_F(RS232DeviceStreamTest, WithSharingThePortIsOpenOnlyWithinTheOutermostLock) {
-    RS232DeviceStream stream;
+    SerialApiStream stream;
     ASSERT_EQ(0u, stream.Connect(nullptr, Configuration(true), Client()));
     EXPECT_TRUE(stream.IsConnected());
     EXPECT_TRUE(PortIsFree());
@@ -153,7 +211,7 @@ TEST_F(RS232DeviceStreamTest, WithSharingThePortIsOpenOnlyWithinTheOutermostLock
 }
 
 TEST_F(RS232DeviceStreamTest, APortThatCannotOpenAtTheLockLeavesTheStreamUnlocked) {
-    RS232DeviceStream stream;
+    SerialApiStream stream;
     ASSERT_EQ(0u, stream.Connect(nullptr, Configuration(true), Client()));
     {
         Platform::SerialPort other;
@@ -194,7 +252,7 @@ TEST_F(RS232DeviceStreamTest, AWritePutsTheTerminationsOnTheWire) {
     for (const Case &test : cases) {
         auto configuration = Configuration(false);
         configuration->SetSendTermination(test.Option);
-        RS232DeviceStream stream;
+        SerialApiStream stream;
         ASSERT_EQ(0u, stream.Connect(nullptr, configuration, Client()));
         stream.SetWriteTermination(nullptr, "\n", test.StreamTermination);
         stream.SetTimeout(nullptr, 0.3);
@@ -214,7 +272,7 @@ TEST_F(RS232DeviceStreamTest, AWriteOnADisconnectedStreamSendsNothingAndFails) {
 
 TEST_F(RS232DeviceStreamTest, AWriteReadGetsTheInstrumentsReply) {
     for (const bool bSharing : {false, true}) {
-        RS232DeviceStream stream;
+        SerialApiStream stream;
         ASSERT_EQ(0u, stream.Connect(nullptr, Configuration(bSharing), Client()));
         stream.SetTimeout(nullptr, 2.0);
         std::thread instrument([this] {
@@ -233,15 +291,14 @@ TEST_F(RS232DeviceStreamTest, AWriteReadGetsTheInstrumentsReply) {
 }
 
 // Exchange 3 gives up, or is cut at its count, while its answer still comes (the instrument
-// answers after 25 ms): no later exchange takes what came, or one only where the
-// answer is time-outs late. Input that never goes quiet after a lost answer fails the next
-// exchange with a code, and its command is not sent.
-TEST_F(RS232DeviceStreamTest, AnAnswerThatCameLateOrWasCutCostsAtMostOneAnswer) {
-    constexpr double T = 2.0;
-    mLatency = 25ms;
+// answers after 25 ms, or after 0.3 or 0.5 time-outs): no later exchange takes what came, or one
+// only where the answer is time-outs late to a quick instrument; once what came was dropped, the
+// exchanges cost what healthy ones do. Input that never goes quiet after a lost answer fails the
+// next exchange with a code, and its command is not sent.
+TEST_P(RS232ExchangeTest, AnAnswerThatCameLateOrWasCutCostsAtMostOneAnswer) {
     const auto late = [this](double dTimeouts) {
-        return [this, dTimeouts] {
-            mLateAnswer = std::thread([this, dTimeouts] {
+        return [this, dTimeouts](double T) {
+            mLateAnswer = std::thread([this, dTimeouts, T] {
                 std::this_thread::sleep_for(std::chrono::duration<double>(dTimeouts * T) - mLatency);
                 mTerminal.Send("R3\n");
             });
@@ -249,34 +306,39 @@ TEST_F(RS232DeviceStreamTest, AnAnswerThatCameLateOrWasCutCostsAtMostOneAnswer) 
     };
     const struct {
         const char *Name;
-        std::function<void()> Answer3;
-        int Last, Wrong, NeverQuiet;
+        std::function<void(double T)> Answer3;
+        int Last, Wrong, NeverQuiet, Healthy;
+        double T, Latency; // the time-out, and the instrument's answer time in time-outs
     } rows[] = {
         {"after its exchange",
-         [this] {
+         [this](double) {
              TestSupport::WaitUntil([this] { return mDone >= 3; }, 5s);
              std::this_thread::sleep_for(30ms);
              mTerminal.Send("R3\n");
          },
-         5, 0, 0},
-        {"cut at the count", [this] { mTerminal.Send(std::string(4000, 'x')); }, 5, 0, 0},
-        {"2.3 time-outs late", late(2.3), 25, 1, 0},
-        {"5 time-outs late", late(5.0), 36, 1, 0},
+         8, 0, 0, 5, 2.0, 0.0125},
+        {"cut at the count", [this](double) { mTerminal.Send(std::string(4000, 'x')); }, 8, 0, 0, 5, 2.0,
+         0.0125},
+        {"2.3 time-outs late", late(2.3), 25, 1, 0, 10, 2.0, 0.0125},
+        {"5 time-outs late", late(5.0), 36, 1, 0, 0, 2.0, 0.0125},
         {"never quiet",
-         [this] {
+         [this](double) {
              TestSupport::WaitUntil([this] { return mDone >= 3; }, 5s);
              while (mDone < 4)
                  mTerminal.Send("x"), std::this_thread::sleep_for(5ms);
          },
-         6, 0, 4},
+         6, 0, 4, 0, 2.0, 0.0125},
+        {"2.3 time-outs late, answers after 0.3", late(2.3), 8, 0, 0, 5, 1.0, 0.3},
+        {"2.3 time-outs late, answers after 0.5", late(2.3), 8, 0, 0, 5, 1.0, 0.5},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.Name);
         mDone = 0;
         mQueries.clear();
-        auto driver = Driver(false, Port, T);
-        std::thread instrument([&] { Answer(row.Last, row.Answer3); });
-        ExpectOwnAnswers(*driver, 1, row.Last, 3, row.Wrong, row.NeverQuiet);
+        mLatency = std::chrono::milliseconds(static_cast<int>(row.Latency * row.T * 1000));
+        auto driver = Driver(false, Port, row.T, GetParam());
+        std::thread instrument([&] { Answer(row.Last, [&] { row.Answer3(row.T); }); });
+        ExpectOwnAnswers(*driver, 1, row.Last, 3, row.Wrong, row.NeverQuiet, row.Healthy);
         instrument.join();
         if (mLateAnswer.joinable())
             mLateAnswer.join();
@@ -286,23 +348,50 @@ TEST_F(RS232DeviceStreamTest, AnAnswerThatCameLateOrWasCutCostsAtMostOneAnswer) 
     }
 }
 
-// Records of a fixed length without a line end, read to their count, cost no drain.
-TEST_F(RS232DeviceStreamTest, WholeRecordsReadToTheirCountKeepTheirCost) {
-    constexpr double T = 5.0;
-    auto driver = Driver(false, Port, T);
-    std::thread instrument([this] {
-        for (int n = 1; n <= 20 && mTerminal.Receive(100, "\n", 3s).size() >= 2; ++n)
-            mTerminal.Send("B000000" + std::to_string(n % 10));
-    });
-    const auto start = std::chrono::steady_clock::now();
-    for (int n = 1; n <= 20 && TestSupport::MillisecondsSince(start) < 300 * T; ++n) {
-        std::string response;
-        DWORD count = 8;
-        EXPECT_EQ(0u, driver->WriteRead(nullptr, "Q" + std::to_string(n), response, count, 1)) << n;
-        EXPECT_EQ("B000000" + std::to_string(n % 10), response);
+// Replies read to a count of 8 without a line end: whole records cost no drain; the rest of a
+// reply cut at the count, paced at line speed, and a record that comes unasked 1 ms after the
+// answer never become an answer.
+TEST_P(RS232ExchangeTest, RecordsReadToTheirCountAreWholeOrTheirRestIsDropped) {
+    const auto record = [](int n) { return FormatString("B%07d", n); };
+    const auto reply = [](int n) { return FormatString("R%03d:abcdefghijk", n); };
+    const auto line = [](int n) { return FormatString("R%d,+1.2345E+01\r\n", n); };
+    const struct {
+        const char *Name;
+        std::function<std::string(int)> Reply;
+        std::chrono::microseconds Pace; // between two bytes
+        bool Unasked;
+        double T, Cost; // the time-out; the exchanges' bound in time-outs, or 0
+    } rows[] = {{"whole records", record, 0us, false, 5.0, 0.1},
+                {"16 bytes, a byte a millisecond", reply, 1000us, false, 1.0, 0},
+                {"16 bytes, a byte a tenth of a millisecond", reply, 100us, false, 1.0, 0},
+                {"a line, a byte a millisecond", line, 1000us, false, 1.0, 0},
+                {"a record and an unasked one 1 ms later", record, 0us, true, 1.0, 0}};
+    constexpr int Last = 12;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.Name);
+        auto driver = Driver(false, Port, row.T, GetParam());
+        std::thread instrument([&] {
+            for (std::string q; (q = mTerminal.Receive(100, "\n", 3s)).size() >= 3;) {
+                const int n = std::stoi(q.substr(1));
+                mTerminal.SendPaced(row.Reply(n), row.Pace);
+                if (row.Unasked)
+                    std::this_thread::sleep_for(1ms), mTerminal.Send(FormatString("U%07d", n));
+                if (n == Last)
+                    break;
+            }
+        });
+        const auto start = std::chrono::steady_clock::now();
+        for (int n = 1; n <= Last && TestSupport::MillisecondsSince(start) < 3000 * row.T; ++n) {
+            std::string response;
+            DWORD count = 8;
+            EXPECT_EQ(0u, driver->WriteRead(nullptr, "Q" + std::to_string(n), response, count, 1)) << n;
+            EXPECT_EQ(row.Reply(n).substr(0, 8), response) << n;
+        }
+        if (row.Cost > 0) {
+            EXPECT_LT(TestSupport::MillisecondsSince(start), 1000 * row.Cost * row.T);
+        }
+        instrument.join();
     }
-    EXPECT_LT(TestSupport::MillisecondsSince(start), 100 * T);
-    instrument.join();
 }
 
 // A driver in another process is killed while it waits on the shared port: the answer it waited

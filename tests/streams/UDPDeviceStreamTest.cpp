@@ -185,11 +185,11 @@ TEST_F(UDPStreamTest, APeerThatKeepsSendingHoldsTheClearingNoLongerThanTheTimeou
     EXPECT_LT(elapsed, 1500.0);
 }
 
-// The peer answers "Q<n>" with "R<n>\n" after a fortieth of the time-out; answer 2 comes after its
-// exchange gave up (at once, 2.3 or 5 time-outs late), after an empty datagram, or is followed by
-// datagrams that never stop. No exchange answers with another's answer, but one (or fails with
-// 0x300001A2) where the answer is time-outs late; input that never goes quiet fails the next exchange with a
-// code, and its command is not sent.
+// The peer answers "Q<n>" with "R<n>\n" after a fortieth of the time-out, or 0.3 or 0.5 of it;
+// answer 2 comes after its exchange gave up (at once, 2.3 or 5 time-outs late), after an empty
+// datagram, or is followed by datagrams that never stop. No exchange answers with another's
+// answer, but one (or fails with 0x300001A2) where the answer is time-outs late to a quick peer;
+// input that never goes quiet fails the next exchange with a code, and its command is not sent.
 TEST_F(UDPStreamTest, ALateAnswerCostsAtMostOneAnswerAndAnEmptyDatagramNone) {
     enum class Answer2 { Late, Empty, Noise };
     const struct {
@@ -197,12 +197,15 @@ TEST_F(UDPStreamTest, ALateAnswerCostsAtMostOneAnswerAndAnEmptyDatagramNone) {
         Answer2 Kind;
         double Late; // time-outs after the query; 0: once its exchange returned
         int Last, Wrong;
-        double T; // the time-out, long enough for noise to stay noise on a loaded machine
-    } rows[] = {{"after its exchange", Answer2::Late, 0, 3, 0, 1.0},
-                {"after an empty datagram", Answer2::Empty, 0, 3, 0, 1.0},
-                {"2.3 time-outs late", Answer2::Late, 2.3, 12, 1, 1.0},
-                {"5 time-outs late", Answer2::Late, 5.0, 36, 1, 1.0},
-                {"never quiet", Answer2::Noise, 0, 5, 0, 2.0}};
+        double T;       // the time-out, long enough for noise to stay noise on a loaded machine
+        double Latency; // the peer's answer time, in time-outs
+    } rows[] = {{"after its exchange", Answer2::Late, 0, 3, 0, 1.0, 0.025},
+                {"after an empty datagram", Answer2::Empty, 0, 3, 0, 1.0, 0.025},
+                {"2.3 time-outs late", Answer2::Late, 2.3, 12, 1, 1.0, 0.025},
+                {"5 time-outs late", Answer2::Late, 5.0, 36, 1, 1.0, 0.025},
+                {"never quiet", Answer2::Noise, 0, 5, 0, 2.0, 0.025},
+                {"2.3 time-outs late, answers after 0.3", Answer2::Late, 2.3, 8, 0, 1.0, 0.3},
+                {"2.3 time-outs late, answers after 0.5", Answer2::Late, 2.3, 8, 0, 1.0, 0.5}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.Name);
         const double T = row.T;
@@ -216,13 +219,14 @@ TEST_F(UDPStreamTest, ALateAnswerCostsAtMostOneAnswerAndAnEmptyDatagramNone) {
             for (int n = 0; n != row.Last && mPeer.Receive(q, sender, 3s);) {
                 n = std::stoi(q.substr(1));
                 queries.push_back(n);
-                std::this_thread::sleep_for(std::chrono::duration<double>(T / 40));
+                std::this_thread::sleep_for(std::chrono::duration<double>(T * row.Latency));
                 if (n == 2 && row.Kind == Answer2::Empty) {
                     mPeer.SendTo(sender, "");
                     std::this_thread::sleep_for(30ms);
                 } else if (n == 2 && row.Late > 0) {
                     late = std::thread([&, sender] {
-                        std::this_thread::sleep_for(std::chrono::duration<double>(T * (row.Late - 0.025)));
+                        std::this_thread::sleep_for(
+                            std::chrono::duration<double>(T * (row.Late - row.Latency)));
                         mPeer.SendTo(sender, "R2\n");
                     });
                     continue;

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "support/TestSupport.h"
 
@@ -64,6 +65,18 @@ public:
     // The instrument sends.
     bool Send(const std::string &bytes) {
         return write(mMaster, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+
+    // The instrument sends a byte each interval, as a line at its rate does.
+    bool SendPaced(const std::string &bytes, std::chrono::microseconds interval) {
+        auto next = std::chrono::steady_clock::now();
+        for (const char byte : bytes) {
+            std::this_thread::sleep_until(next);
+            if (write(mMaster, &byte, 1) != 1)
+                return false;
+            next += interval;
+        }
+        return true;
     }
 
     // What the port sent: bytes until count arrived, the text ends with the terminator, or the

@@ -86,6 +86,8 @@ DWORD UDPDeviceStream::Write(HostWindow hWnd, const std::string &sCommand, bool)
             mParameters.Delayer.StoreLastCommunicationTime();
             if (socket->Error() && socket->LastError() != wxSOCKET_NOERROR)
                 result = StreamResult::EthernetWriteError;
+            else
+                mLateAnswers.Asked();
         }
     }
     entry.LogEnd(ResultSeverityText(result), L"Err", result);
@@ -133,6 +135,8 @@ DWORD UDPDeviceStream::Read(HostWindow, std::string &sResponse, DWORD dwCount) {
         result = StreamResult::ReadTimeout;
     if (sResponse.empty())
         mLateAnswers.AnswerLost();
+    else
+        mLateAnswers.Answered();
     mParameters.Delayer.StoreLastCommunicationTime();
     entry.LogEnd(ResultSeverityText(result), QuellinDescription,
                  "Read(" + QuoteString(sResponse) + ", " + std::to_string(dwCount) + ")", L"Err", result,

@@ -16,7 +16,8 @@
 // Test controls (read at each call): $KORVALIS_VISA_TRACE names a file that gets one line per
 // call, "<library> <call> <arguments> -> <status>"; $KORVALIS_VISA_UNSUPPORTED lists attribute ids
 // (hex) answered VI_ERROR_NSUP_ATTR; $KORVALIS_VISA_REFUSED lists attribute ids whose writes are
-// answered VI_ERROR_NSUP_ATTR_STATE.
+// answered VI_ERROR_NSUP_ATTR_STATE; $KORVALIS_VISA_NO_CHARACTER_EVENTS set refuses the serial
+// character event (VI_ERROR_INV_EVENT), as a library without it does.
 #include "visa/VisaApi.h"
 
 #include <arpa/inet.h>
@@ -747,7 +748,8 @@ ViStatus viEnableEvent(ViSession vi, ViEventType eventType, ViUInt16 mechanism, 
     ViStatus status = VI_SUCCESS;
     if (s == nullptr || s->kind == Kind::ResourceManager)
         status = VI_ERROR_INV_OBJECT;
-    else if (eventType != VI_EVENT_ASRL_CHAR || s->kind != Kind::Serial)
+    else if (eventType != VI_EVENT_ASRL_CHAR || s->kind != Kind::Serial ||
+             std::getenv("KORVALIS_VISA_NO_CHARACTER_EVENTS") != nullptr)
         status = VI_ERROR_INV_EVENT;
     else if (mechanism != VI_QUEUE)
         status = VI_ERROR_INV_MECH;
