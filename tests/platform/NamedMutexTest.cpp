@@ -1,4 +1,5 @@
 // Named mutexes across threads and processes, and events.
+#include "platform/Cancel.h"
 #include "platform/NamedMutex.h"
 #include "platform/TurnSegment.h"
 
@@ -15,6 +16,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -284,7 +286,8 @@ TEST_F(NamedMutexTest, ContendingProcessesAreServedInTurn) {
 }
 
 // A waiter that times out or is killed while queued does not hold up those behind it: the one
-// behind takes the lock far short of its own deadline, where a hold-up would end. The bound is the
+// behind takes the lock far short of its own deadline, where a hold-up would end; the ticket of one
+// that timed out is passed by at the release itself. The bound is the
 // loaded machine's slack: the span holds three wake-ups of two processes, which a busy machine
 // may each put off by many time slices.
 TEST_F(NamedMutexTest, AQueuedWaiterThatLeavesHoldsNobodyUp) {
@@ -316,6 +319,16 @@ TEST_F(NamedMutexTest, AQueuedWaiterThatLeavesHoldsNobodyUp) {
         }
         ASSERT_TRUE(mutex.Release());
         const auto released = SteadyClock::now();
+        if (!killed) {
+            // The release passed the turn by the ticket that was left, right to the one behind.
+            struct stat st;
+            ASSERT_EQ(0, stat(NamedMutex::LockFilePath(mName).c_str(), &st));
+            void *segment = shmat(shmget(TurnSegmentKey(st.st_dev, st.st_ino), 0, 0), nullptr, SHM_RDONLY);
+            ASSERT_NE(reinterpret_cast<void *>(-1), segment);
+            const TurnRecord &turn = static_cast<TurnSegment *>(segment)->turn;
+            EXPECT_LE(turn.next - turn.serving, 1u) << "the turn stayed at the ticket that was left";
+            shmdt(segment);
+        }
         EXPECT_EQ('O', behind->Receive());
         EXPECT_LT(ElapsedMs(released), TestSupport::SchedulingSlack.count());
         EXPECT_EQ(0, behind->Join());
@@ -466,6 +479,76 @@ TEST_F(NamedMutexTest, SecondObjectOnAnotherThreadWaits) {
     EXPECT_TRUE(mutex.Release());
     ASSERT_EQ(std::future_status::ready, obtains.wait_for(5s));
     EXPECT_EQ(WaitObject0, obtains.get());
+}
+
+// The threads of a process that wait are served in the order they came, also ahead of a releasing
+// thread that comes back at once.
+TEST_F(NamedMutexTest, WaitingThreadsAreServedInTheOrderTheyCame) {
+    NamedMutex mutex(mName);
+    ASSERT_EQ(WaitObject0, mutex.Wait(0));
+    std::mutex orderLock;
+    std::vector<int> order;
+    std::vector<std::thread> waiters;
+    for (int n = 0; n < 4; ++n) {
+        waiters.emplace_back([&, n] {
+            NamedMutex own(mName);
+            for (int round = 0; round < 2; ++round) {
+                ASSERT_EQ(WaitObject0, own.Wait(10000));
+                std::lock_guard<std::mutex> guard(orderLock);
+                order.push_back(n);
+                own.Release();
+            }
+        });
+        ASSERT_TRUE(TestSupport::WaitUntil([&] { return mutex.WaitingThreads() == n + 1u; }, 5s));
+    }
+    ASSERT_TRUE(mutex.Release());
+    for (std::thread &waiter : waiters)
+        waiter.join();
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 0, 1, 2, 3}), order);
+}
+
+// The cancel of the calling thread's call ends its wait at once, queued behind a thread of its
+// process or waiting for its turn behind another process, and costs the waiter behind no place.
+TEST_F(NamedMutexTest, TheCancelOfItsCallEndsAWait) {
+    for (const bool otherProcess : {false, true}) {
+        SCOPED_TRACE(otherProcess ? "behind a process" : "behind a thread");
+        NamedMutex mutex(mName);
+        std::unique_ptr<ChildProcess> holder;
+        if (otherProcess) {
+            holder = std::make_unique<ChildProcess>([&](ChildProcess &self) {
+                NamedMutex own(mName);
+                self.Send(Code(own.Wait(0)));
+                return self.Receive(30s) == 'R' && own.Release() ? 0 : 2;
+            });
+            ASSERT_EQ('O', holder->Receive());
+        } else {
+            ASSERT_EQ(WaitObject0, mutex.Wait(0));
+        }
+        CancelSignal signal;
+        auto cancelled = std::async(std::launch::async, [&] {
+            const CancelScope scope(&signal);
+            NamedMutex own(mName);
+            return own.Wait(8000);
+        });
+        ASSERT_TRUE(TestSupport::WaitUntil([&] { return mutex.WaitingThreads() == 1; }, 5s));
+        auto behind = std::async(std::launch::async, [&] {
+            NamedMutex own(mName);
+            const DWORD result = own.Wait(10000);
+            own.Release();
+            return result;
+        });
+        ASSERT_TRUE(TestSupport::WaitUntil([&] { return mutex.WaitingThreads() == 2; }, 5s));
+        std::this_thread::sleep_for(20ms); // both asleep in their waits
+        const auto start = SteadyClock::now();
+        signal.Cancel();
+        EXPECT_EQ(WaitCancelled, cancelled.get());
+        EXPECT_LT(ElapsedMs(start), TestSupport::SchedulingSlack.count());
+        if (holder)
+            holder->Send('R');
+        else
+            EXPECT_TRUE(mutex.Release());
+        EXPECT_EQ(WaitObject0, behind.get());
+    }
 }
 
 TEST_F(NamedMutexTest, ReleaseByANonOwnerChangesNothing) {
