@@ -1,5 +1,4 @@
 // Named mutexes across threads and processes, and events.
-#include "platform/Cancel.h"
 #include "platform/NamedMutex.h"
 #include "platform/TurnSegment.h"
 
@@ -16,7 +15,6 @@
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -479,76 +477,6 @@ TEST_F(NamedMutexTest, SecondObjectOnAnotherThreadWaits) {
     EXPECT_TRUE(mutex.Release());
     ASSERT_EQ(std::future_status::ready, obtains.wait_for(5s));
     EXPECT_EQ(WaitObject0, obtains.get());
-}
-
-// The threads of a process that wait are served in the order they came, also ahead of a releasing
-// thread that comes back at once.
-TEST_F(NamedMutexTest, WaitingThreadsAreServedInTheOrderTheyCame) {
-    NamedMutex mutex(mName);
-    ASSERT_EQ(WaitObject0, mutex.Wait(0));
-    std::mutex orderLock;
-    std::vector<int> order;
-    std::vector<std::thread> waiters;
-    for (int n = 0; n < 4; ++n) {
-        waiters.emplace_back([&, n] {
-            NamedMutex own(mName);
-            for (int round = 0; round < 2; ++round) {
-                ASSERT_EQ(WaitObject0, own.Wait(10000));
-                std::lock_guard<std::mutex> guard(orderLock);
-                order.push_back(n);
-                own.Release();
-            }
-        });
-        ASSERT_TRUE(TestSupport::WaitUntil([&] { return mutex.WaitingThreads() == n + 1u; }, 5s));
-    }
-    ASSERT_TRUE(mutex.Release());
-    for (std::thread &waiter : waiters)
-        waiter.join();
-    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 0, 1, 2, 3}), order);
-}
-
-// The cancel of the calling thread's call ends its wait at once, queued behind a thread of its
-// process or waiting for its turn behind another process, and costs the waiter behind no place.
-TEST_F(NamedMutexTest, TheCancelOfItsCallEndsAWait) {
-    for (const bool otherProcess : {false, true}) {
-        SCOPED_TRACE(otherProcess ? "behind a process" : "behind a thread");
-        NamedMutex mutex(mName);
-        std::unique_ptr<ChildProcess> holder;
-        if (otherProcess) {
-            holder = std::make_unique<ChildProcess>([&](ChildProcess &self) {
-                NamedMutex own(mName);
-                self.Send(Code(own.Wait(0)));
-                return self.Receive(30s) == 'R' && own.Release() ? 0 : 2;
-            });
-            ASSERT_EQ('O', holder->Receive());
-        } else {
-            ASSERT_EQ(WaitObject0, mutex.Wait(0));
-        }
-        CancelSignal signal;
-        auto cancelled = std::async(std::launch::async, [&] {
-            const CancelScope scope(&signal);
-            NamedMutex own(mName);
-            return own.Wait(8000);
-        });
-        ASSERT_TRUE(TestSupport::WaitUntil([&] { return mutex.WaitingThreads() == 1; }, 5s));
-        auto behind = std::async(std::launch::async, [&] {
-            NamedMutex own(mName);
-            const DWORD result = own.Wait(10000);
-            own.Release();
-            return result;
-        });
-        ASSERT_TRUE(TestSupport::WaitUntil([&] { return mutex.WaitingThreads() == 2; }, 5s));
-        std::this_thread::sleep_for(20ms); // both asleep in their waits
-        const auto start = SteadyClock::now();
-        signal.Cancel();
-        EXPECT_EQ(WaitCancelled, cancelled.get());
-        EXPECT_LT(ElapsedMs(start), TestSupport::SchedulingSlack.count());
-        if (holder)
-            holder->Send('R');
-        else
-            EXPECT_TRUE(mutex.Release());
-        EXPECT_EQ(WaitObject0, behind.get());
-    }
 }
 
 TEST_F(NamedMutexTest, ReleaseByANonOwnerChangesNothing) {
