@@ -127,17 +127,11 @@ DWORD PontisPecosBase<B>::Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamC
     return DeviceStreamClientWithStream::Connect(hWnd, std::move(configuration), clientEntry);
 }
 
+// One wait, which the removal ends (it cancels the call's waits) without costing the others' turns.
 template <typename B> DWORD PontisPecosBase<B>::Lock(HostWindow hWnd, double dSeconds) {
-    const uint32_t limit = SaturatingToUnsigned(SecondsToMilliseconds(dSeconds));
-    const uint32_t start = this->mTiming.GetMilliseconds();
-    for (;;) {
-        if (this->IsRemoved())
-            return ResultCode::NoDriverForDeviceID;
-        const uint32_t left = this->mTiming.RemainingTime(start, limit);
-        const DWORD result = DeviceStreamClientWithStream::Lock(hWnd, std::min(left, RemovalSlice) / 1000.0);
-        if (result != StreamResult::LockTimeout || left <= RemovalSlice)
-            return result;
-    }
+    if (this->IsRemoved())
+        return ResultCode::NoDriverForDeviceID;
+    return DeviceStreamClientWithStream::Lock(hWnd, dSeconds);
 }
 
 template <typename B> DWORD PontisPecosBase<B>::LogIn(HostWindow hWnd) {

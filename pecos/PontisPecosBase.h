@@ -128,7 +128,7 @@ public:
     DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) override;
     DWORD Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamConfiguration> configuration,
                   DeviceStreamClient *clientEntry) override;
-    // The stream's lock, waited for in slices that end at a removal (NoDriverForDeviceID).
+    // The stream's lock in one wait, which a removal ends (NoDriverForDeviceID).
     DWORD Lock(HostWindow hWnd, double dSeconds) override;
 
     std::string GetUserName() const { return msUserName; }

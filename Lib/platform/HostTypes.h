@@ -18,6 +18,9 @@ namespace Platform {
 constexpr DWORD WaitObject0 = 0x00000000;
 constexpr DWORD WaitAbandoned = 0x00000080;
 constexpr DWORD WaitTimeout = 0x00000102;
+// The calling thread's call was cancelled before the wait got what it waited for (the value of
+// Win32's WAIT_IO_COMPLETION, a wait ended from outside).
+constexpr DWORD WaitCancelled = 0x000000C0;
 constexpr DWORD WaitFailed = 0xFFFFFFFF;
 constexpr DWORD Infinite = 0xFFFFFFFF;
 } // namespace Platform

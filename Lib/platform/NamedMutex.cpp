@@ -2,7 +2,9 @@
 //
 // Every object of one name in the process shares one state (owner thread, recursion count, the
 // lock file's descriptor, the turn record), found through a process-wide table keyed by the lock
-// file's path. Between the threads of this process the state's owner decides; across processes
+// file's path. Between the threads of this process the state's owner decides, and the threads that
+// wait for it queue in the order they came: the first of the queue becomes the owner once there is
+// none, and only then takes the process's turn among the other processes. Across processes
 // the owner holds flock on the lock file, the one kernel object that lets go of a holder that
 // died. Beside it the processes share a turn record (TurnSegment.h): a ticket counter, the ticket
 // being served, a wake-up word for futex waits and the holder's process id. A process takes a
@@ -12,6 +14,11 @@
 // come while the lock is free takes it after a short grace, and every value read is checked.
 // A new owner that finds a holder's id in the record knows that it died holding it
 // (WaitAbandoned). A thread that ends while holding a mutex abandons it too.
+// A wait is one piece, with one place in the queue and one ticket, from its start to its end: the
+// lock, its deadline or the cancel of the calling thread's call (CurrentCancel), which a waiter
+// hears from when it first has to block: the cancel wakes the queue and, while the thread waits
+// for its turn, the turn record's wake-up word. A wait that ends without the lock passes its turn
+// on when it has come.
 //
 // The segments' life. A process attaches the turn segment of a lock file when it opens the file
 // at its first wait on the name, making it (zeroed, mode 0666) when there is none; the first to
@@ -31,6 +38,7 @@
 // directory segment the link count is asked at every acquisition.
 #include "platform/NamedMutex.h"
 
+#include "platform/Cancel.h"
 #include "platform/Clock.h"
 #include "platform/SharedDirectory.h"
 #include "platform/Text.h"
@@ -47,6 +55,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -62,9 +71,16 @@
 namespace Platform {
 
 struct NamedMutex::Shared {
+    // A thread of this process waiting to become the owner, in the queue.
+    struct Queued {
+        Queued *previous = nullptr;
+        Queued *next = nullptr;
+    };
     std::string path; // lock file; empty for an unnamed mutex (this process only)
     std::mutex lock;
-    std::condition_variable released;
+    std::condition_variable released; // the owner went, or the queue or a cancel changed
+    Queued *first = nullptr;          // the queue of waiting threads, in the order they came
+    Queued *last = nullptr;
     std::thread::id owner;  // default id: nobody
     bool acquiring = false; // the owner is still waiting for the file lock
     uint32_t count = 0;
@@ -183,6 +199,8 @@ void FinishFork(bool child) {
             state->acquiring = false;
             state->count = 0;
             state->abandoned = false;
+            state->first = nullptr; // the waiting threads were the parent's
+            state->last = nullptr;
         }
         state->lock.unlock();
     }
@@ -210,10 +228,14 @@ void AfterForkInChild() {
 // ---- The turn record ----------------------------------------------------------------------------
 
 // How long a waiter whose turn it is next lets the lock lie free before it takes it (the waiter
-// whose turn it was has died, timed out or is slow), and how long waiters further back wait for
-// the turn to move at all before they look at the lock themselves.
-constexpr auto HandOverGrace = std::chrono::milliseconds(2);
-constexpr auto StallBackstop = std::chrono::milliseconds(20);
+// whose turn it was died, or is stopped or slow: a waiter that left marked its ticket gone, and
+// the turn passed it at once), and how long waiters further back wait for the turn to move at all
+// before they look at the lock themselves. The grace outlasts a busy machine's wake-up, so that a
+// waiter that is merely slow keeps its turn. A waiter whose turn it is tries a lock that is held
+// outside the turns this often.
+constexpr auto HandOverGrace = std::chrono::milliseconds(20);
+constexpr auto StallBackstop = std::chrono::milliseconds(50);
+constexpr auto HeldOutsideRetry = std::chrono::milliseconds(2);
 // How long the link count found last stands while no lock file was opened in the directory.
 constexpr uint64_t NameTrustMicroseconds = 1000000;
 // Largest process id Linux hands out.
@@ -248,12 +270,30 @@ void FutexWakeAll(uint32_t &word) {
     syscall(SYS_futex, &word, FUTEX_WAKE, std::numeric_limits<int>::max(), nullptr, nullptr, 0);
 }
 
-// Moves the turn on from ticket (when it is still ticket's turn) and wakes the waiters.
+// True when the waiter of the ticket left it (a mark anybody may scribble: it only moves turns).
+bool Gone(TurnRecord &turn, uint32_t ticket) {
+    return Load(turn.gone[ticket % TurnRecord::GoneSlots]) == ~ticket;
+}
+
+// Moves the turn on from ticket (when it is still ticket's turn), past the tickets that are gone,
+// and wakes the waiters.
 void PassTurn(TurnRecord &turn, uint32_t ticket) {
-    CompareExchange(turn.serving, ticket, ticket + 1);
+    for (uint32_t passed = 0;
+         passed < TurnRecord::GoneSlots && CompareExchange(turn.serving, ticket, ticket + 1); ++passed) {
+        ++ticket;
+        if (TurnsAhead(Load(turn.next), ticket) <= 0 || !Gone(turn, ticket))
+            break;
+    }
     FetchAdd(turn.wake, 1);
     if (Load(turn.next) != Load(turn.serving))
         FutexWakeAll(turn.wake);
+}
+
+// A waiter leaves its ticket without the lock: marked gone before the turn is looked at, so that
+// either this waiter or the one that hands the turn to the ticket passes it on.
+void LeaveTurn(TurnRecord &turn, uint32_t ticket) {
+    Store(turn.gone[ticket % TurnRecord::GoneSlots], ~ticket);
+    PassTurn(turn, ticket);
 }
 
 // True when the record names a holder that never released: a process id with its check word.
@@ -530,7 +570,7 @@ bool OpenStateFile(Shared &s) {
     return true;
 }
 
-enum class FileLock { Obtained, TimedOut, Failed };
+enum class FileLock { Obtained, TimedOut, Cancelled, Failed };
 
 // The end of a wait, read from the clock when a wait first needs it: a lock that is had at once
 // reads no clock.
@@ -555,10 +595,43 @@ private:
     SteadyClock::time_point mAt;
 };
 
-// flock on a lock file without a turn record: blocking for an infinite wait, else tried again
-// after growing pauses until the deadline (at least once).
-FileLock PollFileLock(int fd, Deadline &deadline) {
-    if (deadline.IsInfinite()) {
+// How a wait hears the cancel of the calling thread's call. The hearing is registered when the wait
+// first has to block (never while the state's lock is held: its waker takes it), and lasts until the
+// wait ends. The waker wakes the threads queued on the state, and the turn record's sleepers while
+// the waiting thread is the owner taking the file lock: it moves the wake-up word on, so that a
+// sleep that began after the waiter last looked at the cancel ends at once.
+class CancelHearing {
+public:
+    explicit CancelHearing(Shared &state) : mState(state), mSignal(CurrentCancel()) {}
+    void Begin() {
+        if (mSignal != nullptr && !mHearing)
+            mHearing.emplace(mSignal, &Wake, this);
+    }
+    bool Cancelled() const { return mSignal != nullptr && mSignal->IsCancelled(); }
+    bool CanBeCancelled() const { return mSignal != nullptr; }
+
+private:
+    static void Wake(void *context) {
+        auto &hearing = *static_cast<CancelHearing *>(context);
+        Shared &s = hearing.mState;
+        const std::lock_guard<std::mutex> guard(s.lock);
+        if (s.owner == hearing.mThread && s.acquiring && s.turn != nullptr) {
+            FetchAdd(s.turn->wake, 1);
+            FutexWakeAll(s.turn->wake);
+        }
+        s.released.notify_all();
+    }
+
+    Shared &mState;
+    const std::thread::id mThread = std::this_thread::get_id();
+    CancelSignal *mSignal;
+    std::optional<CancelSignal::Hearing> mHearing;
+};
+
+// flock on a lock file without a turn record: blocking for an infinite wait that no cancel can
+// end, else tried again after growing pauses until the deadline (at least once) or the cancel.
+FileLock PollFileLock(int fd, Deadline &deadline, CancelHearing &hearing) {
+    if (deadline.IsInfinite() && !hearing.CanBeCancelled()) {
         int rc;
         while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
         }
@@ -570,10 +643,16 @@ FileLock PollFileLock(int fd, Deadline &deadline) {
             return FileLock::Obtained;
         if (errno != EWOULDBLOCK && errno != EINTR)
             return FileLock::Failed;
-        const auto now = SteadyClock::now();
-        if (now >= deadline.At())
-            return FileLock::TimedOut;
-        std::this_thread::sleep_for(std::min<SteadyClock::duration>(pause, deadline.At() - now));
+        if (hearing.Cancelled())
+            return FileLock::Cancelled;
+        SteadyClock::duration sleep = pause;
+        if (!deadline.IsInfinite()) {
+            const auto now = SteadyClock::now();
+            if (now >= deadline.At())
+                return FileLock::TimedOut;
+            sleep = std::min<SteadyClock::duration>(pause, deadline.At() - now);
+        }
+        std::this_thread::sleep_for(sleep);
         pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(10));
     }
 }
@@ -581,16 +660,23 @@ FileLock PollFileLock(int fd, Deadline &deadline) {
 // flock on the lock file in turn: a ticket, then a sleep on the wake word until the turn is ours.
 // The lock is tried out of turn when the turn has not moved for a while (its ticket's waiter is
 // gone) and once more at the deadline, so that a free lock is never missed; whoever takes it out
-// of turn moves the turn to its ticket, and the waiters passed over try at every hand-over.
-FileLock LockFileInTurn(int fd, TurnRecord &turn, uint32_t &ticket, Deadline &deadline) {
+// of turn moves the turn to its ticket, and the waiters passed over try at every hand-over. The
+// ticket holds for the whole wait; at the cancel it is given up without another try.
+FileLock LockFileInTurn(int fd, TurnRecord &turn, uint32_t &ticket, Deadline &deadline,
+                        CancelHearing &hearing) {
     const bool infinite = deadline.IsInfinite();
     ticket = FetchAdd(turn.next, 1);
     if (TurnsAhead(ticket, Load(turn.serving)) <= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0)
         return FileLock::Obtained;
+    hearing.Begin();
     uint32_t seen = Load(turn.serving);
     auto since = SteadyClock::now();
     for (;;) {
         const uint32_t wake = Load(turn.wake);
+        if (hearing.Cancelled()) {
+            LeaveTurn(turn, ticket);
+            return FileLock::Cancelled;
+        }
         const uint32_t serving = Load(turn.serving);
         auto now = SteadyClock::now();
         if (serving != seen) {
@@ -598,7 +684,9 @@ FileLock LockFileInTurn(int fd, TurnRecord &turn, uint32_t &ticket, Deadline &de
             since = now;
         }
         const int32_t ahead = TurnsAhead(ticket, serving);
-        const SteadyClock::duration patience = ahead <= 1 ? HandOverGrace : StallBackstop;
+        const SteadyClock::duration patience = ahead <= 0   ? HeldOutsideRetry
+                                               : ahead == 1 ? HandOverGrace
+                                                            : StallBackstop;
         const bool last = !infinite && now >= deadline.At();
         if (ahead <= 0 || now - since >= patience || last) {
             if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
@@ -609,11 +697,11 @@ FileLock LockFileInTurn(int fd, TurnRecord &turn, uint32_t &ticket, Deadline &de
                 return FileLock::Obtained;
             }
             if (errno != EWOULDBLOCK && errno != EINTR) {
-                PassTurn(turn, ticket);
+                LeaveTurn(turn, ticket);
                 return FileLock::Failed;
             }
             if (last) {
-                PassTurn(turn, ticket);
+                LeaveTurn(turn, ticket);
                 return FileLock::TimedOut;
             }
             since = now; // somebody holds it: patience again
@@ -714,10 +802,32 @@ NamedMutex::NamedMutex(const std::wstring &name) : mName(name) {
 
 NamedMutex::~NamedMutex() = default;
 
+namespace {
+
+void Enqueue(Shared &s, Shared::Queued &queued) {
+    queued.previous = s.last;
+    (s.last != nullptr ? s.last->next : s.first) = &queued;
+    s.last = &queued;
+}
+
+// Takes a thread out of the queue. One that leaves it without becoming the owner tells the next
+// one when that one becomes the first.
+void Dequeue(Shared &s, Shared::Queued &queued, bool leaving) {
+    const bool wasFirst = s.first == &queued;
+    (queued.previous != nullptr ? queued.previous->next : s.first) = queued.next;
+    (queued.next != nullptr ? queued.next->previous : s.last) = queued.previous;
+    if (leaving && wasFirst && s.first != nullptr)
+        s.released.notify_all();
+}
+
+} // namespace
+
 DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
     Shared &s = *mShared;
     Deadline deadline(timeoutMilliseconds);
     const auto me = std::this_thread::get_id();
+    // Made before the lock is taken: the hearing ends after it is let go.
+    CancelHearing hearing(s);
 
     std::unique_lock<std::mutex> guard(s.lock);
     if (s.owner == me && !s.acquiring) {
@@ -731,12 +841,33 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
         explicit Counted(std::atomic<uint32_t> &c) : count(c) { ++count; }
         ~Counted() { --count; }
     } counted(s.waiting);
-    auto isFree = [&s] { return s.owner == std::thread::id(); };
-    if (!isFree()) {
-        if (deadline.IsInfinite())
-            s.released.wait(guard, isFree);
-        else if (!s.released.wait_until(guard, deadline.At(), isFree))
-            return WaitTimeout;
+    if (s.owner != std::thread::id() || s.first != nullptr) {
+        // Behind the owner and the threads that came before.
+        Shared::Queued queued;
+        Enqueue(s, queued);
+        bool heard = false;
+        while (s.owner != std::thread::id() || s.first != &queued) {
+            if (!heard) {
+                heard = true;
+                guard.unlock();
+                hearing.Begin();
+                guard.lock();
+                continue;
+            }
+            DWORD ended = 0;
+            if (hearing.Cancelled())
+                ended = WaitCancelled;
+            else if (deadline.IsInfinite())
+                s.released.wait(guard);
+            else if (s.released.wait_until(guard, deadline.At()) == std::cv_status::timeout &&
+                     (s.owner != std::thread::id() || s.first != &queued))
+                ended = WaitTimeout;
+            if (ended != 0) {
+                Dequeue(s, queued, true);
+                return ended;
+            }
+        }
+        Dequeue(s, queued, false);
     }
 
     s.owner = me;
@@ -745,14 +876,14 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
         s.acquiring = true;
         FileLock result = FileLock::Failed;
         while (OpenStateFile(s)) {
-            // Other threads of the process wait on the condition meanwhile; the file lock is taken
+            // Other threads of the process wait in the queue meanwhile; the file lock is taken
             // outside the state lock (the owner alone uses or replaces the descriptor).
             const int fd = s.fd;
             TurnRecord *turn = s.turn;
             uint32_t ticket = 0;
             guard.unlock();
-            result =
-                turn != nullptr ? LockFileInTurn(fd, *turn, ticket, deadline) : PollFileLock(fd, deadline);
+            result = turn != nullptr ? LockFileInTurn(fd, *turn, ticket, deadline, hearing)
+                                     : PollFileLock(fd, deadline, hearing);
             const bool named = result != FileLock::Obtained || StillNamed(s, fd);
             if (named && result == FileLock::Obtained && turn != nullptr) {
                 abandoned = TakeOverHolder(*turn, s.pid);
@@ -772,7 +903,9 @@ DWORD NamedMutex::Wait(DWORD timeoutMilliseconds) {
             s.owner = std::thread::id();
             s.acquiring = false;
             s.released.notify_all();
-            return result == FileLock::TimedOut ? WaitTimeout : WaitFailed;
+            return result == FileLock::TimedOut    ? WaitTimeout
+                   : result == FileLock::Cancelled ? WaitCancelled
+                                                   : WaitFailed;
         }
         s.acquiring = false;
     }

@@ -2,9 +2,10 @@
 //
 // A named mutex is recursive per thread with owner tracking, shared by every object of the same
 // name in the process, and exclusive across processes through flock on a file in
-// $KORVALIS_LOCK_DIR (default /tmp/korvalis-locks). Processes that wait are served in the order
-// they came (a turn record in System V shared memory). A lock whose holder died counts as
-// obtained. The lock file stays open (once per name) while an object of its name exists.
+// $KORVALIS_LOCK_DIR (default /tmp/korvalis-locks). Waiters are served in the order they came:
+// the threads of a process in a queue of their own, the processes through a turn record in System V
+// shared memory. A lock whose holder died counts as obtained. The lock file stays open (once per
+// name) while an object of its name exists.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +24,8 @@ public:
     NamedMutex &operator=(const NamedMutex &) = delete;
 
     // WaitObject0 when obtained (WaitAbandoned when the previous holder died), WaitTimeout at the
-    // deadline, WaitFailed on error. Infinite waits forever.
+    // deadline, WaitCancelled once the calling thread's call was cancelled (CurrentCancel) while it
+    // waited, WaitFailed on error. Infinite waits forever, or until the cancel.
     DWORD Wait(DWORD timeoutMilliseconds);
     // False (and nothing changes) when the calling thread does not hold it.
     bool Release();

@@ -15,11 +15,15 @@
 namespace Platform {
 
 struct TurnRecord {
+    static constexpr uint32_t GoneSlots = 64;
     uint32_t wake;    // changes at every hand-over; waiters sleep on it (futex)
     uint32_t next;    // the next ticket to hand out
     uint32_t serving; // the ticket whose turn it is (held or about to be taken)
     uint32_t holder;  // process id of the holder, 0 after a clean release
     uint32_t check;   // ~holder: a holder id counts only with it
+    // ~ticket in slot ticket % GoneSlots: the ticket's waiter left without the lock (timed out or
+    // cancelled), and the turn passes it by.
+    uint32_t gone[GoneSlots];
 };
 
 struct TurnSegment {
@@ -37,7 +41,8 @@ struct DirectorySegment {
     uint32_t opened;  // changes whenever a process opens a lock file in the directory
 };
 
-constexpr uint64_t TurnSegmentMagic = 0x4B4F52564C4F434Bull;      // "KORVLOCK"
+// Part of the segment's key: a segment of another layout has another key.
+constexpr uint64_t TurnSegmentMagic = 0x4B4F52564C4F4332ull;      // "KORVLOC2"
 constexpr uint64_t DirectorySegmentMagic = 0x4B4F5256444C4F43ull; // "KORVDLOC"
 
 // The segment's key for a lock file (never IPC_PRIVATE).

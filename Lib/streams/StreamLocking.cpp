@@ -5,6 +5,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/ResultCodes.h"
 #include "platform/NamedMutex.h"
 #include "platform/Text.h"
 
@@ -65,6 +66,9 @@ DWORD Mutex::Lock(DWORD dwMilliseconds) {
         return 0;
     case Platform::WaitTimeout:
         return StreamResult::LockTimeout;
+    case Platform::WaitCancelled:
+        // The cancel of a call is its driver's removal.
+        return ResultCode::NoDriverForDeviceID;
     default:
         // The lock file could not be opened: the lock cannot be had.
         return StreamResult::LockNotAvailable;

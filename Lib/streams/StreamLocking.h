@@ -43,7 +43,8 @@ public:
     void SetName(const std::wstring &sName);
     // Closes an open handle and opens the mutex of the current name.
     DWORD Create();
-    // 0 when obtained (also from a dead holder), LockTimeout, or LockNotAvailable.
+    // 0 when obtained (also from a dead holder), LockTimeout, LockNotAvailable, or
+    // NoDriverForDeviceID when the calling driver was removed while the call waited.
     DWORD Lock(DWORD dwMilliseconds);
     // Whether the last Lock that obtained the mutex took it over from a holder that died.
     bool TakenFromDeadHolder() const { return mbTakenFromDeadHolder.load(); }

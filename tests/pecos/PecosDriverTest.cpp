@@ -10,6 +10,9 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <numeric>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +20,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/file.h>
+#include <sys/shm.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,6 +31,7 @@
 #include "pecos/PecosSimulator.h"
 #include "pecos/PontisPecosBase.h"
 #include "platform/NamedMutex.h"
+#include "platform/TurnSegment.h"
 #include "streams/StreamLocking.h"
 
 using namespace PecosTest;
@@ -636,13 +642,15 @@ struct RemovalRow {
     const char *Delay;  // the toggle delay once initialised
     const char *Before; // "drop": the server closes the connection; "away": it is gone; "move": the
                         // settings name another server; "lock": the test holds the stream's lock
-                        // file and lets it go after the removal; "kept": it never lets go
+                        // file and lets it go after the removal; "kept": it never lets go; "busy":
+                        // another driver of the process reads under the lock, answered after 2.5 s
     std::function<uint32_t(HostDriver &)> Call;
     size_t RemoveAt; // the host removes the driver once the server received this many lines, or (0) once
                      // the call connects again (with Settle: once that long passed)
     Lines Warned;    // the detectors the removal names as left on
     const char *Rule = ""; // the server's once initialised; $LOCK: the stream's lock file
-    unsigned Settle = 0;   // ms between RemoveAt and the removal, for the call to reach its wait
+    unsigned Settle = 0;   // ms between RemoveAt and the removal, for the call to reach its wait; a
+                           // call that waits for a held lock is removed once its wait is queued
 };
 
 std::string LockFile(const char *kind, unsigned port) {
@@ -651,6 +659,27 @@ std::string LockFile(const char *kind, unsigned port) {
             ? "VISA:" + PecosVisaResource("127.0.0.1", static_cast<unsigned short>(port))
             : "ETHER:tcpip://127.0.0.1:" + std::to_string(port);
     return Platform::NamedMutex::LockFilePath(MakeStreamLockName(server));
+}
+
+// True once a wait for the lock file, held outside the turns, took its ticket: one out, no holder.
+bool LockWaitQueued(const std::string &path) {
+    struct stat st;
+    void *segment =
+        ::stat(path.c_str(), &st) != 0
+            ? reinterpret_cast<void *>(-1)
+            : ::shmat(::shmget(Platform::TurnSegmentKey(st.st_dev, st.st_ino), 0, 0), nullptr, SHM_RDONLY);
+    if (segment == reinterpret_cast<void *>(-1))
+        return false;
+    const auto *turn = &static_cast<Platform::TurnSegment *>(segment)->turn;
+    const bool queued = TestSupport::WaitUntil(
+        [&] {
+            return __atomic_load_n(&turn->next, __ATOMIC_SEQ_CST) !=
+                       __atomic_load_n(&turn->serving, __ATOMIC_SEQ_CST) &&
+                   __atomic_load_n(&turn->holder, __ATOMIC_SEQ_CST) == 0;
+        },
+        std::chrono::seconds(10));
+    ::shmdt(segment);
+    return queued;
 }
 
 // Time, level and name of each record, one a line.
@@ -703,15 +732,38 @@ void RunRemoval(const RemovalRow &row) {
         lock = ::open(LockFile(row.Kind, port).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         ASSERT_EQ(0, ::flock(lock, LOCK_EX));
     }
+    std::unique_ptr<HostDriver> neighbour;
+    std::atomic<uint32_t> otherResult{1};
+    std::thread otherRead;
+    if (before == "busy") {
+        neighbour = std::make_unique<HostDriver>(row.Key);
+        ASSERT_CODE(0u, neighbour->Load(settings.Path()));
+        ASSERT_CODE(0u, neighbour->Init());
+        ASSERT_TRUE(simulator->Control("on D1 times=1 delay=2500"));
+        otherRead = std::thread([&] {
+            float value = 0;
+            otherResult = neighbour->Read(0, value);
+        });
+        ASSERT_TRUE(simulator->WaitFor([](const std::vector<SimulatorEvent> &events) {
+            return std::any_of(events.begin(), events.end(),
+                               [](auto &e) { return e.Kind == "<" && e.Text == "D1"; });
+        }));
+    }
     std::atomic<uint32_t> result{0};
     std::thread call([&] { result = row.Call(driver); });
-    const bool reached = row.RemoveAt > 0 ? simulator->WaitForReceived(row.RemoveAt)
-                         : row.Settle > 0
-                             ? true
-                             : capture.WaitFor([](const std::vector<Quellin::Record> &records) {
-                                   return std::any_of(records.begin(), records.end(),
-                                                      [](auto &r) { return r.Function == L"Reconnect()"; });
-                               });
+    const bool lockWait = before == "lock" || before == "kept" || rule.find("lock=") != std::string::npos;
+    const bool reached =
+        (row.RemoveAt > 0 ? simulator->WaitForReceived(row.RemoveAt)
+         : row.Settle > 0 ? true
+                          : capture.WaitFor([](const std::vector<Quellin::Record> &records) {
+                                return std::any_of(records.begin(), records.end(),
+                                                   [](auto &r) { return r.Function == L"Reconnect()"; });
+                            })) &&
+        (rule.find("lock=") == std::string::npos ||
+         simulator->WaitFor([](const std::vector<SimulatorEvent> &events) {
+             return std::any_of(events.begin(), events.end(), [](auto &e) { return e.Kind == "lock"; });
+         })) &&
+        (!lockWait || LockWaitQueued(LockFile(row.Kind, port)));
     std::this_thread::sleep_for(std::chrono::milliseconds(row.Settle));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_CODE(0u, driver.Remove());
@@ -726,6 +778,10 @@ void RunRemoval(const RemovalRow &row) {
     const double took = TestSupport::MillisecondsSince(start);
     if (before == "kept")
         ::close(lock);
+    if (otherRead.joinable()) {
+        otherRead.join();
+        EXPECT_CODE(0u, otherResult.load()) << "the other driver's read";
+    }
     const std::vector<Quellin::Record> records = capture.Records();
     EXPECT_TRUE(reached);
     EXPECT_LT(took, 1000) << "the removed driver went on (removed after " << removed
@@ -784,7 +840,7 @@ TEST_F(PecosDriverTest, ARemovedDriverSendsNothingMore) {
         {"an InitDevice while the server is away", ad, "VISA", two, "0", "away", init, 0, two, "", 300},
         {"TestStopped", eut, "TCPIP", {}, "0", "", event(2), 15 + 1, {}},
         {"a switch-on waiting for the lock", ad, "TCPIP", two, "100", "", init, 5 + 3, two,
-         "CMD-D1-ACTIVATE-YES times=1 lock=$LOCK", 300},
+         "CMD-D1-ACTIVATE-YES times=1 lock=$LOCK"},
         {"a dash line waiting for the lock",
          eut,
          "TCPIP",
@@ -794,12 +850,13 @@ TEST_F(PecosDriverTest, ARemovedDriverSendsNothingMore) {
          event(2),
          15 + 1,
          {},
-         "FREQUENCY* times=1 lock=$LOCK",
-         300},
-        {"an event waiting for the lock", eut, "VISA", {}, "0", "lock", event(41), 15, {}, "", 300},
-        {"a read waiting for the lock", ad, "TCPIP", two, "0", "lock", read, 5, two, "", 300},
-        {"a de-init waiting for the lock", ad, "VISA", two, "0", "lock", deInit, 5, two, "", 300},
-        {"a lock never let go", ad, "TCPIP", two, "0", "kept", read, 5, two, "", 300},
+         "FREQUENCY* times=1 lock=$LOCK"},
+        {"an event waiting for the lock", eut, "VISA", {}, "0", "lock", event(41), 15, {}},
+        {"a read waiting for the lock", ad, "TCPIP", two, "0", "lock", read, 5, two},
+        {"a de-init waiting for the lock", ad, "VISA", two, "0", "lock", deInit, 5, two},
+        {"a lock never let go", ad, "TCPIP", two, "0", "kept", read, 5, two},
+        {"a read behind another driver's read", ad, "TCPIP", two, "0", "busy", read, 0, two, "", 200},
+        {"a read behind another driver's read", ad, "VISA", two, "0", "busy", read, 0, two, "", 200},
         {"the quiet input after a reconnect's login", ad, "TCPIP", two, "0", "drop", read, 5 + 1, two,
          "@auth times=1 pace=40 reply=0123456789012345678901234567890123456789", 150},
         {"a move's ending", ad, "TCPIP", three, "200", "move", init, 7 + 1, {"D2", "D3"}},
@@ -931,6 +988,139 @@ TEST_F(PecosDriverTest, LinesAfterTheServerClosedOrResetTheConnection) {
             EXPECT_EQ((Lines{"AUTH-user:pw", "CMD-D1-ENABLE-YES", "CMD-D1-ACTIVATE-YES", "CMD-D2-ENABLE-YES",
                              "CMD-D2-ACTIVATE-YES", "IDN?", "CMD-D1-ENABLE-NO", "CMD-D2-ENABLE-NO"}),
                       simulator.Received(6));
+        }
+    }
+}
+
+namespace {
+
+// A read of a host process: when it began and ended (steady clock, shared by the processes, in ms).
+struct TimedRead {
+    unsigned Process = 0;
+    double Start = 0, End = 0;
+};
+
+double SteadyMilliseconds() {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+// Only a child of the test below: an AD converter for each reader, read once the file "go" exists;
+// prints "read PROCESS START END CODE" for each read.
+TEST(PecosLockChild, ReadsWhenTold) {
+    unsigned port = 0, readers = 0, reads = 0, index = 0;
+    char kind[16] = {}, folder[4096] = {};
+    if (std::sscanf(TestSupport::RunnerEnv("KORVALIS_LOCK_CHILD").c_str(), "%u %u %u %u %15s %4095s", &port,
+                    &readers, &reads, &index, kind, folder) != 6)
+        GTEST_SKIP() << "runs as a child process only";
+    SettingsFile settings;
+    settings.Server(port, kind).Login("user", "pw").Detectors({"D1"}).Write();
+    std::vector<std::unique_ptr<HostDriver>> drivers;
+    for (unsigned n = 0; n < readers; ++n) {
+        drivers.push_back(std::make_unique<HostDriver>(PecosDriverFactory::ADConverterKey));
+        ASSERT_CODE(0u, drivers[n]->Load(settings.Path()) | drivers[n]->Init());
+    }
+    TestSupport::WriteFile(std::string(folder) + "/ready-" + std::to_string(index), "");
+    const std::string go = std::string(folder) + "/go";
+    ASSERT_TRUE(
+        TestSupport::WaitUntil([&] { return ::access(go.c_str(), F_OK) == 0; }, std::chrono::seconds(120)));
+    std::vector<std::string> lines(readers);
+    std::vector<std::thread> threads;
+    for (unsigned n = 0; n < readers; ++n)
+        threads.emplace_back([&, n] {
+            for (unsigned read = 0; read < reads; ++read) {
+                float value = 0;
+                const double start = SteadyMilliseconds();
+                const uint32_t result = drivers[n]->Read(0, value);
+                lines[n] += "read " + std::to_string(index) + " " + std::to_string(start) + " " +
+                            std::to_string(SteadyMilliseconds()) + " " + std::to_string(result) + "\n";
+            }
+        });
+    for (unsigned n = 0; n < readers; ++n) {
+        threads[n].join();
+        std::printf("%s", lines[n].c_str());
+    }
+}
+
+// Host processes whose drivers read one server through the stream's lock are served in the order
+// they came, at the server's pace: no read waits much longer than a round of the others' reads, and
+// two processes of two readers each get equal shares. Rows: processes, readers (drivers) each,
+// reads each, the server's answer time.
+TEST_F(PecosDriverTest, HostProcessesReadInTurnAtTheServersPace) {
+    struct Row {
+        unsigned Processes, Readers, Reads, AnswerMs;
+        const char *Kind;
+    };
+    char self[4096] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", self, sizeof(self) - 1), 0);
+    for (const Row row :
+         {Row{12, 1, 15, 30, "TCPIP"}, Row{2, 2, 10, 150, "TCPIP"}, Row{2, 2, 10, 150, "VISA"}}) {
+        SCOPED_TRACE(std::to_string(row.Processes) + " processes, " + row.Kind);
+        TestSupport::TempDir folder;
+        PecosSimulator simulator(
+            {"--value", "D1=1.5", "--on", "@detector delay=" + std::to_string(row.AnswerMs)});
+        std::string output;
+        std::mutex outputLock;
+        std::vector<std::thread> runs;
+        for (unsigned n = 0; n < row.Processes; ++n)
+            runs.emplace_back([&, n] {
+                const std::string child = std::to_string(simulator.Port()) + " " +
+                                          std::to_string(row.Readers) + " " + std::to_string(row.Reads) +
+                                          " " + std::to_string(n) + " " + row.Kind + " " + folder.Path();
+                const std::string out =
+                    TestSupport::RunProcess({"/usr/bin/env", "KORVALIS_LOCK_CHILD=" + child, self,
+                                             "--gtest_filter=PecosLockChild.*"},
+                                            "", std::chrono::seconds(180))
+                        .Output;
+                const std::lock_guard<std::mutex> guard(outputLock);
+                output += out;
+            });
+        unsigned ready = 0;
+        TestSupport::WaitUntil(
+            [&] {
+                while (ready < row.Processes &&
+                       ::access(folder.File("ready-" + std::to_string(ready)).c_str(), F_OK) == 0)
+                    ++ready;
+                return ready == row.Processes;
+            },
+            std::chrono::seconds(120));
+        TestSupport::WriteFile(folder.File("go"), "");
+        for (std::thread &run : runs)
+            run.join();
+        std::vector<TimedRead> reads;
+        std::istringstream words(output);
+        for (std::string word; words >> word;) {
+            TimedRead read;
+            uint32_t code = 0;
+            if (word == "read" && words >> read.Process >> read.Start >> read.End >> code && code == 0)
+                reads.push_back(read);
+        }
+        ASSERT_EQ(row.Processes * row.Readers * row.Reads, reads.size()) << output;
+        // The longest read, and the span in which every process reads.
+        double longest = 0, from = 0, to = 1e300;
+        for (unsigned n = 0; n < row.Processes; ++n) {
+            double first = 1e300, last = 0;
+            for (const TimedRead &read : reads)
+                if (read.Process == n)
+                    first = std::min(first, read.Start), last = std::max(last, read.End);
+            from = std::max(from, first), to = std::min(to, last);
+        }
+        std::vector<unsigned> ended(row.Processes);
+        for (const TimedRead &read : reads) {
+            longest = std::max(longest, read.End - read.Start);
+            ended[read.Process] += read.End > from && read.End <= to;
+        }
+        const double round = row.Processes * row.Readers * row.AnswerMs;
+        EXPECT_LT(longest, (row.Processes > 2 ? 3 : 2) * round) << "a read waited far longer than a round";
+        if (row.Processes == 2) {
+            const unsigned total = ended[0] + ended[1];
+            EXPECT_GT(total * 1000.0 / (to - from), 0.9 * 1000.0 / row.AnswerMs)
+                << total << " reads in " << to - from;
+            for (const unsigned share : ended)
+                EXPECT_TRUE(share >= 0.45 * total && share <= 0.55 * total)
+                    << share << " of " << total << " reads";
         }
     }
 }

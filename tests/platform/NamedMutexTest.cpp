@@ -284,7 +284,8 @@ TEST_F(NamedMutexTest, ContendingProcessesAreServedInTurn) {
 }
 
 // A waiter that times out or is killed while queued does not hold up those behind it: the one
-// behind takes the lock far short of its own deadline, where a hold-up would end. The bound is the
+// behind takes the lock far short of its own deadline, where a hold-up would end; the ticket of one
+// that timed out is passed by at the release itself. The bound is the
 // loaded machine's slack: the span holds three wake-ups of two processes, which a busy machine
 // may each put off by many time slices.
 TEST_F(NamedMutexTest, AQueuedWaiterThatLeavesHoldsNobodyUp) {
@@ -316,6 +317,16 @@ TEST_F(NamedMutexTest, AQueuedWaiterThatLeavesHoldsNobodyUp) {
         }
         ASSERT_TRUE(mutex.Release());
         const auto released = SteadyClock::now();
+        if (!killed) {
+            // The release passed the turn by the ticket that was left, right to the one behind.
+            struct stat st;
+            ASSERT_EQ(0, stat(NamedMutex::LockFilePath(mName).c_str(), &st));
+            void *segment = shmat(shmget(TurnSegmentKey(st.st_dev, st.st_ino), 0, 0), nullptr, SHM_RDONLY);
+            ASSERT_NE(reinterpret_cast<void *>(-1), segment);
+            const TurnRecord &turn = static_cast<TurnSegment *>(segment)->turn;
+            EXPECT_LE(turn.next - turn.serving, 1u) << "the turn stayed at the ticket that was left";
+            shmdt(segment);
+        }
         EXPECT_EQ('O', behind->Receive());
         EXPECT_LT(ElapsedMs(released), TestSupport::SchedulingSlack.count());
         EXPECT_EQ(0, behind->Join());
