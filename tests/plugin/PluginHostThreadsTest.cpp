@@ -92,9 +92,9 @@ TEST_P(SharedServerThreads, DriversOnOneServerTakeTurnsAtTheirStream) {
         controller(PecosDriverFactory::EUTControllerKey, exports);
     ASSERT_EQ(0u, converter.Load(file) | controller.Load(file));
     if (bRefused)
-        ASSERT_EQ(0u, converter.Client()->SetTimeout(nullptr, 0.5) |
-                          controller.Client()->SetTimeout(nullptr, 0.5));
-    const int rounds = bRefused ? 3 : 20;
+        ASSERT_EQ(0u, converter.Client()->SetTimeout(nullptr, 0.05) |
+                          controller.Client()->SetTimeout(nullptr, 0.05));
+    const int rounds = bRefused ? 40 : 20;
     std::vector<uint32_t> results(2 * rounds);
     std::thread checker([&] {
         for (int n = 0; n < rounds; ++n)

@@ -244,7 +244,7 @@ TEST_F(HTTPStreamTest, AConnectToAFullQueueEndsAtTheTimeOutOrTheCancel) {
     TestSupport::FullListener full(port);
     Platform::CancelSignal cancel;
     std::thread refuse([&] {
-        if (!cancel.SleepUntil(std::chrono::steady_clock::now() + 8s))
+        if (cancel.SleepUntil(std::chrono::steady_clock::now() + 8s))
             full.Refuse();
     });
     for (const double timeout : {1.0, 10.0}) {
