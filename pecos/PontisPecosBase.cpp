@@ -2,6 +2,7 @@
 #include "pecos/PontisPecosBase.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "core/ProgramSettingsDatabase.h"
 #include "core/StringUtils.h"
@@ -398,11 +399,17 @@ template <typename B> DWORD PontisPecosBase<B>::Reconnect(HostWindow hWnd, bool 
 template <typename B> DWORD PontisPecosBase<B>::DropLateInput(HostWindow hWnd) {
     const double dTimeout = this->GetTimeout(hWnd);
     bool bLost = false;
-    // One wait of the drain, read in slices so that a removal ends it soon.
+    // A TCP read hears the removal itself. A VISA read waits in the VISA library until its
+    // time-out, which nothing else ends: it is read in slices, so that a removal ends the wait
+    // within one.
+    const uint32_t slice =
+        DeviceStreamBaseDecorator::FindStreamOfType<NetworkBasedDeviceStream>(this->mEmbedded) ? UINT32_MAX
+                                                                                               : RemovalSlice;
+    // One wait of the drain.
     const QuietInputStep step = [&](uint32_t dwMilliseconds, bool &bInputCame) -> DWORD {
         const uint32_t start = this->mTiming.GetMilliseconds();
         for (;;) {
-            const uint32_t wait = std::min(RemovalSlice, this->mTiming.RemainingTime(start, dwMilliseconds));
+            const uint32_t wait = std::min(slice, this->mTiming.RemainingTime(start, dwMilliseconds));
             if (wait == 0 || this->IsRemoved())
                 return 0;
             DWORD result = this->SetTimeout(hWnd, wait / 1000.0);

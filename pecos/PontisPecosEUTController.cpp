@@ -136,7 +136,10 @@ DWORD PontisPecosSCPI_EUTController::SetScreenText(HostWindow hWnd, const std::s
     QuellinEntry entry("PontisPecosSCPI_EUTController", "SetScreenText");
     entry.LogBegin(QuellinLevelNote, QuellinDescription, MakeString("SetScreenText(", sValue, ")"),
                    L"identifier", sIdentifier, L"value", sValue);
+    // Until the line went out, the call has more to send; after it, only the pause may be left.
+    this->SetOnlyPauseLeft(false);
     const DWORD result = WriteLine(hWnd, sIdentifier + " " + sValue);
+    this->SetOnlyPauseLeft(result == 0);
     if (result == 0)
         PauseUnlessRemoved(ScreenLinePause);
     return PecosLogEnd(entry, result);

@@ -148,6 +148,11 @@ public:
     // until EndOutput.
     bool BeginOutput() { return mOutputGate.Enter(); }
     void EndOutput() { mOutputGate.Leave(); }
+    // Whether the call in progress has sent all it sends and only a closing pause is left: a
+    // removal from then on cuts nothing of it, and the call keeps its own result. The exports clear
+    // it as each call begins (a driver's calls run one at a time).
+    void SetOnlyPauseLeft(bool bOnlyPauseLeft) { mbOnlyPauseLeft = bOnlyPauseLeft; }
+    bool IsOnlyPauseLeft() const { return mbOnlyPauseLeft; }
 
 protected:
     clsDEUT mEut;
@@ -175,6 +180,7 @@ private:
     Version mKorvalisVersion;
     EntryGate mOutputGate; // closed by the removal; writes in progress pass it
     Platform::CancelSignal mRemoval;
+    bool mbOnlyPauseLeft = false;
 };
 
 // Seconds as milliseconds, saturating at the int range.

@@ -51,9 +51,11 @@ uint32_t CallDriver(HostWindow hWnd, DeviceIDType id, bool fetchWarning, const C
     // Every wait of the call hears the driver's removal.
     const Platform::CancelScope removal(&driver->GetRemoval());
     try {
+        driver->SetOnlyPauseLeft(false);
         DWORD result = call(*driver);
-        // A call that the removal cut short answers for the removal, whatever step it was in.
-        if (driver->IsRemoved())
+        // A call that the removal cut short answers for the removal; one that had sent all it sends
+        // and that the removal cut only in its closing pause keeps its own result.
+        if (driver->IsRemoved() && !driver->IsOnlyPauseLeft())
             return static_cast<uint32_t>(ResultCode::NoDriverForDeviceID);
         if (fetchWarning)
             result = FetchQueuedWarning(hWnd, result, *driver);

@@ -1,16 +1,19 @@
 // Socket option values and the readiness wait over poll.
 #include "platform/SocketSupport.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 
+#include "platform/Cancel.h"
 #include "platform/Clock.h"
 
 namespace Platform {
@@ -107,6 +110,79 @@ long SendWithin(int socket, const void *data, size_t size) {
     if (sent > 0)
         return static_cast<long>(sent);
     return sent == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
+}
+
+int ConnectWithin(const std::string &address, uint16_t port, uint32_t milliseconds, CancelSignal *cancel,
+                  ConnectEnd &end) {
+    end = ConnectEnd::Failed;
+    if (cancel != nullptr && cancel->IsCancelled()) {
+        end = ConnectEnd::Cancelled;
+        return -1;
+    }
+    if (milliseconds == 0) {
+        end = ConnectEnd::TimedOut;
+        return -1;
+    }
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    if (inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1)
+        return -1;
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    if (socket < 0)
+        return -1;
+    const int on = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    auto failed = [&](ConnectEnd reason) {
+        close(socket);
+        end = reason;
+        return -1;
+    };
+    // A signal does not end a connect in progress: the wait below goes on with it.
+    if (connect(socket, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) != 0 &&
+        errno != EINPROGRESS && errno != EINTR)
+        return failed(ConnectEnd::Failed);
+    // The connect goes on in the background; the wait ends at its outcome, the deadline or the cancel.
+    const int cancelled = cancel != nullptr ? cancel->Descriptor() : -1;
+    const uint64_t deadline = MonotonicMicroseconds() + static_cast<uint64_t>(milliseconds) * 1000u;
+    for (;;) {
+        const uint64_t now = MonotonicMicroseconds();
+        if (now >= deadline)
+            return failed(ConnectEnd::TimedOut);
+        const uint64_t left = (deadline - now + 999u) / 1000u;
+        pollfd watched[2] = {{socket, POLLOUT, 0}, {cancelled, POLLIN, 0}};
+        const int rc =
+            poll(watched, cancelled >= 0 ? 2 : 1, static_cast<int>(left > INT_MAX ? INT_MAX : left));
+        if (rc < 0 && errno != EINTR)
+            return failed(ConnectEnd::Failed);
+        if (rc > 0 && cancelled >= 0 && watched[1].revents != 0)
+            return failed(ConnectEnd::Cancelled);
+        if (rc > 0 && watched[0].revents != 0)
+            break;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+        return failed(ConnectEnd::Failed);
+    const int flags = fcntl(socket, F_GETFL);
+    if (flags < 0 || fcntl(socket, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return failed(ConnectEnd::Failed);
+    end = ConnectEnd::Connected;
+    return socket;
+}
+
+bool MoveDescriptor(int descriptor, int place) {
+    int rc;
+    while ((rc = dup2(descriptor, place)) < 0 && errno == EINTR) {
+    }
+    if (rc == place)
+        close(descriptor);
+    return rc == place;
+}
+
+void CloseDescriptor(int descriptor) {
+    if (descriptor >= 0)
+        close(descriptor);
 }
 
 } // namespace Platform

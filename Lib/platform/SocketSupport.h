@@ -6,8 +6,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace Platform {
+
+class CancelSignal;
 
 // Level and option name of TCP_NODELAY (segments are sent at once, not held back by Nagle's rule).
 int TcpOptionLevel();
@@ -44,5 +47,21 @@ long ReceiveWithin(int socket, void *buffer, size_t size, uint32_t milliseconds,
 // count that signal as a lost connection), -1 on an error (left for the caller's own send to find
 // and report).
 long SendWithin(int socket, const void *data, size_t size);
+
+// How a connect try ended.
+enum class ConnectEnd { Connected, Failed, TimedOut, Cancelled };
+
+// Connects a new TCP socket to the IPv4 address (dotted text) and port, waiting at most the
+// milliseconds and no longer than the cancel (when given) takes to come; a cancel that came before
+// starts no connect. The connected socket is blocking, with SO_REUSEADDR, as the socket library
+// makes its client sockets. Its descriptor, or -1 with the reason in end.
+int ConnectWithin(const std::string &address, uint16_t port, uint32_t milliseconds, CancelSignal *cancel,
+                  ConnectEnd &end);
+
+// Moves the descriptor to the number place (whose socket closes) and closes the old number; false,
+// and both left as they were, when the system refuses.
+bool MoveDescriptor(int descriptor, int place);
+// Closes the descriptor (when not -1).
+void CloseDescriptor(int descriptor);
 
 } // namespace Platform

@@ -286,8 +286,10 @@ DWORD DeviceStreamClientWithStreamBase::ConnectStreamTo(
         if (!stream)
             return StreamResult::CannotCreateStream;
         if (!bCreated) {
-            // A shared stream: its other drivers may be using it.
+            // A shared stream: its other drivers may be using it. A removal ends the wait.
             const auto hold = stream->HoldState();
+            if (hold.Cancelled())
+                return ResultCode::NoDriverForDeviceID;
             parameters = stream->GetParameters();
         }
         mEmbedded = std::make_shared<DeviceStreamBaseDecorator>(stream, parameters);

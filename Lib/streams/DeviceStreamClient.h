@@ -26,6 +26,7 @@
 
 #include "core/PanelResourceName.h"
 #include "core/ProgramSettingsDatabase.h"
+#include "platform/Cancel.h"
 #include "platform/HostTypes.h"
 #include "streams/DeviceStreamConfiguration.h"
 #include "streams/DeviceStreamConfigurationManager.h"
@@ -47,18 +48,21 @@ public:
     // A stream that connects for the client passes here before each try (ConnectTry): false once
     // whoever owns the client has given it up (the host removed its driver), and the stream stops
     // trying; true holds that giving up back until EndConnectTry, so that no connect starts after it.
-    virtual bool BeginConnectTry() { return true; }
+    // Here: false once the call that the calling thread runs was cancelled.
+    virtual bool BeginConnectTry() { return !Platform::CurrentCallCancelled(); }
     virtual void EndConnectTry() {}
 
 protected:
     DeviceStreamConfigurationManager mConfigurationManager;
 };
 
-// One connect try of a stream for a client (none: always let in).
+// One connect try of a stream for a client (none: let in unless the calling thread's call was
+// cancelled).
 class ConnectTry {
 public:
     explicit ConnectTry(DeviceStreamClient *client)
-        : mClient(client), mbLetIn(client == nullptr || client->BeginConnectTry()) {}
+        : mClient(client),
+          mbLetIn(client == nullptr ? !Platform::CurrentCallCancelled() : client->BeginConnectTry()) {}
     ~ConnectTry() {
         if (mClient != nullptr && mbLetIn)
             mClient->EndConnectTry();
@@ -83,10 +87,12 @@ public:
     virtual DWORD Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamConfiguration> configuration,
                           DeviceStreamClient *clientEntry) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return Removed();
         return mEmbedded ? mEmbedded->Connect(hWnd, std::move(configuration), clientEntry) : Missing();
     }
     virtual DWORD Disconnect(HostWindow hWnd, DeviceStreamClient *clientEntry) {
-        const auto hold = Hold();
+        const auto hold = Hold(StreamStateLock::Wait::ToTheEnd);
         return mEmbedded ? mEmbedded->Disconnect(hWnd, clientEntry) : Missing();
     }
     // The wait for the named lock holds no state: the driver that has the lock must get on.
@@ -96,92 +102,132 @@ public:
     virtual DWORD Unlock(HostWindow hWnd) { return mEmbedded ? mEmbedded->Unlock(hWnd) : Missing(); }
     virtual bool IsConnected() {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return false;
         return mEmbedded && mEmbedded->IsConnected();
     }
     virtual bool HasSingleClient() {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return false;
         return mEmbedded && mEmbedded->HasSingleClient();
     }
     virtual DWORD ClearInputBuffers(HostWindow hWnd) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return Removed();
         return mEmbedded ? mEmbedded->ClearInputBuffers(hWnd) : Missing();
     }
     virtual DWORD DropWaitingInput(HostWindow hWnd) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return Removed();
         return mEmbedded ? mEmbedded->DropWaitingInput(hWnd) : Missing();
     }
     virtual DWORD ClearOutputBuffers(HostWindow hWnd) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return Removed();
         return mEmbedded ? mEmbedded->ClearOutputBuffers(hWnd) : Missing();
     }
     virtual DWORD ClearDevice(HostWindow hWnd) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return Removed();
         return mEmbedded ? mEmbedded->ClearDevice(hWnd) : Missing();
     }
     virtual DWORD GetAuxiliaryValue(DWORD &dwValue) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return Removed();
         return mEmbedded ? mEmbedded->GetAuxiliaryValue(dwValue) : Missing();
     }
     virtual DWORD SetAuxiliaryValue(DWORD dwValue) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return Removed();
         return mEmbedded ? mEmbedded->SetAuxiliaryValue(dwValue) : Missing();
     }
     virtual DWORD GetErrorString(HostWindow hWnd, DWORD dwCode, char *sBuffer, uint32_t dwBufferSize,
                                  uint32_t *pdwLength) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return Removed();
         return mEmbedded ? mEmbedded->GetErrorString(hWnd, dwCode, sBuffer, dwBufferSize, pdwLength) : 0;
     }
     virtual DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return Removed();
         return mEmbedded ? mEmbedded->Write(hWnd, sCommand, bWaitForOPC) : Missing();
     }
     virtual DWORD Read(HostWindow hWnd, std::string &sResponse, DWORD dwCount) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return Removed();
         return mEmbedded ? mEmbedded->Read(hWnd, sResponse, dwCount) : Missing();
     }
     virtual DeviceStreamParameters GetParameters() {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return DeviceStreamParameters();
         return mEmbedded ? mEmbedded->GetParameters() : DeviceStreamParameters();
     }
     virtual std::string GetReadTerminationInUse() {
         const auto hold = Hold();
-        if (mEmbedded)
+        if (mEmbedded && !hold.Cancelled())
             return mEmbedded->GetReadTerminationInUse();
         const DeviceStreamParameters defaults;
         return defaults.bReadTerminationEnabled ? defaults.sReadTermination : std::string();
     }
     virtual void SetParameters(const DeviceStreamParameters &parameters) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return;
         if (mEmbedded)
             mEmbedded->SetParameters(parameters);
     }
     virtual DWORD SetWriteTermination(HostWindow hWnd, const std::string &sTermination, bool bEnabled) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return Removed();
         return mEmbedded ? mEmbedded->SetWriteTermination(hWnd, sTermination, bEnabled) : Missing();
     }
     virtual DWORD SetReadTermination(HostWindow hWnd, const std::string &sTermination, bool bEnabled) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return Removed();
         return mEmbedded ? mEmbedded->SetReadTermination(hWnd, sTermination, bEnabled) : Missing();
     }
     virtual DWORD SetTimeout(HostWindow hWnd, double dSeconds) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return Removed();
         return mEmbedded ? mEmbedded->SetTimeout(hWnd, dSeconds) : Missing();
     }
     virtual double GetTimeout(HostWindow hWnd) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return DeviceStreamParameters().dTimeout;
         return mEmbedded ? mEmbedded->GetTimeout(hWnd) : DeviceStreamParameters().dTimeout;
     }
     virtual DWORD GetMinimumDelay() {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return 0;
         return mEmbedded ? mEmbedded->GetMinimumDelay() : 0;
     }
     virtual void SetMinimumDelay(DWORD dwMicroseconds) {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return;
         if (mEmbedded)
             mEmbedded->SetMinimumDelay(dwMicroseconds);
     }
     virtual DWORD GetLastWriteCount() {
         const auto hold = Hold();
+        if (hold.Cancelled())
+            return 0;
         return mEmbedded ? mEmbedded->GetLastWriteCount() : 0;
     }
 
@@ -189,15 +235,19 @@ public:
 
 protected:
     static DWORD Missing() { return StreamResult::EmbeddedStreamMissing; }
+    // The code of an operation whose wait for the state lock the removal of the caller's driver ended.
+    static DWORD Removed() { return ResultCode::NoDriverForDeviceID; }
 
     // Over a stream (the decorator), the embedded stream's state lock for one operation: drivers
-    // that share the stream take turns at it. A client's own layer needs none.
-    std::unique_lock<std::recursive_mutex> Hold() const {
+    // that share the stream take turns at it, and a removed driver's wait ends at its removal
+    // (the operation then touches nothing and answers Removed, false or the defaults). A client's
+    // own layer needs none.
+    StreamStateHold Hold(StreamStateLock::Wait wait = StreamStateLock::Wait::UntilCancelled) const {
         if constexpr (std::is_base_of_v<DeviceStreamSeparatedReadWrite, B>) {
             if (mEmbedded)
-                return mEmbedded->HoldState();
+                return mEmbedded->HoldState(wait);
         }
-        return std::unique_lock<std::recursive_mutex>();
+        return StreamStateHold();
     }
 
     std::shared_ptr<E> mEmbedded;

@@ -9,7 +9,8 @@
 //   Disconnect: when UnregisterClient is true, close and clear the connected flag.
 // Callers serialise whole operations with the stream's named Mutex (Lock/Unlock, usually through
 // a DeviceStreamLocker). The members change under the stream's state lock (HoldState), which the
-// drivers' decorators hold around every operation but the named lock's own wait.
+// drivers' decorators hold around every operation but the named lock's own wait. A removed driver's
+// wait for the state lock ends at its removal.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,7 @@
 #include "platform/HostTypes.h"
 #include "streams/CommunicationDelayer.h"
 #include "streams/StreamLocking.h"
+#include "streams/StreamStateLock.h"
 
 class DeviceStreamClient;
 class DeviceStreamConfiguration;
@@ -137,15 +139,18 @@ public:
 
     // The lock's name; empty until the first Connect.
     std::wstring GetLockName() const { return mLock.GetName(); }
+    // 0 when the wait for the state lock ended at the cancel.
     size_t GetClientCount() {
         const auto hold = HoldState();
-        return mClients.size();
+        return hold.Cancelled() ? 0 : mClients.size();
     }
 
     // The state lock: while it is held no other thread connects, sets, uses or disconnects the
-    // stream. Uncontended it costs no system call. Never held while waiting for the named Mutex.
-    std::unique_lock<std::recursive_mutex> HoldState() const {
-        return std::unique_lock<std::recursive_mutex>(mStateLock);
+    // stream. Uncontended it costs no system call. Never held while waiting for the named Mutex. A
+    // wait for it ends at the cancel of the caller's call (the hold tells), unless told to wait to
+    // the end.
+    StreamStateHold HoldState(StreamStateLock::Wait wait = StreamStateLock::Wait::UntilCancelled) const {
+        return StreamStateHold(mStateLock, wait);
     }
 
 protected:
@@ -167,5 +172,5 @@ protected:
     Mutex mLock;
 
 private:
-    mutable std::recursive_mutex mStateLock;
+    mutable StreamStateLock mStateLock;
 };

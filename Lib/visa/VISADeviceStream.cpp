@@ -200,7 +200,8 @@ VISADeviceStream::~VISADeviceStream() = default;
 
 VisaDeviceKind VISADeviceStream::GetDeviceKind() const {
     const auto hold = HoldState();
-    return mVisa.GetSession().IsOpen() ? mVisa.GetSession().GetDeviceKind() : VisaDeviceUnknown;
+    return !hold.Cancelled() && mVisa.GetSession().IsOpen() ? mVisa.GetSession().GetDeviceKind()
+                                                            : VisaDeviceUnknown;
 }
 
 DWORD VISADeviceStream::SetWriteTermination(HostWindow hWnd, const std::string &sTermination, bool bEnabled) {
@@ -332,7 +333,9 @@ DWORD VISADeviceStream::Lock(HostWindow hWnd, double dSeconds) {
     {
         // The session is the stream's state; the named lock, had now, was waited for without it.
         const auto hold = HoldState();
-        result = mVisa.GetSession().Lock(SaturatingToUnsigned(SecondsToMilliseconds(dSeconds)));
+        result = hold.Cancelled()
+                     ? ResultCode::NoDriverForDeviceID
+                     : mVisa.GetSession().Lock(SaturatingToUnsigned(SecondsToMilliseconds(dSeconds)));
     }
     if (result != 0)
         WriteReadDeviceStream::Unlock(hWnd);
@@ -342,7 +345,8 @@ DWORD VISADeviceStream::Lock(HostWindow hWnd, double dSeconds) {
 DWORD VISADeviceStream::Unlock(HostWindow hWnd) {
     DWORD visa = 0;
     {
-        const auto hold = HoldState();
+        // What the lock took is given back, also by a removed driver.
+        const auto hold = HoldState(StreamStateLock::Wait::ToTheEnd);
         visa = mVisa.GetSession().Unlock();
     }
     const DWORD base = WriteReadDeviceStream::Unlock(hWnd);

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <sstream>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -205,6 +208,60 @@ TEST_F(PecosConnectionTest, ServerRestartAndDropReconnectWithLogin) {
     EXPECT_EQ(Restored({"D1"}), second.Received(1));
     EXPECT_EQ((Lines{"AUTH-user:pw", "MODULATION Modulation Off"}), second.Received(2));
     EXPECT_EQ(Restored({"D1", "CMD-D1-ENABLE-NO", "CMD-D2-ENABLE-NO"}), second.Received(3));
+}
+
+// A server whose accept queue is full leaves a connect unanswered: InitDevice gives up within about
+// the stream's time-out. A connect that nothing ends is refused after a while (a failure, no hang).
+TEST_F(PecosConnectionTest, AConnectToAFullQueueEndsAtTheTimeOut) {
+    TestSupport::FullListener full;
+    HostDriver driver(PecosDriverFactory::ADConverterKey, PluginExports::InProcess());
+    std::atomic<bool> ended{false};
+    std::thread refuse([&] {
+        if (!TestSupport::WaitUntil([&] { return ended.load(); }, std::chrono::seconds(4)))
+            full.Refuse();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    Initialise(driver, full.Port(), EthernetNotConnected);
+    const double took = TestSupport::MillisecondsSince(start);
+    ended = true;
+    refuse.join();
+    EXPECT_LT(took, 3000 * ReplyTimeout) << "the connect went on past the time-out";
+    EXPECT_EQ(0u, full.ConnectsInProgress());
+}
+
+// Two drivers whose checks share one stream: while the AD converter's check waits (for a silent
+// server, or in the connect loop to a refusing one), the EUT controller's check waits for the
+// stream behind it. Removed, the controller answers 0x300000D0 at once; the AD converter's check
+// still runs to its own answer at its time-out.
+TEST_F(PecosConnectionTest, ARemovedDriverDoesNotWaitBehindAnotherOnTheirStream) {
+    constexpr double Timeout = 3.0; // s
+    for (const char *kind : {"TCPIP", "VISA"})
+        for (const Lines &options : {Lines{"--on", "IDN? silent"}, Lines{"--away"}}) {
+            SCOPED_TRACE(kind + (" " + options[0]));
+            PecosSimulator simulator(options);
+            SettingsFile settings;
+            const std::string file =
+                settings.Server(simulator.Port(), kind).Login("user", "pw").Detectors({"D1"}).Write();
+            HostDriver converter(PecosDriverFactory::ADConverterKey, PluginExports::InProcess()),
+                controller(PecosDriverFactory::EUTControllerKey, PluginExports::InProcess());
+            for (HostDriver *driver : {&converter, &controller})
+                EXPECT_CODE(0u, driver->Load(file) | driver->Client()->SetTimeout(nullptr, Timeout));
+            std::atomic<uint32_t> first{0}, second{0};
+            const auto start = std::chrono::steady_clock::now();
+            std::thread waiting([&] { first = converter.Check(); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            std::thread behind([&] { second = controller.Check(); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const auto removal = std::chrono::steady_clock::now();
+            EXPECT_CODE(0u, controller.Remove());
+            behind.join();
+            const double removed = TestSupport::MillisecondsSince(removal);
+            waiting.join();
+            EXPECT_CODE(0x300000D0u, second.load());
+            EXPECT_LT(removed, 1000) << "the removed driver waited behind the other";
+            EXPECT_TRUE(first != 0 && first != 0x300000D0u) << std::hex << first;
+            EXPECT_GT(TestSupport::MillisecondsSince(start), 900 * Timeout) << "the other's check was cut";
+        }
 }
 
 // A login whose write times out counts as success, at init and at a reconnect: the driver is

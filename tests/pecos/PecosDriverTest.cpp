@@ -643,14 +643,17 @@ struct RemovalRow {
     const char *Before; // "drop": the server closes the connection; "away": it is gone; "move": the
                         // settings name another server; "lock": the test holds the stream's lock
                         // file and lets it go after the removal; "kept": it never lets go; "busy":
-                        // another driver of the process reads under the lock, answered after 2.5 s
+                        // another driver of the process reads under the lock, answered after 2.5 s;
+                        // "full": the server is replaced by one whose accept queue is full
     std::function<uint32_t(HostDriver &)> Call;
     size_t RemoveAt; // the host removes the driver once the server received this many lines, or (0) once
-                     // the call connects again (with Settle: once that long passed)
+                     // the call connects again (with Settle: once that long passed; to a full
+                     // queue: once the connect is in progress)
     Lines Warned;    // the detectors the removal names as left on
-    const char *Rule = ""; // the server's once initialised; $LOCK: the stream's lock file
-    unsigned Settle = 0;   // ms between RemoveAt and the removal, for the call to reach its wait; a
-                           // call that waits for a held lock is removed once its wait is queued
+    const char *Rule = "";      // the server's once initialised; $LOCK: the stream's lock file
+    unsigned Settle = 0;        // ms between RemoveAt and the removal, for the call to reach its wait; a
+                                // call that waits for a held lock is removed once its wait is queued
+    uint32_t Code = 0x300000D0; // the call's answer
 };
 
 std::string LockFile(const char *kind, unsigned port) {
@@ -702,6 +705,7 @@ void RunRemoval(const RemovalRow &row) {
     const unsigned port = simulator->Port();
     PecosSimulator other;
     const std::string before = row.Before;
+    std::unique_ptr<TestSupport::FullListener> full;
     HostDriver driver(row.Key);
     SettingsFile quick, settings;
     ASSERT_CODE(0u, driver.Load(quick.Server(port, row.Kind).Login("u", "p").Detectors(row.Names).Write()));
@@ -728,6 +732,10 @@ void RunRemoval(const RemovalRow &row) {
         simulator.reset();
         simulator = std::make_unique<PecosSimulator>(std::vector<std::string>{"--away"}, port);
         ASSERT_EQ(port, simulator->Port());
+    } else if (before == "full") {
+        simulator = std::make_unique<PecosSimulator>();
+        full = std::make_unique<TestSupport::FullListener>(static_cast<uint16_t>(port));
+        ASSERT_EQ(port, full->Port());
     } else if (before == "lock" || before == "kept") {
         lock = ::open(LockFile(row.Kind, port).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         ASSERT_EQ(0, ::flock(lock, LOCK_EX));
@@ -750,10 +758,21 @@ void RunRemoval(const RemovalRow &row) {
         }));
     }
     std::atomic<uint32_t> result{0};
-    std::thread call([&] { result = row.Call(driver); });
+    std::atomic<bool> ended{false};
+    std::thread call([&] {
+        result = row.Call(driver);
+        ended = true;
+    });
+    // A connect that nothing ends is refused after a while, so that the row fails rather than hangs.
+    std::thread refuse([&] {
+        if (full && !TestSupport::WaitUntil([&] { return ended.load(); }, std::chrono::seconds(5)))
+            full->Refuse();
+    });
     const bool lockWait = before == "lock" || before == "kept" || rule.find("lock=") != std::string::npos;
     const bool reached =
         (row.RemoveAt > 0 ? simulator->WaitForReceived(row.RemoveAt)
+         : full           ? TestSupport::WaitUntil([&] { return full->ConnectsInProgress() == 1; },
+                                         std::chrono::seconds(10))
          : row.Settle > 0 ? true
                           : capture.WaitFor([](const std::vector<Quellin::Record> &records) {
                                 return std::any_of(records.begin(), records.end(),
@@ -769,6 +788,8 @@ void RunRemoval(const RemovalRow &row) {
     EXPECT_CODE(0u, driver.Remove());
     const double removed = TestSupport::MillisecondsSince(start);
     const size_t atRemoval = simulator->Received().size();
+    if (full)
+        EXPECT_EQ(0u, full->ConnectsInProgress()) << "a connect went on after the removal";
     // What the call waited for comes after the removal: the lock, or the server back.
     EXPECT_TRUE(simulator->Control(before == "away" ? "listen" : "unlock"));
     if (before == "lock")
@@ -776,6 +797,7 @@ void RunRemoval(const RemovalRow &row) {
     const double back = TestSupport::MillisecondsSince(start);
     call.join();
     const double took = TestSupport::MillisecondsSince(start);
+    refuse.join();
     if (before == "kept")
         ::close(lock);
     if (otherRead.joinable()) {
@@ -787,7 +809,7 @@ void RunRemoval(const RemovalRow &row) {
     EXPECT_LT(took, 1000) << "the removed driver went on (removed after " << removed
                           << " ms, the waits ended after " << back << " ms); the records:\n"
                           << Trail(records);
-    EXPECT_CODE(0x300000D0u, result.load());
+    EXPECT_CODE(row.Code, result.load());
     if (before == "away") {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_EQ(0u, simulator->Count("open")) << "a connect after the removal";
@@ -812,9 +834,10 @@ void RunRemoval(const RemovalRow &row) {
 } // namespace
 
 // A driver that the host removes while a call of another thread works - a restore, a switch-off, a
-// connect to a server that is away, the screen lines of TestStopped - stops there: no connect,
-// login or line goes out after the removal, the call answers 0x300000D0, and the removal names the
-// detectors it leaves switched on.
+// connect to a server that is away or whose accept queue is full, the screen lines of TestStopped -
+// stops there: no connect, login or line goes out after the removal, the call answers 0x300000D0
+// (an event whose line went out before, its own result), and the removal names the detectors it
+// leaves switched on.
 TEST_F(PecosDriverTest, ARemovedDriverSendsNothingMore) {
     const Lines eight{"D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8"}, three{"D1", "D2", "D3"},
         two{"D1", "D2"};
@@ -838,7 +861,11 @@ TEST_F(PecosDriverTest, ARemovedDriverSendsNothingMore) {
         {"an event while the server is away", eut, "VISA", {}, "0", "away", event(41), 0, {}},
         {"an InitDevice while the server is away", ad, "TCPIP", two, "0", "away", init, 0, two, "", 300},
         {"an InitDevice while the server is away", ad, "VISA", two, "0", "away", init, 0, two, "", 300},
+        {"an InitDevice while the server's queue is full", ad, "TCPIP", two, "0", "full", init, 0, two},
+        {"a read while the server's queue is full", ad, "TCPIP", two, "0", "full", read, 0, two},
         {"TestStopped", eut, "TCPIP", {}, "0", "", event(2), 15 + 1, {}},
+        // Its line went out: the removal cut only the pause after it.
+        {"an event in its closing pause", eut, "TCPIP", {}, "0", "", event(41), 15 + 1, {}, "", 0, 0},
         {"a switch-on waiting for the lock", ad, "TCPIP", two, "100", "", init, 5 + 3, two,
          "CMD-D1-ACTIVATE-YES times=1 lock=$LOCK"},
         {"a dash line waiting for the lock",

@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <wx/log.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -70,42 +71,63 @@ TEST(PluginHostThreads, ReadersRunThroughRepeatedDeInitAndInit) {
     EXPECT_EQ(0u, driver.DeInit());
 }
 
-// Two drivers on one server without a session check over the stream they share. Row: the kind, and
-// whether the AD converter also initialises, reads and de-initialises between its checks.
-class SharedServerThreads : public ::testing::TestWithParam<std::tuple<std::string, bool>> {};
+// Two drivers on one server without a session check over the stream they share, 20 times each:
+// every check answers 0 and reached the server. Row: the kind; the AD converter also initialises,
+// reads and de-initialises between its checks; or the server refuses, so that both checks run their
+// connect loops at once (the drivers of this process, with a short time-out) and answer the refusal.
+enum class Sharing { Checks, Initialising, Refused };
+class SharedServerThreads : public ::testing::TestWithParam<std::tuple<std::string, Sharing>> {};
 
 TEST_P(SharedServerThreads, DriversOnOneServerTakeTurnsAtTheirStream) {
     ASSERT_TRUE(PluginExports::Get().Loaded()) << TestSupport::RunnerEnv("KORVALIS_PLUGIN");
-    const auto [kind, bInitialising] = GetParam();
+    const auto [kind, sharing] = GetParam();
+    const bool bRefused = sharing == Sharing::Refused;
     TestSupport::IsolatedEnvironment environment;
-    PecosSimulator simulator({"--value", "D1=4"});
+    PecosSimulator simulator(bRefused ? std::vector<std::string>{"--away"}
+                                      : std::vector<std::string>{"--value", "D1=4"});
     SettingsFile settings;
     const std::string file =
         settings.Server(simulator.Port(), kind).Login("user", "pw").Detectors({"D1"}).Write();
-    HostDriver converter(PecosDriverFactory::ADConverterKey),
-        controller(PecosDriverFactory::EUTControllerKey);
+    PluginExports &exports = bRefused ? PluginExports::InProcess() : PluginExports::Get();
+    HostDriver converter(PecosDriverFactory::ADConverterKey, exports),
+        controller(PecosDriverFactory::EUTControllerKey, exports);
     ASSERT_EQ(0u, converter.Load(file) | controller.Load(file));
-    std::atomic<uint32_t> failure{0};
-    auto count = [&](uint32_t result) { failure = result != 0 ? result : failure.load(); };
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    if (bRefused)
+        ASSERT_EQ(0u, converter.Client()->SetTimeout(nullptr, 0.05) |
+                          controller.Client()->SetTimeout(nullptr, 0.05));
+    const int rounds = bRefused ? 40 : 20;
+    std::vector<uint32_t> results(2 * rounds);
     std::thread checker([&] {
-        while (std::chrono::steady_clock::now() < end)
-            count(controller.Check());
+        for (int n = 0; n < rounds; ++n)
+            results[n] = controller.Check();
     });
-    for (float value = 0; std::chrono::steady_clock::now() < end; count(converter.Check()))
-        if (bInitialising)
-            count(converter.Init()), count(converter.Read(0, value)), count(converter.DeInit());
+    for (int n = rounds; n < 2 * rounds; ++n) {
+        results[n] = converter.Check();
+        float value = 0;
+        if (sharing == Sharing::Initialising) {
+            EXPECT_EQ(0u, converter.Init());
+            EXPECT_EQ(0u, converter.Read(0, value));
+            EXPECT_EQ(4.0f, value);
+            EXPECT_EQ(0u, converter.DeInit());
+        }
+    }
     checker.join();
-    EXPECT_EQ(0u, failure.load()) << "a call failed with 0x" << std::hex << failure.load();
+    for (const uint32_t result : results)
+        EXPECT_CODE(!bRefused ? 0u : kind == "VISA" ? 0xBFFF0011u : 0x300002D3u, result);
+    const std::vector<std::string> lines = simulator.Received();
+    EXPECT_EQ(bRefused ? 0 : 2 * rounds, std::count(lines.begin(), lines.end(), "IDN?"));
+}
+
+std::string SharingName(const ::testing::TestParamInfo<std::tuple<std::string, Sharing>> &info) {
+    static const char *const names[] = {"", "_Initialising", "_Refused"};
+    return std::get<0>(info.param) + names[static_cast<int>(std::get<1>(info.param))];
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SharedServerThreads,
                          ::testing::Combine(::testing::Values(std::string("TCPIP"), std::string("VISA")),
-                                            ::testing::Bool()),
-                         [](const auto &info) {
-                             return std::get<0>(info.param) +
-                                    (std::get<1>(info.param) ? "_Initialising" : "");
-                         });
+                                            ::testing::Values(Sharing::Checks, Sharing::Initialising,
+                                                              Sharing::Refused)),
+                         SharingName);
 
 // A worker outlives each of three copies and calls the next (loaded elsewhere); its records arrive.
 TEST(PluginReloadThreads, AThreadThatOutlivedAnUnloadCallsTheNextCopy) {

@@ -12,9 +12,11 @@
 #include "StreamClientFixture.h"
 #include "StreamTestEnvironment.h"
 #include "core/ProgramSettingsDatabase.h"
+#include "platform/Cancel.h"
 #include "platform/Clock.h"
 #include "streams/DeviceStreamClient.h"
 #include "streams/etherds/HTTPDeviceStream.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -262,6 +264,36 @@ TEST_F(HTTPStreamTest, AKeepAliveServerCostsNoTimeOut) {
         EXPECT_EQ("hello", body);
     }
     EXPECT_EQ(2u, server.ConnectionCount());
+}
+
+// A server whose accept queue is full leaves the request's connect unanswered: the exchange ends
+// within about its time-out, or at once at the cancel of the call it runs for, with no connect left
+// in progress. A connect that nothing ends is refused after a while (a failure, no hang).
+TEST_F(HTTPStreamTest, AConnectToAFullQueueEndsAtTheTimeOutOrTheCancel) {
+    auto web = std::make_unique<LoopbackServer>();
+    ASSERT_EQ(0u, Connect(web->Address(), 1.0));
+    const uint16_t port = web->Port();
+    web.reset();
+    TestSupport::FullListener full(port);
+    Platform::CancelSignal cancel;
+    std::thread refuse([&] {
+        if (cancel.SleepUntil(std::chrono::steady_clock::now() + 8s))
+            full.Refuse();
+    });
+    for (const double timeout : {1.0, 10.0}) {
+        EXPECT_EQ(0u, mClient.SetTimeout(nullptr, timeout));
+        std::thread cancelling([&] {
+            if (timeout > 1 && TestSupport::WaitUntil([&] { return full.ConnectsInProgress() == 1; }, 5s))
+                cancel.Cancel();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        const Platform::CancelScope scope(&cancel);
+        EXPECT_EQ(StreamResult::EthernetNotConnected, mClient.Write(nullptr, "value", false));
+        EXPECT_LT(TestSupport::MillisecondsSince(start), 3000) << "the connect went on, time-out " << timeout;
+        cancelling.join();
+        EXPECT_EQ(0u, full.ConnectsInProgress());
+    }
+    refuse.join();
 }
 
 TEST(HTTPResponse, CompleteByLengthOrByItsEnd) {

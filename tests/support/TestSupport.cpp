@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,9 +22,12 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #include <malloc.h>
 #endif
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -246,6 +250,47 @@ ProcessResult RunProcess(const std::vector<std::string> &argv, const std::string
     else if (WIFSIGNALED(status))
         result.Signal = WTERMSIG(status);
     return result;
+}
+
+FullListener::FullListener(uint16_t port) {
+    mListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(mListener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    ::bind(mListener, reinterpret_cast<sockaddr *>(&address), length);
+    ::listen(mListener, 0);
+    ::getsockname(mListener, reinterpret_cast<sockaddr *>(&address), &length);
+    mPort = ntohs(address.sin_port);
+    // Connects until one stays in its handshake: the queue is full then.
+    for (pollfd filler{-1, POLLOUT, 0};
+         mFillers.size() < 16 && (filler.fd < 0 || ::poll(&filler, 1, 200) != 0);) {
+        mFillers.push_back(filler.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        ::connect(filler.fd, reinterpret_cast<sockaddr *>(&address), length);
+    }
+}
+
+FullListener::~FullListener() {
+    for (const int filler : mFillers)
+        ::close(filler);
+    ::close(mListener);
+}
+
+void FullListener::Refuse() const {
+    ::shutdown(mListener, SHUT_RDWR);
+}
+
+size_t FullListener::ConnectsInProgress() const {
+    // The kernel's table: slot, local address, remote address, state (02: SYN_SENT), ...
+    std::istringstream table(ReadFile("/proc/net/tcp"));
+    char wanted[16];
+    std::snprintf(wanted, sizeof wanted, "0100007F:%04X", mPort);
+    size_t count = 0;
+    for (std::string line, slot, local, remote, state; std::getline(table, line);) {
+        std::istringstream(line) >> slot >> local >> remote >> state;
+        count += remote == wanted && state == "02" ? 1 : 0;
+    }
+    return count > 0 ? count - 1 : 0; // the last filler's
 }
 
 } // namespace TestSupport

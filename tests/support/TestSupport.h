@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -111,5 +112,28 @@ struct ProcessResult {
 // until (when given).
 ProcessResult RunProcess(const std::vector<std::string> &argv, const std::string &input,
                          std::chrono::milliseconds timeout, const std::string &until = std::string());
+
+// A TCP listener on 127.0.0.1 whose accept queue is full: a connect to it stays in progress (its
+// handshake unanswered) until the queue has room, which it never gets while the object lives.
+class FullListener {
+public:
+    // Port 0: an ephemeral port.
+    explicit FullListener(uint16_t port = 0);
+    ~FullListener();
+    FullListener(const FullListener &) = delete;
+    FullListener &operator=(const FullListener &) = delete;
+
+    uint16_t Port() const { return mPort; }
+    // Connects to the port whose handshake is in progress (in this machine's table), besides the
+    // listener's own.
+    size_t ConnectsInProgress() const;
+    // Stops listening (any thread): a connect in progress is refused at its next try, 1 to 7 s on.
+    void Refuse() const;
+
+private:
+    int mListener = -1;
+    uint16_t mPort = 0;
+    std::vector<int> mFillers;
+};
 
 } // namespace TestSupport

@@ -17,6 +17,7 @@
 #include "core/StringUtils.h"
 #include "logging/QuellinEntry.h"
 #include "streams/DeviceStreamClient.h"
+#include "platform/Cancel.h"
 #include "platform/SocketSupport.h"
 #include "ui/wxCustomValidator.h"
 
@@ -92,6 +93,24 @@ std::string PeerText(DeviceStreamConfiguration *configuration, DWORD &result) {
         peer = " (" + ToStdString(address->IPAddress()) + ":" + std::to_string(address->Service()) + ")";
     delete address;
     return peer;
+}
+
+// Makes the socket client hold the connected descriptor. wx connects a socket that it made
+// blocking in one call that neither a deadline nor a cancel ends, so the stream connects a socket
+// of its own; a connect of the client that fails at once (to a Unix path that cannot exist) gives
+// the client a descriptor of its own, in whose place the connected one goes, and the client is told
+// that its connection came. Its flags, reads and writes are then those of a client that wx
+// connected.
+void HandOver(wxSocketClient &client, int descriptor) {
+    wxUNIXaddress nowhere;
+    nowhere.Filename("/dev/null/nowhere");
+    client.Connect(nowhere, true);
+    const int place = client.IsOk() ? static_cast<int>(client.GetSocket()) : -1;
+    if (place < 0 || !Platform::MoveDescriptor(descriptor, place)) {
+        Platform::CloseDescriptor(descriptor);
+        return;
+    }
+    client.OnRequest(wxSOCKET_CONNECTION);
 }
 
 } // namespace
@@ -260,19 +279,26 @@ DWORD NetworkBasedDeviceStream::InternalConnect(HostWindow hWnd) {
         mSocket = client;
         mbReceiveInSlices = false;
         client->SetTimeout(SocketTimeoutSeconds());
+        const std::string server = ToStdString(address->IPAddress());
+        const unsigned short port = address->Service();
         mParameters.Delayer.WaitRemainingDelay();
         const uint32_t start = mTimer.GetMilliseconds();
         const uint32_t timeout = TimeoutMilliseconds();
         bool connected = false;
         // A refused connection is tried again until the time-out has passed, with a pause between
-        // that sleeps: a host waiting on a stopped server holds no processor core. A client that
-        // gave up ends the tries.
+        // that sleeps: a host waiting on a stopped server holds no processor core. A try lasts at
+        // most what is left of the time-out, and ends at the cancel of the call it runs for; a
+        // client that gave up ends the tries.
         while (!connected && mTimer.ElapsedSince(start) < timeout) {
             {
                 const ConnectTry attempt(mConnectingClient);
                 if (!attempt.IsLetIn())
                     break;
-                client->Connect(*address, true);
+                Platform::ConnectEnd end = Platform::ConnectEnd::Failed;
+                const int descriptor = Platform::ConnectWithin(
+                    server, port, mTimer.RemainingTime(start, timeout), Platform::CurrentCancel(), end);
+                if (descriptor >= 0)
+                    HandOver(*client, descriptor);
             }
             mParameters.Delayer.StoreLastCommunicationTime();
             connected = client->IsConnected();
@@ -552,8 +578,11 @@ DWORD NetworkBasedDeviceStream::Read(HostWindow, std::string &sResponse, DWORD d
                         result = StreamResult::EthernetReadError;
                         going = false;
                     }
-                    // A response ended by its count or its termination needs no clock.
-                    if (s.size() >= dwCount || FindReadTermination(s) != std::string::npos || mbInterrupted) {
+                    // A response ended by its count or its termination needs no clock. A receive
+                    // waits a slice at most (ReadAvailable): the cancel of the call the read runs
+                    // for ends the wait within a slice, and costs no system call to look at.
+                    if (s.size() >= dwCount || FindReadTermination(s) != std::string::npos || mbInterrupted ||
+                        Platform::CurrentCallCancelled()) {
                         going = false;
                     } else {
                         remaining = mTimer.RemainingTime(start, TimeoutMilliseconds());

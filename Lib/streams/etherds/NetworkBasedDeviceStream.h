@@ -4,10 +4,13 @@
 // writes (with an optional "*OPC?" wait) and reads a response by its completion rule: count bytes,
 // the read termination, or (enabled, empty termination) 10 ms without a further byte. Bytes that
 // arrive after the end of a response are kept as pending input for the next Read. A Read that
-// delivers fewer than count bytes, or none with the termination, ends with StreamResult::ReadTimeout.
+// delivers fewer than count bytes, or none with the termination, ends with StreamResult::ReadTimeout;
+// so does one that the cancel of the call it runs for ended (heard at the next receive slice).
 //
-// Sockets are blocking; every read first waits for readability against the operation's deadline
-// (wx applies no time-out to a blocking read). Sockets are deleted directly: the plug-in runs no
+// A connect try lasts at most what is left of the connect's time-out and ends at the cancel of the
+// call it runs for (Platform::CurrentCancel): the stream connects a socket of its own and hands it
+// to the wx socket. Sockets are blocking; every read first waits for readability against the operation's
+// deadline (wx applies no time-out to a blocking read). Sockets are deleted directly: the plug-in runs no
 // event loop that would carry out wxSocketBase::Destroy.
 //
 // NetworkBasedDeviceStreamConfig holds the address text; GetAddress gives it in normal form
