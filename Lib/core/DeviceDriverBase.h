@@ -137,14 +137,13 @@ public:
     const ITestData &GetTestData() const { return mTestData; }
 
     // Set by the driver table when the host removed the driver; a call still running on another
-    // thread may end its work early once it is set. Waits for the outputs that passed BeginOutput
-    // before, so that none reaches a device once it returned.
+    // thread may end its work early once it is set. Waits for the outputs inside the output gate,
+    // so that none reaches a device once it returned.
     void MarkRemoved();
     bool IsRemoved() const { return mOutputGate.IsClosed(); }
-    // A write to a device passes here: false once the driver is removed; true holds a removal back
-    // until EndOutput.
-    bool BeginOutput() { return mOutputGate.Enter(); }
-    void EndOutput() { mOutputGate.Leave(); }
+    // A write to a device passes this gate (an EntryGate::Pass): not let in once the driver is
+    // removed; one let in holds the removal back until it leaves.
+    EntryGate &OutputGate() { return mOutputGate; }
 
 protected:
     clsDEUT mEut;

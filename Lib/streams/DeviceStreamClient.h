@@ -24,6 +24,7 @@
 #include <string>
 #include <type_traits>
 
+#include "core/EntryGate.h"
 #include "core/PanelResourceName.h"
 #include "core/ProgramSettingsDatabase.h"
 #include "platform/HostTypes.h"
@@ -44,33 +45,23 @@ public:
     DeviceStreamConfigurationManager &GetConfigurationManager() { return mConfigurationManager; }
     const DeviceStreamConfigurationManager &GetConfigurationManager() const { return mConfigurationManager; }
 
-    // A stream that connects for the client passes here before each try (ConnectTry): false once
+    // The gate that a stream passes before each connect try for the client (ConnectTry): closed once
     // whoever owns the client has given it up (the host removed its driver), and the stream stops
-    // trying; true holds that giving up back until EndConnectTry, so that no connect starts after it.
-    virtual bool BeginConnectTry() { return true; }
-    virtual void EndConnectTry() {}
+    // trying; a try inside holds the closing back, so that no connect starts after it. None: every
+    // try goes ahead.
+    virtual EntryGate *ConnectTryGate() { return nullptr; }
 
 protected:
     DeviceStreamConfigurationManager mConfigurationManager;
 };
 
 // One connect try of a stream for a client (none: always let in).
-class ConnectTry {
+class ConnectTry : public EntryGate::Pass {
 public:
     explicit ConnectTry(DeviceStreamClient *client)
-        : mClient(client), mbLetIn(client == nullptr || client->BeginConnectTry()) {}
-    ~ConnectTry() {
-        if (mClient != nullptr && mbLetIn)
-            mClient->EndConnectTry();
-    }
-    ConnectTry(const ConnectTry &) = delete;
-    ConnectTry &operator=(const ConnectTry &) = delete;
+        : EntryGate::Pass(client != nullptr ? client->ConnectTryGate() : nullptr) {}
 
-    bool IsLetIn() const { return mbLetIn; }
-
-private:
-    DeviceStreamClient *mClient;
-    const bool mbLetIn;
+    bool IsLetIn() const { return IsInside(); }
 };
 
 // Forwards the stream operations to an embedded stream of type E; without one they return
