@@ -19,6 +19,8 @@
 // answered VI_ERROR_NSUP_ATTR_STATE.
 #include "visa/VisaApi.h"
 
+#include "core/NeverDestroyed.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -78,10 +80,16 @@ struct ResourceLock {
     int count = 0;
 };
 
+// The tables are never destroyed: a call on another thread may still use them while the process
+// exits. (Objects in the library's own storage, not function statics: those would keep it from
+// unloading.)
 std::mutex gMutex;
-std::condition_variable gLockReleased;
-std::map<ViSession, Session> gSessions;
-std::map<std::string, ResourceLock> gLocks; // by upper-cased resource name
+NeverDestroyed<std::condition_variable> gLockReleasedKept;
+std::condition_variable &gLockReleased = gLockReleasedKept.Get();
+NeverDestroyed<std::map<ViSession, Session>> gSessionsKept;
+std::map<ViSession, Session> &gSessions = gSessionsKept.Get();
+NeverDestroyed<std::map<std::string, ResourceLock>> gLocksKept;
+std::map<std::string, ResourceLock> &gLocks = gLocksKept.Get(); // by upper-cased resource name
 ViSession gNextSession = 1;
 
 using Clock = std::chrono::steady_clock;
