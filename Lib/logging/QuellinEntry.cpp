@@ -99,7 +99,7 @@ void QuellinEntry::MailSlotSocket::Close() {
 
 void QuellinEntry::MailSlotSocket::Release() {
     std::lock_guard<std::mutex> guard(mNameLock);
-    mWriter.Close();
+    mWriter.Release();
     std::wstring().swap(mSlotName);
     mbNamed = false;
 }
