@@ -111,21 +111,10 @@ template <typename B> DWORD PontisPecosBase<B>::CheckSettingsCanBeSent() const {
 
 template <typename B>
 DWORD PontisPecosBase<B>::Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) {
-    if (!this->BeginOutput())
+    const EntryGate::Pass output(this->OutputGate());
+    if (!output)
         return ResultCode::NoDriverForDeviceID;
-    struct Ended {
-        DeviceDriverBase &Driver;
-        ~Ended() { Driver.EndOutput(); }
-    } ended{*this};
     return DeviceStreamClientWithStream::Write(hWnd, sCommand, bWaitForOPC);
-}
-
-template <typename B>
-DWORD PontisPecosBase<B>::Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamConfiguration> configuration,
-                                  DeviceStreamClient *clientEntry) {
-    if (this->IsRemoved())
-        return ResultCode::NoDriverForDeviceID;
-    return DeviceStreamClientWithStream::Connect(hWnd, std::move(configuration), clientEntry);
 }
 
 // One wait, which the removal ends (it cancels the call's waits) without costing the others' turns.

@@ -121,13 +121,9 @@ public:
     DWORD DefaultStreamConfiguration(HostWindow hWnd) override;
     // Each connect try passes the removal mark: none starts after the removal, and the removal waits
     // for the one in progress.
-    bool BeginConnectTry() override { return this->BeginOutput(); }
-    void EndConnectTry() override { this->EndOutput(); }
-    // The stream's, unless the host removed the driver: NoDriverForDeviceID, and nothing is written
-    // or connected.
+    EntryGate *ConnectTryGate() override { return &this->OutputGate(); }
+    // The stream's, unless the host removed the driver: NoDriverForDeviceID, and nothing is written.
     DWORD Write(HostWindow hWnd, const std::string &sCommand, bool bWaitForOPC) override;
-    DWORD Connect(HostWindow hWnd, std::shared_ptr<DeviceStreamConfiguration> configuration,
-                  DeviceStreamClient *clientEntry) override;
     // The stream's lock in one wait, which a removal ends (NoDriverForDeviceID).
     DWORD Lock(HostWindow hWnd, double dSeconds) override;
 

@@ -25,6 +25,7 @@
 #include "platform/Display.h"
 #include "platform/Environment.h"
 #include "platform/MessageBox.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ struct WxRecordsCloser {
     WxRecordsCloser &operator=(const WxRecordsCloser &) = delete;
     // A change of target takes microseconds; the bound only keeps a stopped thread from holding up
     // the exit.
-    ~WxRecordsCloser() { gWxRecords.Close(200); } // 100 yields, then about 100 ms
+    ~WxRecordsCloser() { gWxRecords.Close(std::chrono::milliseconds(100)); }
 };
 
 void SetCallLogTarget() {
@@ -104,12 +105,14 @@ void RemoveThreadLogTarget() {
     if (wxThread::IsMain())
         return;
     DLLAppLogTarget *app = AsDLLApp(wxAppConsole::GetInstance());
-    if (app == nullptr || !gWxRecords.Enter())
+    if (app == nullptr)
+        return;
+    const EntryGate::Pass records(gWxRecords);
+    if (!records)
         return;
     wxLog *previous = wxLog::SetThreadActiveTarget(nullptr);
     if (previous != nullptr && previous != app->GetLogTarget().get())
         wxLog::SetThreadActiveTarget(previous);
-    gWxRecords.Leave();
 }
 
 // wx as a GUI application where a display can be reached, else as a console application.
@@ -220,6 +223,11 @@ void ProcessDetach(DLLInstanceHandle instance, void *reserved) {
     }
     ReleaseFormatBuffer();
     ReleaseFormatWBuffer();
+    // At exit calls on other threads may still format numbers and log.
+    if (!terminating) {
+        Platform::ReleaseCLocale();
+        QuellinEntry::ReleaseProcessSocket();
+    }
 }
 
 // Anchors the instance handle of the module that holds this code.
@@ -292,7 +300,10 @@ void DLLModuleEntry(Platform::ModuleReason reason, bool processTerminating) {
 PluginCall::PluginCall() {
     Platform::ModuleEntry::EnterThread();
     wxLog *target = gCallLogTarget;
-    if (target == nullptr || wxThread::IsMain() || !gWxRecords.Enter())
+    if (target == nullptr || wxThread::IsMain())
+        return;
+    const EntryGate::Pass records(gWxRecords);
+    if (!records)
         return;
     wxLog *previous = wxLog::SetThreadActiveTarget(target);
     static WxRecordsCloser closer; // after wx's per-thread records exist
@@ -300,14 +311,18 @@ PluginCall::PluginCall() {
         wxLog::SetThreadActiveTarget(previous); // the thread's own, left to its owner
     else
         mbTargetSet = previous == nullptr; // an outer call on this thread set it otherwise
-    gWxRecords.Leave();
 }
 
 PluginCall::~PluginCall() {
-    if (mbTargetSet && gWxRecords.Enter()) {
+    if (!mbTargetSet)
+        return;
+    const EntryGate::Pass records(gWxRecords);
+    if (records)
         wxLog::SetThreadActiveTarget(nullptr);
-        gWxRecords.Leave();
-    }
+}
+
+EntryGate &WxRecordsGate() {
+    return gWxRecords;
 }
 
 bool DLLProcessIsEnding() {

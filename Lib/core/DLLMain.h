@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/DLLModule.h"
+#include "core/EntryGate.h"
 #include "platform/HostTypes.h"
 #include "platform/ModuleEntry.h"
 
@@ -44,6 +45,10 @@ public:
 private:
     bool mbTargetSet = false;
 };
+
+// Whatever touches wx's per-thread records on a call's thread (its log target, its logging switch)
+// passes this gate, closed when those records go at exit.
+EntryGate &WxRecordsGate();
 
 // For tests: whether wx was started by this module, and the module object (null when none).
 bool DLLOwnsWxWidgets();

@@ -138,16 +138,15 @@ public:
     const ITestData &GetTestData() const { return mTestData; }
 
     // Set by the driver table when the host removed the driver: fires the removal, which ends every
-    // wait of the driver's calls in progress, then waits for the outputs that passed BeginOutput
-    // before, so that none reaches a device once it returned.
+    // wait of the driver's calls in progress, then waits for the outputs inside the output gate, so
+    // that none reaches a device once it returned.
     void MarkRemoved();
     // The removal as a cancel; the exports make it the calling thread's for each call.
     Platform::CancelSignal &GetRemoval() { return mRemoval; }
     bool IsRemoved() const { return mOutputGate.IsClosed(); }
-    // A write to a device passes here: false once the driver is removed; true holds a removal back
-    // until EndOutput.
-    bool BeginOutput() { return mOutputGate.Enter(); }
-    void EndOutput() { mOutputGate.Leave(); }
+    // A write to a device passes this gate (an EntryGate::Pass): not let in once the driver is
+    // removed; one let in holds the removal back until it leaves.
+    EntryGate &OutputGate() { return mOutputGate; }
     // Whether the call in progress has sent all it sends and only a closing pause is left: a
     // removal from then on cuts nothing of it, and the call keeps its own result. The exports clear
     // it as each call begins (a driver's calls run one at a time).

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -155,9 +156,7 @@ public:
             if (mEntries.size() >= MaximumEntries)
                 mEntries.clear();
             auto expression = std::make_unique<wxRegEx>();
-            // A pattern that does not compile is a result code, not a log message box.
-            wxLogNull quiet;
-            if (!expression->Compile(pattern, wxRE_ADVANCED | (bIgnoreCase ? wxRE_ICASE : 0)))
+            if (!Compile(*expression, pattern, bIgnoreCase))
                 expression.reset();
             found = mEntries.emplace(std::move(key), std::move(expression)).first;
         }
@@ -172,6 +171,17 @@ public:
     }
 
 private:
+    // A pattern that does not compile is a result code, not a log message box. Switching wx's
+    // logging off touches the thread's wx records: once they are going at exit, the compile goes
+    // ahead without the switch (a valid pattern logs nothing).
+    static bool Compile(wxRegEx &expression, const wxString &pattern, bool bIgnoreCase) {
+        const EntryGate::Pass records(WxRecordsGate());
+        std::optional<wxLogNull> quiet;
+        if (records)
+            quiet.emplace();
+        return expression.Compile(pattern, wxRE_ADVANCED | (bIgnoreCase ? wxRE_ICASE : 0));
+    }
+
     std::mutex mLock;
     std::map<std::pair<wxString, bool>, std::unique_ptr<wxRegEx>> mEntries;
 };

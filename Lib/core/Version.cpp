@@ -1,6 +1,8 @@
 // Version texts and the module version-block reader (over the platform's version strings).
 #include "core/Version.h"
 
+#include "core/DLLMain.h"
+#include "core/NeverDestroyed.h"
 #include "core/StringUtils.h"
 #include "platform/Text.h"
 #include "platform/VersionResource.h"
@@ -84,12 +86,26 @@ int Version::Compare(const Version &other) const {
     return 0;
 }
 
+namespace {
+// Never destroyed: a call on another thread may read them while the process exits. Emptied at an
+// unload, as the driver table is.
+std::vector<std::wstring> &Keys() {
+    static NeverDestroyed<std::vector<std::wstring>> keys(std::vector<std::wstring>{
+        L"Comments", L"InternalName", L"ProductName", L"CompanyName", L"LegalCopyright", L"ProductVersion",
+        L"FileDescription", L"LegalTrademarks", L"PrivateBuild", L"FileVersion", L"OriginalFilename",
+        L"SpecialBuild"});
+    return keys.Get();
+}
+
+void ReleaseKeysAtUnload() {
+    if (!DLLProcessIsEnding())
+        std::vector<std::wstring>().swap(Keys());
+}
+const bool gReleaseKeysAtDetach = (AddProcessDetachStep(&ReleaseKeysAtUnload), true);
+} // namespace
+
 const std::vector<std::wstring> &Version::VersionKeys() {
-    static const std::vector<std::wstring> keys = {L"Comments",        L"InternalName",     L"ProductName",
-                                                   L"CompanyName",     L"LegalCopyright",   L"ProductVersion",
-                                                   L"FileDescription", L"LegalTrademarks",  L"PrivateBuild",
-                                                   L"FileVersion",     L"OriginalFilename", L"SpecialBuild"};
-    return keys;
+    return Keys();
 }
 
 bool Version::ReadStrings(const std::wstring &sModulePath, std::vector<std::wstring> &names,

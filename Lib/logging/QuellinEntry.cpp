@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <utility>
 
+#include "core/NeverDestroyed.h"
 #include "core/Version.h"
 #include "logging/ConcealedText.h"
 #include "platform/ModuleImage.h"
@@ -16,21 +17,14 @@
 
 namespace {
 
-// Set when the socket is destroyed at unload, so that an entry that runs later (a static object's
-// destructor) finds no socket instead of a dead one. Constant-initialised, never destroyed.
-std::atomic<bool> SocketDestroyed{false};
-
-struct SocketHolder {
-    QuellinEntry::MailSlotSocket Socket;
-    explicit SocketHolder(std::atomic<QuellinEntry::MailSlotSocket *> &made) : Made(made) {
-        Made.store(&Socket, std::memory_order_release);
-    }
-    ~SocketHolder() {
-        Made.store(nullptr, std::memory_order_release);
-        SocketDestroyed.store(true);
-    }
-    std::atomic<QuellinEntry::MailSlotSocket *> &Made;
-};
+// Never destroyed: a call on another thread may log while the process exits. Closed and emptied
+// at an unload (ReleaseProcessSocket).
+QuellinEntry::MailSlotSocket &TheSocket(std::atomic<QuellinEntry::MailSlotSocket *> &made) {
+    static NeverDestroyed<QuellinEntry::MailSlotSocket> socket;
+    static const bool published = (made.store(&socket.Get(), std::memory_order_release), true);
+    (void)published;
+    return socket.Get();
+}
 
 // The replacement of the field separator in module and function names.
 std::wstring ReplaceSeparators(std::wstring text, wchar_t separator, wchar_t replacement) {
@@ -68,8 +62,11 @@ template <typename C, size_t N> bool CopyNames(const C *module, const C *functio
 } // namespace
 
 QuellinEntry::MailSlotSocket *QuellinEntry::ProcessSocket() {
-    static SocketHolder holder(sMadeSocket);
-    return SocketDestroyed.load(std::memory_order_relaxed) ? nullptr : &holder.Socket;
+    return &TheSocket(sMadeSocket);
+}
+
+void QuellinEntry::ReleaseProcessSocket() {
+    TheSocket(sMadeSocket).Release();
 }
 
 QuellinEntry::MailSlotSocket::~MailSlotSocket() {
@@ -82,6 +79,7 @@ DWORD QuellinEntry::MailSlotSocket::Open(const std::wstring &slotName) {
         mWriter.Close();
         mSlotName = slotName;
     }
+    mbNamed = true;
     if (!mWriter.IsOpen())
         mWriter.Open(mSlotName);
     return 0;
@@ -99,6 +97,13 @@ void QuellinEntry::MailSlotSocket::Close() {
     mWriter.Close();
 }
 
+void QuellinEntry::MailSlotSocket::Release() {
+    std::lock_guard<std::mutex> guard(mNameLock);
+    mWriter.Release();
+    std::wstring().swap(mSlotName);
+    mbNamed = false;
+}
+
 DWORD QuellinEntry::MailSlotSocket::Send(const std::wstring &record) {
     return mWriter.SendRecord(record);
 }
@@ -110,14 +115,10 @@ void QuellinEntry::OpenProcessSocket() {
     if (TransportOpen())
         return;
     MailSlotSocket *socket = ProcessSocket();
-    if (socket == nullptr)
-        return;
-    // The slot is named once; after that only a look that is due costs anything.
-    static const bool named = [socket] {
+    // The slot is named once (again after a release); after that only a look that is due costs
+    // anything.
+    if (!socket->IsNamed())
         socket->Open(QuellinSlotName);
-        return true;
-    }();
-    (void)named;
     socket->OpenAgainWhenDue();
 }
 
@@ -301,8 +302,7 @@ void QuellinEntry::AppendCallHead(std::wstring &record, const std::wstring &tag)
 }
 
 DWORD QuellinEntry::Deliver(const std::wstring &record) {
-    MailSlotSocket *socket = ProcessSocket();
-    return socket ? socket->Send(record) : 0;
+    return ProcessSocket()->Send(record);
 }
 
 DWORD QuellinEntry::SendBegin(std::wstring_view level, const std::wstring &arguments) {

@@ -55,6 +55,9 @@ public:
         // absence is remembered (then without a lock or a system call).
         void OpenAgainWhenDue();
         void Close();
+        // Closes the socket and frees what it holds, the name too: the next entry names it again.
+        void Release();
+        bool IsNamed() const { return mbNamed; }
         bool IsOpen() const { return mWriter.IsOpen(); }
         // One record as one datagram of UTF-16LE. 0 when sent or closed, else the error code; a
         // collector that went away closes the socket, so that a later Open connects again.
@@ -63,6 +66,7 @@ public:
     private:
         std::mutex mNameLock; // the name and the open attempt
         std::wstring mSlotName;
+        std::atomic<bool> mbNamed{false};
         Platform::MailslotWriter mWriter;
     };
 
@@ -77,8 +81,11 @@ public:
     QuellinEntry(const QuellinEntry &) = delete;
     QuellinEntry &operator=(const QuellinEntry &) = delete;
 
-    // The process-wide socket; null once it was destroyed at unload.
+    // The process-wide socket, never destroyed: a call on another thread may log while the process
+    // exits.
     static MailSlotSocket *ProcessSocket();
+    // At an unload (no call may be running then): closes the socket and frees what it holds.
+    static void ReleaseProcessSocket();
     // True while a collector listens: the writers send nothing otherwise, so a caller may skip
     // building the texts of its records.
     static bool IsCollectorListening() { return TransportOpen(); }
@@ -164,7 +171,7 @@ public:
     bool IsBegun() const { return mBegun; }
 
 private:
-    // The process-wide socket once it was made, null before and after unload.
+    // The process-wide socket once it was made, null before.
     static inline std::atomic<MailSlotSocket *> sMadeSocket{nullptr};
 
     static bool TransportOpen() {

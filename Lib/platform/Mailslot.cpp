@@ -148,6 +148,14 @@ void MailslotWriter::Close() {
     }
 }
 
+void MailslotWriter::Release() {
+    Close();
+    std::lock_guard<std::mutex> guard(mLock);
+    std::string().swap(mPath);
+    std::wstring().swap(mMissSlot);
+    mMissRemembered = false;
+}
+
 uint32_t MailslotWriter::Send(const void *data, size_t size) {
     std::lock_guard<std::mutex> guard(mLock);
     if (mFd < 0)

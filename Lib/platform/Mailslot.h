@@ -28,6 +28,8 @@ public:
     // is looked for again after 1 ms, or at once when a reader of this process was created since.
     bool Open(const std::wstring &slotName);
     void Close();
+    // Closes and frees what the writer holds (an unload of the module that holds it).
+    void Release();
     // Neither takes a lock nor makes a system call.
     bool IsOpen() const { return mOpen.load(std::memory_order_acquire); }
     // False while the miss of the last Open is remembered (an Open of that slot would not look).

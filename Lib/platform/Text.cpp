@@ -1,6 +1,7 @@
 // Text conversions: UTF-8, UTF-32 (wchar_t), UTF-16 and UTF-16LE bytes; ASCII casing; C locale.
 #include "platform/Text.h"
 
+#include <atomic>
 #include <clocale>
 #include <locale.h>
 #include <mutex>
@@ -58,24 +59,21 @@ wchar_t AsciiLowerChar(wchar_t c) {
     return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
 
-// One C locale object, freed when this code is unloaded (no call may be running then). The UTF-8
-// form of C where there is one: numbers exactly as in C, multibyte texts as UTF-8.
-struct CLocaleHolder {
-    locale_t Locale;
-    CLocaleHolder() {
-        Locale = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-        if (Locale == static_cast<locale_t>(nullptr))
-            Locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    }
-    ~CLocaleHolder() {
-        if (Locale != static_cast<locale_t>(nullptr))
-            freelocale(Locale);
-    }
-};
+// One C locale object, made at first use. Its holder is never destroyed (a call on another thread
+// may still format a number while the process exits); ReleaseCLocale frees the object at an
+// unload. The UTF-8 form of C where there is one: numbers exactly as in C, multibyte texts as UTF-8.
+std::atomic<locale_t> gCLocale{static_cast<locale_t>(nullptr)};
 
 locale_t CLocale() {
-    static CLocaleHolder holder;
-    return holder.Locale;
+    static const bool made = [] {
+        locale_t locale = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        if (locale == static_cast<locale_t>(nullptr))
+            locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+        gCLocale = locale;
+        return true;
+    }();
+    (void)made;
+    return gCLocale;
 }
 
 } // namespace
@@ -221,6 +219,12 @@ std::wstring AsciiLower(std::wstring text) {
     for (wchar_t &c : text)
         c = AsciiLowerChar(c);
     return text;
+}
+
+void ReleaseCLocale() {
+    const locale_t locale = gCLocale.exchange(static_cast<locale_t>(nullptr));
+    if (locale != static_cast<locale_t>(nullptr))
+        freelocale(locale);
 }
 
 ScopedCLocale::ScopedCLocale() : mPrevious(nullptr) {

@@ -48,4 +48,8 @@ private:
     void *mPrevious;
 };
 
+// Frees the C locale object at an unload (no call may be running then); a ScopedCLocale made
+// after it leaves the thread's locale as it is.
+void ReleaseCLocale();
+
 } // namespace Platform

@@ -24,6 +24,7 @@
 #include <string>
 #include <type_traits>
 
+#include "core/EntryGate.h"
 #include "core/PanelResourceName.h"
 #include "core/ProgramSettingsDatabase.h"
 #include "platform/Cancel.h"
@@ -45,36 +46,24 @@ public:
     DeviceStreamConfigurationManager &GetConfigurationManager() { return mConfigurationManager; }
     const DeviceStreamConfigurationManager &GetConfigurationManager() const { return mConfigurationManager; }
 
-    // A stream that connects for the client passes here before each try (ConnectTry): false once
+    // The gate that a stream passes before each connect try for the client (ConnectTry): closed once
     // whoever owns the client has given it up (the host removed its driver), and the stream stops
-    // trying; true holds that giving up back until EndConnectTry, so that no connect starts after it.
-    // Here: false once the call that the calling thread runs was cancelled.
-    virtual bool BeginConnectTry() { return !Platform::CurrentCallCancelled(); }
-    virtual void EndConnectTry() {}
+    // trying; a try inside holds the closing back, so that no connect starts after it. None: every
+    // try goes ahead unless the call that the calling thread runs was cancelled.
+    virtual EntryGate *ConnectTryGate() { return nullptr; }
 
 protected:
     DeviceStreamConfigurationManager mConfigurationManager;
 };
 
-// One connect try of a stream for a client (none: let in unless the calling thread's call was
-// cancelled).
-class ConnectTry {
+// One connect try of a stream for a client, let in by the client's gate (none: always) unless the
+// call that the calling thread runs was cancelled.
+class ConnectTry : public EntryGate::Pass {
 public:
     explicit ConnectTry(DeviceStreamClient *client)
-        : mClient(client),
-          mbLetIn(client == nullptr ? !Platform::CurrentCallCancelled() : client->BeginConnectTry()) {}
-    ~ConnectTry() {
-        if (mClient != nullptr && mbLetIn)
-            mClient->EndConnectTry();
-    }
-    ConnectTry(const ConnectTry &) = delete;
-    ConnectTry &operator=(const ConnectTry &) = delete;
+        : EntryGate::Pass(client != nullptr ? client->ConnectTryGate() : nullptr) {}
 
-    bool IsLetIn() const { return mbLetIn; }
-
-private:
-    DeviceStreamClient *mClient;
-    const bool mbLetIn;
+    bool IsLetIn() const { return IsInside() && !Platform::CurrentCallCancelled(); }
 };
 
 // Forwards the stream operations to an embedded stream of type E; without one they return

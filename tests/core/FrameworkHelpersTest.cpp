@@ -1,13 +1,43 @@
 // Helpers that the device streams and their pages take from the core: splitting texts, comparing
-// without regard to case, and frequency texts.
+// without regard to case, frequency texts, and the gate that a removal or an unload closes.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <clocale>
+#include <thread>
 
 #include "core/DeviceDriverBase.h"
+#include "core/EntryGate.h"
 #include "core/StringUtils.h"
 
 namespace {
+
+// A closing waits for the entry inside and wakes when it leaves, not at its bound; a bounded
+// closing gives up at its bound; no entry passes a closed gate.
+TEST(EntryGate, AClosingWakesAtTheLastLeaveOrGivesUpAtItsBound) {
+    using namespace std::chrono_literals;
+    EntryGate gate;
+    std::atomic<bool> closed{false};
+    auto entry = std::make_unique<EntryGate::Pass>(gate);
+    ASSERT_TRUE(entry->IsInside());
+    const auto start = std::chrono::steady_clock::now();
+    std::thread closer([&] { closed = gate.Close(std::chrono::seconds(10)); });
+    while (!gate.IsClosed())
+        std::this_thread::yield();
+    EXPECT_FALSE(EntryGate::Pass(gate).IsInside());
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(closed) << "closed while an entry was inside";
+    entry.reset();
+    closer.join();
+    EXPECT_TRUE(closed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "the closing slept until its bound";
+
+    EntryGate held;
+    const EntryGate::Pass inside(held);
+    EXPECT_FALSE(held.Close(std::chrono::milliseconds(30)));
+    EXPECT_TRUE(EntryGate::Pass(nullptr).IsInside()); // no gate: always let in
+}
 
 TEST(SplitString, EmptyPiecesStayOnlyWhenAskedAndATrailingDelimiterAddsNone) {
     struct Case {

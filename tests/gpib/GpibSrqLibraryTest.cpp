@@ -209,6 +209,7 @@ TEST_F(GpibSrqUnloadTest, AnUnloadLeavesNoDescriptorOrMemoryBehind) {
         EXPECT_EQ(0u, library.UnRegisterSRQHandler(nullptr, registration));
         EXPECT_EQ(0u, library.UnloadGPIBSRQDLL());
         EXPECT_EQ(nullptr, dlopen("libgpibsrq.so", RTLD_NOW | RTLD_NOLOAD)) << "still loaded";
+        EXPECT_EQ(nullptr, dlopen("libgpibsrq-core.so", RTLD_NOW | RTLD_NOLOAD)) << "code still loaded";
     };
     cycle(); // what the first load leaves (the loader's own) stays
     const size_t descriptors = OpenDescriptors();
@@ -217,6 +218,54 @@ TEST_F(GpibSrqUnloadTest, AnUnloadLeavesNoDescriptorOrMemoryBehind) {
         cycle();
     // The library's memory: LeakSanitizer's count at the end.
     EXPECT_EQ(descriptors, OpenDescriptors());
+}
+
+// A callback outlasts the unload's wait while another thread's unregistration waits for it: the
+// unload gives up after its wait, and the code that both threads are in stays mapped.
+TEST_F(GpibSrqUnloadTest, AnUnloadThatGivesUpKeepsTheCodeOfThreadsInsideMapped) {
+    AddInstrument(0, 5, 0, "ACME,SOURCE,1,2");
+    Gpib32Api::IbdevFunction ibdev = nullptr;
+    Gpib32Api::IbwrtFunction ibwrt = nullptr;
+    Gpib32Api::IbonlFunction ibonl = nullptr;
+    Bind(mGpib, "ibdev", ibdev), Bind(mGpib, "ibwrt", ibwrt), Bind(mGpib, "ibonl", ibonl);
+    const int device = ibdev(0, 5, 0, NI488::T10s, 1, 0);
+    ASSERT_GT(device, 0);
+    ibwrt(device, "*SRE 16", 7);
+    GPIBSRQLibrary library;
+    ASSERT_EQ(0u, library.LoadGPIBSRQDLL());
+    // The waiting thread's own entry point: the host object's go with the unload.
+    void *loaded = dlopen("libgpibsrq.so", RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(nullptr, loaded);
+    const auto unregister =
+        reinterpret_cast<GpibSrqApi::UnRegisterSRQHandlerFunction>(dlsym(loaded, "UnRegisterSRQHandler"));
+    dlclose(loaded);
+    ASSERT_NE(nullptr, unregister);
+    static std::atomic<int> slowState{0}; // 1 inside the callback, 2 returned
+    slowState = 0;
+    const GpibSrqCallback slow = [](unsigned char, void *) -> uint32_t {
+        slowState = 1;
+        std::this_thread::sleep_for(7s);
+        slowState = 2;
+        return 0;
+    };
+    Requests other;
+    uint32_t slowRegistration = 0, otherRegistration = 0;
+    ASSERT_EQ(0u, library.RegisterSRQHandler(nullptr, 0, 5, 0, slow, nullptr, &slowRegistration));
+    ASSERT_EQ(0u, library.RegisterSRQHandler(nullptr, 0, 5, 0, Counting, &other, &otherRegistration));
+    QueueOutput(0, 5, 0, "X\n", 2);
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return slowState == 1; }, 5s));
+    std::atomic<uint32_t> unregistered{0xFFFFFFFF};
+    std::thread waiter([&] { unregistered = unregister(nullptr, slowRegistration); });
+    std::this_thread::sleep_for(200ms); // the unregistration waits for the callback
+    EXPECT_EQ(0u, library.UnloadGPIBSRQDLL());
+    EXPECT_EQ(1, slowState.load()) << "the unload waited for the callback";
+    EXPECT_EQ(nullptr, dlopen("libgpibsrq.so", RTLD_NOW | RTLD_NOLOAD)) << "still loaded";
+    waiter.join();
+    EXPECT_EQ(2, slowState.load());
+    EXPECT_EQ(0u, unregistered.load());
+    // The watch ends after the callback.
+    EXPECT_TRUE(TestSupport::WaitUntil([&] { return OpenDevices(0, 5, 0) == 1; }, 5s));
+    ibonl(device, 0);
 }
 
 TEST_F(GpibSrqLibraryTest, TimingStoreIgnoresWhatItCannotTrust) {

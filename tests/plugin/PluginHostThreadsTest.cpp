@@ -176,37 +176,51 @@ TEST(PluginReloadThreads, AThreadThatOutlivedAnUnloadCallsTheNextCopy) {
     worker.join();
 }
 
-// Only a child of the test below: reads (and initialises again) on a thread until the main thread
+// Only a child of the test below: an AD converter reads (and initialises again) and an EUT
+// controller sends events whose values are formatted, each on a thread, until the main thread
 // exits; a call that fails once the exit has begun ends the process with 3.
 class PluginExitChild : public ::testing::Test {};
 CHILD_TEST_F(PluginExitChild, ExitsWhileAThreadCalls, "KORVALIS_EXIT_CHILD") {
     unsigned port = 0, delay = 0;
-    ASSERT_EQ(2, std::sscanf(TestSupport::RunnerEnv("KORVALIS_EXIT_CHILD").c_str(), "%u %u", &port, &delay))
-        << "KORVALIS_EXIT_CHILD is not \"<port> <delay>\"";
+    char kind[16] = {};
+    ASSERT_EQ(3, std::sscanf(TestSupport::RunnerEnv("KORVALIS_EXIT_CHILD").c_str(), "%u %u %15s", &port,
+                             &delay, kind))
+        << "KORVALIS_EXIT_CHILD is not \"<port> <delay> <kind>\"";
     SettingsFile settings;
-    HostDriver *driver = new HostDriver(PecosDriverFactory::ADConverterKey); // the host never removes it
-    ASSERT_EQ(0u, driver->Load(settings.Server(port).Login("user", "pw").Detectors({"D1"}).Write()));
-    ASSERT_EQ(0u, driver->Init());
-    std::atomic<bool> calling{false};
-    std::thread([&calling, driver] {
-        for (unsigned n = 1;; ++n, calling = true) {
+    const std::string file = settings.Server(port, kind).Login("user", "pw").Detectors({"D1"}).Write();
+    // The host never removes them.
+    HostDriver *converter = new HostDriver(PecosDriverFactory::ADConverterKey);
+    HostDriver *controller = new HostDriver(PecosDriverFactory::EUTControllerKey);
+    ASSERT_EQ(0u, converter->Load(file) | controller->Load(file));
+    ASSERT_EQ(0u, converter->Init() | controller->Init());
+    auto fail = [](uint32_t result) {
+        if (result != 0)
+            std::printf("a call ended with 0x%08X during the exit\n", result), std::fflush(stdout),
+                ::_exit(3);
+    };
+    std::atomic<int> calling{0};
+    std::thread([&calling, converter, fail] {
+        for (unsigned n = 1;; ++n, calling |= 1) {
             float value = 0;
-            const uint32_t result =
-                driver->Read(0, value) | (n % 50 == 0 ? driver->DeInit() | driver->Init() : 0);
-            if (result != 0)
-                std::printf("a call ended with 0x%08X during the exit\n", result), std::fflush(stdout),
-                    ::_exit(3);
+            fail(converter->Read(0, value) | (n % 50 == 0 ? converter->DeInit() | converter->Init() : 0));
         }
     }).detach();
-    TestSupport::WaitUntil([&] { return calling.load(); }, std::chrono::seconds(20));
+    std::thread([&calling, controller, fail] {
+        for (double value = 0.125;; value += 0.25, calling |= 2)
+            fail(controller->Event(54, value) | controller->Event(52, 90.0));
+    }).detach();
+    TestSupport::WaitUntil([&] { return calling.load() == 3; }, std::chrono::seconds(20));
     std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     std::exit(0);
 }
 
-// Twenty hosts exit 10 to 295 ms into their calls: none ends with a signal or a failed call.
-TEST(PluginExit, AHostThatExitsDuringACallEndsCleanly) {
+// Twenty hosts exit 10 to 295 ms into their calls, over TCP and over VISA: none ends with a signal
+// or a failed call.
+class PluginExit : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(PluginExit, AHostThatExitsDuringACallEndsCleanly) {
     TestSupport::IsolatedEnvironment environment;
-    PecosSimulator simulator({"--value", "D1=4"});
+    PecosSimulator simulator({"--value", "D1=4.25"});
     char self[4096] = {};
     ASSERT_GT(::readlink("/proc/self/exe", self, sizeof(self) - 1), 0);
     std::vector<TestSupport::ProcessResult> results(20);
@@ -215,7 +229,7 @@ TEST(PluginExit, AHostThatExitsDuringACallEndsCleanly) {
         for (size_t run = first; run < first + 4; ++run)
             runs.emplace_back([&, run] {
                 const std::string child =
-                    std::to_string(simulator.Port()) + " " + std::to_string(10 + run * 15);
+                    std::to_string(simulator.Port()) + " " + std::to_string(10 + run * 15) + " " + GetParam();
                 results[run] = TestSupport::RunProcess({"/usr/bin/env", "KORVALIS_EXIT_CHILD=" + child, self,
                                                         "--gtest_filter=PluginExitChild.*"},
                                                        "", std::chrono::seconds(60));
@@ -225,7 +239,8 @@ TEST(PluginExit, AHostThatExitsDuringACallEndsCleanly) {
     }
     for (size_t run = 0; run < results.size(); ++run) {
         EXPECT_TRUE(results[run].Signal == 0 && results[run].ExitCode == 0)
-            << "run " << run << ": signal " << results[run].Signal << "\n"
+            << "run " << run << ": signal " << results[run].Signal << ", exit code " << results[run].ExitCode
+            << "\n"
             << results[run].Output;
         EXPECT_NE(std::string::npos,
                   results[run].Output.find("[ RUN      ] PluginExitChild.ExitsWhileAThreadCalls"))
@@ -233,3 +248,6 @@ TEST(PluginExit, AHostThatExitsDuringACallEndsCleanly) {
             << results[run].Output;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PluginExit, ::testing::Values(std::string("TCPIP"), std::string("VISA")),
+                         [](const auto &info) { return info.param; });

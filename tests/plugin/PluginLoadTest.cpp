@@ -171,7 +171,8 @@ TEST_F(PluginLoad, AnInstalledPluginOpensItsDialogAndACopyWithoutResourcesSaysIt
     ASSERT_TRUE(std::regex_search(r.Output, loaded, std::regex("loaded (" + prefix + "/.*)/PontisPecos.so")))
         << r.Output;
     const std::string folder = loaded[1];
-    EXPECT_TRUE(std::filesystem::exists(folder + "/libgpibsrq.so")) << folder;
+    for (const char *library : {"/libgpibsrq.so", "/libgpibsrq-core.so"})
+        EXPECT_TRUE(std::filesystem::exists(folder + library)) << folder << library;
     EXPECT_EQ(Count(r.Output, "ShowConfigurationDialog result=0x00000000"), 1u) << r.Output;
 
     std::filesystem::copy_file(folder + "/PontisPecos.so", copy);

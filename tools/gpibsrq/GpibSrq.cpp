@@ -9,6 +9,9 @@
 // device gets it, one after the other. Callbacks of one device therefore never overlap. The first
 // error the watch meets is kept for each registration until GetLastGPIBError hands it out; a
 // time-out is none, and neither is ELCK (another process holds the interface lock).
+//
+// This is libgpibsrq-core.so: hosts load libgpibsrq.so (GpibSrqLoader.cpp), which hands them these
+// entry points and asks this library to let go at its unload (GpibSrqCoreDetach).
 #include "TimingStore.h"
 
 #include "gpib/GPIBResultCodes.h"
@@ -24,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -35,8 +39,7 @@ namespace {
 constexpr int WatchTimeOutCode = 8; // T30ms: how long a stop may wait for a quiet watch
 constexpr auto ErrorPause = std::chrono::milliseconds(30);
 constexpr auto UnloadWait = std::chrono::seconds(5);
-constexpr unsigned long UnloadWaitTurns = 5100; // of EntryGate::Close: about 5 s
-constexpr unsigned char RequestBit = 0x40;      // RQS in a serial-poll status byte
+constexpr unsigned char RequestBit = 0x40; // RQS in a serial-poll status byte
 
 struct Gpib32 {
     Platform::DynamicLibrary Module;
@@ -78,6 +81,7 @@ struct Watch {
     std::atomic<bool> Stop{false};
     std::atomic<bool> PollRequested{false};
     std::thread Thread; // touched only by whoever takes the watch out of the table
+    bool Ended = false; // under State::ThreadsLock: the thread runs no more of the watch
     // Under State::Lock: the device's registrations and the one whose callback runs now.
     std::vector<std::shared_ptr<Registration>> Registrations;
     std::shared_ptr<Registration> Running;
@@ -97,25 +101,19 @@ struct State {
 };
 
 // Made at the first call; let go at the unload only once no call or watch thread is inside.
-State *gState = nullptr;
-std::once_flag gStateMade;
+std::atomic<State *> gState{nullptr};
+std::mutex gStateMaking;
 State &Global() {
-    std::call_once(gStateMade, [] { gState = new State; });
-    return *gState;
+    if (State *state = gState.load(std::memory_order_acquire))
+        return *state;
+    std::lock_guard<std::mutex> guard(gStateMaking);
+    if (gState.load() == nullptr)
+        gState.store(new State, std::memory_order_release);
+    return *gState.load();
 }
 
 // Every export passes it; the unload closes it and waits for the calls inside.
 EntryGate gCalls;
-struct Entry {
-    const bool Inside = gCalls.Enter();
-    Entry() = default;
-    Entry(const Entry &) = delete;
-    Entry &operator=(const Entry &) = delete;
-    ~Entry() {
-        if (Inside)
-            gCalls.Leave();
-    }
-};
 
 void Record(Watch &watch, uint32_t error) {
     State &state = Global();
@@ -188,8 +186,9 @@ void RunWatch(std::shared_ptr<Watch> watch) {
             Poll(library, *watch, false);
     }
     library.Ibonl(watch->Handle, 0);
-    watch.reset();
     std::lock_guard<std::mutex> guard(state.ThreadsLock);
+    watch->Ended = true;
+    watch.reset();
     --state.RunningThreads;
     state.ThreadsDone.notify_all();
 }
@@ -211,7 +210,27 @@ std::shared_ptr<Registration> Find(uint32_t registration) {
     return it == state.Registrations.end() ? nullptr : it->second.second;
 }
 
-void StopAll() {
+// Ends a watch at the unload: waits for its thread until the deadline, then leaves it to end by
+// itself (this library then stays mapped).
+void StopBy(const std::shared_ptr<Watch> &watch, std::chrono::steady_clock::time_point deadline) {
+    watch->Stop = true;
+    if (watch->Thread.get_id() == std::this_thread::get_id()) {
+        watch->Thread.detach();
+        return;
+    }
+    State &state = Global();
+    std::unique_lock<std::mutex> guard(state.ThreadsLock);
+    const bool ended = state.ThreadsDone.wait_until(guard, deadline, [&] { return watch->Ended; });
+    guard.unlock();
+    if (!ended)
+        watch->Thread.detach();
+    else if (watch->Thread.joinable())
+        watch->Thread.join();
+}
+
+// Takes every watch and registration out of the table and ends the watches; with a deadline, a
+// watch thread that has not ended by then is left to end by itself.
+void StopAll(std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) {
     std::vector<std::shared_ptr<Watch>> all;
     {
         State &state = Global();
@@ -222,32 +241,45 @@ void StopAll() {
             watch->Registrations.clear();
     }
     for (const auto &watch : all)
-        Stop(watch);
+        watch->Stop = true;
+    for (const auto &watch : all) {
+        if (deadline)
+            StopBy(watch, *deadline);
+        else
+            Stop(watch);
+    }
 }
 
-// When the library goes (or the process ends): calls still inside get a while to leave, every
-// watch stops, threads that ended their registration themselves get a while to leave this
-// library's code, then GPIB-32.DLL is let go and the state and the timing store are freed, so that
-// an unload leaves nothing behind. A call or thread that stays keeps everything as it is.
-struct FreeAtUnload {
-    ~FreeAtUnload() {
-        if (!gCalls.Close(UnloadWaitTurns))
-            return;
-        if (gState != nullptr) {
-            StopAll();
-            State &state = *gState;
-            {
-                std::unique_lock<std::mutex> guard(state.ThreadsLock);
-                if (!state.ThreadsDone.wait_for(guard, UnloadWait, [&] { return state.RunningThreads == 0; }))
-                    return;
-            }
-            state.Library.Module.Unload();
-            delete gState;
-            gState = nullptr;
-        }
-        GpibSrq::FreeStore();
+// Libraries that load this one and have not let it go (GpibSrqCoreAttach, GpibSrqCoreDetach).
+std::mutex gAttachLock;
+int gAttached = 0;
+
+// When the last loading library goes (or the process ends), within UnloadWait: calls still inside
+// get that long to leave, every watch stops, and the watch threads, those that ended their
+// registration themselves too, get what is left of it to leave this library's code. Then
+// GPIB-32.DLL is let go and the state and the timing store are freed, so that an unload leaves
+// nothing behind. A call or thread still inside keeps everything as it is: false, and this library
+// must stay mapped.
+bool LetGo() {
+    const auto deadline = std::chrono::steady_clock::now() + UnloadWait;
+    const bool bCallsLeft = gCalls.Close(UnloadWait);
+    State *state = gState.load();
+    if (state != nullptr) {
+        StopAll(deadline);
+        std::unique_lock<std::mutex> guard(state->ThreadsLock);
+        if (!state->ThreadsDone.wait_until(guard, deadline, [&] { return state->RunningThreads == 0; }))
+            return false;
     }
-} gFreeAtUnload;
+    if (!bCallsLeft)
+        return false;
+    if (state != nullptr) {
+        state->Library.Module.Unload();
+        gState.store(nullptr);
+        delete state;
+    }
+    GpibSrq::FreeStore();
+    return true;
+}
 
 // The device's watch, started when the device has none.
 uint32_t WatchFor(State &state, int board, int primary, int secondary, std::shared_ptr<Watch> &found) {
@@ -286,10 +318,25 @@ uint32_t WatchFor(State &state, int board, int primary, int secondary, std::shar
 // Every export answers GPIBResult::SystemError once the library is being unloaded.
 extern "C" {
 
+// A library that loaded this one: the calls are let in (again, after an unload that had to keep
+// everything).
+GPIBSRQ_EXPORT void GpibSrqCoreAttach() {
+    std::lock_guard<std::mutex> guard(gAttachLock);
+    if (gAttached++ == 0)
+        gCalls.Open();
+}
+
+// A library that loaded this one goes: true when this library may be unmapped (it was not the last
+// one, or everything was let go).
+GPIBSRQ_EXPORT bool GpibSrqCoreDetach() {
+    std::lock_guard<std::mutex> guard(gAttachLock);
+    return --gAttached > 0 || LetGo();
+}
+
 GPIBSRQ_EXPORT uint32_t RegisterSRQHandler(void *, int board, int primary, int secondary,
                                            GpibSrqCallback callback, void *context, uint32_t *registration) {
-    const Entry call;
-    if (!call.Inside)
+    const EntryGate::Pass call(gCalls);
+    if (!call)
         return GPIBResult::SystemError;
     if (registration == nullptr || callback == nullptr)
         return GPIBResult::Argument;
@@ -317,8 +364,8 @@ GPIBSRQ_EXPORT uint32_t RegisterSRQHandler(void *, int board, int primary, int s
 // Waits for the registration's running callback, unless called from it; the device's last
 // registration also ends the watch.
 GPIBSRQ_EXPORT uint32_t UnRegisterSRQHandler(void *, uint32_t registration) {
-    const Entry call;
-    if (!call.Inside)
+    const EntryGate::Pass call(gCalls);
+    if (!call)
         return GPIBResult::SystemError;
     State &state = Global();
     std::unique_lock<std::mutex> guard(state.Lock);
@@ -342,8 +389,8 @@ GPIBSRQ_EXPORT uint32_t UnRegisterSRQHandler(void *, uint32_t registration) {
 }
 
 GPIBSRQ_EXPORT uint32_t UnRegisterAllHandlers(void *) {
-    const Entry call;
-    if (!call.Inside)
+    const EntryGate::Pass call(gCalls);
+    if (!call)
         return GPIBResult::SystemError;
     StopAll();
     return 0;
@@ -352,8 +399,8 @@ GPIBSRQ_EXPORT uint32_t UnRegisterAllHandlers(void *) {
 // The watch runs all the time, so an expected request needs nothing more than a valid
 // registration.
 GPIBSRQ_EXPORT uint32_t SetExpectingSRQ(void *, uint32_t registration) {
-    const Entry call;
-    if (!call.Inside)
+    const EntryGate::Pass call(gCalls);
+    if (!call)
         return GPIBResult::SystemError;
     return Find(registration) ? 0 : GPIBResult::Argument;
 }
@@ -361,8 +408,8 @@ GPIBSRQ_EXPORT uint32_t SetExpectingSRQ(void *, uint32_t registration) {
 // Has every registered device serial-polled once by its watch, so that a request that was not
 // reported (a board without automatic serial polling) still reaches the callbacks.
 GPIBSRQ_EXPORT uint32_t CheckGPIBBusses(void *) {
-    const Entry call;
-    if (!call.Inside)
+    const EntryGate::Pass call(gCalls);
+    if (!call)
         return GPIBResult::SystemError;
     State &state = Global();
     std::lock_guard<std::mutex> guard(state.Lock);
@@ -374,16 +421,16 @@ GPIBSRQ_EXPORT uint32_t CheckGPIBBusses(void *) {
 }
 
 GPIBSRQ_EXPORT uint32_t GetLastGPIBError(void *, uint32_t registration) {
-    const Entry call;
-    if (!call.Inside)
+    const EntryGate::Pass call(gCalls);
+    if (!call)
         return GPIBResult::SystemError;
     const std::shared_ptr<Registration> entry = Find(registration);
     return entry ? entry->Error.exchange(0) : 0;
 }
 
 GPIBSRQ_EXPORT uint32_t SetLastTimingInformation(const uint32_t *delay, const uint64_t *counter) {
-    const Entry call;
-    if (!call.Inside)
+    const EntryGate::Pass call(gCalls);
+    if (!call)
         return GPIBResult::SystemError;
     if (delay != nullptr || counter != nullptr)
         GpibSrq::WriteBusTiming(delay, counter);
@@ -391,8 +438,8 @@ GPIBSRQ_EXPORT uint32_t SetLastTimingInformation(const uint32_t *delay, const ui
 }
 
 GPIBSRQ_EXPORT uint32_t GetLastTimingInformation(uint32_t *delay, uint64_t *counter) {
-    const Entry call;
-    if (!call.Inside) {
+    const EntryGate::Pass call(gCalls);
+    if (!call) {
         if (delay != nullptr)
             *delay = 0;
         if (counter != nullptr)
@@ -408,8 +455,8 @@ GPIBSRQ_EXPORT uint32_t GetLastTimingInformation(uint32_t *delay, uint64_t *coun
 }
 
 GPIBSRQ_EXPORT uint32_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimit, uint64_t *turn) {
-    const Entry call;
-    if (!call.Inside) {
+    const EntryGate::Pass call(gCalls);
+    if (!call) {
         if (turn != nullptr)
             *turn = 0;
         return GPIBResult::SystemError;
@@ -421,8 +468,8 @@ GPIBSRQ_EXPORT uint32_t WaitForBusAccess(uint32_t delay, uint32_t otherDelayLimi
 }
 
 GPIBSRQ_EXPORT uint32_t EndBusAccess(uint64_t turn, uint32_t delay, uint64_t counter) {
-    const Entry call;
-    if (!call.Inside)
+    const EntryGate::Pass call(gCalls);
+    if (!call)
         return GPIBResult::SystemError;
     GpibSrq::EndBusAccess(turn, delay, counter);
     return 0;

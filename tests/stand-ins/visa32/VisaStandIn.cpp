@@ -20,6 +20,8 @@
 // character event (VI_ERROR_INV_EVENT), as a library without it does.
 #include "visa/VisaApi.h"
 
+#include "core/NeverDestroyed.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -27,6 +29,8 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <semaphore.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -44,6 +48,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+extern "C" int __cxa_atexit(void (*func)(void *), void *arg, void *dso);
 
 #ifndef VISA_STANDIN_NAME
 #define VISA_STANDIN_NAME "visa32"
@@ -79,11 +85,47 @@ struct ResourceLock {
     int count = 0;
 };
 
+// The tables are never destroyed: a call on another thread may still use them while the process
+// exits. (Objects in the library's own storage, not function statics: those would keep it from
+// unloading.)
 std::mutex gMutex;
-std::condition_variable gLockReleased;
-std::map<ViSession, Session> gSessions;
-std::map<std::string, ResourceLock> gLocks; // by upper-cased resource name
+NeverDestroyed<std::condition_variable> gLockReleasedKept;
+std::condition_variable &gLockReleased = gLockReleasedKept.Get();
+NeverDestroyed<std::map<ViSession, Session>> gSessionsKept;
+std::map<ViSession, Session> &gSessions = gSessionsKept.Get();
+NeverDestroyed<std::map<std::string, ResourceLock>> gLocksKept;
+std::map<std::string, ResourceLock> &gLocks = gLocksKept.Get(); // by upper-cased resource name
 ViSession gNextSession = 1;
+
+// Posted by an exit handler that runs before the static destructors at exit and not at an unload:
+// the C library's own function on a page outside the heap, as the plug-in's entry does.
+sem_t *gExiting = nullptr;
+
+// At an unload (nobody calls the library then) the tables are emptied, so that the memory they
+// hold goes with the library; at exit they stay for the calls still running.
+struct EmptyAtUnload {
+    ~EmptyAtUnload() {
+        int exiting = 0;
+        if (gExiting != nullptr && sem_getvalue(gExiting, &exiting) == 0 && exiting > 0)
+            return;
+        std::lock_guard<std::mutex> guard(gMutex);
+        gSessions.clear();
+        gLocks.clear();
+    }
+} gEmptyAtUnload;
+
+// Made after gEmptyAtUnload: its handler comes first at exit.
+struct ExitMark {
+    ExitMark() {
+        void *page = mmap(nullptr, sizeof(sem_t), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (page == MAP_FAILED)
+            return;
+        gExiting = static_cast<sem_t *>(page);
+        sem_init(gExiting, 0, 0);
+        __cxa_atexit(reinterpret_cast<void (*)(void *)>(reinterpret_cast<void (*)()>(&sem_post)), gExiting,
+                     page);
+    }
+} gExitMark;
 
 using Clock = std::chrono::steady_clock;
 
