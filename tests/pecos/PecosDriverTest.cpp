@@ -33,6 +33,7 @@
 #include "platform/NamedMutex.h"
 #include "platform/TurnSegment.h"
 #include "streams/StreamLocking.h"
+#include "support/ChildProcessTest.h"
 
 using namespace PecosTest;
 using Lines = std::vector<std::string>;
@@ -1036,12 +1037,13 @@ double SteadyMilliseconds() {
 
 // Only a child of the test below: an AD converter for each reader, read once the file "go" exists;
 // prints "read PROCESS START END CODE" for each read.
-TEST(PecosLockChild, ReadsWhenTold) {
+class PecosLockChild : public ::testing::Test {};
+CHILD_TEST_F(PecosLockChild, ReadsWhenTold, "KORVALIS_LOCK_CHILD") {
     unsigned port = 0, readers = 0, reads = 0, index = 0;
     char kind[16] = {}, folder[4096] = {};
-    if (std::sscanf(TestSupport::RunnerEnv("KORVALIS_LOCK_CHILD").c_str(), "%u %u %u %u %15s %4095s", &port,
-                    &readers, &reads, &index, kind, folder) != 6)
-        GTEST_SKIP() << "runs as a child process only";
+    ASSERT_EQ(6, std::sscanf(TestSupport::RunnerEnv("KORVALIS_LOCK_CHILD").c_str(), "%u %u %u %u %15s %4095s",
+                             &port, &readers, &reads, &index, kind, folder))
+        << "KORVALIS_LOCK_CHILD is not \"<port> <readers> <reads> <index> <kind> <folder>\"";
     SettingsFile settings;
     settings.Server(port, kind).Login("user", "pw").Detectors({"D1"}).Write();
     std::vector<std::unique_ptr<HostDriver>> drivers;
