@@ -16,6 +16,7 @@
 #include <wx/socket.h>
 #include <wx/utils.h>
 
+#include "StreamBenchWorld.h"
 #include "rs232/RS232DeviceStream.h"
 #include "streams/LoopbackDatagramPeer.h"
 #include "streams/StandInClient.h"
@@ -24,24 +25,10 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr int Port = 7;
 
-// wx with its socket layer and a private lock directory, for the whole run.
-struct BenchWorld {
-    BenchWorld() {
-        mLocks = fs::temp_directory_path() / ("exchange-bench-" + std::to_string(getpid()));
-        fs::create_directories(mLocks);
-        wxSetEnv("KORVALIS_LOCK_DIR", mLocks.string());
-    }
-    ~BenchWorld() {
-        std::error_code ignored;
-        fs::remove_all(mLocks, ignored);
-    }
-    wxInitializer Wx;
-    bool Sockets = wxSocketBase::Initialize();
-    fs::path mLocks;
+struct BenchWorld : StreamBenchWorld {
+    BenchWorld() : StreamBenchWorld("exchange-bench") {}
 };
 
 BenchWorld &World() {

@@ -15,29 +15,18 @@
 #include <wx/socket.h>
 #include <wx/utils.h>
 
+#include "StreamBenchWorld.h"
 #include "streams/LoopbackServer.h"
 #include "streams/etherds/EthernetDeviceStream.h"
 #include "streams/StandInClient.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// wx with its socket layer, a private lock directory and the echo server, for the whole run.
-struct BenchWorld {
-    BenchWorld() {
-        mLocks = fs::temp_directory_path() / ("stream-bench-" + std::to_string(getpid()));
-        fs::create_directories(mLocks);
-        wxSetEnv("KORVALIS_LOCK_DIR", mLocks.string());
+// The stream benchmarks' world and the echo server, for the whole run.
+struct BenchWorld : StreamBenchWorld {
+    BenchWorld() : StreamBenchWorld("stream-bench") {
         Server.SetResponder([](const std::string &line) { return line; });
     }
-    ~BenchWorld() {
-        std::error_code ignored;
-        fs::remove_all(mLocks, ignored);
-    }
-    wxInitializer Wx;
-    bool Sockets = wxSocketBase::Initialize();
-    fs::path mLocks;
     LoopbackServer Server;
 };
 
