@@ -3,13 +3,37 @@
 
 #include <cstdint>
 
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace Platform {
 
 namespace {
-thread_local CancelSignal *tCurrent = nullptr;
+
+// The calling thread's signal, under a thread-specific key rather than a thread_local: a
+// thread_local gives every host thread that calls in a dynamic TLS block of the plug-in, which
+// outlives the plug-in's unload. The key is deleted when this code is unloaded or the process exits.
+struct CurrentKey {
+    CurrentKey() { mbValid = pthread_key_create(&mKey, nullptr) == 0; }
+    ~CurrentKey() {
+        if (mbValid.exchange(false))
+            pthread_key_delete(mKey);
+    }
+    CancelSignal *Get() const {
+        return mbValid ? static_cast<CancelSignal *>(pthread_getspecific(mKey)) : nullptr;
+    }
+    void Set(CancelSignal *signal) {
+        if (mbValid)
+            pthread_setspecific(mKey, signal);
+    }
+
+private:
+    pthread_key_t mKey{};
+    std::atomic<bool> mbValid{false};
+};
+CurrentKey gCurrent;
+
 } // namespace
 
 CancelSignal::~CancelSignal() {
@@ -67,15 +91,15 @@ CancelSignal::Hearing::~Hearing() {
 }
 
 CancelSignal *CurrentCancel() {
-    return tCurrent;
+    return gCurrent.Get();
 }
 
-CancelScope::CancelScope(CancelSignal *signal) : mPrevious(tCurrent) {
-    tCurrent = signal;
+CancelScope::CancelScope(CancelSignal *signal) : mPrevious(gCurrent.Get()) {
+    gCurrent.Set(signal);
 }
 
 CancelScope::~CancelScope() {
-    tCurrent = mPrevious;
+    gCurrent.Set(mPrevious);
 }
 
 } // namespace Platform

@@ -789,8 +789,9 @@ void RunRemoval(const RemovalRow &row) {
     EXPECT_CODE(0u, driver.Remove());
     const double removed = TestSupport::MillisecondsSince(start);
     const size_t atRemoval = simulator->Received().size();
-    if (full)
+    if (full) {
         EXPECT_EQ(0u, full->ConnectsInProgress()) << "a connect went on after the removal";
+    }
     // What the call waited for comes after the removal: the lock, or the server back.
     EXPECT_TRUE(simulator->Control(before == "away" ? "listen" : "unlock"));
     if (before == "lock")

@@ -339,22 +339,10 @@ TEST_F(NamedMutexTest, NonsenseInTheTurnRecordCostsNoExclusion) {
     const uint32_t pid = static_cast<uint32_t>(getpid());
     const std::pair<const char *, std::function<void(TurnSegment &)>> cases[] = {
         {"all ones", [](TurnSegment &s) { memset(&s.turn, 0xFF, sizeof s.turn); }},
-        {"turn far ahead",
-         [](TurnSegment &s) {
-             s.turn = {7, 5, 0x80000000u, 0, 0};
-         }},
-        {"turn far behind",
-         [](TurnSegment &s) {
-             s.turn = {7, 0x70000000u, 3, 0, 0};
-         }},
-        {"holder without its check",
-         [pid](TurnSegment &s) {
-             s.turn = {0, 0, 0, pid, 0};
-         }},
-        {"holder out of range",
-         [](TurnSegment &s) {
-             s.turn = {0, 0, 0, 0x7FFFFFFFu, ~0x7FFFFFFFu};
-         }},
+        {"turn far ahead", [](TurnSegment &s) { s.turn = {7, 5, 0x80000000u, 0, 0, {}}; }},
+        {"turn far behind", [](TurnSegment &s) { s.turn = {7, 0x70000000u, 3, 0, 0, {}}; }},
+        {"holder without its check", [pid](TurnSegment &s) { s.turn = {0, 0, 0, pid, 0, {}}; }},
+        {"holder out of range", [](TurnSegment &s) { s.turn = {0, 0, 0, 0x7FFFFFFFu, ~0x7FFFFFFFu, {}}; }},
         {"closing mark left", [](TurnSegment &s) { s.closing = ~0u; }},
         {"another file's", [](TurnSegment &s) { s.inode = ~s.inode; }},
     };

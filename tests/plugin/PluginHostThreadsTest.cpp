@@ -92,9 +92,10 @@ TEST_P(SharedServerThreads, DriversOnOneServerTakeTurnsAtTheirStream) {
     HostDriver converter(PecosDriverFactory::ADConverterKey, exports),
         controller(PecosDriverFactory::EUTControllerKey, exports);
     ASSERT_EQ(0u, converter.Load(file) | controller.Load(file));
-    if (bRefused)
+    if (bRefused) {
         ASSERT_EQ(0u, converter.Client()->SetTimeout(nullptr, 0.05) |
                           controller.Client()->SetTimeout(nullptr, 0.05));
+    }
     const int rounds = bRefused ? 40 : 20;
     // A stream object made again after both let go takes the configured time-out (10 s): the refused
     // rows stop starting checks after a while instead of running past the test's own time-out.
@@ -117,9 +118,11 @@ TEST_P(SharedServerThreads, DriversOnOneServerTakeTurnsAtTheirStream) {
         }
     }
     checker.join();
-    for (const uint32_t result : results)
-        if (result != NotRun)
+    for (const uint32_t result : results) {
+        if (result != NotRun) {
             EXPECT_CODE(!bRefused ? 0u : kind == "VISA" ? 0xBFFF0011u : 0x300002D3u, result);
+        }
+    }
     const std::vector<std::string> lines = simulator.Received();
     EXPECT_EQ(bRefused ? 0 : 2 * rounds, std::count(lines.begin(), lines.end(), "IDN?"));
 }
